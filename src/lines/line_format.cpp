@@ -1,0 +1,190 @@
+#include "lines/line_format.h"
+
+#include "settings/keys.h"
+#include "settings/text_codec.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+namespace lumidex {
+namespace {
+
+constexpr int kSignificantDigits = 17;
+constexpr int kMaxDecimalPlaces = 4;
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        auto fold = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
+        if (fold(a[i]) != fold(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+template <std::size_t N>
+std::optional<std::string_view> MatchItem(const std::array<std::string_view, N>& items,
+                                          std::string_view value) {
+    for (std::string_view item : items) {
+        if (EqualNoCase(item, value)) {
+            return item;
+        }
+    }
+    return std::nullopt;
+}
+
+// The decimal string-to-double conversion of the legacy runtime: leading
+// blanks, an optional sign, digits with at most one point and an optional
+// exponent; it stops at the first character that does not fit. No number
+// gives 0. Infinity and NaN spellings and hexadecimal are not numbers here.
+double ParseLeadingDouble(std::string_view text) {
+    std::size_t pos = 0;
+    while (pos < text.size() && (text[pos] == ' ' || (text[pos] >= '\t' && text[pos] <= '\r'))) {
+        ++pos;
+    }
+    bool negative = false;
+    if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) {
+        negative = text[pos] == '-';
+        ++pos;
+    }
+    const std::string_view rest = text.substr(pos);
+    if (rest.empty() || !(rest.front() == '.' || (rest.front() >= '0' && rest.front() <= '9'))) {
+        return 0.0;
+    }
+    double value = 0.0;
+    const auto result =
+        std::from_chars(rest.data(), rest.data() + rest.size(), value, std::chars_format::general);
+    if (result.ec == std::errc::result_out_of_range) {
+        // Too large or too small for a double: like the legacy runtime, the
+        // magnitude saturates (HUGE_VAL) or underflows to 0.
+        value = std::strtod(std::string(rest.substr(0, result.ptr - rest.data())).c_str(), nullptr);
+    } else if (result.ec != std::errc()) {
+        return 0.0;
+    }
+    return negative ? -value : value;
+}
+
+} // namespace
+
+int DigitCountFromText(std::string_view numbers_text) { return FirstDigitValue(numbers_text); }
+
+int DecimalPlacesFromText(std::string_view fixed_point_text) {
+    return fixed_point_text == kFreePoint ? 0 : FirstDigitValue(fixed_point_text);
+}
+
+bool PlacesAccepted(std::string_view numbers_text, std::string_view fixed_point_text) {
+    return DigitCountFromText(numbers_text) > DecimalPlacesFromText(fixed_point_text);
+}
+
+std::optional<std::string_view> MatchDigitCountItem(std::string_view value) {
+    return MatchItem(kDigitCountItems, value);
+}
+
+std::optional<std::string_view> MatchDecimalPlaceItem(std::string_view value) {
+    return MatchItem(kDecimalPlaceItems, value);
+}
+
+std::string FormatFixedLegacy(double value, int decimals) {
+    if (value == 0.0) {
+        value = 0.0; // a negative zero prints as "0"
+    }
+    // 17 significant digits, correctly rounded: d.dddddddddddddddde±XX
+    char scientific[40];
+    std::snprintf(scientific, sizeof scientific, "%.*e", kSignificantDigits - 1, value);
+    const bool negative = scientific[0] == '-';
+    const char* mantissa = scientific + (negative ? 1 : 0);
+    std::string digits;
+    const char* p = mantissa;
+    for (; *p != 'e'; ++p) {
+        if (*p != '.') {
+            digits += *p;
+        }
+    }
+    const int exponent = std::atoi(p + 1);
+
+    // digits[i] has the place value 10^(exponent - i). The kept places end at
+    // 10^-decimals, i.e. at index exponent + decimals.
+    const int keep = exponent + decimals + 1; // number of digits that stay
+    std::string kept;
+    if (keep > 0) {
+        kept = digits.substr(0, std::min<std::size_t>(keep, digits.size()));
+        kept.append(static_cast<std::size_t>(keep) - kept.size(), '0');
+    }
+    int integer_digits = exponent + 1;
+    const bool round_up = keep >= 0 && keep < static_cast<int>(digits.size()) && digits[keep] >= '5';
+    if (round_up) {
+        int i = static_cast<int>(kept.size()) - 1;
+        for (; i >= 0 && kept[i] == '9'; --i) {
+            kept[i] = '0';
+        }
+        if (i >= 0) {
+            ++kept[i];
+        } else {
+            kept.insert(kept.begin(), '1');
+            ++integer_digits;
+        }
+    }
+    // Lay the kept digits out in fixed notation.
+    const int fraction_digits = decimals;
+    std::string body;
+    if (integer_digits <= 0) {
+        body = "0";
+        std::string fraction(static_cast<std::size_t>(-integer_digits), '0');
+        fraction += kept;
+        fraction.resize(static_cast<std::size_t>(fraction_digits), '0');
+        if (fraction_digits > 0) {
+            body += '.';
+            body += fraction;
+        }
+    } else {
+        body = kept.substr(0, static_cast<std::size_t>(integer_digits));
+        if (fraction_digits > 0) {
+            body += '.';
+            body += kept.substr(static_cast<std::size_t>(integer_digits));
+        }
+    }
+    if (negative) {
+        body.insert(body.begin(), '-');
+    }
+    return body;
+}
+
+std::optional<std::string> FormatLineText(std::string_view text, std::string_view numbers_text,
+                                          std::string_view fixed_point_text) {
+    const int digit_count = DigitCountFromText(numbers_text);
+    std::string line(text);
+    if (!line.empty() && line.back() == '.') {
+        line += '0';
+    }
+    if (fixed_point_text == kFreePoint) {
+        return std::string(FirstCharacters(line, static_cast<std::size_t>(digit_count)));
+    }
+    if (line.empty()) {
+        return std::nullopt;
+    }
+    const int decimals = FirstDigitValue(fixed_point_text);
+    std::string formatted;
+    if (decimals <= kMaxDecimalPlaces) {
+        double value = ParseLeadingDouble(line);
+        if (!std::isfinite(value)) {
+            value = 0.0; // beyond any display: treated like a text that is no number
+        }
+        const double scale = std::pow(10.0, decimals + 1);
+        // The value is cut (not rounded) to d+1 decimals before the rounding
+        // print. The legacy program cut through a 32-bit integer, which has
+        // no defined result once |value| * scale leaves that range, as a
+        // pasted or a long typed value with several decimals can. Cutting in
+        // double precision gives the same result wherever the 32-bit cut was
+        // defined and the true cut value everywhere else.
+        const double cut = std::trunc(value * scale);
+        formatted = FormatFixedLegacy(cut == 0.0 ? 0.0 : cut / scale, decimals);
+    }
+    return std::string(LastCharacters(formatted, static_cast<std::size_t>(digit_count) + 1));
+}
+
+} // namespace lumidex

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace lumidex {
+
+// The settings file: an INI-style text of [section] lines and key=value
+// lines, read and written one key at a time. Section and key names match
+// without regard to letter case; blanks around names and values do not count;
+// the first of two equal sections, or of two equal keys in a section, is the
+// one used; a line starting with ';' is a comment and a line without '=' holds
+// no key. Text is UTF-8; a file that starts with the UTF-16LE byte-order mark
+// is read and written as UTF-16LE.
+
+// Returns the value of `key` in `section`, with one pair of enclosing matching
+// quotes removed, cut to size - 1 characters. A key that is present with an
+// empty value gives the empty text. When the file, the section or the key is
+// missing (or the file cannot be read) the result is `fallback`, cut the same
+// way. A size of 0 gives the empty text.
+std::string ReadSetting(const std::filesystem::path& file, std::string_view section,
+                        std::string_view key, std::string_view fallback, std::size_t size);
+
+// Stores `value` under `key` in `section`. Creates the file when it is
+// missing, appends a missing section at the end, replaces an existing key's
+// line in place, and adds a new key after the last line of its section; every
+// other line stays as it was. Line breaks inside `value` become blanks, so a
+// value can never add lines of its own. The file is replaced durably (see
+// ReplaceFileDurably). Returns false, leaving the old file untouched, when the
+// file or its directory cannot be written; callers are free to ignore it.
+bool WriteSetting(const std::filesystem::path& file, std::string_view section,
+                  std::string_view key, std::string_view value);
+
+// Pure forms of the two operations on decoded file text, used by the above.
+std::string ReadSettingFromText(std::string_view text, std::string_view section,
+                                std::string_view key, std::string_view fallback,
+                                std::size_t size);
+std::string WriteSettingToText(std::string_view text, std::string_view section,
+                               std::string_view key, std::string_view value);
+
+} // namespace lumidex

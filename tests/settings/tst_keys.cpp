@@ -1,0 +1,87 @@
+#include "settings/keys.h"
+#include "tests/support/temp_dir.h"
+
+#include <gtest/gtest.h>
+#include <set>
+
+namespace lumidex {
+namespace {
+
+TEST(SettingKeys, EveryKeyIsListedOnceWithItsDefault) {
+    std::set<std::string> seen;
+    for (const SettingKey& key : AllSettingKeys()) {
+        EXPECT_TRUE(seen.insert(std::string(key.section) + "/" + std::string(key.name)).second)
+            << key.name << " twice";
+        EXPECT_GT(key.chars, 0u) << key.name;
+    }
+    EXPECT_EQ(seen.size(), 54u);
+    // Line 6 is numbered apart.
+    EXPECT_EQ(keys::kDigitCount[5].name, "wsv22");
+    EXPECT_EQ(keys::kDecimalPlaces[5].name, "wsv23");
+}
+
+// A missing file gives what the dialog shows on its very first start.
+TEST(SettingKeys, DefaultsOfAFirstStart) {
+    test::TempDir dir;
+    const SettingsFile settings(dir / "Config.ini");
+    for (int i = 0; i < kLineCount; ++i) {
+        EXPECT_EQ(settings.Read(keys::kLineChosen[i]), "Yes");
+        EXPECT_EQ(settings.Read(keys::kDigitCount[i]), "3");
+        EXPECT_EQ(settings.Read(keys::kDecimalPlaces[i]), "No");
+        EXPECT_EQ(settings.ReadNumber(keys::kFlicker[i]), 0);
+        EXPECT_EQ(settings.Read(keys::kLineText[i]), "");
+    }
+    EXPECT_EQ(settings.Read(keys::kUpdateTime), "Now");
+    EXPECT_EQ(settings.Read(keys::kBusAddress), "01");
+    EXPECT_EQ(settings.ReadNumber(keys::kControllerIp), 0);
+    EXPECT_EQ(settings.Read(keys::kSerialPort), "");
+    EXPECT_EQ(settings.Read(keys::kBaudRate), "9600");
+    EXPECT_EQ(settings.ReadNumber(keys::kDayBrightness), 5);
+    EXPECT_EQ(settings.Read(keys::kDayBrightness, keys::kSliderCompareFallback), "8");
+    EXPECT_EQ(FirstDigitValue(settings.Read(keys::kDigitCount[0], keys::kEditorDigitCountFallback)),
+              3);
+    EXPECT_FALSE(std::filesystem::exists(dir / "Config.ini"));
+}
+
+TEST(SettingKeys, ReadersKeepTheirCharacters) {
+    test::TempDir dir;
+    const SettingsFile settings(dir / "Config.ini");
+    settings.Write(keys::kCaption[0], std::string(40, 'c'));
+    settings.Write(keys::kSerialPort, "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+    settings.Write(keys::kDayBrightness, "9");
+    settings.Write(keys::kLineText[0], "123456789012");
+    EXPECT_EQ(settings.Read(keys::kCaption[0]), std::string(29, 'c'));
+    EXPECT_EQ(settings.Read(keys::kSerialPort),
+              "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+    EXPECT_EQ(settings.ReadNumber(keys::kDayBrightness), 9);
+    EXPECT_EQ(settings.Read(keys::kLineText[0]), "123456789");
+}
+
+TEST(LeadingNumber, ConvertsLikeTheLegacyRuntime) {
+    struct Case {
+        const char* text;
+        std::int32_t value;
+    };
+    const Case cases[] = {
+        {"", 0},          {"0", 0},           {"1", 1},
+        {"12", 12},       {"  7x", 7},        {"+5", 5},
+        {"-1062731420", -1062731420},         {"167772165", 167772165},
+        {"-1", -1},       {"abc", 0},         {"- 3", 0},
+        {"3位", 3},       {"99999999999", 2147483647},
+        {"-99999999999", -2147483647 - 1},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(LeadingNumber(c.text), c.value) << c.text;
+    }
+}
+
+TEST(FirstDigitValue, TakesOnlyTheFirstCharacter) {
+    EXPECT_EQ(FirstDigitValue("8"), 8);
+    EXPECT_EQ(FirstDigitValue("3位"), 3);
+    EXPECT_EQ(FirstDigitValue("No"), 0);
+    EXPECT_EQ(FirstDigitValue(""), 0);
+    EXPECT_EQ(FirstDigitValue("12"), 1);
+}
+
+} // namespace
+} // namespace lumidex

@@ -1,0 +1,221 @@
+#include "settings/profile.h"
+#include "tests/support/temp_dir.h"
+
+#include <csignal>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace lumidex {
+namespace {
+
+struct ReadCase {
+    const char* name;
+    const char* text;
+    const char* section;
+    const char* key;
+    const char* fallback;
+    std::size_t size;
+    const char* expected;
+};
+
+const ReadCase kReadCases[] = {
+    {"plain", "[Set]\r\nADD485=07\r\n", "Set", "ADD485", "01", 3, "07"},
+    {"missing key gives default", "[Set]\r\nwsv1=4\r\n", "Set", "wsv2", "3", 7, "3"},
+    {"missing section gives default", "[Text]\r\nText1=No\r\n", "Set", "Text1", "Yes", 4, "Yes"},
+    {"empty file gives default", "", "Set", "Set", "1", 2, "1"},
+    {"empty value is not the default", "[Text]\r\nText1=\r\n", "Text", "Text1", "Yes", 4, ""},
+    {"section name ignores case", "[set]\r\nADD485=12\r\n", "Set", "ADD485", "01", 3, "12"},
+    {"key name ignores case", "[Set]\r\nadd485=12\r\n", "Set", "ADD485", "01", 3, "12"},
+    {"value keeps its case", "[Text]\r\nText1=yes\r\n", "Text", "Text1", "Yes", 4, "yes"},
+    {"blanks around names and value", "  [ Set ]  \r\n\t wsv1 \t=  5 \r\n", "Set", "wsv1", "3", 7,
+     "5"},
+    {"inner blanks stay", "[TextBT]\r\nTB1= a  b \r\n", "TextBT", "TB1", "", 30, "a  b"},
+    {"double quotes removed", "[TextBT]\r\nTB1=\"  hi \"\r\n", "TextBT", "TB1", "", 30, "  hi "},
+    {"single quotes removed", "[TextBT]\r\nTB1='x'\r\n", "TextBT", "TB1", "", 30, "x"},
+    {"only one pair removed", "[TextBT]\r\nTB1=\"\"x\"\"\r\n", "TextBT", "TB1", "", 30, "\"x\""},
+    {"different quotes stay", "[TextBT]\r\nTB1=\"x'\r\n", "TextBT", "TB1", "", 30, "\"x'"},
+    {"a lone quote stays", "[TextBT]\r\nTB1=\"\r\n", "TextBT", "TB1", "", 30, "\""},
+    {"cut to size - 1", "[Text]\r\nText1=Yesterday\r\n", "Text", "Text1", "Yes", 4, "Yes"},
+    {"bus address cut to two", "[Set]\r\nADD485=123\r\n", "Set", "ADD485", "01", 3, "12"},
+    {"cut after quotes", "[Port]\r\nPort=\"COM123\"\r\n", "Port", "Port", "", 6, "COM12"},
+    {"cut counts characters", "[TextBT]\r\nTB1=äöüß\r\n", "TextBT", "TB1", "", 3, "äö"},
+    {"default is cut too", "", "Set", "wsv1", "3位", 2, "3"},
+    {"size 0 gives nothing", "[Set]\r\nSet=1\r\n", "Set", "Set", "1", 0, ""},
+    {"key in another section is not found", "[Text]\r\nADD485=9\r\n[Set]\r\nSet=1\r\n", "Set",
+     "ADD485", "01", 3, "01"},
+    {"key of a later section does not leak", "[Set]\r\nSet=2\r\n[LD]\r\nLD=3\r\n", "Set", "LD", "5",
+     2, "5"},
+    {"first of two equal sections", "[Set]\r\nSet=2\r\n[Set]\r\nSet=1\r\nwsv1=7\r\n", "Set", "wsv1",
+     "3", 7, "3"},
+    {"first of two equal keys", "[Set]\r\nSet=2\r\nset=1\r\n", "Set", "Set", "1", 2, "2"},
+    {"comment line is no key", "[Set]\r\n;Set=2\r\n", "Set", "Set", "1", 2, "1"},
+    {"line without = is no key", "[Set]\r\nSet\r\n", "Set", "Set", "1", 2, "1"},
+    {"value may hold =", "[TextBT]\r\nTB1=a=b\r\n", "TextBT", "TB1", "", 30, "a=b"},
+    {"LF line ends", "[Set]\nSet=2\n", "Set", "Set", "1", 2, "2"},
+    {"no final line break", "[Set]\r\nSet=2", "Set", "Set", "1", 2, "2"},
+    {"keys before any section are in none", "Set=2\r\n[Set]\r\n", "Set", "Set", "1", 2, "1"},
+};
+
+class ReadSettingTable : public testing::TestWithParam<ReadCase> {};
+
+TEST_P(ReadSettingTable, FromText) {
+    const ReadCase& c = GetParam();
+    EXPECT_EQ(ReadSettingFromText(c.text, c.section, c.key, c.fallback, c.size), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ReadSettingTable, testing::ValuesIn(kReadCases),
+                         [](const auto& info) {
+                             std::string name = info.param.name;
+                             for (char& ch : name) {
+                                 if (!std::isalnum(static_cast<unsigned char>(ch))) {
+                                     ch = '_';
+                                 }
+                             }
+                             return name;
+                         });
+
+struct WriteCase {
+    const char* name;
+    const char* before;
+    const char* section;
+    const char* key;
+    const char* value;
+    const char* after;
+};
+
+const WriteCase kWriteCases[] = {
+    {"new file", "", "Set", "Set", "1", "[Set]\r\nSet=1\r\n"},
+    {"missing section appended at the end", "[Set]\r\nSet=1\r\n", "Text", "Text1", "No",
+     "[Set]\r\nSet=1\r\n[Text]\r\nText1=No\r\n"},
+    {"missing section after a last line without break", "[Set]\r\nSet=1", "LD", "LD", "3",
+     "[Set]\r\nSet=1\r\n[LD]\r\nLD=3\r\n"},
+    {"existing key replaced in place", "[Set]\r\nwsv1=3\r\nwsv2=4\r\n", "Set", "wsv1", "8",
+     "[Set]\r\nwsv1=8\r\nwsv2=4\r\n"},
+    {"key found without regard to case", "[set]\r\n  ADD485 = 01\r\n", "Set", "ADD485", "7",
+     "[set]\r\nADD485=7\r\n"},
+    {"new key at the end of its section", "[Set]\r\nSet=1\r\n\r\n[Text]\r\nText1=Yes\r\n", "Set",
+     "UIN", "Now", "[Set]\r\nSet=1\r\nUIN=Now\r\n\r\n[Text]\r\nText1=Yes\r\n"},
+    {"new key into an empty section", "[LD]\r\n[Set]\r\nSet=1\r\n", "LD", "LD2", "4",
+     "[LD]\r\nLD2=4\r\n[Set]\r\nSet=1\r\n"},
+    {"new key at end of file without break", "[LD]\r\nLD=1", "LD", "LD2", "4",
+     "[LD]\r\nLD=1\r\nLD2=4\r\n"},
+    {"only the first of two equal keys", "[Set]\r\nSet=2\r\nSet=3\r\n", "Set", "Set", "1",
+     "[Set]\r\nSet=1\r\nSet=3\r\n"},
+    {"comments and foreign lines stay", "; notes\r\n[Set]\r\n;Set=9\r\njunk\r\nSet=2\r\n", "Set",
+     "Set", "1", "; notes\r\n[Set]\r\n;Set=9\r\njunk\r\nSet=1\r\n"},
+    {"LF line ends are kept", "[Set]\nSet=2\nwsv1=3\n", "Set", "Set", "1", "[Set]\nSet=1\nwsv1=3\n"},
+    {"empty value", "[TextData]\r\nTD1=12\r\n", "TextData", "TD1", "", "[TextData]\r\nTD1=\r\n"},
+    {"line breaks in a value become blanks", "", "TextBT", "TB1", "a\r\nb\nc",
+     "[TextBT]\r\nTB1=a  b c\r\n"},
+};
+
+class WriteSettingTable : public testing::TestWithParam<WriteCase> {};
+
+TEST_P(WriteSettingTable, ToText) {
+    const WriteCase& c = GetParam();
+    EXPECT_EQ(WriteSettingToText(c.before, c.section, c.key, c.value), c.after);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, WriteSettingTable, testing::ValuesIn(kWriteCases),
+                         [](const auto& info) {
+                             std::string name = info.param.name;
+                             for (char& ch : name) {
+                                 if (!std::isalnum(static_cast<unsigned char>(ch))) {
+                                     ch = '_';
+                                 }
+                             }
+                             return name;
+                         });
+
+TEST(SettingsFileOnDisk, WriteThenReadSeesTheNewValueAndCreatesTheFile) {
+    test::TempDir dir;
+    const auto file = dir / "Config.ini";
+    EXPECT_EQ(ReadSetting(file, "Set", "Set", "1", 2), "1");
+    ASSERT_TRUE(WriteSetting(file, "Set", "Set", "2"));
+    EXPECT_EQ(ReadSetting(file, "Set", "Set", "1", 2), "2");
+    ASSERT_TRUE(WriteSetting(file, "Set", "LEDIP", "-1062731420"));
+    EXPECT_EQ(ReadSetting(file, "set", "ledip", "0", 20), "-1062731420");
+    EXPECT_EQ(test::ReadFileOrFail(file), "[Set]\r\nSet=2\r\nLEDIP=-1062731420\r\n");
+}
+
+TEST(SettingsFileOnDisk, Utf16FileIsReadAndWrittenAsUtf16) {
+    test::TempDir dir;
+    const auto file = dir / "Config.ini";
+    // "[TextBT]\r\nTB1=Kühl\r\n" in UTF-16LE with its byte-order mark.
+    std::u16string text = u"[TextBT]\r\nTB1=K\u00FChl\r\n";
+    std::string bytes = "\xFF\xFE";
+    for (char16_t c : text) {
+        bytes += static_cast<char>(c & 0xFF);
+        bytes += static_cast<char>(c >> 8);
+    }
+    test::WriteFileOrFail(file, bytes);
+    EXPECT_EQ(ReadSetting(file, "TextBT", "TB1", "", 30), "Kühl");
+    ASSERT_TRUE(WriteSetting(file, "TextBT", "TB2", "€1"));
+    std::u16string expected = u"[TextBT]\r\nTB1=K\u00FChl\r\nTB2=\u20AC1\r\n";
+    std::string expected_bytes = "\xFF\xFE";
+    for (char16_t c : expected) {
+        expected_bytes += static_cast<char>(c & 0xFF);
+        expected_bytes += static_cast<char>(c >> 8);
+    }
+    EXPECT_EQ(test::ReadFileOrFail(file), expected_bytes);
+    EXPECT_EQ(ReadSetting(file, "TextBT", "TB2", "", 30), "€1");
+}
+
+TEST(SettingsFileOnDisk, UnwritablePlaceIsIgnoredAndTheOldValueStays) {
+    test::TempDir dir;
+    // A path below a regular file can never be created, even by root.
+    const auto blocker = dir / "not-a-directory";
+    test::WriteFileOrFail(blocker, "x");
+    EXPECT_FALSE(WriteSetting(blocker / "Config.ini", "Set", "Set", "2"));
+    EXPECT_EQ(ReadSetting(blocker / "Config.ini", "Set", "Set", "1", 2), "1");
+
+    // A directory standing where the file should be is neither read nor replaced.
+    const auto occupied = dir / "Config.ini";
+    std::filesystem::create_directory(occupied);
+    EXPECT_FALSE(WriteSetting(occupied, "Set", "Set", "2"));
+    EXPECT_TRUE(std::filesystem::is_directory(occupied));
+}
+
+TEST(SettingsFileOnDisk, WriteFollowsASymbolicLinkAndKeepsTheFileMode) {
+    test::TempDir dir;
+    const auto real = dir / "real.ini";
+    test::WriteFileOrFail(real, "[Set]\r\nSet=1\r\n");
+    std::filesystem::permissions(real, std::filesystem::perms(0640));
+    std::filesystem::create_symlink("real.ini", dir / "Config.ini");
+    ASSERT_TRUE(WriteSetting(dir / "Config.ini", "Set", "Set", "2"));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "Config.ini"));
+    EXPECT_EQ(test::ReadFileOrFail(real), "[Set]\r\nSet=2\r\n");
+    EXPECT_EQ(std::filesystem::status(real).permissions(), std::filesystem::perms(0640));
+    // No temporary file is left behind.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
+}
+
+// A writer killed at any moment leaves either the old file or the new one,
+// never a mixture or an empty file.
+TEST(SettingsFileOnDisk, KillDuringWritesLeavesAWholeFile) {
+    test::TempDir dir;
+    const auto file = dir / "Config.ini";
+    const std::string small(100, 'a');
+    const std::string large(64 * 1024, 'b');
+    ASSERT_TRUE(WriteSetting(file, "TextBT", "TB1", small));
+    for (int round = 0; round < 12; ++round) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            for (int i = 0; i < 1000; ++i) {
+                WriteSetting(file, "TextBT", "TB1", (i % 2) ? small : large);
+            }
+            ::_exit(0);
+        }
+        ::usleep(static_cast<useconds_t>(2000 + round * 1500));
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+        const std::string value = ReadSetting(file, "TextBT", "TB1", "missing", 1 << 20);
+        EXPECT_TRUE(value == small || value == large) << "round " << round << ": " << value.size();
+        EXPECT_EQ(test::ReadFileOrFail(file), "[TextBT]\r\nTB1=" + value + "\r\n");
+    }
+}
+
+} // namespace
+} // namespace lumidex

@@ -1,0 +1,153 @@
+#include "tests/support/temp_dir.h"
+#include "protocol/frame_decoder.h"
+#include "tools/send/send_cli.h"
+
+#include <array>
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+namespace lumidex {
+namespace {
+
+struct RunResult {
+    int status = -1;
+    std::string out;
+};
+
+// Runs lumidex-send with the arguments (a shell-quoted string) and captures
+// its standard output; standard error goes to a file read back after.
+RunResult RunSendExe(const std::string& args, std::string* err = nullptr) {
+    test::TempDir dir;
+    const std::string err_file = (dir / "stderr").string();
+    const std::string command = std::string(LUMIDEX_SEND_EXE) + " " + args + " 2>" + err_file;
+    RunResult result;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    std::array<char, 512> buffer{};
+    while (std::fgets(buffer.data(), buffer.size(), pipe) != nullptr) {
+        result.out += buffer.data();
+    }
+    const int status = ::pclose(pipe);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (err) {
+        *err = test::ReadFileOrFail(err_file);
+    }
+    return result;
+}
+
+Frame FromHex(const std::string& hex) {
+    Frame out;
+    for (std::size_t i = 0; i + 2 <= hex.size(); i += 3) {
+        out.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    }
+    return out;
+}
+
+class SendDryRun : public testing::Test {
+protected:
+    void SetUp() override {
+        config_ = (dir_ / "Config.ini").string();
+        test::WriteFileOrFail(dir_ / "Config.ini",
+                              "[Set]\r\nwsv1=4\r\nwsv2=3\r\nFCC2=1\r\nUIN=03:00\r\n"
+                              "[Text]\r\nText3=No\r\nText4=No\r\nText5=No\r\nText6=No\r\n"
+                              "[TextData]\r\nTD1=12.5\r\nTD2=7\r\n");
+    }
+    std::string Run(const std::string& args, int expected_status = 0) {
+        const RunResult result = RunSendExe("--config " + config_ + " " + args + " --dry-run");
+        EXPECT_EQ(result.status, expected_status) << args;
+        return result.out;
+    }
+    test::TempDir dir_;
+    std::string config_;
+};
+
+TEST_F(SendDryRun, PrintsTheFramesOfTheExamples) {
+    struct Case {
+        const char* args;
+        const char* hex;
+    };
+    const Case cases[] = {
+        {"--update Now content",
+         "FE 14 01 AB 01 02 FA 00 14 10 01 13 05 FB 01 13 10 10 07 FF 65 56\n"},
+        {"--update 00:00 --point 2=1 content",
+         "FE 14 01 AC 18 02 FA 00 14 10 01 13 05 FB 01 13 10 10 18 FF 9E 1E\n"},
+        {"brightness", "FE 07 01 02 05 05 FF 98 9D\n"},
+        {"--time \"2024-06-15 14:30:00\" clock", "FE 0D 01 03 14 18 06 0F 0E 1E 00 06 FF 66 48\n"},
+        {"--time '2024-06-16 09:05:07' clock", "FE 0D 01 03 14 18 06 10 09 05 07 07 FF 6D 02\n"},
+        {"init", "FE 05 00 CC FF 01 72\n"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(Run(c.args), c.hex) << c.args;
+    }
+}
+
+// What is not on the command line comes from the settings as the dialog
+// shows them; typed lines are formatted as the dialog formats them.
+TEST_F(SendDryRun, CommandLineOverridesTheSettings) {
+    test::WriteFileOrFail(dir_ / "Config.ini",
+                          "[Set]\r\nwsv1=4\r\nwsv6=2\r\nwsv2=5\r\nwsv7=9\r\n"
+                          "PLL1=1\r\nUIN=03:00\r\nADD485=07\r\n[Text]\r\nText3=No\r\n"
+                          "Text4=No\r\nText5=No\r\nText6=No\r\n[TextData]\r\nTD2=1.5\r\n");
+    const auto decoded = DecodeFrame(FromHex(Run("--line 1=3.14159 --flicker 2=1 content")));
+    ASSERT_TRUE(decoded.frame) << decoded.reason;
+    EXPECT_EQ(decoded.frame->address, 7);
+    EXPECT_EQ(decoded.frame->hour_code, 3);
+    ASSERT_EQ(decoded.frame->lines.size(), 2u);
+    EXPECT_EQ(decoded.frame->lines[0].text, " 3.14.") << "PLL1 puts a point after the last digit";
+    EXPECT_EQ(decoded.frame->lines[1].text, "   1.5");
+    EXPECT_TRUE(decoded.frame->lines[1].flicker);
+
+    // A stored places value that is no list item leaves the list without a
+    // choice; its empty text means fixed point with 0 places.
+    const auto unmatched = DecodeFrame(FromHex(Run("--line 2=1.5 content")));
+    ASSERT_TRUE(unmatched.frame) << unmatched.reason;
+    EXPECT_EQ(unmatched.frame->lines[1].text, "    2");
+}
+
+TEST_F(SendDryRun, BadUsageGivesOneLineAndStatus2) {
+    const char* cases[] = {
+        "--line 7=1 content",
+        "--line x content",
+        "--flicker 1=2 content",
+        "--update 24:00 content",
+        "--time '2024-02-30 10:00:00' clock",
+        "--time '2024-06-15T14:30:00' clock",
+        "--udp 300.1.1.1 content",
+        "--baud fast content",
+        "--bogus content",
+        "",
+        "content init",
+        "sing",
+    };
+    for (const char* args : cases) {
+        std::string err;
+        const RunResult result = RunSendExe("--config " + config_ + " --dry-run " + args, &err);
+        EXPECT_EQ(result.status, 2) << args;
+        EXPECT_EQ(result.out, "") << args;
+        EXPECT_TRUE(err.starts_with("lumidex-send: ")) << args << ": " << err;
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << args << ": " << err;
+    }
+}
+
+TEST_F(SendDryRun, UnreadableConfigIsBadInput) {
+    std::string err;
+    EXPECT_EQ(RunSendExe("--config " + (dir_ / "missing.ini").string() + " --dry-run init", &err)
+                  .status,
+              2);
+    EXPECT_NE(err.find("missing.ini"), std::string::npos);
+    EXPECT_EQ(RunSendExe("--config " + dir_.path().string() + " --dry-run init").status, 2);
+}
+
+TEST(ParseClockTime, ValidatesTheDateAndFindsTheWeekday) {
+    const auto saturday = ParseClockTime("2024-06-15 14:30:00");
+    ASSERT_TRUE(saturday);
+    EXPECT_EQ(saturday->weekday, 6);
+    EXPECT_EQ(ParseClockTime("2024-02-29 00:00:00")->weekday, 4);
+    EXPECT_FALSE(ParseClockTime("2023-02-29 00:00:00"));
+    EXPECT_FALSE(ParseClockTime("2024-06-15 24:00:00"));
+    EXPECT_FALSE(ParseClockTime("2024-06-15 14:30"));
+    EXPECT_FALSE(ParseClockTime("1999-12-31 23:59:59"));
+}
+
+} // namespace
+} // namespace lumidex

@@ -1,0 +1,316 @@
+#include "tools/send/send_cli.h"
+
+#include "lines/line_format.h"
+#include "protocol/frame.h"
+#include "settings/file_io.h"
+
+#include <charconv>
+#include <ctime>
+#include <ostream>
+
+namespace lumidex {
+namespace {
+
+bool ParseInt(std::string_view text, int& value) {
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+    return result.ec == std::errc() && result.ptr == text.data() + text.size();
+}
+
+// "N=VALUE" with N a line number 1..6.
+bool ParseLineAssignment(std::string_view text, int& line, std::string& value,
+                         std::string& error) {
+    const std::size_t equals = text.find('=');
+    if (equals == std::string_view::npos || !ParseInt(text.substr(0, equals), line)) {
+        error = "expected N=VALUE with a line number N, got '" + std::string(text) + "'";
+        return false;
+    }
+    if (line < 1 || line > kLineCount) {
+        error = "unknown line number " + std::string(text.substr(0, equals)) + "; lines are 1..6";
+        return false;
+    }
+    value = std::string(text.substr(equals + 1));
+    return true;
+}
+
+bool ParseFlag(std::string_view text, std::map<int, bool>& flags, std::string& error) {
+    int line = 0;
+    std::string value;
+    if (!ParseLineAssignment(text, line, value, error)) {
+        return false;
+    }
+    if (value != "0" && value != "1") {
+        error = "flag of line " + std::to_string(line) + " must be 0 or 1, got '" + value + "'";
+        return false;
+    }
+    flags[line] = value == "1";
+    return true;
+}
+
+bool IsIpv4(const std::string& text) {
+    int parts = 0;
+    std::size_t pos = 0;
+    while (pos <= text.size()) {
+        const std::size_t dot = std::min(text.find('.', pos), text.size());
+        int value = 0;
+        const std::string_view part(text.data() + pos, dot - pos);
+        if (part.empty() || part.size() > 3 || !ParseInt(part, value) || value > 255) {
+            return false;
+        }
+        ++parts;
+        pos = dot + 1;
+    }
+    return parts == 4;
+}
+
+// The text a list shows after the settings refresh selected the stored value
+// in it: the matching item, or nothing when no item matches.
+std::string ShownItem(std::optional<std::string_view> item) {
+    return item ? std::string(*item) : std::string();
+}
+
+// The dialog's lines as a settings refresh leaves them, with the command
+// line's changes applied the way the dialog applies typed input.
+DialogLines DialogFromSettings(const SendOptions& options, const SettingsFile& settings) {
+    DialogLines dialog;
+    for (int line = 1; line <= kLineCount; ++line) {
+        const auto i = static_cast<std::size_t>(line - 1);
+        dialog.texts[i] = settings.Read(keys::kLineText[i]);
+        dialog.flicker[i] = settings.ReadNumber(keys::kFlicker[i]) != 0;
+        dialog.point[i] = settings.ReadNumber(keys::kPoint[i]) != 0;
+        if (auto typed = options.lines.find(line); typed != options.lines.end()) {
+            const std::string numbers =
+                ShownItem(MatchDigitCountItem(settings.Read(keys::kDigitCount[i])));
+            const std::string places =
+                ShownItem(MatchDecimalPlaceItem(settings.Read(keys::kDecimalPlaces[i])));
+            dialog.texts[i] = FormatLineText(typed->second, numbers, places).value_or("");
+        }
+        if (auto f = options.flicker.find(line); f != options.flicker.end()) {
+            dialog.flicker[i] = f->second;
+        }
+        if (auto p = options.point.find(line); p != options.point.end()) {
+            dialog.point[i] = p->second;
+        }
+    }
+    dialog.update_index =
+        options.update_index.value_or(UpdateIndexFromText(settings.Read(keys::kUpdateTime)).value_or(-1));
+    return dialog;
+}
+
+ClockTime LocalTimeNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+            local.tm_min,         local.tm_sec,     local.tm_wday};
+}
+
+} // namespace
+
+std::optional<ClockTime> ParseClockTime(const std::string& text) {
+    ClockTime t;
+    char tail = 0;
+    if (text.size() != 19 ||
+        std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &t.year, &t.month, &t.day, &t.hour,
+                    &t.minute, &t.second, &tail) != 6 ||
+        text[4] != '-' || text[7] != '-' || text[10] != ' ' || text[13] != ':' || text[16] != ':') {
+        return std::nullopt;
+    }
+    std::tm probe{};
+    probe.tm_year = t.year - 1900;
+    probe.tm_mon = t.month - 1;
+    probe.tm_mday = t.day;
+    probe.tm_hour = 12;
+    probe.tm_isdst = -1;
+    const std::tm wanted = probe;
+    if (std::mktime(&probe) == -1 || probe.tm_year != wanted.tm_year ||
+        probe.tm_mon != wanted.tm_mon || probe.tm_mday != wanted.tm_mday || t.hour > 23 ||
+        t.minute > 59 || t.second > 59 || t.year < 2000 || t.year > 2255) {
+        return std::nullopt;
+    }
+    t.weekday = probe.tm_wday;
+    return t;
+}
+
+std::optional<SendOptions> ParseSendOptions(const std::vector<std::string>& args,
+                                            std::string& error) {
+    SendOptions options;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string arg = args[i];
+        std::optional<std::string> inline_value;
+        if (arg.starts_with("--") && arg.find('=') != std::string::npos) {
+            inline_value = arg.substr(arg.find('=') + 1);
+            arg = arg.substr(0, arg.find('='));
+        }
+        auto value = [&]() -> std::optional<std::string> {
+            if (inline_value) {
+                return inline_value;
+            }
+            if (i + 1 >= args.size()) {
+                error = arg + " needs a value";
+                return std::nullopt;
+            }
+            return args[++i];
+        };
+        if (arg == "--help" || arg == "-h") {
+            options.help = true;
+        } else if (arg == "--dry-run") {
+            options.dry_run = true;
+        } else if (arg == "--config") {
+            auto v = value();
+            if (!v) {
+                return std::nullopt;
+            }
+            options.config = *v;
+        } else if (arg == "--udp") {
+            auto v = value();
+            if (!v) {
+                return std::nullopt;
+            }
+            if (!IsIpv4(*v)) {
+                error = "--udp wants a dotted IPv4 address, got '" + *v + "'";
+                return std::nullopt;
+            }
+            options.udp = *v;
+        } else if (arg == "--serial") {
+            auto v = value();
+            if (!v) {
+                return std::nullopt;
+            }
+            if (v->empty()) {
+                error = "--serial wants a port name";
+                return std::nullopt;
+            }
+            options.serial = *v;
+        } else if (arg == "--baud") {
+            auto v = value();
+            int baud = 0;
+            if (!v) {
+                return std::nullopt;
+            }
+            if (!ParseInt(*v, baud) || baud <= 0) {
+                error = "--baud wants a positive number, got '" + *v + "'";
+                return std::nullopt;
+            }
+            options.baud = baud;
+        } else if (arg == "--line") {
+            auto v = value();
+            int line = 0;
+            std::string text;
+            if (!v || !ParseLineAssignment(*v, line, text, error)) {
+                return std::nullopt;
+            }
+            options.lines[line] = text;
+        } else if (arg == "--update") {
+            auto v = value();
+            if (!v) {
+                return std::nullopt;
+            }
+            options.update_index = UpdateIndexFromText(*v);
+            if (!options.update_index) {
+                error = "--update wants Now or a whole hour HH:00, got '" + *v + "'";
+                return std::nullopt;
+            }
+        } else if (arg == "--flicker" || arg == "--point") {
+            auto v = value();
+            if (!v || !ParseFlag(*v, arg == "--flicker" ? options.flicker : options.point, error)) {
+                return std::nullopt;
+            }
+        } else if (arg == "--time") {
+            auto v = value();
+            if (!v) {
+                return std::nullopt;
+            }
+            options.time = ParseClockTime(*v);
+            if (!options.time) {
+                error = "--time wants \"YYYY-MM-DD HH:MM:SS\" (a real date, 2000..2255), got '" +
+                        *v + "'";
+                return std::nullopt;
+            }
+        } else if (arg.starts_with("-")) {
+            error = "unknown option " + arg;
+            return std::nullopt;
+        } else if (options.command.empty()) {
+            if (arg != "content" && arg != "brightness" && arg != "clock" && arg != "init") {
+                error = "unknown command '" + arg + "'; use content, brightness, clock or init";
+                return std::nullopt;
+            }
+            options.command = arg;
+        } else {
+            error = "more than one command given";
+            return std::nullopt;
+        }
+    }
+    if (options.command.empty() && !options.help) {
+        error = "no command given; use content, brightness, clock or init (see --help)";
+        return std::nullopt;
+    }
+    return options;
+}
+
+int RunSend(const SendOptions& options, std::ostream& out, std::ostream& err) {
+    if (options.help) {
+        out << SendUsage();
+        return kExitOk;
+    }
+    const std::filesystem::path config =
+        options.config.value_or(ExecutableDirectory() / "Config.ini");
+    if (options.config) {
+        std::error_code ec;
+        if (!std::filesystem::exists(config, ec)) {
+            err << "lumidex-send: cannot read " << config.string() << ": no such file\n";
+            return kExitBadInput;
+        }
+        if (!ReadWholeFile(config)) {
+            err << "lumidex-send: cannot read " << config.string() << "\n";
+            return kExitBadInput;
+        }
+    }
+    const SettingsFile settings(config);
+    Frame frame;
+    if (options.command == "content") {
+        const ContentFrameResult built = BuildContentFrame(DialogFromSettings(options, settings), settings);
+        if (!built.frame) {
+            err << "lumidex-send: refused: " << built.refusal << "\n";
+            return kExitBadInput;
+        }
+        frame = *built.frame;
+    } else if (options.command == "brightness") {
+        frame = BuildBrightnessFrame(settings);
+    } else if (options.command == "clock") {
+        frame = BuildClockFrame(settings, options.time.value_or(LocalTimeNow()));
+    } else {
+        frame = BuildInitialiseFrame();
+    }
+    out << FormatHex(frame) << "\n";
+    if (options.dry_run) {
+        return kExitOk;
+    }
+    err << "lumidex-send: sending is not available yet; use --dry-run\n";
+    return kExitBadInput;
+}
+
+std::string SendUsage() {
+    return R"(Usage: lumidex-send [OPTIONS] content|brightness|clock|init
+
+Builds a frame for the display's control card from Config.ini (the same file
+the Lumidex dialog uses), prints it as hex and sends it.
+
+Options:
+  --config PATH          settings file (default: Config.ini beside this program)
+  --udp IPV4             send over UDP to this controller address (port 10006)
+  --serial PORT          send over this serial port
+  --baud N               serial baud rate (default: "Boud" from the settings)
+  --line N=TEXT          text of line N (1..6), formatted like the dialog does
+  --update Now|HH:00     when the content shows (default: "UIN" from the settings)
+  --flicker N=0|1        flicker flag of line N
+  --point N=0|1          "9/10" flag of line N (a point after the last digit)
+  --time "YYYY-MM-DD HH:MM:SS"
+                         time for the clock command (default: now)
+  --dry-run              print the frame only; send nothing
+  --help                 show this text
+
+Exit status: 0 sent or dry run, 1 the controller did not accept, 2 bad usage or input.
+)";
+}
+
+} // namespace lumidex
