@@ -129,24 +129,19 @@ std::string FormatFixedLegacy(double value, int decimals) {
             ++integer_digits;
         }
     }
-    // Lay the kept digits out in fixed notation.
-    const int fraction_digits = decimals;
-    std::string body;
-    if (integer_digits <= 0) {
-        body = "0";
-        std::string fraction(static_cast<std::size_t>(-integer_digits), '0');
-        fraction += kept;
-        fraction.resize(static_cast<std::size_t>(fraction_digits), '0');
-        if (fraction_digits > 0) {
-            body += '.';
-            body += fraction;
-        }
-    } else {
-        body = kept.substr(0, static_cast<std::size_t>(integer_digits));
-        if (fraction_digits > 0) {
-            body += '.';
-            body += kept.substr(static_cast<std::size_t>(integer_digits));
-        }
+    // Lay the kept digits out in fixed notation, with at least one digit
+    // before the point.
+    if (keep < 0) {
+        kept.assign(static_cast<std::size_t>(decimals) + 1, '0'); // below half the last place
+        integer_digits = 1;
+    } else if (integer_digits <= 0) {
+        kept.insert(0, static_cast<std::size_t>(1 - integer_digits), '0');
+        integer_digits = 1;
+    }
+    std::string body = kept.substr(0, static_cast<std::size_t>(integer_digits));
+    if (decimals > 0) {
+        body.push_back('.');
+        body.append(kept, static_cast<std::size_t>(integer_digits));
     }
     if (negative) {
         body.insert(body.begin(), '-');

@@ -1,6 +1,8 @@
 #include "tools/send/send_cli.h"
 
 #include "lines/line_format.h"
+#include "link/address.h"
+#include "link/send.h"
 #include "protocol/frame.h"
 #include "settings/file_io.h"
 
@@ -10,6 +12,11 @@
 
 namespace lumidex {
 namespace {
+
+// The result texts of the dialog.
+constexpr const char* kSentText = "Sent successfully!";
+constexpr const char* kFailedText = "Send failed!";
+constexpr const char* kBroadcastText = "Broadcast Send.";
 
 bool ParseInt(std::string_view text, int& value) {
     const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -46,22 +53,6 @@ bool ParseFlag(std::string_view text, std::map<int, bool>& flags, std::string& e
     return true;
 }
 
-bool IsIpv4(const std::string& text) {
-    int parts = 0;
-    std::size_t pos = 0;
-    while (pos <= text.size()) {
-        const std::size_t dot = std::min(text.find('.', pos), text.size());
-        int value = 0;
-        const std::string_view part(text.data() + pos, dot - pos);
-        if (part.empty() || part.size() > 3 || !ParseInt(part, value) || value > 255) {
-            return false;
-        }
-        ++parts;
-        pos = dot + 1;
-    }
-    return parts == 4;
-}
-
 // The text a list shows after the settings refresh selected the stored value
 // in it: the matching item, or nothing when no item matches.
 std::string ShownItem(std::optional<std::string_view> item) {
@@ -94,6 +85,37 @@ DialogLines DialogFromSettings(const SendOptions& options, const SettingsFile& s
     dialog.update_index =
         options.update_index.value_or(UpdateIndexFromText(settings.Read(keys::kUpdateTime)).value_or(-1));
     return dialog;
+}
+
+struct LinkChoice {
+    int mode;
+    std::string target;
+    int baud;
+};
+
+// The links named on the command line, or else the ones the settings
+// configure: the controller address when it is not 0.0.0.0, and the serial
+// port when one is chosen.
+std::vector<LinkChoice> ChooseLinks(const SendOptions& options, const SettingsFile& settings) {
+    const int baud = options.baud.value_or(settings.ReadNumber(keys::kBaudRate));
+    std::vector<LinkChoice> links;
+    if (options.udp) {
+        links.push_back({kModeUdp, *options.udp, baud});
+    }
+    if (options.serial) {
+        links.push_back({kModeSerial, *options.serial, baud});
+    }
+    if (!links.empty()) {
+        return links;
+    }
+    const std::uint32_t address = AddressFromStored(settings.ReadNumber(keys::kControllerIp));
+    if (address != 0) {
+        links.push_back({kModeUdp, FormatDottedAddress(address), baud});
+    }
+    if (const std::string port = settings.Read(keys::kSerialPort); !port.empty()) {
+        links.push_back({kModeSerial, port, baud});
+    }
+    return links;
 }
 
 ClockTime LocalTimeNow() {
@@ -166,7 +188,7 @@ std::optional<SendOptions> ParseSendOptions(const std::vector<std::string>& args
             if (!v) {
                 return std::nullopt;
             }
-            if (!IsIpv4(*v)) {
+            if (!ParseDottedAddress(*v)) {
                 error = "--udp wants a dotted IPv4 address, got '" + *v + "'";
                 return std::nullopt;
             }
@@ -281,12 +303,35 @@ int RunSend(const SendOptions& options, std::ostream& out, std::ostream& err) {
     } else {
         frame = BuildInitialiseFrame();
     }
-    out << FormatHex(frame) << "\n";
+    const std::vector<LinkChoice> links = ChooseLinks(options, settings);
+    if (links.empty() && !options.dry_run) {
+        err << "lumidex-send: no link to send over; give --udp or --serial, or set the "
+               "controller address or serial port in the dialog\n";
+        return kExitBadInput;
+    }
+    out << FormatHex(frame) << "\n" << std::flush;
     if (options.dry_run) {
         return kExitOk;
     }
-    err << "lumidex-send: sending is not available yet; use --dry-run\n";
-    return kExitBadInput;
+    // Content retries once, as the dialog's send buttons do; commands go once.
+    const int attempts = options.command == "content" ? 2 : 1;
+    bool all_accepted = true;
+    Send send;
+    for (const LinkChoice& link : links) {
+        bool accepted = false;
+        for (int attempt = 0; attempt < attempts && !accepted; ++attempt) {
+            accepted = send.TransmitFrame(frame, link.target, link.mode, link.baud);
+        }
+        const char* text = accepted ? kSentText : frame[2] == 0 ? kBroadcastText : kFailedText;
+        out << text << "\n" << std::flush;
+        if (!accepted) {
+            err << "lumidex-send: " << (link.mode == kModeUdp ? "udp " : "serial ") << link.target
+                << ": " << send.last_error() << "\n";
+            // At bus address 0 no controller answers by design.
+            all_accepted = all_accepted && frame[2] == 0;
+        }
+    }
+    return all_accepted ? kExitOk : kExitNotAccepted;
 }
 
 std::string SendUsage() {
@@ -309,7 +354,14 @@ Options:
   --dry-run              print the frame only; send nothing
   --help                 show this text
 
-Exit status: 0 sent or dry run, 1 the controller did not accept, 2 bad usage or input.
+Without --udp or --serial the frame goes over the links the settings hold:
+the controller address (when it is not 0.0.0.0) and the serial port (when one
+is chosen). Content is tried twice per link, commands once. After the hex line
+one result per link: "Sent successfully!", "Send failed!" or, at bus address 0
+where no controller answers, "Broadcast Send.".
+
+Exit status: 0 sent (or broadcast) or dry run, 1 the controller did not
+accept, 2 bad usage or input.
 )";
 }
 

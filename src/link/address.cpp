@@ -1,0 +1,39 @@
+#include "link/address.h"
+
+#include <charconv>
+
+namespace lumidex {
+
+std::int32_t StoredAddressValue(std::uint32_t address) {
+    return static_cast<std::int32_t>(address); // two's complement, as "%d" prints it
+}
+
+std::uint32_t AddressFromStored(std::int32_t stored) { return static_cast<std::uint32_t>(stored); }
+
+std::string FormatDottedAddress(std::uint32_t address) {
+    return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 0xFF) + "." +
+           std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);
+}
+
+std::optional<std::uint32_t> ParseDottedAddress(std::string_view text) {
+    std::uint32_t address = 0;
+    for (int field = 0; field < 4; ++field) {
+        if (field > 0) {
+            if (text.empty() || text.front() != '.') {
+                return std::nullopt;
+            }
+            text.remove_prefix(1);
+        }
+        unsigned value = 0;
+        const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+        const auto used = static_cast<std::size_t>(result.ptr - text.data());
+        if (result.ec != std::errc() || used == 0 || used > 3 || value > 255) {
+            return std::nullopt;
+        }
+        text.remove_prefix(used);
+        address = (address << 8) | value;
+    }
+    return text.empty() ? std::optional(address) : std::nullopt;
+}
+
+} // namespace lumidex

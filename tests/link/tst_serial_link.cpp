@@ -1,0 +1,216 @@
+#include "link/send.h"
+#include "link/serial_port.h"
+#include "protocol/frame.h"
+#include "tests/support/pty_pair.h"
+#include "tests/support/udp_peer.h"
+
+#include <fcntl.h>
+#include <functional>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+namespace lumidex {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using Bytes = std::vector<std::uint8_t>;
+
+// Plays the controller on the pty: reads one frame per exchange and answers
+// with what `answer` gives for it (nothing for silence).
+class SerialController {
+public:
+    using Answer = std::function<std::optional<Bytes>(int index)>;
+    SerialController(test::PtyPair& pty, int exchanges, Answer answer)
+        : thread_([&pty, exchanges, answer, this] {
+              for (int i = 0; i < exchanges; ++i) {
+                  Bytes frame = pty.ReadFrame(5s);
+                  if (frame.empty()) {
+                      return;
+                  }
+                  frames_.push_back(std::move(frame));
+                  if (auto bytes = answer(i)) {
+                      pty.Write(*bytes);
+                  }
+              }
+          }) {}
+    ~SerialController() { Join(); }
+    // Waits for the controller to finish and returns the frames it read.
+    const std::vector<Bytes>& Frames() {
+        Join();
+        return frames_;
+    }
+
+private:
+    void Join() {
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+    }
+    std::vector<Bytes> frames_;
+    std::thread thread_;
+};
+
+// True when another program could take the port now: nobody holds its lock
+// or exclusive mode.
+bool PortIsFree(const std::string& device) {
+    const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        return false;
+    }
+    int exclusive = 1;
+    ::ioctl(fd, TIOCGEXCL, &exclusive);
+    const bool free = exclusive == 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    ::close(fd);
+    return free;
+}
+
+ReplyBlock Filled() {
+    ReplyBlock block;
+    block.fill(kReplyFill);
+    return block;
+}
+
+struct AnswerCase {
+    const char* name;
+    std::optional<Bytes> answer;
+    bool accepted;
+    std::size_t kept;
+};
+
+TEST(SerialExchange, AnswersAreJudgedByByte3) {
+    Bytes long_answer = test::ReplyWithStatus(1, 30);
+    long_answer[22] = 0x5A;
+    const AnswerCase cases[] = {
+        {"accepted", test::ReplyWithStatus(1), true, 23},
+        {"refused", test::ReplyWithStatus(0), false, 23},
+        {"long answer: the first 23 bytes count", long_answer, true, 23},
+        {"short answer keeps the fill", Bytes{0, 1, 1}, false, 3},
+        {"silent controller", std::nullopt, false, 0},
+    };
+    const Frame frame = BuildBrightnessFrame(1, 5, 5);
+    for (const AnswerCase& c : cases) {
+        test::PtyPair pty;
+        ASSERT_TRUE(pty.ok());
+        SerialController controller(pty, 1, [&](int) { return c.answer; });
+        Send send;
+        const auto start = Clock::now();
+        EXPECT_EQ(send.TransmitFrame(frame, pty.device(), kModeSerial, 9600), c.accepted) << c.name;
+        const auto took = Clock::now() - start;
+        ReplyBlock expected = Filled();
+        for (std::size_t i = 0; i < c.kept; ++i) {
+            expected[i] = (*c.answer)[i];
+        }
+        EXPECT_EQ(send.reply(), expected) << c.name;
+        ASSERT_EQ(controller.Frames().size(), 1u) << c.name;
+        EXPECT_EQ(controller.Frames()[0], frame) << c.name << ": one write of the whole frame";
+        EXPECT_TRUE(PortIsFree(pty.device())) << c.name << ": the port is closed afterwards";
+        // 200 ms before the read; a full answer ends the read at once, a
+        // short or missing one waits out the 2000 ms.
+        EXPECT_GE(took, 190ms) << c.name;
+        if (c.kept == kReplySize) {
+            EXPECT_LT(took, 1500ms) << c.name;
+        } else {
+            EXPECT_GE(took, 2100ms) << c.name;
+        }
+    }
+}
+
+// Each send opens and closes the port; what the controller sent after its
+// answer is discarded, so the second send sees only its own answer.
+TEST(SerialExchange, TwoSendsInARow) {
+    test::PtyPair pty;
+    Bytes chatter = test::ReplyWithStatus(1, 23);
+    chatter.insert(chatter.end(), {0, 0, 0, 0, 0, 0});
+    SerialController controller(pty, 2, [&](int index) {
+        return index == 0 ? chatter : test::ReplyWithStatus(1);
+    });
+    Send send;
+    EXPECT_TRUE(send.TransmitFrame(BuildInitialiseFrame(), pty.device(), kModeSerial, 9600));
+    EXPECT_TRUE(PortIsFree(pty.device()));
+    EXPECT_TRUE(send.TransmitFrame(BuildBrightnessFrame(0, 1, 2), pty.device(), kModeSerial, 9600));
+    EXPECT_TRUE(PortIsFree(pty.device()));
+    ASSERT_EQ(controller.Frames().size(), 2u);
+    EXPECT_EQ(controller.Frames()[1], BuildBrightnessFrame(0, 1, 2));
+}
+
+TEST(SerialExchange, PortThatCannotBeOpenedFailsAtOnce) {
+    Send send;
+    for (const char* device : {"/dev/lumidex-no-such-port", "", "/dev/null"}) {
+        const auto start = Clock::now();
+        EXPECT_FALSE(send.TransmitFrame(BuildInitialiseFrame(), device, kModeSerial, 9600)) << device;
+        EXPECT_LT(Clock::now() - start, 100ms) << device;
+        EXPECT_FALSE(send.last_error().empty()) << device;
+    }
+}
+
+// A port another program holds fails to open, even for root, and not one
+// byte reaches the line.
+TEST(SerialExchange, PortHeldByAnotherProgram) {
+    test::PtyPair pty;
+    const int holder = ::open(pty.device().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(holder, 0);
+    struct Hold {
+        const char* how;
+        std::function<void()> take;
+        std::function<void()> release;
+    };
+    const Hold holds[] = {
+        {"advisory lock", [&] { ::flock(holder, LOCK_EX); }, [&] { ::flock(holder, LOCK_UN); }},
+        {"exclusive mode", [&] { ::ioctl(holder, TIOCEXCL); }, [&] { ::ioctl(holder, TIOCNXCL); }},
+    };
+    for (const Hold& hold : holds) {
+        hold.take();
+        Send send;
+        const auto start = Clock::now();
+        EXPECT_FALSE(send.TransmitFrame(BuildInitialiseFrame(), pty.device(), kModeSerial, 9600))
+            << hold.how;
+        EXPECT_LT(Clock::now() - start, 100ms) << hold.how;
+        EXPECT_NE(send.last_error().find("in use"), std::string::npos) << send.last_error();
+        EXPECT_TRUE(pty.ReadFrame(200ms).empty()) << hold.how << ": nothing written";
+        hold.release();
+    }
+    ::close(holder);
+}
+
+TEST(SerialExchange, LineSettingsAtTheGivenBaud) {
+    for (const int baud : {9600, 57600}) {
+        test::PtyPair pty;
+        auto port = MakeSerialPort(pty.device(), baud);
+        ASSERT_TRUE(port->Open()) << port->error();
+        const int observer = ::open(pty.device().c_str(), O_RDONLY | O_NOCTTY);
+        termios line{};
+        ASSERT_EQ(::tcgetattr(observer, &line), 0);
+        ::close(observer);
+        port->Close();
+        EXPECT_EQ(::cfgetospeed(&line), baud == 9600 ? B9600 : B57600) << baud;
+        EXPECT_EQ(::cfgetispeed(&line), baud == 9600 ? B9600 : B57600) << baud;
+        EXPECT_EQ(line.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+        EXPECT_EQ(line.c_cflag & (PARENB | CSTOPB), 0u) << "no parity, one stop bit";
+        EXPECT_EQ(line.c_lflag & (ICANON | ECHO), 0u) << "raw line";
+        EXPECT_EQ(line.c_iflag & (IXON | IXOFF), 0u) << "0x11 and 0x13 are data";
+    }
+}
+
+// A cable pulled during the exchange fails it at once instead of hanging.
+TEST(SerialExchange, DeviceThatGoesAwayFailsTheExchange) {
+    test::PtyPair pty;
+    std::thread unplug([&] {
+        pty.ReadFrame(5s);
+        pty.Hangup();
+    });
+    Send send;
+    const auto start = Clock::now();
+    EXPECT_FALSE(send.TransmitFrame(BuildInitialiseFrame(), pty.device(), kModeSerial, 9600));
+    EXPECT_LT(Clock::now() - start, 1500ms);
+    unplug.join();
+    // And a device that is gone before the send fails to open.
+    EXPECT_FALSE(send.TransmitFrame(BuildInitialiseFrame(), pty.device(), kModeSerial, 9600));
+}
+
+} // namespace
+} // namespace lumidex

@@ -1,0 +1,13 @@
+#pragma once
+
+// Each test executable that runs a UDP controller binds it on its own
+// loopback address at port 10006, so the suites can run in parallel.
+namespace lumidex::test {
+
+inline constexpr const char* kLinkTestsController = "127.0.0.2";
+inline constexpr const char* kToolTestsController = "127.0.0.3";
+inline constexpr const char* kAppTestsController = "127.0.0.4";
+// A host that is never a controller: stray datagrams come from here.
+inline constexpr const char* kStrayHost = "127.0.0.99";
+
+} // namespace lumidex::test

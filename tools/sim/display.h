@@ -1,0 +1,42 @@
+#pragma once
+
+#include "protocol/frame_decoder.h"
+
+#include <array>
+#include <optional>
+#include <string>
+
+namespace lumidex {
+
+// What the virtual display shows: the six lines as last sent, the
+// brightness levels and the clock it was given.
+struct DisplayState {
+    std::array<std::optional<DecodedLine>, 6> lines;
+    std::optional<int> day_level;
+    std::optional<int> night_level;
+    std::optional<ClockTime> clock;
+    std::optional<int> pending_hour; // content waiting for this hour code
+    int initialisations = 0;
+
+    // Takes a valid frame's fields into the display.
+    void Apply(const DecodedFrame& frame);
+};
+
+// The six lines drawn as seven-segment digits (three text rows per line),
+// with points and flicker marked, then brightness and clock.
+std::string RenderDisplay(const DisplayState& state);
+
+// One line of seven-segment digits for a line's text (" 12.5"): three rows.
+std::array<std::string, 3> RenderSegments(const std::string& text);
+
+// The clock as "YYYY-MM-DD HH:MM:SS".
+std::string FormatClock(const ClockTime& time);
+
+// A JSON object with the decoded fields of a frame (without braces), for
+// the simulator's --json output.
+std::string DecodedFieldsJson(const DecodedFrame& frame);
+
+// Text as a JSON string literal, quotes included.
+std::string JsonString(const std::string& text);
+
+} // namespace lumidex

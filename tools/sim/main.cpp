@@ -1,0 +1,17 @@
+#include "tools/sim/simulator.h"
+
+#include <iostream>
+
+int main(int argc, char** argv) {
+    std::string error;
+    const auto options = lumidex::ParseSimOptions({argv + 1, argv + argc}, error);
+    if (!options) {
+        std::cerr << "lumidex-sim: " << error << "\n";
+        return 2;
+    }
+    if (options->help) {
+        std::cout << lumidex::SimUsage();
+        return 0;
+    }
+    return lumidex::RunSimulator(*options, std::cout, std::cerr);
+}

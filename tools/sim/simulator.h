@@ -1,0 +1,69 @@
+#pragma once
+
+#include "link/link.h"
+#include "tools/sim/display.h"
+
+#include <cstdint>
+#include <iosfwd>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace lumidex {
+
+enum class ReplyMode { Ok, Nak, Silent };
+
+struct SimOptions {
+    std::string udp_address = "127.0.0.1";
+    std::uint16_t udp_port = 10006;
+    bool udp = true;  // false when only a serial line is asked for
+    std::optional<std::string> serial;
+    bool pty = false;
+    int baud = 9600;
+    ReplyMode reply = ReplyMode::Ok;
+    long drop = 0;             // the first N frames get no answer
+    std::optional<long> count; // stop after N frames
+    bool json = false;
+    bool help = false;
+};
+
+// Parses the simulator's arguments; on bad usage returns nothing with a
+// one-line reason in `error`.
+std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& args, std::string& error);
+
+// The virtual control card's judgement of one frame: decodes it, updates the
+// display, and says what to answer (nothing when silent or dropped). Kept
+// apart from the sockets so it can be tested on its own.
+class ControlCard {
+public:
+    explicit ControlCard(const SimOptions& options) : options_(options) {}
+
+    struct Outcome {
+        DecodeResult decoded;
+        std::optional<ReplyBlock> reply;
+        bool dropped = false;
+    };
+
+    Outcome Receive(std::span<const std::uint8_t> frame);
+
+    const DisplayState& display() const { return display_; }
+    long frames() const { return frames_; }
+
+private:
+    SimOptions options_;
+    DisplayState display_;
+    long frames_ = 0;
+};
+
+// The 23-byte answer: FE 15, the address, 1 (accepted) or 0 (rejected), the
+// command, zeros, FF at byte 20 and the CRC-16/XMODEM of bytes 0..20.
+ReplyBlock MakeReply(std::uint8_t address, std::uint8_t command, bool accepted);
+
+// Runs the simulator until SIGINT/SIGTERM or --count frames; returns the
+// exit status. Reports go to `out`, problems to `err`.
+int RunSimulator(const SimOptions& options, std::ostream& out, std::ostream& err);
+
+std::string SimUsage();
+
+} // namespace lumidex
