@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstring>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -54,36 +53,40 @@ public:
     std::optional<std::size_t> Read(std::span<std::uint8_t> into,
                                     std::chrono::milliseconds timeout) override {
         const auto deadline = Clock::now() + timeout;
+        // The socket's receive time-out bounds each wait. Open set it to the
+        // exchange's time-out; after a stray datagram it is shortened to
+        // what is left.
+        bool retarget = timeout != kUdpTimeout;
         for (;;) {
             const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+                std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
             if (left.count() <= 0) {
                 return 0;
             }
-            pollfd waiting{fd_, POLLIN, 0};
-            const int ready = ::poll(&waiting, 1, static_cast<int>(left.count()));
-            if (ready < 0 && errno == EINTR) {
-                continue;
-            }
-            if (ready <= 0) {
-                return 0;
+            if (retarget) {
+                const timeval wait{static_cast<time_t>(left.count() / 1000000),
+                                   static_cast<suseconds_t>(left.count() % 1000000)};
+                ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
             }
             // Each datagram is taken whole; only what fits is kept.
             std::uint8_t datagram[2048];
             sockaddr_in sender{};
             socklen_t sender_size = sizeof sender;
-            const ssize_t got = ::recvfrom(fd_, datagram, sizeof datagram, MSG_DONTWAIT,
+            const ssize_t got = ::recvfrom(fd_, datagram, sizeof datagram, 0,
                                            reinterpret_cast<sockaddr*>(&sender), &sender_size);
             if (got < 0) {
-                if (errno == EAGAIN || errno == EINTR) {
+                if (errno == EINTR) {
                     continue;
                 }
-                // An ICMP "port unreachable" from the controller's host shows
-                // here; no answer will come.
-                Fail("recvfrom");
+                if (errno != EAGAIN && errno != EWOULDBLOCK) {
+                    // An ICMP "port unreachable" from the controller's host
+                    // shows here; no answer will come.
+                    Fail("recvfrom");
+                }
                 return 0;
             }
             if (sender.sin_addr.s_addr != destination_.sin_addr.s_addr) {
+                retarget = true;
                 continue; // a stray datagram is no answer from the controller
             }
             const std::size_t kept = std::min(static_cast<std::size_t>(got), into.size());

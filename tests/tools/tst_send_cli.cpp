@@ -1,36 +1,22 @@
+#include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
 #include "protocol/frame_decoder.h"
 #include "tools/send/send_cli.h"
 
-#include <array>
-#include <cstdio>
+#include <algorithm>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 namespace lumidex {
 namespace {
 
-struct RunResult {
-    int status = -1;
-    std::string out;
-};
+using RunResult = test::RunOutput;
 
-// Runs lumidex-send with the arguments (a shell-quoted string) and captures
-// its standard output; standard error goes to a file read back after.
+// Runs lumidex-send with the arguments (shell syntax, so quoting works as
+// on a command line).
 RunResult RunSendExe(const std::string& args, std::string* err = nullptr) {
-    test::TempDir dir;
-    const std::string err_file = (dir / "stderr").string();
-    const std::string command = std::string(LUMIDEX_SEND_EXE) + " " + args + " 2>" + err_file;
-    RunResult result;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    std::array<char, 512> buffer{};
-    while (std::fgets(buffer.data(), buffer.size(), pipe) != nullptr) {
-        result.out += buffer.data();
-    }
-    const int status = ::pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    RunResult result = test::RunProgram({"/bin/sh", "-c", std::string(LUMIDEX_SEND_EXE) + " " + args});
     if (err) {
-        *err = test::ReadFileOrFail(err_file);
+        *err = result.err;
     }
     return result;
 }

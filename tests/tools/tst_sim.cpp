@@ -1,0 +1,274 @@
+#include "link/address.h"
+#include "link/send.h"
+#include "link/udp_link.h"
+#include "protocol/frame.h"
+#include "tests/support/addresses.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/udp_peer.h"
+#include "tools/sim/frame_assembler.h"
+#include "tools/sim/simulator.h"
+
+#include <csignal>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+namespace lumidex {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+const std::string kController = test::kToolTestsController;
+
+// lumidex-sim with --json on this suite's controller address, and the lines
+// it prints.
+class Sim {
+public:
+    explicit Sim(std::vector<std::string> extra = {}, bool pty = false) {
+        std::vector<std::string> argv{LUMIDEX_SIM_EXE, "--json", "--udp", kController + ":10006"};
+        if (pty) {
+            argv.push_back("--pty");
+        }
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        process_ = std::make_unique<test::ChildProcess>(argv);
+        const auto udp = process_->ReadLine(5s);
+        EXPECT_EQ(udp, "udp: " + kController + ":10006");
+        if (pty) {
+            const auto serial = process_->ReadLine(5s);
+            EXPECT_TRUE(serial && serial->starts_with("serial: /dev/pts/")) << serial.value_or("");
+            device_ = serial ? serial->substr(8) : "";
+        }
+    }
+    // The next JSON line about a frame, or "" when none came.
+    std::string Next(std::chrono::milliseconds timeout = 5s) {
+        return process_->ReadLine(timeout).value_or("");
+    }
+    test::ChildProcess& process() { return *process_; }
+    const std::string& device() const { return device_; }
+
+private:
+    std::unique_ptr<test::ChildProcess> process_;
+    std::string device_;
+};
+
+test::RunOutput SendExe(const std::vector<std::string>& args) {
+    std::vector<std::string> argv{LUMIDEX_SEND_EXE};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return test::RunProgram(argv);
+}
+
+bool Has(const std::string& line, const std::string& part) {
+    return line.find(part) != std::string::npos;
+}
+
+class SimAndSend : public testing::Test {
+protected:
+    void SetUp() override {
+        config_ = (dir_ / "Config.ini").string();
+        test::WriteFileOrFail(dir_ / "Config.ini",
+                              "[Set]\r\nwsv1=4\r\nwsv6=1\r\nADD485=05\r\n[Text]\r\nText2=No\r\n"
+                              "Text3=No\r\nText4=No\r\nText5=No\r\nText6=No\r\n");
+    }
+    void SetBusAddress(const std::string& address) {
+        test::WriteFileOrFail(dir_ / "Config.ini", "[Set]\r\nADD485=" + address + "\r\n");
+    }
+    test::TempDir dir_;
+    std::string config_;
+};
+
+TEST_F(SimAndSend, ContentOverUdpIsAcceptedOnTheFirstAttempt) {
+    Sim sim;
+    const auto sent = SendExe({"--config", config_, "--udp", kController, "--line", "1=12.34",
+                               "--flicker", "1=1", "content"});
+    EXPECT_EQ(sent.status, 0) << sent.err;
+    EXPECT_TRUE(sent.out.ends_with("\nSent successfully!\n")) << sent.out;
+    const std::string frame = sim.Next();
+    EXPECT_TRUE(Has(frame, "\"link\":\"udp\"")) << frame;
+    EXPECT_TRUE(Has(frame, "\"valid\":true,\"command\":\"content\",\"address\":5")) << frame;
+    EXPECT_TRUE(Has(frame, "{\"line\":1,\"flicker\":true,\"digits\":4,\"text\":\" 12.3\"}")) << frame;
+    EXPECT_TRUE(Has(frame, "\"answer\":\"accepted\"")) << frame;
+    EXPECT_EQ(sim.Next(300ms), "") << "one datagram only";
+}
+
+TEST_F(SimAndSend, ContentOverThePseudoTerminal) {
+    Sim sim({}, true);
+    for (const char* baud : {"9600", "57600"}) {
+        const auto sent = SendExe({"--config", config_, "--serial", sim.device(), "--baud", baud,
+                                   "--line", "1=7", "content"});
+        EXPECT_EQ(sent.status, 0) << sent.err;
+        EXPECT_TRUE(sent.out.ends_with("\nSent successfully!\n")) << sent.out;
+        const std::string frame = sim.Next();
+        EXPECT_TRUE(Has(frame, "\"link\":\"serial\"")) << frame;
+        EXPECT_TRUE(Has(frame, "\"text\":\"  7.0\"")) << frame;
+    }
+}
+
+TEST_F(SimAndSend, SilentControllerGetsTwoAttemptsThenFailure) {
+    Sim sim({"--reply", "silent"});
+    const auto start = Clock::now();
+    const auto sent = SendExe({"--config", config_, "--udp", kController, "content"});
+    const auto took = Clock::now() - start;
+    EXPECT_EQ(sent.status, 1);
+    EXPECT_TRUE(sent.out.ends_with("\nSend failed!\n")) << sent.out;
+    EXPECT_TRUE(Has(sent.err, "no answer within 1000 ms")) << sent.err;
+    EXPECT_GE(took, 1900ms);
+    EXPECT_LT(took, 4s);
+    EXPECT_TRUE(Has(sim.Next(), "\"answer\":\"none\""));
+    EXPECT_TRUE(Has(sim.Next(), "\"answer\":\"none\""));
+    EXPECT_EQ(sim.Next(300ms), "");
+
+    // At bus address 0 no controller answers by design.
+    SetBusAddress("00");
+    const auto broadcast = SendExe({"--config", config_, "--udp", kController, "content"});
+    EXPECT_EQ(broadcast.status, 0);
+    EXPECT_TRUE(broadcast.out.ends_with("\nBroadcast Send.\n")) << broadcast.out;
+}
+
+TEST_F(SimAndSend, OneRetryForContentNoneForCommands) {
+    {
+        Sim sim({"--drop", "1"});
+        const auto sent = SendExe({"--config", config_, "--udp", kController, "content"});
+        EXPECT_EQ(sent.status, 0) << sent.err;
+        EXPECT_TRUE(Has(sim.Next(), "\"answer\":\"none\""));
+        EXPECT_TRUE(Has(sim.Next(), "\"answer\":\"accepted\""));
+    }
+    {
+        Sim sim({"--drop", "1"});
+        const auto sent = SendExe({"--config", config_, "--udp", kController, "brightness"});
+        EXPECT_EQ(sent.status, 1);
+        EXPECT_TRUE(sent.out.ends_with("\nSend failed!\n")) << sent.out;
+        EXPECT_TRUE(Has(sim.Next(), "\"command\":\"brightness\""));
+        EXPECT_EQ(sim.Next(1500ms), "");
+    }
+}
+
+TEST_F(SimAndSend, RejectingControllerFailsTheSend) {
+    Sim sim({"--reply", "nak"});
+    const auto sent = SendExe({"--config", config_, "--udp", kController, "brightness"});
+    EXPECT_EQ(sent.status, 1);
+    EXPECT_TRUE(Has(sent.err, "answered 00 in byte 3")) << sent.err;
+    EXPECT_TRUE(Has(sim.Next(), "\"answer\":\"rejected\""));
+}
+
+// Commands without a named link go over both links the settings hold.
+TEST_F(SimAndSend, CommandsGoOverBothConfiguredLinks) {
+    Sim sim({}, true);
+    const auto address = ParseDottedAddress(kController);
+    test::WriteFileOrFail(dir_ / "Config.ini",
+                          "[Set]\r\nLEDIP=" + std::to_string(StoredAddressValue(*address)) +
+                              "\r\n[Port]\r\nPort=" + sim.device() + "\r\n[LD]\r\nLD=7\r\nLD2=1\r\n");
+    const auto sent = SendExe({"--config", config_, "brightness"});
+    EXPECT_EQ(sent.status, 0) << sent.err;
+    EXPECT_EQ(sent.out, "FE 07 01 02 07 01 FF 3A 39\nSent successfully!\nSent successfully!\n");
+    const std::string first = sim.Next();
+    const std::string second = sim.Next();
+    EXPECT_TRUE(Has(first, "\"link\":\"udp\"") && Has(first, "\"day\":7,\"night\":1")) << first;
+    EXPECT_TRUE(Has(second, "\"link\":\"serial\"")) << second;
+
+    test::WriteFileOrFail(dir_ / "Config.ini", "[Set]\r\nLEDIP=0\r\n");
+    const auto nowhere = SendExe({"--config", config_, "init"});
+    EXPECT_EQ(nowhere.status, 2);
+    EXPECT_TRUE(Has(nowhere.err, "no link")) << nowhere.err;
+}
+
+// Whatever arrives, the card reports it and goes on answering.
+TEST(Simulator, MalformedInputIsRejectedAndReported) {
+    Sim sim({}, true);
+    test::UdpPeer client("127.0.0.1", 0, [](const test::UdpPeer::Bytes&, int) { return std::nullopt; });
+    const Frame good = BuildInitialiseFrame();
+    const Frame bright = BuildBrightnessFrame(1, 2, 3);
+    struct Case {
+        const char* name;
+        test::UdpPeer::Bytes datagram;
+        const char* reported;
+    };
+    const Case cases[] = {
+        {"truncated datagram", {bright.begin(), bright.end() - 2}, "\"error\":\"length byte 7"},
+        {"garbage", {'h', 'e', 'l', 'l', 'o', ' ', 'c', 'a', 'r', 'd'}, "\"error\":\"start byte 68"},
+        {"too short", {0xFE, 0x05}, "\"error\":\"2 bytes"},
+        {"empty datagram", {}, "\"error\":\"0 bytes"},
+        {"bad checksum", {0xFE, 0x05, 0x00, 0xCC, 0xFF, 0x01, 0x73}, "\"error\":\"checksum"},
+    };
+    for (const Case& c : cases) {
+        client.SendTo(kController, kUdpPort, c.datagram);
+        const std::string line = sim.Next();
+        EXPECT_TRUE(Has(line, c.reported)) << c.name << ": " << line;
+        EXPECT_TRUE(Has(line, "\"answer\":\"rejected\"")) << c.name << ": " << line;
+    }
+    // Garbage and a cut frame on the serial line, then a good frame.
+    const int line_fd = ::open(sim.device().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(line_fd, 0);
+    [[maybe_unused]] auto ignored = ::write(line_fd, "noise\n", 6);
+    EXPECT_TRUE(Has(sim.Next(), "\"error\":\"garbage\""));
+    ignored = ::write(line_fd, good.data(), 4);
+    EXPECT_TRUE(Has(sim.Next(), "\"error\":\"truncated frame\""));
+    ::close(line_fd);
+    Send send;
+    EXPECT_TRUE(send.TransmitFrame(good, sim.device(), kModeSerial, 9600));
+    EXPECT_TRUE(Has(sim.Next(), "\"command\":\"init\""));
+    EXPECT_TRUE(send.TransmitFrame(good, kController, kModeUdp, 9600));
+    EXPECT_EQ(sim.process().Stop(SIGTERM, 5s), 0);
+}
+
+TEST(Simulator, StopsAfterCountFramesAndOnSignals) {
+    Sim counted({"--count", "2"});
+    Send send;
+    EXPECT_TRUE(send.TransmitFrame(BuildInitialiseFrame(), kController, kModeUdp, 9600));
+    EXPECT_TRUE(send.TransmitFrame(BuildInitialiseFrame(), kController, kModeUdp, 9600));
+    EXPECT_EQ(counted.process().Wait(5s), 0);
+
+    for (int signal : {SIGINT, SIGTERM}) {
+        Sim sim({}, true);
+        EXPECT_EQ(sim.process().Stop(signal, 5s), 0) << signal;
+    }
+}
+
+TEST(Simulator, BadUsageIsRefused) {
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"--reply", "maybe"}, {"--udp", "localhost"}, {"--udp", "127.0.0.1:70000"},
+             {"--pty", "--serial", "/dev/null"}, {"--count"}, {"--bogus"}}) {
+        std::vector<std::string> argv{LUMIDEX_SIM_EXE};
+        argv.insert(argv.end(), args.begin(), args.end());
+        const auto run = test::RunProgram(argv);
+        EXPECT_EQ(run.status, 2) << args[0];
+        EXPECT_TRUE(run.err.starts_with("lumidex-sim: ")) << run.err;
+    }
+}
+
+TEST(ControlCard, AnswerBytes) {
+    const ReplyBlock ok = MakeReply(5, kContentNow, true);
+    EXPECT_EQ(FormatHex(std::span(ok).first(6)), "FE 15 05 01 AB 00");
+    EXPECT_EQ(ok[20], 0xFF);
+    EXPECT_EQ(Crc16Xmodem(std::span(ok).first(21)), (ok[21] << 8) | ok[22]);
+    EXPECT_EQ(MakeReply(0, kInitialise, false)[3], 0);
+}
+
+TEST(FrameAssembler, CutsTheSerialStreamIntoFrames) {
+    using Piece = FrameAssembler::Piece;
+    const Frame a = BuildInitialiseFrame();
+    const Frame b = BuildBrightnessFrame(1, 2, 3);
+    FrameAssembler assembler;
+    auto kinds = [](const std::vector<Piece>& pieces) {
+        std::string out;
+        for (const Piece& p : pieces) {
+            out += p.kind == Piece::Frame ? "F" : p.kind == Piece::Garbage ? "G" : "T";
+            out += std::to_string(p.bytes.size());
+        }
+        return out;
+    };
+    Frame stream{'x', 'y'};
+    stream.insert(stream.end(), a.begin(), a.end());
+    stream.insert(stream.end(), b.begin(), b.begin() + 4);
+    EXPECT_EQ(kinds(assembler.Feed(stream)), "G2F7");
+    EXPECT_TRUE(assembler.pending());
+    EXPECT_EQ(kinds(assembler.Feed(std::span(b).subspan(4))), "F9");
+    // A start byte with an impossible length is noise.
+    EXPECT_EQ(kinds(assembler.Feed(Frame{0xFE, 0x01, 0xFE, 0x05})), "G1G1");
+    EXPECT_EQ(kinds(assembler.Flush()), "T2");
+    EXPECT_FALSE(assembler.pending());
+    EXPECT_EQ(kinds(assembler.Feed(Frame{0x00})), "G1");
+}
+
+} // namespace
+} // namespace lumidex
