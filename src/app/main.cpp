@@ -1,0 +1,6 @@
+#include "app/numicon_app.h"
+
+int main(int argc, char** argv) {
+    CNumiconApp app(argc, argv);
+    return app.InitInstance();
+}
