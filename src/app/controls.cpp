@@ -48,6 +48,7 @@ void EnumCommPort::EnumeratePorts() {
         return a.compare(b, Qt::CaseInsensitive) < 0;
     });
     addItems(names);
+    setCurrentIndex(-1); // the settings refresh chooses the stored port
 }
 
 OnlyDigitalEditor::OnlyDigitalEditor(QWidget* parent, int line,

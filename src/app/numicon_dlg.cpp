@@ -119,7 +119,16 @@ CNumiconDlg::CNumiconDlg(Environment environment)
     OnInitDialog();
 }
 
-CNumiconDlg::~CNumiconDlg() { qApp->removeEventFilter(this); }
+CNumiconDlg::~CNumiconDlg() {
+    // Hiding moves the focus, which must not reach handlers of a dialog
+    // that is going away.
+    ++program_change_;
+    qApp->removeEventFilter(this);
+    for (QWidget* widget : std::as_const(controls_)) {
+        widget->disconnect(this);
+    }
+    hide();
+}
 
 void CNumiconDlg::CreateControls() {
     const auto settings_path = [this] { return Process().settings_path; };

@@ -21,6 +21,8 @@ PassWord::PassWord(QWidget* owner, MessageBoxes& boxes) : QDialog(owner), boxes_
     edit_->setObjectName("1005");
     edit_->setEchoMode(QLineEdit::Password);
     edit_->setGeometry(DialogUnitsToPixels(7, 7, 109, 17));
+    // Enter in the edit is the OK command; Escape is Cancel (the dialog's own).
+    connect(edit_, &QLineEdit::returnPressed, this, &PassWord::accept);
     // OK and Cancel exist for Enter and Escape but are not shown.
     auto* ok = new QPushButton("OK", this);
     ok->setObjectName("1");

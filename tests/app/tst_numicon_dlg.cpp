@@ -1,0 +1,642 @@
+#include "app/app_globals.h"
+#include "app/numicon_dlg.h"
+#include "app/password.h"
+#include "lines/line_format.h"
+#include "link/address.h"
+#include "protocol/frame.h"
+#include "settings/profile.h"
+#include "tests/app/scripted_boxes.h"
+#include "tests/support/addresses.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/udp_peer.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QTimer>
+#include <QtTest>
+#include <map>
+#include <memory>
+
+using lumidex::test::TempDir;
+using lumidex::test::UdpPeer;
+using Keys = std::map<std::string, std::string>;
+
+namespace {
+
+const QString kTitle = "Lumidex_1.0";
+constexpr const char* kController = lumidex::test::kAppTestsController;
+
+// Every key of the settings file as "Section/key" -> value, for comparing
+// what a handler wrote.
+Keys ReadKeys(const std::filesystem::path& file) {
+    Keys keys;
+    std::string section;
+    std::istringstream text(lumidex::test::ReadFileOrFail(file));
+    for (std::string line; std::getline(text, line);) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (line.starts_with('[')) {
+            section = line.substr(1, line.find(']') - 1);
+        } else if (const auto eq = line.find('='); eq != std::string::npos) {
+            keys[section + "/" + line.substr(0, eq)] = line.substr(eq + 1);
+        }
+    }
+    return keys;
+}
+
+// The keys that differ between two snapshots, with their new values.
+Keys Changed(const Keys& before, const Keys& after) {
+    Keys changed;
+    for (const auto& [key, value] : after) {
+        const auto old = before.find(key);
+        if (old == before.end() || old->second != value) {
+            changed[key] = value;
+        }
+    }
+    return changed;
+}
+
+QString Dump(const Keys& keys) {
+    QStringList parts;
+    for (const auto& [key, value] : keys) {
+        parts << QString::fromStdString(key + "=" + value);
+    }
+    return parts.join(", ");
+}
+
+} // namespace
+
+class tst_CNumiconDlg : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TempDir> dir_;
+    std::unique_ptr<ScriptedMessageBoxes> boxes_;
+    std::unique_ptr<CNumiconDlg> dialog_;
+    std::optional<std::vector<std::string>> ports_{{"/dev/ttyS2", "/dev/ttyS10", "/dev/ttyS1"}};
+    QStringList opened_;
+
+    std::filesystem::path config() const { return dir_->path() / "Config.ini"; }
+
+    // A dialog over a settings file that holds `ini` (no file when empty).
+    CNumiconDlg& Start(const std::string& ini = {}) {
+        dialog_.reset();
+        dir_ = std::make_unique<TempDir>();
+        boxes_ = std::make_unique<ScriptedMessageBoxes>();
+        if (!ini.empty()) {
+            lumidex::test::WriteFileOrFail(config(), ini);
+        }
+        CNumiconDlg::Environment environment;
+        environment.settings_path = config();
+        environment.boxes = boxes_.get();
+        environment.port_lister = [this] { return ports_; };
+        environment.open_document = [this](const QString& path) { opened_ << path; };
+        environment.local_time = [] { return lumidex::ClockTime{2024, 6, 15, 14, 30, 0, 6}; };
+        dialog_ = std::make_unique<CNumiconDlg>(environment);
+        dialog_->show();
+        dialog_->activateWindow();
+        [[maybe_unused]] const bool active = QTest::qWaitForWindowActive(dialog_.get());
+        return *dialog_;
+    }
+
+    template <typename T = QWidget>
+    T* Control(int id) const {
+        T* widget = dialog_->control<T>(id);
+        if (widget == nullptr) {
+            qFatal("no control %d", id);
+        }
+        return widget;
+    }
+
+    std::string Stored(const lumidex::SettingKey& key) const { return dialog_->settings().Read(key); }
+
+    void Click(int id) { QTest::mouseClick(Control(id), Qt::LeftButton); }
+
+    // Gives a control the focus the way a click would.
+    void FocusOn(QWidget* widget) {
+        if (!dialog_->isActiveWindow()) {
+            dialog_->activateWindow();
+            [[maybe_unused]] const bool active = QTest::qWaitForWindowActive(dialog_.get());
+        }
+        widget->setFocus(Qt::MouseFocusReason);
+        QCoreApplication::processEvents();
+    }
+
+    // Runs the password dialog from "Settings" and types into it.
+    void OpenPanel(const QString& password = "v503") {
+        QTimer::singleShot(0, [password] {
+            auto* dialog = qobject_cast<PassWord*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            QTest::keyClicks(dialog->edit(), password);
+            QTest::keyClick(dialog->edit(), Qt::Key_Return);
+            if (QApplication::activeModalWidget() == dialog) {
+                QTest::keyClick(dialog->edit(), Qt::Key_Escape);
+            }
+        });
+        Click(1049);
+    }
+
+private slots:
+    void initTestCase();
+    void firstStartShowsTheDefaults();
+    void refreshEdgeCases_data();
+    void refreshEdgeCases();
+    void unifiedRefreshKeepsLineFormatsOfAnInvalidChoice();
+    void refreshRunsNoHandler();
+    void enterWalksTheRingsAndEscapeDoesNothing();
+    void enterInOtherControlsDoesNothing();
+    void settingsPanelSlidesOpenAndSnapsShut();
+    void saveAndExitDuringTheSlideStopsIt();
+    void passwordCases_data();
+    void passwordCases();
+    void passwordEscapeEndsQuietly();
+    void exitQuestion();
+    void helpOpensTheDocumentBesideTheProgram();
+    void lineEditorsFormatOnFocusLoss_data();
+    void lineEditorsFormatOnFocusLoss();
+    void sendOverUdpTellsTheResult_data();
+    void sendOverUdpTellsTheResult();
+    void sendNormalisesTheFocusedLineFirst();
+    void portListIsSortedOrSaysItIsMissing();
+    void readOnlyFolderIsToldOnce();
+};
+
+void tst_CNumiconDlg::initTestCase() {
+    // The offscreen platform cannot pass a fixed window size on to a window
+    // manager and says so at every step of the slide.
+    static const QtMessageHandler previous = qInstallMessageHandler(nullptr);
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& text) {
+        if (!text.contains("propagateSizeHints")) {
+            previous(type, context, text);
+        }
+    });
+}
+
+void tst_CNumiconDlg::firstStartShowsTheDefaults() {
+    CNumiconDlg& dialog = Start();
+    QCOMPARE(dialog.width(), 290);
+    QCOMPARE(dialog.height(), 620);
+    QCOMPARE(dialog.windowTitle(), kTitle);
+    for (int line = 0; line < 6; ++line) {
+        const int chosen[] = {1000, 1001, 1002, 1003, 1004, 1035};
+        const int editors[] = {1005, 1006, 1007, 1008, 1009, 1023};
+        const int numbers[] = {1010, 1011, 1012, 1013, 1014, 1041};
+        const int places[] = {1015, 1016, 1017, 1018, 1019, 1048};
+        const int flicker[] = {1058, 1062, 1063, 1064, 1065, 1066};
+        const int point[] = {1060, 1079, 1080, 1081, 1083, 1084};
+        QVERIFY(Control<QCheckBox>(chosen[line])->isChecked());
+        QVERIFY(Control(editors[line])->isEnabled());
+        QCOMPARE(Control<QLineEdit>(editors[line])->text(), QString());
+        QCOMPARE(Control<QComboBox>(numbers[line])->currentText(), "3");
+        QCOMPARE(Control<QComboBox>(places[line])->currentText(), "No");
+        QVERIFY(!Control<QCheckBox>(flicker[line])->isChecked());
+        QVERIFY(!Control<QCheckBox>(point[line])->isChecked());
+    }
+    QCOMPARE(Control<QComboBox>(1061)->currentText(), "Now");
+    QCOMPARE(Control<QLineEdit>(1056)->text(), "01");
+    QCOMPARE(Control<IpAddressField>(1034)->Address(), 0u);
+    QCOMPARE(Control<QLabel>(1052)->text(), "IP：  0.0.0.0");
+    QCOMPARE(Control<QComboBox>(1039)->currentIndex(), -1);
+    QCOMPARE(Control<QComboBox>(1057)->currentText(), "9600");
+    QCOMPARE(Control<QLabel>(1051)->text(), "Port:    Boud: 9600");
+    QCOMPARE(Control<QSlider>(1038)->value(), 5);
+    QCOMPARE(Control<QSlider>(1046)->value(), 5);
+    QVERIFY(Control<QRadioButton>(1024)->isChecked());
+    QVERIFY(!Control(1026)->isEnabled());
+    QVERIFY(Control(1010)->isEnabled());
+    QVERIFY2(!Control(1040)->isEnabled(), "captions wait for the panel");
+    QVERIFY(Control(1049)->isEnabled());
+    QCOMPARE(QApplication::focusWidget(), Control(1005));
+    QCOMPARE(lumidex::test::ReadFileOrFail(config()), "[Set]\r\nSet=1\r\n");
+    QVERIFY(boxes_->shown.isEmpty());
+    // Every control of the template is there under its id.
+    for (int id : {1000, 1020, 1021, 1022, 1034, 1036, 1037, 1039, 1046, 1049, 1050, 1051, 1052,
+                   1054, 1056, 1057, 1061, 1069, 1084, 1085}) {
+        QVERIFY2(dialog.findChild<QWidget*>(QString::number(id)), qPrintable(QString::number(id)));
+    }
+    QCOMPARE(Control<QComboBox>(1061)->count(), 25);
+    QCOMPARE(Control<QComboBox>(1061)->itemText(24), "00:00");
+}
+
+void tst_CNumiconDlg::refreshEdgeCases_data() {
+    QTest::addColumn<QString>("ini");
+    QTest::addColumn<int>("id");
+    QTest::addColumn<QString>("shows");
+    QTest::addColumn<QString>("stored_mode");
+    QTest::newRow("Set 0 is unified") << "[Set]\r\nSet=0\r\n" << 1025 << "checked" << "2";
+    QTest::newRow("Set 3 is unified") << "[Set]\r\nSet=3\r\n" << 1025 << "checked" << "2";
+    QTest::newRow("Set text is unified") << "[Set]\r\nSet=x\r\n" << 1025 << "checked" << "2";
+    QTest::newRow("Set 12 keeps its first character") << "[Set]\r\nSet=12\r\n" << 1024 << "checked" << "1";
+    QTest::newRow("LEDIP without a number") << "[Set]\r\nLEDIP=abc\r\n" << 1052 << "IP：  0.0.0.0" << "1";
+    QTest::newRow("LEDIP negative") << "[Set]\r\nLEDIP=-1062731420\r\n" << 1052
+                                    << "IP：  192.168.1.100" << "1";
+    QTest::newRow("LD 9 stands at 7") << "[LD]\r\nLD=9\r\n" << 1038 << "7" << "1";
+    QTest::newRow("LD2 -3 stands at 0") << "[LD]\r\nLD2=-3\r\n" << 1046 << "0" << "1";
+    QTest::newRow("stale port keeps no choice") << "[Port]\r\nPort=/dev/ttyUSB9\r\nBoud=57600\r\n"
+                                                << 1051 << "Port:  /dev/ttyUSB9  Boud: 57600" << "1";
+    QTest::newRow("Text3 No") << "[Text]\r\nText3=No\r\n[TextData]\r\nTD3=42\r\n" << 1002
+                              << "unchecked" << "1";
+    QTest::newRow("Text1 yes in lower case") << "[Text]\r\nText1=yes\r\n" << 1000 << "unchecked" << "1";
+    QTest::newRow("Text1 Yesterday") << "[Text]\r\nText1=Yesterday\r\n" << 1000 << "checked" << "1";
+    QTest::newRow("bus address cut to two") << "[Set]\r\nADD485=123\r\n" << 1056 << "12" << "1";
+    QTest::newRow("caption cut to 29") << "[TextBT]\r\nTB2=" + QString(40, 'c') + "\r\n" << 1042
+                                       << QString(29, 'c') << "1";
+    QTest::newRow("update time in other case") << "[Set]\r\nUIN=now\r\n" << 1061 << "Now" << "1";
+    QTest::newRow("places no in lower case") << "[Set]\r\nwsv6=no\r\nwsv1=8\r\n" << 1015 << "No" << "1";
+}
+
+void tst_CNumiconDlg::refreshEdgeCases() {
+    QFETCH(QString, ini);
+    QFETCH(int, id);
+    QFETCH(QString, shows);
+    QFETCH(QString, stored_mode);
+    Start(ini.toStdString());
+    QWidget* widget = Control(id);
+    if (auto* box = qobject_cast<QAbstractButton*>(widget)) {
+        QCOMPARE(box->isChecked() ? QString("checked") : QString("unchecked"), shows);
+    } else if (auto* label = qobject_cast<QLabel*>(widget)) {
+        QCOMPARE(label->text(), shows);
+    } else if (auto* slider = qobject_cast<QSlider*>(widget)) {
+        QCOMPARE(QString::number(slider->value()), shows);
+    } else if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
+        QCOMPARE(edit->text(), shows);
+    } else if (auto* list = qobject_cast<QComboBox*>(widget)) {
+        QCOMPARE(list->currentText(), shows);
+    }
+    QCOMPARE(QString::fromStdString(Stored(lumidex::keys::kMode)), stored_mode);
+    if (id == 1002) {
+        QVERIFY(!Control(1007)->isEnabled());
+        QCOMPARE(Control<QLineEdit>(1007)->text(), "42");
+    }
+    if (id == 1051) {
+        QCOMPARE(Control<QComboBox>(1039)->currentIndex(), -1);
+    }
+    if (id == 1025) {
+        QVERIFY(Control(1026)->isEnabled());
+        QVERIFY(!Control(1010)->isEnabled());
+        QVERIFY(!Control(1058)->isEnabled());
+    }
+}
+
+// A unified digit count that is no list item leaves the unified list
+// without a choice; the lines keep their own formats rather than blanks.
+void tst_CNumiconDlg::unifiedRefreshKeepsLineFormatsOfAnInvalidChoice() {
+    Start("[Set]\r\nSet=2\r\nsetsws=9\r\nsetsss=2\r\nwsv1=5\r\nwsv6=1\r\n");
+    QCOMPARE(Control<QComboBox>(1026)->currentIndex(), -1);
+    QCOMPARE(Stored(lumidex::keys::kDigitCount[0]), "5");
+    QCOMPARE(Stored(lumidex::keys::kUnifiedDigitCount), "9");
+    // The places list had a choice, so it is copied to every line.
+    QCOMPARE(Stored(lumidex::keys::kDecimalPlaces[0]), "2");
+    QCOMPARE(Stored(lumidex::keys::kDecimalPlaces[5]), "2");
+}
+
+void tst_CNumiconDlg::refreshRunsNoHandler() {
+    CNumiconDlg& dialog = Start("[Set]\r\nwsv1=5\r\nwsv6=2\r\n[TextData]\r\nTD1=1.5\r\n");
+    // An editor with unformatted text has the focus; the refresh disables it.
+    auto* editor = Control<QLineEdit>(1005);
+    FocusOn(editor);
+    editor->setText("7");
+    lumidex::WriteSetting(config(), "Text", "Text1", "No");
+    lumidex::WriteSetting(config(), "Set", "UIN", "05:00");
+    lumidex::WriteSetting(config(), "Port", "Boud", "57600");
+    const Keys before = ReadKeys(config());
+    dialog.RefreshFromSettings();
+    QCoreApplication::processEvents();
+    QCOMPARE(Dump(Changed(before, ReadKeys(config()))), QString());
+    QVERIFY(!editor->isEnabled());
+    QCOMPARE(editor->text(), "1.5");
+    QCOMPARE(Control<QComboBox>(1061)->currentText(), "05:00");
+    QCOMPARE(Control<QLabel>(1051)->text(), "Port:    Boud: 57600");
+}
+
+void tst_CNumiconDlg::enterWalksTheRingsAndEscapeDoesNothing() {
+    Start("[TextData]\r\nTD1=11\r\nTD6=66\r\n[TextBT]\r\nTB1=first\r\n");
+    const int editors[] = {1005, 1006, 1007, 1008, 1009, 1023, 1005};
+    for (int i = 0; i < 6; ++i) {
+        FocusOn(Control(editors[i]));
+        QTest::keyClick(Control(editors[i]), Qt::Key_Return);
+        QCOMPARE(QApplication::focusWidget(), Control(editors[i + 1]));
+    }
+    QCOMPARE(Control<QLineEdit>(1005)->selectedText(), "11"); // whole text selected
+    QTest::keyClick(Control(1005), Qt::Key_Escape);
+    QVERIFY(dialog_->isVisible());
+    QCOMPARE(QApplication::focusWidget(), Control(1005));
+
+    for (int id : {1040, 1042, 1043, 1044, 1045, 1047}) {
+        Control(id)->setEnabled(true);
+    }
+    FocusOn(Control(1047));
+    QTest::keyClick(Control(1047), Qt::Key_Enter);
+    QCOMPARE(QApplication::focusWidget(), Control(1040));
+    QCOMPARE(Control<QLineEdit>(1040)->selectedText(), "first");
+    QVERIFY(boxes_->shown.isEmpty());
+}
+
+void tst_CNumiconDlg::enterInOtherControlsDoesNothing() {
+    Start();
+    OpenPanel();
+    QTRY_COMPARE(dialog_->width(), 520);
+    for (int id : {1010, 1000, 1058, 1024, 1038, 1056, 1039, 1020}) {
+        QWidget* widget = Control(id);
+        FocusOn(widget);
+        const Keys before = ReadKeys(config());
+        for (auto key : {Qt::Key_Return, Qt::Key_Escape}) {
+            QTest::keyClick(widget, key);
+            QCOMPARE(QApplication::focusWidget(), widget);
+        }
+        QVERIFY(dialog_->isVisible());
+        QCOMPARE(Dump(Changed(before, ReadKeys(config()))), QString());
+    }
+    QLineEdit* field = Control<IpAddressField>(1034)->field(1);
+    FocusOn(field);
+    QTest::keyClick(field, Qt::Key_Return);
+    QCOMPARE(QApplication::focusWidget(), field);
+    QCOMPARE(Control<QLineEdit>(1056)->text(), "01"); // no line break in the bus address
+    QVERIFY(boxes_->shown.isEmpty());
+}
+
+void tst_CNumiconDlg::settingsPanelSlidesOpenAndSnapsShut() {
+    CNumiconDlg& dialog = Start();
+    OpenPanel();
+    QVERIFY(!Control(1049)->isEnabled());
+    QVERIFY(Control(1040)->isEnabled());
+    QVERIFY(dialog.width() < 520);
+    // It grows 10 pixels every 10 ms: never past 520, always a multiple of 10.
+    QList<int> widths;
+    QTRY_VERIFY_WITH_TIMEOUT((widths << dialog.width(), dialog.width() == 520), 5000);
+    for (int width : widths) {
+        QVERIFY(width >= 290 && width <= 520 && width % 10 == 0);
+    }
+    QTest::qWait(60);
+    QCOMPARE(dialog.width(), 520);
+    QCOMPARE(Process().window_width, 520);
+
+    Click(1050); // Save & Exit
+    QCOMPARE(dialog.width(), 290);
+    QCOMPARE(dialog.height(), 620);
+    QVERIFY(Control(1049)->isEnabled());
+    QVERIFY(!Control(1040)->isEnabled());
+    QCOMPARE(Process().window_width, 290);
+
+    // Open again: the slide starts over from 290.
+    OpenPanel();
+    QVERIFY(dialog.width() < 520);
+    QTRY_COMPARE_WITH_TIMEOUT(dialog.width(), 520, 5000);
+}
+
+void tst_CNumiconDlg::saveAndExitDuringTheSlideStopsIt() {
+    CNumiconDlg& dialog = Start();
+    lumidex::WriteSetting(config(), "TextBT", "TB1", "written meanwhile");
+    OpenPanel();
+    QTRY_VERIFY(dialog.width() > 290);
+    QVERIFY(dialog.width() < 520);
+    Click(1050);
+    QCOMPARE(dialog.width(), 290);
+    QTest::qWait(100);
+    QCOMPARE(dialog.width(), 290);
+    QCOMPARE(Control<QLineEdit>(1040)->text(), "written meanwhile"); // Save & Exit refreshes
+}
+
+void tst_CNumiconDlg::passwordCases_data() {
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<bool>("opens");
+    QTest::newRow("right") << "v503" << true;
+    QTest::newRow("upper case") << "V503" << false;
+    QTest::newRow("trailing blank") << "v503 " << false;
+    QTest::newRow("leading character") << "xv503" << false;
+    QTest::newRow("empty") << "" << false;
+}
+
+void tst_CNumiconDlg::passwordCases() {
+    QFETCH(QString, typed);
+    QFETCH(bool, opens);
+    CNumiconDlg& dialog = Start();
+    bool edit_was_empty = false;
+    bool edit_had_focus = false;
+    bool still_open = false;
+    QTimer::singleShot(0, [&] {
+        auto* password = qobject_cast<PassWord*>(QApplication::activeModalWidget());
+        QVERIFY(password);
+        QTest::keyClicks(password->edit(), typed);
+        QTest::keyClick(password->edit(), Qt::Key_Return);
+        still_open = QApplication::activeModalWidget() == password;
+        if (still_open) {
+            // After "Wrong password!" the edit is empty and ready for another try.
+            edit_was_empty = password->edit()->text().isEmpty();
+            edit_had_focus = password->focusWidget() == password->edit();
+            QTest::keyClick(password->edit(), Qt::Key_Escape);
+        }
+    });
+    Click(1049);
+    QCOMPARE(still_open, !opens);
+    if (opens) {
+        QVERIFY(boxes_->shown.isEmpty());
+        QTRY_COMPARE_WITH_TIMEOUT(dialog.width(), 520, 5000);
+        return;
+    }
+    QCOMPARE(boxes_->Texts(), QStringList{"Wrong password!"});
+    QCOMPARE(boxes_->shown[0].caption, ApplicationName());
+    QCOMPARE(boxes_->shown[0].icon, MessageBoxes::Icon::None);
+    QVERIFY(edit_was_empty);
+    QVERIFY(edit_had_focus);
+    QTest::qWait(50);
+    QCOMPARE(dialog.width(), 290);
+    QVERIFY(Control(1049)->isEnabled());
+}
+
+void tst_CNumiconDlg::passwordEscapeEndsQuietly() {
+    CNumiconDlg& dialog = Start();
+    QTimer::singleShot(0, [] {
+        auto* password = qobject_cast<PassWord*>(QApplication::activeModalWidget());
+        QVERIFY(password);
+        QTest::keyClicks(password->edit(), "v503");
+        QTest::keyClick(password->edit(), Qt::Key_Escape);
+    });
+    Click(1049);
+    QTest::qWait(50);
+    QCOMPARE(dialog.width(), 290);
+    QVERIFY(Control(1049)->isEnabled());
+    QVERIFY(boxes_->shown.isEmpty());
+    // The close button ends it the same way.
+    QTimer::singleShot(0, [] { QApplication::activeModalWidget()->close(); });
+    Click(1049);
+    QTest::qWait(50);
+    QCOMPARE(dialog.width(), 290);
+}
+
+void tst_CNumiconDlg::exitQuestion() {
+    CNumiconDlg& dialog = Start("[TextData]\r\nTD1=123\r\n");
+    Control<QLineEdit>(1005)->setText("45");
+    boxes_->answers = {MessageBoxes::Answer::No};
+    QVERIFY(!dialog.close());
+    QVERIFY(dialog.isVisible());
+    QCOMPARE(dialog.width(), 290);
+    QCOMPARE(Control<QLineEdit>(1005)->text(), "45");
+    QCOMPARE(boxes_->shown.size(), 1);
+    QCOMPARE(boxes_->shown[0].text, "Exit the program?");
+    QCOMPARE(boxes_->shown[0].caption, kTitle);
+    QCOMPARE(boxes_->shown[0].owner, nullptr);
+    QCOMPARE(boxes_->shown[0].buttons, MessageBoxes::Buttons::YesNo);
+    QCOMPARE(boxes_->shown[0].icon, MessageBoxes::Icon::Exclamation);
+
+    boxes_->answers = {MessageBoxes::Answer::Yes};
+    QVERIFY(dialog.close());
+    QVERIFY(!dialog.isVisible());
+}
+
+void tst_CNumiconDlg::helpOpensTheDocumentBesideTheProgram() {
+    opened_.clear();
+    Start();
+    Click(1037);
+    QCOMPARE(opened_, QStringList{QCoreApplication::applicationDirPath() + "/Help.doc"});
+}
+
+void tst_CNumiconDlg::lineEditorsFormatOnFocusLoss_data() {
+    QTest::addColumn<QString>("ini");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<QString>("stored"); // "<none>" when nothing is written
+    QTest::newRow("fixed 5/2") << "[Set]\r\nwsv1=5\r\nwsv6=2\r\n" << "3.14159" << "3.14" << "3.14";
+    QTest::newRow("fixed 3/1 cuts left") << "[Set]\r\nwsv6=1\r\n" << "12345" << "45.0" << "45.0";
+    QTest::newRow("free cuts right") << "" << "12345" << "123" << "123";
+    QTest::newRow("free trailing point") << "" << "12." << "12." << "12.";
+    QTest::newRow("free empty is stored") << "[TextData]\r\nTD1=77\r\n" << "" << "" << "";
+    QTest::newRow("fixed empty is not stored") << "[Set]\r\nwsv6=2\r\nwsv1=5\r\n[TextData]\r\nTD1=77\r\n"
+                                               << "" << "" << "77";
+    QTest::newRow("unified formats") << "[Set]\r\nSet=2\r\nsetsws=4\r\nsetsss=0\r\nwsv1=4\r\nwsv6=0\r\n" << "2.5"
+                                            << "3" << "3";
+    QTest::newRow("missing digit count choice") << "[Set]\r\nwsv1=9\r\nwsv6=2\r\n" << "3.14159"
+                                                << "4" << "4";
+}
+
+void tst_CNumiconDlg::lineEditorsFormatOnFocusLoss() {
+    QFETCH(QString, ini);
+    QFETCH(QString, typed);
+    QFETCH(QString, shown);
+    QFETCH(QString, stored);
+    Start(ini.toStdString());
+    auto* editor = Control<QLineEdit>(1005);
+    FocusOn(editor);
+    editor->setText(typed); // as a paste would leave it
+    FocusOn(Control(1006));
+    QCOMPARE(editor->text(), shown);
+    QCOMPARE(QString::fromStdString(Stored(lumidex::keys::kLineText[0])), stored);
+}
+
+void tst_CNumiconDlg::sendOverUdpTellsTheResult_data() {
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<int>("status"); // -1: the controller stays silent
+    QTest::addColumn<QString>("result");
+    QTest::addColumn<int>("datagrams");
+    QTest::newRow("accepted") << "01" << 1 << "Sent successfully!" << 1;
+    QTest::newRow("refused twice") << "05" << 0 << "Send failed!" << 2;
+    QTest::newRow("silent at address 5") << "05" << -1 << "Send failed!" << 2;
+    QTest::newRow("silent at address 0") << "00" << -1 << "Broadcast Send." << 2;
+}
+
+void tst_CNumiconDlg::sendOverUdpTellsTheResult() {
+    QFETCH(QString, address);
+    QFETCH(int, status);
+    QFETCH(QString, result);
+    QFETCH(int, datagrams);
+    const auto ip = lumidex::ParseDottedAddress(kController);
+    Start("[Set]\r\nADD485=" + address.toStdString() + "\r\nLEDIP=" +
+          std::to_string(lumidex::StoredAddressValue(*ip)) +
+          "\r\nwsv1=4\r\nwsv2=3\r\nFCC2=1\r\n[Text]\r\nText3=No\r\nText4=No\r\nText5=No\r\n"
+          "Text6=No\r\n[TextData]\r\nTD1=12.5\r\nTD2=7\r\n");
+    UdpPeer controller(kController, 10006, [status](const UdpPeer::Bytes&, int) {
+        return status < 0 ? std::nullopt : std::optional(lumidex::test::ReplyWithStatus(status));
+    });
+    QVERIFY(controller.bound());
+    Click(1020);
+    QCOMPARE(boxes_->Texts(), QStringList{result});
+    QCOMPARE(boxes_->shown[0].caption, kTitle);
+    QCOMPARE(boxes_->shown[0].owner, nullptr);
+    QCOMPARE(boxes_->shown[0].icon, MessageBoxes::Icon::None);
+    const auto received = controller.received();
+    QCOMPARE(static_cast<int>(received.size()), datagrams);
+    if (address == "01") {
+        QCOMPARE(QString::fromStdString(lumidex::FormatHex(received[0].bytes)),
+                 "FE 14 01 AB 01 02 FA 00 14 10 01 13 05 FB 01 13 10 10 07 FF 65 56");
+    }
+    if (datagrams == 2 && status < 0) {
+        const auto gap = received[1].at - received[0].at;
+        QVERIFY(gap >= std::chrono::milliseconds(950));
+        QVERIFY(gap < std::chrono::milliseconds(2000));
+    }
+    QVERIFY2(!QApplication::overrideCursor(), "the busy cursor is gone");
+}
+
+// Clicking "TCP/IP" takes the focus from the line editor, which formats
+// and stores its text before the frame is built.
+void tst_CNumiconDlg::sendNormalisesTheFocusedLineFirst() {
+    const auto ip = lumidex::ParseDottedAddress(kController);
+    Start("[Set]\r\nwsv1=4\r\nwsv6=2\r\nLEDIP=" + std::to_string(lumidex::StoredAddressValue(*ip)) +
+          "\r\n[Text]\r\nText2=No\r\nText3=No\r\nText4=No\r\nText5=No\r\nText6=No\r\n");
+    UdpPeer controller(kController, 10006,
+                       [](const UdpPeer::Bytes&, int) { return lumidex::test::ReplyWithStatus(1); });
+    auto* editor = Control<QLineEdit>(1005);
+    FocusOn(editor);
+    QTest::keyClicks(editor, "12.5");
+    Click(1020);
+    QCOMPARE(editor->text(), "12.50");
+    QCOMPARE(Stored(lumidex::keys::kLineText[0]), "12.50");
+    QCOMPARE(boxes_->Texts(), QStringList{"Sent successfully!"});
+    const auto received = controller.received();
+    QCOMPARE(received.size(), 1u);
+    const std::vector<std::uint8_t> block(received[0].bytes.begin() + 6, received[0].bytes.end() - 3);
+    QCOMPARE(QString::fromStdString(lumidex::FormatHex(block)), "FA 00 14 01 13 05 00");
+}
+
+void tst_CNumiconDlg::portListIsSortedOrSaysItIsMissing() {
+    ports_ = std::vector<std::string>{"COM3", "COM10", "COM1"};
+    Start("[Port]\r\nPort=COM10\r\n");
+    auto* list = Control<QComboBox>(1039);
+    QStringList items;
+    for (int i = 0; i < list->count(); ++i) {
+        items << list->itemText(i);
+    }
+    QCOMPARE(items, (QStringList{"COM1", "COM10", "COM3"}));
+    QCOMPARE(list->currentText(), "COM10");
+    QVERIFY(boxes_->shown.isEmpty());
+
+    ports_ = std::nullopt;
+    Start();
+    QCOMPARE(boxes_->Texts(), QStringList{"The serial port is not found in this system."});
+    QCOMPARE(boxes_->shown[0].owner, Control(1039));
+    QCOMPARE(boxes_->shown[0].caption, ApplicationName());
+    QCOMPARE(Control<QComboBox>(1039)->count(), 0);
+
+    ports_ = std::vector<std::string>{};
+    Start();
+    QVERIFY(boxes_->shown.isEmpty());
+    ports_ = std::vector<std::string>{"/dev/ttyS2", "/dev/ttyS10", "/dev/ttyS1"};
+}
+
+void tst_CNumiconDlg::readOnlyFolderIsToldOnce() {
+    dialog_.reset();
+    dir_ = std::make_unique<TempDir>();
+    boxes_ = std::make_unique<ScriptedMessageBoxes>();
+    // A folder below a file can never be written, not even by root.
+    lumidex::test::WriteFileOrFail(dir_->path() / "file", "x");
+    CNumiconDlg::Environment environment;
+    environment.settings_path = dir_->path() / "file" / "Config.ini";
+    environment.boxes = boxes_.get();
+    environment.port_lister = [] { return std::optional<std::vector<std::string>>(std::vector<std::string>{}); };
+    environment.local_time = [] { return lumidex::ClockTime{}; };
+    dialog_ = std::make_unique<CNumiconDlg>(environment);
+    QCOMPARE(boxes_->shown.size(), 1);
+    QVERIFY(boxes_->shown[0].text.startsWith("Settings cannot be saved"));
+    // It works on with the defaults.
+    QCOMPARE(Control<QComboBox>(1057)->currentText(), "9600");
+    QCOMPARE(Control<QSlider>(1038)->value(), 5);
+}
+
+QTEST_MAIN(tst_CNumiconDlg)
+#include "tst_numicon_dlg.moc"
