@@ -132,8 +132,15 @@ CNumiconDlg::~CNumiconDlg() {
 
 void CNumiconDlg::CreateControls() {
     const auto settings_path = [this] { return Process().settings_path; };
+    // The template's font: 8-point "MS Shell Dlg", 11 pixels on a 96-dpi
+    // screen; its own face where the platform has it, a plain sans elsewhere.
+    QFont dialog_font("MS Shell Dlg");
+    dialog_font.setStyleHint(QFont::SansSerif);
+    dialog_font.setPixelSize(11);
+    setFont(dialog_font);
     for (const ControlSpec& spec : MainDialogControls()) {
-        const QString label = QString::fromUtf8(spec.label);
+        // "&" in a label is shown as it stands, not as a mnemonic.
+        const QString label = QString::fromUtf8(spec.label).replace("&", "&&");
         QWidget* widget = nullptr;
         const int line = LineOf(kLineEditors, spec.id);
         switch (spec.kind) {
