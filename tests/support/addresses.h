@@ -7,6 +7,7 @@ namespace lumidex::test {
 inline constexpr const char* kLinkTestsController = "127.0.0.2";
 inline constexpr const char* kToolTestsController = "127.0.0.3";
 inline constexpr const char* kAppTestsController = "127.0.0.4";
+inline constexpr const char* kAppInputTestsController = "127.0.0.7";
 // A host that is never a controller: stray datagrams come from here.
 inline constexpr const char* kStrayHost = "127.0.0.99";
 
