@@ -5,6 +5,7 @@
 #include "link/address.h"
 #include "protocol/frame.h"
 #include "settings/profile.h"
+#include "app/single_instance.h"
 #include "tests/app/dialog_test_base.h"
 #include "tests/support/addresses.h"
 #include "tests/support/temp_dir.h"
@@ -48,6 +49,7 @@ private slots:
     void sendNormalisesTheFocusedLineFirst();
     void portListIsSortedOrSaysItIsMissing();
     void readOnlyFolderIsToldOnce();
+    void secondCopyBringsTheFirstForward();
 };
 
 void tst_CNumiconDlg::initTestCase() { QuietSizeHints(); }
@@ -510,6 +512,27 @@ void tst_CNumiconDlg::readOnlyFolderIsToldOnce() {
     // It works on with the defaults.
     QCOMPARE(Control<QComboBox>(1057)->currentText(), "9600");
     QCOMPARE(Control<QSlider>(1038)->value(), 5);
+}
+
+void tst_CNumiconDlg::secondCopyBringsTheFirstForward() {
+    CNumiconDlg& dialog = Start();
+    const QString name = SingleInstanceGuard::NameFor("Lumidex_1.0-test-" +
+                                                      QString::number(QCoreApplication::applicationPid()));
+    QCOMPARE(name, name.toCaseFolded());
+    SingleInstanceGuard first(name);
+    QVERIFY(first.Claim());
+    int raised = 0;
+    connect(&first, &SingleInstanceGuard::raiseRequested, [&] {
+        ++raised;
+        BringForward(&dialog);
+    });
+    dialog.showMinimized();
+    QVERIFY(dialog.isMinimized());
+    SingleInstanceGuard second(name);
+    QVERIFY(!second.Claim());
+    QTRY_COMPARE(raised, 1);
+    QVERIFY(!dialog.isMinimized());
+    QVERIFY(dialog.isVisible());
 }
 
 QTEST_MAIN(tst_CNumiconDlg)
