@@ -4,22 +4,11 @@
 #include "app/numicon_dlg.h"
 #include "app/single_instance.h"
 #include "link/port_list.h"
+#include "protocol/local_time.h"
 
 #include <QDesktopServices>
 #include <QUrl>
-#include <ctime>
 
-namespace {
-
-lumidex::ClockTime LocalTimeNow() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-            local.tm_min,         local.tm_sec,     local.tm_wday};
-}
-
-} // namespace
 
 CNumiconApp::CNumiconApp(int& argc, char** argv) : QApplication(argc, argv) {}
 
@@ -36,7 +25,7 @@ int CNumiconApp::InitInstance() {
     environment.open_document = [](const QString& path) {
         QDesktopServices::openUrl(QUrl::fromLocalFile(path));
     };
-    environment.local_time = LocalTimeNow;
+    environment.local_time = lumidex::LocalTimeNow;
     CNumiconDlg dialog(environment);
     connect(&guard, &SingleInstanceGuard::raiseRequested, &dialog,
             [&dialog] { BringForward(&dialog); });

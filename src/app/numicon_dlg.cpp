@@ -138,12 +138,12 @@ void CNumiconDlg::CreateControls() {
     dialog_font.setStyleHint(QFont::SansSerif);
     dialog_font.setPixelSize(11);
     setFont(dialog_font);
-    for (const ControlSpec& spec : MainDialogControls()) {
+    for (const ControlSpec& entry : MainDialogControls()) {
         // "&" in a label is shown as it stands, not as a mnemonic.
-        const QString label = QString::fromUtf8(spec.label).replace("&", "&&");
+        const QString label = QString::fromUtf8(entry.label).replace("&", "&&");
         QWidget* widget = nullptr;
-        const int line = LineOf(kLineEditors, spec.id);
-        switch (spec.kind) {
+        const int line = LineOf(kLineEditors, entry.id);
+        switch (entry.kind) {
         case ControlKind::Edit:
             switch (line) {
             case 1: widget = new OnlyDigital<1>(this, settings_path); break;
@@ -163,7 +163,7 @@ void CNumiconDlg::CreateControls() {
             break;
         }
         case ControlKind::Button:
-            widget = (spec.id == kUdpButton || spec.id == kSerialButton)
+            widget = (entry.id == kUdpButton || entry.id == kSerialButton)
                          ? new SendButton(label, this)
                          : new QPushButton(label, this);
             break;
@@ -180,7 +180,7 @@ void CNumiconDlg::CreateControls() {
             widget = new QLabel(label, this);
             break;
         case ControlKind::List:
-            widget = (spec.id == kUpdateList || spec.id == kBaudList) ? new QComboBox(this)
+            widget = (entry.id == kUpdateList || entry.id == kBaudList) ? new QComboBox(this)
                                                                       : new Cbox(this);
             break;
         case ControlKind::SortedList:
@@ -196,27 +196,27 @@ void CNumiconDlg::CreateControls() {
             widget = new IpAddressField(this);
             break;
         }
-        if (spec.kind != ControlKind::Edit && !qobject_cast<IpAddressField*>(widget)) {
+        if (entry.kind != ControlKind::Edit && !qobject_cast<IpAddressField*>(widget)) {
             // Only the editors are tab stops; everything else takes the
             // focus when clicked, as a send button must.
-            widget->setFocusPolicy(spec.kind == ControlKind::Label ||
-                                           spec.kind == ControlKind::GroupBox
+            widget->setFocusPolicy(entry.kind == ControlKind::Label ||
+                                           entry.kind == ControlKind::GroupBox
                                        ? Qt::NoFocus
                                        : Qt::ClickFocus);
         }
-        QRect place = DialogUnitsToPixels(spec.x, spec.y, spec.w, spec.h);
+        QRect place = DialogUnitsToPixels(entry.x, entry.y, entry.w, entry.h);
         if (qobject_cast<QComboBox*>(widget)) {
             // A list's template height includes its drop-down part.
             place.setHeight(std::min(place.height(), DialogUnitsToPixels(0, 0, 0, 14).height()));
         }
         widget->setGeometry(place);
-        if (spec.kind == ControlKind::GroupBox) {
+        if (entry.kind == ControlKind::GroupBox) {
             widget->lower();
         }
-        if (spec.id != 0) {
-            widget->setObjectName(QString::number(spec.id));
-            controls_.insert(spec.id, widget);
-            ids_.insert(widget, spec.id);
+        if (entry.id != 0) {
+            widget->setObjectName(QString::number(entry.id));
+            controls_.insert(entry.id, widget);
+            ids_.insert(widget, entry.id);
         }
     }
     for (const char* item : UpdateTimeItems()) {
@@ -459,28 +459,19 @@ void CNumiconDlg::RefreshFromSettings() {
     --program_change_;
 }
 
-void CNumiconDlg::EnableSeparateSet() {
-    ++program_change_;
-    for (int line = 1; line <= kLineCount; ++line) {
-        for (const auto* group : {&kDigitCountLists, &kPlacesLists, &kFlickerBoxes, &kPointBoxes}) {
-            control((*group)[Index(line)])->setEnabled(true);
-        }
-    }
-    for (int id : {kUnifiedDigitCount, kUnifiedPlaces, kUnifiedFlicker, kUnifiedPoint}) {
-        control(id)->setEnabled(false);
-    }
-    --program_change_;
-}
+void CNumiconDlg::EnableSeparateSet() { EnableFormatControls(true); }
 
-void CNumiconDlg::EnableUnifiedSet() {
+void CNumiconDlg::EnableUnifiedSet() { EnableFormatControls(false); }
+
+void CNumiconDlg::EnableFormatControls(bool separate) {
     ++program_change_;
     for (int line = 1; line <= kLineCount; ++line) {
         for (const auto* group : {&kDigitCountLists, &kPlacesLists, &kFlickerBoxes, &kPointBoxes}) {
-            control((*group)[Index(line)])->setEnabled(false);
+            control((*group)[Index(line)])->setEnabled(separate);
         }
     }
     for (int id : {kUnifiedDigitCount, kUnifiedPlaces, kUnifiedFlicker, kUnifiedPoint}) {
-        control(id)->setEnabled(true);
+        control(id)->setEnabled(!separate);
     }
     --program_change_;
 }

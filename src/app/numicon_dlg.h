@@ -89,6 +89,8 @@ private:
     MessageBoxes::Answer Box(QWidget* owner, const QString& text, const QString& caption,
                              MessageBoxes::Buttons buttons, MessageBoxes::Icon icon);
     void ResizeWindow(int width);
+    // Per-line format controls on and unified ones off, or the reverse.
+    void EnableFormatControls(bool separate);
     void SelectListValue(QComboBox* list, const std::string& value);
     static QString ListText(const QComboBox* list);
     std::string ControllerAddressText() const;

@@ -32,13 +32,13 @@ public:
         }
         argv.insert(argv.end(), extra.begin(), extra.end());
         process_ = std::make_unique<test::ChildProcess>(argv);
-        const auto udp = process_->ReadLine(5s);
-        EXPECT_EQ(udp, "udp: " + kController + ":10006");
         if (pty) {
             const auto serial = process_->ReadLine(5s);
             EXPECT_TRUE(serial && serial->starts_with("serial: /dev/pts/")) << serial.value_or("");
             device_ = serial ? serial->substr(8) : "";
         }
+        const auto udp = process_->ReadLine(5s);
+        EXPECT_EQ(udp, "udp: " + kController + ":10006");
     }
     // The next JSON line about a frame, or "" when none came.
     std::string Next(std::chrono::milliseconds timeout = 5s) {

@@ -3,6 +3,7 @@
 #include "lines/line_format.h"
 #include "link/address.h"
 #include "link/send.h"
+#include "protocol/local_time.h"
 #include "protocol/frame.h"
 #include "settings/file_io.h"
 
@@ -116,14 +117,6 @@ std::vector<LinkChoice> ChooseLinks(const SendOptions& options, const SettingsFi
         links.push_back({kModeSerial, port, baud});
     }
     return links;
-}
-
-ClockTime LocalTimeNow() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-            local.tm_min,         local.tm_sec,     local.tm_wday};
 }
 
 } // namespace

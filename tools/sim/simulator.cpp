@@ -149,7 +149,6 @@ ControlCard::Outcome ControlCard::Receive(std::span<const std::uint8_t> frame) {
 std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& args,
                                           std::string& error) {
     SimOptions options;
-    bool udp_named = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         auto value = [&]() -> const std::string* {
@@ -181,7 +180,6 @@ std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& args,
                 return std::nullopt;
             }
             options.udp_port = static_cast<std::uint16_t>(port);
-            udp_named = true;
         } else if (arg == "--serial") {
             const std::string* v = value();
             if (!v) {
@@ -232,8 +230,6 @@ std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& args,
         error = "--serial and --pty cannot be used together";
         return std::nullopt;
     }
-    // A serial line alone means no UDP unless --udp is named too.
-    options.udp = udp_named || !(options.pty || options.serial);
     return options;
 }
 
@@ -249,22 +245,6 @@ int RunSimulator(const SimOptions& options, std::ostream& out, std::ostream& err
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
-
-    Fd udp;
-    if (options.udp) {
-        udp.fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(options.udp_port);
-        ::inet_pton(AF_INET, options.udp_address.c_str(), &address.sin_addr);
-        if (udp.fd < 0 ||
-            ::bind(udp.fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-            err << "lumidex-sim: cannot listen on " << options.udp_address << ":"
-                << options.udp_port << ": " << std::strerror(errno) << "\n";
-            return 2;
-        }
-        out << "udp: " << options.udp_address << ":" << options.udp_port << "\n";
-    }
 
     Fd serial;   // where frames are read and answers written
     Fd pty_peer; // the pseudo-terminal's own end, held so the line stays up
@@ -290,8 +270,26 @@ int RunSimulator(const SimOptions& options, std::ostream& out, std::ostream& err
         ConfigureRawLine(serial.fd, options.baud);
     }
     if (serial.fd >= 0) {
-        out << "serial: " << serial_name << "\n";
+        out << "serial: " << serial_name << "\n" << std::flush;
     }
+    // UDP listens always; the serial line is announced first, so a sender
+    // can take its name from the first line.
+    Fd udp;
+    {
+        udp.fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(options.udp_port);
+        ::inet_pton(AF_INET, options.udp_address.c_str(), &address.sin_addr);
+        if (udp.fd < 0 ||
+            ::bind(udp.fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            err << "lumidex-sim: cannot listen on " << options.udp_address << ":"
+                << options.udp_port << ": " << std::strerror(errno) << "\n";
+            return 2;
+        }
+        out << "udp: " << options.udp_address << ":" << options.udp_port << "\n";
+    }
+
     out << std::flush;
 
     ControlCard card(options);
@@ -376,8 +374,7 @@ A virtual control card for the Lumidex display. It takes one frame per
 datagram or serial write, checks it, shows what the display would show and
 answers 23 bytes whose byte 3 is 1 (accepted) or 0 (rejected).
 
-  --udp ADDR[:PORT]   listen for datagrams (default 127.0.0.1:10006; on by
-                      default unless a serial line is asked for)
+  --udp ADDR[:PORT]   where to listen for datagrams (default 127.0.0.1:10006)
   --serial DEVICE     read frames from a serial device
   --pty               create a pseudo-terminal and print "serial: /dev/pts/N"
   --baud N            serial line speed (default 9600)

@@ -17,7 +17,6 @@ enum class ReplyMode { Ok, Nak, Silent };
 struct SimOptions {
     std::string udp_address = "127.0.0.1";
     std::uint16_t udp_port = 10006;
-    bool udp = true;  // false when only a serial line is asked for
     std::optional<std::string> serial;
     bool pty = false;
     int baud = 9600;
