@@ -24,8 +24,8 @@ void WriteRealisticConfig(const std::filesystem::path& file) {
     const char* digits[] = {"wsv1", "wsv2", "wsv3", "wsv4", "wsv5", "wsv22"};
     const char* places[] = {"wsv6", "wsv7", "wsv8", "wsv9", "wsv10", "wsv23"};
     for (int i = 0; i < 6; ++i) {
-        out << digits[i] << "=8\r\n" << places[i] << "=2\r\nFCC" << i + 1 << "=0\r\nPLL" << i + 1
-            << "=0\r\n";
+        out << digits[i] << "=8\r\n"
+            << places[i] << "=2\r\nFCC" << i + 1 << "=0\r\nPLL" << i + 1 << "=0\r\n";
     }
     out << "setsws=8\r\nsetsss=2\r\nFCC=0\r\nPLL=0\r\n[Text]\r\n";
     for (int i = 1; i <= 6; ++i) {
@@ -43,7 +43,8 @@ void WriteRealisticConfig(const std::filesystem::path& file) {
 }
 
 std::filesystem::path TempDirectory() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "lumidex-bench.XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "lumidex-bench.XXXXXX").string();
     return ::mkdtemp(pattern.data());
 }
 
@@ -52,7 +53,8 @@ void BM_StartupToShown(benchmark::State& state) {
     const auto dir = TempDirectory();
     std::filesystem::copy_file(LUMIDEX_STARTUP_PROBE, dir / "probe");
     WriteRealisticConfig(dir / "Config.ini");
-    const std::string command = "QT_QPA_PLATFORM=offscreen " + (dir / "probe").string() + " 2>/dev/null";
+    const std::string command =
+        "QT_QPA_PLATFORM=offscreen " + (dir / "probe").string() + " 2>/dev/null";
     long resident = 0;
     for (auto _ : state) {
         FILE* probe = ::popen(command.c_str(), "r");
@@ -93,9 +95,9 @@ void BM_LineEditorKeystroke(benchmark::State& state) {
         state.SkipWithError("the editor did not take the keystrokes");
     }
     state.SetItemsProcessed(state.iterations() * 2);
-    state.counters["us_per_key"] = benchmark::Counter(
-        static_cast<double>(state.iterations() * 2), benchmark::Counter::kIsRate |
-                                                          benchmark::Counter::kInvert);
+    state.counters["us_per_key"] =
+        benchmark::Counter(static_cast<double>(state.iterations() * 2),
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
     std::filesystem::remove_all(dir);
 }
 BENCHMARK(BM_LineEditorKeystroke)->Unit(benchmark::kMicrosecond);

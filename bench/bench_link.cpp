@@ -52,7 +52,8 @@ public:
                 if (got <= 0 || buffer[0] == 'q') {
                     return;
                 }
-                ::sendto(fd_, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from), size);
+                ::sendto(fd_, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from),
+                         size);
             }
         });
     }
@@ -72,8 +73,8 @@ private:
 
 const Frame& ContentLikeFrame() {
     static const Frame frame = [] {
-        const std::uint8_t payload[] = {1, 2, 0xFA, 0, 0x14, 0x10, 0x01, 0x13, 0x05,
-                                        0xFB, 1, 0x13, 0x10, 0x10, 0x07};
+        const std::uint8_t payload[] = {1,    2,    0xFA, 0,    0x14, 0x10, 0x01, 0x13,
+                                        0x05, 0xFB, 1,    0x13, 0x10, 0x10, 0x07};
         return BuildEnvelope(1, kContentNow, payload);
     }();
     return frame;
@@ -128,7 +129,8 @@ void BM_SimulatorFramesPerSecond(benchmark::State& state) {
     std::int64_t answered = 0;
     const auto window = state.range(0);
     auto receive = [&] {
-        if (::recv(fd, reply, sizeof reply, 0) == static_cast<ssize_t>(kReplySize) && reply[3] == 1) {
+        if (::recv(fd, reply, sizeof reply, 0) == static_cast<ssize_t>(kReplySize) &&
+            reply[3] == 1) {
             ++answered;
         }
     };
@@ -146,8 +148,8 @@ void BM_SimulatorFramesPerSecond(benchmark::State& state) {
     ::close(fd);
     ::kill(pid, SIGTERM);
     ::waitpid(pid, nullptr, 0);
-    state.counters["frames_per_s"] = benchmark::Counter(static_cast<double>(answered),
-                                                        benchmark::Counter::kIsRate);
+    state.counters["frames_per_s"] =
+        benchmark::Counter(static_cast<double>(answered), benchmark::Counter::kIsRate);
     state.counters["lost"] = static_cast<double>(state.iterations() - answered);
 }
 BENCHMARK(BM_SimulatorFramesPerSecond)->Arg(1)->Arg(16)->UseRealTime()->MinTime(2.0);

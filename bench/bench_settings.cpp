@@ -27,7 +27,8 @@ std::filesystem::path MakeConfig() {
         out << keys::kDigitCount[i].name << "=5\r\n" << keys::kDecimalPlaces[i].name << "=2\r\n";
         out << keys::kFlicker[i].name << "=0\r\n" << keys::kPoint[i].name << "=0\r\n";
     }
-    out << "setsws=5\r\nsetsss=2\r\nFCC=0\r\nPLL=0\r\nUIN=Now\r\nADD485=01\r\nLEDIP=-1062731420\r\n";
+    out << "setsws=5\r\nsetsss=2\r\nFCC=0\r\nPLL=0\r\nUIN=Now\r\nADD485=01\r\nLEDIP=-"
+           "1062731420\r\n";
     out << "[Text]\r\n";
     for (int i = 0; i < kLineCount; ++i) {
         out << keys::kLineChosen[i].name << "=Yes\r\n";

@@ -15,8 +15,7 @@
 namespace {
 
 // Fills a list without choosing an item: the refresh selects the stored one.
-template <std::size_t N>
-void Fill(QComboBox& list, const std::array<std::string_view, N>& items) {
+template <std::size_t N> void Fill(QComboBox& list, const std::array<std::string_view, N>& items) {
     list.clear();
     for (std::string_view item : items) {
         list.addItem(QString::fromUtf8(item.data(), static_cast<qsizetype>(item.size())));
@@ -26,9 +25,13 @@ void Fill(QComboBox& list, const std::array<std::string_view, N>& items) {
 
 } // namespace
 
-void Cbox::FillDigitCounts() { Fill(*this, lumidex::kDigitCountItems); }
+void Cbox::FillDigitCounts() {
+    Fill(*this, lumidex::kDigitCountItems);
+}
 
-void Cbox::FillDecimalPlaces() { Fill(*this, lumidex::kDecimalPlaceItems); }
+void Cbox::FillDecimalPlaces() {
+    Fill(*this, lumidex::kDecimalPlaceItems);
+}
 
 EnumCommPort::EnumCommPort(QWidget* parent, MessageBoxes& boxes, PortLister lister)
     : QComboBox(parent), boxes_(boxes), lister_(std::move(lister)) {}
@@ -61,15 +64,14 @@ void OnlyDigitalEditor::keyPressEvent(QKeyEvent* event) {
         selectAll();
         return;
     }
-    if (event == QKeySequence::Copy || event == QKeySequence::Paste ||
-        event == QKeySequence::Cut || event == QKeySequence::Undo ||
-        event == QKeySequence::Redo) {
+    if (event == QKeySequence::Copy || event == QKeySequence::Paste || event == QKeySequence::Cut ||
+        event == QKeySequence::Undo || event == QKeySequence::Redo) {
         return;
     }
     const QString typed = event->text();
-    const bool is_character = typed.size() == 1 && (typed[0].isPrint() ||
-                                                    typed[0].unicode() == lumidex::kBackspace ||
-                                                    typed[0].unicode() == lumidex::kCarriageReturn);
+    const bool is_character =
+        typed.size() == 1 && (typed[0].isPrint() || typed[0].unicode() == lumidex::kBackspace ||
+                              typed[0].unicode() == lumidex::kCarriageReturn);
     if (!is_character || control) {
         QLineEdit::keyPressEvent(event); // caret movement, Delete and the like
         return;
@@ -77,8 +79,8 @@ void OnlyDigitalEditor::keyPressEvent(QKeyEvent* event) {
     const lumidex::SettingsFile settings(settings_());
     const auto index = static_cast<std::size_t>(line_ - 1);
     const std::string places = settings.Read(lumidex::keys::kDecimalPlaces[index]);
-    const std::string digits = settings.Read(lumidex::keys::kDigitCount[index],
-                                             lumidex::keys::kEditorDigitCountFallback);
+    const std::string digits =
+        settings.Read(lumidex::keys::kDigitCount[index], lumidex::keys::kEditorDigitCountFallback);
     int start = cursorPosition();
     int end = start;
     if (hasSelectedText()) {
@@ -143,9 +145,12 @@ std::uint32_t IpAddressField::Address() const {
 }
 
 bool IpAddressField::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::FocusOut &&
-        static_cast<QFocusEvent*>(event)->reason() != Qt::PopupFocusReason) {
-        emit fieldChanged();
+    if (event->type() == QEvent::FocusOut) {
+        // Leaving a field counts; a switch to another window does not.
+        const auto reason = static_cast<QFocusEvent*>(event)->reason();
+        if (reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason) {
+            emit fieldChanged();
+        }
     }
     if (event->type() == QEvent::KeyPress) {
         // "." moves to the next field.

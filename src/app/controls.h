@@ -64,8 +64,7 @@ private:
 };
 
 // OnlyDigital1 .. OnlyDigital6: the editors of lines 1 .. 6.
-template <int Line>
-class OnlyDigital final : public OnlyDigitalEditor {
+template <int Line> class OnlyDigital final : public OnlyDigitalEditor {
 public:
     OnlyDigital(QWidget* parent, std::function<std::filesystem::path()> settings)
         : OnlyDigitalEditor(parent, Line, std::move(settings)) {}

@@ -122,7 +122,9 @@ constexpr std::array<const char*, 2> kBauds{"9600", "57600"};
 
 } // namespace
 
-std::span<const ControlSpec> MainDialogControls() { return kControls; }
+std::span<const ControlSpec> MainDialogControls() {
+    return kControls;
+}
 
 QRect DialogUnitsToPixels(int x, int y, int w, int h) {
     const int left = static_cast<int>(std::lround(x * kPixelsPerUnitX));
@@ -132,5 +134,9 @@ QRect DialogUnitsToPixels(int x, int y, int w, int h) {
     return QRect(left, top, right - left, bottom - top);
 }
 
-std::span<const char* const> UpdateTimeItems() { return kUpdateTimes; }
-std::span<const char* const> BaudItems() { return kBauds; }
+std::span<const char* const> UpdateTimeItems() {
+    return kUpdateTimes;
+}
+std::span<const char* const> BaudItems() {
+    return kBauds;
+}

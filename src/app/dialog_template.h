@@ -8,9 +8,9 @@
 // place in dialog units. Unnamed static controls carry id 0.
 
 enum class ControlKind {
-    Edit,       // single-line edit with tab stop
-    DigitEdit,  // digits-only edit without tab stop (the bus address)
-    Button,     // push button
+    Edit,      // single-line edit with tab stop
+    DigitEdit, // digits-only edit without tab stop (the bus address)
+    Button,    // push button
     CheckBox,
     Radio,
     GroupBox,
@@ -18,7 +18,7 @@ enum class ControlKind {
     List,       // drop-down list, selection only
     SortedList, // drop-down list that keeps its items sorted
     Trackbar,
-    Address,    // IP address field
+    Address, // IP address field
 };
 
 struct ControlSpec {

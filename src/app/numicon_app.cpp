@@ -9,7 +9,6 @@
 #include <QDesktopServices>
 #include <QUrl>
 
-
 CNumiconApp::CNumiconApp(int& argc, char** argv) : QApplication(argc, argv) {}
 
 int CNumiconApp::InitInstance() {

@@ -69,10 +69,16 @@ int LineOf(const std::array<int, 6>& group, int id) {
     return it == group.end() ? 0 : static_cast<int>(it - group.begin()) + 1;
 }
 
-std::size_t Index(int line) { return static_cast<std::size_t>(line - 1); }
+std::size_t Index(int line) {
+    return static_cast<std::size_t>(line - 1);
+}
 
-QString FromUtf8(const std::string& text) { return QString::fromUtf8(text.c_str()); }
-std::string ToUtf8(const QString& text) { return text.toUtf8().toStdString(); }
+QString FromUtf8(const std::string& text) {
+    return QString::fromUtf8(text.c_str());
+}
+std::string ToUtf8(const QString& text) {
+    return text.toUtf8().toStdString();
+}
 
 // The largest pixel size of the face whose cell fits the height.
 QFont FitFont(QFont font, int cell_height) {
@@ -146,13 +152,27 @@ void CNumiconDlg::CreateControls() {
         switch (entry.kind) {
         case ControlKind::Edit:
             switch (line) {
-            case 1: widget = new OnlyDigital<1>(this, settings_path); break;
-            case 2: widget = new OnlyDigital<2>(this, settings_path); break;
-            case 3: widget = new OnlyDigital<3>(this, settings_path); break;
-            case 4: widget = new OnlyDigital<4>(this, settings_path); break;
-            case 5: widget = new OnlyDigital<5>(this, settings_path); break;
-            case 6: widget = new OnlyDigital<6>(this, settings_path); break;
-            default: widget = new QLineEdit(this); break;
+            case 1:
+                widget = new OnlyDigital<1>(this, settings_path);
+                break;
+            case 2:
+                widget = new OnlyDigital<2>(this, settings_path);
+                break;
+            case 3:
+                widget = new OnlyDigital<3>(this, settings_path);
+                break;
+            case 4:
+                widget = new OnlyDigital<4>(this, settings_path);
+                break;
+            case 5:
+                widget = new OnlyDigital<5>(this, settings_path);
+                break;
+            case 6:
+                widget = new OnlyDigital<6>(this, settings_path);
+                break;
+            default:
+                widget = new QLineEdit(this);
+                break;
             }
             widget->setFocusPolicy(Qt::StrongFocus);
             break;
@@ -181,7 +201,7 @@ void CNumiconDlg::CreateControls() {
             break;
         case ControlKind::List:
             widget = (entry.id == kUpdateList || entry.id == kBaudList) ? new QComboBox(this)
-                                                                      : new Cbox(this);
+                                                                        : new Cbox(this);
             break;
         case ControlKind::SortedList:
             widget = new EnumCommPort(this, *environment_.boxes, environment_.port_lister);
@@ -338,7 +358,7 @@ void CNumiconDlg::OnInitDialog() {
     ++program_change_;
     control(kLineEditors[0])->setFocus(Qt::OtherFocusReason);
     for (int id : kCaptionEditors) {
-        control(id)->setEnabled(false);
+        SetControlEnabled(control(id), false);
     }
     --program_change_;
     WarnIfSettingsCannotBeSaved();
@@ -384,9 +404,23 @@ MessageBoxes::Answer CNumiconDlg::Box(QWidget* owner, const QString& text, const
     return environment_.boxes->Show({owner, text, caption, buttons, icon});
 }
 
-void CNumiconDlg::ResizeWindow(int width) { setFixedSize(width, kWindowHeight); }
+void CNumiconDlg::SetControlEnabled(QWidget* widget, bool enabled) {
+    // The toolkit would hand the focus of a control being disabled to the
+    // next control, which the operator never chose; the dialog keeps it, as
+    // the platform's dialogs leave the focus where it was.
+    if (!enabled && widget->hasFocus()) {
+        setFocus(Qt::OtherFocusReason);
+    }
+    widget->setEnabled(enabled);
+}
 
-QString CNumiconDlg::ListText(const QComboBox* list) { return list->currentText(); }
+void CNumiconDlg::ResizeWindow(int width) {
+    setFixedSize(width, kWindowHeight);
+}
+
+QString CNumiconDlg::ListText(const QComboBox* list) {
+    return list->currentText();
+}
 
 void CNumiconDlg::SelectListValue(QComboBox* list, const std::string& value) {
     const int index = list->findText(FromUtf8(value), Qt::MatchFixedString);
@@ -405,17 +439,20 @@ void CNumiconDlg::RefreshFromSettings() {
         SelectListValue(control<QComboBox>(kPlacesLists[Index(line)]),
                         settings_.Read(keys::kDecimalPlaces[Index(line)]));
     }
-    SelectListValue(control<QComboBox>(kUnifiedDigitCount), settings_.Read(keys::kUnifiedDigitCount));
-    SelectListValue(control<QComboBox>(kUnifiedPlaces), settings_.Read(keys::kUnifiedDecimalPlaces));
+    SelectListValue(control<QComboBox>(kUnifiedDigitCount),
+                    settings_.Read(keys::kUnifiedDigitCount));
+    SelectListValue(control<QComboBox>(kUnifiedPlaces),
+                    settings_.Read(keys::kUnifiedDecimalPlaces));
     SelectListValue(control<QComboBox>(kUpdateList), settings_.Read(keys::kUpdateTime));
     control<QLineEdit>(kBusAddress)->setText(FromUtf8(settings_.Read(keys::kBusAddress)));
     for (int line = 1; line <= kLineCount; ++line) {
         const bool chosen = settings_.Read(keys::kLineChosen[Index(line)]) == "Yes";
         control<QCheckBox>(kChosenBoxes[Index(line)])->setChecked(chosen);
-        control(kLineEditors[Index(line)])->setEnabled(chosen);
+        SetControlEnabled(control(kLineEditors[Index(line)]), chosen);
     }
     control<QCheckBox>(kUnifiedPoint)->setChecked(settings_.ReadNumber(keys::kUnifiedPoint) != 0);
-    control<QCheckBox>(kUnifiedFlicker)->setChecked(settings_.ReadNumber(keys::kUnifiedFlicker) != 0);
+    control<QCheckBox>(kUnifiedFlicker)
+        ->setChecked(settings_.ReadNumber(keys::kUnifiedFlicker) != 0);
     for (int line = 1; line <= kLineCount; ++line) {
         control<QCheckBox>(kFlickerBoxes[Index(line)])
             ->setChecked(settings_.ReadNumber(keys::kFlicker[Index(line)]) != 0);
@@ -459,19 +496,23 @@ void CNumiconDlg::RefreshFromSettings() {
     --program_change_;
 }
 
-void CNumiconDlg::EnableSeparateSet() { EnableFormatControls(true); }
+void CNumiconDlg::EnableSeparateSet() {
+    EnableFormatControls(true);
+}
 
-void CNumiconDlg::EnableUnifiedSet() { EnableFormatControls(false); }
+void CNumiconDlg::EnableUnifiedSet() {
+    EnableFormatControls(false);
+}
 
 void CNumiconDlg::EnableFormatControls(bool separate) {
     ++program_change_;
     for (int line = 1; line <= kLineCount; ++line) {
         for (const auto* group : {&kDigitCountLists, &kPlacesLists, &kFlickerBoxes, &kPointBoxes}) {
-            control((*group)[Index(line)])->setEnabled(separate);
+            SetControlEnabled(control((*group)[Index(line)]), separate);
         }
     }
     for (int id : {kUnifiedDigitCount, kUnifiedPlaces, kUnifiedFlicker, kUnifiedPoint}) {
-        control(id)->setEnabled(!separate);
+        SetControlEnabled(control(id), !separate);
     }
     --program_change_;
 }
@@ -615,9 +656,9 @@ void CNumiconDlg::OnPasswordResult(bool accepted) {
         return;
     }
     widen_timer_.start();
-    control(kSettingsButton)->setEnabled(false);
+    SetControlEnabled(control(kSettingsButton), false);
     for (int id : kCaptionEditors) {
-        control(id)->setEnabled(true);
+        SetControlEnabled(control(id), true);
     }
 }
 
@@ -627,11 +668,11 @@ void CNumiconDlg::OnSaveAndExit(int) {
     widen_timer_.stop();
     ResizeWindow(kClosedWidth);
     Process().window_width = kClosedWidth;
-    control(kSettingsButton)->setEnabled(true);
+    SetControlEnabled(control(kSettingsButton), true);
     RefreshFromSettings();
     ++program_change_;
     for (int id : kCaptionEditors) {
-        control(id)->setEnabled(false);
+        SetControlEnabled(control(id), false);
     }
     --program_change_;
 }
@@ -643,7 +684,7 @@ void CNumiconDlg::OnLineChosen(int id) {
     const bool chosen = control<QCheckBox>(id)->isChecked();
     settings_.Write(keys::kLineChosen[Index(line)], chosen ? "Yes" : "No");
     ++program_change_;
-    control(kLineEditors[Index(line)])->setEnabled(chosen);
+    SetControlEnabled(control(kLineEditors[Index(line)]), chosen);
     --program_change_;
 }
 
@@ -702,7 +743,9 @@ void CNumiconDlg::OnBrightnessReleased(int id) {
 
 // ---- Line formats -------------------------------------------------------------
 
-void CNumiconDlg::OnLineEditorLeft(int id) { FormatLineValue(LineOf(kLineEditors, id)); }
+void CNumiconDlg::OnLineEditorLeft(int id) {
+    FormatLineValue(LineOf(kLineEditors, id));
+}
 
 void CNumiconDlg::OnSeparateSet(int) {
     EnableSeparateSet();
@@ -734,10 +777,10 @@ void CNumiconDlg::OnLineFormatLeft(int id) {
     const bool digits_list = LineOf(kDigitCountLists, id) != 0;
     const int line = digits_list ? LineOf(kDigitCountLists, id) : LineOf(kPlacesLists, id);
     auto* list = control<QComboBox>(id);
-    if (lumidex::PlacesAccepted(
-            ToUtf8(ListText(control<QComboBox>(kDigitCountLists[Index(line)]))),
-            ToUtf8(ListText(control<QComboBox>(kPlacesLists[Index(line)]))))) {
-        settings_.Write(digits_list ? keys::kDigitCount[Index(line)] : keys::kDecimalPlaces[Index(line)],
+    if (lumidex::PlacesAccepted(ToUtf8(ListText(control<QComboBox>(kDigitCountLists[Index(line)]))),
+                                ToUtf8(ListText(control<QComboBox>(kPlacesLists[Index(line)]))))) {
+        settings_.Write(digits_list ? keys::kDigitCount[Index(line)]
+                                    : keys::kDecimalPlaces[Index(line)],
                         ToUtf8(ListText(list)));
     } else {
         Box(nullptr, kPlacesMessage, Process().window_title, MessageBoxes::Buttons::Ok,
@@ -773,7 +816,9 @@ std::string CNumiconDlg::ControllerAddressText() const {
 }
 
 void CNumiconDlg::ShowSendResult(bool accepted, std::uint8_t address) {
-    const char* text = accepted ? "Sent successfully!" : address == 0 ? "Broadcast Send." : "Send failed!";
+    const char* text = accepted       ? "Sent successfully!"
+                       : address == 0 ? "Broadcast Send."
+                                      : "Send failed!";
     Box(nullptr, text, Process().window_title, MessageBoxes::Buttons::Ok, MessageBoxes::Icon::None);
 }
 
@@ -805,43 +850,55 @@ void CNumiconDlg::SendContent(int mode) {
     ShowSendResult(accepted, frame[2]);
 }
 
-void CNumiconDlg::OnSendUdp(int) { SendContent(lumidex::kModeUdp); }
+void CNumiconDlg::OnSendUdp(int) {
+    SendContent(lumidex::kModeUdp);
+}
 
-void CNumiconDlg::OnSendSerial(int) { SendContent(lumidex::kModeSerial); }
+void CNumiconDlg::OnSendSerial(int) {
+    SendContent(lumidex::kModeSerial);
+}
 
 void CNumiconDlg::OnBrightness(int) {
     const lumidex::Frame frame = lumidex::BuildBrightnessFrame(settings_);
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    control<SendButton>(kSerialButton)->transmission().TransmitFrame(
-        frame, settings_.Read(keys::kSerialPort), lumidex::kModeSerial, current_baud_);
-    control<SendButton>(kUdpButton)->transmission().TransmitFrame(
-        frame, ControllerAddressText(), lumidex::kModeUdp, current_baud_);
+    control<SendButton>(kSerialButton)
+        ->transmission()
+        .TransmitFrame(frame, settings_.Read(keys::kSerialPort), lumidex::kModeSerial,
+                       current_baud_);
+    control<SendButton>(kUdpButton)
+        ->transmission()
+        .TransmitFrame(frame, ControllerAddressText(), lumidex::kModeUdp, current_baud_);
     QApplication::restoreOverrideCursor();
 }
 
 void CNumiconDlg::OnProofTime(int) {
     const lumidex::Frame frame = lumidex::BuildClockFrame(settings_, environment_.local_time());
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    control<SendButton>(kSerialButton)->transmission().TransmitFrame(
-        frame, settings_.Read(keys::kSerialPort), lumidex::kModeSerial, current_baud_);
-    control<SendButton>(kUdpButton)->transmission().TransmitFrame(
-        frame, ControllerAddressText(), lumidex::kModeUdp, current_baud_);
+    control<SendButton>(kSerialButton)
+        ->transmission()
+        .TransmitFrame(frame, settings_.Read(keys::kSerialPort), lumidex::kModeSerial,
+                       current_baud_);
+    control<SendButton>(kUdpButton)
+        ->transmission()
+        .TransmitFrame(frame, ControllerAddressText(), lumidex::kModeUdp, current_baud_);
     QApplication::restoreOverrideCursor();
 }
 
 void CNumiconDlg::OnInitialize(int) {
     if (Box(nullptr, "Initialize control card", Process().window_title,
-            MessageBoxes::Buttons::YesNo, MessageBoxes::Icon::Warning) != MessageBoxes::Answer::Yes) {
+            MessageBoxes::Buttons::YesNo,
+            MessageBoxes::Icon::Warning) != MessageBoxes::Answer::Yes) {
         return;
     }
     const lumidex::Frame frame = lumidex::BuildInitialiseFrame();
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    control<SendButton>(kUdpButton)->transmission().TransmitFrame(
-        frame, ControllerAddressText(), lumidex::kModeUdp, current_baud_);
+    control<SendButton>(kUdpButton)
+        ->transmission()
+        .TransmitFrame(frame, ControllerAddressText(), lumidex::kModeUdp, current_baud_);
     const std::string port = settings_.Read(keys::kSerialPort);
     current_baud_ = settings_.ReadNumber(keys::kBaudRate);
-    control<SendButton>(kSerialButton)->transmission().TransmitFrame(frame, port,
-                                                                     lumidex::kModeSerial,
-                                                                     current_baud_);
+    control<SendButton>(kSerialButton)
+        ->transmission()
+        .TransmitFrame(frame, port, lumidex::kModeSerial, current_baud_);
     QApplication::restoreOverrideCursor();
 }

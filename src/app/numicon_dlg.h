@@ -40,10 +40,7 @@ public:
 
     // The control with the identifier, or nullptr.
     QWidget* control(int id) const { return controls_.value(id, nullptr); }
-    template <typename T>
-    T* control(int id) const {
-        return qobject_cast<T*>(control(id));
-    }
+    template <typename T> T* control(int id) const { return qobject_cast<T*>(control(id)); }
 
     // Refills every control from the settings file.
     void RefreshFromSettings();
@@ -89,6 +86,7 @@ private:
     MessageBoxes::Answer Box(QWidget* owner, const QString& text, const QString& caption,
                              MessageBoxes::Buttons buttons, MessageBoxes::Icon icon);
     void ResizeWindow(int width);
+    void SetControlEnabled(QWidget* widget, bool enabled);
     // Per-line format controls on and unified ones off, or the reverse.
     void EnableFormatControls(bool separate);
     void SelectListValue(QComboBox* list, const std::string& value);

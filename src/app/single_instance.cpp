@@ -52,8 +52,8 @@ void BringForward(QWidget* main_window) {
     if (main_window->isMinimized()) {
         main_window->showNormal();
     }
-    QWidget* front = QApplication::activeModalWidget() ? QApplication::activeModalWidget()
-                                                       : main_window;
+    QWidget* front =
+        QApplication::activeModalWidget() ? QApplication::activeModalWidget() : main_window;
     front->raise();
     front->activateWindow();
 }

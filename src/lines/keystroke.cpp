@@ -6,7 +6,9 @@
 namespace lumidex {
 namespace {
 
-bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
+bool IsDigit(char16_t c) {
+    return c >= u'0' && c <= u'9';
+}
 
 // The character as a single-line editor applies it.
 EditorText ApplyToEditor(const EditorText& before, char16_t c) {
@@ -37,8 +39,8 @@ KeyOutcome ApplyLineKeystroke(const EditorText& before, char16_t c,
                               std::string_view digit_count_text, std::string_view places_text) {
     const bool free_point = places_text == kFreePoint;
     const bool no_point_allowed = !free_point && LeadingNumber(places_text) == 0;
-    const bool passes = IsDigit(c) || c == kBackspace || c == kCarriageReturn ||
-                        (c == u'.' && !no_point_allowed);
+    const bool passes =
+        IsDigit(c) || c == kBackspace || c == kCarriageReturn || (c == u'.' && !no_point_allowed);
     if (!passes) {
         return {KeyVerdict::Dropped, before};
     }

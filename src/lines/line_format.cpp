@@ -71,7 +71,9 @@ double ParseLeadingDouble(std::string_view text) {
 
 } // namespace
 
-int DigitCountFromText(std::string_view numbers_text) { return FirstDigitValue(numbers_text); }
+int DigitCountFromText(std::string_view numbers_text) {
+    return FirstDigitValue(numbers_text);
+}
 
 int DecimalPlacesFromText(std::string_view fixed_point_text) {
     return fixed_point_text == kFreePoint ? 0 : FirstDigitValue(fixed_point_text);
@@ -116,7 +118,8 @@ std::string FormatFixedLegacy(double value, int decimals) {
         kept.append(static_cast<std::size_t>(keep) - kept.size(), '0');
     }
     int integer_digits = exponent + 1;
-    const bool round_up = keep >= 0 && keep < static_cast<int>(digits.size()) && digits[keep] >= '5';
+    const bool round_up =
+        keep >= 0 && keep < static_cast<int>(digits.size()) && digits[keep] >= '5';
     if (round_up) {
         int i = static_cast<int>(kept.size()) - 1;
         for (; i >= 0 && kept[i] == '9'; --i) {

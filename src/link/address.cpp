@@ -8,7 +8,9 @@ std::int32_t StoredAddressValue(std::uint32_t address) {
     return static_cast<std::int32_t>(address); // two's complement, as "%d" prints it
 }
 
-std::uint32_t AddressFromStored(std::int32_t stored) { return static_cast<std::uint32_t>(stored); }
+std::uint32_t AddressFromStored(std::int32_t stored) {
+    return static_cast<std::uint32_t>(stored);
+}
 
 std::string FormatDottedAddress(std::uint32_t address) {
     return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 0xFF) + "." +

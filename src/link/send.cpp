@@ -42,8 +42,7 @@ bool Send::TransmitFrame(std::span<const std::uint8_t> frame, std::string_view t
     return false;
 }
 
-const ReplyBlock* Send::UdpExchange(std::string_view address,
-                                    std::span<const std::uint8_t> frame) {
+const ReplyBlock* Send::UdpExchange(std::string_view address, std::span<const std::uint8_t> frame) {
     if (!StartSockets()) {
         last_error_ = "the sockets library cannot be started";
         if (sockets_failed_) {

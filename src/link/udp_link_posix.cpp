@@ -41,9 +41,9 @@ public:
     }
 
     bool Write(std::span<const std::uint8_t> frame) override {
-        const ssize_t sent = ::sendto(fd_, frame.data(), frame.size(), 0,
-                                      reinterpret_cast<const sockaddr*>(&destination_),
-                                      sizeof destination_);
+        const ssize_t sent =
+            ::sendto(fd_, frame.data(), frame.size(), 0,
+                     reinterpret_cast<const sockaddr*>(&destination_), sizeof destination_);
         if (sent != static_cast<ssize_t>(frame.size())) {
             return Fail("sendto");
         }
@@ -119,7 +119,9 @@ private:
 
 } // namespace
 
-bool StartSockets() { return true; }
+bool StartSockets() {
+    return true;
+}
 
 std::unique_ptr<Link> MakeUdpLink(std::string_view address, std::uint16_t port) {
     return std::make_unique<UdpLink>(address, port);

@@ -24,8 +24,8 @@ std::u32string PadLineText(std::string_view text, std::int32_t digit_count) {
         return {};
     }
     std::u32string chars = ToCodePoints(text);
-    const std::size_t field = static_cast<std::size_t>(digit_count) +
-                              (chars.find(U'.') != std::u32string::npos ? 1 : 0);
+    const std::size_t field =
+        static_cast<std::size_t>(digit_count) + (chars.find(U'.') != std::u32string::npos ? 1 : 0);
     if (chars.size() < field) {
         chars.insert(0, field - chars.size(), U' ');
     }
@@ -115,8 +115,8 @@ Frame BuildClockFrame(const SettingsFile& settings, const ClockTime& time) {
 }
 
 std::optional<int> UpdateIndexFromText(std::string_view text) {
-    if (text.size() == 3 && (text[0] == 'N' || text[0] == 'n') && (text[1] == 'o' || text[1] == 'O') &&
-        (text[2] == 'w' || text[2] == 'W')) {
+    if (text.size() == 3 && (text[0] == 'N' || text[0] == 'n') &&
+        (text[1] == 'o' || text[1] == 'O') && (text[2] == 'w' || text[2] == 'W')) {
         return 0;
     }
     if (text.size() != 5 || text.substr(2) != ":00" || text[0] < '0' || text[0] > '2' ||

@@ -52,8 +52,7 @@ Frame BuildEnvelope(std::uint8_t address, std::uint8_t command,
     return frame;
 }
 
-Frame BuildBrightnessFrame(std::uint8_t address, std::uint8_t day_level,
-                           std::uint8_t night_level) {
+Frame BuildBrightnessFrame(std::uint8_t address, std::uint8_t day_level, std::uint8_t night_level) {
     const std::array<std::uint8_t, 2> payload{day_level, night_level};
     return BuildEnvelope(address, kBrightness, payload);
 }
@@ -73,7 +72,9 @@ Frame BuildClockFrame(std::uint8_t address, const ClockTime& time) {
     return BuildEnvelope(address, kClockCalibration, payload);
 }
 
-Frame BuildInitialiseFrame() { return BuildEnvelope(0, kInitialise, {}); }
+Frame BuildInitialiseFrame() {
+    return BuildEnvelope(0, kInitialise, {});
+}
 
 std::string FormatHex(std::span<const std::uint8_t> bytes) {
     static constexpr char kDigits[] = "0123456789ABCDEF";

@@ -37,18 +37,17 @@ Frame BuildEnvelope(std::uint8_t address, std::uint8_t command,
                     std::span<const std::uint8_t> payload);
 
 // Day and night brightness levels (0..7), command 0x02.
-Frame BuildBrightnessFrame(std::uint8_t address, std::uint8_t day_level,
-                           std::uint8_t night_level);
+Frame BuildBrightnessFrame(std::uint8_t address, std::uint8_t day_level, std::uint8_t night_level);
 
 // A local date and time as the clock calibration sends it.
 struct ClockTime {
-    int year = 2000;  // full year, 2000..2255
-    int month = 1;    // 1..12
-    int day = 1;      // 1..31
-    int hour = 0;     // 0..23
-    int minute = 0;   // 0..59
-    int second = 0;   // 0..59
-    int weekday = 0;  // as the C library counts it: 0 Sunday .. 6 Saturday
+    int year = 2000; // full year, 2000..2255
+    int month = 1;   // 1..12
+    int day = 1;     // 1..31
+    int hour = 0;    // 0..23
+    int minute = 0;  // 0..59
+    int second = 0;  // 0..59
+    int weekday = 0; // as the C library counts it: 0 Sunday .. 6 Saturday
 };
 
 // The clock calibration, command 0x03: century 20, year within the century,

@@ -10,12 +10,11 @@ constexpr std::uint8_t kFirstLineMarker = 0xFA;
 constexpr std::uint8_t kDigitCountBase = 0x10;
 constexpr int kMinDigits = 3;
 constexpr int kMaxDigits = 8;
-constexpr std::size_t kHeaderBytes = 4;  // start, length, address, command
+constexpr std::size_t kHeaderBytes = 4;        // start, length, address, command
 constexpr std::size_t kContentHeaderBytes = 2; // hour code, block count
 constexpr std::size_t kBlockHeaderBytes = 3;   // marker, flicker, 0x10 + N
 
-template <typename... Args>
-DecodeResult Fail(FrameError error, const char* format, Args... args) {
+template <typename... Args> DecodeResult Fail(FrameError error, const char* format, Args... args) {
     char reason[160];
     std::snprintf(reason, sizeof reason, format, args...);
     return {std::nullopt, error, reason};
@@ -75,7 +74,8 @@ DecodeResult DecodeContent(DecodedFrame frame, std::span<const std::uint8_t> pay
         }
         previous_line = line.line;
         if (payload[pos + 1] > 1) {
-            return BadPayload("flicker byte of line " + std::to_string(line.line) + " is not 0 or 1");
+            return BadPayload("flicker byte of line " + std::to_string(line.line) +
+                              " is not 0 or 1");
         }
         line.flicker = payload[pos + 1] == 1;
         line.digit_count = payload[pos + 2] - kDigitCountBase;
@@ -120,7 +120,8 @@ DecodeResult DecodeBrightness(DecodedFrame frame, std::span<const std::uint8_t> 
 
 DecodeResult DecodeClock(DecodedFrame frame, std::span<const std::uint8_t> payload) {
     if (payload.size() != 8) {
-        return BadPayload("clock payload of " + std::to_string(payload.size()) + " bytes; it has 8");
+        return BadPayload("clock payload of " + std::to_string(payload.size()) +
+                          " bytes; it has 8");
     }
     if (payload[0] != 0x14) {
         return BadPayload("century byte " + FormatHex(payload.subspan(0, 1)) + " is not 14");
@@ -161,7 +162,8 @@ DecodeResult DecodeFrame(std::span<const std::uint8_t> bytes) {
                     length - 1, bytes[length - 1]);
     }
     const std::uint16_t expected = Crc16Xmodem(bytes.first(length));
-    const std::uint16_t received = static_cast<std::uint16_t>((bytes[length] << 8) | bytes[length + 1]);
+    const std::uint16_t received =
+        static_cast<std::uint16_t>((bytes[length] << 8) | bytes[length + 1]);
     if (expected != received) {
         return Fail(FrameError::ChecksumMismatch, "checksum %04X received, %04X computed", received,
                     expected);

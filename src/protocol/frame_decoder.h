@@ -13,20 +13,20 @@ namespace lumidex {
 // Why a byte sequence is not a frame the controller takes.
 enum class FrameError {
     None,
-    TooShort,          // fewer bytes than the smallest frame
-    BadStartByte,      // byte 0 is not 0xFE
-    LengthMismatch,    // the length byte does not match the bytes received
-    MissingEndMarker,  // byte L-1 is not 0xFF
-    ChecksumMismatch,  // the CRC-16/XMODEM does not match
-    UnknownCommand,    // byte 3 is no command the controller knows
-    BadPayload,        // the command's payload is malformed
+    TooShort,         // fewer bytes than the smallest frame
+    BadStartByte,     // byte 0 is not 0xFE
+    LengthMismatch,   // the length byte does not match the bytes received
+    MissingEndMarker, // byte L-1 is not 0xFF
+    ChecksumMismatch, // the CRC-16/XMODEM does not match
+    UnknownCommand,   // byte 3 is no command the controller knows
+    BadPayload,       // the command's payload is malformed
 };
 
 // One display line of a content frame.
 struct DecodedLine {
-    int line = 0;          // 1..6, from the block's marker
+    int line = 0; // 1..6, from the block's marker
     bool flicker = false;
-    int digit_count = 0;   // 3..8
+    int digit_count = 0; // 3..8
     // What the line shows, one character per digit place, a point written
     // after the place that carries it (" 12.5", "  7.").
     std::string text;

@@ -10,7 +10,9 @@ namespace lumidex {
 std::span<const SettingKey> AllSettingKeys() {
     static const std::vector<SettingKey> all = [] {
         std::vector<SettingKey> keys_list{keys::kMode};
-        auto add = [&](const auto& group) { keys_list.insert(keys_list.end(), group.begin(), group.end()); };
+        auto add = [&](const auto& group) {
+            keys_list.insert(keys_list.end(), group.begin(), group.end());
+        };
         add(keys::kDigitCount);
         add(keys::kDecimalPlaces);
         keys_list.push_back(keys::kUnifiedDigitCount);
@@ -34,7 +36,9 @@ std::span<const SettingKey> AllSettingKeys() {
     return all;
 }
 
-std::string SettingsFile::Read(const SettingKey& key) const { return Read(key, key.fallback); }
+std::string SettingsFile::Read(const SettingKey& key) const {
+    return Read(key, key.fallback);
+}
 
 std::string SettingsFile::Read(const SettingKey& key, std::string_view fallback) const {
     return ReadSetting(path_, key.section, key.name, fallback, key.chars + 1);

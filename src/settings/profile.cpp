@@ -10,7 +10,9 @@ namespace {
 
 constexpr std::string_view kNewLine = "\r\n";
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 std::string_view Trim(std::string_view text) {
     while (!text.empty() && IsBlank(text.front())) {
@@ -22,7 +24,9 @@ std::string_view Trim(std::string_view text) {
     return text;
 }
 
-char FoldCase(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char FoldCase(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool EqualNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) {
@@ -174,8 +178,7 @@ std::string SingleLine(std::string_view value) {
 } // namespace
 
 std::string ReadSettingFromText(std::string_view text, std::string_view section,
-                                std::string_view key, std::string_view fallback,
-                                std::size_t size) {
+                                std::string_view key, std::string_view fallback, std::size_t size) {
     const auto place = FindSection(text, section, key);
     if (!place || !place->key_line) {
         return CutToSize(fallback, size);
@@ -228,8 +231,8 @@ std::string ReadSetting(const std::filesystem::path& file, std::string_view sect
     return ReadSettingFromText(DecodeSettingsText(*bytes).text, section, key, fallback, size);
 }
 
-bool WriteSetting(const std::filesystem::path& file, std::string_view section,
-                  std::string_view key, std::string_view value) {
+bool WriteSetting(const std::filesystem::path& file, std::string_view section, std::string_view key,
+                  std::string_view value) {
     const auto bytes = ReadWholeFile(file);
     std::error_code ec;
     if (!bytes && std::filesystem::exists(file, ec)) {

@@ -30,13 +30,12 @@ std::string ReadSetting(const std::filesystem::path& file, std::string_view sect
 // value can never add lines of its own. The file is replaced durably (see
 // ReplaceFileDurably). Returns false, leaving the old file untouched, when the
 // file or its directory cannot be written; callers are free to ignore it.
-bool WriteSetting(const std::filesystem::path& file, std::string_view section,
-                  std::string_view key, std::string_view value);
+bool WriteSetting(const std::filesystem::path& file, std::string_view section, std::string_view key,
+                  std::string_view value);
 
 // Pure forms of the two operations on decoded file text, used by the above.
 std::string ReadSettingFromText(std::string_view text, std::string_view section,
-                                std::string_view key, std::string_view fallback,
-                                std::size_t size);
+                                std::string_view key, std::string_view fallback, std::size_t size);
 std::string WriteSettingToText(std::string_view text, std::string_view section,
                                std::string_view key, std::string_view value);
 

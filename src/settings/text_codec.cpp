@@ -9,7 +9,9 @@ constexpr std::string_view kUtf16LeBom = "\xFF\xFE";
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 constexpr char32_t kReplacement = 0xFFFD;
 
-bool IsContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
+bool IsContinuation(unsigned char byte) {
+    return (byte & 0xC0) == 0x80;
+}
 
 // Length of the valid UTF-8 sequence starting at text[pos], or 1 when the
 // byte there does not start one (it then stands for itself).

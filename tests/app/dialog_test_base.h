@@ -109,8 +109,7 @@ protected:
         return *dialog_;
     }
 
-    template <typename T = QWidget>
-    T* Control(int id) const {
+    template <typename T = QWidget> T* Control(int id) const {
         T* widget = dialog_->control<T>(id);
         if (widget == nullptr) {
             qFatal("no control %d", id);
@@ -118,7 +117,9 @@ protected:
         return widget;
     }
 
-    std::string Stored(const lumidex::SettingKey& key) const { return dialog_->settings().Read(key); }
+    std::string Stored(const lumidex::SettingKey& key) const {
+        return dialog_->settings().Read(key);
+    }
 
     void Click(int id) { QTest::mouseClick(Control(id), Qt::LeftButton); }
 
@@ -150,11 +151,11 @@ protected:
     // manager and says so at every step of the slide.
     static void QuietSizeHints() {
         static const QtMessageHandler previous = qInstallMessageHandler(nullptr);
-        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context,
-                                  const QString& text) {
-            if (!text.contains("propagateSizeHints")) {
-                previous(type, context, text);
-            }
-        });
+        qInstallMessageHandler(
+            [](QtMsgType type, const QMessageLogContext& context, const QString& text) {
+                if (!text.contains("propagateSizeHints")) {
+                    previous(type, context, text);
+                }
+            });
     }
 };

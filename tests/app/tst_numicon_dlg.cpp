@@ -1,11 +1,11 @@
 #include "app/app_globals.h"
 #include "app/numicon_dlg.h"
 #include "app/password.h"
+#include "app/single_instance.h"
 #include "lines/line_format.h"
 #include "link/address.h"
 #include "protocol/frame.h"
 #include "settings/profile.h"
-#include "app/single_instance.h"
 #include "tests/app/dialog_test_base.h"
 #include "tests/support/addresses.h"
 #include "tests/support/temp_dir.h"
@@ -52,7 +52,9 @@ private slots:
     void secondCopyBringsTheFirstForward();
 };
 
-void tst_CNumiconDlg::initTestCase() { QuietSizeHints(); }
+void tst_CNumiconDlg::initTestCase() {
+    QuietSizeHints();
+}
 
 void tst_CNumiconDlg::firstStartShowsTheDefaults() {
     CNumiconDlg& dialog = Start();
@@ -92,8 +94,8 @@ void tst_CNumiconDlg::firstStartShowsTheDefaults() {
     QCOMPARE(lumidex::test::ReadFileOrFail(config()), "[Set]\r\nSet=1\r\n");
     QVERIFY(boxes_->shown.isEmpty());
     // Every control of the template is there under its id.
-    for (int id : {1000, 1020, 1021, 1022, 1034, 1036, 1037, 1039, 1046, 1049, 1050, 1051, 1052,
-                   1054, 1056, 1057, 1061, 1069, 1084, 1085}) {
+    for (int id : {1000, 1020, 1021, 1022, 1034, 1036, 1037, 1039, 1046, 1049,
+                   1050, 1051, 1052, 1054, 1056, 1057, 1061, 1069, 1084, 1085}) {
         QVERIFY2(dialog.findChild<QWidget*>(QString::number(id)), qPrintable(QString::number(id)));
     }
     QCOMPARE(Control<QComboBox>(1061)->count(), 25);
@@ -105,26 +107,53 @@ void tst_CNumiconDlg::refreshEdgeCases_data() {
     QTest::addColumn<int>("id");
     QTest::addColumn<QString>("shows");
     QTest::addColumn<QString>("stored_mode");
-    QTest::newRow("Set 0 is unified") << "[Set]\r\nSet=0\r\n" << 1025 << "checked" << "2";
-    QTest::newRow("Set 3 is unified") << "[Set]\r\nSet=3\r\n" << 1025 << "checked" << "2";
-    QTest::newRow("Set text is unified") << "[Set]\r\nSet=x\r\n" << 1025 << "checked" << "2";
-    QTest::newRow("Set 12 keeps its first character") << "[Set]\r\nSet=12\r\n" << 1024 << "checked" << "1";
-    QTest::newRow("LEDIP without a number") << "[Set]\r\nLEDIP=abc\r\n" << 1052 << "IP：  0.0.0.0" << "1";
-    QTest::newRow("LEDIP negative") << "[Set]\r\nLEDIP=-1062731420\r\n" << 1052
-                                    << "IP：  192.168.1.100" << "1";
-    QTest::newRow("LD 9 stands at 7") << "[LD]\r\nLD=9\r\n" << 1038 << "7" << "1";
-    QTest::newRow("LD2 -3 stands at 0") << "[LD]\r\nLD2=-3\r\n" << 1046 << "0" << "1";
+    QTest::newRow("Set 0 is unified") << "[Set]\r\nSet=0\r\n"
+                                      << 1025 << "checked"
+                                      << "2";
+    QTest::newRow("Set 3 is unified") << "[Set]\r\nSet=3\r\n"
+                                      << 1025 << "checked"
+                                      << "2";
+    QTest::newRow("Set text is unified") << "[Set]\r\nSet=x\r\n"
+                                         << 1025 << "checked"
+                                         << "2";
+    QTest::newRow("Set 12 keeps its first character") << "[Set]\r\nSet=12\r\n"
+                                                      << 1024 << "checked"
+                                                      << "1";
+    QTest::newRow("LEDIP without a number") << "[Set]\r\nLEDIP=abc\r\n"
+                                            << 1052 << "IP：  0.0.0.0"
+                                            << "1";
+    QTest::newRow("LEDIP negative") << "[Set]\r\nLEDIP=-1062731420\r\n"
+                                    << 1052 << "IP：  192.168.1.100"
+                                    << "1";
+    QTest::newRow("LD 9 stands at 7") << "[LD]\r\nLD=9\r\n"
+                                      << 1038 << "7"
+                                      << "1";
+    QTest::newRow("LD2 -3 stands at 0") << "[LD]\r\nLD2=-3\r\n"
+                                        << 1046 << "0"
+                                        << "1";
     QTest::newRow("stale port keeps no choice") << "[Port]\r\nPort=/dev/ttyUSB9\r\nBoud=57600\r\n"
-                                                << 1051 << "Port:  /dev/ttyUSB9  Boud: 57600" << "1";
-    QTest::newRow("Text3 No") << "[Text]\r\nText3=No\r\n[TextData]\r\nTD3=42\r\n" << 1002
-                              << "unchecked" << "1";
-    QTest::newRow("Text1 yes in lower case") << "[Text]\r\nText1=yes\r\n" << 1000 << "unchecked" << "1";
-    QTest::newRow("Text1 Yesterday") << "[Text]\r\nText1=Yesterday\r\n" << 1000 << "checked" << "1";
-    QTest::newRow("bus address cut to two") << "[Set]\r\nADD485=123\r\n" << 1056 << "12" << "1";
-    QTest::newRow("caption cut to 29") << "[TextBT]\r\nTB2=" + QString(40, 'c') + "\r\n" << 1042
-                                       << QString(29, 'c') << "1";
-    QTest::newRow("update time in other case") << "[Set]\r\nUIN=now\r\n" << 1061 << "Now" << "1";
-    QTest::newRow("places no in lower case") << "[Set]\r\nwsv6=no\r\nwsv1=8\r\n" << 1015 << "No" << "1";
+                                                << 1051 << "Port:  /dev/ttyUSB9  Boud: 57600"
+                                                << "1";
+    QTest::newRow("Text3 No") << "[Text]\r\nText3=No\r\n[TextData]\r\nTD3=42\r\n"
+                              << 1002 << "unchecked"
+                              << "1";
+    QTest::newRow("Text1 yes in lower case") << "[Text]\r\nText1=yes\r\n"
+                                             << 1000 << "unchecked"
+                                             << "1";
+    QTest::newRow("Text1 Yesterday") << "[Text]\r\nText1=Yesterday\r\n"
+                                     << 1000 << "checked"
+                                     << "1";
+    QTest::newRow("bus address cut to two") << "[Set]\r\nADD485=123\r\n"
+                                            << 1056 << "12"
+                                            << "1";
+    QTest::newRow("caption cut to 29") << "[TextBT]\r\nTB2=" + QString(40, 'c') + "\r\n"
+                                       << 1042 << QString(29, 'c') << "1";
+    QTest::newRow("update time in other case") << "[Set]\r\nUIN=now\r\n"
+                                               << 1061 << "Now"
+                                               << "1";
+    QTest::newRow("places no in lower case") << "[Set]\r\nwsv6=no\r\nwsv1=8\r\n"
+                                             << 1015 << "No"
+                                             << "1";
 }
 
 void tst_CNumiconDlg::refreshEdgeCases() {
@@ -378,17 +407,40 @@ void tst_CNumiconDlg::lineEditorsFormatOnFocusLoss_data() {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("shown");
     QTest::addColumn<QString>("stored"); // "<none>" when nothing is written
-    QTest::newRow("fixed 5/2") << "[Set]\r\nwsv1=5\r\nwsv6=2\r\n" << "3.14159" << "3.14" << "3.14";
-    QTest::newRow("fixed 3/1 cuts left") << "[Set]\r\nwsv6=1\r\n" << "12345" << "45.0" << "45.0";
-    QTest::newRow("free cuts right") << "" << "12345" << "123" << "123";
-    QTest::newRow("free trailing point") << "" << "12." << "12." << "12.";
-    QTest::newRow("free empty is stored") << "[TextData]\r\nTD1=77\r\n" << "" << "" << "";
-    QTest::newRow("fixed empty is not stored") << "[Set]\r\nwsv6=2\r\nwsv1=5\r\n[TextData]\r\nTD1=77\r\n"
-                                               << "" << "" << "77";
-    QTest::newRow("unified formats") << "[Set]\r\nSet=2\r\nsetsws=4\r\nsetsss=0\r\nwsv1=4\r\nwsv6=0\r\n" << "2.5"
-                                            << "3" << "3";
-    QTest::newRow("missing digit count choice") << "[Set]\r\nwsv1=9\r\nwsv6=2\r\n" << "3.14159"
-                                                << "4" << "4";
+    QTest::newRow("fixed 5/2") << "[Set]\r\nwsv1=5\r\nwsv6=2\r\n"
+                               << "3.14159"
+                               << "3.14"
+                               << "3.14";
+    QTest::newRow("fixed 3/1 cuts left") << "[Set]\r\nwsv6=1\r\n"
+                                         << "12345"
+                                         << "45.0"
+                                         << "45.0";
+    QTest::newRow("free cuts right") << ""
+                                     << "12345"
+                                     << "123"
+                                     << "123";
+    QTest::newRow("free trailing point") << ""
+                                         << "12."
+                                         << "12."
+                                         << "12.";
+    QTest::newRow("free empty is stored") << "[TextData]\r\nTD1=77\r\n"
+                                          << ""
+                                          << ""
+                                          << "";
+    QTest::newRow("fixed empty is not stored")
+        << "[Set]\r\nwsv6=2\r\nwsv1=5\r\n[TextData]\r\nTD1=77\r\n"
+        << ""
+        << ""
+        << "77";
+    QTest::newRow("unified formats")
+        << "[Set]\r\nSet=2\r\nsetsws=4\r\nsetsss=0\r\nwsv1=4\r\nwsv6=0\r\n"
+        << "2.5"
+        << "3"
+        << "3";
+    QTest::newRow("missing digit count choice") << "[Set]\r\nwsv1=9\r\nwsv6=2\r\n"
+                                                << "3.14159"
+                                                << "4"
+                                                << "4";
 }
 
 void tst_CNumiconDlg::lineEditorsFormatOnFocusLoss() {
@@ -422,8 +474,8 @@ void tst_CNumiconDlg::sendOverUdpTellsTheResult() {
     QFETCH(QString, result);
     QFETCH(int, datagrams);
     const auto ip = lumidex::ParseDottedAddress(kController);
-    Start("[Set]\r\nADD485=" + address.toStdString() + "\r\nLEDIP=" +
-          std::to_string(lumidex::StoredAddressValue(*ip)) +
+    Start("[Set]\r\nADD485=" + address.toStdString() +
+          "\r\nLEDIP=" + std::to_string(lumidex::StoredAddressValue(*ip)) +
           "\r\nwsv1=4\r\nwsv2=3\r\nFCC2=1\r\n[Text]\r\nText3=No\r\nText4=No\r\nText5=No\r\n"
           "Text6=No\r\n[TextData]\r\nTD1=12.5\r\nTD2=7\r\n");
     UdpPeer controller(kController, 10006, [status](const UdpPeer::Bytes&, int) {
@@ -455,8 +507,9 @@ void tst_CNumiconDlg::sendNormalisesTheFocusedLineFirst() {
     const auto ip = lumidex::ParseDottedAddress(kController);
     Start("[Set]\r\nwsv1=4\r\nwsv6=2\r\nLEDIP=" + std::to_string(lumidex::StoredAddressValue(*ip)) +
           "\r\n[Text]\r\nText2=No\r\nText3=No\r\nText4=No\r\nText5=No\r\nText6=No\r\n");
-    UdpPeer controller(kController, 10006,
-                       [](const UdpPeer::Bytes&, int) { return lumidex::test::ReplyWithStatus(1); });
+    UdpPeer controller(kController, 10006, [](const UdpPeer::Bytes&, int) {
+        return lumidex::test::ReplyWithStatus(1);
+    });
     auto* editor = Control<QLineEdit>(1005);
     FocusOn(editor);
     QTest::keyClicks(editor, "12.5");
@@ -466,7 +519,8 @@ void tst_CNumiconDlg::sendNormalisesTheFocusedLineFirst() {
     QCOMPARE(boxes_->Texts(), QStringList{"Sent successfully!"});
     const auto received = controller.received();
     QCOMPARE(received.size(), 1u);
-    const std::vector<std::uint8_t> block(received[0].bytes.begin() + 6, received[0].bytes.end() - 3);
+    const std::vector<std::uint8_t> block(received[0].bytes.begin() + 6,
+                                          received[0].bytes.end() - 3);
     QCOMPARE(QString::fromStdString(lumidex::FormatHex(block)), "FA 00 14 01 13 05 00");
 }
 
@@ -504,7 +558,9 @@ void tst_CNumiconDlg::readOnlyFolderIsToldOnce() {
     CNumiconDlg::Environment environment;
     environment.settings_path = dir_->path() / "file" / "Config.ini";
     environment.boxes = boxes_.get();
-    environment.port_lister = [] { return std::optional<std::vector<std::string>>(std::vector<std::string>{}); };
+    environment.port_lister = [] {
+        return std::optional<std::vector<std::string>>(std::vector<std::string>{});
+    };
     environment.local_time = [] { return lumidex::ClockTime{}; };
     dialog_ = std::make_unique<CNumiconDlg>(environment);
     QCOMPARE(boxes_->shown.size(), 1);
@@ -516,8 +572,8 @@ void tst_CNumiconDlg::readOnlyFolderIsToldOnce() {
 
 void tst_CNumiconDlg::secondCopyBringsTheFirstForward() {
     CNumiconDlg& dialog = Start();
-    const QString name = SingleInstanceGuard::NameFor("Lumidex_1.0-test-" +
-                                                      QString::number(QCoreApplication::applicationPid()));
+    const QString name = SingleInstanceGuard::NameFor(
+        "Lumidex_1.0-test-" + QString::number(QCoreApplication::applicationPid()));
     QCOMPARE(name, name.toCaseFolded());
     SingleInstanceGuard first(name);
     QVERIFY(first.Claim());

@@ -63,7 +63,8 @@ const KeyCase kCases[] = {
     {"Ctrl+Z", "3", "No", u"1", 1, 1, 0x1A, D, u"1", 1},
     // Carriage return.
     {"return on one character gives 0", "3", "No", u"5", 1, 1, kCarriageReturn, A, u"0", 0},
-    {"return on two characters changes nothing", "3", "No", u"12", 2, 2, kCarriageReturn, A, u"12", 2},
+    {"return on two characters changes nothing", "3", "No", u"12", 2, 2, kCarriageReturn, A, u"12",
+     2},
     // The editors' own default for a missing digit count.
     {"default digit count 3位", "3位", "No", u"123", 3, 3, u'4', R, u"123", 3},
 };
@@ -72,7 +73,8 @@ class Keystrokes : public testing::TestWithParam<KeyCase> {};
 
 TEST_P(Keystrokes, Rule) {
     const KeyCase& c = GetParam();
-    const auto outcome = ApplyLineKeystroke({c.text, c.sel_start, c.sel_end}, c.key, c.digits, c.places);
+    const auto outcome =
+        ApplyLineKeystroke({c.text, c.sel_start, c.sel_end}, c.key, c.digits, c.places);
     EXPECT_EQ(outcome.verdict, c.verdict);
     EXPECT_TRUE(outcome.result.text == c.after);
     EXPECT_EQ(outcome.result.sel_end, c.caret);

@@ -17,36 +17,36 @@ TEST(FormatLineText, FixedPointCutsThenRoundsHalfAwayFromZero) {
         {"3.14159", "5", "2", "3.14"},
         {"1.2349", "5", "2", "1.23"},
         {"1.2351", "5", "2", "1.24"},
-        {"1.125", "5", "2", "1.13"},   // an exact tie goes away from zero
+        {"1.125", "5", "2", "1.13"}, // an exact tie goes away from zero
         {"7", "5", "2", "7.00"},
         {"007.5", "5", "2", "7.50"},
-        {"1.005", "5", "2", "1.00"},   // the double lies below 1.005
+        {"1.005", "5", "2", "1.00"}, // the double lies below 1.005
         {"2.5", "4", "0", "3"},
         {"3.5", "4", "0", "4"},
         {"2.49", "4", "0", "2"},
         {"0.25", "4", "1", "0.3"},
-        {"9.995", "5", "2", "9.99"},   // cut to 9.994 first
-        {"0.9951", "5", "2", "1.00"},  // 0.995 has 17 digits 0.99500000000000000
-        {"9.9951", "5", "2", "9.99"},  // 9.995 has 17 digits 9.9949999999999992
+        {"9.995", "5", "2", "9.99"},  // cut to 9.994 first
+        {"0.9951", "5", "2", "1.00"}, // 0.995 has 17 digits 0.99500000000000000
+        {"9.9951", "5", "2", "9.99"}, // 9.995 has 17 digits 9.9949999999999992
         {"-2.5", "4", "0", "-3"},
         {"0.0004", "4", "3", "0.000"},
         {"0.0006", "4", "3", "0.001"},
-        {"123.4", "3", "1", "23.4"},   // the last g+1 characters remain
+        {"123.4", "3", "1", "23.4"}, // the last g+1 characters remain
         {"12345", "3", "1", "45.0"},
         {"-3.14159", "3", "2", "3.14"}, // the sign falls outside
         {"-3.14159", "4", "2", "-3.14"},
         {"-0.001", "4", "2", "-0.00"},
-        {"abc", "5", "2", "0.00"},     // no number formats as 0
+        {"abc", "5", "2", "0.00"}, // no number formats as 0
         {".", "3", "1", "0.0"},
         {"12.", "5", "2", "12.00"},
         {" +1.5e1", "5", "1", "15.0"}, // blanks, sign and exponent
         {"1.5abc", "5", "1", "1.5"},
-        {"inf", "5", "1", "0.0"},      // not a decimal number
+        {"inf", "5", "1", "0.0"}, // not a decimal number
         {"0x10", "5", "1", "0.0"},
         {"1.23456", "8", "4", "1.2346"},
         {"", "5", "2", std::nullopt}, // an empty line stays empty and is not stored
-        {"5", "", "2", "0"},           // no digit count keeps one character
-        {"5", "5", "", "5"},           // an empty places text means 0 places
+        {"5", "", "2", "0"},          // no digit count keeps one character
+        {"5", "5", "", "5"},          // an empty places text means 0 places
     };
     for (const FormatCase& c : cases) {
         EXPECT_EQ(FormatLineText(c.text, c.numbers, c.places), c.expected)
@@ -56,15 +56,11 @@ TEST(FormatLineText, FixedPointCutsThenRoundsHalfAwayFromZero) {
 
 TEST(FormatLineText, FreePointKeepsTheFirstCharacters) {
     const FormatCase cases[] = {
-        {"12345", "3", "No", "123"},
-        {"1.234", "3", "No", "1.2"},
-        {"007", "3", "No", "007"},
-        {"12.", "3", "No", "12."},  // 12.0 cut to three characters
-        {".", "3", "No", ".0"},
-        {"", "3", "No", ""},        // an empty line is stored empty
-        {"123", "", "No", ""},      // no digit count empties the line
-        {"abc", "8", "No", "abc"},
-        {"äöüß", "3", "No", "äöü"},  // characters, not bytes
+        {"12345", "3", "No", "123"}, {"1.234", "3", "No", "1.2"},
+        {"007", "3", "No", "007"},   {"12.", "3", "No", "12."},  // 12.0 cut to three characters
+        {".", "3", "No", ".0"},      {"", "3", "No", ""},        // an empty line is stored empty
+        {"123", "", "No", ""},                                   // no digit count empties the line
+        {"abc", "8", "No", "abc"},   {"äöüß", "3", "No", "äöü"}, // characters, not bytes
     };
     for (const FormatCase& c : cases) {
         EXPECT_EQ(FormatLineText(c.text, c.numbers, c.places), c.expected) << c.text;
@@ -94,10 +90,17 @@ TEST(FormatFixedLegacy, RoundsTheSeventeenDigitString) {
         const char* expected;
     };
     const Case cases[] = {
-        {0.0, 2, "0.00"},     {-0.0, 0, "0"},        {2.5, 0, "3"},
-        {0.5, 0, "1"},        {1.125, 2, "1.13"},    {1.235, 2, "1.24"},
-        {0.05, 1, "0.1"},     {99.95, 1, "100.0"},   {-1.5, 0, "-2"},
-        {1e20, 1, "100000000000000000000.0"},        {123.456, 4, "123.4560"},
+        {0.0, 2, "0.00"},
+        {-0.0, 0, "0"},
+        {2.5, 0, "3"},
+        {0.5, 0, "1"},
+        {1.125, 2, "1.13"},
+        {1.235, 2, "1.24"},
+        {0.05, 1, "0.1"},
+        {99.95, 1, "100.0"},
+        {-1.5, 0, "-2"},
+        {1e20, 1, "100000000000000000000.0"},
+        {123.456, 4, "123.4560"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(FormatFixedLegacy(c.value, c.decimals), c.expected) << c.value;
@@ -117,9 +120,8 @@ TEST(ListTexts, DigitCountsPlacesAndTheCheck) {
         bool accepted;
     };
     const Case cases[] = {
-        {"3", "3", false}, {"3", "4", false}, {"4", "4", false}, {"4", "3", true},
-        {"3", "0", true},  {"8", "0", true},  {"3", "No", true}, {"", "No", false},
-        {"", "0", false},  {"5", "2", true},
+        {"3", "3", false}, {"3", "4", false}, {"4", "4", false}, {"4", "3", true}, {"3", "0", true},
+        {"8", "0", true},  {"3", "No", true}, {"", "No", false}, {"", "0", false}, {"5", "2", true},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(PlacesAccepted(c.numbers, c.places), c.accepted) << c.numbers << "/" << c.places;

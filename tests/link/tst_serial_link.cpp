@@ -126,9 +126,8 @@ TEST(SerialExchange, TwoSendsInARow) {
     test::PtyPair pty;
     Bytes chatter = test::ReplyWithStatus(1, 23);
     chatter.insert(chatter.end(), {0, 0, 0, 0, 0, 0});
-    SerialController controller(pty, 2, [&](int index) {
-        return index == 0 ? chatter : test::ReplyWithStatus(1);
-    });
+    SerialController controller(
+        pty, 2, [&](int index) { return index == 0 ? chatter : test::ReplyWithStatus(1); });
     Send send;
     EXPECT_TRUE(send.TransmitFrame(BuildInitialiseFrame(), pty.device(), kModeSerial, 9600));
     EXPECT_TRUE(PortIsFree(pty.device()));
@@ -142,7 +141,8 @@ TEST(SerialExchange, PortThatCannotBeOpenedFailsAtOnce) {
     Send send;
     for (const char* device : {"/dev/lumidex-no-such-port", "", "/dev/null"}) {
         const auto start = Clock::now();
-        EXPECT_FALSE(send.TransmitFrame(BuildInitialiseFrame(), device, kModeSerial, 9600)) << device;
+        EXPECT_FALSE(send.TransmitFrame(BuildInitialiseFrame(), device, kModeSerial, 9600))
+            << device;
         EXPECT_LT(Clock::now() - start, 100ms) << device;
         EXPECT_FALSE(send.last_error().empty()) << device;
     }

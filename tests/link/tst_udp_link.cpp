@@ -41,8 +41,7 @@ TEST(UdpExchange, ReplyBlockAndJudgement) {
         {"long answer: first 23 bytes kept", tail_accepts, true, 23},
     };
     for (const ReplyCase& c : cases) {
-        UdpPeer peer(kController, kUdpPort,
-                     [&](const UdpPeer::Bytes&, int) { return c.answer; });
+        UdpPeer peer(kController, kUdpPort, [&](const UdpPeer::Bytes&, int) { return c.answer; });
         ASSERT_TRUE(peer.bound());
         Send send;
         const Frame frame = BuildInitialiseFrame();
@@ -93,7 +92,8 @@ TEST(UdpExchange, StrayDatagramFromAnotherHostIsIgnored) {
 
 TEST(UdpExchange, AnswerAfterAStrayDatagramStillCounts) {
     UdpPeer stray(test::kStrayHost, 0, [](const UdpPeer::Bytes&, int) { return std::nullopt; });
-    UdpPeer controller(kController, kUdpPort, [](const UdpPeer::Bytes&, int) { return std::nullopt; });
+    UdpPeer controller(kController, kUdpPort,
+                       [](const UdpPeer::Bytes&, int) { return std::nullopt; });
     std::thread answerer([&] {
         for (int i = 0; i < 100 && controller.received().empty(); ++i) {
             std::this_thread::sleep_for(5ms);
@@ -110,7 +110,8 @@ TEST(UdpExchange, AnswerAfterAStrayDatagramStillCounts) {
 
 TEST(UdpExchange, NoControllerAddressSendsNothing) {
     // On Linux 0.0.0.0 would reach a listener on the local host.
-    UdpPeer any("127.0.0.1", kUdpPort, [](const UdpPeer::Bytes&, int) { return ReplyWithStatus(1); });
+    UdpPeer any("127.0.0.1", kUdpPort,
+                [](const UdpPeer::Bytes&, int) { return ReplyWithStatus(1); });
     if (!any.bound()) {
         GTEST_SKIP() << "127.0.0.1:10006 is taken (is lumidex-sim running?)";
     }
@@ -126,7 +127,8 @@ TEST(UdpExchange, NoControllerAddressSendsNothing) {
 }
 
 TEST(TransmitFrame, UnknownModeTouchesNoLink) {
-    UdpPeer peer(kController, kUdpPort, [](const UdpPeer::Bytes&, int) { return ReplyWithStatus(1); });
+    UdpPeer peer(kController, kUdpPort,
+                 [](const UdpPeer::Bytes&, int) { return ReplyWithStatus(1); });
     Send send;
     for (int mode : {0, 232 + 1, 10007, -1}) {
         EXPECT_FALSE(send.TransmitFrame(BuildInitialiseFrame(), kController, mode, 9600)) << mode;

@@ -74,7 +74,9 @@ TEST(ContentFrame, LineBlocks) {
     };
     const BlockCase cases[] = {
         {"padded to N+1 with a point", 0, Line(3, "1.2"), {0xFA, 0, 0x13, 0x10, 0x12, 0x02}},
-        {"9/10 on the last digit", 0, Line(3, "1.2", false, true),
+        {"9/10 on the last digit",
+         0,
+         Line(3, "1.2", false, true),
          {0xFA, 0, 0x13, 0x10, 0x12, 0x13}},
         {"9/10 not twice", 0, Line(3, "12.", false, true), {0xFA, 0, 0x13, 0x10, 0x01, 0x13}},
         {"line 5 marker", 4, Line(3, "123"), {0xFE, 0, 0x13, 0x01, 0x02, 0x03}},

@@ -74,7 +74,13 @@ TEST(DecodeFrame, SaysWhyAFrameIsInvalid) {
         {"six bytes", FromHex("FE 05 00 CC FF 01"), FrameError::TooShort},
         {"start byte", with(0, 0xFD, false), FrameError::BadStartByte},
         {"truncated", Frame(good.begin(), good.end() - 1), FrameError::LengthMismatch},
-        {"trailing byte", [&] { Frame f = good; f.push_back(0); return f; }(), FrameError::LengthMismatch},
+        {"trailing byte",
+         [&] {
+             Frame f = good;
+             f.push_back(0);
+             return f;
+         }(),
+         FrameError::LengthMismatch},
         {"length byte below envelope", with(1, 0x02, false), FrameError::LengthMismatch},
         {"end marker", Reseal(FromHex("FE 05 00 CC FE 00 00")), FrameError::MissingEndMarker},
         {"checksum low byte", with(21, 0x57, false), FrameError::ChecksumMismatch},

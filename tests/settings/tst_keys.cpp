@@ -47,7 +47,8 @@ TEST(SettingKeys, ReadersKeepTheirCharacters) {
     test::TempDir dir;
     const SettingsFile settings(dir / "Config.ini");
     settings.Write(keys::kCaption[0], std::string(40, 'c'));
-    settings.Write(keys::kSerialPort, "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+    settings.Write(keys::kSerialPort,
+                   "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
     settings.Write(keys::kDayBrightness, "9");
     settings.Write(keys::kLineText[0], "123456789012");
     EXPECT_EQ(settings.Read(keys::kCaption[0]), std::string(29, 'c'));
@@ -63,11 +64,19 @@ TEST(LeadingNumber, ConvertsLikeTheLegacyRuntime) {
         std::int32_t value;
     };
     const Case cases[] = {
-        {"", 0},          {"0", 0},           {"1", 1},
-        {"12", 12},       {"  7x", 7},        {"+5", 5},
-        {"-1062731420", -1062731420},         {"167772165", 167772165},
-        {"-1", -1},       {"abc", 0},         {"- 3", 0},
-        {"3位", 3},       {"99999999999", 2147483647},
+        {"", 0},
+        {"0", 0},
+        {"1", 1},
+        {"12", 12},
+        {"  7x", 7},
+        {"+5", 5},
+        {"-1062731420", -1062731420},
+        {"167772165", 167772165},
+        {"-1", -1},
+        {"abc", 0},
+        {"- 3", 0},
+        {"3位", 3},
+        {"99999999999", 2147483647},
         {"-99999999999", -2147483647 - 1},
     };
     for (const Case& c : cases) {

@@ -16,8 +16,10 @@ TEST(TextCodec, CharactersAreCodePointsAndStrayBytesCountAlone) {
         {"", 0, 0, 0},
         {"abc", 3, 2, 2},
         {"a位c", 3, 4, 4},
-        {"\xFF" "ab", 3, 2, 2},     // a byte that starts no character
-        {"\xE4\xBD", 2, 2, 2},      // a cut three-byte sequence counts per byte
+        {"\xFF"
+         "ab",
+         3, 2, 2},             // a byte that starts no character
+        {"\xE4\xBD", 2, 2, 2}, // a cut three-byte sequence counts per byte
         {"😀x", 2, 5, 5},
     };
     for (const Case& c : cases) {
@@ -38,7 +40,8 @@ TEST(TextCodec, Utf16RoundTripKeepsEveryCharacter) {
 
 TEST(TextCodec, LoneSurrogateBecomesReplacementCharacter) {
     const std::string bytes("\xFF\xFE\x00\xD8\x41\x00", 6);
-    EXPECT_EQ(DecodeSettingsText(bytes).text, "\xEF\xBF\xBD" "A");
+    EXPECT_EQ(DecodeSettingsText(bytes).text, "\xEF\xBF\xBD"
+                                              "A");
 }
 
 TEST(TextCodec, Utf8ByteOrderMarkIsKept) {

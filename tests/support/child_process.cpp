@@ -77,7 +77,8 @@ std::optional<std::string> ChildProcess::ReadLine(std::chrono::milliseconds time
             pending_.erase(0, newline + 1);
             return line;
         }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         pollfd waiting{out_, POLLIN, 0};
         if (left.count() <= 0 || ::poll(&waiting, 1, static_cast<int>(left.count())) <= 0) {
             return std::nullopt;

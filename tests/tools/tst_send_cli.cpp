@@ -1,6 +1,6 @@
+#include "protocol/frame_decoder.h"
 #include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
-#include "protocol/frame_decoder.h"
 #include "tools/send/send_cli.h"
 
 #include <algorithm>
@@ -14,7 +14,8 @@ using RunResult = test::RunOutput;
 // Runs lumidex-send with the arguments (shell syntax, so quoting works as
 // on a command line).
 RunResult RunSendExe(const std::string& args, std::string* err = nullptr) {
-    RunResult result = test::RunProgram({"/bin/sh", "-c", std::string(LUMIDEX_SEND_EXE) + " " + args});
+    RunResult result =
+        test::RunProgram({"/bin/sh", "-c", std::string(LUMIDEX_SEND_EXE) + " " + args});
     if (err) {
         *err = result.err;
     }
@@ -117,9 +118,9 @@ TEST_F(SendDryRun, BadUsageGivesOneLineAndStatus2) {
 
 TEST_F(SendDryRun, UnreadableConfigIsBadInput) {
     std::string err;
-    EXPECT_EQ(RunSendExe("--config " + (dir_ / "missing.ini").string() + " --dry-run init", &err)
-                  .status,
-              2);
+    EXPECT_EQ(
+        RunSendExe("--config " + (dir_ / "missing.ini").string() + " --dry-run init", &err).status,
+        2);
     EXPECT_NE(err.find("missing.ini"), std::string::npos);
     EXPECT_EQ(RunSendExe("--config " + dir_.path().string() + " --dry-run init").status, 2);
 }

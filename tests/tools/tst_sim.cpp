@@ -86,7 +86,8 @@ TEST_F(SimAndSend, ContentOverUdpIsAcceptedOnTheFirstAttempt) {
     const std::string frame = sim.Next();
     EXPECT_TRUE(Has(frame, "\"link\":\"udp\"")) << frame;
     EXPECT_TRUE(Has(frame, "\"valid\":true,\"command\":\"content\",\"address\":5")) << frame;
-    EXPECT_TRUE(Has(frame, "{\"line\":1,\"flicker\":true,\"digits\":4,\"text\":\" 12.3\"}")) << frame;
+    EXPECT_TRUE(Has(frame, "{\"line\":1,\"flicker\":true,\"digits\":4,\"text\":\" 12.3\"}"))
+        << frame;
     EXPECT_TRUE(Has(frame, "\"answer\":\"accepted\"")) << frame;
     EXPECT_EQ(sim.Next(300ms), "") << "one datagram only";
 }
@@ -157,7 +158,8 @@ TEST_F(SimAndSend, CommandsGoOverBothConfiguredLinks) {
     const auto address = ParseDottedAddress(kController);
     test::WriteFileOrFail(dir_ / "Config.ini",
                           "[Set]\r\nLEDIP=" + std::to_string(StoredAddressValue(*address)) +
-                              "\r\n[Port]\r\nPort=" + sim.device() + "\r\n[LD]\r\nLD=7\r\nLD2=1\r\n");
+                              "\r\n[Port]\r\nPort=" + sim.device() +
+                              "\r\n[LD]\r\nLD=7\r\nLD2=1\r\n");
     const auto sent = SendExe({"--config", config_, "brightness"});
     EXPECT_EQ(sent.status, 0) << sent.err;
     EXPECT_EQ(sent.out, "FE 07 01 02 07 01 FF 3A 39\nSent successfully!\nSent successfully!\n");
@@ -175,7 +177,8 @@ TEST_F(SimAndSend, CommandsGoOverBothConfiguredLinks) {
 // Whatever arrives, the card reports it and goes on answering.
 TEST(Simulator, MalformedInputIsRejectedAndReported) {
     Sim sim({}, true);
-    test::UdpPeer client("127.0.0.1", 0, [](const test::UdpPeer::Bytes&, int) { return std::nullopt; });
+    test::UdpPeer client("127.0.0.1", 0,
+                         [](const test::UdpPeer::Bytes&, int) { return std::nullopt; });
     const Frame good = BuildInitialiseFrame();
     const Frame bright = BuildBrightnessFrame(1, 2, 3);
     struct Case {
@@ -185,7 +188,9 @@ TEST(Simulator, MalformedInputIsRejectedAndReported) {
     };
     const Case cases[] = {
         {"truncated datagram", {bright.begin(), bright.end() - 2}, "\"error\":\"length byte 7"},
-        {"garbage", {'h', 'e', 'l', 'l', 'o', ' ', 'c', 'a', 'r', 'd'}, "\"error\":\"start byte 68"},
+        {"garbage",
+         {'h', 'e', 'l', 'l', 'o', ' ', 'c', 'a', 'r', 'd'},
+         "\"error\":\"start byte 68"},
         {"too short", {0xFE, 0x05}, "\"error\":\"2 bytes"},
         {"empty datagram", {}, "\"error\":\"0 bytes"},
         {"bad checksum", {0xFE, 0x05, 0x00, 0xCC, 0xFF, 0x01, 0x73}, "\"error\":\"checksum"},
@@ -225,9 +230,13 @@ TEST(Simulator, StopsAfterCountFramesAndOnSignals) {
 }
 
 TEST(Simulator, BadUsageIsRefused) {
-    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {"--reply", "maybe"}, {"--udp", "localhost"}, {"--udp", "127.0.0.1:70000"},
-             {"--pty", "--serial", "/dev/null"}, {"--count"}, {"--bogus"}}) {
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"--reply", "maybe"},
+                                               {"--udp", "localhost"},
+                                               {"--udp", "127.0.0.1:70000"},
+                                               {"--pty", "--serial", "/dev/null"},
+                                               {"--count"},
+                                               {"--bogus"}}) {
         std::vector<std::string> argv{LUMIDEX_SIM_EXE};
         argv.insert(argv.end(), args.begin(), args.end());
         const auto run = test::RunProgram(argv);

@@ -3,8 +3,8 @@
 #include "lines/line_format.h"
 #include "link/address.h"
 #include "link/send.h"
-#include "protocol/local_time.h"
 #include "protocol/frame.h"
+#include "protocol/local_time.h"
 #include "settings/file_io.h"
 
 #include <charconv>
@@ -25,8 +25,7 @@ bool ParseInt(std::string_view text, int& value) {
 }
 
 // "N=VALUE" with N a line number 1..6.
-bool ParseLineAssignment(std::string_view text, int& line, std::string& value,
-                         std::string& error) {
+bool ParseLineAssignment(std::string_view text, int& line, std::string& value, std::string& error) {
     const std::size_t equals = text.find('=');
     if (equals == std::string_view::npos || !ParseInt(text.substr(0, equals), line)) {
         error = "expected N=VALUE with a line number N, got '" + std::string(text) + "'";
@@ -83,8 +82,8 @@ DialogLines DialogFromSettings(const SendOptions& options, const SettingsFile& s
             dialog.point[i] = p->second;
         }
     }
-    dialog.update_index =
-        options.update_index.value_or(UpdateIndexFromText(settings.Read(keys::kUpdateTime)).value_or(-1));
+    dialog.update_index = options.update_index.value_or(
+        UpdateIndexFromText(settings.Read(keys::kUpdateTime)).value_or(-1));
     return dialog;
 }
 
@@ -283,7 +282,8 @@ int RunSend(const SendOptions& options, std::ostream& out, std::ostream& err) {
     const SettingsFile settings(config);
     Frame frame;
     if (options.command == "content") {
-        const ContentFrameResult built = BuildContentFrame(DialogFromSettings(options, settings), settings);
+        const ContentFrameResult built =
+            BuildContentFrame(DialogFromSettings(options, settings), settings);
         if (!built.frame) {
             err << "lumidex-send: refused: " << built.refusal << "\n";
             return kExitBadInput;

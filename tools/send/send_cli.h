@@ -21,14 +21,14 @@ struct SendOptions {
     std::optional<std::string> udp;
     std::optional<std::string> serial;
     std::optional<int> baud;
-    std::map<int, std::string> lines;  // line -> text as typed
+    std::map<int, std::string> lines; // line -> text as typed
     std::optional<int> update_index;
     std::map<int, bool> flicker;
     std::map<int, bool> point;
     std::optional<ClockTime> time;
     bool dry_run = false;
     bool help = false;
-    std::string command;  // content, brightness, clock or init
+    std::string command; // content, brightness, clock or init
 };
 
 // Parses the arguments (without the program name). On bad usage returns

@@ -16,7 +16,7 @@ constexpr const char* kGlyphs[11][3] = {
 constexpr int kBlankGlyph = 10;
 
 const char* WeekdayName(int weekday) {
-    static constexpr const char* kNames[] = {"?",      "Monday", "Tuesday", "Wednesday",
+    static constexpr const char* kNames[] = {"?",        "Monday", "Tuesday",  "Wednesday",
                                              "Thursday", "Friday", "Saturday", "Sunday"};
     return (weekday >= 1 && weekday <= 7) ? kNames[weekday] : kNames[0];
 }
@@ -39,14 +39,12 @@ void DisplayState::Apply(const DecodedFrame& frame) {
     case kClockCalibration:
         clock = frame.clock;
         break;
-    case kInitialise:
-    {
+    case kInitialise: {
         // The card starts afresh: lines, levels and clock are gone.
         const int count = initialisations + 1;
         *this = DisplayState();
         initialisations = count;
-    }
-        break;
+    } break;
     default:
         break;
     }
@@ -86,7 +84,8 @@ std::string RenderDisplay(const DisplayState& state) {
             continue;
         }
         const auto rows = RenderSegments(line->text);
-        std::string note = "  [" + line->text + "] " + std::to_string(line->digit_count) + " digits";
+        std::string note =
+            "  [" + line->text + "] " + std::to_string(line->digit_count) + " digits";
         if (line->flicker) {
             note += ", flickering";
         }
@@ -118,9 +117,15 @@ std::string JsonString(const std::string& text) {
     std::string out = "\"";
     for (const char c : text) {
         switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
         default:
             if (static_cast<unsigned char>(c) < 0x20) {
                 char escaped[8];

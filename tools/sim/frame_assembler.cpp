@@ -29,7 +29,8 @@ std::vector<FrameAssembler::Piece> FrameAssembler::Feed(std::span<const std::uin
         if (buffer_.size() < size) {
             return pieces;
         }
-        pieces.push_back({Piece::Frame, {buffer_.begin(), buffer_.begin() + static_cast<long>(size)}});
+        pieces.push_back(
+            {Piece::Frame, {buffer_.begin(), buffer_.begin() + static_cast<long>(size)}});
         buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<long>(size));
     }
 }

@@ -77,8 +77,8 @@ public:
         }
         std::string head = link + " " + peer + ": ";
         if (d.frame) {
-            head += CommandName(d.frame->command) + " for address " +
-                    std::to_string(d.frame->address);
+            head +=
+                CommandName(d.frame->command) + " for address " + std::to_string(d.frame->address);
         } else {
             head += "invalid frame (" + d.reason + ")";
         }
@@ -100,8 +100,8 @@ public:
                  << std::flush;
             return;
         }
-        out_ << link << " " << peer << ": " << what << " ignored (" << bytes.size()
-             << " bytes)\n  " << FormatHex(bytes) << "\n"
+        out_ << link << " " << peer << ": " << what << " ignored (" << bytes.size() << " bytes)\n  "
+             << FormatHex(bytes) << "\n"
              << std::flush;
     }
 
@@ -343,7 +343,8 @@ int RunSimulator(const SimOptions& options, std::ostream& out, std::ostream& err
             if (got >= 0) {
                 char host[INET_ADDRSTRLEN] = {};
                 ::inet_ntop(AF_INET, &sender.sin_addr, host, sizeof host);
-                const std::string peer = std::string(host) + ":" + std::to_string(ntohs(sender.sin_port));
+                const std::string peer =
+                    std::string(host) + ":" + std::to_string(ntohs(sender.sin_port));
                 handle("udp", peer, std::span(datagram).first(static_cast<std::size_t>(got)),
                        [&](const ReplyBlock& reply) {
                            ::sendto(udp.fd, reply.data(), reply.size(), 0,
@@ -355,7 +356,8 @@ int RunSimulator(const SimOptions& options, std::ostream& out, std::ostream& err
             std::uint8_t bytes[512];
             const ssize_t got = ::read(serial.fd, bytes, sizeof bytes);
             if (got > 0) {
-                serial_pieces(assembler.Feed(std::span(bytes).first(static_cast<std::size_t>(got))));
+                serial_pieces(
+                    assembler.Feed(std::span(bytes).first(static_cast<std::size_t>(got))));
             } else if (got == 0 || (errno != EAGAIN && errno != EINTR)) {
                 err << "lumidex-sim: " << serial_name << " closed\n";
                 return 2;
