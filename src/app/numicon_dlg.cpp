@@ -73,6 +73,16 @@ std::size_t Index(int line) {
     return static_cast<std::size_t>(line - 1);
 }
 
+// OnlyDigital<line> for a display line's editor, a plain edit for a caption.
+template <int... Lines>
+QLineEdit* MakeLineEditor(int line, QWidget* parent,
+                          const std::function<std::filesystem::path()>& settings_path,
+                          std::integer_sequence<int, Lines...>) {
+    QLineEdit* editor = nullptr;
+    ((editor = line == Lines ? new OnlyDigital<Lines>(parent, settings_path) : editor), ...);
+    return editor != nullptr ? editor : new QLineEdit(parent);
+}
+
 QString FromUtf8(const std::string& text) {
     return QString::fromUtf8(text.c_str());
 }
@@ -151,29 +161,8 @@ void CNumiconDlg::CreateControls() {
         const int line = LineOf(kLineEditors, entry.id);
         switch (entry.kind) {
         case ControlKind::Edit:
-            switch (line) {
-            case 1:
-                widget = new OnlyDigital<1>(this, settings_path);
-                break;
-            case 2:
-                widget = new OnlyDigital<2>(this, settings_path);
-                break;
-            case 3:
-                widget = new OnlyDigital<3>(this, settings_path);
-                break;
-            case 4:
-                widget = new OnlyDigital<4>(this, settings_path);
-                break;
-            case 5:
-                widget = new OnlyDigital<5>(this, settings_path);
-                break;
-            case 6:
-                widget = new OnlyDigital<6>(this, settings_path);
-                break;
-            default:
-                widget = new QLineEdit(this);
-                break;
-            }
+            widget = MakeLineEditor(line, this, settings_path,
+                                    std::integer_sequence<int, 1, 2, 3, 4, 5, 6>{});
             widget->setFocusPolicy(Qt::StrongFocus);
             break;
         case ControlKind::DigitEdit: {

@@ -14,24 +14,11 @@ namespace {
 constexpr int kSignificantDigits = 17;
 constexpr int kMaxDecimalPlaces = 4;
 
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        auto fold = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
-        if (fold(a[i]) != fold(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
 template <std::size_t N>
 std::optional<std::string_view> MatchItem(const std::array<std::string_view, N>& items,
                                           std::string_view value) {
     for (std::string_view item : items) {
-        if (EqualNoCase(item, value)) {
+        if (EqualIgnoringCase(item, value)) {
             return item;
         }
     }

@@ -115,8 +115,7 @@ Frame BuildClockFrame(const SettingsFile& settings, const ClockTime& time) {
 }
 
 std::optional<int> UpdateIndexFromText(std::string_view text) {
-    if (text.size() == 3 && (text[0] == 'N' || text[0] == 'n') &&
-        (text[1] == 'o' || text[1] == 'O') && (text[2] == 'w' || text[2] == 'W')) {
+    if (EqualIgnoringCase(text, "Now")) {
         return 0;
     }
     if (text.size() != 5 || text.substr(2) != ":00" || text[0] < '0' || text[0] > '2' ||

@@ -24,22 +24,6 @@ std::string_view Trim(std::string_view text) {
     return text;
 }
 
-char FoldCase(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (FoldCase(a[i]) != FoldCase(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // One line of the file: its text without the line break, and where the
 // whole line (break included) lies in the file text.
 struct Line {
@@ -138,7 +122,7 @@ std::optional<SectionPlace> FindSection(std::string_view text, std::string_view 
             if (place) {
                 break; // the next section ends the first matching one
             }
-            if (EqualNoCase(*name, section)) {
+            if (EqualIgnoringCase(*name, section)) {
                 place = SectionPlace{*line, *line, std::nullopt};
             }
             continue;
@@ -150,7 +134,8 @@ std::optional<SectionPlace> FindSection(std::string_view text, std::string_view 
             place->last_filled = *line;
         }
         if (!place->key_line) {
-            if (auto entry = ParseKeyLine(line->content); entry && EqualNoCase(entry->name, key)) {
+            if (auto entry = ParseKeyLine(line->content);
+                entry && EqualIgnoringCase(entry->name, key)) {
                 place->key_line = *line;
             }
         }

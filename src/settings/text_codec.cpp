@@ -141,6 +141,21 @@ std::string EncodeSettingsText(std::string_view text, TextEncoding encoding) {
     return std::string(text);
 }
 
+bool EqualIgnoringCase(std::string_view a, std::string_view b) {
+    auto fold = [](char c) {
+        return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    };
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (fold(a[i]) != fold(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
 std::u32string ToCodePoints(std::string_view text) {
     std::u32string out;
     out.reserve(text.size());

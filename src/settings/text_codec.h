@@ -29,6 +29,10 @@ std::string EncodeSettingsText(std::string_view text, TextEncoding encoding);
 // start a valid sequence counts as one character.
 std::size_t CountCharacters(std::string_view text);
 
+// True when two texts are equal with ASCII letters compared without regard
+// to case, as section names, key names and list items are matched.
+bool EqualIgnoringCase(std::string_view a, std::string_view b);
+
 // The code points of UTF-8 text; a byte that does not start a valid
 // sequence stands for itself.
 std::u32string ToCodePoints(std::string_view text);

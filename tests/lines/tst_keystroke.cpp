@@ -1,5 +1,7 @@
 #include "lines/keystroke.h"
 
+#include "tests/support/temp_dir.h"
+
 #include <gtest/gtest.h>
 
 namespace lumidex {
@@ -84,15 +86,7 @@ TEST_P(Keystrokes, Rule) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, Keystrokes, testing::ValuesIn(kCases), [](const auto& info) {
-    std::string name = info.param.name;
-    for (char& ch : name) {
-        if (!std::isalnum(static_cast<unsigned char>(ch))) {
-            ch = '_';
-        }
-    }
-    return name;
-});
+INSTANTIATE_TEST_SUITE_P(Cases, Keystrokes, testing::ValuesIn(kCases), test::RowName());
 
 } // namespace
 } // namespace lumidex

@@ -64,16 +64,7 @@ TEST_P(ReadSettingTable, FromText) {
     EXPECT_EQ(ReadSettingFromText(c.text, c.section, c.key, c.fallback, c.size), c.expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, ReadSettingTable, testing::ValuesIn(kReadCases),
-                         [](const auto& info) {
-                             std::string name = info.param.name;
-                             for (char& ch : name) {
-                                 if (!std::isalnum(static_cast<unsigned char>(ch))) {
-                                     ch = '_';
-                                 }
-                             }
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Cases, ReadSettingTable, testing::ValuesIn(kReadCases), test::RowName());
 
 struct WriteCase {
     const char* name;
@@ -118,16 +109,7 @@ TEST_P(WriteSettingTable, ToText) {
     EXPECT_EQ(WriteSettingToText(c.before, c.section, c.key, c.value), c.after);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, WriteSettingTable, testing::ValuesIn(kWriteCases),
-                         [](const auto& info) {
-                             std::string name = info.param.name;
-                             for (char& ch : name) {
-                                 if (!std::isalnum(static_cast<unsigned char>(ch))) {
-                                     ch = '_';
-                                 }
-                             }
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Cases, WriteSettingTable, testing::ValuesIn(kWriteCases), test::RowName());
 
 TEST(SettingsFileOnDisk, WriteThenReadSeesTheNewValueAndCreatesTheFile) {
     test::TempDir dir;

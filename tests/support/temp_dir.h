@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cctype>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -25,5 +26,19 @@ private:
 // Whole-file helpers for tests; they fail the test on error.
 std::string ReadFileOrFail(const std::filesystem::path& file);
 void WriteFileOrFail(const std::filesystem::path& file, std::string_view bytes);
+
+// A table row's name as a test name: every character that is not a letter
+// or digit becomes '_'. For INSTANTIATE_TEST_SUITE_P over rows with a name.
+struct RowName {
+    template <typename Info> std::string operator()(const Info& info) const {
+        std::string name = info.param.name;
+        for (char& ch : name) {
+            if (!std::isalnum(static_cast<unsigned char>(ch))) {
+                ch = '_';
+            }
+        }
+        return name;
+    }
+};
 
 } // namespace lumidex::test
