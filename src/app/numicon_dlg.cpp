@@ -847,8 +847,9 @@ void CNumiconDlg::OnSendSerial(int) {
     SendContent(lumidex::kModeSerial);
 }
 
-void CNumiconDlg::OnBrightness(int) {
-    const lumidex::Frame frame = lumidex::BuildBrightnessFrame(settings_);
+void CNumiconDlg::SendCommandSerialFirst(const lumidex::Frame& frame) {
+    // Once over each link, serial first, at the current baud rate; the
+    // results are not looked at.
     QApplication::setOverrideCursor(Qt::WaitCursor);
     control<SendButton>(kSerialButton)
         ->transmission()
@@ -860,17 +861,12 @@ void CNumiconDlg::OnBrightness(int) {
     QApplication::restoreOverrideCursor();
 }
 
+void CNumiconDlg::OnBrightness(int) {
+    SendCommandSerialFirst(lumidex::BuildBrightnessFrame(settings_));
+}
+
 void CNumiconDlg::OnProofTime(int) {
-    const lumidex::Frame frame = lumidex::BuildClockFrame(settings_, environment_.local_time());
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    control<SendButton>(kSerialButton)
-        ->transmission()
-        .TransmitFrame(frame, settings_.Read(keys::kSerialPort), lumidex::kModeSerial,
-                       current_baud_);
-    control<SendButton>(kUdpButton)
-        ->transmission()
-        .TransmitFrame(frame, ControllerAddressText(), lumidex::kModeUdp, current_baud_);
-    QApplication::restoreOverrideCursor();
+    SendCommandSerialFirst(lumidex::BuildClockFrame(settings_, environment_.local_time()));
 }
 
 void CNumiconDlg::OnInitialize(int) {

@@ -94,6 +94,7 @@ private:
     std::string ControllerAddressText() const;
     void ShowSendResult(bool accepted, std::uint8_t address);
     void SendContent(int mode);
+    void SendCommandSerialFirst(const lumidex::Frame& frame);
 
     // Handlers, one per notification of the routing table.
     void OnHelp(int id);
