@@ -210,9 +210,6 @@ std::string ReadSetting(const std::filesystem::path& file, std::string_view sect
     if (!bytes) {
         return CutToSize(fallback, size);
     }
-    if (!bytes->starts_with("\xFF\xFE") && !bytes->starts_with("\xEF\xBB\xBF")) {
-        return ReadSettingFromText(*bytes, section, key, fallback, size);
-    }
     return ReadSettingFromText(DecodeSettingsText(*bytes).text, section, key, fallback, size);
 }
 

@@ -59,6 +59,8 @@ void AppendUtf16Le(std::string& out, char16_t unit) {
     out += static_cast<char>(unit >> 8);
 }
 
+} // namespace
+
 std::string Utf16LeToUtf8(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size());
@@ -81,6 +83,8 @@ std::string Utf16LeToUtf8(std::string_view bytes) {
     }
     return out;
 }
+
+namespace {
 
 // The code point at text[pos] (a lone byte stands for itself) and its length.
 char32_t CodePointAt(std::string_view text, std::size_t pos, std::size_t length) {
@@ -126,7 +130,7 @@ DecodedText DecodeSettingsText(std::string_view bytes) {
     if (bytes.starts_with(kUtf8Bom)) {
         return {std::string(bytes.substr(kUtf8Bom.size())), TextEncoding::Utf8WithBom};
     }
-    return {std::string(bytes), TextEncoding::Local8Bit};
+    return DecodeEightBitText(bytes);
 }
 
 std::string EncodeSettingsText(std::string_view text, TextEncoding encoding) {
@@ -136,9 +140,31 @@ std::string EncodeSettingsText(std::string_view text, TextEncoding encoding) {
     case TextEncoding::Utf8WithBom:
         return std::string(kUtf8Bom) + std::string(text);
     case TextEncoding::Local8Bit:
+    case TextEncoding::LegacyCodePage:
         break;
     }
-    return std::string(text);
+    return EncodeEightBitText(text, encoding);
+}
+
+bool IsValidUtf8(std::string_view bytes) {
+    for (std::size_t pos = 0; pos < bytes.size();) {
+        const auto lead = static_cast<unsigned char>(bytes[pos]);
+        if (lead < 0x80) {
+            ++pos;
+            continue;
+        }
+        const std::size_t length = SequenceLength(bytes, pos);
+        if (length == 1) {
+            return false; // a stray byte, a lead byte that is never valid, or a cut sequence
+        }
+        const char32_t cp = CodePointAt(bytes, pos, length);
+        const char32_t smallest = length == 2 ? 0x80 : length == 3 ? 0x800 : 0x10000;
+        if (cp < smallest || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+            return false;
+        }
+        pos += length;
+    }
+    return true;
 }
 
 bool EqualIgnoringCase(std::string_view a, std::string_view b) {
