@@ -49,7 +49,10 @@ public:
         destination_.sin_family = AF_INET;
         destination_.sin_port = ::htons(port_);
         destination_.sin_addr.s_addr = ::htonl(*address);
-        socket_ = ::WSASocketW(AF_INET, SOCK_DGRAM, 0, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
+        // The receive time-out works only on a socket made for overlapped
+        // use, as socket() makes them.
+        socket_ = ::WSASocketW(AF_INET, SOCK_DGRAM, 0, nullptr, 0,
+                               WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
         if (socket_ == INVALID_SOCKET) {
             return Fail("socket");
         }

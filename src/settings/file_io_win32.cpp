@@ -121,6 +121,12 @@ std::optional<std::string> ReadWholeFile(const std::filesystem::path& file) {
 
 bool ReplaceFileDurably(const std::filesystem::path& file, std::string_view bytes) {
     const std::filesystem::path target = ResolveLink(file);
+    // A read-only file is one its owner does not want changed; the rename
+    // below would replace it all the same on some systems.
+    const DWORD attributes = ::GetFileAttributesW(target.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+        return false;
+    }
     const TempFile created = CreateTempBeside(target);
     if (created.path.empty()) {
         return false;

@@ -2,15 +2,31 @@
 #include "link/port_list.h"
 
 #include <gtest/gtest.h>
+#include <vector>
 
 namespace lumidex {
 namespace {
 
-TEST(PortList, ListsDevicePaths) {
-    const auto ports = ListSerialPorts();
-    ASSERT_TRUE(ports.has_value()) << "the kernel's serial devices are readable here";
-    for (const std::string& port : *ports) {
-        EXPECT_TRUE(port.starts_with("/dev/")) << port;
+// Windows registers each port as a string value: UTF-16LE up to its
+// terminator, whatever else the data buffer holds after it.
+TEST(PortList, NameFromRegistryData) {
+    struct Case {
+        const char* name;
+        std::vector<std::uint8_t> data;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"terminated", {'C', 0, 'O', 0, 'M', 0, '3', 0, 0, 0}, "COM3"},
+        {"no terminator", {'C', 0, 'O', 0, 'M', 0, '1', 0, '0', 0}, "COM10"},
+        {"bytes after the terminator", {'C', 0, 'O', 0, 'M', 0, '1', 0, 0, 0, 'X', 0}, "COM1"},
+        {"odd last byte", {'C', 0, 'O', 0, 'M', 0, '4', 0, 'Z'}, "COM4"},
+        {"empty", {}, ""},
+        {"only a terminator", {0, 0, 'C', 0}, ""},
+        {"non-ASCII", {'C', 0, 'O', 0, 'M', 0, 0xFC, 0x00, 0x4D, 0x4F}, "COM\u00FC\u4F4D"},
+        {"a zero low byte is no terminator", {0x00, 0x4E, '5', 0}, "\u4E005"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(PortNameFromRegistryData(c.data), c.expected) << c.name;
     }
 }
 

@@ -50,5 +50,34 @@ TEST(TextCodec, Utf8ByteOrderMarkIsKept) {
     EXPECT_EQ(EncodeSettingsText(decoded.text, decoded.encoding), "\xEF\xBB\xBF[Set]");
 }
 
+// An 8-bit file counts as UTF-8 only when every byte is part of a
+// well-formed sequence; anything else was written in a legacy code page.
+TEST(TextCodec, ValidUtf8IsRecognisedExactly) {
+    struct Case {
+        const char* name;
+        std::string bytes;
+        bool valid;
+    };
+    const Case cases[] = {
+        {"empty", "", true},
+        {"ASCII", "[Set]\r\nSet=1\r\n", true},
+        {"two, three and four bytes", "Z\xC3\xBCrich \xE4\xBD\x8D \xF0\x9F\x98\x80", true},
+        {"Windows-1252 u umlaut", "Z\xFCrich", false},
+        {"GBK zhongwen", "\xD6\xD0\xCE\xC4", false},
+        {"GBK wei alone happens to be UTF-8 lambda", "\xCE\xBB", true},
+        {"stray continuation byte", "a\x80", false},
+        {"cut sequence at the end", "a\xE4\xBD", false},
+        {"overlong slash", "\xC0\xAF", false},
+        {"overlong three-byte form", "\xE0\x80\xAF", false},
+        {"surrogate", "\xED\xA0\x80", false},
+        {"above U+10FFFF", "\xF4\x90\x80\x80", false},
+        {"largest code point", "\xF4\x8F\xBF\xBF", true},
+        {"lead byte F5", "\xF5\x80\x80\x80", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(IsValidUtf8(c.bytes), c.valid) << c.name;
+    }
+}
+
 } // namespace
 } // namespace lumidex

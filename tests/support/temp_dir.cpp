@@ -1,18 +1,28 @@
 #include "tests/support/temp_dir.h"
 
-#include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <random>
 #include <sstream>
 
 namespace lumidex::test {
 
 TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "lumidex-test.XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        ADD_FAILURE() << "cannot create a temporary directory";
+    // A random name that does not exist yet; create_directory tells whether
+    // this call made it, so two tests never share a directory.
+    std::random_device seed;
+    std::mt19937_64 random(seed());
+    const auto base = std::filesystem::temp_directory_path();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::ostringstream leaf;
+        leaf << "lumidex-test." << std::hex << random();
+        std::error_code ec;
+        if (std::filesystem::create_directory(base / leaf.str(), ec)) {
+            path_ = base / leaf.str();
+            return;
+        }
     }
-    path_ = pattern;
+    ADD_FAILURE() << "cannot create a temporary directory under " << base;
 }
 
 TempDir::~TempDir() {
