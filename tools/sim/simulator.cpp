@@ -1,114 +1,17 @@
 #include "tools/sim/simulator.h"
 
-#include "link/raw_line_posix.h"
+#include "link/address.h"
 #include "protocol/frame.h"
-#include "tools/sim/frame_assembler.h"
 
-#include <arpa/inet.h>
-#include <cerrno>
 #include <charconv>
-#include <csignal>
-#include <cstring>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <ostream>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace lumidex {
 namespace {
-
-// A serial line quiet for this long in the middle of a frame has lost it.
-constexpr int kSerialIdleMs = 100;
-
-int g_signal_pipe[2] = {-1, -1};
-
-extern "C" void OnStopSignal(int) {
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t ignored = ::write(g_signal_pipe[1], &byte, 1);
-}
 
 bool ParseNumber(const std::string& text, long& value) {
     const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
     return result.ec == std::errc() && result.ptr == text.data() + text.size() && value >= 0;
 }
-
-// Closes a descriptor when it goes out of scope.
-struct Fd {
-    int fd = -1;
-    Fd() = default;
-    explicit Fd(int value) : fd(value) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-    }
-};
-
-class Reporter {
-public:
-    Reporter(const SimOptions& options, std::ostream& out) : options_(options), out_(out) {}
-
-    void Frame(const std::string& link, const std::string& peer,
-               std::span<const std::uint8_t> bytes, const ControlCard::Outcome& outcome,
-               const DisplayState& display) {
-        const DecodeResult& d = outcome.decoded;
-        const std::string answered = !outcome.reply                  ? "none"
-                                     : ReplyAccepted(*outcome.reply) ? "accepted"
-                                                                     : "rejected";
-        if (options_.json) {
-            std::string line = "{\"link\":" + JsonString(link) + ",\"peer\":" + JsonString(peer) +
-                               ",\"hex\":" + JsonString(FormatHex(bytes)) +
-                               ",\"valid\":" + (d.frame ? "true" : "false");
-            if (d.frame) {
-                line += ",\"command\":" + JsonString(CommandName(d.frame->command)) +
-                        ",\"address\":" + std::to_string(d.frame->address);
-                const std::string fields = DecodedFieldsJson(*d.frame);
-                line += fields.empty() ? "" : "," + fields;
-            } else {
-                line += ",\"error\":" + JsonString(d.reason);
-            }
-            line += ",\"answer\":" + JsonString(answered) + "}\n";
-            out_ << line << std::flush;
-            return;
-        }
-        std::string head = link + " " + peer + ": ";
-        if (d.frame) {
-            head +=
-                CommandName(d.frame->command) + " for address " + std::to_string(d.frame->address);
-        } else {
-            head += "invalid frame (" + d.reason + ")";
-        }
-        head += outcome.dropped ? ", dropped" : ", answer " + answered;
-        out_ << head << "\n  " << FormatHex(bytes) << "\n";
-        if (d.frame) {
-            out_ << RenderDisplay(display);
-        }
-        out_ << std::flush;
-    }
-
-    void Garbage(const std::string& link, const std::string& peer,
-                 std::span<const std::uint8_t> bytes, bool truncated) {
-        const std::string what = truncated ? "truncated frame" : "garbage";
-        if (options_.json) {
-            out_ << "{\"link\":" << JsonString(link) << ",\"peer\":" << JsonString(peer)
-                 << ",\"hex\":" << JsonString(FormatHex(bytes))
-                 << ",\"valid\":false,\"error\":" << JsonString(what) << ",\"answer\":\"none\"}\n"
-                 << std::flush;
-            return;
-        }
-        out_ << link << " " << peer << ": " << what << " ignored (" << bytes.size() << " bytes)\n  "
-             << FormatHex(bytes) << "\n"
-             << std::flush;
-    }
-
-private:
-    const SimOptions& options_;
-    std::ostream& out_;
-};
 
 } // namespace
 
@@ -171,9 +74,8 @@ std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& args,
             }
             const std::size_t colon = v->find(':');
             options.udp_address = v->substr(0, colon);
-            in_addr probe{};
             long port = options.udp_port;
-            if (::inet_pton(AF_INET, options.udp_address.c_str(), &probe) != 1 ||
+            if (!ParseDottedAddress(options.udp_address) ||
                 (colon != std::string::npos &&
                  (!ParseNumber(v->substr(colon + 1), port) || port < 1 || port > 65535))) {
                 error = "--udp wants ADDR[:PORT] with an IPv4 address, got '" + *v + "'";
@@ -231,141 +133,6 @@ std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& args,
         return std::nullopt;
     }
     return options;
-}
-
-int RunSimulator(const SimOptions& options, std::ostream& out, std::ostream& err) {
-    if (::pipe2(g_signal_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-        err << "lumidex-sim: pipe: " << std::strerror(errno) << "\n";
-        return 2;
-    }
-    Fd signal_read(g_signal_pipe[0]);
-    Fd signal_write(g_signal_pipe[1]);
-    struct sigaction action {};
-    action.sa_handler = OnStopSignal;
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
-    ::signal(SIGPIPE, SIG_IGN);
-
-    Fd serial;   // where frames are read and answers written
-    Fd pty_peer; // the pseudo-terminal's own end, held so the line stays up
-    std::string serial_name;
-    if (options.pty) {
-        serial.fd = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (serial.fd < 0 || ::grantpt(serial.fd) != 0 || ::unlockpt(serial.fd) != 0) {
-            err << "lumidex-sim: cannot create a pseudo-terminal: " << std::strerror(errno) << "\n";
-            return 2;
-        }
-        serial_name = ::ptsname(serial.fd);
-        pty_peer.fd = ::open(serial_name.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-        ConfigureRawLine(pty_peer.fd, options.baud);
-        ::fcntl(serial.fd, F_SETFL, O_NONBLOCK);
-    } else if (options.serial) {
-        serial_name = *options.serial;
-        serial.fd = ::open(serial_name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (serial.fd < 0) {
-            err << "lumidex-sim: cannot open " << serial_name << ": " << std::strerror(errno)
-                << "\n";
-            return 2;
-        }
-        ConfigureRawLine(serial.fd, options.baud);
-    }
-    if (serial.fd >= 0) {
-        out << "serial: " << serial_name << "\n" << std::flush;
-    }
-    // UDP listens always; the serial line is announced first, so a sender
-    // can take its name from the first line.
-    Fd udp;
-    {
-        udp.fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(options.udp_port);
-        ::inet_pton(AF_INET, options.udp_address.c_str(), &address.sin_addr);
-        if (udp.fd < 0 ||
-            ::bind(udp.fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-            err << "lumidex-sim: cannot listen on " << options.udp_address << ":"
-                << options.udp_port << ": " << std::strerror(errno) << "\n";
-            return 2;
-        }
-        out << "udp: " << options.udp_address << ":" << options.udp_port << "\n";
-    }
-
-    out << std::flush;
-
-    ControlCard card(options);
-    Reporter report(options, out);
-    FrameAssembler assembler;
-    auto handle = [&](const std::string& link, const std::string& peer,
-                      std::span<const std::uint8_t> bytes, auto answer) {
-        const auto outcome = card.Receive(bytes);
-        if (outcome.reply) {
-            answer(*outcome.reply);
-        }
-        report.Frame(link, peer, bytes, outcome, card.display());
-    };
-    auto serial_pieces = [&](const std::vector<FrameAssembler::Piece>& pieces) {
-        for (const auto& piece : pieces) {
-            if (piece.kind == FrameAssembler::Piece::Frame) {
-                handle("serial", serial_name, piece.bytes, [&](const ReplyBlock& reply) {
-                    [[maybe_unused]] const ssize_t ignored =
-                        ::write(serial.fd, reply.data(), reply.size());
-                });
-            } else {
-                report.Garbage("serial", serial_name, piece.bytes,
-                               piece.kind == FrameAssembler::Piece::Truncated);
-            }
-        }
-    };
-
-    std::vector<std::uint8_t> datagram(65536);
-    while (!options.count || card.frames() < *options.count) {
-        pollfd fds[3] = {{signal_read.fd, POLLIN, 0}, {udp.fd, POLLIN, 0}, {serial.fd, POLLIN, 0}};
-        const int ready = ::poll(fds, 3, assembler.pending() ? kSerialIdleMs : -1);
-        if (ready < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            err << "lumidex-sim: poll: " << std::strerror(errno) << "\n";
-            return 2;
-        }
-        if (fds[0].revents & POLLIN) {
-            break;
-        }
-        if (ready == 0) {
-            serial_pieces(assembler.Flush());
-            continue;
-        }
-        if (fds[1].revents & POLLIN) {
-            sockaddr_in sender{};
-            socklen_t size = sizeof sender;
-            const ssize_t got = ::recvfrom(udp.fd, datagram.data(), datagram.size(), MSG_DONTWAIT,
-                                           reinterpret_cast<sockaddr*>(&sender), &size);
-            if (got >= 0) {
-                char host[INET_ADDRSTRLEN] = {};
-                ::inet_ntop(AF_INET, &sender.sin_addr, host, sizeof host);
-                const std::string peer =
-                    std::string(host) + ":" + std::to_string(ntohs(sender.sin_port));
-                handle("udp", peer, std::span(datagram).first(static_cast<std::size_t>(got)),
-                       [&](const ReplyBlock& reply) {
-                           ::sendto(udp.fd, reply.data(), reply.size(), 0,
-                                    reinterpret_cast<sockaddr*>(&sender), size);
-                       });
-            }
-        }
-        if (fds[2].revents & (POLLIN | POLLHUP | POLLERR)) {
-            std::uint8_t bytes[512];
-            const ssize_t got = ::read(serial.fd, bytes, sizeof bytes);
-            if (got > 0) {
-                serial_pieces(
-                    assembler.Feed(std::span(bytes).first(static_cast<std::size_t>(got))));
-            } else if (got == 0 || (errno != EAGAIN && errno != EINTR)) {
-                err << "lumidex-sim: " << serial_name << " closed\n";
-                return 2;
-            }
-        }
-    }
-    serial_pieces(assembler.Flush());
-    return 0;
 }
 
 std::string SimUsage() {

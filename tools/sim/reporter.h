@@ -1,0 +1,78 @@
+#pragma once
+
+#include "protocol/frame.h"
+#include "tools/sim/display.h"
+#include "tools/sim/simulator.h"
+
+#include <ostream>
+#include <span>
+#include <string>
+
+namespace lumidex {
+
+// Prints what the virtual control card received and what the display now
+// shows: a picture of the display, or one JSON object per frame.
+class Reporter {
+public:
+    Reporter(const SimOptions& options, std::ostream& out) : options_(options), out_(out) {}
+
+    void Frame(const std::string& link, const std::string& peer,
+               std::span<const std::uint8_t> bytes, const ControlCard::Outcome& outcome,
+               const DisplayState& display) {
+        const DecodeResult& d = outcome.decoded;
+        const std::string answered = !outcome.reply                  ? "none"
+                                     : ReplyAccepted(*outcome.reply) ? "accepted"
+                                                                     : "rejected";
+        if (options_.json) {
+            std::string line = "{\"link\":" + JsonString(link) + ",\"peer\":" + JsonString(peer) +
+                               ",\"hex\":" + JsonString(FormatHex(bytes)) +
+                               ",\"valid\":" + (d.frame ? "true" : "false");
+            if (d.frame) {
+                line += ",\"command\":" + JsonString(CommandName(d.frame->command)) +
+                        ",\"address\":" + std::to_string(d.frame->address);
+                const std::string fields = DecodedFieldsJson(*d.frame);
+                line += fields.empty() ? "" : "," + fields;
+            } else {
+                line += ",\"error\":" + JsonString(d.reason);
+            }
+            line += ",\"answer\":" + JsonString(answered) + "}\n";
+            out_ << line << std::flush;
+            return;
+        }
+        std::string head = link + " " + peer + ": ";
+        if (d.frame) {
+            head +=
+                CommandName(d.frame->command) + " for address " + std::to_string(d.frame->address);
+        } else {
+            head += "invalid frame (" + d.reason + ")";
+        }
+        head += outcome.dropped ? ", dropped" : ", answer " + answered;
+        out_ << head << "\n  " << FormatHex(bytes) << "\n";
+        if (d.frame) {
+            out_ << RenderDisplay(display);
+        }
+        out_ << std::flush;
+    }
+
+    void Garbage(const std::string& link, const std::string& peer,
+                 std::span<const std::uint8_t> bytes, bool truncated) {
+        const std::string what = truncated ? "truncated frame" : "garbage";
+        if (options_.json) {
+            out_ << "{\"link\":" << JsonString(link) << ",\"peer\":" << JsonString(peer)
+                 << ",\"hex\":" << JsonString(FormatHex(bytes))
+                 << ",\"valid\":false,\"error\":" << JsonString(what) << ",\"answer\":\"none\"}\n"
+                 << std::flush;
+            return;
+        }
+        out_ << link << " " << peer << ": " << what << " ignored (" << bytes.size() << " bytes)\n  "
+             << FormatHex(bytes) << "\n"
+             << std::flush;
+    }
+
+private:
+    const SimOptions& options_;
+    std::ostream& out_;
+};
+
+
+} // namespace lumidex
