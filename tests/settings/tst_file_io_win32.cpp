@@ -91,8 +91,10 @@ TEST(SettingsFileOnWindows, KillDuringWritesLeavesAWholeFile) {
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION child{};
+        // No console for the child: it writes nothing, and a console host
+        // started for it would outlive it.
         ASSERT_TRUE(::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE,
-                                     CREATE_NO_WINDOW, nullptr, nullptr, &startup, &child));
+                                     DETACHED_PROCESS, nullptr, nullptr, &startup, &child));
         // Kill only once the child is writing: the large value has appeared.
         const auto deadline = std::chrono::steady_clock::now() + 20s;
         while (ReadSetting(file, "TextBT", "TB1", "", 1 << 20) != kLarge &&
