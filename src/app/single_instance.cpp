@@ -1,10 +1,11 @@
 #include "app/single_instance.h"
 
+#include "app/desktop_user.h"
+
 #include <QApplication>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QWidget>
-#include <unistd.h>
 
 namespace {
 constexpr int kGuardTimeoutMs = 1000;
@@ -16,7 +17,7 @@ SingleInstanceGuard::SingleInstanceGuard(QString name) : name_(std::move(name)) 
 SingleInstanceGuard::~SingleInstanceGuard() = default;
 
 QString SingleInstanceGuard::NameFor(const QString& window_title) {
-    return window_title.toCaseFolded() + "-" + QString::number(::getuid());
+    return window_title.toCaseFolded() + "-" + QString::fromStdString(DesktopUserKey());
 }
 
 bool SingleInstanceGuard::Claim() {

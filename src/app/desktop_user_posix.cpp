@@ -1,0 +1,7 @@
+#include "app/desktop_user.h"
+
+#include <unistd.h>
+
+std::string DesktopUserKey() {
+    return std::to_string(::getuid());
+}
