@@ -3,6 +3,7 @@
 #include "settings/keys.h"
 #include "settings/text_codec.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -13,6 +14,10 @@ namespace {
 
 constexpr int kSignificantDigits = 17;
 constexpr int kMaxDecimalPlaces = 4;
+// Beyond this every double is a whole number: cutting decimals changes nothing.
+constexpr double kWholeNumbersFrom = 4503599627370496.0; // 2^52
+// FormatFixedLegacy prints at most this many decimals.
+constexpr int kMaxPrintDecimals = 20;
 
 template <std::size_t N>
 std::optional<std::string_view> MatchItem(const std::array<std::string_view, N>& items,
@@ -79,22 +84,32 @@ std::optional<std::string_view> MatchDecimalPlaceItem(std::string_view value) {
 }
 
 std::string FormatFixedLegacy(double value, int decimals) {
-    if (value == 0.0) {
-        value = 0.0; // a negative zero prints as "0"
+    if (!std::isfinite(value) || value == 0.0) {
+        value = 0.0; // a negative zero prints as "0"; no display shows infinity
     }
-    // 17 significant digits, correctly rounded: d.dddddddddddddddde±XX
+    decimals = std::clamp(decimals, 0, kMaxPrintDecimals);
+    // 17 significant digits, correctly rounded: d.dddddddddddddddde±XX. Even
+    // the largest finite double needs only 24 characters of the buffer.
     char scientific[40];
-    std::snprintf(scientific, sizeof scientific, "%.*e", kSignificantDigits - 1, value);
-    const bool negative = scientific[0] == '-';
-    const char* mantissa = scientific + (negative ? 1 : 0);
+    const int printed =
+        std::snprintf(scientific, sizeof scientific, "%.*e", kSignificantDigits - 1, value);
+    const std::string_view text(scientific,
+                                printed > 0 ? std::min<std::size_t>(printed, sizeof scientific - 1)
+                                            : 0);
+    const std::size_t exponent_mark = text.find('e');
+    if (exponent_mark == std::string_view::npos) {
+        return std::string(); // cannot happen for a finite value; never walk past the text
+    }
+    const bool negative = !text.empty() && text.front() == '-';
     std::string digits;
-    const char* p = mantissa;
-    for (; *p != 'e'; ++p) {
-        if (*p != '.') {
-            digits += *p;
+    for (std::size_t i = negative ? 1 : 0; i < exponent_mark; ++i) {
+        if (text[i] != '.') {
+            digits += text[i];
         }
     }
-    const int exponent = std::atoi(p + 1);
+    int exponent = 0;
+    std::from_chars(text.data() + exponent_mark + 1 + (text[exponent_mark + 1] == '+' ? 1 : 0),
+                    text.data() + text.size(), exponent);
 
     // digits[i] has the place value 10^(exponent - i). The kept places end at
     // 10^-decimals, i.e. at index exponent + decimals.
@@ -166,8 +181,11 @@ std::optional<std::string> FormatLineText(std::string_view text, std::string_vie
         // pasted or a long typed value with several decimals can. Cutting in
         // double precision gives the same result wherever the 32-bit cut was
         // defined and the true cut value everywhere else.
-        const double cut = std::trunc(value * scale);
-        formatted = FormatFixedLegacy(cut == 0.0 ? 0.0 : cut / scale, decimals);
+        // From 2^52 on a double has no fractional part, so the cut is the
+        // value itself; scaling it could overflow to infinity (1e308 * 1000).
+        const double cut =
+            std::fabs(value) >= kWholeNumbersFrom ? value : std::trunc(value * scale) / scale;
+        formatted = FormatFixedLegacy(cut == 0.0 ? 0.0 : cut, decimals);
     }
     return std::string(LastCharacters(formatted, static_cast<std::size_t>(digit_count) + 1));
 }

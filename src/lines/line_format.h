@@ -37,7 +37,10 @@ std::optional<std::string_view> MatchDecimalPlaceItem(std::string_view value);
 // ("No") keeps the first g characters (g from the "Numbers" text). Fixed-point
 // mode parses the text as a number (no number gives 0), cuts it to d+1
 // decimals, rounds that to d decimals half away from zero, and keeps the last
-// g+1 characters. Returns nothing when the text is empty in fixed-point mode:
+// g+1 characters. Values from 2^52 on have no decimals to cut and keep their
+// 17 significant digits followed by zeros (1e308 with 8 digits and 2 places
+// gives "000000.00"); the legacy 32-bit cut had no defined result for any
+// value whose scaled form leaves 32 bits. Returns nothing when the text is empty in fixed-point mode:
 // the editor then stays empty and nothing is stored.
 std::optional<std::string> FormatLineText(std::string_view text, std::string_view numbers_text,
                                           std::string_view fixed_point_text);
@@ -45,6 +48,7 @@ std::optional<std::string> FormatLineText(std::string_view text, std::string_vie
 // A finite double written with `decimals` places the way the legacy runtime
 // printed "%.Nf": first 17 significant digits, then that digit string rounded
 // at the last kept place, half away from zero (2.5 -> "3", 1.125 -> "1.13").
+// Infinity and NaN print as 0; `decimals` is taken within 0..20.
 std::string FormatFixedLegacy(double value, int decimals);
 
 } // namespace lumidex

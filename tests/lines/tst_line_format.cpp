@@ -1,6 +1,7 @@
 #include "lines/line_format.h"
 
 #include <gtest/gtest.h>
+#include <limits>
 
 namespace lumidex {
 namespace {
@@ -81,6 +82,47 @@ TEST(FormatLineText, ValuesBeyond32BitsKeepTheirTrueDigits) {
     for (const FormatCase& c : cases) {
         EXPECT_EQ(FormatLineText(c.text, c.numbers, c.places), c.expected) << c.text;
     }
+}
+
+// Huge values used to overflow value * 10^(d+1) to infinity, and the printer
+// then read past its buffer. Every value now has a defined text: from 2^52
+// on a double is whole, so it keeps its 17 digits followed by zeros.
+TEST(FormatLineText, HugeValuesStayWithinTheLineAtEveryPlaces) {
+    const FormatCase cases[] = {
+        {"1e308", "8", "2", "000000.00"},
+        {"-2e307", "5", "0", "000000"},
+        {"1.7976931348623157e308", "8", "4", "0000.0000"}, // largest finite double
+        {"-1.7976931348623157e308", "8", "0", "000000000"},
+        {"1.7976931348623157e308", "3", "No", "1.7"},
+        // Around each places' old overflow point, DBL_MAX / 10^(d+1).
+        {"1.7976931348623157e307", "6", "0", "0000000"},
+        {"1.7976931348623158e307", "6", "0", "0000000"},
+        {"1.7976931348623157e306", "6", "1", "00000.0"},
+        {"1.7976931348623157e305", "6", "2", "0000.00"},
+        {"1.7976931348623157e304", "6", "3", "000.000"},
+        {"1.7976931348623157e303", "6", "4", "00.0000"},
+        {"1.8e304", "8", "4", "0000.0000"},
+        // Either side of 2^52, where the cut stops scaling.
+        {"4503599627370495.5", "8", "1", "7370495.5"},
+        {"4503599627370496", "8", "1", "7370496.0"},
+        {"-4503599627370497", "8", "0", "627370497"},
+        {"12345678901234567", "8", "0", "901234568"}, // 17 digits, the last rounded
+    };
+    for (const FormatCase& c : cases) {
+        EXPECT_EQ(FormatLineText(c.text, c.numbers, c.places), c.expected)
+            << c.text << " with " << c.numbers << "/" << c.places;
+    }
+}
+
+TEST(FormatFixedLegacy, ValuesNoDisplayShowsPrintAsZero) {
+    const double inf = std::numeric_limits<double>::infinity();
+    EXPECT_EQ(FormatFixedLegacy(inf, 2), "0.00");
+    EXPECT_EQ(FormatFixedLegacy(-inf, 0), "0");
+    EXPECT_EQ(FormatFixedLegacy(std::numeric_limits<double>::quiet_NaN(), 1), "0.0");
+    const std::string largest = FormatFixedLegacy(std::numeric_limits<double>::max(), 1);
+    EXPECT_EQ(largest.substr(0, 17), "17976931348623157");
+    EXPECT_EQ(largest.size(), 309u + 2u);
+    EXPECT_EQ(largest.find_first_not_of('0', 17), largest.size() - 2); // zeros up to ".0"
 }
 
 TEST(FormatFixedLegacy, RoundsTheSeventeenDigitString) {
