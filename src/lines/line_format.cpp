@@ -83,6 +83,60 @@ std::optional<std::string_view> MatchDecimalPlaceItem(std::string_view value) {
     return MatchItem(kDecimalPlaceItems, value);
 }
 
+std::vector<std::pair<SettingKey, std::string>> UnifiedSettingsWrites(std::string_view numbers_shown,
+                                                                      std::string_view places_shown) {
+    std::vector<std::pair<SettingKey, std::string>> writes;
+    if (!numbers_shown.empty()) {
+        for (const SettingKey& key : keys::kDigitCount) {
+            writes.emplace_back(key, numbers_shown);
+        }
+    }
+    if (!places_shown.empty()) {
+        for (const SettingKey& key : keys::kDecimalPlaces) {
+            writes.emplace_back(key, places_shown);
+        }
+    }
+    if (!numbers_shown.empty()) {
+        writes.emplace_back(keys::kUnifiedDigitCount, numbers_shown);
+    }
+    if (!places_shown.empty()) {
+        writes.emplace_back(keys::kUnifiedDecimalPlaces, places_shown);
+    }
+    return writes;
+}
+
+std::string ShownDigitCount(std::string_view stored) {
+    const auto item = MatchDigitCountItem(stored);
+    return item ? std::string(*item) : std::string();
+}
+
+std::string ShownDecimalPlaces(std::string_view stored) {
+    const auto item = MatchDecimalPlaceItem(stored);
+    return item ? std::string(*item) : std::string();
+}
+
+std::array<LineFormat, kLineCount> LineFormatsAfterRefresh(const SettingsFile& settings) {
+    std::array<LineFormat, kLineCount> formats;
+    for (std::size_t i = 0; i < kLineCount; ++i) {
+        formats[i] = {settings.Read(keys::kDigitCount[i]), settings.Read(keys::kDecimalPlaces[i])};
+    }
+    if (settings.ReadNumber(keys::kMode) == 1) {
+        return formats;
+    }
+    const auto writes = UnifiedSettingsWrites(ShownDigitCount(settings.Read(keys::kUnifiedDigitCount)),
+                                              ShownDecimalPlaces(settings.Read(keys::kUnifiedDecimalPlaces)));
+    for (const auto& [key, value] : writes) {
+        for (std::size_t i = 0; i < kLineCount; ++i) {
+            if (key.name == keys::kDigitCount[i].name) {
+                formats[i].numbers = value;
+            } else if (key.name == keys::kDecimalPlaces[i].name) {
+                formats[i].places = value;
+            }
+        }
+    }
+    return formats;
+}
+
 std::string FormatFixedLegacy(double value, int decimals) {
     if (!std::isfinite(value) || value == 0.0) {
         value = 0.0; // a negative zero prints as "0"; no display shows infinity

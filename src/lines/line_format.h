@@ -1,9 +1,13 @@
 #pragma once
 
+#include "settings/keys.h"
+
 #include <array>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace lumidex {
 
@@ -31,6 +35,33 @@ bool PlacesAccepted(std::string_view numbers_text, std::string_view fixed_point_
 // lists select a stored value; nothing when no item equals it.
 std::optional<std::string_view> MatchDigitCountItem(std::string_view value);
 std::optional<std::string_view> MatchDecimalPlaceItem(std::string_view value);
+
+// One line's format as its two lists show it: the "Numbers" text and the
+// "Fixed point" text.
+struct LineFormat {
+    std::string numbers;
+    std::string places;
+};
+
+// The keys a settings refresh writes in unified mode, in the order it writes
+// them, given the texts the unified lists show: every line's digit-count key
+// and "setsws" take `numbers_shown`, every line's places key and "setsss"
+// take `places_shown`. A unified list that shows nothing (its stored value is
+// no list item) writes nothing, so the line keys keep what they hold.
+std::vector<std::pair<SettingKey, std::string>> UnifiedSettingsWrites(std::string_view numbers_shown,
+                                                                      std::string_view places_shown);
+
+// Each line's stored digit-count and places texts as they stand once a
+// settings refresh has run: in separate mode ("Set" is 1) the line keys as
+// stored; otherwise with UnifiedSettingsWrites applied, the unified lists
+// showing the stored "setsws" and "setsss" when they are list items. Reads
+// the settings, writes nothing.
+std::array<LineFormat, kLineCount> LineFormatsAfterRefresh(const SettingsFile& settings);
+
+// The text a list shows once a refresh selected `stored` in it: the item equal
+// to it without regard to case, or the empty text when there is none.
+std::string ShownDigitCount(std::string_view stored);
+std::string ShownDecimalPlaces(std::string_view stored);
 
 // Brings a typed line text into its line's format, as a line editor does when
 // it loses the focus. A trailing point gets a "0" first. Free-point mode
