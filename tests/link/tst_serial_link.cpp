@@ -1,6 +1,7 @@
 #include "link/send.h"
 #include "link/serial_port.h"
 #include "protocol/frame.h"
+#include "tests/support/alarm.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/udp_peer.h"
 
@@ -115,9 +116,34 @@ TEST(SerialExchange, AnswersAreJudgedByByte3) {
         if (c.kept == kReplySize) {
             EXPECT_LT(took, 1500ms) << c.name;
         } else {
-            EXPECT_GE(took, 2100ms) << c.name;
+            EXPECT_GE(took, 2150ms) << c.name;
+            EXPECT_LT(took, 2600ms) << c.name;
         }
     }
+}
+
+// Signals during the wait before the read and during the read itself do not
+// lengthen the exchange: every wait runs to one deadline.
+TEST(SerialExchange, InterruptedWaitsKeepTheirDeadlines) {
+    test::PtyPair pty;
+    std::optional<SerialController> controller;
+    {
+        test::BlockAlarm keep_off_the_controller;
+        controller.emplace(pty, 1, [](int) { return std::nullopt; });
+    }
+    Send send;
+    const auto start = Clock::now();
+    int alarms = 0;
+    {
+        test::AlarmDuring alarm(50ms, 150ms);
+        EXPECT_FALSE(send.TransmitFrame(BuildInitialiseFrame(), pty.device(), kModeSerial, 9600));
+        alarms = test::AlarmDuring::count();
+    }
+    const auto took = Clock::now() - start;
+    EXPECT_GE(alarms, 10);
+    EXPECT_GE(took, 2150ms);
+    EXPECT_LT(took, 2600ms);
+    EXPECT_EQ(send.reply(), Filled());
 }
 
 // Each send opens and closes the port; what the controller sent after its
