@@ -3,6 +3,8 @@
 #include "protocol/frame.h"
 #include "tests/support/alarm.h"
 #include "tests/support/pty_pair.h"
+#include "tests/support/temp_dir.h"
+#include "link/lock_file.h"
 #include "tests/support/udp_peer.h"
 
 #include <fcntl.h>
@@ -10,6 +12,7 @@
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -201,6 +204,84 @@ TEST(SerialExchange, PortHeldByAnotherProgram) {
         hold.release();
     }
     ::close(holder);
+}
+
+TEST(LockFile, NamesAndOwners) {
+    const std::pair<const char*, const char*> names[] = {
+        {"/dev/ttyUSB0", "LCK..ttyUSB0"},
+        {"/dev/ttyS1", "LCK..ttyS1"},
+        {"/dev/pts/3", "LCK..pts_3"},
+        {"/tmp/ports/ttyX", "LCK..ttyX"},
+    };
+    for (const auto& [device, name] : names) {
+        EXPECT_EQ(LockFileName(device), name) << device;
+    }
+    const std::pair<const char*, std::optional<long>> owners[] = {
+        {"      4711\n", 4711}, {"4711", 4711},        {"4711\n", 4711}, {"  12 extra", 12},
+        {"", std::nullopt},     {"\n", std::nullopt}, {"-5\n", std::nullopt},
+        {"0\n", std::nullopt}, {"12ab", std::nullopt}, {"\x67\x12\0\0", std::nullopt},
+    };
+    for (const auto& [text, owner] : owners) {
+        EXPECT_EQ(LockFileOwner(text), owner) << text;
+    }
+}
+
+// A process id that no process has: a child that has exited and been reaped.
+long GonePid() {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::_exit(0);
+    }
+    ::waitpid(child, nullptr, 0);
+    return child;
+}
+
+// The classic lock file: a live holder keeps us out before the device is
+// even opened; a stale one is removed; ours exists only during the exchange.
+TEST(SerialExchange, HonoursTheLockFileConvention) {
+    test::TempDir locks;
+    SetSerialLockDirectory(locks.path());
+    struct Restore {
+        ~Restore() { SetSerialLockDirectory("/var/lock"); }
+    } restore;
+    test::PtyPair pty;
+    const auto lock_file = locks / LockFileName(pty.device());
+    const Frame frame = BuildInitialiseFrame();
+    char live[16];
+    std::snprintf(live, sizeof live, "%10ld\n", static_cast<long>(::getppid()));
+    {
+        test::WriteFileOrFail(lock_file, live);
+        Send send;
+        const auto start = Clock::now();
+        EXPECT_FALSE(send.TransmitFrame(frame, pty.device(), kModeSerial, 9600));
+        EXPECT_LT(Clock::now() - start, 100ms);
+        EXPECT_NE(send.last_error().find("in use"), std::string::npos) << send.last_error();
+        EXPECT_TRUE(pty.ReadFrame(200ms).empty()) << "nothing written";
+        EXPECT_EQ(test::ReadFileOrFail(lock_file), live) << "another's lock stays";
+    }
+    const std::string stale_texts[] = {std::to_string(GonePid()) + "\n", "", "garbage\n"};
+    for (const std::string& stale : stale_texts) {
+        test::WriteFileOrFail(lock_file, stale);
+        std::string during;
+        SerialController controller(pty, 1, [&](int) {
+            during = test::ReadFileOrFail(lock_file);
+            return std::optional<Bytes>(test::ReplyWithStatus(1));
+        });
+        Send send;
+        EXPECT_TRUE(send.TransmitFrame(frame, pty.device(), kModeSerial, 9600))
+            << stale << send.last_error();
+        ASSERT_EQ(controller.Frames().size(), 1u);
+        char ours[16];
+        std::snprintf(ours, sizeof ours, "%10ld\n", static_cast<long>(::getpid()));
+        EXPECT_EQ(during, ours) << "our process id while the port is open";
+        EXPECT_FALSE(std::filesystem::exists(lock_file)) << "removed at close";
+    }
+    // Without the lock directory the port is used as before.
+    SetSerialLockDirectory(locks / "missing");
+    SerialController controller(pty, 1,
+                                [](int) { return std::optional<Bytes>(test::ReplyWithStatus(1)); });
+    Send send;
+    EXPECT_TRUE(send.TransmitFrame(frame, pty.device(), kModeSerial, 9600)) << send.last_error();
 }
 
 TEST(SerialExchange, LineSettingsAtTheGivenBaud) {
