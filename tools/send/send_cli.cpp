@@ -360,6 +360,7 @@ Options:
   --serial PORT          send over this serial port
   --baud N               serial baud rate (default: "Boud" from the settings)
   --line N=TEXT          text of line N (1..6), formatted like the dialog does
+                         (in unified mode with the unified digit count and places)
   --update Now|HH:00     when the content shows (default: "UIN" from the settings)
   --flicker N=0|1        flicker flag of line N
   --point N=0|1          "9/10" flag of line N (a point after the last digit)

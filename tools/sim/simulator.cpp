@@ -475,7 +475,8 @@ std::string SimUsage() {
 
 A virtual control card for the Lumidex display. It takes one frame per
 datagram or serial write, checks it, shows what the display would show and
-answers 23 bytes whose byte 3 is 1 (accepted) or 0 (rejected).
+answers 23 bytes whose byte 3 is 1 (accepted) or 0 (rejected). Input that is
+no frame gets no answer, nor does a datagram from its own address.
 
   --udp ADDR[:PORT]   where to listen for datagrams (default 127.0.0.1:10006)
   --serial DEVICE     read frames from a serial device
