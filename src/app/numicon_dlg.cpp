@@ -512,7 +512,8 @@ void CNumiconDlg::WriteUnifiedSettings() {
     // A list without a choice (its stored value is no item) leaves the keys
     // as they are rather than blanking every line's format; lumidex-send
     // applies the same writes.
-    for (const auto& [key, value] : lumidex::UnifiedSettingsWrites(ToUtf8(digits), ToUtf8(places))) {
+    for (const auto& [key, value] :
+         lumidex::UnifiedSettingsWrites(ToUtf8(digits), ToUtf8(places))) {
         settings_.Write(key, value);
     }
 }

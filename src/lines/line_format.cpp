@@ -83,8 +83,8 @@ std::optional<std::string_view> MatchDecimalPlaceItem(std::string_view value) {
     return MatchItem(kDecimalPlaceItems, value);
 }
 
-std::vector<std::pair<SettingKey, std::string>> UnifiedSettingsWrites(std::string_view numbers_shown,
-                                                                      std::string_view places_shown) {
+std::vector<std::pair<SettingKey, std::string>>
+UnifiedSettingsWrites(std::string_view numbers_shown, std::string_view places_shown) {
     std::vector<std::pair<SettingKey, std::string>> writes;
     if (!numbers_shown.empty()) {
         for (const SettingKey& key : keys::kDigitCount) {
@@ -123,8 +123,9 @@ std::array<LineFormat, kLineCount> LineFormatsAfterRefresh(const SettingsFile& s
     if (settings.ReadNumber(keys::kMode) == 1) {
         return formats;
     }
-    const auto writes = UnifiedSettingsWrites(ShownDigitCount(settings.Read(keys::kUnifiedDigitCount)),
-                                              ShownDecimalPlaces(settings.Read(keys::kUnifiedDecimalPlaces)));
+    const auto writes =
+        UnifiedSettingsWrites(ShownDigitCount(settings.Read(keys::kUnifiedDigitCount)),
+                              ShownDecimalPlaces(settings.Read(keys::kUnifiedDecimalPlaces)));
     for (const auto& [key, value] : writes) {
         for (std::size_t i = 0; i < kLineCount; ++i) {
             if (key.name == keys::kDigitCount[i].name) {
@@ -147,9 +148,8 @@ std::string FormatFixedLegacy(double value, int decimals) {
     char scientific[40];
     const int printed =
         std::snprintf(scientific, sizeof scientific, "%.*e", kSignificantDigits - 1, value);
-    const std::string_view text(scientific,
-                                printed > 0 ? std::min<std::size_t>(printed, sizeof scientific - 1)
-                                            : 0);
+    const std::string_view text(
+        scientific, printed > 0 ? std::min<std::size_t>(printed, sizeof scientific - 1) : 0);
     const std::size_t exponent_mark = text.find('e');
     if (exponent_mark == std::string_view::npos) {
         return std::string(); // cannot happen for a finite value; never walk past the text

@@ -48,8 +48,8 @@ struct LineFormat {
 // and "setsws" take `numbers_shown`, every line's places key and "setsss"
 // take `places_shown`. A unified list that shows nothing (its stored value is
 // no list item) writes nothing, so the line keys keep what they hold.
-std::vector<std::pair<SettingKey, std::string>> UnifiedSettingsWrites(std::string_view numbers_shown,
-                                                                      std::string_view places_shown);
+std::vector<std::pair<SettingKey, std::string>>
+UnifiedSettingsWrites(std::string_view numbers_shown, std::string_view places_shown);
 
 // Each line's stored digit-count and places texts as they stand once a
 // settings refresh has run: in separate mode ("Set" is 1) the line keys as
@@ -71,8 +71,8 @@ std::string ShownDecimalPlaces(std::string_view stored);
 // g+1 characters. Values from 2^52 on have no decimals to cut and keep their
 // 17 significant digits followed by zeros (1e308 with 8 digits and 2 places
 // gives "000000.00"); the legacy 32-bit cut had no defined result for any
-// value whose scaled form leaves 32 bits. Returns nothing when the text is empty in fixed-point mode:
-// the editor then stays empty and nothing is stored.
+// value whose scaled form leaves 32 bits. Returns nothing when the text is empty in fixed-point
+// mode: the editor then stays empty and nothing is stored.
 std::optional<std::string> FormatLineText(std::string_view text, std::string_view numbers_text,
                                           std::string_view fixed_point_text);
 

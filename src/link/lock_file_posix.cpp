@@ -88,8 +88,8 @@ bool DeviceLock::Take() {
     const int length = std::snprintf(text, sizeof text, "%10ld\n", static_cast<long>(::getpid()));
     // Two tries: the second after removing a stale lock.
     for (int attempt = 0; attempt < 2; ++attempt) {
-        const int fd = ::open(file_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                              0644);
+        const int fd =
+            ::open(file_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
         if (fd >= 0) {
             const bool written = ::write(fd, text, static_cast<std::size_t>(length)) == length;
             ::close(fd);

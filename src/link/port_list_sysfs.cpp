@@ -1,5 +1,5 @@
-#include "link/port_list.h"
 #include "link/port_list_sysfs.h"
+#include "link/port_list.h"
 
 #include <algorithm>
 #include <fstream>

@@ -182,20 +182,31 @@ TEST(LineFormatsAfterRefresh, UnifiedModeCopiesWhatTheUnifiedListsShow) {
         std::array<const char*, 2> line6;
     };
     const Case cases[] = {
-        {"separate mode keeps the line keys", "Set=1\nsetsws=5\nsetsss=2\nwsv1=4\nwsv23=1\n",
-         {"4", "No"}, {"3", "1"}},
-        {"unified mode copies both", "Set=2\nsetsws=5\nsetsss=2\nwsv1=3\nwsv23=1\n",
-         {"5", "2"}, {"5", "2"}},
-        {"any number but 1 is unified", "Set=0\nsetsws=7\nsetsss=no\nwsv1=3\nwsv6=2\n",
-         {"7", "No"}, {"7", "No"}},
-        {"only the first character counts", "Set=12\nsetsws=7\nwsv1=4\n", {"4", "No"},
+        {"separate mode keeps the line keys",
+         "Set=1\nsetsws=5\nsetsss=2\nwsv1=4\nwsv23=1\n",
+         {"4", "No"},
+         {"3", "1"}},
+        {"unified mode copies both",
+         "Set=2\nsetsws=5\nsetsss=2\nwsv1=3\nwsv23=1\n",
+         {"5", "2"},
+         {"5", "2"}},
+        {"any number but 1 is unified",
+         "Set=0\nsetsws=7\nsetsss=no\nwsv1=3\nwsv6=2\n",
+         {"7", "No"},
+         {"7", "No"}},
+        {"only the first character counts", "Set=12\nsetsws=7\nwsv1=4\n", {"4", "No"}, {"3", "No"}},
+        {"unified defaults when the keys are missing",
+         "Set=2\nwsv1=6\nwsv6=3\n",
+         {"3", "No"},
          {"3", "No"}},
-        {"unified defaults when the keys are missing", "Set=2\nwsv1=6\nwsv6=3\n",
-         {"3", "No"}, {"3", "No"}},
         {"a digit count that is no item leaves the digit counts",
-         "Set=2\nsetsws=9\nsetsss=1\nwsv1=4\nwsv22=6\n", {"4", "1"}, {"6", "1"}},
-        {"places that are no item leave the places", "Set=2\nsetsws=8\nsetsss=5\nwsv6=3\n",
-         {"8", "3"}, {"8", "No"}},
+         "Set=2\nsetsws=9\nsetsss=1\nwsv1=4\nwsv22=6\n",
+         {"4", "1"},
+         {"6", "1"}},
+        {"places that are no item leave the places",
+         "Set=2\nsetsws=8\nsetsss=5\nwsv6=3\n",
+         {"8", "3"},
+         {"8", "No"}},
     };
     for (const Case& c : cases) {
         test::TempDir dir;
@@ -206,8 +217,7 @@ TEST(LineFormatsAfterRefresh, UnifiedModeCopiesWhatTheUnifiedListsShow) {
         EXPECT_EQ(formats[0].places, c.line1[1]) << c.name;
         EXPECT_EQ(formats[5].numbers, c.line6[0]) << c.name;
         EXPECT_EQ(formats[5].places, c.line6[1]) << c.name;
-        EXPECT_EQ(test::ReadFileOrFail(dir / "Config.ini"),
-                  std::string("[Set]\n") + c.set_section)
+        EXPECT_EQ(test::ReadFileOrFail(dir / "Config.ini"), std::string("[Set]\n") + c.set_section)
             << c.name << ": the file is only read";
     }
 }

@@ -1,10 +1,10 @@
+#include "link/lock_file.h"
 #include "link/send.h"
 #include "link/serial_port.h"
 #include "protocol/frame.h"
 #include "tests/support/alarm.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/temp_dir.h"
-#include "link/lock_file.h"
 #include "tests/support/udp_peer.h"
 
 #include <fcntl.h>
@@ -217,9 +217,11 @@ TEST(LockFile, NamesAndOwners) {
         EXPECT_EQ(LockFileName(device), name) << device;
     }
     const std::pair<const char*, std::optional<long>> owners[] = {
-        {"      4711\n", 4711}, {"4711", 4711},        {"4711\n", 4711}, {"  12 extra", 12},
-        {"", std::nullopt},     {"\n", std::nullopt}, {"-5\n", std::nullopt},
-        {"0\n", std::nullopt}, {"12ab", std::nullopt}, {"\x67\x12\0\0", std::nullopt},
+        {"      4711\n", 4711}, {"4711", 4711},
+        {"4711\n", 4711},       {"  12 extra", 12},
+        {"", std::nullopt},     {"\n", std::nullopt},
+        {"-5\n", std::nullopt}, {"0\n", std::nullopt},
+        {"12ab", std::nullopt}, {"\x67\x12\0\0", std::nullopt},
     };
     for (const auto& [text, owner] : owners) {
         EXPECT_EQ(LockFileOwner(text), owner) << text;

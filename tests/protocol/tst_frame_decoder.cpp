@@ -1,6 +1,6 @@
+#include "lines/line_format.h"
 #include "protocol/content_frame.h"
 #include "protocol/frame_decoder.h"
-#include "lines/line_format.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -168,8 +168,7 @@ TEST(DecodeFrame, LineBlocksRunToTheNextMarker) {
         EXPECT_EQ(decoded.frame->lines[1].text, "   1") << c.name;
     }
     // Characters in a block whose digit count the builder sends without any.
-    const auto bad = DecodeFrame(
-        Reseal(FromHex("FE 0C 01 AB 01 01 FA 00 1B 01 02 FF 00 00")));
+    const auto bad = DecodeFrame(Reseal(FromHex("FE 0C 01 AB 01 01 FA 00 1B 01 02 FF 00 00")));
     EXPECT_EQ(bad.error, FrameError::BadPayload) << bad.reason;
 }
 
@@ -206,17 +205,17 @@ TEST(DecodeFrame, EveryBuiltFrameDecodesAndRebuilds) {
     test::TempDir dir;
     const SettingsFile settings(dir / "Config.ini");
     for (int round = 0; round < 400; ++round) {
-        std::string file = "[Set]\nSet=" + std::string(pick(modes)) + "\nsetsws=" +
-                           pick(digit_counts) + "\nsetsss=" + pick(places) + "\nADD485=" +
-                           std::to_string(round % 100) + "\n";
+        std::string file = "[Set]\nSet=" + std::string(pick(modes)) +
+                           "\nsetsws=" + pick(digit_counts) + "\nsetsss=" + pick(places) +
+                           "\nADD485=" + std::to_string(round % 100) + "\n";
         for (std::size_t i = 0; i < kLineCount; ++i) {
             file += std::string(keys::kDigitCount[i].name) + "=" + pick(digit_counts) + "\n";
             file += std::string(keys::kDecimalPlaces[i].name) + "=" + pick(places) + "\n";
         }
         file += "[Text]\n";
         for (std::size_t i = 0; i < kLineCount; ++i) {
-            file += std::string(keys::kLineChosen[i].name) + "=" + (chance(75) ? "Yes" : "No") +
-                    "\n";
+            file +=
+                std::string(keys::kLineChosen[i].name) + "=" + (chance(75) ? "Yes" : "No") + "\n";
         }
         test::WriteFileOrFail(dir / "Config.ini", file);
         const auto formats = LineFormatsAfterRefresh(settings);
@@ -229,11 +228,11 @@ TEST(DecodeFrame, EveryBuiltFrameDecodesAndRebuilds) {
                 typed += pick(alphabet);
             }
             // Mostly what the line editor leaves, sometimes a hand-edited text.
-            dialog.texts[i] =
-                chance(80) ? FormatLineText(typed, ShownDigitCount(formats[i].numbers),
-                                            ShownDecimalPlaces(formats[i].places))
-                                 .value_or("")
-                           : typed.substr(0, 9);
+            dialog.texts[i] = chance(80)
+                                  ? FormatLineText(typed, ShownDigitCount(formats[i].numbers),
+                                                   ShownDecimalPlaces(formats[i].places))
+                                        .value_or("")
+                                  : typed.substr(0, 9);
             dialog.flicker[i] = chance(30);
             dialog.point[i] = chance(30);
             counts[i] = formats[i].numbers;

@@ -13,7 +13,8 @@ extern "C" void CountAlarm(int) {
 }
 
 timeval ToTimeval(std::chrono::milliseconds ms) {
-    return {static_cast<time_t>(ms.count() / 1000), static_cast<suseconds_t>(ms.count() % 1000 * 1000)};
+    return {static_cast<time_t>(ms.count() / 1000),
+            static_cast<suseconds_t>(ms.count() % 1000 * 1000)};
 }
 
 void SetAlarmBlocked(bool blocked) {

@@ -11,12 +11,12 @@
 
 #include <arpa/inet.h>
 #include <csignal>
+#include <fcntl.h>
+#include <gtest/gtest.h>
 #include <netinet/ip.h>
 #include <netinet/udp.h>
 #include <sys/socket.h>
 #include <thread>
-#include <fcntl.h>
-#include <gtest/gtest.h>
 #include <unistd.h>
 
 namespace lumidex {
@@ -206,7 +206,7 @@ TEST(Simulator, MalformedInputIsRejectedAndReported) {
         const std::string line = sim.Next();
         EXPECT_TRUE(Has(line, c.reported)) << c.name << ": " << line;
         EXPECT_TRUE(Has(line, "\"answer\":\"none\"")) << c.name << ": a card does not answer "
-                                                         << "what it cannot decode: " << line;
+                                                      << "what it cannot decode: " << line;
     }
     // Garbage and a cut frame on the serial line, then a good frame.
     const int line_fd = ::open(sim.device().c_str(), O_RDWR | O_NOCTTY);
@@ -253,9 +253,9 @@ TEST(Simulator, NeverAnswersItsOwnAddress) {
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = ip->daddr;
-    ASSERT_EQ(::sendto(raw, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to),
-                       sizeof to),
-              static_cast<ssize_t>(packet.size()));
+    ASSERT_EQ(
+        ::sendto(raw, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to),
+        static_cast<ssize_t>(packet.size()));
     ::close(raw);
     const std::string line = sim.Next();
     EXPECT_TRUE(Has(line, "own address") && Has(line, "\"answer\":\"none\"")) << line;
@@ -297,8 +297,8 @@ TEST(ReportLimiter, LetsABurstThroughPerWindow) {
         long held_back; // checked when allowed
     };
     const Step steps[] = {
-        {0ms, true, 0},    {10ms, true, 0},    {20ms, true, 0},    {30ms, false, 0},
-        {999ms, false, 0}, {1000ms, true, 2},  {1001ms, true, 0},  {5000ms, true, 0},
+        {0ms, true, 0},    {10ms, true, 0},   {20ms, true, 0},   {30ms, false, 0},
+        {999ms, false, 0}, {1000ms, true, 2}, {1001ms, true, 0}, {5000ms, true, 0},
     };
     for (const Step& step : steps) {
         long held_back = -1;
@@ -391,6 +391,40 @@ TEST(ControlCard, AnswerBytes) {
     EXPECT_EQ(MakeReply(0, kInitialise, false)[3], 0);
 }
 
+// What the card answers: decodable frames by --reply, nothing else at all.
+TEST(ControlCard, AnswersOnlyDecodableFrames) {
+    const Frame init = BuildInitialiseFrame();
+    Frame bad_checksum = init;
+    bad_checksum.back() ^= 1;
+    const Frame bad_payload = BuildBrightnessFrame(3, 9, 0); // level 9 is no level
+    struct Case {
+        const char* name;
+        ReplyMode mode;
+        Frame frame;
+        std::optional<std::uint8_t> status; // byte 3 of the answer, none for silence
+    };
+    const Case cases[] = {
+        {"frame, ok", ReplyMode::Ok, init, 1},
+        {"frame, nak", ReplyMode::Nak, init, 0},
+        {"frame, silent", ReplyMode::Silent, init, std::nullopt},
+        {"bad checksum", ReplyMode::Ok, bad_checksum, std::nullopt},
+        {"bad payload", ReplyMode::Ok, bad_payload, std::nullopt},
+        {"garbage", ReplyMode::Nak, Frame{'h', 'i'}, std::nullopt},
+        {"nothing", ReplyMode::Ok, Frame{}, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SimOptions options;
+        options.reply = c.mode;
+        ControlCard card(options);
+        const auto outcome = card.Receive(c.frame);
+        ASSERT_EQ(outcome.reply.has_value(), c.status.has_value()) << c.name;
+        if (c.status) {
+            EXPECT_EQ((*outcome.reply)[kReplyStatusByte], *c.status) << c.name;
+            EXPECT_EQ((*outcome.reply)[4], c.frame[3]) << c.name << ": the command echoed";
+        }
+    }
+}
+
 TEST(FrameAssembler, CutsTheSerialStreamIntoFrames) {
     using Piece = FrameAssembler::Piece;
     const Frame a = BuildInitialiseFrame();
@@ -441,8 +475,8 @@ TEST(FrameAssembler, FindsTheFrameAfterNoise) {
             FrameAssembler assembler;
             Frame stream = c.noise;
             stream.insert(stream.end(), a.begin(), a.end());
-            std::vector<Piece> pieces = assembler.Feed(split ? std::span(stream).first(c.noise.size() + 2)
-                                                             : std::span(stream));
+            std::vector<Piece> pieces = assembler.Feed(
+                split ? std::span(stream).first(c.noise.size() + 2) : std::span(stream));
             if (split) {
                 auto rest = assembler.Feed(std::span(stream).subspan(c.noise.size() + 2));
                 pieces.insert(pieces.end(), rest.begin(), rest.end());
@@ -478,8 +512,7 @@ TEST(Simulator, SerialFrameAfterNoiseIsAnswered) {
     do {
         line = sim.Next();
     } while (Has(line, "\"valid\":false"));
-    EXPECT_TRUE(Has(line, "\"command\":\"init\"") && Has(line, "\"answer\":\"accepted\""))
-        << line;
+    EXPECT_TRUE(Has(line, "\"command\":\"init\"") && Has(line, "\"answer\":\"accepted\"")) << line;
 }
 
 } // namespace

@@ -30,8 +30,8 @@ Candidate Judge(std::span<const std::uint8_t> bytes, std::size_t at) {
                : Candidate::Invalid;
 }
 
-void AddGarbage(std::vector<FrameAssembler::Piece>& pieces, std::vector<std::uint8_t>::iterator from,
-                std::vector<std::uint8_t>::iterator to) {
+void AddGarbage(std::vector<FrameAssembler::Piece>& pieces,
+                std::vector<std::uint8_t>::iterator from, std::vector<std::uint8_t>::iterator to) {
     if (from == to) {
         return;
     }

@@ -377,9 +377,8 @@ int RunSimulator(const SimOptions& options, std::ostream& out, std::ostream& err
     // A datagram from the card's own address and port (a forged source, or a
     // second card answering this one) is never answered: that would loop.
     auto from_self = [&](const sockaddr_in& sender) {
-        return sender.sin_port == own.sin_port &&
-               (own.sin_addr.s_addr == htonl(INADDR_ANY) ||
-                sender.sin_addr.s_addr == own.sin_addr.s_addr);
+        return sender.sin_port == own.sin_port && (own.sin_addr.s_addr == htonl(INADDR_ANY) ||
+                                                   sender.sin_addr.s_addr == own.sin_addr.s_addr);
     };
 
     out << std::flush;
