@@ -151,7 +151,7 @@ std::string FormatFixedLegacy(double value, int decimals) {
     const std::string_view text(
         scientific, printed > 0 ? std::min<std::size_t>(printed, sizeof scientific - 1) : 0);
     const std::size_t exponent_mark = text.find('e');
-    if (exponent_mark == std::string_view::npos) {
+    if (exponent_mark == std::string_view::npos || exponent_mark + 1 >= text.size()) {
         return std::string(); // cannot happen for a finite value; never walk past the text
     }
     const bool negative = !text.empty() && text.front() == '-';

@@ -71,12 +71,13 @@ std::string ShownDecimalPlaces(std::string_view stored);
 // g+1 characters. Values from 2^52 on have no decimals to cut and keep their
 // 17 significant digits followed by zeros (1e308 with 8 digits and 2 places
 // gives "000000.00"); the legacy 32-bit cut had no defined result for any
-// value whose scaled form leaves 32 bits. Returns nothing when the text is empty in fixed-point
-// mode: the editor then stays empty and nothing is stored.
+// value whose scaled form leaves 32 bits. Returns nothing when the text is
+// empty in fixed-point mode: the editor then stays empty and nothing is
+// stored.
 std::optional<std::string> FormatLineText(std::string_view text, std::string_view numbers_text,
                                           std::string_view fixed_point_text);
 
-// A finite double written with `decimals` places the way the legacy runtime
+// A double written with `decimals` places the way the legacy runtime
 // printed "%.Nf": first 17 significant digits, then that digit string rounded
 // at the last kept place, half away from zero (2.5 -> "3", 1.125 -> "1.13").
 // Infinity and NaN print as 0; `decimals` is taken within 0..20.
