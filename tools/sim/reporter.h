@@ -4,14 +4,20 @@
 #include "tools/sim/display.h"
 #include "tools/sim/simulator.h"
 
+#include <chrono>
 #include <ostream>
 #include <span>
 #include <string>
 
 namespace lumidex {
 
+// Rejected input reported at most this often.
+constexpr int kRejectedReportsPerWindow = 20;
+constexpr std::chrono::seconds kRejectedReportWindow{1};
+
 // Prints what the virtual control card received and what the display now
-// shows: a picture of the display, or one JSON object per frame.
+// shows: a picture of the display, or one JSON object per frame. Reports of
+// rejected input are rate-limited.
 class Reporter {
 public:
     Reporter(const SimOptions& options, std::ostream& out) : options_(options), out_(out) {}
@@ -20,6 +26,9 @@ public:
                std::span<const std::uint8_t> bytes, const ControlCard::Outcome& outcome,
                const DisplayState& display) {
         const DecodeResult& d = outcome.decoded;
+        if (!d.frame && !MayReportRejected()) {
+            return;
+        }
         const std::string answered = !outcome.reply                  ? "none"
                                      : ReplyAccepted(*outcome.reply) ? "accepted"
                                                                      : "rejected";
@@ -56,7 +65,16 @@ public:
 
     void Garbage(const std::string& link, const std::string& peer,
                  std::span<const std::uint8_t> bytes, bool truncated) {
-        const std::string what = truncated ? "truncated frame" : "garbage";
+        Ignored(link, peer, bytes, truncated ? "truncated frame" : "garbage");
+    }
+
+    // Input the card takes no notice of (garbage, a cut frame, a datagram
+    // from its own address), reported within the rate limit.
+    void Ignored(const std::string& link, const std::string& peer,
+                 std::span<const std::uint8_t> bytes, const std::string& what) {
+        if (!MayReportRejected()) {
+            return;
+        }
         if (options_.json) {
             out_ << "{\"link\":" << JsonString(link) << ",\"peer\":" << JsonString(peer)
                  << ",\"hex\":" << JsonString(FormatHex(bytes))
@@ -70,8 +88,24 @@ public:
     }
 
 private:
+    bool MayReportRejected() {
+        long held_back = 0;
+        if (!limiter_.Allow(ReportLimiter::Clock::now(), held_back)) {
+            return false;
+        }
+        if (held_back > 0) {
+            if (options_.json) {
+                out_ << "{\"held_back\":" << held_back << "}\n";
+            } else {
+                out_ << "(" << held_back << " reports of rejected input held back)\n";
+            }
+        }
+        return true;
+    }
+
     const SimOptions& options_;
     std::ostream& out_;
+    ReportLimiter limiter_{kRejectedReportsPerWindow, kRejectedReportWindow};
 };
 
 

@@ -4,6 +4,7 @@
 #include "protocol/frame.h"
 
 #include <charconv>
+#include <ostream>
 
 namespace lumidex {
 namespace {
@@ -42,11 +43,27 @@ ControlCard::Outcome ControlCard::Receive(std::span<const std::uint8_t> frame) {
     if (options_.reply == ReplyMode::Silent) {
         return outcome;
     }
-    const bool accepted = outcome.decoded.frame && options_.reply == ReplyMode::Ok;
-    const std::uint8_t address = outcome.decoded.frame ? outcome.decoded.frame->address : 0;
-    const std::uint8_t command = frame.size() > 3 ? frame[3] : 0;
-    outcome.reply = MakeReply(address, command, accepted);
+    if (!outcome.decoded.frame) {
+        return outcome;
+    }
+    outcome.reply = MakeReply(outcome.decoded.frame->address, outcome.decoded.frame->command,
+                              options_.reply == ReplyMode::Ok);
     return outcome;
+}
+
+bool ReportLimiter::Allow(Clock::time_point now, long& held_back) {
+    if (in_window_ == 0 || now - window_start_ >= window_) {
+        window_start_ = now;
+        in_window_ = 0;
+    }
+    if (in_window_ >= burst_) {
+        ++held_back_;
+        return false;
+    }
+    ++in_window_;
+    held_back = held_back_;
+    held_back_ = 0;
+    return true;
 }
 
 std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& args,
@@ -141,7 +158,8 @@ std::string SimUsage() {
 
 A virtual control card for the Lumidex display. It takes one frame per
 datagram or serial write, checks it, shows what the display would show and
-answers 23 bytes whose byte 3 is 1 (accepted) or 0 (rejected).
+answers 23 bytes whose byte 3 is 1 (accepted) or 0 (rejected). Input that is
+no frame gets no answer, nor does a datagram from its own address.
 
   --udp ADDR[:PORT]   where to listen for datagrams (default 127.0.0.1:10006)
   --serial DEVICE     read frames from a serial device

@@ -13,7 +13,9 @@
 #include <netinet/in.h>
 #include <ostream>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace lumidex {
@@ -21,6 +23,9 @@ namespace {
 
 // A serial line quiet for this long in the middle of a frame has lost it.
 constexpr int kSerialIdleMs = 100;
+// The longest a sender takes to read an answer: 200 ms, then a 2000 ms read.
+constexpr std::chrono::milliseconds kDrainLimit{2500};
+constexpr std::chrono::milliseconds kDrainShowLimit{100};
 
 int g_signal_pipe[2] = {-1, -1};
 
@@ -42,6 +47,35 @@ struct Fd {
         }
     }
 };
+
+// Lets the last answer reach the peer before the line is closed: closing a
+// pseudo-terminal hangs it up and discards what its reader has not taken yet.
+// Waits until the bytes have left a real port, and until the sender has read
+// them from a pseudo-terminal, at most the sender's read window.
+void DrainSerialAnswer(int line, int pty_peer) {
+    if (line < 0) {
+        return;
+    }
+    ::tcdrain(line);
+    if (pty_peer < 0) {
+        return;
+    }
+    // The answer passes through the kernel's buffer before the sender's side
+    // can count it: first wait for it to show, then for it to be read.
+    using std::chrono::steady_clock;
+    auto unread = [&] {
+        int bytes = 0;
+        return ::ioctl(pty_peer, FIONREAD, &bytes) == 0 ? bytes : 0;
+    };
+    const auto shows_by = steady_clock::now() + kDrainShowLimit;
+    while (unread() == 0 && steady_clock::now() < shows_by) {
+        ::usleep(1000);
+    }
+    const auto give_up = steady_clock::now() + kDrainLimit;
+    while (unread() > 0 && steady_clock::now() < give_up) {
+        ::usleep(5000);
+    }
+}
 
 } // namespace
 
@@ -101,6 +135,15 @@ int RunSimulator(const SimOptions& options, std::ostream& out, std::ostream& err
         }
         out << "udp: " << options.udp_address << ":" << options.udp_port << "\n";
     }
+    sockaddr_in own{};
+    socklen_t own_size = sizeof own;
+    ::getsockname(udp.fd, reinterpret_cast<sockaddr*>(&own), &own_size);
+    // A datagram from the card's own address and port (a forged source, or a
+    // second card answering this one) is never answered: that would loop.
+    auto from_self = [&](const sockaddr_in& sender) {
+        return sender.sin_port == own.sin_port && (own.sin_addr.s_addr == htonl(INADDR_ANY) ||
+                                                   sender.sin_addr.s_addr == own.sin_addr.s_addr);
+    };
 
     out << std::flush;
 
@@ -157,6 +200,12 @@ int RunSimulator(const SimOptions& options, std::ostream& out, std::ostream& err
                 ::inet_ntop(AF_INET, &sender.sin_addr, host, sizeof host);
                 const std::string peer =
                     std::string(host) + ":" + std::to_string(ntohs(sender.sin_port));
+                if (from_self(sender)) {
+                    report.Ignored("udp", peer,
+                                   std::span(datagram).first(static_cast<std::size_t>(got)),
+                                   "from the card's own address");
+                    continue;
+                }
                 handle("udp", peer, std::span(datagram).first(static_cast<std::size_t>(got)),
                        [&](const ReplyBlock& reply) {
                            ::sendto(udp.fd, reply.data(), reply.size(), 0,
@@ -177,6 +226,9 @@ int RunSimulator(const SimOptions& options, std::ostream& out, std::ostream& err
         }
     }
     serial_pieces(assembler.Flush());
+    if (options.count && card.frames() >= *options.count) {
+        DrainSerialAnswer(serial.fd, pty_peer.fd);
+    }
     return 0;
 }
 

@@ -108,6 +108,15 @@ int RunSimulator(const SimOptions& options, std::ostream& out, std::ostream& err
         return 2;
     }
     out << "udp: " << options.udp_address << ":" << options.udp_port << "\n" << std::flush;
+    sockaddr_in own{};
+    int own_size = sizeof own;
+    ::getsockname(udp, reinterpret_cast<sockaddr*>(&own), &own_size);
+    // A datagram from the card's own address and port (a forged source, or a
+    // second card answering this one) is never answered: that would loop.
+    auto from_self = [&](const sockaddr_in& sender) {
+        return sender.sin_port == own.sin_port && (own.sin_addr.s_addr == INADDR_ANY ||
+                                                   sender.sin_addr.s_addr == own.sin_addr.s_addr);
+    };
 
     ControlCard card(options);
     Reporter report(options, out);
@@ -151,8 +160,12 @@ int RunSimulator(const SimOptions& options, std::ostream& out, std::ostream& err
             if (got >= 0) {
                 const std::string peer = FormatDottedAddress(::ntohl(sender.sin_addr.s_addr)) +
                                          ":" + std::to_string(::ntohs(sender.sin_port));
-                handle("udp", peer, std::span(datagram).first(static_cast<std::size_t>(got)),
-                       [&](const ReplyBlock& reply) {
+                const auto bytes = std::span(datagram).first(static_cast<std::size_t>(got));
+                if (from_self(sender)) {
+                    report.Ignored("udp", peer, bytes, "from the card's own address");
+                    continue;
+                }
+                handle("udp", peer, bytes, [&](const ReplyBlock& reply) {
                            ::sendto(udp, reinterpret_cast<const char*>(reply.data()),
                                     static_cast<int>(reply.size()), 0,
                                     reinterpret_cast<sockaddr*>(&sender), size);
