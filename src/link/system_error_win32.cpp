@@ -8,8 +8,8 @@ std::string SystemMessage(unsigned long code) {
     wchar_t* text = nullptr;
     const DWORD length = ::FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), reinterpret_cast<wchar_t*>(&text),
-        0, nullptr);
+        nullptr, code, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
+        reinterpret_cast<wchar_t*>(&text), 0, nullptr);
     std::wstring message = length > 0 && text != nullptr ? std::wstring(text, length) : L"";
     if (text != nullptr) {
         ::LocalFree(text);

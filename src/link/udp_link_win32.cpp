@@ -64,10 +64,9 @@ public:
     }
 
     bool Write(std::span<const std::uint8_t> frame) override {
-        const int sent = ::sendto(socket_, reinterpret_cast<const char*>(frame.data()),
-                                  static_cast<int>(frame.size()), 0,
-                                  reinterpret_cast<const sockaddr*>(&destination_),
-                                  sizeof destination_);
+        const int sent = ::sendto(
+            socket_, reinterpret_cast<const char*>(frame.data()), static_cast<int>(frame.size()), 0,
+            reinterpret_cast<const sockaddr*>(&destination_), sizeof destination_);
         if (sent != static_cast<int>(frame.size())) {
             return Fail("sendto");
         }

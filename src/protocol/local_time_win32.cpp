@@ -8,7 +8,7 @@ ClockTime LocalTimeNow() {
     SYSTEMTIME local{};
     ::GetLocalTime(&local);
     // wDayOfWeek counts from Sunday = 0, as the clock frame wants it.
-    return {local.wYear, local.wMonth,  local.wDay,      local.wHour,
+    return {local.wYear,   local.wMonth,  local.wDay,      local.wHour,
             local.wMinute, local.wSecond, local.wDayOfWeek};
 }
 

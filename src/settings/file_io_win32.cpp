@@ -32,7 +32,8 @@ private:
 
 bool WriteAll(HANDLE file, std::string_view bytes) {
     while (!bytes.empty()) {
-        const DWORD chunk = bytes.size() > 0x10000000 ? 0x10000000 : static_cast<DWORD>(bytes.size());
+        const DWORD chunk =
+            bytes.size() > 0x10000000 ? 0x10000000 : static_cast<DWORD>(bytes.size());
         DWORD written = 0;
         if (!::WriteFile(file, bytes.data(), chunk, &written, nullptr) || written == 0) {
             return false;
@@ -133,8 +134,8 @@ bool ReplaceFileDurably(const std::filesystem::path& file, std::string_view byte
     }
     const std::filesystem::path& temp = created.path;
     Handle temp_file(created.handle);
-    const bool written =
-        WriteAll(temp_file.get(), bytes) && ::FlushFileBuffers(temp_file.get()) && temp_file.Close();
+    const bool written = WriteAll(temp_file.get(), bytes) && ::FlushFileBuffers(temp_file.get()) &&
+                         temp_file.Close();
     // The rename replaces the directory entry in one step, and write-through
     // makes it reach the disk before the call returns: a kill or a power
     // cut leaves either the old file or the new one.

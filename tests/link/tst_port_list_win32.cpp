@@ -47,9 +47,9 @@ TEST(RegistryPortList, EveryStringValueIsAPortInRegistryOrder) {
     key.AddString(L"\\Device\\Serial0", L"COM1");
     key.AddString(L"\\Device\\Serial2", L"COM3");
     key.AddString(L"\\Device\\VCP0", L"COM10");
-    key.AddNumber(L"\\Device\\Odd", 7);                       // not a string: no port
+    key.AddNumber(L"\\Device\\Odd", 7);                        // not a string: no port
     key.AddString(L"\\Device\\Long", std::wstring(300, L'X')); // more than 512 bytes
-    key.AddString(L"\\Device\\Serial1", L"COM1");            // listed as often as registered
+    key.AddString(L"\\Device\\Serial1", L"COM1");              // listed as often as registered
     const auto ports = ListPortsInRegistryKey(HKEY_CURRENT_USER, key.subkey());
     ASSERT_TRUE(ports.has_value());
     std::vector<std::string> sorted = *ports;
@@ -63,8 +63,8 @@ TEST(RegistryPortList, EmptyKeyIsAnEmptyListAndAMissingKeyIsNoList) {
     const auto empty = ListPortsInRegistryKey(HKEY_CURRENT_USER, key.subkey());
     ASSERT_TRUE(empty.has_value());
     EXPECT_TRUE(empty->empty());
-    EXPECT_FALSE(
-        ListPortsInRegistryKey(HKEY_CURRENT_USER, L"Software\\LumidexTests\\NoSuchKey").has_value());
+    EXPECT_FALSE(ListPortsInRegistryKey(HKEY_CURRENT_USER, L"Software\\LumidexTests\\NoSuchKey")
+                     .has_value());
 }
 
 // The machine's own list comes from HARDWARE\DEVICEMAP\SERIALCOMM, which

@@ -107,7 +107,8 @@ TEST(SettingsFileOnWindows, KillDuringWritesLeavesAWholeFile) {
         ::CloseHandle(child.hThread);
         ::CloseHandle(child.hProcess);
         const std::string value = ReadSetting(file, "TextBT", "TB1", "missing", 1 << 20);
-        EXPECT_TRUE(value == kSmall || value == kLarge) << "round " << round << ": " << value.size();
+        EXPECT_TRUE(value == kSmall || value == kLarge)
+            << "round " << round << ": " << value.size();
         EXPECT_EQ(test::ReadFileOrFail(file), "[TextBT]\r\nTB1=" + value + "\r\n");
     }
     ::SetEnvironmentVariableW(kWriterVariable, nullptr);

@@ -80,9 +80,9 @@ INSTANTIATE_TEST_SUITE_P(Cases, LegacyRead, testing::ValuesIn(kReadCases), test:
 struct WriteCase {
     const char* name;
     const char* code_page;
-    std::string before;   // the file's bytes before the write
-    const char* value;    // written under TB2
-    std::string after;    // the file's bytes after it
+    std::string before;    // the file's bytes before the write
+    const char* value;     // written under TB2
+    std::string after;     // the file's bytes after it
     std::string read_back; // what TB2 reads as afterwards
 };
 
@@ -105,13 +105,12 @@ const std::string kGbkFile = "[TextBT]\r\nTB1=" + kGbkCaption + "\r\n";
 const std::string kCp1252File = "[TextBT]\r\nTB1=" + kCp1252Caption + "\r\n";
 
 const WriteCase kWriteCases[] = {
-    {"GBK file takes a GBK caption", "GBK", kGbkFile, "位置",
-     kGbkFile + "TB2=\xCE\xBB\xD6\xC3\r\n", "位置"},
+    {"GBK file takes a GBK caption", "GBK", kGbkFile, "位置", kGbkFile + "TB2=\xCE\xBB\xD6\xC3\r\n",
+     "位置"},
     {"GBK cannot hold an emoji", "GBK", kGbkFile, "a😀b", kGbkFile + "TB2=a?b\r\n", "a?b"},
     {"CP1252 file takes an umlaut and the euro", nullptr, kCp1252File, "ü€",
      kCp1252File + "TB2=\xFC\x80\r\n", "ü€"},
-    {"CP1252 cannot hold Chinese", nullptr, kCp1252File, "位x", kCp1252File + "TB2=?x\r\n",
-     "?x"},
+    {"CP1252 cannot hold Chinese", nullptr, kCp1252File, "位x", kCp1252File + "TB2=?x\r\n", "?x"},
     {"UTF-8 file stays UTF-8", "GBK", "[TextBT]\r\nTB1=Zürich\r\n", "位",
      "[TextBT]\r\nTB1=Zürich\r\nTB2=位\r\n", "位"},
     {"new file is UTF-8", "GBK", "", "位", "[TextBT]\r\nTB2=位\r\n", "位"},
@@ -124,7 +123,10 @@ TEST(LegacyCodePage, NamedByTheEnvironment) {
         const char* expected;
     };
     const Case cases[] = {
-        {nullptr, "CP1252"}, {"", "CP1252"}, {"GBK", "GBK"}, {"CP1251", "CP1251"},
+        {nullptr, "CP1252"},
+        {"", "CP1252"},
+        {"GBK", "GBK"},
+        {"CP1251", "CP1251"},
         {"NO-SUCH-CODEPAGE", "CP1252"},
     };
     for (const Case& c : cases) {

@@ -86,7 +86,8 @@ void UdpPeer::Run() {
         {
             std::lock_guard lock(mutex_);
             index = static_cast<int>(received_.size());
-            received_.push_back({bytes, std::chrono::steady_clock::now(), ::ntohs(sender.sin_port)});
+            received_.push_back(
+                {bytes, std::chrono::steady_clock::now(), ::ntohs(sender.sin_port)});
         }
         if (const auto answer = script_(bytes, index)) {
             ::sendto(Socket(socket_), reinterpret_cast<const char*>(answer->data()),

@@ -26,7 +26,8 @@ class WatchedOutput : public std::stringbuf {
 public:
     bool WaitFor(const std::string& text, std::chrono::milliseconds timeout) {
         std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, timeout, [&] { return text_.find(text) != std::string::npos; });
+        return changed_.wait_for(lock, timeout,
+                                 [&] { return text_.find(text) != std::string::npos; });
     }
     std::string Text() {
         std::lock_guard lock(mutex_);

@@ -108,5 +108,4 @@ private:
     ReportLimiter limiter_{kRejectedReportsPerWindow, kRejectedReportWindow};
 };
 
-
 } // namespace lumidex

@@ -42,8 +42,8 @@ HANDLE OpenComPort(const std::string& name, int baud, std::string& error) {
     if (!path.starts_with(L"\\\\")) {
         path = L"\\\\.\\" + path;
     }
-    HANDLE port =
-        ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE port = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
     if (port == INVALID_HANDLE_VALUE) {
         error = SystemMessage(::GetLastError());
         return port;
@@ -114,8 +114,8 @@ int RunSimulator(const SimOptions& options, std::ostream& out, std::ostream& err
     // A datagram from the card's own address and port (a forged source, or a
     // second card answering this one) is never answered: that would loop.
     auto from_self = [&](const sockaddr_in& sender) {
-        return sender.sin_port == own.sin_port && (own.sin_addr.s_addr == INADDR_ANY ||
-                                                   sender.sin_addr.s_addr == own.sin_addr.s_addr);
+        return sender.sin_port == own.sin_port &&
+               (own.sin_addr.s_addr == INADDR_ANY || sender.sin_addr.s_addr == own.sin_addr.s_addr);
     };
 
     ControlCard card(options);
@@ -166,10 +166,10 @@ int RunSimulator(const SimOptions& options, std::ostream& out, std::ostream& err
                     continue;
                 }
                 handle("udp", peer, bytes, [&](const ReplyBlock& reply) {
-                           ::sendto(udp, reinterpret_cast<const char*>(reply.data()),
-                                    static_cast<int>(reply.size()), 0,
-                                    reinterpret_cast<sockaddr*>(&sender), size);
-                       });
+                    ::sendto(udp, reinterpret_cast<const char*>(reply.data()),
+                             static_cast<int>(reply.size()), 0,
+                             reinterpret_cast<sockaddr*>(&sender), size);
+                });
             }
         }
         if (serial == INVALID_HANDLE_VALUE) {
