@@ -7,6 +7,16 @@
 # Usage: test_packages.sh BUILD_DIR
 set -euo pipefail
 
+# Other X servers on this machine share /tmp's display locks and the
+# network namespace's socket names with the one started below. When it can,
+# the test runs in namespaces of its own (a private /tmp, no network: none is
+# needed), so its screen can neither clash with nor reach a stranger's.
+if [ -z "${LUMIDEX_PACKAGE_TEST_PRIVATE:-}" ] && [ "$(id -u)" -eq 0 ] &&
+   unshare -n -m true 2>/dev/null; then
+  LUMIDEX_PACKAGE_TEST_PRIVATE=1 exec unshare -n -m sh -c \
+    'mount -t tmpfs -o mode=1777 tmpfs /tmp && exec "$0" "$@"' "$0" "$@"
+fi
+
 build=$(cd "${1:?usage: test_packages.sh BUILD_DIR}" && pwd)
 work=$(mktemp -d "$build/package-test.XXXXXX")
 dialog_pid=""
@@ -195,6 +205,94 @@ check "the installed dialog creates its settings on first use" \
 stop_dialog
 check "the new settings folder is the user's alone" \
   test "$(stat -c %a "$work/fresh/config/lumidex")" = 700
+
+# --- The dialog says once where an installed copy keeps its settings ------
+# On a private X screen the notice shows as a second window with the
+# program's caption beside the main window; the second start shows none.
+if command -v Xvfb >/dev/null && command -v xdotool >/dev/null && command -v xauth >/dev/null; then
+  export XAUTHORITY="$work/Xauthority"
+  install -m 600 /dev/null "$XAUTHORITY"
+  cookie=$(od -An -N16 -tx1 /dev/urandom | tr -d ' \n')
+  xauth -q -f "$XAUTHORITY" add "lumidex/unix:0" MIT-MAGIC-COOKIE-1 "$cookie"
+  # -noreset: the screen outlives each dialog; a server that resets when
+  # its last client leaves turns the next one away for a moment.
+  Xvfb -displayfd 1 -screen 0 800x700x24 -nolisten tcp -noreset -auth "$XAUTHORITY" \
+    >"$work/display" 2>"$work/Xvfb.log" &
+  xvfb_pid=$!
+  trap 'kill "$xvfb_pid" 2>/dev/null || true; wait "$xvfb_pid" 2>/dev/null || true; cleanup' EXIT
+  for _ in $(seq 100); do
+    [ -s "$work/display" ] && break
+    sleep 0.1
+  done
+  screen=":$(head -n1 "$work/display")"
+  xauth -q -f "$XAUTHORITY" add "$screen" MIT-MAGIC-COOKIE-1 "$cookie"
+
+  windows() { # the number of visible windows with the program's caption
+    DISPLAY=$screen timeout 10 xdotool search --onlyvisible --name '^Lumidex_1\.0$' 2>/dev/null | wc -l
+  }
+  start_on_screen() { # start_on_screen XDG_CONFIG_HOME PROGRAM
+    local private
+    private=$(mktemp -d "$work/tmp.XXXXXX")
+    chmod 700 "$private"
+    env -i PATH=/usr/bin:/bin HOME="$work/nohome" XDG_CONFIG_HOME="$1" TMPDIR="$private" \
+      XDG_RUNTIME_DIR="$private" DISPLAY="$screen" XAUTHORITY="$XAUTHORITY" "$2" \
+      >"$private/log" 2>&1 &
+    dialog_pid=$!
+    dialog_log="$private/log"
+  }
+  wait_for_windows() { # wait_for_windows N: true once N windows show
+    local _
+    local seen
+    for _ in $(seq 200); do
+      seen=$(windows)
+      [ "$seen" -eq "$1" ] && return 0
+      if ! kill -0 "$dialog_pid" 2>/dev/null; then
+        echo "  the dialog ended; it said:" >&2
+        cat "$dialog_log" >&2
+        return 1
+      fi
+      sleep 0.1
+    done
+    echo "  $seen windows show instead of $1" >&2
+    show_windows
+    return 1
+  }
+  stop_on_screen() { # stops the dialog and waits until its windows are gone
+    local _
+    stop_dialog
+    for _ in $(seq 100); do
+      [ "$(windows)" -eq 0 ] && return 0
+      sleep 0.1
+    done
+  }
+  stays_one_window() { # the main window shows, and nothing joins it
+    wait_for_windows 1 || return 1
+    sleep 2
+    [ "$(windows)" -eq 1 ] && return 0
+    show_windows
+    return 1
+  }
+  show_windows() { # for a failure: which windows show, and whose they are
+    local id
+    for id in $(DISPLAY=$screen timeout 10 xdotool search --onlyvisible --name '^Lumidex_1\.0$'); do
+      echo "  window $id of pid $(DISPLAY=$screen xdotool getwindowpid "$id" 2>&1)," \
+        "dialog pid $dialog_pid: $(DISPLAY=$screen xdotool getwindowgeometry "$id" | tr '\n' ' ')" >&2
+    done
+  }
+
+  start_on_screen "$work/notice" "$root/usr/bin/lumidex"
+  check "the installed dialog tells where it made the settings file" wait_for_windows 2
+  stop_on_screen
+  start_on_screen "$work/notice" "$root/usr/bin/lumidex"
+  check "the installed dialog does not tell it again" stays_one_window
+  stop_on_screen
+  rm -f "$portable/Config.ini"
+  start_on_screen "$work/notice" "$portable/lumidex"
+  check "the portable dialog tells nothing about its settings" stays_one_window
+  stop_on_screen
+else
+  echo "skipped: the settings notice on a screen (needs Xvfb, xauth and xdotool)"
+fi
 
 if [ "$failures" -ne 0 ]; then
   echo "$failures package check(s) failed" >&2
