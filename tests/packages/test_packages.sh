@@ -2,7 +2,8 @@
 # Builds the .deb and the portable .tar.gz from an already built tree and
 # checks what a user gets from each: the files and their places, a valid
 # desktop entry, lumidex-send reading the right Config.ini, and the dialog
-# (offscreen) finding and using its settings file.
+# (offscreen) finding and using its settings file, and telling once on a
+# private X screen where an installed copy keeps it.
 #
 # Usage: test_packages.sh BUILD_DIR
 set -euo pipefail
