@@ -53,7 +53,7 @@ deb=${debs[0]}
 tar=${tars[0]}
 
 depends=$(dpkg-deb -f "$deb" Depends)
-for needed in libqt6widgets6 libqt6network6 libserialport0 libstdc++6 qt6-qpa-plugins; do
+for needed in libqt6widgets6 libqt6network6 libstdc++6 qt6-qpa-plugins; do
   check "the .deb depends on $needed" grep -qw -- "$needed" <<<"$depends"
 done
 
