@@ -8,14 +8,13 @@
 # Usage: test_packages.sh BUILD_DIR
 set -euo pipefail
 
-# Other X servers on this machine share /tmp's display locks and the
-# network namespace's socket names with the one started below. When it can,
-# the test runs in namespaces of its own (a private /tmp, no network: none is
-# needed), so its screen can neither clash with nor reach a stranger's.
-if [ -z "${LUMIDEX_PACKAGE_TEST_PRIVATE:-}" ] && [ "$(id -u)" -eq 0 ] &&
-   unshare -n -m true 2>/dev/null; then
-  LUMIDEX_PACKAGE_TEST_PRIVATE=1 exec unshare -n -m sh -c \
-    'mount -t tmpfs -o mode=1777 tmpfs /tmp && exec "$0" "$@"' "$0" "$@"
+# X clients reach a display through a socket name shared by everything in
+# the network namespace. When it can, the test runs in a network namespace
+# of its own (it needs no network), so its dialogs never reach a stranger's
+# screen of the same number.
+if [ -z "${LUMIDEX_PACKAGE_TEST_PRIVATE_NET:-}" ] && [ "$(id -u)" -eq 0 ] &&
+   unshare -n true 2>/dev/null; then
+  LUMIDEX_PACKAGE_TEST_PRIVATE_NET=1 exec unshare -n "$0" "$@"
 fi
 
 build=$(cd "${1:?usage: test_packages.sh BUILD_DIR}" && pwd)
