@@ -72,6 +72,12 @@ done
 stray=$(dpkg-deb -c "$deb" | awk '{print $6}' | grep -v -e '^\./usr/' -e '^\./$' || true)
 check "the .deb installs only under /usr" test -z "$stray"
 
+# A plain install lays out the same tree as the .deb, and nothing else.
+cmake --install "$build" --prefix "$work/prefix" >/dev/null
+installed_files=$(cd "$work/prefix" && find . -type f | sort)
+packaged_files=$(cd "$root/usr" && find . -type f | sort)
+check "cmake --install lays out the files of the .deb" test "$installed_files" = "$packaged_files"
+
 mkdir "$work/unpacked"
 tar -xzf "$tar" -C "$work/unpacked"
 tops=("$work"/unpacked/*)
