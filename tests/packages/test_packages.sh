@@ -213,8 +213,8 @@ check "the new settings folder is the user's alone" \
   test "$(stat -c %a "$work/fresh/config/lumidex")" = 700
 
 # --- The dialog says once where an installed copy keeps its settings ------
-# On a private X screen the notice shows as a second window with the
-# program's caption beside the main window; the second start shows none.
+# On a private X screen a message box shows as a low window with the
+# program's caption beside the main window.
 if command -v Xvfb >/dev/null && command -v xdotool >/dev/null && command -v xauth >/dev/null; then
   export XAUTHORITY="$work/Xauthority"
   install -m 600 /dev/null "$XAUTHORITY"
@@ -233,8 +233,19 @@ if command -v Xvfb >/dev/null && command -v xdotool >/dev/null && command -v xau
   screen=":$(head -n1 "$work/display")"
   xauth -q -f "$XAUTHORITY" add "$screen" MIT-MAGIC-COOKIE-1 "$cookie"
 
-  windows() { # the number of visible windows with the program's caption
-    DISPLAY=$screen timeout 10 xdotool search --onlyvisible --name '^Lumidex_1\.0$' 2>/dev/null | wc -l
+  windows() { # the visible windows with the program's caption
+    DISPLAY=$screen timeout 10 xdotool search --onlyvisible --name '^Lumidex_1\.0$' 2>/dev/null || true
+  }
+  # The main window is 620 pixels high; a message box is far lower.
+  count_windows() { # count_windows main|box
+    local id height main=0 box=0
+    for id in $(windows); do
+      height=$(DISPLAY=$screen timeout 10 xdotool getwindowgeometry --shell "$id" 2>/dev/null |
+        sed -n 's/^HEIGHT=//p')
+      [ -n "$height" ] || continue
+      if [ "$height" -ge 600 ]; then main=$((main + 1)); else box=$((box + 1)); fi
+    done
+    if [ "$1" = main ]; then echo "$main"; else echo "$box"; fi
   }
   start_on_screen() { # start_on_screen XDG_CONFIG_HOME PROGRAM
     local private
@@ -246,12 +257,11 @@ if command -v Xvfb >/dev/null && command -v xdotool >/dev/null && command -v xau
     dialog_pid=$!
     dialog_log="$private/log"
   }
-  wait_for_windows() { # wait_for_windows N: true once N windows show
-    local _
-    local seen
+  wait_for() { # wait_for main|box N: true once N windows of that kind show
+    local _ seen
     for _ in $(seq 200); do
-      seen=$(windows)
-      [ "$seen" -eq "$1" ] && return 0
+      seen=$(count_windows "$1")
+      [ "$seen" -eq "$2" ] && return 0
       if ! kill -0 "$dialog_pid" 2>/dev/null; then
         echo "  the dialog ended; it said:" >&2
         cat "$dialog_log" >&2
@@ -259,7 +269,7 @@ if command -v Xvfb >/dev/null && command -v xdotool >/dev/null && command -v xau
       fi
       sleep 0.1
     done
-    echo "  $seen windows show instead of $1" >&2
+    echo "  $seen $1 windows show instead of $2" >&2
     show_windows
     return 1
   }
@@ -267,34 +277,42 @@ if command -v Xvfb >/dev/null && command -v xdotool >/dev/null && command -v xau
     local _
     stop_dialog
     for _ in $(seq 100); do
-      [ "$(windows)" -eq 0 ] && return 0
+      [ -z "$(windows)" ] && return 0
       sleep 0.1
     done
   }
-  stays_one_window() { # the main window shows, and nothing joins it
-    wait_for_windows 1 || return 1
+  tells() { wait_for box 1; }
+  tells_nothing() { # the main window shows, and no box joins it
+    wait_for main 1 || return 1
     sleep 2
-    [ "$(windows)" -eq 1 ] && return 0
+    [ "$(count_windows box)" -eq 0 ] && return 0
     show_windows
     return 1
   }
   show_windows() { # for a failure: which windows show, and whose they are
     local id
-    for id in $(DISPLAY=$screen timeout 10 xdotool search --onlyvisible --name '^Lumidex_1\.0$'); do
+    for id in $(windows); do
       echo "  window $id of pid $(DISPLAY=$screen xdotool getwindowpid "$id" 2>&1)," \
         "dialog pid $dialog_pid: $(DISPLAY=$screen xdotool getwindowgeometry "$id" | tr '\n' ' ')" >&2
     done
   }
 
   start_on_screen "$work/notice" "$root/usr/bin/lumidex"
-  check "the installed dialog tells where it made the settings file" wait_for_windows 2
+  check "the installed dialog tells where it made the settings file" tells
   stop_on_screen
   start_on_screen "$work/notice" "$root/usr/bin/lumidex"
-  check "the installed dialog does not tell it again" stays_one_window
+  check "the installed dialog does not tell it again" tells_nothing
+  stop_on_screen
+  # Neither the program's folder nor the user folder can be written (a
+  # folder below a file cannot be made, not even by root): the dialog says
+  # that settings cannot be saved, and works on.
+  printf 'x' >"$work/a-file"
+  start_on_screen "$work/a-file/config" "$root/usr/bin/lumidex"
+  check "the installed dialog tells when no place can keep its settings" tells
   stop_on_screen
   rm -f "$portable/Config.ini"
   start_on_screen "$work/notice" "$portable/lumidex"
-  check "the portable dialog tells nothing about its settings" stays_one_window
+  check "the portable dialog tells nothing about its settings" tells_nothing
   stop_on_screen
 else
   echo "skipped: the settings notice on a screen (needs Xvfb, xauth and xdotool)"
