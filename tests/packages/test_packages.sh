@@ -203,7 +203,7 @@ check "the installed dialog uses \$XDG_CONFIG_HOME/lumidex/Config.ini" \
   wait_for_line "$work/xdg/lumidex/Config.ini" "Set=2"
 stop_dialog
 check "the installed dialog writes nothing beside the program" \
-  test -z "$(ls -A "$root/usr/bin" | grep -v -x -e lumidex -e lumidex-send -e lumidex-sim)"
+  test -z "$(find "$root/usr/bin" -mindepth 1 ! -name lumidex ! -name lumidex-send ! -name lumidex-sim)"
 
 start_dialog "$work/fresh/config" "$root/usr/bin/lumidex"
 check "the installed dialog creates its settings on first use" \
