@@ -177,10 +177,13 @@ stop_dialog() {
   wait "$dialog_pid" 2>/dev/null || true
   dialog_pid=""
 }
-wait_for_line() { # wait_for_line FILE LINE: true once FILE holds LINE (CRLF ends)
+holds_line() { # holds_line FILE LINE: FILE holds LINE (lines end in CRLF)
+  [ -f "$1" ] && tr -d '\r' <"$1" | grep -qx -- "$2"
+}
+wait_for_line() { # wait_for_line FILE LINE: true once FILE holds LINE
   local _
   for _ in $(seq 300); do
-    if [ -f "$1" ] && tr -d '\r' <"$1" | grep -qx -- "$2"; then
+    if holds_line "$1" "$2"; then
       return 0
     fi
     if ! kill -0 "$dialog_pid" 2>/dev/null; then
@@ -314,6 +317,8 @@ if command -v Xvfb >/dev/null && command -v xdotool >/dev/null && command -v xau
   start_on_screen "$work/notice" "$portable/lumidex"
   check "the portable dialog tells nothing about its settings" tells_nothing
   stop_on_screen
+  check "the portable dialog made Config.ini beside it on first use" \
+    holds_line "$portable/Config.ini" "Set=1"
 else
   echo "skipped: the settings notice on a screen (needs Xvfb, xauth and xdotool)"
 fi
