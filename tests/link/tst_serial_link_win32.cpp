@@ -1,7 +1,7 @@
 // The serial exchange over a COM port. Wine maps COMn to a device through
 // its dosdevices folder, so scripts/test-windows links two COM names to the
 // two ends of a relayed pseudo-terminal pair and names them in
-// LUMIDEX_TEST_COM_PAIR ("COM7,COM8"): the program under test uses the
+// LUMIDEX_TEST_COM_PAIR ("COM17,COM8"): the program under test uses the
 // first, the test plays the controller on the second.
 #include "link/send.h"
 #include "link/serial_port.h"
