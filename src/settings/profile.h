@@ -13,7 +13,8 @@ namespace lumidex {
 // the first of two equal sections, or of two equal keys in a section, is the
 // one used; a line starting with ';' is a comment and a line without '=' holds
 // no key. Text is UTF-8; a file that starts with the UTF-16LE byte-order mark
-// is read and written as UTF-16LE.
+// is read and written as UTF-16LE, and an 8-bit file in a Windows code page
+// keeps that code page (see DecodeSettingsText).
 
 // Returns the value of `key` in `section`, with one pair of enclosing matching
 // quotes removed, cut to size - 1 characters. A key that is present with an
