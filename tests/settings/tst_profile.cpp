@@ -1,10 +1,7 @@
 #include "settings/profile.h"
 #include "tests/support/temp_dir.h"
 
-#include <csignal>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace lumidex {
 namespace {
@@ -258,32 +255,6 @@ TEST(SettingsFileOnDisk, WriteFollowsASymbolicLinkAndKeepsTheFileMode) {
     EXPECT_EQ(std::filesystem::status(real).permissions(), std::filesystem::perms(0640));
     // No temporary file is left behind.
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
-}
-
-// A writer killed at any moment leaves either the old file or the new one,
-// never a mixture or an empty file.
-TEST(SettingsFileOnDisk, KillDuringWritesLeavesAWholeFile) {
-    test::TempDir dir;
-    const auto file = dir / "Config.ini";
-    const std::string small(100, 'a');
-    const std::string large(64 * 1024, 'b');
-    ASSERT_TRUE(WriteSetting(file, "TextBT", "TB1", small));
-    for (int round = 0; round < 12; ++round) {
-        const pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            for (int i = 0; i < 1000; ++i) {
-                WriteSetting(file, "TextBT", "TB1", (i % 2) ? small : large);
-            }
-            ::_exit(0);
-        }
-        ::usleep(static_cast<useconds_t>(2000 + round * 1500));
-        ::kill(child, SIGKILL);
-        ::waitpid(child, nullptr, 0);
-        const std::string value = ReadSetting(file, "TextBT", "TB1", "missing", 1 << 20);
-        EXPECT_TRUE(value == small || value == large) << "round " << round << ": " << value.size();
-        EXPECT_EQ(test::ReadFileOrFail(file), "[TextBT]\r\nTB1=" + value + "\r\n");
-    }
 }
 
 } // namespace

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <chrono>
+#include <csignal>
+#include <functional>
+#include <optional>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace lumidex::test {
+
+// A forked child process running a function of the test; its result is the
+// child's exit status. Killed when the object goes away.
+class Forked {
+public:
+    explicit Forked(const std::function<int()>& body) : pid_(::fork()) {
+        if (pid_ == 0) {
+            ::_exit(body());
+        }
+    }
+    Forked(const Forked&) = delete;
+    Forked& operator=(const Forked&) = delete;
+    ~Forked() {
+        if (pid_ > 0 && !status_) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+
+    bool started() const { return pid_ > 0; }
+
+    // True while the child runs; once it has ended, its status is kept.
+    bool Running() {
+        if (pid_ <= 0 || status_) {
+            return false;
+        }
+        int raw = 0;
+        if (::waitpid(pid_, &raw, WNOHANG) != pid_) {
+            return true;
+        }
+        status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        return false;
+    }
+
+    // Waits for the exit; the exit status, or -1 when the child did not end
+    // within the time-out (it is then killed) or was ended by a signal.
+    int Wait(std::chrono::milliseconds timeout) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (Running()) {
+            if (std::chrono::steady_clock::now() >= deadline) {
+                Kill();
+                return -1;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        return status_.value_or(-1);
+    }
+
+    // Kills the child with SIGKILL and reaps it.
+    void Kill() {
+        if (pid_ > 0 && !status_) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+            status_ = -1;
+        }
+    }
+
+private:
+    pid_t pid_;
+    std::optional<int> status_;
+};
+
+} // namespace lumidex::test

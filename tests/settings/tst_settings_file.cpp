@@ -1,0 +1,490 @@
+// The settings file on disk: line ends, modes and owners, links, special and
+// oversized files, leftovers of killed writers, and writers side by side.
+#include "settings/file_io.h"
+#include "settings/profile.h"
+#include "tests/settings/forked.h"
+#include "tests/support/temp_dir.h"
+
+#include <atomic>
+#include <fcntl.h>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <map>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+std::atomic<int> umask_calls = 0;
+} // namespace
+
+// Stands in for the C library's umask in this test program, counting calls.
+extern "C" mode_t umask(mode_t mask) noexcept {
+    ++umask_calls;
+    return static_cast<mode_t>(::syscall(SYS_umask, mask));
+}
+
+namespace lumidex {
+namespace {
+
+int UmaskCalls() {
+    return umask_calls.load();
+}
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+mode_t ModeOf(const fs::path& file) {
+    struct stat info {};
+    EXPECT_EQ(::stat(file.c_str(), &info), 0) << file;
+    return info.st_mode & 07777;
+}
+
+// Sets the process's umask for the life of the object.
+class ScopedUmask {
+public:
+    explicit ScopedUmask(mode_t mask) : old_(::umask(mask)) {}
+    ScopedUmask(const ScopedUmask&) = delete;
+    ScopedUmask& operator=(const ScopedUmask&) = delete;
+    ~ScopedUmask() { ::umask(old_); }
+
+private:
+    mode_t old_;
+};
+
+// Names in a directory, sorted.
+std::vector<std::string> Listing(const fs::path& directory) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(directory)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+struct LineEndCase {
+    const char* name;
+    const char* before;
+    const char* read_key;
+    const char* read_value;
+    const char* after; // after writing Set/UIN=Now
+};
+
+const LineEndCase kLineEndCases[] = {
+    {"CR LF", "[Set]\r\nSet=2\r\nwsv1=4\r\n", "wsv1", "4",
+     "[Set]\r\nSet=2\r\nwsv1=4\r\nUIN=Now\r\n"},
+    {"LF", "[Set]\nSet=2\nwsv1=4\n", "wsv1", "4", "[Set]\nSet=2\nwsv1=4\nUIN=Now\n"},
+    {"CR", "[Set]\rSet=2\rwsv1=4\r", "wsv1", "4", "[Set]\rSet=2\rwsv1=4\rUIN=Now\r"},
+    {"mixed CR and LF", "[Set]\rSet=2\rwsv1=4\n", "Set", "2", "[Set]\rSet=2\rwsv1=4\nUIN=Now\r"},
+    {"LF then CR", "[Set]\n\rSet=2\n\r", "Set", "2", "[Set]\n\rSet=2\nUIN=Now\n\r"},
+};
+
+class LineEndsOnDisk : public testing::TestWithParam<LineEndCase> {};
+
+TEST_P(LineEndsOnDisk, ReadAndWriteKeepTheFilesOwnLineEnds) {
+    const LineEndCase& c = GetParam();
+    test::TempDir dir;
+    const auto file = dir / "Config.ini";
+    test::WriteFileOrFail(file, c.before);
+    EXPECT_EQ(ReadSetting(file, "Set", c.read_key, "-", 9), c.read_value);
+    ASSERT_TRUE(WriteSetting(file, "Set", "UIN", "Now"));
+    EXPECT_EQ(test::ReadFileOrFail(file), c.after);
+    EXPECT_EQ(ReadSetting(file, "Set", "UIN", "-", 9), "Now");
+    EXPECT_EQ(ReadSetting(file, "Set", c.read_key, "-", 9), c.read_value);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, LineEndsOnDisk, testing::ValuesIn(kLineEndCases), test::RowName());
+
+TEST(SettingsFileNames, RefusedNamesWriteNothing) {
+    test::TempDir dir;
+    const auto file = dir / "Config.ini";
+    EXPECT_FALSE(WriteSetting(file, "A", "z\r\n[B]\r\ny", "1"));
+    EXPECT_FALSE(fs::exists(file)); // not even created
+    test::WriteFileOrFail(file, "[A]\r\nx=1\r\n[B]\r\nx=2\r\n");
+    EXPECT_FALSE(WriteSetting(file, "A", "z\r\n[B]\r\ny", "1"));
+    EXPECT_FALSE(WriteSetting(file, "B]\r\n[A", "x", "3"));
+    EXPECT_FALSE(WriteSetting(file, "A", "x=3", "3"));
+    EXPECT_EQ(test::ReadFileOrFail(file), "[A]\r\nx=1\r\n[B]\r\nx=2\r\n");
+}
+
+struct UmaskCase {
+    const char* name;
+    mode_t umask;
+    mode_t mode;
+};
+
+const UmaskCase kUmaskCases[] = {
+    {"umask 022", 022, 0644},
+    {"umask 077", 077, 0600},
+    {"umask 007", 007, 0660},
+    {"umask 002", 002, 0664},
+};
+
+class NewFileMode : public testing::TestWithParam<UmaskCase> {};
+
+TEST_P(NewFileMode, FollowsTheUmask) {
+    const UmaskCase& c = GetParam();
+    test::TempDir dir;
+    const auto file = dir / "Config.ini";
+    {
+        ScopedUmask mask(c.umask);
+        ASSERT_TRUE(WriteSetting(file, "Set", "Set", "1"));
+        ASSERT_TRUE(WriteSetting(file, "Set", "wsv1", "4"));
+    }
+    EXPECT_EQ(ModeOf(file), c.mode);
+    EXPECT_EQ(ReadSetting(file, "Set", "wsv1", "3", 7), "4");
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, NewFileMode, testing::ValuesIn(kUmaskCases), test::RowName());
+
+// The umask is process-wide: a writer that changed it even for a moment
+// would give files that other threads create meanwhile the wrong mode. Every
+// call in this test program comes through the umask below, which counts them.
+TEST(SettingsFileModes, WritingNeverTouchesTheUmask) {
+    test::TempDir dir;
+    const int before = UmaskCalls();
+    ASSERT_TRUE(WriteSetting(dir / "Config.ini", "Set", "Set", "1")); // a new file
+    ASSERT_TRUE(WriteSetting(dir / "Config.ini", "Set", "wsv1", "4")); // an existing one
+    EXPECT_EQ(UmaskCalls(), before);
+    // The count itself works.
+    ScopedUmask mask(022);
+    EXPECT_EQ(UmaskCalls(), before + 1);
+}
+
+struct KeptModeCase {
+    const char* name;
+    mode_t mode;
+};
+
+const KeptModeCase kKeptModes[] = {
+    {"owner only", 0600}, {"group reads", 0640},    {"others read", 0604},
+    {"group writes", 0664}, {"everyone writes", 0666}, {"owner writes only", 0200},
+};
+
+class ExistingFileMode : public testing::TestWithParam<KeptModeCase> {};
+
+TEST_P(ExistingFileMode, SurvivesARewrite) {
+    const KeptModeCase& c = GetParam();
+    test::TempDir dir;
+    const auto file = dir / "Config.ini";
+    test::WriteFileOrFail(file, "[Set]\r\nSet=1\r\n");
+    ASSERT_EQ(::chmod(file.c_str(), c.mode), 0);
+    ScopedUmask mask(077);
+    ASSERT_TRUE(WriteSetting(file, "Set", "Set", "2"));
+    EXPECT_EQ(ModeOf(file), c.mode);
+    ASSERT_EQ(::chmod(file.c_str(), 0600), 0);
+    EXPECT_EQ(test::ReadFileOrFail(file), "[Set]\r\nSet=2\r\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ExistingFileMode, testing::ValuesIn(kKeptModes), test::RowName());
+
+const KeptModeCase kReadOnlyModes[] = {
+    {"read for all", 0444},
+    {"read for owner", 0400},
+    {"read and run", 0555},
+    {"no rights at all", 0000},
+};
+
+class ReadOnlyFile : public testing::TestWithParam<KeptModeCase> {};
+
+// A file made read-only is left alone, as a folder that cannot be written
+// is, even by root.
+TEST_P(ReadOnlyFile, IsNotWritten) {
+    const KeptModeCase& c = GetParam();
+    test::TempDir dir;
+    const auto file = dir / "Config.ini";
+    test::WriteFileOrFail(file, "[Set]\r\nSet=1\r\n");
+    ASSERT_EQ(::chmod(file.c_str(), c.mode), 0);
+    EXPECT_FALSE(WriteSetting(file, "Set", "Set", "2"));
+    EXPECT_FALSE(WriteSetting(file, "LD", "LD", "3"));
+    EXPECT_EQ(ModeOf(file), c.mode);
+    ASSERT_EQ(::chmod(file.c_str(), 0600), 0);
+    EXPECT_EQ(test::ReadFileOrFail(file), "[Set]\r\nSet=1\r\n");
+    EXPECT_EQ(Listing(dir.path()), std::vector<std::string>{"Config.ini"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ReadOnlyFile, testing::ValuesIn(kReadOnlyModes), test::RowName());
+
+// A copy run by root must not turn another user's file into root's, or that
+// user reads defaults from then on.
+TEST(SettingsFileOwner, SurvivesARewriteByRoot) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to hand the file to another user";
+    }
+    test::TempDir dir;
+    const auto file = dir / "Config.ini";
+    test::WriteFileOrFail(file, "[Set]\r\nSet=1\r\n");
+    constexpr uid_t kUser = 4242;
+    constexpr gid_t kGroup = 4343;
+    ASSERT_EQ(::chown(file.c_str(), kUser, kGroup), 0);
+    ASSERT_EQ(::chmod(file.c_str(), 0640), 0);
+    ASSERT_TRUE(WriteSetting(file, "Set", "Set", "2"));
+    struct stat info {};
+    ASSERT_EQ(::stat(file.c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, kUser);
+    EXPECT_EQ(info.st_gid, kGroup);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    EXPECT_EQ(ReadSetting(file, "Set", "Set", "1", 2), "2");
+}
+
+TEST(SettingsFileLinks, TwoLinksAcrossFoldersLeadToTheFileThatIsUpdated) {
+    test::TempDir dir;
+    for (const char* sub : {"app", "shared", "real"}) {
+        fs::create_directory(dir / sub);
+    }
+    const auto real = dir / "real" / "settings.ini";
+    test::WriteFileOrFail(real, "[Set]\r\nSet=1\r\n");
+    ASSERT_EQ(::chmod(real.c_str(), 0640), 0);
+    // Each link is relative to its own folder.
+    fs::create_symlink("../real/settings.ini", dir / "shared" / "mid.ini");
+    fs::create_symlink("../shared/mid.ini", dir / "app" / "Config.ini");
+    const auto file = dir / "app" / "Config.ini";
+
+    ASSERT_TRUE(WriteSetting(file, "Set", "Set", "2"));
+    ASSERT_TRUE(WriteSetting(file, "LD", "LD", "3"));
+    EXPECT_TRUE(fs::is_symlink(file));
+    EXPECT_TRUE(fs::is_symlink(dir / "shared" / "mid.ini"));
+    EXPECT_EQ(test::ReadFileOrFail(real), "[Set]\r\nSet=2\r\n[LD]\r\nLD=3\r\n");
+    EXPECT_EQ(ModeOf(real), 0640u);
+    EXPECT_EQ(ReadSetting(file, "LD", "LD", "5", 2), "3");
+    EXPECT_EQ(Listing(dir / "app"), std::vector<std::string>{"Config.ini"});
+    EXPECT_EQ(Listing(dir / "shared"), std::vector<std::string>{"mid.ini"});
+    EXPECT_EQ(Listing(dir / "real"), std::vector<std::string>{"settings.ini"});
+}
+
+TEST(SettingsFileLinks, ADanglingLinkNamesTheFileToCreate) {
+    test::TempDir dir;
+    fs::create_symlink("stored.ini", dir / "Config.ini");
+    ASSERT_TRUE(WriteSetting(dir / "Config.ini", "Set", "Set", "2"));
+    EXPECT_TRUE(fs::is_symlink(dir / "Config.ini"));
+    EXPECT_EQ(test::ReadFileOrFail(dir / "stored.ini"), "[Set]\r\nSet=2\r\n");
+}
+
+TEST(SettingsFileLinks, ALoopOfLinksIsUnreadableAndNotWritten) {
+    test::TempDir dir;
+    fs::create_symlink("b.ini", dir / "Config.ini");
+    fs::create_symlink("Config.ini", dir / "b.ini");
+    EXPECT_EQ(ReadSetting(dir / "Config.ini", "Set", "Set", "1", 2), "1");
+    EXPECT_FALSE(WriteSetting(dir / "Config.ini", "Set", "Set", "2"));
+    EXPECT_EQ(Listing(dir.path()), (std::vector<std::string>{"Config.ini", "b.ini"}));
+}
+
+// A FIFO named Config.ini must neither hang a reader nor a writer (a
+// blocking open waits for the other end for ever).
+TEST(SettingsFileSpecial, AFifoIsNeitherWaitedOnNorReplaced) {
+    test::TempDir dir;
+    const auto file = dir / "Config.ini";
+    ASSERT_EQ(::mkfifo(file.c_str(), 0644), 0);
+    test::Forked child([&] {
+        const bool read_default = ReadSetting(file, "Set", "Set", "1", 2) == "1";
+        const bool write_refused = !WriteSetting(file, "Set", "Set", "2");
+        return read_default && write_refused ? 0 : 1;
+    });
+    ASSERT_TRUE(child.started());
+    EXPECT_EQ(child.Wait(10s), 0) << "-1: the child hung on the FIFO";
+    EXPECT_TRUE(fs::is_fifo(file));
+    EXPECT_EQ(Listing(dir.path()), std::vector<std::string>{"Config.ini"});
+}
+
+// Makes a sparse file of `size` bytes that starts with `text`.
+void MakeSparseFile(const fs::path& file, std::string_view text, std::size_t size) {
+    test::WriteFileOrFail(file, text);
+    ASSERT_EQ(::truncate(file.c_str(), static_cast<off_t>(size)), 0);
+}
+
+TEST(SettingsFileSize, AFileAboveTheBoundIsUnreadableAndNeverRewritten) {
+    test::TempDir dir;
+    const auto file = dir / "Config.ini";
+    MakeSparseFile(file, "[Set]\r\nSet=2\r\n", kMaxSettingsFileBytes + 1);
+    EXPECT_EQ(ReadSetting(file, "Set", "Set", "1", 2), "1");
+    EXPECT_FALSE(WriteSetting(file, "Set", "Set", "2"));
+    EXPECT_FALSE(WriteSetting(file, "LD", "LD", "3"));
+    EXPECT_EQ(fs::file_size(file), kMaxSettingsFileBytes + 1);
+    std::ifstream in(file, std::ios::binary);
+    std::string start(14, '\0');
+    in.read(start.data(), 14);
+    EXPECT_EQ(start, "[Set]\r\nSet=2\r\n");
+}
+
+TEST(SettingsFileSize, AFileAtTheBoundIsReadButNotGrownBeyondIt) {
+    test::TempDir dir;
+    const auto file = dir / "Config.ini";
+    MakeSparseFile(file, "[Set]\r\nSet=2\r\n", kMaxSettingsFileBytes);
+    EXPECT_EQ(ReadSetting(file, "Set", "Set", "1", 2), "2");
+    // A new key would make the file bigger than any reader takes.
+    EXPECT_FALSE(WriteSetting(file, "Set", "UIN", "Now"));
+    EXPECT_EQ(fs::file_size(file), kMaxSettingsFileBytes);
+    EXPECT_EQ(ReadSetting(file, "Set", "Set", "1", 2), "2");
+}
+
+struct LeftoverCase {
+    const char* name;
+    const char* leaf;
+    bool directory;
+    bool removed;
+};
+
+const LeftoverCase kLeftovers[] = {
+    {"own temporary file", ".Config.ini.Ab12Cd", false, true},
+    {"own temporary file, letters only", ".Config.ini.zzzzzz", false, true},
+    {"suffix too short", ".Config.ini.abc", false, false},
+    {"suffix too long", ".Config.ini.abcdefg", false, false},
+    {"suffix not letters and digits", ".Config.ini.ab-12c", false, false},
+    {"no leading dot", "Config.ini.Ab12Cd", false, false},
+    {"another file's temporary file", ".Other.ini.Ab12Cd", false, false},
+    {"a folder of that name", ".Config.ini.Dir123", true, false},
+};
+
+// A writer killed between creating its temporary file and the rename leaves
+// that file behind; the next write clears such leftovers, nothing else.
+TEST(SettingsFileLeftovers, TheNextWriteRemovesOnlyOwnTemporaryFiles) {
+    test::TempDir dir;
+    const auto file = dir / "Config.ini";
+    test::WriteFileOrFail(file, "[Set]\r\nSet=1\r\n");
+    for (const LeftoverCase& c : kLeftovers) {
+        if (c.directory) {
+            fs::create_directory(dir / c.leaf);
+        } else {
+            test::WriteFileOrFail(dir / c.leaf, "[Set]\r\nSet=9\r\n");
+        }
+    }
+    ASSERT_TRUE(WriteSetting(file, "Set", "Set", "2"));
+    for (const LeftoverCase& c : kLeftovers) {
+        EXPECT_EQ(fs::exists(dir / c.leaf), !c.removed) << c.name;
+    }
+    EXPECT_EQ(ReadSetting(file, "Set", "Set", "1", 2), "2");
+}
+
+// The lock's contract: while one process holds it, another process asking
+// for it (through the same path or through a link to the file) waits until
+// it is released, and a holder that is killed releases it.
+TEST(SettingsFileLock, ExcludesOtherProcessesUntilReleased) {
+    for (const char* via : {"Config.ini", "link.ini"}) {
+        test::TempDir dir;
+        const auto file = dir / "Config.ini";
+        const auto marker = dir / "holder-done";
+        test::WriteFileOrFail(file, "[Set]\r\nSet=1\r\n");
+        fs::create_symlink("Config.ini", dir / "link.ini");
+        int ready[2];
+        ASSERT_EQ(::pipe(ready), 0);
+        test::Forked holder([&] {
+            return RunWithFileLock(file, [&] {
+                       (void)!::write(ready[1], "L", 1);
+                       std::this_thread::sleep_for(300ms);
+                       std::ofstream(marker) << "done";
+                       return true;
+                   })
+                       ? 0
+                       : 1;
+        });
+        ASSERT_TRUE(holder.started());
+        char byte = 0;
+        ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+        bool holder_was_done = false;
+        EXPECT_TRUE(RunWithFileLock(dir / via, [&] {
+            holder_was_done = fs::exists(marker);
+            return true;
+        }));
+        EXPECT_TRUE(holder_was_done) << via;
+        EXPECT_EQ(holder.Wait(10s), 0);
+        ::close(ready[0]);
+        ::close(ready[1]);
+    }
+}
+
+TEST(SettingsFileLock, AKilledHolderReleasesIt) {
+    test::TempDir dir;
+    const auto file = dir / "Config.ini";
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    test::Forked holder([&] {
+        RunWithFileLock(file, [&] {
+            (void)!::write(ready[1], "L", 1);
+            ::pause();
+            return true;
+        });
+        return 1;
+    });
+    ASSERT_TRUE(holder.started());
+    char byte = 0;
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    holder.Kill();
+    test::Forked waiter([&] { return WriteSetting(file, "Set", "Set", "2") ? 0 : 1; });
+    EXPECT_EQ(waiter.Wait(10s), 0);
+    EXPECT_EQ(ReadSetting(file, "Set", "Set", "1", 2), "2");
+    ::close(ready[0]);
+    ::close(ready[1]);
+}
+
+// Two processes (two copies of the program, or the program and a script)
+// write different keys at the same time. No key may ever go back to an older
+// value, and every key ends at the last value written.
+TEST(SettingsFileWriters, TwoProcessesLoseNoneOfEachOthersKeys) {
+    constexpr int kWriters = 2;
+    constexpr int kKeysPerWriter = 6;
+    constexpr int kRounds = 40;
+    test::TempDir dir;
+    const auto file = dir / "Config.ini";
+    const auto key_name = [](int writer, int key) {
+        return "w" + std::to_string(writer) + "k" + std::to_string(key);
+    };
+    int start[2];
+    ASSERT_EQ(::pipe(start), 0);
+    std::vector<std::unique_ptr<test::Forked>> writers;
+    for (int w = 0; w < kWriters; ++w) {
+        writers.push_back(std::make_unique<test::Forked>([&, w] {
+            ::close(start[1]);
+            char byte = 0;
+            (void)!::read(start[0], &byte, 1); // returns when the parent closes its end
+            for (int round = 1; round <= kRounds; ++round) {
+                for (int k = 0; k < kKeysPerWriter; ++k) {
+                    if (!WriteSetting(file, "Set", key_name(w, k), std::to_string(round))) {
+                        return 2;
+                    }
+                }
+            }
+            return 0;
+        }));
+        ASSERT_TRUE(writers.back()->started());
+    }
+    ::close(start[0]);
+    ::close(start[1]); // both writers start now
+
+    std::map<std::string, int> seen;
+    int went_back = 0;
+    const auto check_all = [&] {
+        for (int w = 0; w < kWriters; ++w) {
+            for (int k = 0; k < kKeysPerWriter; ++k) {
+                const std::string name = key_name(w, k);
+                const int value = std::stoi(ReadSetting(file, "Set", name, "0", 9));
+                if (value < seen[name]) {
+                    ++went_back;
+                    ADD_FAILURE() << name << " went back from " << seen[name] << " to " << value;
+                }
+                seen[name] = std::max(seen[name], value);
+            }
+        }
+    };
+    bool running = true;
+    while (running && went_back < 5) {
+        check_all();
+        running = false;
+        for (auto& writer : writers) {
+            running = writer->Running() || running;
+        }
+    }
+    for (auto& writer : writers) {
+        EXPECT_EQ(writer->Wait(60s), 0) << "2: a write failed";
+    }
+    for (int w = 0; w < kWriters; ++w) {
+        for (int k = 0; k < kKeysPerWriter; ++k) {
+            EXPECT_EQ(ReadSetting(file, "Set", key_name(w, k), "0", 9), std::to_string(kRounds))
+                << key_name(w, k);
+        }
+    }
+    EXPECT_EQ(Listing(dir.path()), std::vector<std::string>{"Config.ini"});
+}
+
+} // namespace
+} // namespace lumidex
