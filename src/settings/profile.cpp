@@ -18,6 +18,16 @@ bool IsLineBreak(char c) {
     return c == '\r' || c == '\n';
 }
 
+// Where the next CR or LF is at or after pos; npos when there is none.
+std::size_t FindLineBreak(std::string_view text, std::size_t pos) {
+    for (; pos < text.size(); ++pos) {
+        if (IsLineBreak(text[pos])) {
+            return pos;
+        }
+    }
+    return std::string_view::npos;
+}
+
 std::string_view Trim(std::string_view text) {
     while (!text.empty() && IsBlank(text.front())) {
         text.remove_prefix(1);
@@ -49,7 +59,7 @@ public:
         }
         Line line;
         line.begin = pos_;
-        const std::size_t found = text_.find_first_of("\r\n", pos_);
+        const std::size_t found = FindLineBreak(text_, pos_);
         if (found == std::string_view::npos) {
             line.end = text_.size();
             line.content = text_.substr(pos_);
@@ -168,7 +178,7 @@ std::string SingleLine(std::string_view value) {
 // The line break that lines added to the file get: the file's first one, so
 // a file keeps its own kind of line ends; CR LF for a file without any.
 std::string_view LineBreakOf(std::string_view text) {
-    const std::size_t found = text.find_first_of("\r\n");
+    const std::size_t found = FindLineBreak(text, 0);
     if (found == std::string_view::npos) {
         return kNewLine;
     }
