@@ -117,16 +117,14 @@ const WriteCase kWriteCases[] = {
     {"CR line ends: new section after a last line without break", "[Set]\rSet=1", "LD", "LD", "3",
      "[Set]\rSet=1\r[LD]\rLD=3\r"},
     {"LF line ends: new section", "[Set]\nSet=1\n", "LD", "LD", "3", "[Set]\nSet=1\n[LD]\nLD=3\n"},
-    {"mixed: key before a lone CR replaced", "[S]\rA=1\rB=2\n", "S", "A", "5",
-     "[S]\rA=5\rB=2\n"},
+    {"mixed: key before a lone CR replaced", "[S]\rA=1\rB=2\n", "S", "A", "5", "[S]\rA=5\rB=2\n"},
     {"mixed: new key ends like the first line", "[S]\rA=1\rB=2\n", "S", "C", "3",
      "[S]\rA=1\rB=2\nC=3\r"},
     {"LF then CR: new key after the last filled line", "[S]\n\rA=1\n\r", "S", "B", "2",
      "[S]\n\rA=1\nB=2\n\r"},
     {"blanks around the given names", "[Set]\r\nwsv1=3\r\n", " Set ", " wsv1\t", "8",
      "[Set]\r\nwsv1=8\r\n"},
-    {"refused key leaves the text", "[A]\r\nx=1\r\n", "A", "z\r\n[B]\r\ny", "2",
-     "[A]\r\nx=1\r\n"},
+    {"refused key leaves the text", "[A]\r\nx=1\r\n", "A", "z\r\n[B]\r\ny", "2", "[A]\r\nx=1\r\n"},
     {"refused section leaves the text", "[A]\r\nx=1\r\n", "A]x", "x", "2", "[A]\r\nx=1\r\n"},
 };
 
@@ -171,8 +169,7 @@ TEST_P(WritableNamesTable, Decision) {
     EXPECT_EQ(AreWritableNames(c.section, c.key), c.writable);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, WritableNamesTable, testing::ValuesIn(kNameCases),
-                         test::RowName());
+INSTANTIATE_TEST_SUITE_P(Cases, WritableNamesTable, testing::ValuesIn(kNameCases), test::RowName());
 
 // Every writable name reads back what was written, and a refused one would
 // have hidden another key: check both against the file text.
@@ -180,10 +177,8 @@ TEST(WritableNames, AcceptedNamesReadBackAndRefusedOnesLeaveOtherKeysReadable) {
     const std::string before = "[A]\r\nx=1\r\n[B]\r\nx=2\r\n";
     for (const NameCase& c : kNameCases) {
         const std::string after = WriteSettingToText(before, c.section, c.key, "v");
-        EXPECT_EQ(ReadSettingFromText(after, "A", "x", "-", 9), c.section == std::string("A") &&
-                                                                        c.key == std::string("x")
-                                                                    ? "v"
-                                                                    : "1")
+        EXPECT_EQ(ReadSettingFromText(after, "A", "x", "-", 9),
+                  c.section == std::string("A") && c.key == std::string("x") ? "v" : "1")
             << c.name;
         EXPECT_EQ(ReadSettingFromText(after, "B", "x", "-", 9), "2") << c.name;
         if (c.writable) {

@@ -144,7 +144,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, NewFileMode, testing::ValuesIn(kUmaskCases), tes
 TEST(SettingsFileModes, WritingNeverTouchesTheUmask) {
     test::TempDir dir;
     const int before = UmaskCalls();
-    ASSERT_TRUE(WriteSetting(dir / "Config.ini", "Set", "Set", "1")); // a new file
+    ASSERT_TRUE(WriteSetting(dir / "Config.ini", "Set", "Set", "1"));  // a new file
     ASSERT_TRUE(WriteSetting(dir / "Config.ini", "Set", "wsv1", "4")); // an existing one
     EXPECT_EQ(UmaskCalls(), before);
     // The count itself works.
@@ -158,7 +158,7 @@ struct KeptModeCase {
 };
 
 const KeptModeCase kKeptModes[] = {
-    {"owner only", 0600}, {"group reads", 0640},    {"others read", 0604},
+    {"owner only", 0600},   {"group reads", 0640},     {"others read", 0604},
     {"group writes", 0664}, {"everyone writes", 0666}, {"owner writes only", 0200},
 };
 
@@ -369,14 +369,13 @@ TEST(SettingsFileLock, ExcludesOtherProcessesUntilReleased) {
         int ready[2];
         ASSERT_EQ(::pipe(ready), 0);
         test::Forked holder([&] {
-            return RunWithFileLock(file, [&] {
-                       (void)!::write(ready[1], "L", 1);
-                       std::this_thread::sleep_for(300ms);
-                       std::ofstream(marker) << "done";
-                       return true;
-                   })
-                       ? 0
-                       : 1;
+            const bool ran = RunWithFileLock(file, [&] {
+                (void)!::write(ready[1], "L", 1);
+                std::this_thread::sleep_for(300ms);
+                std::ofstream(marker) << "done";
+                return true;
+            });
+            return ran ? 0 : 1;
         });
         ASSERT_TRUE(holder.started());
         char byte = 0;
