@@ -246,8 +246,11 @@ std::string WriteSettingToText(std::string_view text, std::string_view section,
     if (!after.has_break) {
         out.append(line_break);
     }
-    out.append(key_line).append(line_break);
-    out.append(text.substr(after.end));
+    const std::string_view rest = text.substr(after.end);
+    // A lone CR right before an LF would pair with it and swallow that line.
+    const bool would_pair = line_break == "\r" && rest.starts_with('\n');
+    out.append(key_line).append(would_pair ? kNewLine : line_break);
+    out.append(rest);
     return out;
 }
 

@@ -120,6 +120,8 @@ const WriteCase kWriteCases[] = {
     {"mixed: key before a lone CR replaced", "[S]\rA=1\rB=2\n", "S", "A", "5", "[S]\rA=5\rB=2\n"},
     {"mixed: new key ends like the first line", "[S]\rA=1\rB=2\n", "S", "C", "3",
      "[S]\rA=1\rB=2\nC=3\r"},
+    {"CR line ends: a new key before an LF line keeps that line", "[S]\rA=1\r\n\n[T]\rx=1\r", "S",
+     "B", "2", "[S]\rA=1\r\nB=2\r\n\n[T]\rx=1\r"},
     {"LF then CR: new key after the last filled line", "[S]\n\rA=1\n\r", "S", "B", "2",
      "[S]\n\rA=1\nB=2\n\r"},
     {"blanks around the given names", "[Set]\r\nwsv1=3\r\n", " Set ", " wsv1\t", "8",
