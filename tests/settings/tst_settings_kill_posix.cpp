@@ -2,9 +2,9 @@
 // is whole, and each key holds either its old or its new value.
 //
 // LUMIDEX_KILL_ROUNDS sets the number of kills (300 when unset), e.g.
-//   LUMIDEX_KILL_ROUNDS=2000 tst_settings --gtest_filter='SettingsFileKill.*'
+//   LUMIDEX_KILL_ROUNDS=2000 tests/tst_settings --gtest_filter='SettingsFileKill.*'
 #include "settings/profile.h"
-#include "tests/settings/forked.h"
+#include "tests/settings/forked_posix.h"
 #include "tests/support/temp_dir.h"
 
 #include <cstdlib>

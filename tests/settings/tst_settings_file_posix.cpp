@@ -2,7 +2,7 @@
 // oversized files, leftovers of killed writers, and writers side by side.
 #include "settings/file_io.h"
 #include "settings/profile.h"
-#include "tests/settings/forked.h"
+#include "tests/settings/forked_posix.h"
 #include "tests/support/temp_dir.h"
 
 #include <atomic>
