@@ -4,6 +4,7 @@
 #include <csignal>
 #include <functional>
 #include <optional>
+#include <poll.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <thread>
@@ -70,6 +71,44 @@ public:
 private:
     pid_t pid_;
     std::optional<int> status_;
+};
+
+// A one-byte message from a forked child to the test: create it before the
+// fork; the child calls Send(), the test calls Await().
+class ChildSignal {
+public:
+    ChildSignal() {
+        if (::pipe(fds_) != 0) {
+            fds_[0] = fds_[1] = -1;
+        }
+    }
+    ChildSignal(const ChildSignal&) = delete;
+    ChildSignal& operator=(const ChildSignal&) = delete;
+    ~ChildSignal() {
+        for (int fd : fds_) {
+            if (fd >= 0) {
+                ::close(fd);
+            }
+        }
+    }
+
+    void Send() { (void)!::write(fds_[1], "!", 1); }
+
+    // True when the child sent within the time-out; false when it did not,
+    // or ended without sending.
+    bool Await(std::chrono::milliseconds timeout) {
+        if (fds_[1] >= 0) {
+            ::close(fds_[1]); // the child's copy is then the only writer left
+            fds_[1] = -1;
+        }
+        pollfd ready{fds_[0], POLLIN, 0};
+        char byte = 0;
+        return ::poll(&ready, 1, static_cast<int>(timeout.count())) == 1 &&
+               ::read(fds_[0], &byte, 1) == 1;
+    }
+
+private:
+    int fds_[2] = {-1, -1};
 };
 
 } // namespace lumidex::test

@@ -366,11 +366,10 @@ TEST(SettingsFileLock, ExcludesOtherProcessesUntilReleased) {
         const auto marker = dir / "holder-done";
         test::WriteFileOrFail(file, "[Set]\r\nSet=1\r\n");
         fs::create_symlink("Config.ini", dir / "link.ini");
-        int ready[2];
-        ASSERT_EQ(::pipe(ready), 0);
+        test::ChildSignal locked;
         test::Forked holder([&] {
             const bool ran = RunWithFileLock(file, [&] {
-                (void)!::write(ready[1], "L", 1);
+                locked.Send();
                 std::this_thread::sleep_for(300ms);
                 std::ofstream(marker) << "done";
                 return true;
@@ -378,8 +377,7 @@ TEST(SettingsFileLock, ExcludesOtherProcessesUntilReleased) {
             return ran ? 0 : 1;
         });
         ASSERT_TRUE(holder.started());
-        char byte = 0;
-        ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+        ASSERT_TRUE(locked.Await(10s));
         bool holder_was_done = false;
         EXPECT_TRUE(RunWithFileLock(dir / via, [&] {
             holder_was_done = fs::exists(marker);
@@ -387,33 +385,27 @@ TEST(SettingsFileLock, ExcludesOtherProcessesUntilReleased) {
         }));
         EXPECT_TRUE(holder_was_done) << via;
         EXPECT_EQ(holder.Wait(10s), 0);
-        ::close(ready[0]);
-        ::close(ready[1]);
     }
 }
 
 TEST(SettingsFileLock, AKilledHolderReleasesIt) {
     test::TempDir dir;
     const auto file = dir / "Config.ini";
-    int ready[2];
-    ASSERT_EQ(::pipe(ready), 0);
+    test::ChildSignal locked;
     test::Forked holder([&] {
         RunWithFileLock(file, [&] {
-            (void)!::write(ready[1], "L", 1);
+            locked.Send();
             ::pause();
             return true;
         });
         return 1;
     });
     ASSERT_TRUE(holder.started());
-    char byte = 0;
-    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    ASSERT_TRUE(locked.Await(10s));
     holder.Kill();
     test::Forked waiter([&] { return WriteSetting(file, "Set", "Set", "2") ? 0 : 1; });
     EXPECT_EQ(waiter.Wait(10s), 0);
     EXPECT_EQ(ReadSetting(file, "Set", "Set", "1", 2), "2");
-    ::close(ready[0]);
-    ::close(ready[1]);
 }
 
 // Two processes (two copies of the program, or the program and a script)

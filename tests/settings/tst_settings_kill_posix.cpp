@@ -106,25 +106,21 @@ TEST(SettingsFileKill, EveryKillLeavesAWholeFile) {
             next_key = 0;
             next_generation += 1;
         }
-        int started[2];
-        ASSERT_EQ(::pipe(started), 0);
+        test::ChildSignal started;
         test::Forked writer([&] {
             int key = next_key;
             for (int generation = next_generation;; ++generation, key = 0) {
                 for (; key < kKeys; ++key) {
                     WriteSetting(file, kSection, KeyName(key), ValueOf(key, generation));
                     if (generation == next_generation && key == next_key) {
-                        (void)!::write(started[1], "W", 1);
+                        started.Send();
                     }
                 }
             }
             return 0;
         });
         ASSERT_TRUE(writer.started());
-        char byte = 0;
-        ASSERT_EQ(::read(started[0], &byte, 1), 1);
-        ::close(started[0]);
-        ::close(started[1]);
+        ASSERT_TRUE(started.Await(10s)) << "round " << round << ": the writer never wrote";
         std::this_thread::sleep_for(std::chrono::microseconds(delay_us(random)));
         writer.Kill();
 
