@@ -1,10 +1,14 @@
+#include "settings/file_io.h"
 #include "settings/profile.h"
 #include "tests/support/temp_dir.h"
 
+#include <fstream>
 #include <gtest/gtest.h>
 
 namespace lumidex {
 namespace {
+
+namespace fs = std::filesystem;
 
 struct ReadCase {
     const char* name;
@@ -252,6 +256,82 @@ TEST(SettingsFileOnDisk, WriteFollowsASymbolicLinkAndKeepsTheFileMode) {
     EXPECT_EQ(std::filesystem::status(real).permissions(), std::filesystem::perms(0640));
     // No temporary file is left behind.
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
+}
+
+struct LineEndCase {
+    const char* name;
+    const char* before;
+    const char* read_key;
+    const char* read_value;
+    const char* after; // after writing Set/UIN=Now
+};
+
+const LineEndCase kLineEndCases[] = {
+    {"CR LF", "[Set]\r\nSet=2\r\nwsv1=4\r\n", "wsv1", "4",
+     "[Set]\r\nSet=2\r\nwsv1=4\r\nUIN=Now\r\n"},
+    {"LF", "[Set]\nSet=2\nwsv1=4\n", "wsv1", "4", "[Set]\nSet=2\nwsv1=4\nUIN=Now\n"},
+    {"CR", "[Set]\rSet=2\rwsv1=4\r", "wsv1", "4", "[Set]\rSet=2\rwsv1=4\rUIN=Now\r"},
+    {"mixed CR and LF", "[Set]\rSet=2\rwsv1=4\n", "Set", "2", "[Set]\rSet=2\rwsv1=4\nUIN=Now\r"},
+    {"LF then CR", "[Set]\n\rSet=2\n\r", "Set", "2", "[Set]\n\rSet=2\nUIN=Now\n\r"},
+};
+
+class LineEndsOnDisk : public testing::TestWithParam<LineEndCase> {};
+
+TEST_P(LineEndsOnDisk, ReadAndWriteKeepTheFilesOwnLineEnds) {
+    const LineEndCase& c = GetParam();
+    test::TempDir dir;
+    const auto file = dir / "Config.ini";
+    test::WriteFileOrFail(file, c.before);
+    EXPECT_EQ(ReadSetting(file, "Set", c.read_key, "-", 9), c.read_value);
+    ASSERT_TRUE(WriteSetting(file, "Set", "UIN", "Now"));
+    EXPECT_EQ(test::ReadFileOrFail(file), c.after);
+    EXPECT_EQ(ReadSetting(file, "Set", "UIN", "-", 9), "Now");
+    EXPECT_EQ(ReadSetting(file, "Set", c.read_key, "-", 9), c.read_value);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, LineEndsOnDisk, testing::ValuesIn(kLineEndCases), test::RowName());
+
+TEST(SettingsFileNames, RefusedNamesWriteNothing) {
+    test::TempDir dir;
+    const auto file = dir / "Config.ini";
+    EXPECT_FALSE(WriteSetting(file, "A", "z\r\n[B]\r\ny", "1"));
+    EXPECT_FALSE(fs::exists(file)); // not even created
+    test::WriteFileOrFail(file, "[A]\r\nx=1\r\n[B]\r\nx=2\r\n");
+    EXPECT_FALSE(WriteSetting(file, "A", "z\r\n[B]\r\ny", "1"));
+    EXPECT_FALSE(WriteSetting(file, "B]\r\n[A", "x", "3"));
+    EXPECT_FALSE(WriteSetting(file, "A", "x=3", "3"));
+    EXPECT_EQ(test::ReadFileOrFail(file), "[A]\r\nx=1\r\n[B]\r\nx=2\r\n");
+}
+
+// Makes a sparse file of `size` bytes that starts with `text`.
+void MakeSparseFile(const fs::path& file, std::string_view text, std::size_t size) {
+    test::WriteFileOrFail(file, text);
+    fs::resize_file(file, size);
+}
+
+TEST(SettingsFileSize, AFileAboveTheBoundIsUnreadableAndNeverRewritten) {
+    test::TempDir dir;
+    const auto file = dir / "Config.ini";
+    MakeSparseFile(file, "[Set]\r\nSet=2\r\n", kMaxSettingsFileBytes + 1);
+    EXPECT_EQ(ReadSetting(file, "Set", "Set", "1", 2), "1");
+    EXPECT_FALSE(WriteSetting(file, "Set", "Set", "2"));
+    EXPECT_FALSE(WriteSetting(file, "LD", "LD", "3"));
+    EXPECT_EQ(fs::file_size(file), kMaxSettingsFileBytes + 1);
+    std::ifstream in(file, std::ios::binary);
+    std::string start(14, '\0');
+    in.read(start.data(), 14);
+    EXPECT_EQ(start, "[Set]\r\nSet=2\r\n");
+}
+
+TEST(SettingsFileSize, AFileAtTheBoundIsReadButNotGrownBeyondIt) {
+    test::TempDir dir;
+    const auto file = dir / "Config.ini";
+    MakeSparseFile(file, "[Set]\r\nSet=2\r\n", kMaxSettingsFileBytes);
+    EXPECT_EQ(ReadSetting(file, "Set", "Set", "1", 2), "2");
+    // A new key would make the file bigger than any reader takes.
+    EXPECT_FALSE(WriteSetting(file, "Set", "UIN", "Now"));
+    EXPECT_EQ(fs::file_size(file), kMaxSettingsFileBytes);
+    EXPECT_EQ(ReadSetting(file, "Set", "Set", "1", 2), "2");
 }
 
 } // namespace
