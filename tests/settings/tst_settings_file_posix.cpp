@@ -6,7 +6,6 @@
 #include "tests/support/temp_dir.h"
 
 #include <atomic>
-#include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
@@ -242,22 +241,25 @@ TEST(SettingsFileSpecial, AFifoIsNeitherWaitedOnNorReplaced) {
     EXPECT_EQ(Listing(dir.path()), std::vector<std::string>{"Config.ini"});
 }
 
+enum class Entry { File, Folder, Link };
+
 struct LeftoverCase {
     const char* name;
     const char* leaf;
-    bool directory;
+    Entry entry;
     bool removed;
 };
 
 const LeftoverCase kLeftovers[] = {
-    {"own temporary file", ".Config.ini.Ab12Cd", false, true},
-    {"own temporary file, letters only", ".Config.ini.zzzzzz", false, true},
-    {"suffix too short", ".Config.ini.abc", false, false},
-    {"suffix too long", ".Config.ini.abcdefg", false, false},
-    {"suffix not letters and digits", ".Config.ini.ab-12c", false, false},
-    {"no leading dot", "Config.ini.Ab12Cd", false, false},
-    {"another file's temporary file", ".Other.ini.Ab12Cd", false, false},
-    {"a folder of that name", ".Config.ini.Dir123", true, false},
+    {"own temporary file", ".Config.ini.Ab12Cd", Entry::File, true},
+    {"own temporary file, letters only", ".Config.ini.zzzzzz", Entry::File, true},
+    {"suffix too short", ".Config.ini.abc", Entry::File, false},
+    {"suffix too long", ".Config.ini.abcdefg", Entry::File, false},
+    {"suffix not letters and digits", ".Config.ini.ab-12c", Entry::File, false},
+    {"no leading dot", "Config.ini.Ab12Cd", Entry::File, false},
+    {"another file's temporary file", ".Other.ini.Ab12Cd", Entry::File, false},
+    {"a folder of that name", ".Config.ini.Dir123", Entry::Folder, false},
+    {"a link of that name", ".Config.ini.Lnk123", Entry::Link, false},
 };
 
 // A writer killed between creating its temporary file and the rename leaves
@@ -266,17 +268,25 @@ TEST(SettingsFileLeftovers, TheNextWriteRemovesOnlyOwnTemporaryFiles) {
     test::TempDir dir;
     const auto file = dir / "Config.ini";
     test::WriteFileOrFail(file, "[Set]\r\nSet=1\r\n");
+    test::WriteFileOrFail(dir / "precious.txt", "keep");
     for (const LeftoverCase& c : kLeftovers) {
-        if (c.directory) {
-            fs::create_directory(dir / c.leaf);
-        } else {
+        switch (c.entry) {
+        case Entry::File:
             test::WriteFileOrFail(dir / c.leaf, "[Set]\r\nSet=9\r\n");
+            break;
+        case Entry::Folder:
+            fs::create_directory(dir / c.leaf);
+            break;
+        case Entry::Link:
+            fs::create_symlink("precious.txt", dir / c.leaf);
+            break;
         }
     }
     ASSERT_TRUE(WriteSetting(file, "Set", "Set", "2"));
     for (const LeftoverCase& c : kLeftovers) {
-        EXPECT_EQ(fs::exists(dir / c.leaf), !c.removed) << c.name;
+        EXPECT_EQ(fs::exists(fs::symlink_status(dir / c.leaf)), !c.removed) << c.name;
     }
+    EXPECT_EQ(test::ReadFileOrFail(dir / "precious.txt"), "keep");
     EXPECT_EQ(ReadSetting(file, "Set", "Set", "1", 2), "2");
 }
 
