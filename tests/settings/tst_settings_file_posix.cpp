@@ -348,7 +348,7 @@ TEST(SettingsFileLock, AKilledHolderReleasesIt) {
 TEST(SettingsFileWriters, TwoProcessesLoseNoneOfEachOthersKeys) {
     constexpr int kWriters = 2;
     constexpr int kKeysPerWriter = 6;
-    constexpr int kRounds = 40;
+    constexpr int kRounds = 25;
     test::TempDir dir;
     const auto file = dir / "Config.ini";
     const auto key_name = [](int writer, int key) {
