@@ -3,7 +3,9 @@
 #include <windows.h>
 
 #include <atomic>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace lumidex {
 namespace {
@@ -43,15 +45,69 @@ bool WriteAll(HANDLE file, std::string_view bytes) {
     return true;
 }
 
-std::filesystem::path ResolveLink(const std::filesystem::path& file) {
+// Follows symbolic links to the end of their chain; nothing for a chain
+// that loops or is too long.
+std::optional<std::filesystem::path> FollowLinks(const std::filesystem::path& file) {
+    constexpr int kMaxLinks = 40;
+    std::filesystem::path path = file;
+    for (int hop = 0; hop < kMaxLinks; ++hop) {
+        std::error_code ec;
+        if (!std::filesystem::is_symlink(path, ec)) {
+            return path;
+        }
+        const auto target = std::filesystem::read_symlink(path, ec);
+        if (ec) {
+            return std::nullopt;
+        }
+        path = target.is_absolute() ? target : path.parent_path() / target;
+    }
+    return std::nullopt;
+}
+
+// What stands at a path: nothing, a regular file, or something else (a
+// folder, a device).
+enum class PathKind { Missing, RegularFile, Other };
+
+PathKind KindOf(const std::filesystem::path& path) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD code = ::GetLastError();
+        return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ? PathKind::Missing
+                                                                            : PathKind::Other;
+    }
+    return (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0
+               ? PathKind::Other
+               : PathKind::RegularFile;
+}
+
+// Temporary files are named ".<leaf>.<process>.<counter>.tmp".
+std::wstring TempPrefix(const std::filesystem::path& target) {
+    return L"." + target.filename().wstring() + L".";
+}
+constexpr std::wstring_view kTempSuffix = L".tmp";
+
+// Removes the temporary files of writers that were killed before they could
+// rename or remove them. Only safe with the file's lock held: then no living
+// writer has a temporary file of its own (and one still open could not be
+// deleted anyway).
+void RemoveStaleTempFiles(const std::filesystem::path& directory,
+                          const std::filesystem::path& target) {
+    const std::wstring prefix = TempPrefix(target);
     std::error_code ec;
-    if (std::filesystem::is_symlink(file, ec)) {
-        auto target = std::filesystem::read_symlink(file, ec);
-        if (!ec) {
-            return target.is_absolute() ? target : file.parent_path() / target;
+    for (std::filesystem::directory_iterator it(directory, ec), end; !ec && it != end;
+         it.increment(ec)) {
+        const std::wstring name = it->path().filename().wstring();
+        std::error_code type_ec;
+        if (name.starts_with(prefix) && name.ends_with(kTempSuffix) &&
+            it->is_regular_file(type_ec) && !it->is_symlink(type_ec)) {
+            ::DeleteFileW(it->path().c_str());
         }
     }
-    return file;
+}
+
+std::filesystem::path DirectoryOf(const std::filesystem::path& target) {
+    const std::filesystem::path directory = target.parent_path();
+    return directory.empty() ? std::filesystem::path(L".") : directory;
 }
 
 struct TempFile {
@@ -62,14 +118,10 @@ struct TempFile {
 // A file beside `target` that did not exist before, opened for writing.
 TempFile CreateTempBeside(const std::filesystem::path& target) {
     static std::atomic<unsigned> counter{0};
-    std::filesystem::path directory = target.parent_path();
-    if (directory.empty()) {
-        directory = L".";
-    }
+    const std::filesystem::path directory = DirectoryOf(target);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::wstring leaf = L"." + target.filename().wstring() + L"." +
-                                  std::to_wstring(::GetCurrentProcessId()) + L"." +
-                                  std::to_wstring(counter++) + L".tmp";
+        const std::wstring leaf = TempPrefix(target) + std::to_wstring(::GetCurrentProcessId()) +
+                                  L"." + std::to_wstring(counter++) + std::wstring(kTempSuffix);
         const std::filesystem::path temp = directory / leaf;
         HANDLE file = ::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -94,8 +146,14 @@ std::optional<std::string> ReadWholeFile(const std::filesystem::path& file) {
     if (!handle.valid()) {
         return std::nullopt;
     }
+    // Only a file on a disk is read: a pipe or a device could keep the
+    // reader waiting.
+    if (::GetFileType(handle.get()) != FILE_TYPE_DISK) {
+        return std::nullopt;
+    }
     LARGE_INTEGER size{};
-    if (!::GetFileSizeEx(handle.get(), &size) || size.QuadPart < 0) {
+    if (!::GetFileSizeEx(handle.get(), &size) || size.QuadPart < 0 ||
+        static_cast<unsigned long long>(size.QuadPart) > kMaxSettingsFileBytes) {
         return std::nullopt;
     }
     std::string bytes;
@@ -115,20 +173,57 @@ std::optional<std::string> ReadWholeFile(const std::filesystem::path& file) {
             break;
         }
         filled += got;
+        if (filled > kMaxSettingsFileBytes) {
+            return std::nullopt; // it grew while being read
+        }
     }
     bytes.resize(filled);
     return bytes;
 }
 
-bool ReplaceFileDurably(const std::filesystem::path& file, std::string_view bytes) {
-    const std::filesystem::path target = ResolveLink(file);
-    // A read-only file is one its owner does not want changed; the rename
-    // below would replace it all the same on some systems.
-    const DWORD attributes = ::GetFileAttributesW(target.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+bool RunWithFileLock(const std::filesystem::path& file, const std::function<bool()>& work) {
+    const auto target = FollowLinks(file);
+    if (!target || KindOf(*target) == PathKind::Other) {
         return false;
     }
-    const TempFile created = CreateTempBeside(target);
+    // A byte-range lock on the settings file itself would keep readers out
+    // and the file from being replaced, so the lock lives in a file of its
+    // own beside it, which stays there.
+    const std::filesystem::path lock_path =
+        DirectoryOf(*target) / (L"." + target->filename().wstring() + L".lock");
+    Handle lock_file(::CreateFileW(lock_path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_ALWAYS, FILE_ATTRIBUTE_HIDDEN, nullptr));
+    if (!lock_file.valid()) {
+        return false;
+    }
+    OVERLAPPED whole{};
+    if (!::LockFileEx(lock_file.get(), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &whole)) {
+        return false;
+    }
+    const bool done = work();
+    ::UnlockFileEx(lock_file.get(), 0, 1, 0, &whole);
+    return done;
+}
+
+bool ReplaceFileDurably(const std::filesystem::path& file, std::string_view bytes) {
+    const auto target = FollowLinks(file);
+    if (!target) {
+        return false;
+    }
+    RemoveStaleTempFiles(DirectoryOf(*target), *target);
+    const PathKind kind = KindOf(*target);
+    if (kind == PathKind::Other) {
+        return false;
+    }
+    // A read-only file is one its owner does not want changed; the rename
+    // below would replace it all the same on some systems.
+    const DWORD attributes =
+        kind == PathKind::RegularFile ? ::GetFileAttributesW(target->c_str()) : 0;
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        return false;
+    }
+    const TempFile created = CreateTempBeside(*target);
     if (created.path.empty()) {
         return false;
     }
@@ -136,10 +231,14 @@ bool ReplaceFileDurably(const std::filesystem::path& file, std::string_view byte
     Handle temp_file(created.handle);
     const bool written = WriteAll(temp_file.get(), bytes) && ::FlushFileBuffers(temp_file.get()) &&
                          temp_file.Close();
+    // A rewritten file keeps its attributes (hidden, archive and the like).
+    if (written && kind == PathKind::RegularFile) {
+        ::SetFileAttributesW(temp.c_str(), attributes);
+    }
     // The rename replaces the directory entry in one step, and write-through
     // makes it reach the disk before the call returns: a kill or a power
     // cut leaves either the old file or the new one.
-    if (!written || !::MoveFileExW(temp.c_str(), target.c_str(),
+    if (!written || !::MoveFileExW(temp.c_str(), target->c_str(),
                                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         temp_file.Close();
         ::DeleteFileW(temp.c_str());

@@ -7,9 +7,12 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
+#include <vector>
 
 namespace lumidex {
 namespace {
@@ -19,6 +22,16 @@ using namespace std::chrono_literals;
 constexpr const wchar_t* kWriterVariable = L"LUMIDEX_TEST_WRITER_FILE";
 const std::string kSmall(100, 'a');
 const std::string kLarge(64 * 1024, 'b');
+
+// The names in a folder, sorted.
+std::vector<std::string> Names(const std::filesystem::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
 std::filesystem::path OwnExecutable() {
     wchar_t name[4096];
@@ -34,8 +47,8 @@ TEST(SettingsFileOnWindows, NonAsciiPathIsReadAndWritten) {
     ASSERT_TRUE(WriteSetting(file, "Set", "Set", "2"));
     EXPECT_EQ(ReadSetting(file, "Set", "Set", "1", 2), "2");
     EXPECT_EQ(test::ReadFileOrFail(file), "[Set]\r\nSet=2\r\n");
-    // Only the file itself is left in the folder: no temporary file.
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(file.parent_path()), {}), 1);
+    // Beside the file only its lock file stays: no temporary file.
+    EXPECT_EQ(Names(folder), (std::vector<std::string>{".Config.ini.lock", "Config.ini"}));
 }
 
 TEST(SettingsFileOnWindows, FailedReplaceKeepsTheOldFile) {
@@ -46,7 +59,7 @@ TEST(SettingsFileOnWindows, FailedReplaceKeepsTheOldFile) {
     EXPECT_FALSE(WriteSetting(file, "Set", "Set", "2"));
     EXPECT_EQ(ReadSetting(file, "Set", "Set", "0", 2), "1");
     ::SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+    EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{".Config.ini.lock", "Config.ini"}));
 
     // A directory standing where the file should be is neither read nor replaced.
     const auto occupied = dir / "Occupied.ini";
@@ -64,6 +77,56 @@ TEST(SettingsFileOnWindows, ExecutableDirectoryAndWritability) {
     EXPECT_TRUE(DirectoryIsWritable(dir.path()));
     EXPECT_FALSE(DirectoryIsWritable(dir / "missing"));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 0);
+}
+
+// A temporary file a killed writer left beside the settings file goes with
+// the next write; other files that only look alike stay.
+TEST(SettingsFileOnWindows, LeftoversOfKilledWritersAreRemoved) {
+    test::TempDir dir;
+    const auto file = dir / "Config.ini";
+    test::WriteFileOrFail(dir / ".Config.ini.4242.7.tmp", "half a file");
+    test::WriteFileOrFail(dir / ".Other.ini.4242.7.tmp", "not ours");
+    test::WriteFileOrFail(dir / ".Config.ini.notes", "not a temporary file");
+    ASSERT_TRUE(WriteSetting(file, "Set", "Set", "2"));
+    EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{".Config.ini.lock", ".Config.ini.notes",
+                                                           ".Other.ini.4242.7.tmp", "Config.ini"}));
+}
+
+// Work under the lock excludes a second writer until it is done; the lock
+// leaves the settings file itself readable and replaceable.
+TEST(SettingsFileOnWindows, LockExcludesASecondWriter) {
+    test::TempDir dir;
+    const auto file = dir / "Config.ini";
+    ASSERT_TRUE(WriteSetting(file, "Set", "Set", "1"));
+    std::atomic<bool> first_inside{false};
+    std::atomic<bool> first_done{false};
+    std::thread first([&] {
+        EXPECT_TRUE(RunWithFileLock(file, [&] {
+            first_inside = true;
+            std::this_thread::sleep_for(200ms);
+            // The file stays readable and replaceable while it is locked.
+            EXPECT_EQ(ReadSetting(file, "Set", "Set", "-", 2), "1");
+            const bool replaced = ReplaceFileDurably(file, "[Set]\r\nSet=2\r\n");
+            first_done = true;
+            return replaced;
+        }));
+    });
+    while (!first_inside) {
+        std::this_thread::sleep_for(1ms);
+    }
+    bool second_saw_first_done = false;
+    EXPECT_TRUE(RunWithFileLock(file, [&] {
+        second_saw_first_done = first_done;
+        return true;
+    }));
+    first.join();
+    EXPECT_TRUE(second_saw_first_done);
+    EXPECT_EQ(ReadSetting(file, "Set", "Set", "-", 2), "2");
+    // A folder standing where the file should be takes no lock.
+    std::filesystem::create_directory(dir / "Folder.ini");
+    bool ran = false;
+    EXPECT_FALSE(RunWithFileLock(dir / "Folder.ini", [&] { return ran = true; }));
+    EXPECT_FALSE(ran);
 }
 
 // The writer for the kill test, run in a child copy of this program: it
