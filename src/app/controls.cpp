@@ -112,6 +112,8 @@ IpAddressField::IpAddressField(QWidget* parent) : QWidget(parent) {
         field->setValidator(validator);
         field->setAlignment(Qt::AlignCenter);
         field->setFrame(false);
+        // A click gives a field the focus; Tab never does (no tab stop).
+        field->setFocusPolicy(Qt::ClickFocus);
         field->setText("0");
         field->installEventFilter(this);
         layout->addWidget(field, 1);

@@ -45,6 +45,8 @@ void PassWord::accept() {
     emit passwordResult(false);
     boxes_.Show({this, "Wrong password!", ApplicationName(), MessageBoxes::Buttons::Ok,
                  MessageBoxes::Icon::None});
+    // Empty and with the keyboard, so the next try can be typed at once.
     edit_->clear();
-    edit_->setFocus();
+    edit_->setFocus(Qt::OtherFocusReason);
+    activateWindow();
 }
