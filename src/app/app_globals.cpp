@@ -12,3 +12,7 @@ QString ApplicationName() {
     const QString path = QCoreApplication::applicationFilePath();
     return path.isEmpty() ? QStringLiteral("lumidex") : QFileInfo(path).completeBaseName();
 }
+
+QIcon ApplicationIcon() {
+    return QIcon(QStringLiteral(":/lumidex.png"));
+}

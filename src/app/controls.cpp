@@ -8,7 +8,10 @@
 
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QAbstractItemView>
 #include <QLabel>
+#include <QStyleOptionComboBox>
+#include <QStylePainter>
 #include <QRegularExpressionValidator>
 #include <algorithm>
 
@@ -52,6 +55,34 @@ void EnumCommPort::EnumeratePorts() {
     });
     addItems(names);
     setCurrentIndex(-1); // the settings refresh chooses the stored port
+    // Device paths are longer than the list is wide: the drop-down shows
+    // them whole.
+    int widest = 0;
+    for (const QString& name : std::as_const(names)) {
+        widest = std::max(widest, view()->fontMetrics().horizontalAdvance(name));
+    }
+    const int margins = 2 * view()->frameWidth() + 4 * style()->pixelMetric(QStyle::PM_FocusFrameHMargin) +
+                        style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    view()->setMinimumWidth(widest + margins);
+}
+
+QString EnumCommPort::ShownText() const {
+    QStyleOptionComboBox option;
+    initStyleOption(&option);
+    const QRect field =
+        style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, this);
+    return fontMetrics().elidedText(currentText(), Qt::ElideMiddle, field.width());
+}
+
+void EnumCommPort::paintEvent(QPaintEvent*) {
+    // The toolkit's own drawing of a closed list, with the text cut in the
+    // middle rather than at its end.
+    QStylePainter painter(this);
+    QStyleOptionComboBox option;
+    initStyleOption(&option);
+    option.currentText = ShownText();
+    painter.drawComplexControl(QStyle::CC_ComboBox, option);
+    painter.drawControl(QStyle::CE_ComboBoxLabel, option);
 }
 
 OnlyDigitalEditor::OnlyDigitalEditor(QWidget* parent, int line,

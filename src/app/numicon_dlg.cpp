@@ -1,6 +1,7 @@
 #include "app/numicon_dlg.h"
 
 #include "app/app_globals.h"
+#include "app/dialog_font.h"
 #include "app/dialog_template.h"
 #include "app/password.h"
 #include "lines/line_format.h"
@@ -106,6 +107,24 @@ QFont FitFont(QFont font, int cell_height) {
     return font;
 }
 
+// "Port:  <port>  Boud: <baud>" for the port label. A port name too long
+// for the label is cut in the middle, so the baud rate always shows.
+QString PortLabelText(const QLabel& label, const QString& port, const QString& baud) {
+    const QString head = "Port:  ";
+    const QString tail = "  Boud: " + baud;
+    const QFontMetrics metrics = label.fontMetrics();
+    const int room = label.contentsRect().width() - metrics.horizontalAdvance(head + tail);
+    return head + metrics.elidedText(port, Qt::ElideMiddle, std::max(room, 0)) + tail;
+}
+
+// Windows' dialogs put a check box's label 3 pixels after the box and draw a
+// group's title on its frame line; the toolkit's style does neither.
+constexpr const char* kCheckBoxSheet = "QCheckBox { spacing: 3px; }";
+constexpr const char* kGroupBoxSheet =
+    "QGroupBox { border: 1px solid palette(mid); margin-top: 6px; }"
+    "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
+    " left: 6px; padding: 0px 2px; }";
+
 QString LineEditorFace() {
     const QStringList families = QFontDatabase::families();
     if (families.contains("DigifaceWide")) {
@@ -155,12 +174,7 @@ CNumiconDlg::~CNumiconDlg() {
 
 void CNumiconDlg::CreateControls() {
     const auto settings_path = [this] { return Process().settings_path; };
-    // The template's font: 8-point "MS Shell Dlg", 11 pixels on a 96-dpi
-    // screen; its own face where the platform has it, a plain sans elsewhere.
-    QFont dialog_font("MS Shell Dlg");
-    dialog_font.setStyleHint(QFont::SansSerif);
-    dialog_font.setPixelSize(11);
-    setFont(dialog_font);
+    setFont(DialogFont());
     for (const ControlSpec& entry : MainDialogControls()) {
         // "&" in a label is shown as it stands, not as a mnemonic.
         const QString label = QString::fromUtf8(entry.label).replace("&", "&&");
@@ -185,12 +199,14 @@ void CNumiconDlg::CreateControls() {
             break;
         case ControlKind::CheckBox:
             widget = new QCheckBox(label, this);
+            widget->setStyleSheet(kCheckBoxSheet);
             break;
         case ControlKind::Radio:
             widget = new QRadioButton(label, this);
             break;
         case ControlKind::GroupBox:
             widget = new QGroupBox(label, this);
+            widget->setStyleSheet(kGroupBoxSheet);
             break;
         case ControlKind::Label:
             widget = new QLabel(label, this);
@@ -354,6 +370,7 @@ void CNumiconDlg::Dispatch(int id, Event event) {
 }
 
 void CNumiconDlg::OnInitDialog() {
+    setWindowIcon(ApplicationIcon());
     setWindowTitle(Process().window_title);
     Process().window_width = kClosedWidth;
     ResizeWindow(kClosedWidth);
@@ -387,8 +404,7 @@ void CNumiconDlg::SetupFonts() {
     line_font_.setWeight(QFont::Black);
     const int line_height = control(kLineEditors[0])->height();
     line_font_ = FitFont(line_font_, line_height - 8);
-    caption_font_ = QFont("Arial");
-    caption_font_.setWeight(QFont::Black);
+    caption_font_ = ArialFont(QFont::Black);
     caption_font_ = FitFont(caption_font_, std::min(24, control(kCaptionEditors[0])->height() - 4));
     QPalette palette = control(kLineEditors[0])->palette();
     for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
@@ -563,7 +579,9 @@ void CNumiconDlg::RefreshFromSettings() {
     const std::string baud = settings_.Read(keys::kBaudRate);
     SelectListValue(control<QComboBox>(kPortList), port);
     SelectListValue(control<QComboBox>(kBaudList), baud);
-    control<QLabel>(kPortLabel)->setText("Port:  " + FromUtf8(port) + "  Boud: " + FromUtf8(baud));
+    auto* port_label = control<QLabel>(kPortLabel);
+    port_label->setText(PortLabelText(*port_label, FromUtf8(port), FromUtf8(baud)));
+    port_label->setToolTip(FromUtf8(port));
     for (auto [id, key] : {std::pair{kDaySlider, keys::kDayBrightness},
                            std::pair{kNightSlider, keys::kNightBrightness}}) {
         const int level = std::clamp(settings_.ReadNumber(key), 0, kBrightnessMax);

@@ -131,8 +131,8 @@ void tst_CNumiconDlg::refreshEdgeCases_data() {
     QTest::newRow("LD2 -3 stands at 0") << "[LD]\r\nLD2=-3\r\n"
                                         << 1046 << "0"
                                         << "1";
-    QTest::newRow("stale port keeps no choice") << "[Port]\r\nPort=/dev/ttyUSB9\r\nBoud=57600\r\n"
-                                                << 1051 << "Port:  /dev/ttyUSB9  Boud: 57600"
+    QTest::newRow("stale port keeps no choice") << "[Port]\r\nPort=COM9\r\nBoud=57600\r\n"
+                                                << 1051 << "Port:  COM9  Boud: 57600"
                                                 << "1";
     QTest::newRow("Text3 No") << "[Text]\r\nText3=No\r\n[TextData]\r\nTD3=42\r\n"
                               << 1002 << "unchecked"
