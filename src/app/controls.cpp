@@ -6,13 +6,13 @@
 #include "lines/line_format.h"
 #include "settings/keys.h"
 
+#include <QAbstractItemView>
 #include <QHBoxLayout>
 #include <QKeyEvent>
-#include <QAbstractItemView>
 #include <QLabel>
+#include <QRegularExpressionValidator>
 #include <QStyleOptionComboBox>
 #include <QStylePainter>
-#include <QRegularExpressionValidator>
 #include <algorithm>
 
 namespace {
@@ -61,7 +61,8 @@ void EnumCommPort::EnumeratePorts() {
     for (const QString& name : std::as_const(names)) {
         widest = std::max(widest, view()->fontMetrics().horizontalAdvance(name));
     }
-    const int margins = 2 * view()->frameWidth() + 4 * style()->pixelMetric(QStyle::PM_FocusFrameHMargin) +
+    const int margins = 2 * view()->frameWidth() +
+                        4 * style()->pixelMetric(QStyle::PM_FocusFrameHMargin) +
                         style()->pixelMetric(QStyle::PM_ScrollBarExtent);
     view()->setMinimumWidth(widest + margins);
 }

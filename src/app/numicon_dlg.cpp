@@ -466,8 +466,8 @@ void CNumiconDlg::KeepFocusInView(int width) {
     const auto in_view = [this, width](const QWidget* widget) {
         return widget->mapTo(this, QPoint(widget->width() - 1, 0)).x() < width;
     };
-    if (const QWidget* focused = focusWidget(); focused != nullptr && focused != this &&
-                                                !in_view(focused)) {
+    if (const QWidget* focused = focusWidget();
+        focused != nullptr && focused != this && !in_view(focused)) {
         MoveFocusAside();
     }
     for (auto it = focus_policy_.cbegin(); it != focus_policy_.cend(); ++it) {

@@ -143,12 +143,16 @@ void tst_Layout::everyTextFitsItsControl() {
             const int needed = widget->fontMetrics().horizontalAdvance(text);
             ++checked;
             if (needed > room) {
-                clipped << QString("%1 needs %2 px, has %3").arg(Name(widget, text)).arg(needed).arg(room);
+                clipped << QString("%1 needs %2 px, has %3")
+                               .arg(Name(widget, text))
+                               .arg(needed)
+                               .arg(room);
             }
         }
     }
     QVERIFY2(checked > 100, qPrintable(QString("only %1 texts checked").arg(checked)));
-    QVERIFY2(clipped.isEmpty(), qPrintable("clipped in " + FontInUse() + ":\n" + clipped.join("\n")));
+    QVERIFY2(clipped.isEmpty(),
+             qPrintable("clipped in " + FontInUse() + ":\n" + clipped.join("\n")));
 }
 
 void tst_Layout::everyCharacterHasAGlyph() {
@@ -171,7 +175,8 @@ void tst_Layout::everyCharacterHasAGlyph() {
     if (!QFontMetrics(DialogFont()).inFontUcs4(0xFF01)) {
         missing << "U+ff01 of the places message";
     }
-    QVERIFY2(missing.isEmpty(), qPrintable("no glyph in " + FontInUse() + ":\n" + missing.join("\n")));
+    QVERIFY2(missing.isEmpty(),
+             qPrintable("no glyph in " + FontInUse() + ":\n" + missing.join("\n")));
 }
 
 void tst_Layout::portLabelKeepsTheBaudRate_data() {
@@ -220,10 +225,10 @@ void tst_Layout::groupTitlesSitOnTheFrameLine() {
         option.text = group->title();
         option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
         option.lineWidth = 1;
-        const QRect frame =
-            group->style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxFrame, group);
-        const QRect title =
-            group->style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, group);
+        const QRect frame = group->style()->subControlRect(QStyle::CC_GroupBox, &option,
+                                                           QStyle::SC_GroupBoxFrame, group);
+        const QRect title = group->style()->subControlRect(QStyle::CC_GroupBox, &option,
+                                                           QStyle::SC_GroupBoxLabel, group);
         // The frame's top line runs through the title, not below it.
         QVERIFY2(frame.top() > title.top() && frame.top() < title.bottom(),
                  qPrintable(QString("%1: frame top %2, title %3..%4")
