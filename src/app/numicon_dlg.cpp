@@ -267,7 +267,7 @@ void CNumiconDlg::CreateControls() {
         }
     }
     for (QWidget* widget : findChildren<QWidget*>()) {
-        if (widget->focusPolicy() != Qt::NoFocus) {
+        if (widget->window() == this && widget->focusPolicy() != Qt::NoFocus) {
             focus_policy_.insert(widget, widget->focusPolicy());
         }
     }
