@@ -25,6 +25,7 @@ trap 'e2e_cleanup; [ "${E2E_KEEP:-0}" = 1 ] || rm -rf "$E2E_WORK"' EXIT
 LINE1_EDITOR=(144 58)
 SETTINGS_BUTTON=(217 539)
 UPDATE_LIST=(73 563)
+LINE1_PLACES_LIST=(413 61)
 CLOSED_WIDTH=290
 OPEN_WIDTH=520
 
@@ -138,6 +139,16 @@ scenario_drop_down_is_no_leave() {
   e2e_expect_ini Set UIN 05:00
   e2e_click "${LINE1_EDITOR[@]}"
   e2e_wait_ini Set UIN 04:00
+  # The same for a line's "Fixed point" list in the settings panel: opening
+  # it neither stores the line's format nor re-formats the line.
+  open_panel
+  before=$(file_state)
+  e2e_click "${LINE1_PLACES_LIST[@]}"
+  e2e_poll popup_shown || e2e_fail "the places drop-down did not open"
+  [ "$(file_state)" = "$before" ] || e2e_fail "opening the places drop-down wrote Config.ini"
+  e2e_key Escape
+  e2e_poll popup_gone || e2e_fail "the places drop-down did not close"
+  [ "$(file_state)" = "$before" ] || e2e_fail "closing the places drop-down wrote Config.ini"
   e2e_stop_app
 }
 
