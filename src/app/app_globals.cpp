@@ -14,5 +14,12 @@ QString ApplicationName() {
 }
 
 QIcon ApplicationIcon() {
+    // The icon lives in a static library's resources, which register only
+    // when asked to.
+    static const bool registered = [] {
+        Q_INIT_RESOURCE(lumidex);
+        return true;
+    }();
+    Q_UNUSED(registered);
     return QIcon(QStringLiteral(":/lumidex.png"));
 }
