@@ -735,6 +735,9 @@ void CNumiconDlg::OnSettings(int) {
     connect(&password, &PassWord::passwordResult, this, &CNumiconDlg::OnPasswordResult,
             Qt::DirectConnection);
     password.exec();
+    // Without a window manager nobody hands the keyboard back to this
+    // window when the password dialog goes away.
+    activateWindow();
 }
 
 void CNumiconDlg::OnPasswordResult(bool accepted) {

@@ -175,7 +175,7 @@ scenario_password_retry() {
 
 with_wm=(tab_skips_hidden_panel panel_focus_and_tab_order exit_stores_what_was_typed
   drop_down_is_no_leave password_retry)
-without_wm=(password_retry)
+without_wm=(password_retry tab_skips_hidden_panel panel_focus_and_tab_order)
 wanted=("$@")
 
 run_session() {
