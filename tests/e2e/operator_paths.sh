@@ -173,9 +173,10 @@ scenario_password_retry() {
 
 # ---- sessions --------------------------------------------------------------
 
+# Alt+F4 is the window manager's, so the exit scenario needs one.
 with_wm=(tab_skips_hidden_panel panel_focus_and_tab_order exit_stores_what_was_typed
   drop_down_is_no_leave password_retry)
-without_wm=(password_retry tab_skips_hidden_panel panel_focus_and_tab_order)
+without_wm=(password_retry tab_skips_hidden_panel panel_focus_and_tab_order drop_down_is_no_leave)
 wanted=("$@")
 
 run_session() {
