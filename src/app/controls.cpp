@@ -6,7 +6,6 @@
 #include "lines/line_format.h"
 #include "settings/keys.h"
 
-#include <QAbstractItemView>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -55,16 +54,6 @@ void EnumCommPort::EnumeratePorts() {
     });
     addItems(names);
     setCurrentIndex(-1); // the settings refresh chooses the stored port
-    // Device paths are longer than the list is wide: the drop-down shows
-    // them whole.
-    int widest = 0;
-    for (const QString& name : std::as_const(names)) {
-        widest = std::max(widest, view()->fontMetrics().horizontalAdvance(name));
-    }
-    const int margins = 2 * view()->frameWidth() +
-                        4 * style()->pixelMetric(QStyle::PM_FocusFrameHMargin) +
-                        style()->pixelMetric(QStyle::PM_ScrollBarExtent);
-    view()->setMinimumWidth(widest + margins);
 }
 
 QString EnumCommPort::ShownText() const {
