@@ -1,5 +1,7 @@
 #include "app/app_globals.h"
 
+#include "settings/location.h"
+
 #include <QCoreApplication>
 #include <QFileInfo>
 
@@ -22,4 +24,15 @@ QIcon ApplicationIcon() {
     }();
     Q_UNUSED(registered);
     return QIcon(QStringLiteral(":/lumidex.png"));
+}
+
+QString HelpDocumentPath() {
+    const std::filesystem::path program_dir(QCoreApplication::applicationDirPath().toStdString());
+    const auto help =
+        lumidex::ChooseHelpDocument(program_dir, lumidex::InstalledDataDirectory(program_dir),
+                                    [](const std::filesystem::path& path) {
+                                        std::error_code ec;
+                                        return std::filesystem::is_regular_file(path, ec);
+                                    });
+    return QString::fromStdString(help.string());
 }

@@ -25,3 +25,8 @@ QString ApplicationName();
 
 // The program's icon (a seven-segment digit), for its windows.
 QIcon ApplicationIcon();
+
+// The help document to open: Help.doc beside the executable, else the
+// installed copy's one in its data folder; the path beside the executable
+// when neither exists.
+QString HelpDocumentPath();
