@@ -26,7 +26,7 @@ using namespace lumidex;
 namespace {
 
 constexpr std::string_view kFallback = "\x01" "fallback";
-constexpr std::size_t kMaxNames = 6;
+constexpr std::size_t kMaxNames = 4;
 constexpr std::size_t kRoomy = 1 << 16;
 
 std::string_view TrimBlanks(std::string_view text) {
@@ -74,8 +74,6 @@ void CheckRead(std::string_view text, std::string_view section, std::string_view
                   details);
     fuzz::Require(full == kFallback || text.find(full) != std::string_view::npos,
                   "a read gives the default or text that stands in the file", details);
-    fuzz::Require(ReadSettingFromText(text, section, key, kFallback, 0).empty(),
-                  "a read of size 0 gives nothing", details);
 }
 
 } // namespace
@@ -88,7 +86,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                       "an 8-bit or UTF-8 file keeps its bytes", fuzz::Printable(bytes));
     }
     const std::string_view text = decoded.text;
-    for (const SettingKey& key : AllSettingKeys()) {
+    const auto all_keys = AllSettingKeys();
+    for (const SettingKey& key : all_keys) {
         CheckRead(text, key.section, key.name, key.chars);
     }
     std::set<std::string> sections;
@@ -100,9 +99,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
 
+    fuzz::Require(ReadSettingFromText(text, all_keys[0].section, all_keys[0].name, kFallback, 0)
+                      .empty(),
+                  "a read of size 0 gives nothing");
+
     // The same file read from disk, for one key the input picks.
-    const auto all = AllSettingKeys();
-    const SettingKey& key = all[size % all.size()];
+    const SettingKey& key = all_keys[size % all_keys.size()];
     std::ofstream(fuzz::ScratchSettingsPath(), std::ios::binary | std::ios::trunc) << bytes;
     const std::string from_file = ReadSetting(fuzz::ScratchSettingsPath(), key.section, key.name, key.fallback,
                                               key.chars + 1);

@@ -44,11 +44,25 @@ std::string_view TrimBlanks(std::string_view text) {
     return text;
 }
 
-// Section and key names a write takes: a line break would split the line, a
-// "]" would end the section name early and a "=" would end the key early.
-bool NamesCanBeWritten(std::string_view section, std::string_view key) {
+// Section and key names a write can store so that a read finds them again:
+// no line break (it would split the line), no "]" in a section and no "="
+// in a key (they would end the name early), no blanks around a name (a read
+// drops them from the file's names but not from the name asked for), no key
+// starting with ";" or "[" (its line would read as a comment or a section),
+// and, in a UTF-16 file, only characters the file can hold. The program's
+// own names are all of this kind; writes of other names are not checked.
+bool NamesCanBeWritten(std::string_view section, std::string_view key, TextEncoding encoding) {
+    auto blank_around = [](std::string_view name) {
+        return !name.empty() && (IsBlank(name.front()) || IsBlank(name.back()));
+    };
+    auto file_holds = [&](std::string_view name) {
+        return encoding != TextEncoding::Utf16Le ||
+               DecodeSettingsText(EncodeSettingsText(name, encoding)).text == name;
+    };
     return section.find_first_of("\r\n]") == std::string_view::npos &&
-           key.find_first_of("\r\n=") == std::string_view::npos;
+           key.find_first_of("\r\n=") == std::string_view::npos && !blank_around(section) &&
+           !blank_around(key) && !key.starts_with(';') && !key.starts_with('[') &&
+           file_holds(section) && file_holds(key);
 }
 
 // The value a read gives after the write: the file holds it on one line in
@@ -99,10 +113,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view section = fields[0];
     const std::string_view key = fields[1];
     const std::string_view value = fields[2];
-    if (!NamesCanBeWritten(section, key)) {
+    const DecodedText before = DecodeSettingsText(fields[3]);
+    if (!NamesCanBeWritten(section, key, before.encoding)) {
         return 0;
     }
-    const DecodedText before = DecodeSettingsText(fields[3]);
     const std::string written = WriteSettingToText(before.text, section, key, value);
     const std::string after = DecodeSettingsText(EncodeSettingsText(written, before.encoding)).text;
     const std::string what = "write [" + fuzz::Printable(section) + "] " + fuzz::Printable(key) +
