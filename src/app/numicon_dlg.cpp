@@ -510,22 +510,11 @@ void CNumiconDlg::WriteUnifiedSettings() {
     const QString digits = ListText(control<QComboBox>(kUnifiedDigitCount));
     const QString places = ListText(control<QComboBox>(kUnifiedPlaces));
     // A list without a choice (its stored value is no item) leaves the keys
-    // as they are rather than blanking every line's format.
-    if (!digits.isEmpty()) {
-        for (const auto& key : keys::kDigitCount) {
-            settings_.Write(key, ToUtf8(digits));
-        }
-    }
-    if (!places.isEmpty()) {
-        for (const auto& key : keys::kDecimalPlaces) {
-            settings_.Write(key, ToUtf8(places));
-        }
-    }
-    if (!digits.isEmpty()) {
-        settings_.Write(keys::kUnifiedDigitCount, ToUtf8(digits));
-    }
-    if (!places.isEmpty()) {
-        settings_.Write(keys::kUnifiedDecimalPlaces, ToUtf8(places));
+    // as they are rather than blanking every line's format; lumidex-send
+    // applies the same writes.
+    for (const auto& [key, value] :
+         lumidex::UnifiedSettingsWrites(ToUtf8(digits), ToUtf8(places))) {
+        settings_.Write(key, value);
     }
 }
 

@@ -3,6 +3,7 @@
 #include "settings/keys.h"
 #include "settings/text_codec.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -13,6 +14,10 @@ namespace {
 
 constexpr int kSignificantDigits = 17;
 constexpr int kMaxDecimalPlaces = 4;
+// Beyond this every double is a whole number: cutting decimals changes nothing.
+constexpr double kWholeNumbersFrom = 4503599627370496.0; // 2^52
+// FormatFixedLegacy prints at most this many decimals.
+constexpr int kMaxPrintDecimals = 20;
 
 template <std::size_t N>
 std::optional<std::string_view> MatchItem(const std::array<std::string_view, N>& items,
@@ -78,23 +83,87 @@ std::optional<std::string_view> MatchDecimalPlaceItem(std::string_view value) {
     return MatchItem(kDecimalPlaceItems, value);
 }
 
-std::string FormatFixedLegacy(double value, int decimals) {
-    if (value == 0.0) {
-        value = 0.0; // a negative zero prints as "0"
-    }
-    // 17 significant digits, correctly rounded: d.dddddddddddddddde±XX
-    char scientific[40];
-    std::snprintf(scientific, sizeof scientific, "%.*e", kSignificantDigits - 1, value);
-    const bool negative = scientific[0] == '-';
-    const char* mantissa = scientific + (negative ? 1 : 0);
-    std::string digits;
-    const char* p = mantissa;
-    for (; *p != 'e'; ++p) {
-        if (*p != '.') {
-            digits += *p;
+std::vector<std::pair<SettingKey, std::string>>
+UnifiedSettingsWrites(std::string_view numbers_shown, std::string_view places_shown) {
+    std::vector<std::pair<SettingKey, std::string>> writes;
+    if (!numbers_shown.empty()) {
+        for (const SettingKey& key : keys::kDigitCount) {
+            writes.emplace_back(key, numbers_shown);
         }
     }
-    const int exponent = std::atoi(p + 1);
+    if (!places_shown.empty()) {
+        for (const SettingKey& key : keys::kDecimalPlaces) {
+            writes.emplace_back(key, places_shown);
+        }
+    }
+    if (!numbers_shown.empty()) {
+        writes.emplace_back(keys::kUnifiedDigitCount, numbers_shown);
+    }
+    if (!places_shown.empty()) {
+        writes.emplace_back(keys::kUnifiedDecimalPlaces, places_shown);
+    }
+    return writes;
+}
+
+std::string ShownDigitCount(std::string_view stored) {
+    const auto item = MatchDigitCountItem(stored);
+    return item ? std::string(*item) : std::string();
+}
+
+std::string ShownDecimalPlaces(std::string_view stored) {
+    const auto item = MatchDecimalPlaceItem(stored);
+    return item ? std::string(*item) : std::string();
+}
+
+std::array<LineFormat, kLineCount> LineFormatsAfterRefresh(const SettingsFile& settings) {
+    std::array<LineFormat, kLineCount> formats;
+    for (std::size_t i = 0; i < kLineCount; ++i) {
+        formats[i] = {settings.Read(keys::kDigitCount[i]), settings.Read(keys::kDecimalPlaces[i])};
+    }
+    if (settings.ReadNumber(keys::kMode) == 1) {
+        return formats;
+    }
+    const auto writes =
+        UnifiedSettingsWrites(ShownDigitCount(settings.Read(keys::kUnifiedDigitCount)),
+                              ShownDecimalPlaces(settings.Read(keys::kUnifiedDecimalPlaces)));
+    for (const auto& [key, value] : writes) {
+        for (std::size_t i = 0; i < kLineCount; ++i) {
+            if (key.name == keys::kDigitCount[i].name) {
+                formats[i].numbers = value;
+            } else if (key.name == keys::kDecimalPlaces[i].name) {
+                formats[i].places = value;
+            }
+        }
+    }
+    return formats;
+}
+
+std::string FormatFixedLegacy(double value, int decimals) {
+    if (!std::isfinite(value) || value == 0.0) {
+        value = 0.0; // a negative zero prints as "0"; no display shows infinity
+    }
+    decimals = std::clamp(decimals, 0, kMaxPrintDecimals);
+    // 17 significant digits, correctly rounded: d.dddddddddddddddde±XX. Even
+    // the largest finite double needs only 24 characters of the buffer.
+    char scientific[40];
+    const int printed =
+        std::snprintf(scientific, sizeof scientific, "%.*e", kSignificantDigits - 1, value);
+    const std::string_view text(
+        scientific, printed > 0 ? std::min<std::size_t>(printed, sizeof scientific - 1) : 0);
+    const std::size_t exponent_mark = text.find('e');
+    if (exponent_mark == std::string_view::npos || exponent_mark + 1 >= text.size()) {
+        return std::string(); // cannot happen for a finite value; never walk past the text
+    }
+    const bool negative = !text.empty() && text.front() == '-';
+    std::string digits;
+    for (std::size_t i = negative ? 1 : 0; i < exponent_mark; ++i) {
+        if (text[i] != '.') {
+            digits += text[i];
+        }
+    }
+    int exponent = 0;
+    std::from_chars(text.data() + exponent_mark + 1 + (text[exponent_mark + 1] == '+' ? 1 : 0),
+                    text.data() + text.size(), exponent);
 
     // digits[i] has the place value 10^(exponent - i). The kept places end at
     // 10^-decimals, i.e. at index exponent + decimals.
@@ -166,8 +235,11 @@ std::optional<std::string> FormatLineText(std::string_view text, std::string_vie
         // pasted or a long typed value with several decimals can. Cutting in
         // double precision gives the same result wherever the 32-bit cut was
         // defined and the true cut value everywhere else.
-        const double cut = std::trunc(value * scale);
-        formatted = FormatFixedLegacy(cut == 0.0 ? 0.0 : cut / scale, decimals);
+        // From 2^52 on a double has no fractional part, so the cut is the
+        // value itself; scaling it could overflow to infinity (1e308 * 1000).
+        const double cut =
+            std::fabs(value) >= kWholeNumbersFrom ? value : std::trunc(value * scale) / scale;
+        formatted = FormatFixedLegacy(cut == 0.0 ? 0.0 : cut, decimals);
     }
     return std::string(LastCharacters(formatted, static_cast<std::size_t>(digit_count) + 1));
 }

@@ -1,9 +1,13 @@
 #pragma once
 
+#include "settings/keys.h"
+
 #include <array>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace lumidex {
 
@@ -32,19 +36,51 @@ bool PlacesAccepted(std::string_view numbers_text, std::string_view fixed_point_
 std::optional<std::string_view> MatchDigitCountItem(std::string_view value);
 std::optional<std::string_view> MatchDecimalPlaceItem(std::string_view value);
 
+// One line's format as its two lists show it: the "Numbers" text and the
+// "Fixed point" text.
+struct LineFormat {
+    std::string numbers;
+    std::string places;
+};
+
+// The keys a settings refresh writes in unified mode, in the order it writes
+// them, given the texts the unified lists show: every line's digit-count key
+// and "setsws" take `numbers_shown`, every line's places key and "setsss"
+// take `places_shown`. A unified list that shows nothing (its stored value is
+// no list item) writes nothing, so the line keys keep what they hold.
+std::vector<std::pair<SettingKey, std::string>>
+UnifiedSettingsWrites(std::string_view numbers_shown, std::string_view places_shown);
+
+// Each line's stored digit-count and places texts as they stand once a
+// settings refresh has run: in separate mode ("Set" is 1) the line keys as
+// stored; otherwise with UnifiedSettingsWrites applied, the unified lists
+// showing the stored "setsws" and "setsss" when they are list items. Reads
+// the settings, writes nothing.
+std::array<LineFormat, kLineCount> LineFormatsAfterRefresh(const SettingsFile& settings);
+
+// The text a list shows once a refresh selected `stored` in it: the item equal
+// to it without regard to case, or the empty text when there is none.
+std::string ShownDigitCount(std::string_view stored);
+std::string ShownDecimalPlaces(std::string_view stored);
+
 // Brings a typed line text into its line's format, as a line editor does when
 // it loses the focus. A trailing point gets a "0" first. Free-point mode
 // ("No") keeps the first g characters (g from the "Numbers" text). Fixed-point
 // mode parses the text as a number (no number gives 0), cuts it to d+1
 // decimals, rounds that to d decimals half away from zero, and keeps the last
-// g+1 characters. Returns nothing when the text is empty in fixed-point mode:
-// the editor then stays empty and nothing is stored.
+// g+1 characters. Values from 2^52 on have no decimals to cut and keep their
+// 17 significant digits followed by zeros (1e308 with 8 digits and 2 places
+// gives "000000.00"); the legacy 32-bit cut had no defined result for any
+// value whose scaled form leaves 32 bits. Returns nothing when the text is
+// empty in fixed-point mode: the editor then stays empty and nothing is
+// stored.
 std::optional<std::string> FormatLineText(std::string_view text, std::string_view numbers_text,
                                           std::string_view fixed_point_text);
 
-// A finite double written with `decimals` places the way the legacy runtime
+// A double written with `decimals` places the way the legacy runtime
 // printed "%.Nf": first 17 significant digits, then that digit string rounded
 // at the last kept place, half away from zero (2.5 -> "3", 1.125 -> "1.13").
+// Infinity and NaN print as 0; `decimals` is taken within 0..20.
 std::string FormatFixedLegacy(double value, int decimals);
 
 } // namespace lumidex

@@ -1,5 +1,6 @@
 #include "link/serial_port.h"
 
+#include "link/lock_file.h"
 #include "link/raw_line_posix.h"
 
 #include <cerrno>
@@ -62,14 +63,24 @@ public:
             error_ = "no serial port chosen";
             return false;
         }
+        // The lock file first, as the programs that honour it do, so a port
+        // such a program holds is not even opened.
+        lock_.emplace(SerialLockDirectory(), device_);
+        if (!lock_->Take()) {
+            error_ = device_ + " is " + lock_->error();
+            lock_.reset();
+            return false;
+        }
         fd_ = ::open(device_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (fd_ < 0) {
-            return Fail("open " + device_);
+            Fail("open " + device_);
+            lock_.reset();
+            return false;
         }
         if (!::isatty(fd_)) {
             errno = ENOTTY;
             Fail(device_);
-            Close();
+            CloseWithoutRelease();
             return false;
         }
         // Another program holds the port when it set exclusive mode or holds
@@ -175,6 +186,7 @@ private:
     void CloseWithoutRelease() {
         ::close(fd_);
         fd_ = -1;
+        lock_.reset();
     }
 
     bool Fail(const std::string& what) {
@@ -185,6 +197,7 @@ private:
     std::string device_;
     int baud_;
     int fd_ = -1;
+    std::optional<DeviceLock> lock_;
     std::string error_;
 };
 

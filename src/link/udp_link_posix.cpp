@@ -53,21 +53,18 @@ public:
     std::optional<std::size_t> Read(std::span<std::uint8_t> into,
                                     std::chrono::milliseconds timeout) override {
         const auto deadline = Clock::now() + timeout;
-        // The socket's receive time-out bounds each wait. Open set it to the
-        // exchange's time-out; after a stray datagram it is shortened to
-        // what is left.
-        bool retarget = timeout != kUdpTimeout;
+        // One deadline for the whole wait: the socket's receive time-out is
+        // set to what is left of it before every receive, so neither a stray
+        // datagram nor an interrupting signal (EINTR) starts the wait afresh.
         for (;;) {
             const auto left =
                 std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
             if (left.count() <= 0) {
                 return 0;
             }
-            if (retarget) {
-                const timeval wait{static_cast<time_t>(left.count() / 1000000),
-                                   static_cast<suseconds_t>(left.count() % 1000000)};
-                ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-            }
+            const timeval wait{static_cast<time_t>(left.count() / 1000000),
+                               static_cast<suseconds_t>(left.count() % 1000000)};
+            ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
             // Each datagram is taken whole; only what fits is kept.
             std::uint8_t datagram[2048];
             sockaddr_in sender{};
@@ -86,7 +83,6 @@ public:
                 return 0;
             }
             if (sender.sin_addr.s_addr != destination_.sin_addr.s_addr) {
-                retarget = true;
                 continue; // a stray datagram is no answer from the controller
             }
             const std::size_t kept = std::min(static_cast<std::size_t>(got), into.size());

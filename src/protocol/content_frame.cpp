@@ -88,13 +88,22 @@ std::uint8_t ReadBusAddress(const SettingsFile& settings) {
 }
 
 ContentFrameResult BuildContentFrame(const DialogLines& dialog, const SettingsFile& settings) {
+    std::array<std::string, kLineCount> digit_counts;
+    for (std::size_t i = 0; i < kLineCount; ++i) {
+        digit_counts[i] = settings.Read(keys::kDigitCount[i]);
+    }
+    return BuildContentFrame(dialog, settings, digit_counts);
+}
+
+ContentFrameResult BuildContentFrame(const DialogLines& dialog, const SettingsFile& settings,
+                                     const std::array<std::string, kLineCount>& digit_counts) {
     ContentRecord record;
     record.update_index = dialog.update_index;
     record.address = ReadBusAddress(settings);
     for (std::size_t i = 0; i < kLineCount; ++i) {
         ContentLine& line = record.lines[i];
         line.included = settings.Read(keys::kLineChosen[i]).starts_with('Y');
-        line.digit_count = settings.ReadNumber(keys::kDigitCount[i]);
+        line.digit_count = LeadingNumber(digit_counts[i]);
         line.text = dialog.texts[i];
         line.flicker = dialog.flicker[i];
         line.point = dialog.point[i];

@@ -57,6 +57,10 @@ ContentFrameResult EncodeContentFrame(const ContentRecord& record);
 // Reads the bus address, the lines chosen for sending and their digit counts
 // from the settings file, and encodes the frame with the dialog's lines.
 ContentFrameResult BuildContentFrame(const DialogLines& dialog, const SettingsFile& settings);
+// The same with the lines' digit-count texts given (as the keys hold them
+// after a settings refresh) instead of read from the settings file.
+ContentFrameResult BuildContentFrame(const DialogLines& dialog, const SettingsFile& settings,
+                                     const std::array<std::string, kLineCount>& digit_counts);
 
 // The bus address as every frame reads it from the settings ("ADD485").
 std::uint8_t ReadBusAddress(const SettingsFile& settings);

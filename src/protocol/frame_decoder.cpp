@@ -79,23 +79,25 @@ DecodeResult DecodeContent(DecodedFrame frame, std::span<const std::uint8_t> pay
         }
         line.flicker = payload[pos + 1] == 1;
         line.digit_count = payload[pos + 2] - kDigitCountBase;
-        if (line.digit_count < kMinDigits || line.digit_count > kMaxDigits) {
-            return BadPayload("digit count byte " + FormatHex(payload.subspan(pos + 2, 1)) +
-                              " of line " + std::to_string(line.line) + " is not 13..18");
-        }
         pos += kBlockHeaderBytes;
-        const auto places = static_cast<std::size_t>(line.digit_count);
-        if (payload.size() - pos < places) {
-            return BadPayload("line " + std::to_string(line.line) + " has fewer than " +
-                              std::to_string(places) + " character bytes");
-        }
-        for (std::size_t i = 0; i < places; ++i) {
-            if (!AppendCharacter(line.text, payload[pos + i])) {
-                return BadPayload("character byte " + FormatHex(payload.subspan(pos + i, 1)) +
+        // The characters run to the next line marker or to the end marker:
+        // a fixed-point line with 0 places carries up to N + 1 digits, a
+        // hand-edited text more, and a text with several points fewer.
+        const std::size_t first = pos;
+        while (pos < payload.size() && payload[pos] < kFirstLineMarker) {
+            if (!AppendCharacter(line.text, payload[pos])) {
+                return BadPayload("character byte " + FormatHex(payload.subspan(pos, 1)) +
                                   " of line " + std::to_string(line.line) + " is not displayable");
             }
+            ++pos;
         }
-        pos += places;
+        // A digit count outside 3..8 (a hand-edited settings file) is sent
+        // with no characters; characters with it are no frame of ours.
+        if ((line.digit_count < kMinDigits || line.digit_count > kMaxDigits) && pos != first) {
+            return BadPayload("digit count byte " + FormatHex(payload.subspan(first - 1, 1)) +
+                              " of line " + std::to_string(line.line) +
+                              " is not 13..18 and the line has characters");
+        }
         frame.lines.push_back(std::move(line));
     }
     if (static_cast<int>(frame.lines.size()) != declared) {

@@ -26,9 +26,14 @@ enum class FrameError {
 struct DecodedLine {
     int line = 0; // 1..6, from the block's marker
     bool flicker = false;
-    int digit_count = 0; // 3..8
-    // What the line shows, one character per digit place, a point written
-    // after the place that carries it (" 12.5", "  7.").
+    // 3..8 for every line the dialog sends; byte - 0x10 as sent otherwise
+    // (a hand-edited digit count), such a line having no characters.
+    int digit_count = 0;
+    // The characters sent, one per character byte, a point written after
+    // the place that carries it (" 12.5", "  7."). The block runs to the next
+    // line marker or the end marker, so it can hold more characters than the
+    // digit count (a fixed-point line with 0 places keeps up to N + 1) or
+    // fewer (a hand-edited text with several points).
     std::string text;
 };
 

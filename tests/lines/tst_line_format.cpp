@@ -1,6 +1,8 @@
 #include "lines/line_format.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
+#include <limits>
 
 namespace lumidex {
 namespace {
@@ -83,6 +85,47 @@ TEST(FormatLineText, ValuesBeyond32BitsKeepTheirTrueDigits) {
     }
 }
 
+// Huge values used to overflow value * 10^(d+1) to infinity, and the printer
+// then read past its buffer. Every value now has a defined text: from 2^52
+// on a double is whole, so it keeps its 17 digits followed by zeros.
+TEST(FormatLineText, HugeValuesStayWithinTheLineAtEveryPlaces) {
+    const FormatCase cases[] = {
+        {"1e308", "8", "2", "000000.00"},
+        {"-2e307", "5", "0", "000000"},
+        {"1.7976931348623157e308", "8", "4", "0000.0000"}, // largest finite double
+        {"-1.7976931348623157e308", "8", "0", "000000000"},
+        {"1.7976931348623157e308", "3", "No", "1.7"},
+        // Around each places' old overflow point, DBL_MAX / 10^(d+1).
+        {"1.7976931348623157e307", "6", "0", "0000000"},
+        {"1.7976931348623158e307", "6", "0", "0000000"},
+        {"1.7976931348623157e306", "6", "1", "00000.0"},
+        {"1.7976931348623157e305", "6", "2", "0000.00"},
+        {"1.7976931348623157e304", "6", "3", "000.000"},
+        {"1.7976931348623157e303", "6", "4", "00.0000"},
+        {"1.8e304", "8", "4", "0000.0000"},
+        // Either side of 2^52, where the cut stops scaling.
+        {"4503599627370495.5", "8", "1", "7370495.5"},
+        {"4503599627370496", "8", "1", "7370496.0"},
+        {"-4503599627370497", "8", "0", "627370497"},
+        {"12345678901234567", "8", "0", "901234568"}, // 17 digits, the last rounded
+    };
+    for (const FormatCase& c : cases) {
+        EXPECT_EQ(FormatLineText(c.text, c.numbers, c.places), c.expected)
+            << c.text << " with " << c.numbers << "/" << c.places;
+    }
+}
+
+TEST(FormatFixedLegacy, ValuesNoDisplayShowsPrintAsZero) {
+    const double inf = std::numeric_limits<double>::infinity();
+    EXPECT_EQ(FormatFixedLegacy(inf, 2), "0.00");
+    EXPECT_EQ(FormatFixedLegacy(-inf, 0), "0");
+    EXPECT_EQ(FormatFixedLegacy(std::numeric_limits<double>::quiet_NaN(), 1), "0.0");
+    const std::string largest = FormatFixedLegacy(std::numeric_limits<double>::max(), 1);
+    EXPECT_EQ(largest.substr(0, 17), "17976931348623157");
+    EXPECT_EQ(largest.size(), 309u + 2u);
+    EXPECT_EQ(largest.find_first_not_of('0', 17), largest.size() - 2); // zeros up to ".0"
+}
+
 TEST(FormatFixedLegacy, RoundsTheSeventeenDigitString) {
     struct Case {
         double value;
@@ -126,6 +169,70 @@ TEST(ListTexts, DigitCountsPlacesAndTheCheck) {
     for (const Case& c : cases) {
         EXPECT_EQ(PlacesAccepted(c.numbers, c.places), c.accepted) << c.numbers << "/" << c.places;
     }
+}
+
+// The formats a settings refresh leaves: separate mode keeps the line keys;
+// any other mode copies the unified lists' texts over them, each list only
+// when its stored value is a list item.
+TEST(LineFormatsAfterRefresh, UnifiedModeCopiesWhatTheUnifiedListsShow) {
+    struct Case {
+        const char* name;
+        const char* set_section; // lines of [Set]
+        std::array<const char*, 2> line1;
+        std::array<const char*, 2> line6;
+    };
+    const Case cases[] = {
+        {"separate mode keeps the line keys",
+         "Set=1\nsetsws=5\nsetsss=2\nwsv1=4\nwsv23=1\n",
+         {"4", "No"},
+         {"3", "1"}},
+        {"unified mode copies both",
+         "Set=2\nsetsws=5\nsetsss=2\nwsv1=3\nwsv23=1\n",
+         {"5", "2"},
+         {"5", "2"}},
+        {"any number but 1 is unified",
+         "Set=0\nsetsws=7\nsetsss=no\nwsv1=3\nwsv6=2\n",
+         {"7", "No"},
+         {"7", "No"}},
+        {"only the first character counts", "Set=12\nsetsws=7\nwsv1=4\n", {"4", "No"}, {"3", "No"}},
+        {"unified defaults when the keys are missing",
+         "Set=2\nwsv1=6\nwsv6=3\n",
+         {"3", "No"},
+         {"3", "No"}},
+        {"a digit count that is no item leaves the digit counts",
+         "Set=2\nsetsws=9\nsetsss=1\nwsv1=4\nwsv22=6\n",
+         {"4", "1"},
+         {"6", "1"}},
+        {"places that are no item leave the places",
+         "Set=2\nsetsws=8\nsetsss=5\nwsv6=3\n",
+         {"8", "3"},
+         {"8", "No"}},
+    };
+    for (const Case& c : cases) {
+        test::TempDir dir;
+        test::WriteFileOrFail(dir / "Config.ini", std::string("[Set]\n") + c.set_section);
+        const SettingsFile settings(dir / "Config.ini");
+        const auto formats = LineFormatsAfterRefresh(settings);
+        EXPECT_EQ(formats[0].numbers, c.line1[0]) << c.name;
+        EXPECT_EQ(formats[0].places, c.line1[1]) << c.name;
+        EXPECT_EQ(formats[5].numbers, c.line6[0]) << c.name;
+        EXPECT_EQ(formats[5].places, c.line6[1]) << c.name;
+        EXPECT_EQ(test::ReadFileOrFail(dir / "Config.ini"), std::string("[Set]\n") + c.set_section)
+            << c.name << ": the file is only read";
+    }
+}
+
+TEST(UnifiedSettingsWrites, EveryLineThenTheUnifiedKeysInOrder) {
+    const auto writes = UnifiedSettingsWrites("5", "2");
+    std::vector<std::string> seen;
+    for (const auto& [key, value] : writes) {
+        seen.push_back(std::string(key.name) + "=" + value);
+    }
+    EXPECT_EQ(seen, (std::vector<std::string>{"wsv1=5", "wsv2=5", "wsv3=5", "wsv4=5", "wsv5=5",
+                                              "wsv22=5", "wsv6=2", "wsv7=2", "wsv8=2", "wsv9=2",
+                                              "wsv10=2", "wsv23=2", "setsws=5", "setsss=2"}));
+    EXPECT_EQ(UnifiedSettingsWrites("", "").size(), 0u);
+    EXPECT_EQ(UnifiedSettingsWrites("", "No").size(), 7u); // places only
 }
 
 TEST(ListTexts, StoredValuesMatchItemsWithoutRegardToCase) {

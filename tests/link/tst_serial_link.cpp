@@ -1,7 +1,10 @@
+#include "link/lock_file.h"
 #include "link/send.h"
 #include "link/serial_port.h"
 #include "protocol/frame.h"
+#include "tests/support/alarm.h"
 #include "tests/support/pty_pair.h"
+#include "tests/support/temp_dir.h"
 #include "tests/support/udp_peer.h"
 
 #include <fcntl.h>
@@ -9,6 +12,7 @@
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -115,9 +119,34 @@ TEST(SerialExchange, AnswersAreJudgedByByte3) {
         if (c.kept == kReplySize) {
             EXPECT_LT(took, 1500ms) << c.name;
         } else {
-            EXPECT_GE(took, 2100ms) << c.name;
+            EXPECT_GE(took, 2150ms) << c.name;
+            EXPECT_LT(took, 2600ms) << c.name;
         }
     }
+}
+
+// Signals during the wait before the read and during the read itself do not
+// lengthen the exchange: every wait runs to one deadline.
+TEST(SerialExchange, InterruptedWaitsKeepTheirDeadlines) {
+    test::PtyPair pty;
+    std::optional<SerialController> controller;
+    {
+        test::BlockAlarm keep_off_the_controller;
+        controller.emplace(pty, 1, [](int) { return std::nullopt; });
+    }
+    Send send;
+    const auto start = Clock::now();
+    int alarms = 0;
+    {
+        test::AlarmDuring alarm(50ms, 150ms);
+        EXPECT_FALSE(send.TransmitFrame(BuildInitialiseFrame(), pty.device(), kModeSerial, 9600));
+        alarms = test::AlarmDuring::count();
+    }
+    const auto took = Clock::now() - start;
+    EXPECT_GE(alarms, 10);
+    EXPECT_GE(took, 2150ms);
+    EXPECT_LT(took, 2600ms);
+    EXPECT_EQ(send.reply(), Filled());
 }
 
 // Each send opens and closes the port; what the controller sent after its
@@ -175,6 +204,86 @@ TEST(SerialExchange, PortHeldByAnotherProgram) {
         hold.release();
     }
     ::close(holder);
+}
+
+TEST(LockFile, NamesAndOwners) {
+    const std::pair<const char*, const char*> names[] = {
+        {"/dev/ttyUSB0", "LCK..ttyUSB0"},
+        {"/dev/ttyS1", "LCK..ttyS1"},
+        {"/dev/pts/3", "LCK..pts_3"},
+        {"/tmp/ports/ttyX", "LCK..ttyX"},
+    };
+    for (const auto& [device, name] : names) {
+        EXPECT_EQ(LockFileName(device), name) << device;
+    }
+    const std::pair<const char*, std::optional<long>> owners[] = {
+        {"      4711\n", 4711}, {"4711", 4711},
+        {"4711\n", 4711},       {"  12 extra", 12},
+        {"", std::nullopt},     {"\n", std::nullopt},
+        {"-5\n", std::nullopt}, {"0\n", std::nullopt},
+        {"12ab", std::nullopt}, {"\x67\x12\0\0", std::nullopt},
+    };
+    for (const auto& [text, owner] : owners) {
+        EXPECT_EQ(LockFileOwner(text), owner) << text;
+    }
+}
+
+// A process id that no process has: a child that has exited and been reaped.
+long GonePid() {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::_exit(0);
+    }
+    ::waitpid(child, nullptr, 0);
+    return child;
+}
+
+// The classic lock file: a live holder keeps us out before the device is
+// even opened; a stale one is removed; ours exists only during the exchange.
+TEST(SerialExchange, HonoursTheLockFileConvention) {
+    test::TempDir locks;
+    SetSerialLockDirectory(locks.path());
+    struct Restore {
+        ~Restore() { SetSerialLockDirectory("/var/lock"); }
+    } restore;
+    test::PtyPair pty;
+    const auto lock_file = locks / LockFileName(pty.device());
+    const Frame frame = BuildInitialiseFrame();
+    char live[16];
+    std::snprintf(live, sizeof live, "%10ld\n", static_cast<long>(::getppid()));
+    {
+        test::WriteFileOrFail(lock_file, live);
+        Send send;
+        const auto start = Clock::now();
+        EXPECT_FALSE(send.TransmitFrame(frame, pty.device(), kModeSerial, 9600));
+        EXPECT_LT(Clock::now() - start, 100ms);
+        EXPECT_NE(send.last_error().find("in use"), std::string::npos) << send.last_error();
+        EXPECT_TRUE(pty.ReadFrame(200ms).empty()) << "nothing written";
+        EXPECT_EQ(test::ReadFileOrFail(lock_file), live) << "another's lock stays";
+    }
+    const std::string stale_texts[] = {std::to_string(GonePid()) + "\n", "", "garbage\n"};
+    for (const std::string& stale : stale_texts) {
+        test::WriteFileOrFail(lock_file, stale);
+        std::string during;
+        SerialController controller(pty, 1, [&](int) {
+            during = test::ReadFileOrFail(lock_file);
+            return std::optional<Bytes>(test::ReplyWithStatus(1));
+        });
+        Send send;
+        EXPECT_TRUE(send.TransmitFrame(frame, pty.device(), kModeSerial, 9600))
+            << stale << send.last_error();
+        ASSERT_EQ(controller.Frames().size(), 1u);
+        char ours[16];
+        std::snprintf(ours, sizeof ours, "%10ld\n", static_cast<long>(::getpid()));
+        EXPECT_EQ(during, ours) << "our process id while the port is open";
+        EXPECT_FALSE(std::filesystem::exists(lock_file)) << "removed at close";
+    }
+    // Without the lock directory the port is used as before.
+    SetSerialLockDirectory(locks / "missing");
+    SerialController controller(pty, 1,
+                                [](int) { return std::optional<Bytes>(test::ReplyWithStatus(1)); });
+    Send send;
+    EXPECT_TRUE(send.TransmitFrame(frame, pty.device(), kModeSerial, 9600)) << send.last_error();
 }
 
 TEST(SerialExchange, LineSettingsAtTheGivenBaud) {

@@ -2,6 +2,7 @@
 #include "link/udp_link.h"
 #include "protocol/frame.h"
 #include "tests/support/addresses.h"
+#include "tests/support/alarm.h"
 #include "tests/support/udp_peer.h"
 
 #include <gtest/gtest.h>
@@ -63,11 +64,45 @@ TEST(UdpExchange, SilentControllerTimesOutAfterOneSecond) {
     EXPECT_FALSE(send.TransmitFrame(BuildInitialiseFrame(), kController, kModeUdp, 9600));
     const auto took = std::chrono::steady_clock::now() - start;
     EXPECT_GE(took, 950ms);
-    EXPECT_LT(took, 3s);
+    EXPECT_LT(took, 1300ms);
     ReplyBlock fill;
     fill.fill(kReplyFill);
     EXPECT_EQ(send.reply(), fill);
     EXPECT_EQ(peer.received().size(), 1u);
+}
+
+// A signal interrupting the receive does not start the second afresh: the
+// exchange waits only for what is left of it.
+TEST(UdpExchange, InterruptedReceiveKeepsTheDeadline) {
+    struct Case {
+        const char* name;
+        std::chrono::milliseconds first;
+        std::chrono::milliseconds every;
+    };
+    const Case cases[] = {
+        {"one signal late in the wait", 900ms, 0ms},
+        {"a signal every 100 ms", 100ms, 100ms},
+    };
+    for (const Case& c : cases) {
+        std::optional<UdpPeer> peer;
+        {
+            test::BlockAlarm keep_off_the_peer;
+            peer.emplace(kController, kUdpPort,
+                         [](const UdpPeer::Bytes&, int) { return std::nullopt; });
+        }
+        Send send;
+        const auto start = std::chrono::steady_clock::now();
+        int alarms = 0;
+        {
+            test::AlarmDuring alarm(c.first, c.every);
+            EXPECT_FALSE(send.TransmitFrame(BuildInitialiseFrame(), kController, kModeUdp, 9600));
+            alarms = test::AlarmDuring::count();
+        }
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_GE(alarms, 1) << c.name;
+        EXPECT_GE(took, 950ms) << c.name;
+        EXPECT_LT(took, 1300ms) << c.name;
+    }
 }
 
 // A datagram from another host is no answer: the exchange keeps waiting for

@@ -1,7 +1,10 @@
+#include "lines/line_format.h"
 #include "protocol/content_frame.h"
 #include "protocol/frame_decoder.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
+#include <random>
 
 namespace lumidex {
 namespace {
@@ -129,6 +132,124 @@ TEST(DecodeFrame, RoundTripsBuiltContent) {
         EXPECT_EQ(decoded.frame->lines[i].flicker, i % 2 == 0);
         EXPECT_EQ(decoded.frame->lines[i].digit_count, digits[i]);
         EXPECT_EQ(decoded.frame->lines[i].text, shown[i]) << i;
+    }
+}
+
+// A block runs to the next line marker or the end marker: more characters
+// than the digit count (0 places keep N + 1 digits) and fewer (several
+// points) are what the builder makes, and the decoder takes them.
+TEST(DecodeFrame, LineBlocksRunToTheNextMarker) {
+    struct Case {
+        const char* name;
+        ContentLine line;
+        const char* shown;
+    };
+    const Case cases[] = {
+        {"0 places keep N + 1 digits", {true, 3, "2345", false, false}, "2345"},
+        {"hand-edited long text", {true, 3, "123456789", false, true}, "123456789."},
+        {"two points", {true, 3, "1.2.", false, false}, "1.2."},
+        {"digit count from a hand-edited file", {true, 9, "123", true, false}, ""},
+        {"digit count 0", {true, 0, "123", false, true}, ""},
+    };
+    for (const Case& c : cases) {
+        ContentRecord record;
+        for (ContentLine& line : record.lines) {
+            line.included = false;
+        }
+        record.lines[4] = c.line; // line 5's marker is FE, the start byte's value
+        record.lines[5] = {true, 4, "1", false, false};
+        const auto built = EncodeContentFrame(record);
+        ASSERT_TRUE(built.frame) << c.name;
+        const auto decoded = DecodeFrame(*built.frame);
+        ASSERT_TRUE(decoded.frame) << c.name << ": " << decoded.reason;
+        ASSERT_EQ(decoded.frame->lines.size(), 2u) << c.name;
+        EXPECT_EQ(decoded.frame->lines[0].line, 5) << c.name;
+        EXPECT_EQ(decoded.frame->lines[0].text, c.shown) << c.name;
+        EXPECT_EQ(decoded.frame->lines[1].text, "   1") << c.name;
+    }
+    // Characters in a block whose digit count the builder sends without any.
+    const auto bad = DecodeFrame(Reseal(FromHex("FE 0C 01 AB 01 01 FA 00 1B 01 02 FF 00 00")));
+    EXPECT_EQ(bad.error, FrameError::BadPayload) << bad.reason;
+}
+
+// The content frame rebuilt from what the decoder made of it.
+Frame Rebuild(const DecodedFrame& frame) {
+    ContentRecord record;
+    record.address = frame.address;
+    record.update_index = frame.at_once ? 0 : frame.hour_code;
+    for (ContentLine& line : record.lines) {
+        line.included = false;
+    }
+    for (const DecodedLine& line : frame.lines) {
+        record.lines[static_cast<std::size_t>(line.line - 1)] = {true, line.digit_count, line.text,
+                                                                 line.flicker, false};
+    }
+    return EncodeContentFrame(record).frame.value_or(Frame{});
+}
+
+// Property: whatever the dialog's state and the settings file, the frame the
+// builder makes is accepted by the decoder, carries the lines it was given,
+// and rebuilds from its decoded fields byte for byte.
+TEST(DecodeFrame, EveryBuiltFrameDecodesAndRebuilds) {
+    std::mt19937 random(20261208);
+    auto pick = [&](auto const& items) {
+        return items[std::uniform_int_distribution<std::size_t>(0, std::size(items) - 1)(random)];
+    };
+    auto chance = [&](int percent) {
+        return std::uniform_int_distribution<int>(0, 99)(random) < percent;
+    };
+    const char* digit_counts[] = {"3", "4", "5", "6", "7", "8", "3", "8", "", "0", "9", "12", "x"};
+    const char* places[] = {"No", "0", "1", "2", "3", "4", "No", "0", "", "7", "no"};
+    const char* modes[] = {"1", "1", "2", "0"};
+    const std::string alphabet = "0123456789012345678.-+e x";
+    test::TempDir dir;
+    const SettingsFile settings(dir / "Config.ini");
+    for (int round = 0; round < 400; ++round) {
+        std::string file = "[Set]\nSet=" + std::string(pick(modes)) +
+                           "\nsetsws=" + pick(digit_counts) + "\nsetsss=" + pick(places) +
+                           "\nADD485=" + std::to_string(round % 100) + "\n";
+        for (std::size_t i = 0; i < kLineCount; ++i) {
+            file += std::string(keys::kDigitCount[i].name) + "=" + pick(digit_counts) + "\n";
+            file += std::string(keys::kDecimalPlaces[i].name) + "=" + pick(places) + "\n";
+        }
+        file += "[Text]\n";
+        for (std::size_t i = 0; i < kLineCount; ++i) {
+            file +=
+                std::string(keys::kLineChosen[i].name) + "=" + (chance(75) ? "Yes" : "No") + "\n";
+        }
+        test::WriteFileOrFail(dir / "Config.ini", file);
+        const auto formats = LineFormatsAfterRefresh(settings);
+        DialogLines dialog;
+        std::array<std::string, kLineCount> counts;
+        for (std::size_t i = 0; i < kLineCount; ++i) {
+            std::string typed;
+            const int length = std::uniform_int_distribution<int>(0, 12)(random);
+            for (int k = 0; k < length; ++k) {
+                typed += pick(alphabet);
+            }
+            // Mostly what the line editor leaves, sometimes a hand-edited text.
+            dialog.texts[i] = chance(80)
+                                  ? FormatLineText(typed, ShownDigitCount(formats[i].numbers),
+                                                   ShownDecimalPlaces(formats[i].places))
+                                        .value_or("")
+                                  : typed.substr(0, 9);
+            dialog.flicker[i] = chance(30);
+            dialog.point[i] = chance(30);
+            counts[i] = formats[i].numbers;
+        }
+        dialog.update_index = std::uniform_int_distribution<int>(-1, 24)(random);
+        const auto built = BuildContentFrame(dialog, settings, counts);
+        ASSERT_TRUE(built.frame) << built.refusal;
+        const auto decoded = DecodeFrame(*built.frame);
+        ASSERT_TRUE(decoded.frame) << decoded.reason << "\n" << FormatHex(*built.frame);
+        int included = 0;
+        for (std::size_t i = 0; i < kLineCount; ++i) {
+            included += settings.Read(keys::kLineChosen[i]) == "Yes" ? 1 : 0;
+        }
+        EXPECT_EQ(static_cast<int>(decoded.frame->lines.size()), included);
+        EXPECT_EQ(decoded.frame->address, round % 100);
+        EXPECT_EQ(decoded.frame->at_once, dialog.update_index <= 0);
+        EXPECT_EQ(Rebuild(*decoded.frame), *built.frame) << FormatHex(*built.frame);
     }
 }
 

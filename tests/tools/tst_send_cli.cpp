@@ -99,6 +99,9 @@ TEST_F(SendDryRun, BadUsageGivesOneLineAndStatus2) {
         "--update 24:00 content",
         "--time '2024-02-30 10:00:00' clock",
         "--time '2024-06-15T14:30:00' clock",
+        "--time '2024-06-15 -1:30:-5' clock",
+        "--time '2024-06-15 14:30:-0' clock",
+        "--time '2024-06-15  1:30:00' clock",
         "--udp 300.1.1.1 content",
         "--baud fast content",
         "--bogus content",
@@ -134,6 +137,47 @@ TEST(ParseClockTime, ValidatesTheDateAndFindsTheWeekday) {
     EXPECT_FALSE(ParseClockTime("2024-06-15 24:00:00"));
     EXPECT_FALSE(ParseClockTime("2024-06-15 14:30"));
     EXPECT_FALSE(ParseClockTime("1999-12-31 23:59:59"));
+    EXPECT_EQ(ParseClockTime("2255-12-31 23:59:59")->second, 59);
+    EXPECT_EQ(ParseClockTime("2000-01-01 00:00:00")->weekday, 6);
+    // Every field in digits: no signs, blanks or short fields.
+    for (const char* text :
+         {"2024-06-15 -1:30:-5", "2024-06-15 14:30:-0", "2024-06-15  1:30:00",
+          "2024-06-15 14:-0:00", "2024-06-15 +1:30:00", "+024-06-15 14:30:00",
+          "2024-6-15  14:30:00", "2024-06-15 14:30:0 ", " 2024-06-15 14:30:0",
+          "2024-00-15 14:30:00", "2024-13-15 14:30:00", "2024-06-00 14:30:00",
+          "2024-06-31 14:30:00", "2024-06-15 14:60:00", "2024-06-15 14:30:60",
+          "2024/06/15 14:30:00", "2024-06-15 14:30:00\n", "2024-06-15 14:30:0x"}) {
+        EXPECT_FALSE(ParseClockTime(text)) << text;
+    }
+}
+
+// In unified mode ("Set" other than 1) the dialog's refresh copies the
+// unified format into every line before anything is built or formatted.
+TEST_F(SendDryRun, UnifiedModeBuildsWhatTheDialogBuilds) {
+    const std::string set = "[Set]\r\nSet=2\r\nsetsws=5\r\nsetsss=2\r\nwsv1=3\r\n";
+    const std::string rest = "[Text]\r\nText2=No\r\nText3=No\r\nText4=No\r\nText5=No\r\n"
+                             "Text6=No\r\n[TextData]\r\nTD1=123\r\n";
+    test::WriteFileOrFail(dir_ / "Config.ini", set + rest);
+    EXPECT_EQ(Run("--update Now content"), "FE 0F 01 AB 01 01 FA 00 15 10 10 01 02 03 FF 17 1B\n");
+    const auto typed = DecodeFrame(FromHex(Run("--update Now --line 1=3.14159 content")));
+    ASSERT_TRUE(typed.frame) << typed.reason;
+    EXPECT_EQ(typed.frame->lines[0].text, "  3.14");
+    EXPECT_EQ(test::ReadFileOrFail(dir_ / "Config.ini"), set + rest) << "the tool only reads";
+
+    // A unified digit count that is no list item leaves the line keys.
+    test::WriteFileOrFail(dir_ / "Config.ini",
+                          "[Set]\r\nSet=2\r\nsetsws=9\r\nsetsss=2\r\nwsv1=4\r\n" + rest);
+    const auto unmatched = DecodeFrame(FromHex(Run("--update Now --line 1=3.14159 content")));
+    ASSERT_TRUE(unmatched.frame) << unmatched.reason;
+    EXPECT_EQ(unmatched.frame->lines[0].digit_count, 4);
+    EXPECT_EQ(unmatched.frame->lines[0].text, " 3.14"); // places still unified
+
+    // Separate mode formats with the line's own keys.
+    test::WriteFileOrFail(dir_ / "Config.ini",
+                          "[Set]\r\nSet=1\r\nsetsws=5\r\nsetsss=2\r\nwsv1=3\r\n" + rest);
+    const auto separate = DecodeFrame(FromHex(Run("--update Now --line 1=3.14159 content")));
+    ASSERT_TRUE(separate.frame) << separate.reason;
+    EXPECT_EQ(separate.frame->lines[0].text, " 3.1");
 }
 
 } // namespace

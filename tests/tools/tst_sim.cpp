@@ -9,9 +9,14 @@
 #include "tools/sim/frame_assembler.h"
 #include "tools/sim/simulator.h"
 
+#include <arpa/inet.h>
 #include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/ip.h>
+#include <netinet/udp.h>
+#include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace lumidex {
@@ -113,8 +118,9 @@ TEST_F(SimAndSend, SilentControllerGetsTwoAttemptsThenFailure) {
     EXPECT_EQ(sent.status, 1);
     EXPECT_TRUE(sent.out.ends_with("\nSend failed!\n")) << sent.out;
     EXPECT_TRUE(Has(sent.err, "no answer within 1000 ms")) << sent.err;
-    EXPECT_GE(took, 1900ms);
-    EXPECT_LT(took, 4s);
+    // Two attempts of 1000 ms each, and little more.
+    EXPECT_GE(took, 1950ms);
+    EXPECT_LT(took, 2400ms);
     EXPECT_TRUE(Has(sim.Next(), "\"answer\":\"none\""));
     EXPECT_TRUE(Has(sim.Next(), "\"answer\":\"none\""));
     EXPECT_EQ(sim.Next(300ms), "");
@@ -199,7 +205,8 @@ TEST(Simulator, MalformedInputIsRejectedAndReported) {
         client.SendTo(kController, kUdpPort, c.datagram);
         const std::string line = sim.Next();
         EXPECT_TRUE(Has(line, c.reported)) << c.name << ": " << line;
-        EXPECT_TRUE(Has(line, "\"answer\":\"rejected\"")) << c.name << ": " << line;
+        EXPECT_TRUE(Has(line, "\"answer\":\"none\"")) << c.name << ": a card does not answer "
+                                                      << "what it cannot decode: " << line;
     }
     // Garbage and a cut frame on the serial line, then a good frame.
     const int line_fd = ::open(sim.device().c_str(), O_RDWR | O_NOCTTY);
@@ -214,6 +221,148 @@ TEST(Simulator, MalformedInputIsRejectedAndReported) {
     EXPECT_TRUE(Has(sim.Next(), "\"command\":\"init\""));
     EXPECT_TRUE(send.TransmitFrame(good, kController, kModeUdp, 9600));
     EXPECT_EQ(sim.process().Stop(SIGTERM, 5s), 0);
+    for (const auto& got : client.received()) {
+        EXPECT_TRUE(false) << "the card answered undecodable input with " << FormatHex(got.bytes);
+    }
+}
+
+// One datagram whose source is the card's own address and port (forged here
+// with a raw socket) must not make the card answer itself for ever.
+TEST(Simulator, NeverAnswersItsOwnAddress) {
+    Sim sim;
+    const int raw = ::socket(AF_INET, SOCK_RAW, IPPROTO_RAW);
+    if (raw < 0) {
+        GTEST_SKIP() << "raw sockets need CAP_NET_RAW";
+    }
+    const Frame frame = BuildInitialiseFrame();
+    std::vector<std::uint8_t> packet(sizeof(iphdr) + sizeof(udphdr) + frame.size());
+    auto* ip = reinterpret_cast<iphdr*>(packet.data());
+    auto* udp = reinterpret_cast<udphdr*>(packet.data() + sizeof(iphdr));
+    ip->version = 4;
+    ip->ihl = 5;
+    ip->ttl = 64;
+    ip->protocol = IPPROTO_UDP;
+    ip->tot_len = htons(static_cast<std::uint16_t>(packet.size()));
+    ::inet_pton(AF_INET, kController.c_str(), &ip->saddr);
+    ip->daddr = ip->saddr;
+    udp->source = htons(kUdpPort);
+    udp->dest = htons(kUdpPort);
+    udp->len = htons(static_cast<std::uint16_t>(sizeof(udphdr) + frame.size()));
+    udp->check = 0; // no checksum, allowed for UDP over IPv4
+    std::copy(frame.begin(), frame.end(), packet.begin() + sizeof(iphdr) + sizeof(udphdr));
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = ip->daddr;
+    ASSERT_EQ(
+        ::sendto(raw, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to),
+        static_cast<ssize_t>(packet.size()));
+    ::close(raw);
+    const std::string line = sim.Next();
+    EXPECT_TRUE(Has(line, "own address") && Has(line, "\"answer\":\"none\"")) << line;
+    EXPECT_EQ(sim.Next(500ms), "") << "the card answered itself";
+    // It still answers everyone else.
+    Send send;
+    EXPECT_TRUE(send.TransmitFrame(frame, kController, kModeUdp, 9600));
+}
+
+// A flood of garbage is reported only up to the rate limit, and a later
+// report says how many were held back.
+TEST(Simulator, FloodOfRejectedInputIsRateLimited) {
+    Sim sim;
+    test::UdpPeer client("127.0.0.1", 0,
+                         [](const test::UdpPeer::Bytes&, int) { return std::nullopt; });
+    long reported = 0;
+    long held_back = 0;
+    auto read_until_quiet = [&] {
+        for (std::string line = sim.Next(500ms); !line.empty(); line = sim.Next(500ms)) {
+            if (Has(line, "\"valid\":false")) {
+                ++reported;
+            } else if (Has(line, "{\"held_back\":")) {
+                held_back += std::stol(line.substr(line.find(':') + 1));
+            } else {
+                ADD_FAILURE() << line;
+            }
+        }
+    };
+    for (int i = 0; i < 200; ++i) {
+        client.SendTo(kController, kUdpPort, {0x00, 0x01});
+    }
+    read_until_quiet();
+    EXPECT_GE(reported, 5);
+    EXPECT_LE(reported, 60) << "20 a second, and the flood takes well under 3 s";
+    std::this_thread::sleep_for(1100ms);
+    client.SendTo(kController, kUdpPort, {0x00});
+    read_until_quiet();
+    EXPECT_GE(held_back, 100);
+    EXPECT_LE(reported + held_back, 201);
+    EXPECT_TRUE(client.received().empty()) << "no answers to garbage";
+}
+
+TEST(ReportLimiter, LetsABurstThroughPerWindow) {
+    using namespace std::chrono;
+    ReportLimiter limiter(3, 1000ms);
+    const auto t0 = ReportLimiter::Clock::time_point{} + 10s;
+    struct Step {
+        milliseconds at;
+        bool allowed;
+        long held_back; // checked when allowed
+    };
+    const Step steps[] = {
+        {0ms, true, 0},    {10ms, true, 0},   {20ms, true, 0},   {30ms, false, 0},
+        {999ms, false, 0}, {1000ms, true, 2}, {1001ms, true, 0}, {5000ms, true, 0},
+    };
+    for (const Step& step : steps) {
+        long held_back = -1;
+        EXPECT_EQ(limiter.Allow(t0 + step.at, held_back), step.allowed) << step.at.count();
+        if (step.allowed) {
+            EXPECT_EQ(held_back, step.held_back) << step.at.count();
+        }
+    }
+}
+
+// The last answer before --count ends the simulator still reaches a serial
+// sender: the pseudo-terminal is not hung up while the answer waits.
+TEST_F(SimAndSend, CountedSimulatorAnswersItsLastSerialFrame) {
+    for (int round = 0; round < 3; ++round) {
+        Sim sim({"--count", "1"}, true);
+        const auto sent =
+            SendExe({"--config", config_, "--serial", sim.device(), "--line", "1=7", "content"});
+        EXPECT_EQ(sent.status, 0) << sent.err;
+        EXPECT_TRUE(sent.out.ends_with("\nSent successfully!\n")) << sent.out;
+        EXPECT_TRUE(Has(sim.Next(), "\"answer\":\"accepted\""));
+        EXPECT_EQ(sim.process().Wait(5s), 0);
+    }
+}
+
+// A fixed-point line with 0 places keeps N + 1 digits; the card takes it.
+TEST_F(SimAndSend, LineWithMoreDigitsThanItsCountIsAccepted) {
+    test::WriteFileOrFail(dir_ / "Config.ini",
+                          "[Set]\r\nwsv1=3\r\nwsv6=0\r\n[Text]\r\nText2=No\r\nText3=No\r\n"
+                          "Text4=No\r\nText5=No\r\nText6=No\r\n");
+    Sim sim;
+    const auto sent =
+        SendExe({"--config", config_, "--udp", kController, "--line", "1=12345", "content"});
+    EXPECT_EQ(sent.status, 0) << sent.err;
+    EXPECT_TRUE(sent.out.ends_with("\nSent successfully!\n")) << sent.out;
+    const std::string frame = sim.Next();
+    EXPECT_TRUE(Has(frame, "{\"line\":1,\"flicker\":false,\"digits\":3,\"text\":\"2345\"}"))
+        << frame;
+}
+
+// The picture draws every character sent and says how many stand beyond
+// the line's digit count.
+TEST(Display, ExtraDigitsAreDrawnAndCounted) {
+    DisplayState state;
+    DecodedFrame frame;
+    frame.command = kContentNow;
+    frame.lines.push_back({1, false, 3, "2345"});
+    frame.lines.push_back({2, true, 4, " 12.5"});
+    state.Apply(frame);
+    const std::string picture = RenderDisplay(state);
+    EXPECT_TRUE(Has(picture, "[2345] 3 digits, 1 beyond them\n")) << picture;
+    EXPECT_TRUE(Has(picture, "[ 12.5] 4 digits, flickering\n")) << picture;
+    const auto rows = RenderSegments("2345");
+    EXPECT_EQ(rows[1], " _|  _| |_| |_  ");
 }
 
 TEST(Simulator, StopsAfterCountFramesAndOnSignals) {
@@ -253,6 +402,40 @@ TEST(ControlCard, AnswerBytes) {
     EXPECT_EQ(MakeReply(0, kInitialise, false)[3], 0);
 }
 
+// What the card answers: decodable frames by --reply, nothing else at all.
+TEST(ControlCard, AnswersOnlyDecodableFrames) {
+    const Frame init = BuildInitialiseFrame();
+    Frame bad_checksum = init;
+    bad_checksum.back() ^= 1;
+    const Frame bad_payload = BuildBrightnessFrame(3, 9, 0); // level 9 is no level
+    struct Case {
+        const char* name;
+        ReplyMode mode;
+        Frame frame;
+        std::optional<std::uint8_t> status; // byte 3 of the answer, none for silence
+    };
+    const Case cases[] = {
+        {"frame, ok", ReplyMode::Ok, init, 1},
+        {"frame, nak", ReplyMode::Nak, init, 0},
+        {"frame, silent", ReplyMode::Silent, init, std::nullopt},
+        {"bad checksum", ReplyMode::Ok, bad_checksum, std::nullopt},
+        {"bad payload", ReplyMode::Ok, bad_payload, std::nullopt},
+        {"garbage", ReplyMode::Nak, Frame{'h', 'i'}, std::nullopt},
+        {"nothing", ReplyMode::Ok, Frame{}, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SimOptions options;
+        options.reply = c.mode;
+        ControlCard card(options);
+        const auto outcome = card.Receive(c.frame);
+        ASSERT_EQ(outcome.reply.has_value(), c.status.has_value()) << c.name;
+        if (c.status) {
+            EXPECT_EQ((*outcome.reply)[kReplyStatusByte], *c.status) << c.name;
+            EXPECT_EQ((*outcome.reply)[4], c.frame[3]) << c.name << ": the command echoed";
+        }
+    }
+}
+
 TEST(FrameAssembler, CutsTheSerialStreamIntoFrames) {
     using Piece = FrameAssembler::Piece;
     const Frame a = BuildInitialiseFrame();
@@ -273,10 +456,74 @@ TEST(FrameAssembler, CutsTheSerialStreamIntoFrames) {
     EXPECT_TRUE(assembler.pending());
     EXPECT_EQ(kinds(assembler.Feed(std::span(b).subspan(4))), "F9");
     // A start byte with an impossible length is noise.
-    EXPECT_EQ(kinds(assembler.Feed(Frame{0xFE, 0x01, 0xFE, 0x05})), "G1G1");
+    EXPECT_EQ(kinds(assembler.Feed(Frame{0xFE, 0x01, 0xFE, 0x05})), "G2");
     EXPECT_EQ(kinds(assembler.Flush()), "T2");
     EXPECT_FALSE(assembler.pending());
     EXPECT_EQ(kinds(assembler.Feed(Frame{0x00})), "G1");
+}
+
+// Noise just before a frame costs only the noise: on a length or checksum
+// that does not hold, one byte is dropped and the search goes on.
+TEST(FrameAssembler, FindsTheFrameAfterNoise) {
+    using Piece = FrameAssembler::Piece;
+    const Frame a = BuildInitialiseFrame();
+    const Frame b = BuildBrightnessFrame(1, 2, 3);
+    struct Case {
+        const char* name;
+        Frame noise;
+    };
+    const Case cases[] = {
+        {"stray start byte", {0xFE}},
+        {"start byte and FF", {0xFE, 0xFF}},
+        {"start byte and 06", {0xFE, 0x06}},
+        {"start byte and 05", {0xFE, 0x05}},
+        {"two stray start bytes", {0xFE, 0xFE}},
+        {"a frame with a bad checksum", {0xFE, 0x05, 0x00, 0xCC, 0xFF, 0x01, 0x73}},
+        {"line noise", {0x00, 0xFE, 0x20, 0xFE}},
+    };
+    for (const Case& c : cases) {
+        for (bool split : {false, true}) {
+            FrameAssembler assembler;
+            Frame stream = c.noise;
+            stream.insert(stream.end(), a.begin(), a.end());
+            std::vector<Piece> pieces = assembler.Feed(
+                split ? std::span(stream).first(c.noise.size() + 2) : std::span(stream));
+            if (split) {
+                auto rest = assembler.Feed(std::span(stream).subspan(c.noise.size() + 2));
+                pieces.insert(pieces.end(), rest.begin(), rest.end());
+            }
+            auto rest = assembler.Feed(b);
+            pieces.insert(pieces.end(), rest.begin(), rest.end());
+            std::vector<Frame> frames;
+            std::size_t garbage = 0;
+            for (const Piece& piece : pieces) {
+                if (piece.kind == Piece::Frame) {
+                    frames.push_back(piece.bytes);
+                } else {
+                    garbage += piece.bytes.size();
+                }
+            }
+            EXPECT_EQ(frames, (std::vector<Frame>{a, b})) << c.name << (split ? ", split" : "");
+            EXPECT_EQ(garbage, c.noise.size()) << c.name;
+            EXPECT_FALSE(assembler.pending()) << c.name;
+        }
+    }
+}
+
+// Over a real pseudo-terminal: noise then a frame, and the sender is answered.
+TEST(Simulator, SerialFrameAfterNoiseIsAnswered) {
+    Sim sim({}, true);
+    Send send;
+    const int line_fd = ::open(sim.device().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(line_fd, 0);
+    [[maybe_unused]] auto ignored = ::write(line_fd, "\xFE\xFF", 2);
+    ::close(line_fd);
+    EXPECT_TRUE(send.TransmitFrame(BuildInitialiseFrame(), sim.device(), kModeSerial, 9600));
+    std::string line;
+    do {
+        line = sim.Next();
+    } while (Has(line, "\"valid\":false"));
+    EXPECT_TRUE(Has(line, "\"command\":\"init\"") && Has(line, "\"answer\":\"accepted\"")) << line;
 }
 
 } // namespace

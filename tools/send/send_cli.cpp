@@ -53,15 +53,10 @@ bool ParseFlag(std::string_view text, std::map<int, bool>& flags, std::string& e
     return true;
 }
 
-// The text a list shows after the settings refresh selected the stored value
-// in it: the matching item, or nothing when no item matches.
-std::string ShownItem(std::optional<std::string_view> item) {
-    return item ? std::string(*item) : std::string();
-}
-
 // The dialog's lines as a settings refresh leaves them, with the command
 // line's changes applied the way the dialog applies typed input.
-DialogLines DialogFromSettings(const SendOptions& options, const SettingsFile& settings) {
+DialogLines DialogFromSettings(const SendOptions& options, const SettingsFile& settings,
+                               const std::array<LineFormat, kLineCount>& formats) {
     DialogLines dialog;
     for (int line = 1; line <= kLineCount; ++line) {
         const auto i = static_cast<std::size_t>(line - 1);
@@ -69,11 +64,9 @@ DialogLines DialogFromSettings(const SendOptions& options, const SettingsFile& s
         dialog.flicker[i] = settings.ReadNumber(keys::kFlicker[i]) != 0;
         dialog.point[i] = settings.ReadNumber(keys::kPoint[i]) != 0;
         if (auto typed = options.lines.find(line); typed != options.lines.end()) {
-            const std::string numbers =
-                ShownItem(MatchDigitCountItem(settings.Read(keys::kDigitCount[i])));
-            const std::string places =
-                ShownItem(MatchDecimalPlaceItem(settings.Read(keys::kDecimalPlaces[i])));
-            dialog.texts[i] = FormatLineText(typed->second, numbers, places).value_or("");
+            dialog.texts[i] = FormatLineText(typed->second, ShownDigitCount(formats[i].numbers),
+                                             ShownDecimalPlaces(formats[i].places))
+                                  .value_or("");
         }
         if (auto f = options.flicker.find(line); f != options.flicker.end()) {
             dialog.flicker[i] = f->second;
@@ -121,12 +114,33 @@ std::vector<LinkChoice> ChooseLinks(const SendOptions& options, const SettingsFi
 } // namespace
 
 std::optional<ClockTime> ParseClockTime(const std::string& text) {
+    // Exactly "YYYY-MM-DD HH:MM:SS": every field written in digits, so no
+    // sign, blank or shortened field slips through a number conversion.
+    static constexpr std::string_view kPattern = "DDDD-DD-DD DD:DD:DD";
+    if (text.size() != kPattern.size()) {
+        return std::nullopt;
+    }
+    for (std::size_t i = 0; i < kPattern.size(); ++i) {
+        const bool digit = text[i] >= '0' && text[i] <= '9';
+        if (kPattern[i] == 'D' ? !digit : text[i] != kPattern[i]) {
+            return std::nullopt;
+        }
+    }
+    auto field = [&](std::size_t at, std::size_t width) {
+        int value = 0;
+        for (std::size_t i = at; i < at + width; ++i) {
+            value = value * 10 + (text[i] - '0');
+        }
+        return value;
+    };
     ClockTime t;
-    char tail = 0;
-    if (text.size() != 19 ||
-        std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &t.year, &t.month, &t.day, &t.hour,
-                    &t.minute, &t.second, &tail) != 6 ||
-        text[4] != '-' || text[7] != '-' || text[10] != ' ' || text[13] != ':' || text[16] != ':') {
+    t.year = field(0, 4);
+    t.month = field(5, 2);
+    t.day = field(8, 2);
+    t.hour = field(11, 2);
+    t.minute = field(14, 2);
+    t.second = field(17, 2);
+    if (t.month < 1 || t.month > 12 || t.day < 1 || t.day > 31) {
         return std::nullopt;
     }
     std::tm probe{};
@@ -282,8 +296,15 @@ int RunSend(const SendOptions& options, std::ostream& out, std::ostream& err) {
     const SettingsFile settings(config);
     Frame frame;
     if (options.command == "content") {
-        const ContentFrameResult built =
-            BuildContentFrame(DialogFromSettings(options, settings), settings);
+        // In unified mode the dialog's refresh first copies the unified
+        // format into every line; the tool works from the same result.
+        const auto formats = LineFormatsAfterRefresh(settings);
+        std::array<std::string, kLineCount> digit_counts;
+        for (std::size_t i = 0; i < kLineCount; ++i) {
+            digit_counts[i] = formats[i].numbers;
+        }
+        const ContentFrameResult built = BuildContentFrame(
+            DialogFromSettings(options, settings, formats), settings, digit_counts);
         if (!built.frame) {
             err << "lumidex-send: refused: " << built.refusal << "\n";
             return kExitBadInput;
@@ -339,6 +360,7 @@ Options:
   --serial PORT          send over this serial port
   --baud N               serial baud rate (default: "Boud" from the settings)
   --line N=TEXT          text of line N (1..6), formatted like the dialog does
+                         (in unified mode with the unified digit count and places)
   --update Now|HH:00     when the content shows (default: "UIN" from the settings)
   --flicker N=0|1        flicker flag of line N
   --point N=0|1          "9/10" flag of line N (a point after the last digit)

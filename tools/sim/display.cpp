@@ -2,6 +2,7 @@
 
 #include "protocol/frame.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace lumidex {
@@ -86,6 +87,14 @@ std::string RenderDisplay(const DisplayState& state) {
         const auto rows = RenderSegments(line->text);
         std::string note =
             "  [" + line->text + "] " + std::to_string(line->digit_count) + " digits";
+        // Every character sent is drawn, in the order sent. A line can carry
+        // more characters than its digit count (0 decimal places keep up to
+        // N + 1 digits); the note says how many stand beyond the count.
+        const auto places = static_cast<int>(
+            std::count_if(line->text.begin(), line->text.end(), [](char c) { return c != '.'; }));
+        if (places > line->digit_count) {
+            note += ", " + std::to_string(places - line->digit_count) + " beyond them";
+        }
         if (line->flicker) {
             note += ", flickering";
         }

@@ -23,7 +23,9 @@ struct DisplayState {
 };
 
 // The six lines drawn as seven-segment digits (three text rows per line),
-// with points and flicker marked, then brightness and clock.
+// with points and flicker marked, then brightness and clock. Every character
+// a line carries is drawn; one with more characters than its digit count
+// says "K beyond them" in its note.
 std::string RenderDisplay(const DisplayState& state);
 
 // One line of seven-segment digits for a line's text (" 12.5"): three rows.

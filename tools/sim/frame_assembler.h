@@ -7,10 +7,14 @@
 
 namespace lumidex {
 
-// Cuts the byte stream of a serial line into frames. Bytes before a start
-// byte are garbage; from a start byte on, the length byte says how many bytes
-// the frame has. A line that stays quiet in the middle of a frame ends it as
-// truncated. Nothing is buffered beyond one frame of at most 257 bytes.
+// Cuts the byte stream of a serial line into frames. A frame starts at a
+// start byte and is as long as its length byte says; it counts only when its
+// end marker and checksum hold. A start byte whose frame does not hold (noise,
+// or a stray FE just before a real frame) is dropped as garbage and the search
+// goes on from the next byte, so the frame after it is still found, even when
+// the noise claims a length that the real frame has not yet filled. A line
+// that stays quiet in the middle of a frame ends it as truncated. Nothing is
+// buffered beyond one frame of at most 257 bytes.
 class FrameAssembler {
 public:
     struct Piece {

@@ -13,7 +13,9 @@
 #include <netinet/in.h>
 #include <ostream>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace lumidex {
@@ -21,6 +23,9 @@ namespace {
 
 // A serial line quiet for this long in the middle of a frame has lost it.
 constexpr int kSerialIdleMs = 100;
+// The longest a sender takes to read an answer: 200 ms, then a 2000 ms read.
+constexpr std::chrono::milliseconds kDrainLimit{2500};
+constexpr std::chrono::milliseconds kDrainShowLimit{100};
 
 int g_signal_pipe[2] = {-1, -1};
 
@@ -48,6 +53,10 @@ struct Fd {
     }
 };
 
+// Rejected input reported at most this often.
+constexpr int kRejectedReportsPerWindow = 20;
+constexpr std::chrono::seconds kRejectedReportWindow{1};
+
 class Reporter {
 public:
     Reporter(const SimOptions& options, std::ostream& out) : options_(options), out_(out) {}
@@ -56,6 +65,9 @@ public:
                std::span<const std::uint8_t> bytes, const ControlCard::Outcome& outcome,
                const DisplayState& display) {
         const DecodeResult& d = outcome.decoded;
+        if (!d.frame && !MayReportRejected()) {
+            return;
+        }
         const std::string answered = !outcome.reply                  ? "none"
                                      : ReplyAccepted(*outcome.reply) ? "accepted"
                                                                      : "rejected";
@@ -92,7 +104,16 @@ public:
 
     void Garbage(const std::string& link, const std::string& peer,
                  std::span<const std::uint8_t> bytes, bool truncated) {
-        const std::string what = truncated ? "truncated frame" : "garbage";
+        Ignored(link, peer, bytes, truncated ? "truncated frame" : "garbage");
+    }
+
+    // Input the card takes no notice of (garbage, a cut frame, a datagram
+    // from its own address), reported within the rate limit.
+    void Ignored(const std::string& link, const std::string& peer,
+                 std::span<const std::uint8_t> bytes, const std::string& what) {
+        if (!MayReportRejected()) {
+            return;
+        }
         if (options_.json) {
             out_ << "{\"link\":" << JsonString(link) << ",\"peer\":" << JsonString(peer)
                  << ",\"hex\":" << JsonString(FormatHex(bytes))
@@ -106,9 +127,54 @@ public:
     }
 
 private:
+    bool MayReportRejected() {
+        long held_back = 0;
+        if (!limiter_.Allow(ReportLimiter::Clock::now(), held_back)) {
+            return false;
+        }
+        if (held_back > 0) {
+            if (options_.json) {
+                out_ << "{\"held_back\":" << held_back << "}\n";
+            } else {
+                out_ << "(" << held_back << " reports of rejected input held back)\n";
+            }
+        }
+        return true;
+    }
+
     const SimOptions& options_;
     std::ostream& out_;
+    ReportLimiter limiter_{kRejectedReportsPerWindow, kRejectedReportWindow};
 };
+
+// Lets the last answer reach the peer before the line is closed: closing a
+// pseudo-terminal hangs it up and discards what its reader has not taken yet.
+// Waits until the bytes have left a real port, and until the sender has read
+// them from a pseudo-terminal, at most the sender's read window.
+void DrainSerialAnswer(int line, int pty_peer) {
+    if (line < 0) {
+        return;
+    }
+    ::tcdrain(line);
+    if (pty_peer < 0) {
+        return;
+    }
+    // The answer passes through the kernel's buffer before the sender's side
+    // can count it: first wait for it to show, then for it to be read.
+    using std::chrono::steady_clock;
+    auto unread = [&] {
+        int bytes = 0;
+        return ::ioctl(pty_peer, FIONREAD, &bytes) == 0 ? bytes : 0;
+    };
+    const auto shows_by = steady_clock::now() + kDrainShowLimit;
+    while (unread() == 0 && steady_clock::now() < shows_by) {
+        ::usleep(1000);
+    }
+    const auto give_up = steady_clock::now() + kDrainLimit;
+    while (unread() > 0 && steady_clock::now() < give_up) {
+        ::usleep(5000);
+    }
+}
 
 } // namespace
 
@@ -139,11 +205,27 @@ ControlCard::Outcome ControlCard::Receive(std::span<const std::uint8_t> frame) {
     if (options_.reply == ReplyMode::Silent) {
         return outcome;
     }
-    const bool accepted = outcome.decoded.frame && options_.reply == ReplyMode::Ok;
-    const std::uint8_t address = outcome.decoded.frame ? outcome.decoded.frame->address : 0;
-    const std::uint8_t command = frame.size() > 3 ? frame[3] : 0;
-    outcome.reply = MakeReply(address, command, accepted);
+    if (!outcome.decoded.frame) {
+        return outcome;
+    }
+    outcome.reply = MakeReply(outcome.decoded.frame->address, outcome.decoded.frame->command,
+                              options_.reply == ReplyMode::Ok);
     return outcome;
+}
+
+bool ReportLimiter::Allow(Clock::time_point now, long& held_back) {
+    if (in_window_ == 0 || now - window_start_ >= window_) {
+        window_start_ = now;
+        in_window_ = 0;
+    }
+    if (in_window_ >= burst_) {
+        ++held_back_;
+        return false;
+    }
+    ++in_window_;
+    held_back = held_back_;
+    held_back_ = 0;
+    return true;
 }
 
 std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& args,
@@ -289,6 +371,15 @@ int RunSimulator(const SimOptions& options, std::ostream& out, std::ostream& err
         }
         out << "udp: " << options.udp_address << ":" << options.udp_port << "\n";
     }
+    sockaddr_in own{};
+    socklen_t own_size = sizeof own;
+    ::getsockname(udp.fd, reinterpret_cast<sockaddr*>(&own), &own_size);
+    // A datagram from the card's own address and port (a forged source, or a
+    // second card answering this one) is never answered: that would loop.
+    auto from_self = [&](const sockaddr_in& sender) {
+        return sender.sin_port == own.sin_port && (own.sin_addr.s_addr == htonl(INADDR_ANY) ||
+                                                   sender.sin_addr.s_addr == own.sin_addr.s_addr);
+    };
 
     out << std::flush;
 
@@ -345,6 +436,12 @@ int RunSimulator(const SimOptions& options, std::ostream& out, std::ostream& err
                 ::inet_ntop(AF_INET, &sender.sin_addr, host, sizeof host);
                 const std::string peer =
                     std::string(host) + ":" + std::to_string(ntohs(sender.sin_port));
+                if (from_self(sender)) {
+                    report.Ignored("udp", peer,
+                                   std::span(datagram).first(static_cast<std::size_t>(got)),
+                                   "from the card's own address");
+                    continue;
+                }
                 handle("udp", peer, std::span(datagram).first(static_cast<std::size_t>(got)),
                        [&](const ReplyBlock& reply) {
                            ::sendto(udp.fd, reply.data(), reply.size(), 0,
@@ -365,6 +462,9 @@ int RunSimulator(const SimOptions& options, std::ostream& out, std::ostream& err
         }
     }
     serial_pieces(assembler.Flush());
+    if (options.count && card.frames() >= *options.count) {
+        DrainSerialAnswer(serial.fd, pty_peer.fd);
+    }
     return 0;
 }
 
@@ -374,7 +474,8 @@ std::string SimUsage() {
 
 A virtual control card for the Lumidex display. It takes one frame per
 datagram or serial write, checks it, shows what the display would show and
-answers 23 bytes whose byte 3 is 1 (accepted) or 0 (rejected).
+answers 23 bytes whose byte 3 is 1 (accepted) or 0 (rejected). Input that is
+no frame gets no answer, nor does a datagram from its own address.
 
   --udp ADDR[:PORT]   where to listen for datagrams (default 127.0.0.1:10006)
   --serial DEVICE     read frames from a serial device

@@ -3,6 +3,7 @@
 #include "link/link.h"
 #include "tools/sim/display.h"
 
+#include <chrono>
 #include <cstdint>
 #include <iosfwd>
 #include <optional>
@@ -32,7 +33,9 @@ struct SimOptions {
 std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& args, std::string& error);
 
 // The virtual control card's judgement of one frame: decodes it, updates the
-// display, and says what to answer (nothing when silent or dropped). Kept
+// display, and says what to answer: nothing when silent or dropped, and
+// nothing to input that does not decode (a controller does not answer
+// garbage). Kept
 // apart from the sockets so it can be tested on its own.
 class ControlCard {
 public:
@@ -53,6 +56,24 @@ private:
     SimOptions options_;
     DisplayState display_;
     long frames_ = 0;
+};
+
+// Holds back reports of rejected input beyond `burst` per `window`, so a
+// flood (or a peer that answers the card's own answers) cannot fill the log.
+class ReportLimiter {
+public:
+    using Clock = std::chrono::steady_clock;
+    ReportLimiter(int burst, std::chrono::milliseconds window) : burst_(burst), window_(window) {}
+    // True when a report may be printed at `now`; `held_back` then says how
+    // many were held back since the last one printed.
+    bool Allow(Clock::time_point now, long& held_back);
+
+private:
+    int burst_;
+    std::chrono::milliseconds window_;
+    Clock::time_point window_start_{};
+    int in_window_ = 0;
+    long held_back_ = 0;
 };
 
 // The 23-byte answer: FE 15, the address, 1 (accepted) or 0 (rejected), the
