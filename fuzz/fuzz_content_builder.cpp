@@ -20,6 +20,7 @@
 #include "settings/keys.h"
 #include "settings/text_codec.h"
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -71,10 +72,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (settings_text.empty()) {
         built = EncodeContentFrame(record);
         for (std::size_t i = 0; i < kLineCount; ++i) {
-            facts[i] = {record.lines[i].included, record.lines[i].digit_count, record.lines[i].text};
+            facts[i] = {record.lines[i].included, record.lines[i].digit_count,
+                        record.lines[i].text};
         }
     } else {
-        std::ofstream(fuzz::ScratchSettingsPath(), std::ios::binary | std::ios::trunc) << settings_text;
+        std::ofstream(fuzz::ScratchSettingsPath(), std::ios::binary | std::ios::trunc)
+            << settings_text;
         const SettingsFile settings(fuzz::ScratchSettingsPath());
         built = BuildContentFrame(dialog, settings);
         record.address = ReadBusAddress(settings);
@@ -93,8 +96,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         ++included;
         const std::int32_t n = facts[i].digit_count;
-        texts_fit = texts_fit && (n < 3 || n > 8 ||
-                                  CountCharacters(facts[i].text) <= static_cast<std::size_t>(n) + 1);
+        texts_fit =
+            texts_fit &&
+            (n < 3 || n > 8 || CountCharacters(facts[i].text) <= static_cast<std::size_t>(n) + 1);
         details += "line " + std::to_string(i + 1) + ": " + std::to_string(n) + " digits, \"" +
                    fuzz::Printable(facts[i].text) + "\"\n";
     }

@@ -72,7 +72,8 @@ void CheckFormatting(std::string_view text, std::string_view numbers, std::strin
         return;
     }
     if (text.empty()) {
-        fuzz::Require(!result.has_value(), "an empty text in fixed-point mode stores nothing", what);
+        fuzz::Require(!result.has_value(), "an empty text in fixed-point mode stores nothing",
+                      what);
         return;
     }
     fuzz::Require(result.has_value(), "a text in fixed-point mode gives a text", what);
@@ -80,8 +81,8 @@ void CheckFormatting(std::string_view text, std::string_view numbers, std::strin
         fuzz::Require(result->empty(), "places beyond 4 give the empty text", what);
         return;
     }
-    fuzz::Require(CountCharacters(*result) <= g + 1, "fixed-point mode keeps at most g + 1 characters",
-                  what);
+    fuzz::Require(CountCharacters(*result) <= g + 1,
+                  "fixed-point mode keeps at most g + 1 characters", what);
     fuzz::Require(IsFixedPointText(*result), "fixed-point mode gives a number's characters", what);
     fuzz::Require(widest->ends_with(*result), "fixed-point mode cuts from the left", what);
     const bool uncut = *widest == *result && CountCharacters(*widest) <= kWidestNumbers[0] - '0';
@@ -202,8 +203,9 @@ void CheckKeystroke(std::string_view text, std::string_view numbers, std::string
     const int decimal_places = free_point ? 0 : FirstDigitValue(places);
     const bool points_allowed = free_point || LeadingNumber(places) != 0;
     if (AllowedByRules(before.text, digits, decimal_places, free_point, points_allowed)) {
-        fuzz::Require(AllowedByRules(after.text, digits, decimal_places, free_point, points_allowed),
-                      "from an allowed text every key leaves an allowed text", what);
+        fuzz::Require(
+            AllowedByRules(after.text, digits, decimal_places, free_point, points_allowed),
+            "from an allowed text every key leaves an allowed text", what);
     }
 }
 

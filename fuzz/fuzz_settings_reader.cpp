@@ -25,7 +25,8 @@ using namespace lumidex;
 
 namespace {
 
-constexpr std::string_view kFallback = "\x01" "fallback";
+constexpr std::string_view kFallback = "\x01"
+                                       "fallback";
 constexpr std::size_t kMaxNames = 4;
 constexpr std::size_t kRoomy = 1 << 16;
 
@@ -99,19 +100,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
 
-    fuzz::Require(ReadSettingFromText(text, all_keys[0].section, all_keys[0].name, kFallback, 0)
-                      .empty(),
-                  "a read of size 0 gives nothing");
+    fuzz::Require(
+        ReadSettingFromText(text, all_keys[0].section, all_keys[0].name, kFallback, 0).empty(),
+        "a read of size 0 gives nothing");
 
     // The same file read from disk, for one key the input picks.
     const SettingKey& key = all_keys[size % all_keys.size()];
     std::ofstream(fuzz::ScratchSettingsPath(), std::ios::binary | std::ios::trunc) << bytes;
-    const std::string from_file = ReadSetting(fuzz::ScratchSettingsPath(), key.section, key.name, key.fallback,
-                                              key.chars + 1);
+    const std::string from_file = ReadSetting(fuzz::ScratchSettingsPath(), key.section, key.name,
+                                              key.fallback, key.chars + 1);
     const std::string from_text =
         ReadSettingFromText(text, key.section, key.name, key.fallback, key.chars + 1);
     fuzz::Require(from_file == from_text, "reading the file gives what reading its text gives",
-                  std::string(key.name) + ": file \"" + fuzz::Printable(from_file) +
-                      "\", text \"" + fuzz::Printable(from_text) + "\"");
+                  std::string(key.name) + ": file \"" + fuzz::Printable(from_file) + "\", text \"" +
+                      fuzz::Printable(from_text) + "\"");
     return 0;
 }

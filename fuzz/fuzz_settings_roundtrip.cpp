@@ -26,7 +26,8 @@ using namespace lumidex;
 
 namespace {
 
-constexpr std::string_view kFallback = "\x01" "fallback";
+constexpr std::string_view kFallback = "\x01"
+                                       "fallback";
 constexpr std::size_t kRoomy = 1 << 16;
 constexpr std::size_t kMaxNames = 6;
 
