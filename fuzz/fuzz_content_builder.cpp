@@ -89,7 +89,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     bool texts_fit = true; // every included text has at most N + 1 characters
     std::size_t included = 0;
-    std::string details;
     for (std::size_t i = 0; i < kLineCount; ++i) {
         if (!facts[i].included) {
             continue;
@@ -99,24 +98,33 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         texts_fit =
             texts_fit &&
             (n < 3 || n > 8 || CountCharacters(facts[i].text) <= static_cast<std::size_t>(n) + 1);
-        details += "line " + std::to_string(i + 1) + ": " + std::to_string(n) + " digits, \"" +
-                   fuzz::Printable(facts[i].text) + "\"\n";
     }
+    const auto lines_shown = [&] {
+        std::string shown;
+        for (std::size_t i = 0; i < kLineCount; ++i) {
+            if (facts[i].included) {
+                shown += "line " + std::to_string(i + 1) + ": " +
+                         std::to_string(facts[i].digit_count) + " digits, \"" +
+                         fuzz::Printable(facts[i].text) + "\"\n";
+            }
+        }
+        return shown;
+    };
 
     if (!built.frame) {
-        fuzz::Require(!built.refusal.empty(), "a refused frame says why", details);
+        fuzz::Require(!built.refusal.empty(), "a refused frame says why", lines_shown);
         fuzz::Require(!texts_fit, "only over-long texts make the builder refuse",
-                      details + built.refusal);
+                      [&] { return lines_shown() + built.refusal; });
         return 0;
     }
     const Frame& frame = *built.frame;
-    details += "frame: " + FormatHex(frame);
+    const auto details = [&] { return lines_shown() + "frame: " + FormatHex(frame); };
     fuzz::Require(frame.size() <= kMaxFrameSize, "a built frame fits the largest frame", details);
     fuzz::Require(!texts_fit || frame.size() <= kLargestFormattedFrame,
                   "formatted texts make a frame of at most 81 bytes", details);
     const DecodeResult decoded = DecodeFrame(frame);
     fuzz::Require(decoded.frame.has_value(), "the decoder accepts what the builder makes",
-                  details + "\n" + decoded.reason);
+                  [&] { return details() + "\n" + decoded.reason; });
     const DecodedFrame& got = *decoded.frame;
     const int index = record.update_index < 0 ? 0 : record.update_index;
     fuzz::Require(got.address == record.address, "the address reads back", details);
@@ -137,7 +145,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                       "each line reads back with its number, digit count and flicker", details);
     }
     const auto rebuilt = fuzz::RebuildFrame(got);
-    fuzz::Require(rebuilt && *rebuilt == frame, "a built frame rebuilds byte for byte",
-                  details + "\nrebuilt: " + (rebuilt ? FormatHex(*rebuilt) : std::string("none")));
+    fuzz::Require(rebuilt && *rebuilt == frame, "a built frame rebuilds byte for byte", [&] {
+        return details() + "\nrebuilt: " + (rebuilt ? FormatHex(*rebuilt) : std::string("none"));
+    });
     return 0;
 }

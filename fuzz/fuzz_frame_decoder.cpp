@@ -44,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         MakeEnvelopeWhole(bytes);
     }
     const DecodeResult result = DecodeFrame(bytes);
-    const std::string hex = FormatHex(bytes);
+    const auto hex = [&] { return FormatHex(bytes); };
     if (!result.frame) {
         fuzz::Require(result.error != FrameError::None && !result.reason.empty(),
                       "a refused frame says why", hex);
@@ -55,6 +55,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto rebuilt = fuzz::RebuildFrame(*result.frame);
     fuzz::Require(rebuilt.has_value(), "the builders make an accepted frame again", hex);
     fuzz::Require(*rebuilt == bytes, "an accepted frame rebuilds byte for byte",
-                  "received: " + hex + "\nrebuilt:  " + FormatHex(*rebuilt));
+                  [&] { return "received: " + hex() + "\nrebuilt:  " + FormatHex(*rebuilt); });
     return 0;
 }

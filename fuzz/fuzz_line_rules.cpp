@@ -56,10 +56,11 @@ bool IsNegativeZero(std::string_view text) {
 
 void CheckFormatting(std::string_view text, std::string_view numbers, std::string_view places) {
     const auto result = FormatLineText(text, numbers, places);
-    const std::string what = "\"" + fuzz::Printable(text) + "\" with Numbers \"" +
-                             fuzz::Printable(numbers) + "\" and Fixed point \"" +
-                             fuzz::Printable(places) + "\" gives \"" +
-                             (result ? fuzz::Printable(*result) : std::string("nothing")) + "\"";
+    const auto what = [&] {
+        return "\"" + fuzz::Printable(text) + "\" with Numbers \"" + fuzz::Printable(numbers) +
+               "\" and Fixed point \"" + fuzz::Printable(places) + "\" gives \"" +
+               (result ? fuzz::Printable(*result) : std::string("nothing")) + "\"";
+    };
     const auto widest = FormatLineText(text, kWidestNumbers, places);
     const std::size_t g = static_cast<std::size_t>(DigitCountFromText(numbers));
     if (places == kFreePoint) {
@@ -88,16 +89,20 @@ void CheckFormatting(std::string_view text, std::string_view numbers, std::strin
     const bool uncut = *widest == *result && CountCharacters(*widest) <= kWidestNumbers[0] - '0';
     if (uncut && !IsNegativeZero(*result)) {
         const auto again = FormatLineText(*result, numbers, places);
-        fuzz::Require(again == result, "formatting an uncut fixed-point result changes nothing",
-                      what + ", then \"" + (again ? fuzz::Printable(*again) : "nothing") + "\"");
+        fuzz::Require(
+            again == result, "formatting an uncut fixed-point result changes nothing", [&] {
+                return what() + ", then \"" + (again ? fuzz::Printable(*again) : "nothing") + "\"";
+            });
     }
 }
 
 void CheckPrinter(double value, int decimals) {
     const std::string printed = FormatFixedLegacy(value, decimals);
-    char shown[64];
-    std::snprintf(shown, sizeof shown, "%.17g with %d places", value, decimals);
-    const std::string what = std::string(shown) + " prints \"" + printed + "\"";
+    const auto what = [&] {
+        char shown[64];
+        std::snprintf(shown, sizeof shown, "%.17g with %d places", value, decimals);
+        return std::string(shown) + " prints \"" + printed + "\"";
+    };
     std::size_t pos = printed.starts_with('-') ? 1 : 0;
     const std::size_t point = printed.find('.');
     const std::size_t integer_end = point == std::string::npos ? printed.size() : point;
@@ -177,12 +182,13 @@ void CheckKeystroke(std::string_view text, std::string_view numbers, std::string
     before.sel_end = before.sel_start + byte(3) % (length - before.sel_start + 1);
 
     const KeyOutcome outcome = ApplyLineKeystroke(before, c, numbers, places);
-    char shown[160];
-    std::snprintf(shown, sizeof shown, "key U+%04X on a text of %d units, selection %d..%d",
-                  static_cast<unsigned>(c), length, before.sel_start, before.sel_end);
-    const std::string what = std::string(shown) + ", text \"" + fuzz::Printable(text) +
-                             "\", Numbers \"" + fuzz::Printable(numbers) + "\", Fixed point \"" +
-                             fuzz::Printable(places) + "\"";
+    const auto what = [&] {
+        char shown[160];
+        std::snprintf(shown, sizeof shown, "key U+%04X on a text of %d units, selection %d..%d",
+                      static_cast<unsigned>(c), length, before.sel_start, before.sel_end);
+        return std::string(shown) + ", text \"" + fuzz::Printable(text) + "\", Numbers \"" +
+               fuzz::Printable(numbers) + "\", Fixed point \"" + fuzz::Printable(places) + "\"";
+    };
     if (outcome.verdict != KeyVerdict::Accepted) {
         fuzz::Require(outcome.result == before, "a refused or dropped key changes nothing", what);
         return;

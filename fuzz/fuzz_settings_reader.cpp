@@ -65,10 +65,11 @@ void CheckRead(std::string_view text, std::string_view section, std::string_view
                std::size_t chars) {
     const std::string full = ReadSettingFromText(text, section, key, kFallback, kRoomy);
     const std::string cut = ReadSettingFromText(text, section, key, kFallback, chars + 1);
-    const std::string details = "[" + fuzz::Printable(section) + "] " + fuzz::Printable(key) +
-                                " read as \"" + fuzz::Printable(full) + "\", with " +
-                                std::to_string(chars) + " characters \"" + fuzz::Printable(cut) +
-                                "\"";
+    const auto details = [&] {
+        return "[" + fuzz::Printable(section) + "] " + fuzz::Printable(key) + " read as \"" +
+               fuzz::Printable(full) + "\", with " + std::to_string(chars) + " characters \"" +
+               fuzz::Printable(cut) + "\"";
+    };
     fuzz::Require(CountCharacters(cut) <= chars, "a read keeps at most size - 1 characters",
                   details);
     fuzz::Require(full.starts_with(cut), "a shorter read is a leading part of a longer one",
@@ -84,7 +85,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const DecodedText decoded = DecodeSettingsText(bytes);
     if (decoded.encoding != TextEncoding::Utf16Le) {
         fuzz::Require(EncodeSettingsText(decoded.text, decoded.encoding) == bytes,
-                      "an 8-bit or UTF-8 file keeps its bytes", fuzz::Printable(bytes));
+                      "an 8-bit or UTF-8 file keeps its bytes",
+                      [&] { return fuzz::Printable(bytes); });
     }
     const std::string_view text = decoded.text;
     const auto all_keys = AllSettingKeys();
@@ -112,7 +114,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string from_text =
         ReadSettingFromText(text, key.section, key.name, key.fallback, key.chars + 1);
     fuzz::Require(from_file == from_text, "reading the file gives what reading its text gives",
-                  std::string(key.name) + ": file \"" + fuzz::Printable(from_file) + "\", text \"" +
-                      fuzz::Printable(from_text) + "\"");
+                  [&] {
+                      return std::string(key.name) + ": file \"" + fuzz::Printable(from_file) +
+                             "\", text \"" + fuzz::Printable(from_text) + "\"";
+                  });
     return 0;
 }

@@ -120,15 +120,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const std::string written = WriteSettingToText(before.text, section, key, value);
     const std::string after = DecodeSettingsText(EncodeSettingsText(written, before.encoding)).text;
-    const std::string what = "write [" + fuzz::Printable(section) + "] " + fuzz::Printable(key) +
-                             "=" + fuzz::Printable(value) + " into \"" +
-                             fuzz::Printable(before.text) + "\" gives \"" +
-                             fuzz::Printable(written) + "\"";
+    const auto what = [&] {
+        return "write [" + fuzz::Printable(section) + "] " + fuzz::Printable(key) + "=" +
+               fuzz::Printable(value) + " into \"" + fuzz::Printable(before.text) + "\" gives \"" +
+               fuzz::Printable(written) + "\"";
+    };
 
     const std::string read_back = ReadSettingFromText(after, section, key, kFallback, kRoomy);
     fuzz::Require(read_back == ValueAsReadBack(value, before.encoding),
                   "the written key reads back its value",
-                  what + "\nread back \"" + fuzz::Printable(read_back) + "\"");
+                  [&] { return what() + "\nread back \"" + fuzz::Printable(read_back) + "\""; });
 
     std::vector<std::pair<std::string, std::string>> probes;
     for (const SettingKey& k : AllSettingKeys()) {
@@ -143,16 +144,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             probes.emplace_back(s, k);
         }
     }
-    for (const auto& [s, k] : probes) {
+    for (const auto& probe : probes) {
+        const std::string& s = probe.first;
+        const std::string& k = probe.second;
         if (EqualIgnoringCase(s, section) && EqualIgnoringCase(k, key)) {
             continue;
         }
         const std::string old_value = ReadSettingFromText(before.text, s, k, kFallback, kRoomy);
         const std::string new_value = ReadSettingFromText(after, s, k, kFallback, kRoomy);
-        fuzz::Require(old_value == new_value, "every other key reads the same after a write",
-                      what + "\n[" + fuzz::Printable(s) + "] " + fuzz::Printable(k) + " was \"" +
-                          fuzz::Printable(old_value) + "\", is \"" + fuzz::Printable(new_value) +
-                          "\"");
+        fuzz::Require(old_value == new_value, "every other key reads the same after a write", [&] {
+            return what() + "\n[" + fuzz::Printable(s) + "] " + fuzz::Printable(k) + " was \"" +
+                   fuzz::Printable(old_value) + "\", is \"" + fuzz::Printable(new_value) + "\"";
+        });
     }
     return 0;
 }

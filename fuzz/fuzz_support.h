@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace lumidex::fuzz {
@@ -23,10 +24,16 @@ std::vector<std::string_view> SplitFields(const std::uint8_t* data, std::size_t 
 // process, so libFuzzer saves the input as a reproducer.
 [[noreturn]] void PropertyBroken(std::string_view property, std::string_view details);
 
-// Stops with PropertyBroken unless `holds`.
-inline void Require(bool holds, std::string_view property, std::string_view details = {}) {
+// Stops with PropertyBroken unless `holds`. The details are a callable
+// giving the text, so they cost nothing while the property holds.
+template <typename Details> void Require(bool holds, std::string_view property, Details&& details) {
     if (!holds) {
-        PropertyBroken(property, details);
+        PropertyBroken(property, std::forward<Details>(details)());
+    }
+}
+inline void Require(bool holds, std::string_view property) {
+    if (!holds) {
+        PropertyBroken(property, {});
     }
 }
 
