@@ -11,7 +11,8 @@
 // Properties: the builder refuses only texts longer than their line can
 // show; texts the formatting leaves (at most N + 1 characters) make a frame
 // of at most 81 bytes; whatever it builds, the decoder accepts, reads back
-// the same lines, and the builders make again byte for byte.
+// the same lines, and the builders make again byte for byte (unless a
+// hand-edited digit count's byte reads as another count, see below).
 
 #include "fuzz/fuzz_support.h"
 
@@ -88,6 +89,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     bool texts_fit = true; // every included text has at most N + 1 characters
+    // A digit count that is no list item but whose byte 0x10 + N reads as 3..8
+    // (9476 gives 0x14) sends a block the controller must take for a line
+    // of N % 256 digits without its characters: the bytes are as they must
+    // be, but no decoder can give the count back.
+    bool count_aliased = false;
     std::size_t included = 0;
     for (std::size_t i = 0; i < kLineCount; ++i) {
         if (!facts[i].included) {
@@ -95,6 +101,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         ++included;
         const std::int32_t n = facts[i].digit_count;
+        const int read_as = ((n + 0x10) & 0xFF) - 0x10;
+        count_aliased = count_aliased || ((n < 3 || n > 8) && read_as >= 3 && read_as <= 8);
         texts_fit =
             texts_fit &&
             (n < 3 || n > 8 || CountCharacters(facts[i].text) <= static_cast<std::size_t>(n) + 1);
@@ -122,6 +130,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::Require(frame.size() <= kMaxFrameSize, "a built frame fits the largest frame", details);
     fuzz::Require(!texts_fit || frame.size() <= kLargestFormattedFrame,
                   "formatted texts make a frame of at most 81 bytes", details);
+    if (count_aliased) {
+        return 0;
+    }
     const DecodeResult decoded = DecodeFrame(frame);
     fuzz::Require(decoded.frame.has_value(), "the decoder accepts what the builder makes",
                   [&] { return details() + "\n" + decoded.reason; });
