@@ -21,3 +21,8 @@ ProcessValues& Process();
 // The caption of message boxes shown without one of their own: the
 // executable's file name without its extension.
 QString ApplicationName();
+
+// The help document to open: Help.doc beside the executable, else the
+// installed copy's one in its data folder; the path beside the executable
+// when neither exists.
+QString HelpDocumentPath();

@@ -5,8 +5,11 @@
 #include "app/single_instance.h"
 #include "link/port_list.h"
 #include "protocol/local_time.h"
+#include "settings/file_io.h"
+#include "settings/location.h"
 
 #include <QDesktopServices>
+#include <QTimer>
 #include <QUrl>
 
 CNumiconApp::CNumiconApp(int& argc, char** argv) : QApplication(argc, argv) {}
@@ -18,7 +21,16 @@ int CNumiconApp::InitInstance() {
     }
     QtMessageBoxes boxes;
     CNumiconDlg::Environment environment;
-    environment.settings_path = (applicationDirPath() + "/Config.ini").toStdString();
+    // Config.ini beside the program when its folder can hold it, else in
+    // the user's configuration folder, made on first use.
+    const lumidex::SettingsLocation location = lumidex::ChooseSettingsLocation(
+        lumidex::CurrentSettingsInputs(lumidex::ExecutableDirectory()));
+    if (location.place == lumidex::SettingsPlace::UserConfig) {
+        lumidex::PrepareSettingsFolder(location.file);
+    }
+    std::error_code ec;
+    const bool existed = std::filesystem::exists(location.file, ec);
+    environment.settings_path = location.file;
     environment.boxes = &boxes;
     environment.port_lister = lumidex::ListSerialPorts;
     environment.open_document = [](const QString& path) {
@@ -28,6 +40,16 @@ int CNumiconApp::InitInstance() {
     CNumiconDlg dialog(environment);
     connect(&guard, &SingleInstanceGuard::raiseRequested, &dialog,
             [&dialog] { BringForward(&dialog); });
+    // The first settings refresh has created the file; the operator hears
+    // once where it is, when the window is up.
+    const std::string notice =
+        lumidex::SettingsPlaceNotice(location, existed, std::filesystem::exists(location.file, ec));
+    if (!notice.empty()) {
+        QTimer::singleShot(0, &dialog, [&boxes, notice] {
+            boxes.Show({nullptr, QString::fromStdString(notice), Process().window_title,
+                        MessageBoxes::Buttons::Ok, MessageBoxes::Icon::None});
+        });
+    }
     dialog.exec();
     return 0;
 }

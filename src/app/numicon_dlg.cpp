@@ -616,9 +616,8 @@ void CNumiconDlg::closeEvent(QCloseEvent* event) {
 }
 
 void CNumiconDlg::OnHelp(int) {
-    const auto directory = QCoreApplication::applicationDirPath();
     if (environment_.open_document) {
-        environment_.open_document(directory + "/Help.doc");
+        environment_.open_document(HelpDocumentPath());
     }
 }
 

@@ -6,6 +6,7 @@
 #include "protocol/frame.h"
 #include "protocol/local_time.h"
 #include "settings/file_io.h"
+#include "settings/location.h"
 
 #include <charconv>
 #include <ctime>
@@ -280,8 +281,9 @@ int RunSend(const SendOptions& options, std::ostream& out, std::ostream& err) {
         out << SendUsage();
         return kExitOk;
     }
-    const std::filesystem::path config =
-        options.config.value_or(ExecutableDirectory() / "Config.ini");
+    // Without --config the file is the one the dialog of this copy uses.
+    const std::filesystem::path config = options.config.value_or(
+        ChooseSettingsLocation(CurrentSettingsInputs(ExecutableDirectory())).file);
     if (options.config) {
         std::error_code ec;
         if (!std::filesystem::exists(config, ec)) {
@@ -355,7 +357,10 @@ Builds a frame for the display's control card from Config.ini (the same file
 the Lumidex dialog uses), prints it as hex and sends it.
 
 Options:
-  --config PATH          settings file (default: Config.ini beside this program)
+  --config PATH          settings file (default: Config.ini beside this program;
+                         when that folder cannot be written or this is an
+                         installed copy, $XDG_CONFIG_HOME/lumidex/Config.ini,
+                         by default ~/.config/lumidex/Config.ini)
   --udp IPV4             send over UDP to this controller address (port 10006)
   --serial PORT          send over this serial port
   --baud N               serial baud rate (default: "Boud" from the settings)

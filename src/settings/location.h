@@ -1,0 +1,67 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <string>
+
+namespace lumidex {
+
+// Where the settings file of a running copy lives.
+enum class SettingsPlace {
+    BesideProgram, // Config.ini in the program's own folder
+    UserConfig,    // Config.ini in the user's configuration folder
+};
+
+// What decides the settings file's place, gathered from the running system.
+struct SettingsLocationInputs {
+    std::filesystem::path program_dir; // the folder of the running executable
+    bool program_dir_writable = false; // a file could be created there
+    bool installed = false;            // runs from an installed layout (bin + share/lumidex)
+    std::string xdg_config_home;       // $XDG_CONFIG_HOME; empty when unset
+    std::string home;                  // $HOME; empty when unset
+};
+
+// The chosen settings file and the place it is in.
+struct SettingsLocation {
+    std::filesystem::path file;
+    SettingsPlace place = SettingsPlace::BesideProgram;
+};
+
+// Chooses the settings file. A program folder that can be written and is
+// not an installed copy keeps Config.ini beside the program (a portable
+// folder, a build folder). Otherwise the file is lumidex/Config.ini under
+// the user's configuration folder: $XDG_CONFIG_HOME when it is an absolute
+// path, else $HOME/.config. When neither variable gives an absolute path
+// there is no user folder, and the file stays beside the program (where it
+// can then only be read).
+SettingsLocation ChooseSettingsLocation(const SettingsLocationInputs& inputs);
+
+// The help document to open: Help.doc beside the program, else the one in
+// the installed data folder (`data_dir`). When neither exists the path
+// beside the program is returned, so whatever opens it reports the miss.
+std::filesystem::path
+ChooseHelpDocument(const std::filesystem::path& program_dir, const std::filesystem::path& data_dir,
+                   const std::function<bool(const std::filesystem::path&)>& exists);
+
+// The installed copy's data folder for a program in `program_dir`
+// (share/lumidex beside the bin folder, as the install rules lay it out).
+std::filesystem::path InstalledDataDirectory(const std::filesystem::path& program_dir);
+
+// Gathers the inputs for a program in `program_dir` from the running system:
+// the environment, whether the folder can be written (it tries), and whether
+// the installed data folder exists. Never fails; what cannot be found is
+// left empty or false.
+SettingsLocationInputs CurrentSettingsInputs(const std::filesystem::path& program_dir);
+
+// Creates the folder that will hold the settings file, and any missing
+// parents, each readable by the user only. Returns false when the folder
+// does not exist afterwards.
+bool PrepareSettingsFolder(const std::filesystem::path& file);
+
+// The one-time notice of the dialog when the settings file has just been
+// created in the user's configuration folder; empty when there is nothing
+// to say (the file is beside the program, or it existed before).
+std::string SettingsPlaceNotice(const SettingsLocation& location, bool existed_before,
+                                bool exists_now);
+
+} // namespace lumidex

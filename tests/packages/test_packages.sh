@@ -1,0 +1,330 @@
+#!/usr/bin/env bash
+# Builds the .deb and the portable .tar.gz from an already built tree and
+# checks what a user gets from each: the files and their places, a valid
+# desktop entry, lumidex-send reading the right Config.ini, and the dialog
+# (offscreen) finding and using its settings file, and telling once on a
+# private X screen where an installed copy keeps it.
+#
+# Usage: test_packages.sh BUILD_DIR
+set -euo pipefail
+
+# X clients reach a display through a socket name shared by everything in
+# the network namespace. When it can, the test runs in a network namespace
+# of its own (it needs no network), so its dialogs never reach a stranger's
+# screen of the same number.
+if [ -z "${LUMIDEX_PACKAGE_TEST_PRIVATE_NET:-}" ] && [ "$(id -u)" -eq 0 ] &&
+   unshare -n true 2>/dev/null; then
+  LUMIDEX_PACKAGE_TEST_PRIVATE_NET=1 exec unshare -n "$0" "$@"
+fi
+
+build=$(cd "${1:?usage: test_packages.sh BUILD_DIR}" && pwd)
+work=$(mktemp -d "$build/package-test.XXXXXX")
+dialog_pid=""
+cleanup() {
+  if [ -n "$dialog_pid" ]; then
+    kill "$dialog_pid" 2>/dev/null || true
+    wait "$dialog_pid" 2>/dev/null || true
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+failures=0
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+pass() { echo "ok: $*"; }
+check() { # check DESCRIPTION COMMAND...
+  local what=$1
+  shift
+  if "$@"; then pass "$what"; else fail "$what"; fi
+}
+
+# --- Packages -------------------------------------------------------------
+cpack --config "$build/CPackConfig.cmake" -B "$work/out" >"$work/cpack.log" 2>&1 ||
+  { cat "$work/cpack.log" >&2; exit 1; }
+debs=("$work"/out/lumidex_*.deb)
+tars=("$work"/out/lumidex-*-portable.tar.gz)
+[ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || { echo "FAIL: no single .deb made" >&2; exit 1; }
+[ ${#tars[@]} -eq 1 ] && [ -f "${tars[0]}" ] || { echo "FAIL: no single .tar.gz made" >&2; exit 1; }
+deb=${debs[0]}
+tar=${tars[0]}
+
+depends=$(dpkg-deb -f "$deb" Depends)
+for needed in libqt6widgets6 libqt6network6 libstdc++6 qt6-qpa-plugins; do
+  check "the .deb depends on $needed" grep -qw -- "$needed" <<<"$depends"
+done
+
+root="$work/root"
+dpkg -x "$deb" "$root"
+for file in usr/bin/lumidex usr/bin/lumidex-send usr/bin/lumidex-sim \
+            usr/share/lumidex/Help.doc usr/share/applications/lumidex.desktop; do
+  check "the .deb installs /$file" test -f "$root/$file"
+done
+icons=$( { find "$root/usr/share/icons" "$root/usr/share/pixmaps" -name 'lumidex.*' 2>/dev/null || true; } | wc -l)
+check "the .deb installs one lumidex icon" test "$icons" -eq 1
+desktop="$root/usr/share/applications/lumidex.desktop"
+check "the desktop entry is valid" desktop-file-validate "$desktop"
+for line in "Categories=Utility;" "Icon=lumidex" "Exec=lumidex" "Type=Application"; do
+  check "the desktop entry has $line" grep -qx -- "$line" "$desktop"
+done
+stray=$(dpkg-deb -c "$deb" | awk '{print $6}' | grep -v -e '^\./usr/' -e '^\./$' || true)
+check "the .deb installs only under /usr" test -z "$stray"
+
+# A plain install lays out the same tree as the .deb, and nothing else.
+cmake --install "$build" --prefix "$work/prefix" >/dev/null
+installed_files=$(cd "$work/prefix" && find . -type f | sort)
+packaged_files=$(cd "$root/usr" && find . -type f | sort)
+check "cmake --install lays out the files of the .deb" test "$installed_files" = "$packaged_files"
+
+mkdir "$work/unpacked"
+tar -xzf "$tar" -C "$work/unpacked"
+tops=("$work"/unpacked/*)
+check "the .tar.gz holds one folder" test ${#tops[@]} -eq 1 -a -d "${tops[0]}"
+portable=${tops[0]}
+for file in lumidex lumidex-send lumidex-sim Help.doc; do
+  check "the portable folder holds $file" test -f "$portable/$file"
+done
+check "the portable folder has no Config.ini yet" test ! -e "$portable/Config.ini"
+
+# --- lumidex-send finds the same Config.ini as the dialog -----------------
+# Two settings files that give different frames; the reference frames come
+# from the tool just built, told the file with --config.
+printf '[Set]\r\nADD485=05\r\n[TextData]\r\nTD1=123\r\nTD2=45\r\n' >"$work/beside.ini"
+printf '[Set]\r\nADD485=09\r\nwsv1=5\r\n[TextData]\r\nTD1=7\r\n' >"$work/user.ini"
+: >"$work/empty.ini"
+send="$build/tools/send/lumidex-send"
+frame_beside=$("$send" --config "$work/beside.ini" --dry-run content)
+frame_user=$("$send" --config "$work/user.ini" --dry-run content)
+frame_default=$("$send" --config "$work/empty.ini" --dry-run content)
+if [ "$frame_beside" = "$frame_user" ] || [ "$frame_beside" = "$frame_default" ] ||
+   [ "$frame_user" = "$frame_default" ]; then
+  echo "FAIL: the two settings files do not give different frames" >&2
+  exit 1
+fi
+
+# Runs a program with only the environment given, like a fresh login.
+run_clean() { # run_clean XDG_CONFIG_HOME HOME PROGRAM ARGS...
+  local xdg=$1 home=$2
+  shift 2
+  env -i PATH=/usr/bin:/bin ${xdg:+XDG_CONFIG_HOME=$xdg} ${home:+HOME=$home} "$@"
+}
+expect_frame() { # expect_frame DESCRIPTION EXPECTED XDG HOME PROGRAM ARGS...
+  local what=$1 expected=$2
+  shift 2
+  local got
+  got=$(run_clean "$@" --dry-run content 2>&1) || true
+  if [ "$got" = "$expected" ]; then pass "$what"; else fail "$what: got '$got'"; fi
+}
+
+mkdir -p "$work/xdg/lumidex" "$work/home/.config/lumidex"
+cp "$work/user.ini" "$work/xdg/lumidex/Config.ini"
+cp "$work/user.ini" "$work/home/.config/lumidex/Config.ini"
+cp "$work/beside.ini" "$portable/Config.ini"
+
+expect_frame "installed lumidex-send reads \$XDG_CONFIG_HOME/lumidex/Config.ini" \
+  "$frame_user" "$work/xdg" "$work/nohome" "$root/usr/bin/lumidex-send"
+expect_frame "installed lumidex-send reads ~/.config/lumidex/Config.ini" \
+  "$frame_user" "" "$work/home" "$root/usr/bin/lumidex-send"
+expect_frame "installed lumidex-send takes --config over the user folder" \
+  "$frame_beside" "$work/xdg" "" "$root/usr/bin/lumidex-send" --config "$work/beside.ini"
+expect_frame "portable lumidex-send reads Config.ini beside it" \
+  "$frame_beside" "$work/xdg" "$work/home" "$portable/lumidex-send"
+
+# A portable folder that cannot be written (read-only media) sends the user
+# folder's settings, as the dialog there keeps them. Root writes anywhere,
+# so a read-only bind mount in a private mount namespace stands in.
+readonly_send() {
+  if [ "$(id -u)" -eq 0 ]; then
+    unshare -m sh -c 'mount --bind "$1" "$1" && mount -o remount,bind,ro "$1" && shift && exec "$@"' \
+      sh "$portable" "$@"
+  else
+    chmod a-w "$portable"
+    "$@"
+    local status=$?
+    chmod u+w "$portable"
+    return $status
+  fi
+}
+if [ "$(id -u)" -ne 0 ] || unshare -m true 2>/dev/null; then
+  got=$(readonly_send env -i PATH=/usr/bin:/bin XDG_CONFIG_HOME="$work/xdg" \
+        "$portable/lumidex-send" --dry-run content 2>&1) || true
+  if [ "$got" = "$frame_user" ]; then
+    pass "a read-only portable folder sends the user folder's settings"
+  else
+    fail "a read-only portable folder sends the user folder's settings: got '$got'"
+  fi
+else
+  echo "skipped: read-only portable folder (no mount namespace here)"
+fi
+
+# --- The dialog finds its settings ---------------------------------------
+# The dialog's first settings refresh reads "Set" and writes it back as "1"
+# or "2". A file holding Set=7 therefore turns into Set=2 only in the file
+# the dialog actually read; that is the sign waited for before it is
+# stopped. A file that did not exist turns up holding Set=1.
+start_dialog() { # start_dialog XDG_CONFIG_HOME PROGRAM
+  local private
+  private=$(mktemp -d "$work/tmp.XXXXXX")
+  chmod 700 "$private"
+  env -i PATH=/usr/bin:/bin HOME="$work/nohome" XDG_CONFIG_HOME="$1" TMPDIR="$private" \
+    XDG_RUNTIME_DIR="$private" QT_QPA_PLATFORM=offscreen "$2" >"$private/log" 2>&1 &
+  dialog_pid=$!
+}
+stop_dialog() {
+  kill "$dialog_pid" 2>/dev/null || true
+  wait "$dialog_pid" 2>/dev/null || true
+  dialog_pid=""
+}
+holds_line() { # holds_line FILE LINE: FILE holds LINE (lines end in CRLF)
+  [ -f "$1" ] && tr -d '\r' <"$1" | grep -qx -- "$2"
+}
+wait_for_line() { # wait_for_line FILE LINE: true once FILE holds LINE
+  local _
+  for _ in $(seq 300); do
+    if holds_line "$1" "$2"; then
+      return 0
+    fi
+    if ! kill -0 "$dialog_pid" 2>/dev/null; then
+      return 1
+    fi
+    sleep 0.1
+  done
+  return 1
+}
+
+printf '[Set]\r\nSet=7\r\n' >"$portable/Config.ini"
+start_dialog "$work/xdg-portable" "$portable/lumidex"
+check "the portable dialog uses Config.ini beside it" wait_for_line "$portable/Config.ini" "Set=2"
+stop_dialog
+check "the portable dialog leaves the user folder alone" test ! -e "$work/xdg-portable"
+
+printf '[Set]\r\nSet=7\r\n' >"$work/xdg/lumidex/Config.ini"
+start_dialog "$work/xdg" "$root/usr/bin/lumidex"
+check "the installed dialog uses \$XDG_CONFIG_HOME/lumidex/Config.ini" \
+  wait_for_line "$work/xdg/lumidex/Config.ini" "Set=2"
+stop_dialog
+check "the installed dialog writes nothing beside the program" \
+  test -z "$(find "$root/usr/bin" -mindepth 1 ! -name lumidex ! -name lumidex-send ! -name lumidex-sim)"
+
+start_dialog "$work/fresh/config" "$root/usr/bin/lumidex"
+check "the installed dialog creates its settings on first use" \
+  wait_for_line "$work/fresh/config/lumidex/Config.ini" "Set=1"
+stop_dialog
+check "the new settings folder is the user's alone" \
+  test "$(stat -c %a "$work/fresh/config/lumidex")" = 700
+
+# --- The dialog says once where an installed copy keeps its settings ------
+# On a private X screen a message box shows as a low window with the
+# program's caption beside the main window.
+if command -v Xvfb >/dev/null && command -v xdotool >/dev/null && command -v xauth >/dev/null; then
+  export XAUTHORITY="$work/Xauthority"
+  install -m 600 /dev/null "$XAUTHORITY"
+  cookie=$(od -An -N16 -tx1 /dev/urandom | tr -d ' \n')
+  xauth -q -f "$XAUTHORITY" add "lumidex/unix:0" MIT-MAGIC-COOKIE-1 "$cookie"
+  # -noreset: the screen outlives each dialog; a server that resets when
+  # its last client leaves turns the next one away for a moment.
+  Xvfb -displayfd 1 -screen 0 800x700x24 -nolisten tcp -noreset -auth "$XAUTHORITY" \
+    >"$work/display" 2>"$work/Xvfb.log" &
+  xvfb_pid=$!
+  trap 'kill "$xvfb_pid" 2>/dev/null || true; wait "$xvfb_pid" 2>/dev/null || true; cleanup' EXIT
+  for _ in $(seq 100); do
+    [ -s "$work/display" ] && break
+    sleep 0.1
+  done
+  screen=":$(head -n1 "$work/display")"
+  xauth -q -f "$XAUTHORITY" add "$screen" MIT-MAGIC-COOKIE-1 "$cookie"
+
+  windows() { # the visible windows with the program's caption
+    DISPLAY=$screen timeout 10 xdotool search --onlyvisible --name '^Lumidex_1\.0$' 2>/dev/null || true
+  }
+  # The main window is 620 pixels high; a message box is far lower.
+  count_windows() { # count_windows main|box
+    local id height main=0 box=0
+    for id in $(windows); do
+      height=$(DISPLAY=$screen timeout 10 xdotool getwindowgeometry --shell "$id" 2>/dev/null |
+        sed -n 's/^HEIGHT=//p')
+      [ -n "$height" ] || continue
+      if [ "$height" -ge 600 ]; then main=$((main + 1)); else box=$((box + 1)); fi
+    done
+    if [ "$1" = main ]; then echo "$main"; else echo "$box"; fi
+  }
+  start_on_screen() { # start_on_screen XDG_CONFIG_HOME PROGRAM
+    local private
+    private=$(mktemp -d "$work/tmp.XXXXXX")
+    chmod 700 "$private"
+    env -i PATH=/usr/bin:/bin HOME="$work/nohome" XDG_CONFIG_HOME="$1" TMPDIR="$private" \
+      XDG_RUNTIME_DIR="$private" DISPLAY="$screen" XAUTHORITY="$XAUTHORITY" "$2" \
+      >"$private/log" 2>&1 &
+    dialog_pid=$!
+    dialog_log="$private/log"
+  }
+  wait_for() { # wait_for main|box N: true once N windows of that kind show
+    local _ seen
+    for _ in $(seq 200); do
+      seen=$(count_windows "$1")
+      [ "$seen" -eq "$2" ] && return 0
+      if ! kill -0 "$dialog_pid" 2>/dev/null; then
+        echo "  the dialog ended; it said:" >&2
+        cat "$dialog_log" >&2
+        return 1
+      fi
+      sleep 0.1
+    done
+    echo "  $seen $1 windows show instead of $2" >&2
+    show_windows
+    return 1
+  }
+  stop_on_screen() { # stops the dialog and waits until its windows are gone
+    local _
+    stop_dialog
+    for _ in $(seq 100); do
+      [ -z "$(windows)" ] && return 0
+      sleep 0.1
+    done
+  }
+  tells() { wait_for box 1; }
+  tells_nothing() { # the main window shows, and no box joins it
+    wait_for main 1 || return 1
+    sleep 2
+    [ "$(count_windows box)" -eq 0 ] && return 0
+    show_windows
+    return 1
+  }
+  show_windows() { # for a failure: which windows show, and whose they are
+    local id
+    for id in $(windows); do
+      echo "  window $id of pid $(DISPLAY=$screen xdotool getwindowpid "$id" 2>&1)," \
+        "dialog pid $dialog_pid: $(DISPLAY=$screen xdotool getwindowgeometry "$id" | tr '\n' ' ')" >&2
+    done
+  }
+
+  start_on_screen "$work/notice" "$root/usr/bin/lumidex"
+  check "the installed dialog tells where it made the settings file" tells
+  stop_on_screen
+  start_on_screen "$work/notice" "$root/usr/bin/lumidex"
+  check "the installed dialog does not tell it again" tells_nothing
+  stop_on_screen
+  # Neither the program's folder nor the user folder can be written (a
+  # folder below a file cannot be made, not even by root): the dialog says
+  # that settings cannot be saved, and works on.
+  printf 'x' >"$work/a-file"
+  start_on_screen "$work/a-file/config" "$root/usr/bin/lumidex"
+  check "the installed dialog tells when no place can keep its settings" tells
+  stop_on_screen
+  rm -f "$portable/Config.ini"
+  start_on_screen "$work/notice" "$portable/lumidex"
+  check "the portable dialog tells nothing about its settings" tells_nothing
+  stop_on_screen
+  check "the portable dialog made Config.ini beside it on first use" \
+    holds_line "$portable/Config.ini" "Set=1"
+else
+  echo "skipped: the settings notice on a screen (needs Xvfb, xauth and xdotool)"
+fi
+
+if [ "$failures" -ne 0 ]; then
+  echo "$failures package check(s) failed" >&2
+  exit 1
+fi
+echo "all package checks passed"
