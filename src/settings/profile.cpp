@@ -14,11 +14,25 @@ bool IsBlank(char c) {
     return c == ' ' || c == '\t';
 }
 
+bool IsLineBreak(char c) {
+    return c == '\r' || c == '\n';
+}
+
+// Where the next CR or LF is at or after pos; npos when there is none.
+std::size_t FindLineBreak(std::string_view text, std::size_t pos) {
+    for (; pos < text.size(); ++pos) {
+        if (IsLineBreak(text[pos])) {
+            return pos;
+        }
+    }
+    return std::string_view::npos;
+}
+
 std::string_view Trim(std::string_view text) {
     while (!text.empty() && IsBlank(text.front())) {
         text.remove_prefix(1);
     }
-    while (!text.empty() && (IsBlank(text.back()) || text.back() == '\r')) {
+    while (!text.empty() && IsBlank(text.back())) {
         text.remove_suffix(1);
     }
     return text;
@@ -33,7 +47,9 @@ struct Line {
     bool has_break = false;
 };
 
-// Walks the lines of the file text one by one without copying them.
+// Walks the lines of the file text one by one without copying them. CR LF,
+// a lone LF and a lone CR each end one line, so a file written by any editor
+// reads the same and no line's text ever holds a CR.
 class LineReader {
 public:
     explicit LineReader(std::string_view text) : text_(text) {}
@@ -43,18 +59,17 @@ public:
         }
         Line line;
         line.begin = pos_;
-        const std::size_t newline = text_.find('\n', pos_);
-        if (newline == std::string_view::npos) {
+        const std::size_t found = FindLineBreak(text_, pos_);
+        if (found == std::string_view::npos) {
             line.end = text_.size();
+            line.content = text_.substr(pos_);
         } else {
-            line.end = newline + 1;
+            const bool crlf =
+                text_[found] == '\r' && found + 1 < text_.size() && text_[found + 1] == '\n';
+            line.end = found + (crlf ? 2 : 1);
             line.has_break = true;
+            line.content = text_.substr(pos_, found - pos_);
         }
-        std::string_view content = text_.substr(pos_, (line.has_break ? newline : line.end) - pos_);
-        if (!content.empty() && content.back() == '\r') {
-            content.remove_suffix(1);
-        }
-        line.content = content;
         pos_ = line.end;
         return line;
     }
@@ -153,18 +168,44 @@ std::string CutToSize(std::string_view value, std::size_t size) {
 std::string SingleLine(std::string_view value) {
     std::string line(value);
     for (char& c : line) {
-        if (c == '\r' || c == '\n') {
+        if (IsLineBreak(c)) {
             c = ' ';
         }
     }
     return line;
 }
 
+// The line break that lines added to the file get: the file's first one, so
+// a file keeps its own kind of line ends; CR LF for a file without any.
+std::string_view LineBreakOf(std::string_view text) {
+    const std::size_t found = FindLineBreak(text, 0);
+    if (found == std::string_view::npos) {
+        return kNewLine;
+    }
+    if (text[found] == '\n') {
+        return "\n";
+    }
+    return found + 1 < text.size() && text[found + 1] == '\n' ? "\r\n" : "\r";
+}
+
 } // namespace
+
+bool AreWritableNames(std::string_view section, std::string_view key) {
+    const auto has_break = [](std::string_view name) {
+        return name.find_first_of("\r\n") != std::string_view::npos;
+    };
+    if (has_break(section) || has_break(key) || section.find(']') != std::string_view::npos ||
+        key.find('=') != std::string_view::npos) {
+        return false;
+    }
+    // A key line starting like this would read as a section line or a comment.
+    const std::string_view trimmed_key = Trim(key);
+    return trimmed_key.empty() || (trimmed_key.front() != '[' && trimmed_key.front() != ';');
+}
 
 std::string ReadSettingFromText(std::string_view text, std::string_view section,
                                 std::string_view key, std::string_view fallback, std::size_t size) {
-    const auto place = FindSection(text, section, key);
+    const auto place = FindSection(text, Trim(section), Trim(key));
     if (!place || !place->key_line) {
         return CutToSize(fallback, size);
     }
@@ -174,17 +215,23 @@ std::string ReadSettingFromText(std::string_view text, std::string_view section,
 
 std::string WriteSettingToText(std::string_view text, std::string_view section,
                                std::string_view key, std::string_view value) {
+    if (!AreWritableNames(section, key)) {
+        return std::string(text);
+    }
+    section = Trim(section);
+    key = Trim(key);
+    const std::string_view line_break = LineBreakOf(text);
     const std::string key_line = std::string(key) + "=" + SingleLine(value);
     const auto place = FindSection(text, section, key);
     std::string out;
     out.reserve(text.size() + key_line.size() + section.size() + 8);
     if (!place) {
         out.append(text);
-        if (!out.empty() && out.back() != '\n') {
-            out.append(kNewLine);
+        if (!out.empty() && !IsLineBreak(out.back())) {
+            out.append(line_break);
         }
-        out.append("[").append(section).append("]").append(kNewLine);
-        out.append(key_line).append(kNewLine);
+        out.append("[").append(section).append("]").append(line_break);
+        out.append(key_line).append(line_break);
         return out;
     }
     if (place->key_line) {
@@ -197,10 +244,13 @@ std::string WriteSettingToText(std::string_view text, std::string_view section,
     const Line& after = place->last_filled;
     out.append(text.substr(0, after.end));
     if (!after.has_break) {
-        out.append(kNewLine);
+        out.append(line_break);
     }
-    out.append(key_line).append(kNewLine);
-    out.append(text.substr(after.end));
+    const std::string_view rest = text.substr(after.end);
+    // A lone CR right before an LF would pair with it and swallow that line.
+    const bool would_pair = line_break == "\r" && rest.starts_with('\n');
+    out.append(key_line).append(would_pair ? kNewLine : line_break);
+    out.append(rest);
     return out;
 }
 
@@ -218,14 +268,26 @@ std::string ReadSetting(const std::filesystem::path& file, std::string_view sect
 
 bool WriteSetting(const std::filesystem::path& file, std::string_view section, std::string_view key,
                   std::string_view value) {
-    const auto bytes = ReadWholeFile(file);
-    std::error_code ec;
-    if (!bytes && std::filesystem::exists(file, ec)) {
-        return false; // there but unreadable: rewriting it would lose its keys
+    if (!AreWritableNames(section, key)) {
+        return false;
     }
-    const DecodedText decoded = bytes ? DecodeSettingsText(*bytes) : DecodedText{};
-    const std::string text = WriteSettingToText(decoded.text, section, key, value);
-    return ReplaceFileDurably(file, EncodeSettingsText(text, decoded.encoding));
+    // The whole read-modify-write runs under the file's lock, so a second
+    // writer (another copy of the program, a script) cannot replace the file
+    // between this read and this write and have its key lost.
+    return RunWithFileLock(file, [&] {
+        const auto bytes = ReadWholeFile(file);
+        std::error_code ec;
+        if (!bytes && (std::filesystem::exists(file, ec) || ec)) {
+            return false; // there but unreadable: rewriting it would lose its keys
+        }
+        const DecodedText decoded = bytes ? DecodeSettingsText(*bytes) : DecodedText{};
+        const std::string text = WriteSettingToText(decoded.text, section, key, value);
+        const std::string encoded = EncodeSettingsText(text, decoded.encoding);
+        if (encoded.size() > kMaxSettingsFileBytes) {
+            return false; // no reader could read it back
+        }
+        return ReplaceFileDurably(file, encoded);
+    });
 }
 
 } // namespace lumidex

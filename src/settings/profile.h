@@ -12,8 +12,11 @@ namespace lumidex {
 // without regard to letter case; blanks around names and values do not count;
 // the first of two equal sections, or of two equal keys in a section, is the
 // one used; a line starting with ';' is a comment and a line without '=' holds
-// no key. Text is UTF-8; a file that starts with the UTF-16LE byte-order mark
-// is read and written as UTF-16LE.
+// no key. CR LF, a lone LF and a lone CR each end a line, and lines added to a
+// file end the way the file's first line does (CR LF in a new file). Text is
+// UTF-8; a file that starts with the UTF-16LE byte-order mark is read and
+// written as UTF-16LE. A file bigger than kMaxSettingsFileBytes, or anything
+// but a regular file, counts as unreadable.
 
 // Returns the value of `key` in `section`, with one pair of enclosing matching
 // quotes removed, cut to size - 1 characters. A key that is present with an
@@ -27,13 +30,26 @@ std::string ReadSetting(const std::filesystem::path& file, std::string_view sect
 // missing, appends a missing section at the end, replaces an existing key's
 // line in place, and adds a new key after the last line of its section; every
 // other line stays as it was. Line breaks inside `value` become blanks, so a
-// value can never add lines of its own. The file is replaced durably (see
-// ReplaceFileDurably). Returns false, leaving the old file untouched, when the
-// file or its directory cannot be written; callers are free to ignore it.
+// value can never add lines of its own. The read and the rewrite happen under
+// the file's lock (RunWithFileLock), so writers in other processes never lose
+// each other's keys, and the file is replaced durably (ReplaceFileDurably).
+// Returns false and writes nothing when the names are refused (see
+// AreWritableNames), when the file is unreadable, read-only or not a regular
+// file, when the result would exceed kMaxSettingsFileBytes, or when the file or
+// its directory cannot be written; callers are free to ignore it.
 bool WriteSetting(const std::filesystem::path& file, std::string_view section, std::string_view key,
                   std::string_view value);
 
+// True when `section` and `key` can be stored as names without breaking the
+// file's lines: neither holds a CR or LF, the section holds no ']', and the key
+// holds no '=' and does not start (after blanks) with '[' or ';', which would
+// make its line a section line or a comment. Blanks around a name do not count
+// on reading or writing.
+bool AreWritableNames(std::string_view section, std::string_view key);
+
 // Pure forms of the two operations on decoded file text, used by the above.
+// WriteSettingToText gives the text unchanged when AreWritableNames refuses
+// the names.
 std::string ReadSettingFromText(std::string_view text, std::string_view section,
                                 std::string_view key, std::string_view fallback, std::size_t size);
 std::string WriteSettingToText(std::string_view text, std::string_view section,

@@ -1,13 +1,14 @@
+#include "settings/file_io.h"
 #include "settings/profile.h"
 #include "tests/support/temp_dir.h"
 
-#include <csignal>
+#include <fstream>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace lumidex {
 namespace {
+
+namespace fs = std::filesystem;
 
 struct ReadCase {
     const char* name;
@@ -55,6 +56,17 @@ const ReadCase kReadCases[] = {
     {"LF line ends", "[Set]\nSet=2\n", "Set", "Set", "1", 2, "2"},
     {"no final line break", "[Set]\r\nSet=2", "Set", "Set", "1", 2, "2"},
     {"keys before any section are in none", "Set=2\r\n[Set]\r\n", "Set", "Set", "1", 2, "1"},
+    {"CR line ends: first key", "[Set]\rSet=2\rwsv1=4\r", "Set", "Set", "1", 2, "2"},
+    {"CR line ends: later key", "[Set]\rSet=2\rwsv1=4\r", "Set", "wsv1", "3", 7, "4"},
+    {"CR line ends: next section ends this one", "[Set]\rSet=2\r[LD]\rLD=3", "Set", "LD", "5", 2,
+     "5"},
+    {"CR line ends: key of the next section", "[Set]\rSet=2\r[LD]\rLD=3", "LD", "LD", "5", 2, "3"},
+    {"mixed: a lone CR ends the value", "[S]\rA=1\rB=2\n", "S", "A", "x", 9, "1"},
+    {"mixed: key after a lone CR", "[S]\rA=1\rB=2\n", "S", "B", "x", 9, "2"},
+    {"LF then CR are two line ends", "[Set]\n\rSet=2\n\rwsv1=5\n\r", "Set", "wsv1", "3", 7, "5"},
+    {"a CR inside a line starts a new one", "[TextBT]\r\nTB1=a\rb\r\n", "TextBT", "TB1", "", 30,
+     "a"},
+    {"blanks around the asked names", "[Set]\r\nwsv1=4\r\n", " Set ", "\twsv1 ", "3", 7, "4"},
 };
 
 class ReadSettingTable : public testing::TestWithParam<ReadCase> {};
@@ -100,6 +112,26 @@ const WriteCase kWriteCases[] = {
     {"empty value", "[TextData]\r\nTD1=12\r\n", "TextData", "TD1", "", "[TextData]\r\nTD1=\r\n"},
     {"line breaks in a value become blanks", "", "TextBT", "TB1", "a\r\nb\nc",
      "[TextBT]\r\nTB1=a  b c\r\n"},
+    {"a lone CR in a value becomes a blank", "", "TextBT", "TB1", "a\rb",
+     "[TextBT]\r\nTB1=a b\r\n"},
+    {"CR line ends: key replaced in place", "[Set]\rSet=1\rwsv1=3\r", "Set", "Set", "2",
+     "[Set]\rSet=2\rwsv1=3\r"},
+    {"CR line ends: new key", "[Set]\rSet=1\r[LD]\rLD=1\r", "Set", "wsv1", "4",
+     "[Set]\rSet=1\rwsv1=4\r[LD]\rLD=1\r"},
+    {"CR line ends: new section after a last line without break", "[Set]\rSet=1", "LD", "LD", "3",
+     "[Set]\rSet=1\r[LD]\rLD=3\r"},
+    {"LF line ends: new section", "[Set]\nSet=1\n", "LD", "LD", "3", "[Set]\nSet=1\n[LD]\nLD=3\n"},
+    {"mixed: key before a lone CR replaced", "[S]\rA=1\rB=2\n", "S", "A", "5", "[S]\rA=5\rB=2\n"},
+    {"mixed: new key ends like the first line", "[S]\rA=1\rB=2\n", "S", "C", "3",
+     "[S]\rA=1\rB=2\nC=3\r"},
+    {"CR line ends: a new key before an LF line keeps that line", "[S]\rA=1\r\n\n[T]\rx=1\r", "S",
+     "B", "2", "[S]\rA=1\r\nB=2\r\n\n[T]\rx=1\r"},
+    {"LF then CR: new key after the last filled line", "[S]\n\rA=1\n\r", "S", "B", "2",
+     "[S]\n\rA=1\nB=2\n\r"},
+    {"blanks around the given names", "[Set]\r\nwsv1=3\r\n", " Set ", " wsv1\t", "8",
+     "[Set]\r\nwsv1=8\r\n"},
+    {"refused key leaves the text", "[A]\r\nx=1\r\n", "A", "z\r\n[B]\r\ny", "2", "[A]\r\nx=1\r\n"},
+    {"refused section leaves the text", "[A]\r\nx=1\r\n", "A]x", "x", "2", "[A]\r\nx=1\r\n"},
 };
 
 class WriteSettingTable : public testing::TestWithParam<WriteCase> {};
@@ -110,6 +142,58 @@ TEST_P(WriteSettingTable, ToText) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, WriteSettingTable, testing::ValuesIn(kWriteCases), test::RowName());
+
+struct NameCase {
+    const char* name;
+    const char* section;
+    const char* key;
+    bool writable;
+};
+
+const NameCase kNameCases[] = {
+    {"plain names", "Set", "wsv1", true},
+    {"empty names", "", "", true},
+    {"CR in key", "A", "z\ry", false},
+    {"LF in key", "A", "z\ny", false},
+    {"CR LF in section", "A\r\nB", "x", false},
+    {"lone CR in section", "A\rB", "x", false},
+    {"] in section", "A]", "x", false},
+    {"[ inside a section is harmless", "A[1", "x", true},
+    {"= in section is harmless", "A=1", "x", true},
+    {"= in key", "A", "x=1", false},
+    {"closing bracket inside a key is harmless", "A", "x]", true},
+    {"key starting with a bracket", "A", "[B]", false},
+    {"key starting with a bracket after blanks", "A", " \t[B", false},
+    {"key starting with a semicolon", "A", ";x", false},
+    {"semicolon inside a key is harmless", "A", "x;y", true},
+};
+
+class WritableNamesTable : public testing::TestWithParam<NameCase> {};
+
+TEST_P(WritableNamesTable, Decision) {
+    const NameCase& c = GetParam();
+    EXPECT_EQ(AreWritableNames(c.section, c.key), c.writable);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, WritableNamesTable, testing::ValuesIn(kNameCases), test::RowName());
+
+// Every writable name reads back what was written, and a refused one would
+// have hidden another key: check both against the file text.
+TEST(WritableNames, AcceptedNamesReadBackAndRefusedOnesLeaveOtherKeysReadable) {
+    const std::string before = "[A]\r\nx=1\r\n[B]\r\nx=2\r\n";
+    for (const NameCase& c : kNameCases) {
+        const std::string after = WriteSettingToText(before, c.section, c.key, "v");
+        EXPECT_EQ(ReadSettingFromText(after, "A", "x", "-", 9),
+                  c.section == std::string("A") && c.key == std::string("x") ? "v" : "1")
+            << c.name;
+        EXPECT_EQ(ReadSettingFromText(after, "B", "x", "-", 9), "2") << c.name;
+        if (c.writable) {
+            EXPECT_EQ(ReadSettingFromText(after, c.section, c.key, "-", 9), "v") << c.name;
+        } else {
+            EXPECT_EQ(after, before) << c.name;
+        }
+    }
+}
 
 TEST(SettingsFileOnDisk, WriteThenReadSeesTheNewValueAndCreatesTheFile) {
     test::TempDir dir;
@@ -174,30 +258,80 @@ TEST(SettingsFileOnDisk, WriteFollowsASymbolicLinkAndKeepsTheFileMode) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
 }
 
-// A writer killed at any moment leaves either the old file or the new one,
-// never a mixture or an empty file.
-TEST(SettingsFileOnDisk, KillDuringWritesLeavesAWholeFile) {
+struct LineEndCase {
+    const char* name;
+    const char* before;
+    const char* read_key;
+    const char* read_value;
+    const char* after; // after writing Set/UIN=Now
+};
+
+const LineEndCase kLineEndCases[] = {
+    {"CR LF", "[Set]\r\nSet=2\r\nwsv1=4\r\n", "wsv1", "4",
+     "[Set]\r\nSet=2\r\nwsv1=4\r\nUIN=Now\r\n"},
+    {"LF", "[Set]\nSet=2\nwsv1=4\n", "wsv1", "4", "[Set]\nSet=2\nwsv1=4\nUIN=Now\n"},
+    {"CR", "[Set]\rSet=2\rwsv1=4\r", "wsv1", "4", "[Set]\rSet=2\rwsv1=4\rUIN=Now\r"},
+    {"mixed CR and LF", "[Set]\rSet=2\rwsv1=4\n", "Set", "2", "[Set]\rSet=2\rwsv1=4\nUIN=Now\r"},
+    {"LF then CR", "[Set]\n\rSet=2\n\r", "Set", "2", "[Set]\n\rSet=2\nUIN=Now\n\r"},
+};
+
+class LineEndsOnDisk : public testing::TestWithParam<LineEndCase> {};
+
+TEST_P(LineEndsOnDisk, ReadAndWriteKeepTheFilesOwnLineEnds) {
+    const LineEndCase& c = GetParam();
     test::TempDir dir;
     const auto file = dir / "Config.ini";
-    const std::string small(100, 'a');
-    const std::string large(64 * 1024, 'b');
-    ASSERT_TRUE(WriteSetting(file, "TextBT", "TB1", small));
-    for (int round = 0; round < 12; ++round) {
-        const pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            for (int i = 0; i < 1000; ++i) {
-                WriteSetting(file, "TextBT", "TB1", (i % 2) ? small : large);
-            }
-            ::_exit(0);
-        }
-        ::usleep(static_cast<useconds_t>(2000 + round * 1500));
-        ::kill(child, SIGKILL);
-        ::waitpid(child, nullptr, 0);
-        const std::string value = ReadSetting(file, "TextBT", "TB1", "missing", 1 << 20);
-        EXPECT_TRUE(value == small || value == large) << "round " << round << ": " << value.size();
-        EXPECT_EQ(test::ReadFileOrFail(file), "[TextBT]\r\nTB1=" + value + "\r\n");
-    }
+    test::WriteFileOrFail(file, c.before);
+    EXPECT_EQ(ReadSetting(file, "Set", c.read_key, "-", 9), c.read_value);
+    ASSERT_TRUE(WriteSetting(file, "Set", "UIN", "Now"));
+    EXPECT_EQ(test::ReadFileOrFail(file), c.after);
+    EXPECT_EQ(ReadSetting(file, "Set", "UIN", "-", 9), "Now");
+    EXPECT_EQ(ReadSetting(file, "Set", c.read_key, "-", 9), c.read_value);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, LineEndsOnDisk, testing::ValuesIn(kLineEndCases), test::RowName());
+
+TEST(SettingsFileNames, RefusedNamesWriteNothing) {
+    test::TempDir dir;
+    const auto file = dir / "Config.ini";
+    EXPECT_FALSE(WriteSetting(file, "A", "z\r\n[B]\r\ny", "1"));
+    EXPECT_FALSE(fs::exists(file)); // not even created
+    test::WriteFileOrFail(file, "[A]\r\nx=1\r\n[B]\r\nx=2\r\n");
+    EXPECT_FALSE(WriteSetting(file, "A", "z\r\n[B]\r\ny", "1"));
+    EXPECT_FALSE(WriteSetting(file, "B]\r\n[A", "x", "3"));
+    EXPECT_FALSE(WriteSetting(file, "A", "x=3", "3"));
+    EXPECT_EQ(test::ReadFileOrFail(file), "[A]\r\nx=1\r\n[B]\r\nx=2\r\n");
+}
+
+// Makes a sparse file of `size` bytes that starts with `text`.
+void MakeSparseFile(const fs::path& file, std::string_view text, std::size_t size) {
+    test::WriteFileOrFail(file, text);
+    fs::resize_file(file, size);
+}
+
+TEST(SettingsFileSize, AFileAboveTheBoundIsUnreadableAndNeverRewritten) {
+    test::TempDir dir;
+    const auto file = dir / "Config.ini";
+    MakeSparseFile(file, "[Set]\r\nSet=2\r\n", kMaxSettingsFileBytes + 1);
+    EXPECT_EQ(ReadSetting(file, "Set", "Set", "1", 2), "1");
+    EXPECT_FALSE(WriteSetting(file, "Set", "Set", "2"));
+    EXPECT_FALSE(WriteSetting(file, "LD", "LD", "3"));
+    EXPECT_EQ(fs::file_size(file), kMaxSettingsFileBytes + 1);
+    std::ifstream in(file, std::ios::binary);
+    std::string start(14, '\0');
+    in.read(start.data(), 14);
+    EXPECT_EQ(start, "[Set]\r\nSet=2\r\n");
+}
+
+TEST(SettingsFileSize, AFileAtTheBoundIsReadButNotGrownBeyondIt) {
+    test::TempDir dir;
+    const auto file = dir / "Config.ini";
+    MakeSparseFile(file, "[Set]\r\nSet=2\r\n", kMaxSettingsFileBytes);
+    EXPECT_EQ(ReadSetting(file, "Set", "Set", "1", 2), "2");
+    // A new key would make the file bigger than any reader takes.
+    EXPECT_FALSE(WriteSetting(file, "Set", "UIN", "Now"));
+    EXPECT_EQ(fs::file_size(file), kMaxSettingsFileBytes);
+    EXPECT_EQ(ReadSetting(file, "Set", "Set", "1", 2), "2");
 }
 
 } // namespace
