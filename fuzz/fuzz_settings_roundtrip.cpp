@@ -5,10 +5,11 @@
 // with their byte-order marks), changed, encoded in its own form again and
 // decoded once more, as a write followed by a read does.
 //
-// Properties: the written key reads back its value as the file keeps it
-// (line breaks blanked, blanks around it and one pair of quotes dropped, as
-// every read does); every other key, of the system's table or named in the
-// file, reads the same before and after.
+// Properties: names the writer refuses leave the text as it was; otherwise
+// the written key reads back its value as the file keeps it (line breaks
+// blanked, blanks around it and one pair of quotes dropped, as every read
+// does), and every other key, of the system's table or named in the file,
+// reads the same before and after.
 
 #include "fuzz/fuzz_support.h"
 
@@ -45,25 +46,11 @@ std::string_view TrimBlanks(std::string_view text) {
     return text;
 }
 
-// Section and key names a write can store so that a read finds them again:
-// no line break (it would split the line), no "]" in a section and no "="
-// in a key (they would end the name early), no blanks around a name (a read
-// drops them from the file's names but not from the name asked for), no key
-// starting with ";" or "[" (its line would read as a comment or a section),
-// and, in a UTF-16 file, only characters the file can hold. The program's
-// own names are all of this kind; writes of other names are not checked.
-bool NamesCanBeWritten(std::string_view section, std::string_view key, TextEncoding encoding) {
-    auto blank_around = [](std::string_view name) {
-        return !name.empty() && (IsBlank(name.front()) || IsBlank(name.back()));
-    };
-    auto file_holds = [&](std::string_view name) {
-        return encoding != TextEncoding::Utf16Le ||
-               DecodeSettingsText(EncodeSettingsText(name, encoding)).text == name;
-    };
-    return section.find_first_of("\r\n]") == std::string_view::npos &&
-           key.find_first_of("\r\n=") == std::string_view::npos && !blank_around(section) &&
-           !blank_around(key) && !key.starts_with(';') && !key.starts_with('[') &&
-           file_holds(section) && file_holds(key);
+// In a UTF-16 file a name must be text the file can hold, or a read would
+// look for characters the file lost on the way.
+bool FileHoldsName(std::string_view name, TextEncoding encoding) {
+    return encoding != TextEncoding::Utf16Le ||
+           DecodeSettingsText(EncodeSettingsText(name, encoding)).text == name;
 }
 
 // The value a read gives after the write: the file holds it on one line in
@@ -115,7 +102,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view key = fields[1];
     const std::string_view value = fields[2];
     const DecodedText before = DecodeSettingsText(fields[3]);
-    if (!NamesCanBeWritten(section, key, before.encoding)) {
+    if (!AreWritableNames(section, key)) {
+        fuzz::Require(WriteSettingToText(before.text, section, key, value) == before.text,
+                      "a write with refused names changes nothing",
+                      [&] { return "[" + fuzz::Printable(section) + "] " + fuzz::Printable(key); });
+        return 0;
+    }
+    if (!FileHoldsName(section, before.encoding) || !FileHoldsName(key, before.encoding)) {
         return 0;
     }
     const std::string written = WriteSettingToText(before.text, section, key, value);
@@ -147,7 +140,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const auto& probe : probes) {
         const std::string& s = probe.first;
         const std::string& k = probe.second;
-        if (EqualIgnoringCase(s, section) && EqualIgnoringCase(k, key)) {
+        if (EqualIgnoringCase(TrimBlanks(s), TrimBlanks(section)) &&
+            EqualIgnoringCase(TrimBlanks(k), TrimBlanks(key))) {
             continue;
         }
         const std::string old_value = ReadSettingFromText(before.text, s, k, kFallback, kRoomy);
