@@ -15,6 +15,17 @@ QString ApplicationName() {
     return path.isEmpty() ? QStringLiteral("lumidex") : QFileInfo(path).completeBaseName();
 }
 
+QIcon ApplicationIcon() {
+    // The icon lives in a static library's resources, which register only
+    // when asked to.
+    static const bool registered = [] {
+        Q_INIT_RESOURCE(lumidex);
+        return true;
+    }();
+    Q_UNUSED(registered);
+    return QIcon(QStringLiteral(":/lumidex.png"));
+}
+
 QString HelpDocumentPath() {
     const std::filesystem::path program_dir(QCoreApplication::applicationDirPath().toStdString());
     const auto help =

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QIcon>
 #include <QString>
 #include <filesystem>
 
@@ -21,6 +22,9 @@ ProcessValues& Process();
 // The caption of message boxes shown without one of their own: the
 // executable's file name without its extension.
 QString ApplicationName();
+
+// The program's icon (a seven-segment digit), for its windows.
+QIcon ApplicationIcon();
 
 // The help document to open: Help.doc beside the executable, else the
 // installed copy's one in its data folder; the path beside the executable

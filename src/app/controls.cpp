@@ -10,6 +10,8 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QRegularExpressionValidator>
+#include <QStyleOptionComboBox>
+#include <QStylePainter>
 #include <algorithm>
 
 namespace {
@@ -52,6 +54,25 @@ void EnumCommPort::EnumeratePorts() {
     });
     addItems(names);
     setCurrentIndex(-1); // the settings refresh chooses the stored port
+}
+
+QString EnumCommPort::ShownText() const {
+    QStyleOptionComboBox option;
+    initStyleOption(&option);
+    const QRect field =
+        style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, this);
+    return fontMetrics().elidedText(currentText(), Qt::ElideMiddle, field.width());
+}
+
+void EnumCommPort::paintEvent(QPaintEvent*) {
+    // The toolkit's own drawing of a closed list, with the text cut in the
+    // middle rather than at its end.
+    QStylePainter painter(this);
+    QStyleOptionComboBox option;
+    initStyleOption(&option);
+    option.currentText = ShownText();
+    painter.drawComplexControl(QStyle::CC_ComboBox, option);
+    painter.drawControl(QStyle::CE_ComboBoxLabel, option);
 }
 
 OnlyDigitalEditor::OnlyDigitalEditor(QWidget* parent, int line,
@@ -112,6 +133,8 @@ IpAddressField::IpAddressField(QWidget* parent) : QWidget(parent) {
         field->setValidator(validator);
         field->setAlignment(Qt::AlignCenter);
         field->setFrame(false);
+        // A click gives a field the focus; Tab never does (no tab stop).
+        field->setFocusPolicy(Qt::ClickFocus);
         field->setText("0");
         field->installEventFilter(this);
         layout->addWidget(field, 1);

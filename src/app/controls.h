@@ -38,6 +38,12 @@ public:
     // list cannot be read, says "The serial port is not found in this
     // system." and leaves the list empty.
     void EnumeratePorts();
+    // The chosen port as the closed list shows it: a device path too long
+    // for the list is cut in the middle, so its start and end both show.
+    QString ShownText() const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     MessageBoxes& boxes_;

@@ -33,7 +33,9 @@ constexpr std::array<ControlSpec, 94> kControls{{
     {1020, K::Button, "TCP/IP", 25, 295, 45, 14},
     {1021, K::Button, "Serial", 25, 311, 45, 14},
     {1052, K::Label, "IP：", 77, 298, 85, 9},
-    {1051, K::Label, "Port：", 77, 314, 85, 9},
+    // The port label reaches to the "Send" group's inner edge: device paths
+    // are longer than the platform's COM names.
+    {1051, K::Label, "Port：", 77, 314, 93, 9},
     {0, K::Label, "Update in：", 28, 329, 40, 8},
     {1061, K::List, "", 26, 340, 45, 30},
     {1049, K::Button, "Settings", 121, 325, 45, 14},

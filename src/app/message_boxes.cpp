@@ -1,6 +1,8 @@
 #include "app/message_boxes.h"
 
+#include <QApplication>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 
 MessageBoxes::Answer QtMessageBoxes::Show(const Box& box) {
@@ -30,7 +32,15 @@ MessageBoxes::Answer QtMessageBoxes::Show(const Box& box) {
         message.setDefaultButton(ok);
         message.setEscapeButton(ok);
     }
+    // The window the box comes back to: its owner's, or the one that was
+    // active. Without a window manager nobody else hands the keyboard back
+    // when the box closes, so the box does it.
+    const QPointer<QWidget> back =
+        box.owner != nullptr ? box.owner->window() : QApplication::activeWindow();
     message.exec();
+    if (back != nullptr && back->isVisible()) {
+        back->activateWindow();
+    }
     const auto* clicked = message.clickedButton();
     if (clicked == yes && yes) {
         return Answer::Yes;

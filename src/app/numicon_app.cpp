@@ -1,6 +1,7 @@
 #include "app/numicon_app.h"
 
 #include "app/app_globals.h"
+#include "app/dialog_font.h"
 #include "app/numicon_dlg.h"
 #include "app/single_instance.h"
 #include "link/port_list.h"
@@ -12,7 +13,11 @@
 #include <QTimer>
 #include <QUrl>
 
-CNumiconApp::CNumiconApp(int& argc, char** argv) : QApplication(argc, argv) {}
+CNumiconApp::CNumiconApp(int& argc, char** argv) : QApplication(argc, argv) {
+    // Message boxes and the password dialog speak in the dialog font too.
+    setFont(DialogFont());
+    setWindowIcon(ApplicationIcon());
+}
 
 int CNumiconApp::InitInstance() {
     SingleInstanceGuard guard(SingleInstanceGuard::NameFor(Process().window_title));

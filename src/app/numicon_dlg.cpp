@@ -1,6 +1,7 @@
 #include "app/numicon_dlg.h"
 
 #include "app/app_globals.h"
+#include "app/dialog_font.h"
 #include "app/dialog_template.h"
 #include "app/password.h"
 #include "lines/line_format.h"
@@ -52,6 +53,11 @@ constexpr int kPortLabel = 1051;
 constexpr int kUdpButton = 1020;
 constexpr int kSerialButton = 1021;
 constexpr int kSettingsButton = 1049;
+constexpr int kHelpButton = 1037;
+constexpr int kSaveAndExitButton = 1050;
+constexpr int kBrightnessButton = 1054;
+constexpr int kProofTimeButton = 1022;
+constexpr int kInitializeButton = 1036;
 
 constexpr int kClosedWidth = 290;
 constexpr int kOpenWidth = 520;
@@ -101,6 +107,24 @@ QFont FitFont(QFont font, int cell_height) {
     return font;
 }
 
+// "Port:  <port>  Boud: <baud>" for the port label. A port name too long
+// for the label is cut in the middle, so the baud rate always shows.
+QString PortLabelText(const QLabel& label, const QString& port, const QString& baud) {
+    const QString head = "Port:  ";
+    const QString tail = "  Boud: " + baud;
+    const QFontMetrics metrics = label.fontMetrics();
+    const int room = label.contentsRect().width() - metrics.horizontalAdvance(head + tail);
+    return head + metrics.elidedText(port, Qt::ElideMiddle, std::max(room, 0)) + tail;
+}
+
+// Windows' dialogs put a check box's label 3 pixels after the box and draw a
+// group's title on its frame line; the toolkit's style does neither.
+constexpr const char* kCheckBoxSheet = "QCheckBox { spacing: 3px; }";
+constexpr const char* kGroupBoxSheet =
+    "QGroupBox { border: 1px solid palette(mid); margin-top: 6px; }"
+    "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
+    " left: 6px; padding: 0px 2px; }";
+
 QString LineEditorFace() {
     const QStringList families = QFontDatabase::families();
     if (families.contains("DigifaceWide")) {
@@ -132,6 +156,7 @@ CNumiconDlg::CNumiconDlg(Environment environment)
         ResizeWindow(Process().window_width);
     });
     qApp->installEventFilter(this);
+    connect(qApp, &QApplication::focusChanged, this, &CNumiconDlg::OnFocusChanged);
     OnInitDialog();
 }
 
@@ -140,6 +165,7 @@ CNumiconDlg::~CNumiconDlg() {
     // that is going away.
     ++program_change_;
     qApp->removeEventFilter(this);
+    disconnect(qApp, nullptr, this, nullptr);
     for (QWidget* widget : std::as_const(controls_)) {
         widget->disconnect(this);
     }
@@ -148,12 +174,7 @@ CNumiconDlg::~CNumiconDlg() {
 
 void CNumiconDlg::CreateControls() {
     const auto settings_path = [this] { return Process().settings_path; };
-    // The template's font: 8-point "MS Shell Dlg", 11 pixels on a 96-dpi
-    // screen; its own face where the platform has it, a plain sans elsewhere.
-    QFont dialog_font("MS Shell Dlg");
-    dialog_font.setStyleHint(QFont::SansSerif);
-    dialog_font.setPixelSize(11);
-    setFont(dialog_font);
+    setFont(DialogFont());
     for (const ControlSpec& entry : MainDialogControls()) {
         // "&" in a label is shown as it stands, not as a mnemonic.
         const QString label = QString::fromUtf8(entry.label).replace("&", "&&");
@@ -178,12 +199,14 @@ void CNumiconDlg::CreateControls() {
             break;
         case ControlKind::CheckBox:
             widget = new QCheckBox(label, this);
+            widget->setStyleSheet(kCheckBoxSheet);
             break;
         case ControlKind::Radio:
             widget = new QRadioButton(label, this);
             break;
         case ControlKind::GroupBox:
             widget = new QGroupBox(label, this);
+            widget->setStyleSheet(kGroupBoxSheet);
             break;
         case ControlKind::Label:
             widget = new QLabel(label, this);
@@ -205,13 +228,18 @@ void CNumiconDlg::CreateControls() {
             widget = new IpAddressField(this);
             break;
         }
-        if (entry.kind != ControlKind::Edit && !qobject_cast<IpAddressField*>(widget)) {
-            // Only the editors are tab stops; everything else takes the
-            // focus when clicked, as a send button must.
-            widget->setFocusPolicy(entry.kind == ControlKind::Label ||
-                                           entry.kind == ControlKind::GroupBox
-                                       ? Qt::NoFocus
-                                       : Qt::ClickFocus);
+        // Only the twelve editors are tab stops. Every other control takes
+        // the focus when clicked (a send button must, so that the line being
+        // typed is stored before it is sent); labels and frames never do.
+        if (entry.kind == ControlKind::Label || entry.kind == ControlKind::GroupBox) {
+            widget->setFocusPolicy(Qt::NoFocus);
+        } else if (entry.kind != ControlKind::Edit) {
+            widget->setFocusPolicy(Qt::ClickFocus);
+        }
+        if (auto* button = qobject_cast<QPushButton*>(widget)) {
+            // The template has no default button, and Enter never presses one.
+            button->setAutoDefault(false);
+            button->setDefault(false);
         }
         QRect place = DialogUnitsToPixels(entry.x, entry.y, entry.w, entry.h);
         if (qobject_cast<QComboBox*>(widget)) {
@@ -226,6 +254,21 @@ void CNumiconDlg::CreateControls() {
             widget->setObjectName(QString::number(entry.id));
             controls_.insert(entry.id, widget);
             ids_.insert(widget, entry.id);
+        }
+    }
+    // Tab walks the line editors, then the caption editors, and wraps.
+    QWidget* previous = nullptr;
+    for (const auto* ring : {&kLineEditors, &kCaptionEditors}) {
+        for (int id : *ring) {
+            if (previous != nullptr) {
+                setTabOrder(previous, control(id));
+            }
+            previous = control(id);
+        }
+    }
+    for (QWidget* widget : findChildren<QWidget*>()) {
+        if (widget->window() == this && widget->focusPolicy() != Qt::NoFocus) {
+            focus_policy_.insert(widget, widget->focusPolicy());
         }
     }
     for (const char* item : UpdateTimeItems()) {
@@ -257,9 +300,9 @@ void CNumiconDlg::ConnectRoutes() {
             routes_.push_back({id, event, handler});
         }
     };
-    add({1037}, Event::Click, &CNumiconDlg::OnHelp);
+    add({kHelpButton}, Event::Click, &CNumiconDlg::OnHelp);
     add({kSettingsButton}, Event::Click, &CNumiconDlg::OnSettings);
-    add({1050}, Event::Click, &CNumiconDlg::OnSaveAndExit);
+    add({kSaveAndExitButton}, Event::Click, &CNumiconDlg::OnSaveAndExit);
     add_group(kChosenBoxes, Event::Click, &CNumiconDlg::OnLineChosen);
     add({kSeparateRadio}, Event::Click, &CNumiconDlg::OnSeparateSet);
     add({kUnifiedRadio}, Event::Click, &CNumiconDlg::OnUnifiedSet);
@@ -280,12 +323,13 @@ void CNumiconDlg::ConnectRoutes() {
     add({kUnifiedFlicker, kUnifiedPoint}, Event::Click, &CNumiconDlg::OnUnifiedFlag);
     add({kUdpButton}, Event::Click, &CNumiconDlg::OnSendUdp);
     add({kSerialButton}, Event::Click, &CNumiconDlg::OnSendSerial);
-    add({1054}, Event::Click, &CNumiconDlg::OnBrightness);
-    add({1022}, Event::Click, &CNumiconDlg::OnProofTime);
-    add({1036}, Event::Click, &CNumiconDlg::OnInitialize);
+    add({kBrightnessButton}, Event::Click, &CNumiconDlg::OnBrightness);
+    add({kProofTimeButton}, Event::Click, &CNumiconDlg::OnProofTime);
+    add({kInitializeButton}, Event::Click, &CNumiconDlg::OnInitialize);
 
     // Signals that only operator actions emit carry the notifications; focus
-    // loss and mouse release come through the event filter.
+    // loss comes from the application's focus changes (OnFocusChanged) and
+    // the mouse release through the event filter.
     for (const Route& route : routes_) {
         QWidget* widget = control(route.id);
         const int id = route.id;
@@ -326,6 +370,7 @@ void CNumiconDlg::Dispatch(int id, Event event) {
 }
 
 void CNumiconDlg::OnInitDialog() {
+    setWindowIcon(ApplicationIcon());
     setWindowTitle(Process().window_title);
     Process().window_width = kClosedWidth;
     ResizeWindow(kClosedWidth);
@@ -359,8 +404,7 @@ void CNumiconDlg::SetupFonts() {
     line_font_.setWeight(QFont::Black);
     const int line_height = control(kLineEditors[0])->height();
     line_font_ = FitFont(line_font_, line_height - 8);
-    caption_font_ = QFont("Arial");
-    caption_font_.setWeight(QFont::Black);
+    caption_font_ = ArialFont(QFont::Black);
     caption_font_ = FitFont(caption_font_, std::min(24, control(kCaptionEditors[0])->height() - 4));
     QPalette palette = control(kLineEditors[0])->palette();
     for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
@@ -395,16 +439,72 @@ MessageBoxes::Answer CNumiconDlg::Box(QWidget* owner, const QString& text, const
 
 void CNumiconDlg::SetControlEnabled(QWidget* widget, bool enabled) {
     // The toolkit would hand the focus of a control being disabled to the
-    // next control, which the operator never chose; the dialog keeps it, as
-    // the platform's dialogs leave the focus where it was.
-    if (!enabled && widget->hasFocus()) {
-        setFocus(Qt::OtherFocusReason);
+    // next control, which the operator never chose (from "Settings" that is
+    // the address field). The focus goes to the dialog first. The window's
+    // own focus widget is asked, not hasFocus(): while the password dialog
+    // is up the main window is inactive and nothing in it "has" the focus,
+    // yet the toolkit still moves it on.
+    const QWidget* focused = focusWidget();
+    if (!enabled && focused != nullptr && (focused == widget || widget->isAncestorOf(focused))) {
+        MoveFocusAside();
     }
     widget->setEnabled(enabled);
 }
 
+void CNumiconDlg::MoveFocusAside() {
+    setFocus(Qt::OtherFocusReason);
+}
+
 void CNumiconDlg::ResizeWindow(int width) {
+    KeepFocusInView(width);
     setFixedSize(width, kWindowHeight);
+}
+
+void CNumiconDlg::KeepFocusInView(int width) {
+    // An operator cannot see what a control beyond the window's edge would
+    // do with the keys, so such a control neither keeps nor takes the focus.
+    const auto in_view = [this, width](const QWidget* widget) {
+        return widget->mapTo(this, QPoint(widget->width() - 1, 0)).x() < width;
+    };
+    if (const QWidget* focused = focusWidget();
+        focused != nullptr && focused != this && !in_view(focused)) {
+        MoveFocusAside();
+    }
+    for (auto it = focus_policy_.cbegin(); it != focus_policy_.cend(); ++it) {
+        it.key()->setFocusPolicy(in_view(it.key()) ? it.value() : Qt::NoFocus);
+    }
+}
+
+int CNumiconDlg::ControlOf(const QWidget* widget) const {
+    for (; widget != nullptr && widget != this; widget = widget->parentWidget()) {
+        if (const int id = ids_.value(const_cast<QWidget*>(widget), 0)) {
+            return id;
+        }
+    }
+    return 0;
+}
+
+void CNumiconDlg::OnFocusChanged(QWidget*, QWidget* now) {
+    if (now == nullptr || now->window() != this) {
+        // A list's drop-down, a message box or another program took the
+        // keyboard: no control of the dialog has been left (yet).
+        return;
+    }
+    const int arriving = ControlOf(now);
+    const int leaving = std::exchange(focus_holder_, arriving);
+    if (leaving != 0 && leaving != arriving) {
+        Dispatch(leaving, Event::FocusOut);
+    }
+}
+
+void CNumiconDlg::LeaveFocusedControl() {
+    const int id = focus_holder_ != 0 ? focus_holder_ : ControlOf(focusWidget());
+    // The address field counts a leave as a change of its fields.
+    Dispatch(id, id == kAddressField ? Event::FieldChanged : Event::FocusOut);
+}
+
+void CNumiconDlg::ShowFromStart(QLineEdit* edit) {
+    edit->setCursorPosition(0);
 }
 
 QString CNumiconDlg::ListText(const QComboBox* list) {
@@ -434,6 +534,7 @@ void CNumiconDlg::RefreshFromSettings() {
                     settings_.Read(keys::kUnifiedDecimalPlaces));
     SelectListValue(control<QComboBox>(kUpdateList), settings_.Read(keys::kUpdateTime));
     control<QLineEdit>(kBusAddress)->setText(FromUtf8(settings_.Read(keys::kBusAddress)));
+    ShowFromStart(control<QLineEdit>(kBusAddress));
     for (int line = 1; line <= kLineCount; ++line) {
         const bool chosen = settings_.Read(keys::kLineChosen[Index(line)]) == "Yes";
         control<QCheckBox>(kChosenBoxes[Index(line)])->setChecked(chosen);
@@ -465,18 +566,22 @@ void CNumiconDlg::RefreshFromSettings() {
         WriteUnifiedSettings();
     }
     for (int line = 1; line <= kLineCount; ++line) {
-        control<QLineEdit>(kLineEditors[Index(line)])
-            ->setText(FromUtf8(settings_.Read(keys::kLineText[Index(line)])));
+        auto* editor = control<QLineEdit>(kLineEditors[Index(line)]);
+        editor->setText(FromUtf8(settings_.Read(keys::kLineText[Index(line)])));
+        ShowFromStart(editor);
     }
     for (int line = 1; line <= kLineCount; ++line) {
-        control<QLineEdit>(kCaptionEditors[Index(line)])
-            ->setText(FromUtf8(settings_.Read(keys::kCaption[Index(line)])));
+        auto* editor = control<QLineEdit>(kCaptionEditors[Index(line)]);
+        editor->setText(FromUtf8(settings_.Read(keys::kCaption[Index(line)])));
+        ShowFromStart(editor);
     }
     const std::string port = settings_.Read(keys::kSerialPort);
     const std::string baud = settings_.Read(keys::kBaudRate);
     SelectListValue(control<QComboBox>(kPortList), port);
     SelectListValue(control<QComboBox>(kBaudList), baud);
-    control<QLabel>(kPortLabel)->setText("Port:  " + FromUtf8(port) + "  Boud: " + FromUtf8(baud));
+    auto* port_label = control<QLabel>(kPortLabel);
+    port_label->setText(PortLabelText(*port_label, FromUtf8(port), FromUtf8(baud)));
+    port_label->setToolTip(FromUtf8(port));
     for (auto [id, key] : {std::pair{kDaySlider, keys::kDayBrightness},
                            std::pair{kNightSlider, keys::kNightBrightness}}) {
         const int level = std::clamp(settings_.ReadNumber(key), 0, kBrightnessMax);
@@ -562,17 +667,6 @@ bool CNumiconDlg::eventFilter(QObject* watched, QEvent* event) {
         }
         break;
     }
-    case QEvent::FocusOut: {
-        const auto reason = static_cast<QFocusEvent*>(event)->reason();
-        // A list's own drop-down and a switch to another window are no
-        // move of the focus to another control.
-        if (reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason) {
-            if (const int id = ids_.value(watched, 0)) {
-                Dispatch(id, Event::FocusOut);
-            }
-        }
-        break;
-    }
     case QEvent::MouseButtonRelease:
         if (const int id = ids_.value(watched, 0); id == kDaySlider || id == kNightSlider) {
             Dispatch(id, Event::Released);
@@ -605,6 +699,9 @@ void CNumiconDlg::OnOK() {
 }
 
 void CNumiconDlg::closeEvent(QCloseEvent* event) {
+    // The question takes the focus, so the control that had it is left
+    // first, whatever the answer: what was just typed is stored.
+    LeaveFocusedControl();
     const auto answer = Box(nullptr, "Exit the program?", Process().window_title,
                             MessageBoxes::Buttons::YesNo, MessageBoxes::Icon::Exclamation);
     if (answer != MessageBoxes::Answer::Yes) {
@@ -626,6 +723,9 @@ void CNumiconDlg::OnSettings(int) {
     connect(&password, &PassWord::passwordResult, this, &CNumiconDlg::OnPasswordResult,
             Qt::DirectConnection);
     password.exec();
+    // Without a window manager nobody hands the keyboard back to this
+    // window when the password dialog goes away.
+    activateWindow();
 }
 
 void CNumiconDlg::OnPasswordResult(bool accepted) {

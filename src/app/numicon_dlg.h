@@ -87,6 +87,21 @@ private:
                              MessageBoxes::Buttons buttons, MessageBoxes::Icon icon);
     void ResizeWindow(int width);
     void SetControlEnabled(QWidget* widget, bool enabled);
+    // The identifier of the control that is or holds the widget, or 0.
+    int ControlOf(const QWidget* widget) const;
+    // A control of the dialog took the keyboard focus: the one that held it
+    // before has been left. The focus going to another window is no leave.
+    void OnFocusChanged(QWidget* old, QWidget* now);
+    // Runs the lose-focus handling of the control that holds the focus, as
+    // when the exit question takes the focus.
+    void LeaveFocusedControl();
+    // Puts the focus on the dialog itself, where keys change nothing.
+    void MoveFocusAside();
+    // Controls beyond the window's right edge cannot take the focus; those
+    // inside it get their own focus policy back.
+    void KeepFocusInView(int width);
+    // Shows a text line from its start rather than its end.
+    static void ShowFromStart(QLineEdit* edit);
     // Per-line format controls on and unified ones off, or the reverse.
     void EnableFormatControls(bool separate);
     void SelectListValue(QComboBox* list, const std::string& value);
@@ -124,6 +139,10 @@ private:
     lumidex::SettingsFile settings_;
     QHash<int, QWidget*> controls_;
     QHash<QObject*, int> ids_;
+    // The focus policy each focusable widget has while it is in view.
+    QHash<QWidget*, Qt::FocusPolicy> focus_policy_;
+    // The control that took the focus last and has not been left since.
+    int focus_holder_ = 0;
     std::vector<Route> routes_;
     QFont line_font_;
     QFont caption_font_;

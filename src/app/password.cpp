@@ -1,6 +1,7 @@
 #include "app/password.h"
 
 #include "app/app_globals.h"
+#include "app/dialog_font.h"
 #include "app/dialog_template.h"
 #include "app/message_boxes.h"
 
@@ -13,6 +14,7 @@ constexpr const char* kPassword = "v503";
 
 PassWord::PassWord(QWidget* owner, MessageBoxes& boxes) : QDialog(owner), boxes_(boxes) {
     setWindowTitle("Password");
+    setFont(DialogFont());
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     const QRect size = DialogUnitsToPixels(0, 0, 123, 32);
@@ -45,6 +47,8 @@ void PassWord::accept() {
     emit passwordResult(false);
     boxes_.Show({this, "Wrong password!", ApplicationName(), MessageBoxes::Buttons::Ok,
                  MessageBoxes::Icon::None});
+    // Empty and with the keyboard, so the next try can be typed at once.
     edit_->clear();
-    edit_->setFocus();
+    edit_->setFocus(Qt::OtherFocusReason);
+    activateWindow();
 }

@@ -1,4 +1,5 @@
 #include "app/app_globals.h"
+#include "app/dialog_template.h"
 #include "app/numicon_dlg.h"
 #include "app/password.h"
 #include "app/single_instance.h"
@@ -11,6 +12,7 @@
 #include "tests/support/temp_dir.h"
 #include "tests/support/udp_peer.h"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -41,6 +43,8 @@ private slots:
     void passwordCases();
     void passwordEscapeEndsQuietly();
     void exitQuestion();
+    void onlyTheTwelveEditorsAreTabStops();
+    void dropDownIsNoLeave();
     void helpOpensTheDocumentBesideTheProgram();
     void lineEditorsFormatOnFocusLoss_data();
     void lineEditorsFormatOnFocusLoss();
@@ -131,8 +135,8 @@ void tst_CNumiconDlg::refreshEdgeCases_data() {
     QTest::newRow("LD2 -3 stands at 0") << "[LD]\r\nLD2=-3\r\n"
                                         << 1046 << "0"
                                         << "1";
-    QTest::newRow("stale port keeps no choice") << "[Port]\r\nPort=/dev/ttyUSB9\r\nBoud=57600\r\n"
-                                                << 1051 << "Port:  /dev/ttyUSB9  Boud: 57600"
+    QTest::newRow("stale port keeps no choice") << "[Port]\r\nPort=COM9\r\nBoud=57600\r\n"
+                                                << 1051 << "Port:  COM9  Boud: 57600"
                                                 << "1";
     QTest::newRow("Text3 No") << "[Text]\r\nText3=No\r\n[TextData]\r\nTD3=42\r\n"
                               << 1002 << "unchecked"
@@ -379,7 +383,13 @@ void tst_CNumiconDlg::exitQuestion() {
     CNumiconDlg& dialog = Start("[TextData]\r\nTD1=123\r\n");
     Control<QLineEdit>(1005)->setText("45");
     boxes_->answers = {MessageBoxes::Answer::No};
+    // The question takes the focus: the line being typed is stored first.
+    std::string stored_while_asked;
+    boxes_->while_shown = [&](const MessageBoxes::Box&) {
+        stored_while_asked = Stored(lumidex::keys::kLineText[0]);
+    };
     QVERIFY(!dialog.close());
+    QCOMPARE(stored_while_asked, "45");
     QVERIFY(dialog.isVisible());
     QCOMPARE(dialog.width(), 290);
     QCOMPARE(Control<QLineEdit>(1005)->text(), "45");
@@ -393,6 +403,67 @@ void tst_CNumiconDlg::exitQuestion() {
     boxes_->answers = {MessageBoxes::Answer::Yes};
     QVERIFY(dialog.close());
     QVERIFY(!dialog.isVisible());
+}
+
+void tst_CNumiconDlg::onlyTheTwelveEditorsAreTabStops() {
+    Start();
+    OpenPanel();
+    QTRY_COMPARE(dialog_->width(), 520);
+    QList<int> tab_stops;
+    for (QWidget* widget = dialog_->nextInFocusChain(); widget != dialog_.get();
+         widget = widget->nextInFocusChain()) {
+        if (widget->focusPolicy() & Qt::TabFocus) {
+            tab_stops << widget->objectName().toInt(); // 0: not a control of its own
+        }
+    }
+    QCOMPARE(tab_stops,
+             QList<int>({1005, 1006, 1007, 1008, 1009, 1023, 1040, 1042, 1043, 1044, 1045, 1047}));
+    // Every other control takes the focus when clicked; labels and frames never.
+    QStringList wrong;
+    for (const ControlSpec& entry : MainDialogControls()) {
+        if (entry.id == 0 || entry.kind == ControlKind::Edit) {
+            continue;
+        }
+        QWidget* widget = entry.kind == ControlKind::Address
+                              ? Control<IpAddressField>(entry.id)->field(0)
+                              : Control(entry.id);
+        const Qt::FocusPolicy expected =
+            entry.kind == ControlKind::Label ? Qt::NoFocus : Qt::ClickFocus;
+        if (widget->focusPolicy() != expected) {
+            wrong << QString("%1: %2").arg(entry.id).arg(widget->focusPolicy());
+        }
+    }
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(", ")));
+
+    // Shut, nothing of the panel can take the focus, and "Save & Exit"
+    // that was clicked has handed it to the dialog.
+    FocusOn(Control(1050));
+    Click(1050);
+    QCOMPARE(dialog_->width(), 290);
+    QCOMPARE(dialog_->focusWidget(), dialog_.get());
+    for (const ControlSpec& entry : MainDialogControls()) {
+        if (entry.id != 0 && entry.x >= 192) {
+            QWidget* widget = entry.kind == ControlKind::Address
+                                  ? Control<IpAddressField>(entry.id)->field(0)
+                                  : Control(entry.id);
+            QVERIFY2(widget->focusPolicy() == Qt::NoFocus, qPrintable(QString::number(entry.id)));
+        }
+    }
+}
+
+void tst_CNumiconDlg::dropDownIsNoLeave() {
+    Start("[Set]\r\nUIN=05:00\r\n");
+    auto* list = Control<QComboBox>(1061);
+    FocusOn(list);
+    list->setCurrentIndex(2); // what leaving would store
+    const Keys before = ReadKeys(config());
+    list->showPopup();
+    QTRY_VERIFY(list->view()->isVisible());
+    list->hidePopup();
+    QTRY_VERIFY(!list->view()->isVisible());
+    QCOMPARE(Dump(Changed(before, ReadKeys(config()))), QString());
+    FocusOn(Control(1005));
+    QCOMPARE(Dump(Changed(before, ReadKeys(config()))), "Set/UIN=02:00");
 }
 
 void tst_CNumiconDlg::helpOpensTheDocumentBesideTheProgram() {

@@ -18,6 +18,8 @@ class tst_OperatorInput : public DialogTestBase {
     static Action Typing(int id, QString text) {
         return [id, text](tst_OperatorInput& t) {
             t.FocusOn(t.Control(id));
+            // A refresh shows a text from its start; the operator types after it.
+            QTest::keyClick(t.Control(id), Qt::Key_End);
             QTest::keyClicks(t.Control(id), text);
         };
     }
