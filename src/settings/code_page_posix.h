@@ -12,13 +12,15 @@ namespace lumidex {
 // does not know.
 std::string LegacyCodePageName();
 
-// Bytes in the named code page as UTF-8 text; a byte (or an incomplete
-// sequence at the end) the code page does not define becomes U+FFFD.
+// Bytes in the named code page as UTF-8 text. A byte the code page does not
+// define (or a sequence cut off at the end) is kept as the private-use
+// character U+F700 + byte, which EncodeCodePage turns back into that byte.
 // Returns nothing when iconv does not know the code page.
 std::optional<std::string> DecodeCodePage(std::string_view bytes, const std::string& code_page);
 
 // UTF-8 text in the named code page; a character the code page cannot hold
-// is written as "?", and so is a byte that is no UTF-8. Returns nothing when
+// is written as "?", and so is a byte that is no UTF-8. A kept byte (see
+// DecodeCodePage) is written as itself. Returns nothing when
 // iconv does not know the code page.
 std::optional<std::string> EncodeCodePage(std::string_view text, const std::string& code_page);
 

@@ -13,6 +13,9 @@ namespace {
 
 constexpr const char* kDefaultCodePage = "CP1252";
 constexpr std::string_view kReplacementUtf8 = "\xEF\xBF\xBD";
+// A byte the code page does not define stands for itself as a character of
+// the private use area, U+F780..U+F7FF, so that a rewrite puts it back.
+constexpr char32_t kKeptByteBase = 0xF700;
 
 // An iconv conversion, closed when it goes out of scope.
 class Converter {
@@ -65,6 +68,44 @@ std::size_t FirstCharacterBytes(std::string_view text) {
     return FirstCharacters(text, 1).size();
 }
 
+void AppendKeptByte(std::string& text, unsigned char byte) {
+    const char32_t cp = kKeptByteBase + byte;
+    text += static_cast<char>(0xE0 | (cp >> 12));
+    text += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    text += static_cast<char>(0x80 | (cp & 0x3F));
+}
+
+// The byte a kept-byte character at the start of `text` stands for.
+std::optional<char> KeptByteAt(std::string_view text) {
+    if (text.size() < 3 || static_cast<unsigned char>(text[0]) != 0xEF) {
+        return std::nullopt;
+    }
+    const auto second = static_cast<unsigned char>(text[1]);
+    const auto third = static_cast<unsigned char>(text[2]);
+    if ((second != 0x9E && second != 0x9F) || (third & 0xC0) != 0x80) {
+        return std::nullopt;
+    }
+    const char32_t cp = 0xF000 | ((second & 0x3F) << 6) | (third & 0x3F);
+    return static_cast<char>(cp - kKeptByteBase);
+}
+
+// UTF-8 text with every byte that is no part of a valid sequence written
+// as "?", so a UTF-8 file stays valid UTF-8.
+std::string ValidUtf8(std::string_view text) {
+    if (IsValidUtf8(text)) {
+        return std::string(text);
+    }
+    std::string out;
+    out.reserve(text.size());
+    while (!text.empty()) {
+        const std::size_t length = FirstCharacterBytes(text);
+        const std::string_view character = text.substr(0, length);
+        out += IsValidUtf8(character) ? std::string(character) : std::string("?");
+        text.remove_prefix(length);
+    }
+    return out;
+}
+
 } // namespace
 
 std::string LegacyCodePageName() {
@@ -83,9 +124,14 @@ std::optional<std::string> DecodeCodePage(std::string_view bytes, const std::str
     std::string text;
     text.reserve(bytes.size() + bytes.size() / 2);
     while (!converter.Convert(bytes, text)) {
-        // An undefined byte, or a sequence cut off at the end: one
-        // replacement character per byte, then go on after it.
-        text += kReplacementUtf8;
+        // An undefined byte, or a sequence cut off at the end: each byte is
+        // kept as a character of its own, then decoding goes on after it.
+        const auto byte = static_cast<unsigned char>(bytes.front());
+        if (byte >= 0x80) {
+            AppendKeptByte(text, byte);
+        } else {
+            text += kReplacementUtf8;
+        }
         bytes.remove_prefix(1);
     }
     return text;
@@ -98,9 +144,23 @@ std::optional<std::string> EncodeCodePage(std::string_view text, const std::stri
     }
     std::string bytes;
     bytes.reserve(text.size());
-    while (!converter.Convert(text, bytes)) {
-        bytes += '?';
-        text.remove_prefix(FirstCharacterBytes(text));
+    while (!text.empty()) {
+        // The run up to the next kept byte goes through iconv; a kept byte
+        // goes back as it was.
+        std::size_t run = 0;
+        while (run < text.size() && !KeptByteAt(text.substr(run))) {
+            run += FirstCharacterBytes(text.substr(run));
+        }
+        std::string_view part = text.substr(0, run);
+        while (!converter.Convert(part, bytes)) {
+            bytes += '?';
+            part.remove_prefix(FirstCharacterBytes(part));
+        }
+        text.remove_prefix(run);
+        if (const auto kept = KeptByteAt(text)) {
+            bytes += *kept;
+            text.remove_prefix(3);
+        }
     }
     return bytes;
 }
@@ -122,7 +182,7 @@ std::string EncodeEightBitText(std::string_view text, TextEncoding encoding) {
             return std::move(*bytes);
         }
     }
-    return std::string(text);
+    return ValidUtf8(text);
 }
 
 } // namespace lumidex

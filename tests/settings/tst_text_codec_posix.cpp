@@ -72,8 +72,9 @@ const ReadCase kReadCases[] = {
     {"empty name falls back to CP1252", "", kCp1252Caption, 30, "Zürich €5"},
     {"valid UTF-8 stays UTF-8 whatever is named", "GBK", "位 Zürich", 30, "位 Zürich"},
     {"UTF-8 cut by characters", nullptr, "位置", 2, "位"},
-    {"byte CP1252 leaves undefined", nullptr, "a\x81z", 30, "a\xEF\xBF\xBDz"},
-    {"GBK lead byte cut off at the end", "GBK", "\xD6\xD0\xD6", 30, "中\xEF\xBF\xBD"},
+    // A byte the code page leaves undefined is kept as U+F700 + byte.
+    {"byte CP1252 leaves undefined", nullptr, "a\x81z", 30, "a\xEF\x9E\x81z"},
+    {"GBK lead byte cut off at the end", "GBK", "\xD6\xD0\xD6", 30, "中\xEF\x9F\x96"},
 };
 INSTANTIATE_TEST_SUITE_P(Cases, LegacyRead, testing::ValuesIn(kReadCases), test::RowName());
 
@@ -114,6 +115,12 @@ const WriteCase kWriteCases[] = {
     {"UTF-8 file stays UTF-8", "GBK", "[TextBT]\r\nTB1=Zürich\r\n", "位",
      "[TextBT]\r\nTB1=Zürich\r\nTB2=位\r\n", "位"},
     {"new file is UTF-8", "GBK", "", "位", "[TextBT]\r\nTB2=位\r\n", "位"},
+    {"an undefined byte survives a rewrite", nullptr, "[TextBT]\r\nTB1=a\x81z\r\n", "ü",
+     "[TextBT]\r\nTB1=a\x81z\r\nTB2=\xFC\r\n", "ü"},
+    {"a UTF-8 file stays UTF-8", nullptr, "[TextBT]\r\nTB1=位\r\n",
+     "a\xFF"
+     "b",
+     "[TextBT]\r\nTB1=位\r\nTB2=a?b\r\n", "a?b"},
 };
 INSTANTIATE_TEST_SUITE_P(Cases, LegacyWrite, testing::ValuesIn(kWriteCases), test::RowName());
 
