@@ -98,6 +98,17 @@ DecodeResult DecodeContent(DecodedFrame frame, std::span<const std::uint8_t> pay
                               " of line " + std::to_string(line.line) +
                               " is not 13..18 and the line has characters");
         }
+        // A line is padded to its N places (N + 1 when it holds a point), so
+        // fewer characters than that come from no sender of ours.
+        if (line.digit_count >= kMinDigits && line.digit_count <= kMaxDigits) {
+            const std::size_t places = static_cast<std::size_t>(line.digit_count) +
+                                       (line.text.find('.') != std::string::npos ? 1 : 0);
+            if (line.text.size() < places) {
+                return BadPayload("line " + std::to_string(line.line) + " shows \"" + line.text +
+                                  "\", fewer than the " + std::to_string(places) +
+                                  " places its digit count fills");
+            }
+        }
         frame.lines.push_back(std::move(line));
     }
     if (static_cast<int>(frame.lines.size()) != declared) {
@@ -150,6 +161,10 @@ DecodeResult DecodeFrame(std::span<const std::uint8_t> bytes) {
     if (bytes.size() < smallest) {
         return Fail(FrameError::TooShort, "%zu bytes; the smallest frame has %zu", bytes.size(),
                     smallest);
+    }
+    if (bytes.size() > kMaxFrameSize) {
+        return Fail(FrameError::TooLong, "%zu bytes; the largest frame has %zu", bytes.size(),
+                    kMaxFrameSize);
     }
     if (bytes[0] != kStartByte) {
         return Fail(FrameError::BadStartByte, "start byte %02X is not FE", bytes[0]);

@@ -14,6 +14,7 @@ namespace lumidex {
 enum class FrameError {
     None,
     TooShort,         // fewer bytes than the smallest frame
+    TooLong,          // more bytes than the largest frame (kMaxFrameSize)
     BadStartByte,     // byte 0 is not 0xFE
     LengthMismatch,   // the length byte does not match the bytes received
     MissingEndMarker, // byte L-1 is not 0xFF
@@ -33,7 +34,8 @@ struct DecodedLine {
     // the place that carries it (" 12.5", "  7."). The block runs to the next
     // line marker or the end marker, so it can hold more characters than the
     // digit count (a fixed-point line with 0 places keeps up to N + 1) or
-    // fewer (a hand-edited text with several points).
+    // fewer (a hand-edited text with several points), but never fewer
+    // characters than the N places it is padded to (N + 1 with a point).
     std::string text;
 };
 

@@ -100,6 +100,22 @@ TEST(DecodeFrame, SaysWhyAFrameIsInvalid) {
         {"clock month", Reseal(FromHex("FE 0D 03 03 14 1F 0D 1F 17 3B 3B 03 FF 00 00")),
          FrameError::BadPayload},
         {"init payload", Reseal(FromHex("FE 06 00 CC 00 FF 00 00")), FrameError::BadPayload},
+        {"eight places, no characters", Reseal(FromHex("FE 0A 00 AC 03 01 FA 00 18 FF 00 00")),
+         FrameError::BadPayload},
+        {"eight places, three characters",
+         Reseal(FromHex("FE 0D 00 AC 03 01 FA 00 18 00 00 00 FF 00 00")), FrameError::BadPayload},
+        {"a point takes a place of its own",
+         Reseal(FromHex("FE 0C 00 AB 01 01 FA 00 13 12 02 FF 00 00")), FrameError::BadPayload},
+        {"256 bytes",
+         [] {
+             Frame f(256, 0x00);
+             f[0] = kStartByte;
+             f[1] = 254;
+             f[3] = kInitialise;
+             f[253] = kEndMarker;
+             return Reseal(f);
+         }(),
+         FrameError::TooLong},
     };
     for (const Case& c : cases) {
         const DecodeResult result = DecodeFrame(c.bytes);
