@@ -1,9 +1,25 @@
 #include "app/message_boxes.h"
 
 #include <QApplication>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+
+namespace {
+
+// Room the window manager's title bar leaves beside the title for its
+// buttons (close, maximise, iconify), generously.
+constexpr int kTitleBarButtonsRoom = 100;
+
+} // namespace
+
+int QtMessageBoxes::MinimumWidth(const QString& caption) {
+    QFont font = QApplication::font("QMdiSubWindowTitleBar");
+    font.setBold(true); // many window managers draw titles bold
+    return QFontMetrics(font).horizontalAdvance(caption) + kTitleBarButtonsRoom;
+}
 
 MessageBoxes::Answer QtMessageBoxes::Show(const Box& box) {
     QMessageBox message(box.owner);
@@ -31,6 +47,15 @@ MessageBoxes::Answer QtMessageBoxes::Show(const Box& box) {
         ok = message.addButton("OK", QMessageBox::AcceptRole);
         message.setDefaultButton(ok);
         message.setEscapeButton(ok);
+    }
+    // The box sizes itself to its text and buttons; a short text ("Sent
+    // successfully!") would leave the window manager too narrow a title bar
+    // for the caption. A spacer across the box's grid keeps it wide enough
+    // (the box overrides a plain minimum width when it lays itself out).
+    if (auto* grid = qobject_cast<QGridLayout*>(message.layout())) {
+        grid->addItem(new QSpacerItem(MinimumWidth(box.caption), 0, QSizePolicy::Fixed,
+                                      QSizePolicy::Minimum),
+                      grid->rowCount(), 0, 1, grid->columnCount());
     }
     // The window the box comes back to: its owner's, or the one that was
     // active. Without a window manager nobody else hands the keyboard back

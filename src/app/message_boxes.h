@@ -29,4 +29,7 @@ public:
 class QtMessageBoxes final : public MessageBoxes {
 public:
     Answer Show(const Box& box) override;
+    // The least width a box with this caption is given, so the window
+    // manager's title bar shows the caption whole.
+    static int MinimumWidth(const QString& caption);
 };

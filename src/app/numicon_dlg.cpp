@@ -107,9 +107,15 @@ QFont FitFont(QFont font, int cell_height) {
     return font;
 }
 
-// "Port:  <port>  Boud: <baud>" for the port label. A port name too long
-// for the label is cut in the middle, so the baud rate always shows.
-QString PortLabelText(const QLabel& label, const QString& port, const QString& baud) {
+// "Port:  <port>  Boud: <baud>" for the port label. A device under /dev/ is
+// named without that folder ("ttyUSB0"); the tooltip keeps the full path. A
+// port name still too long for the label is cut in the middle, so the baud
+// rate always shows.
+QString PortLabelText(const QLabel& label, QString port, const QString& baud) {
+    const QString device_folder = "/dev/";
+    if (port.startsWith(device_folder) && port.size() > device_folder.size()) {
+        port.remove(0, device_folder.size());
+    }
     const QString head = "Port:  ";
     const QString tail = "  Boud: " + baud;
     const QFontMetrics metrics = label.fontMetrics();
@@ -801,7 +807,13 @@ void CNumiconDlg::OnAddressChanged(int id) {
 
 void CNumiconDlg::OnPortOrBaud(int id) {
     const auto& key = id == kPortList ? keys::kSerialPort : keys::kBaudRate;
-    settings_.Write(key, ToUtf8(ListText(control<QComboBox>(id))));
+    const QComboBox* list = control<QComboBox>(id);
+    // A list without a choice (the stored port is a pseudo-terminal or has
+    // gone away) keeps the stored value, as the unified lists do.
+    if (list->currentIndex() < 0 || ListText(list).isEmpty()) {
+        return;
+    }
+    settings_.Write(key, ToUtf8(ListText(list)));
     RefreshFromSettings();
 }
 

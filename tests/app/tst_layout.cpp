@@ -1,8 +1,10 @@
 #include "app/dialog_font.h"
+#include "app/message_boxes.h"
 #include "tests/app/dialog_test_base.h"
 
 #include <QAbstractItemView>
 #include <QGroupBox>
+#include <QMessageBox>
 #include <QStyleOptionButton>
 #include <QStyleOptionComboBox>
 #include <QStyleOptionGroupBox>
@@ -111,6 +113,7 @@ private slots:
     void noButtonIsTheDefault();
     void longCaptionShowsItsStart();
     void windowHasTheProgramsIcon();
+    void messageBoxIsWideEnoughForItsTitle();
 };
 
 void tst_Layout::everyTextFitsItsControl() {
@@ -181,17 +184,19 @@ void tst_Layout::everyCharacterHasAGlyph() {
 
 void tst_Layout::portLabelKeepsTheBaudRate_data() {
     QTest::addColumn<QString>("port");
-    QTest::addColumn<bool>("whole");
-    QTest::newRow("COM name") << "COM3" << true;
-    QTest::newRow("no port") << "" << true;
-    QTest::newRow("usb device") << "/dev/ttyUSB0" << false;
+    QTest::addColumn<QString>("shown"); // empty: cut in the middle
+    QTest::newRow("COM name") << "COM3" << "COM3";
+    QTest::newRow("no port") << "" << "";
+    QTest::newRow("usb device") << "/dev/ttyUSB0" << "ttyUSB0";
+    QTest::newRow("acm device") << "/dev/ttyACM0" << "ttyACM0";
     QTest::newRow("by-id path") << "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"
-                                << false;
+                                << QString();
 }
 
 void tst_Layout::portLabelKeepsTheBaudRate() {
     QFETCH(QString, port);
-    QFETCH(bool, whole);
+    QFETCH(QString, shown);
+    const bool whole = !shown.isEmpty() || port.isEmpty();
     Start(Ini(port, ""));
     auto* label = Control<QLabel>(1051);
     const QString text = label->text();
@@ -200,13 +205,15 @@ void tst_Layout::portLabelKeepsTheBaudRate() {
     QVERIFY2(label->fontMetrics().horizontalAdvance(text) <= label->contentsRect().width(),
              qPrintable(text));
     if (whole) {
-        QCOMPARE(text, "Port:  " + port + "  Boud: 57600");
+        QCOMPARE(text, "Port:  " + shown + "  Boud: 57600");
     } else {
-        // Cut in the middle: the start and the end of the path both show.
+        // Cut in the middle: the start and the end of the name both show.
         QVERIFY2(text.contains("…"), qPrintable(text));
-        QVERIFY2(text.startsWith("Port:  /d"), qPrintable(text));
+        QVERIFY2(text.startsWith("Port:  se"), qPrintable(text));
         QVERIFY2(text.endsWith("0  Boud: 57600"), qPrintable(text));
     }
+    // The full path is the tooltip.
+    QCOMPARE(label->toolTip(), port);
     // The label reaches no further than the "Send" group's inner edge.
     const auto groups = dialog_->findChildren<QGroupBox*>();
     const auto send = std::find_if(groups.begin(), groups.end(),
@@ -272,6 +279,28 @@ void tst_Layout::windowHasTheProgramsIcon() {
         }
     }
     QVERIFY2(red > 20, qPrintable(QString("%1 red pixels").arg(red)));
+}
+
+void tst_Layout::messageBoxIsWideEnoughForItsTitle() {
+    // A short message under a longer caption: the box is no narrower than
+    // the caption in the title font plus room for the title bar's buttons.
+    const QString caption = "Lumidex_1.0";
+    QFont title_font = QApplication::font("QMdiSubWindowTitleBar");
+    title_font.setBold(true);
+    const int needed = QFontMetrics(title_font).horizontalAdvance(caption) + 100;
+    int width = -1;
+    QTimer::singleShot(0, [&width] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        QVERIFY(box);
+        QTRY_VERIFY(box->isVisible());
+        width = box->width();
+        box->buttons().first()->click();
+    });
+    QtMessageBoxes boxes;
+    const auto answer = boxes.Show({nullptr, "Sent successfully!", caption,
+                                    MessageBoxes::Buttons::Ok, MessageBoxes::Icon::None});
+    QCOMPARE(answer, MessageBoxes::Answer::Ok);
+    QVERIFY2(width >= needed, qPrintable(QString("%1 < %2").arg(width).arg(needed)));
 }
 
 QTEST_MAIN(tst_Layout)

@@ -52,6 +52,8 @@ private slots:
     void sendOverUdpTellsTheResult();
     void sendNormalisesTheFocusedLineFirst();
     void portListIsSortedOrSaysItIsMissing();
+    void listWithoutAChoiceKeepsThePort_data();
+    void listWithoutAChoiceKeepsThePort();
     void readOnlyFolderIsToldOnce();
     void secondCopyBringsTheFirstForward();
 };
@@ -660,6 +662,44 @@ void tst_CNumiconDlg::secondCopyBringsTheFirstForward() {
     QTRY_COMPARE(raised, 1);
     QVERIFY(!dialog.isMinimized());
     QVERIFY(dialog.isVisible());
+}
+
+
+void tst_CNumiconDlg::listWithoutAChoiceKeepsThePort_data() {
+    QTest::addColumn<int>("id");
+    // A pseudo-terminal is never in the port list, nor is a port that went
+    // away; a baud rate the list does not offer shows no choice either.
+    QTest::newRow("pseudo-terminal") << 1039;
+    QTest::newRow("unlisted baud rate") << 1057;
+}
+
+void tst_CNumiconDlg::listWithoutAChoiceKeepsThePort() {
+    QFETCH(int, id);
+    Start("[Port]\r\nPort=/dev/pts/7\r\nBoud=12345\r\n");
+    OpenPanel();
+    QTRY_VERIFY_WITH_TIMEOUT(dialog_->width() == 520, 5000);
+    auto* list = Control<QComboBox>(id);
+    QCOMPARE(list->currentIndex(), -1);
+    const Keys before = ReadKeys(config());
+    // Click the list, Escape, click elsewhere.
+    FocusOn(list);
+    list->showPopup();
+    QTRY_VERIFY(list->view()->isVisible());
+    QTest::keyClick(list->view(), Qt::Key_Escape);
+    QTRY_VERIFY(!list->view()->isVisible());
+    FocusOn(Control(1005));
+    QCOMPARE(Dump(Changed(before, ReadKeys(config()))), QString());
+    QCOMPARE(QString::fromStdString(Stored(lumidex::keys::kSerialPort)), "/dev/pts/7");
+    QCOMPARE(QString::fromStdString(Stored(lumidex::keys::kBaudRate)), "12345");
+    QCOMPARE(Control<QLabel>(1051)->toolTip(), "/dev/pts/7");
+
+    // A choice made in the list is still stored on leaving.
+    FocusOn(list);
+    list->setCurrentIndex(0);
+    FocusOn(Control(1005));
+    QCOMPARE(QString::fromStdString(Stored(id == 1039 ? lumidex::keys::kSerialPort
+                                                      : lumidex::keys::kBaudRate)),
+             list->itemText(0));
 }
 
 QTEST_MAIN(tst_CNumiconDlg)

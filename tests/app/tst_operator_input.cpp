@@ -84,7 +84,10 @@ void tst_OperatorInput::eachHandlerWritesExactlyItsKeys_data() {
     QTest::newRow("bus address refuses letters") << "" << Typing(1056, "x") << "";
     QTest::newRow("baud chosen") << "" << Choosing(1057, 1) << "Port/Boud=57600";
     QTest::newRow("port chosen") << "" << Choosing(1039, 1) << "Port/Port=/dev/ttyS10";
-    QTest::newRow("port list left without a choice") << "" << Leaving(1039) << "Port/Port=";
+    // A list without a choice keeps the stored port rather than blanking it.
+    QTest::newRow("port list left without a choice") << "" << Leaving(1039) << "";
+    QTest::newRow("pseudo-terminal port list left")
+        << "[Port]\r\nPort=/dev/pts/4\r\n" << Leaving(1039) << "";
     QTest::newRow("update time left") << "" << Leaving(1061) << "Set/UIN=Now";
     QTest::newRow("update time chosen is stored on leaving")
         << "" << Action([](tst_OperatorInput& t) {
