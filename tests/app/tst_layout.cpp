@@ -283,11 +283,13 @@ void tst_Layout::windowHasTheProgramsIcon() {
 
 void tst_Layout::messageBoxIsWideEnoughForItsTitle() {
     // A short message under a longer caption: the box is no narrower than
-    // the caption in the title font plus room for the title bar's buttons.
+    // the caption in the title font plus room for the title bar's icon and
+    // buttons: openbox's default theme shows the caption whole in a box
+    // about 140 pixels wider than the caption.
     const QString caption = "Lumidex_1.0";
     QFont title_font = QApplication::font("QMdiSubWindowTitleBar");
     title_font.setBold(true);
-    const int needed = QFontMetrics(title_font).horizontalAdvance(caption) + 100;
+    const int needed = QFontMetrics(title_font).horizontalAdvance(caption) + 140;
     int width = -1;
     QTimer::singleShot(0, [&width] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());

@@ -26,6 +26,8 @@ LINE1_EDITOR=(144 58)
 SETTINGS_BUTTON=(217 539)
 UPDATE_LIST=(73 563)
 LINE1_PLACES_LIST=(413 61)
+PORT_LIST=(371 420)
+BAUD_LIST=(472 420)
 CLOSED_WIDTH=290
 OPEN_WIDTH=520
 
@@ -152,6 +154,33 @@ scenario_drop_down_is_no_leave() {
   e2e_stop_app
 }
 
+# A stored port the list does not offer (a pseudo-terminal) shows no choice;
+# clicking the list, Escape and clicking elsewhere keeps it, and the same
+# for a baud rate the list does not offer.
+scenario_list_without_choice_keeps_port() {
+  e2e_prepare "${BASE_CONFIG[@]}" '[Port]' 'Port=/dev/pts/97' 'Boud=12345'
+  e2e_start_app
+  open_panel
+  local list
+  for list in PORT_LIST BAUD_LIST; do
+    local -n at=$list
+    e2e_click "${at[@]}"
+    e2e_poll popup_shown || e2e_fail "the $list drop-down did not open"
+    e2e_key Escape
+    e2e_poll popup_gone || e2e_fail "the $list drop-down did not close"
+    e2e_click "${LINE1_EDITOR[@]}"
+    e2e_poll has_focus_in "$E2E_WIN" || e2e_fail "the main window lost the keyboard"
+  done
+  # Leaving line 1 afterwards stores it; once that is written, so is
+  # anything the lists' leaving would have written.
+  e2e_type 7
+  e2e_key Tab
+  e2e_wait_ini TextData TD1 7
+  e2e_expect_ini Port Port /dev/pts/97
+  e2e_expect_ini Port Boud 12345
+  e2e_stop_app
+}
+
 # After "Wrong password!" the edit is empty and keeps the keyboard.
 scenario_password_retry() {
   e2e_prepare "${BASE_CONFIG[@]}"
@@ -175,8 +204,9 @@ scenario_password_retry() {
 
 # Alt+F4 is the window manager's, so the exit scenario needs one.
 with_wm=(tab_skips_hidden_panel panel_focus_and_tab_order exit_stores_what_was_typed
-  drop_down_is_no_leave password_retry)
-without_wm=(password_retry tab_skips_hidden_panel panel_focus_and_tab_order drop_down_is_no_leave)
+  drop_down_is_no_leave password_retry list_without_choice_keeps_port)
+without_wm=(password_retry tab_skips_hidden_panel panel_focus_and_tab_order drop_down_is_no_leave
+  list_without_choice_keeps_port)
 wanted=("$@")
 
 run_session() {
