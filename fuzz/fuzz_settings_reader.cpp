@@ -30,36 +30,6 @@ constexpr std::string_view kFallback = "\x01"
 constexpr std::size_t kMaxNames = 4;
 constexpr std::size_t kRoomy = 1 << 16;
 
-std::string_view TrimBlanks(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r')) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
-
-// Names that look like sections ("[name]") and keys ("name=") anywhere in
-// the text, a few of each: reading them reaches the lines the file holds.
-void CollectNames(std::string_view text, std::set<std::string>& sections,
-                  std::set<std::string>& keys) {
-    std::size_t pos = 0;
-    while (pos < text.size() && (sections.size() < kMaxNames || keys.size() < kMaxNames)) {
-        std::size_t end = text.find_first_of("\r\n", pos);
-        if (end == std::string_view::npos) {
-            end = text.size();
-        }
-        const std::string_view line = TrimBlanks(text.substr(pos, end - pos));
-        if (line.starts_with('[') && sections.size() < kMaxNames) {
-            sections.emplace(TrimBlanks(line.substr(1, line.find(']') - 1)));
-        } else if (const std::size_t equals = line.find('=');
-                   equals != std::string_view::npos && keys.size() < kMaxNames) {
-            keys.emplace(TrimBlanks(line.substr(0, equals)));
-        }
-        pos = end + 1;
-    }
-}
 
 void CheckRead(std::string_view text, std::string_view section, std::string_view key,
                std::size_t chars) {
@@ -95,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     std::set<std::string> sections;
     std::set<std::string> keys;
-    CollectNames(text, sections, keys);
+    fuzz::CollectNames(text, kMaxNames, sections, keys);
     for (const std::string& section : sections) {
         for (const std::string& key : keys) {
             CheckRead(text, section, key, size % 11);

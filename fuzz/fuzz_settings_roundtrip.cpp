@@ -32,20 +32,6 @@ constexpr std::string_view kFallback = "\x01"
 constexpr std::size_t kRoomy = 1 << 16;
 constexpr std::size_t kMaxNames = 6;
 
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
-std::string_view TrimBlanks(std::string_view text) {
-    while (!text.empty() && IsBlank(text.front())) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && (IsBlank(text.back()) || text.back() == '\r')) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
-
 // Text as the file keeps it: a UTF-16 file has no stray bytes, and a UTF-8
 // file without a byte-order mark writes each of them as "?".
 std::string AsFileKeepsIt(std::string_view text, TextEncoding encoding) {
@@ -76,7 +62,7 @@ std::string ValueAsReadBack(std::string_view value, TextEncoding encoding) {
         }
     }
     line = AsFileKeepsIt(line, encoding);
-    std::string_view kept = TrimBlanks(line);
+    std::string_view kept = fuzz::TrimBlanks(line);
     if (kept.size() >= 2 && (kept.front() == '"' || kept.front() == '\'') &&
         kept.back() == kept.front()) {
         kept = kept.substr(1, kept.size() - 2);
@@ -84,25 +70,6 @@ std::string ValueAsReadBack(std::string_view value, TextEncoding encoding) {
     return std::string(kept);
 }
 
-// Names that look like sections and keys in the text, a few of each.
-void CollectNames(std::string_view text, std::set<std::string>& sections,
-                  std::set<std::string>& keys) {
-    std::size_t pos = 0;
-    while (pos < text.size() && (sections.size() < kMaxNames || keys.size() < kMaxNames)) {
-        std::size_t end = text.find_first_of("\r\n", pos);
-        if (end == std::string_view::npos) {
-            end = text.size();
-        }
-        const std::string_view line = TrimBlanks(text.substr(pos, end - pos));
-        if (line.starts_with('[') && sections.size() < kMaxNames) {
-            sections.emplace(TrimBlanks(line.substr(1, line.find(']') - 1)));
-        } else if (const std::size_t equals = line.find('=');
-                   equals != std::string_view::npos && keys.size() < kMaxNames) {
-            keys.emplace(TrimBlanks(line.substr(0, equals)));
-        }
-        pos = end + 1;
-    }
-}
 
 } // namespace
 
@@ -145,7 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     std::set<std::string> sections;
     std::set<std::string> keys;
-    CollectNames(before.text, sections, keys);
+    fuzz::CollectNames(before.text, kMaxNames, sections, keys);
     sections.emplace(section);
     for (const std::string& s : sections) {
         for (const std::string& k : keys) {
@@ -155,8 +122,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const auto& probe : probes) {
         const std::string& s = probe.first;
         const std::string& k = probe.second;
-        if (EqualIgnoringCase(TrimBlanks(s), TrimBlanks(section)) &&
-            EqualIgnoringCase(TrimBlanks(k), TrimBlanks(key))) {
+        if (EqualIgnoringCase(fuzz::TrimBlanks(s), fuzz::TrimBlanks(section)) &&
+            EqualIgnoringCase(fuzz::TrimBlanks(k), fuzz::TrimBlanks(key))) {
             continue;
         }
         const std::string old_value = ReadSettingFromText(before.text, s, k, kFallback, kRoomy);

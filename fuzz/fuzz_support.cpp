@@ -102,4 +102,34 @@ std::string Printable(std::string_view text) {
     return out;
 }
 
+std::string_view TrimBlanks(std::string_view text) {
+    auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    while (!text.empty() && blank(text.front())) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && (blank(text.back()) || text.back() == '\r')) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+void CollectNames(std::string_view text, std::size_t max_names, std::set<std::string>& sections,
+                  std::set<std::string>& keys) {
+    std::size_t pos = 0;
+    while (pos < text.size() && (sections.size() < max_names || keys.size() < max_names)) {
+        std::size_t end = text.find_first_of("\r\n", pos);
+        if (end == std::string_view::npos) {
+            end = text.size();
+        }
+        const std::string_view line = TrimBlanks(text.substr(pos, end - pos));
+        if (line.starts_with('[') && sections.size() < max_names) {
+            sections.emplace(TrimBlanks(line.substr(1, line.find(']') - 1)));
+        } else if (const std::size_t equals = line.find('=');
+                   equals != std::string_view::npos && keys.size() < max_names) {
+            keys.emplace(TrimBlanks(line.substr(0, equals)));
+        }
+        pos = end + 1;
+    }
+}
+
 } // namespace lumidex::fuzz

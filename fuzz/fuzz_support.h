@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -44,6 +45,16 @@ std::optional<Frame> RebuildFrame(const DecodedFrame& decoded);
 // A settings file path in a temporary directory of this process, removed
 // when the process ends.
 const std::filesystem::path& ScratchSettingsPath();
+
+// The text without the blanks (spaces, tabs) around it and without a
+// trailing carriage return: a name or value as a settings line holds it.
+std::string_view TrimBlanks(std::string_view text);
+
+// Adds to `sections` and `keys` the names that look like sections ("[name]")
+// and keys ("name=") on the text's lines, at most `max_names` of each, so a
+// harness can read the keys a file really holds.
+void CollectNames(std::string_view text, std::size_t max_names, std::set<std::string>& sections,
+                  std::set<std::string>& keys);
 
 // A text shown with its unprintable bytes escaped, for failure details.
 std::string Printable(std::string_view text);

@@ -94,7 +94,7 @@ check "the portable folder has no Config.ini yet" test ! -e "$portable/Config.in
 printf '[Set]\r\nADD485=05\r\n[TextData]\r\nTD1=123\r\nTD2=45\r\n' >"$work/beside.ini"
 printf '[Set]\r\nADD485=09\r\nwsv1=5\r\n[TextData]\r\nTD1=7\r\n' >"$work/user.ini"
 : >"$work/empty.ini"
-send="$build/tools/send/lumidex-send"
+send="$build/bin/lumidex-send"
 frame_beside=$("$send" --config "$work/beside.ini" --dry-run content)
 frame_user=$("$send" --config "$work/user.ini" --dry-run content)
 frame_default=$("$send" --config "$work/empty.ini" --dry-run content)

@@ -30,7 +30,7 @@ const LocationCase kLocationCases[] = {
     {"portable folder keeps it beside", "/opt/lx", true, false, "/x", "/home/a",
      "/opt/lx/Config.ini", kBeside},
     {"build folder ignores the environment", "/src/build/src/app", true, false, "", "",
-     "/src/build/src/app/Config.ini", kBeside},
+     "/src/build/bin/Config.ini", kBeside},
     {"read-only folder uses XDG_CONFIG_HOME", "/media/ro", false, false, "/cfg", "/home/a",
      "/cfg/lumidex/Config.ini", kUser},
     {"XDG_CONFIG_HOME with a trailing slash", "/media/ro", false, false, "/cfg/", "/home/a",

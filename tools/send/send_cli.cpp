@@ -8,6 +8,7 @@
 #include "settings/file_io.h"
 #include "settings/location.h"
 
+#include <algorithm>
 #include <charconv>
 #include <ctime>
 #include <ostream>
@@ -23,6 +24,17 @@ constexpr const char* kBroadcastText = "Broadcast Send.";
 bool ParseInt(std::string_view text, int& value) {
     const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
     return result.ec == std::errc() && result.ptr == text.data() + text.size();
+}
+
+// What an operator can type into a line editor: digits with at most one
+// point, not at the start (empty clears the line). Its length is cut by the
+// formatting, as when the editor loses the focus.
+bool IsTypableLineText(std::string_view text) {
+    if (text.starts_with('.') || std::count(text.begin(), text.end(), '.') > 1) {
+        return false;
+    }
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return c == '.' || (c >= '0' && c <= '9'); });
 }
 
 // "N=VALUE" with N a line number 1..6.
@@ -216,8 +228,8 @@ std::optional<SendOptions> ParseSendOptions(const std::vector<std::string>& args
             if (!v) {
                 return std::nullopt;
             }
-            if (!ParseInt(*v, baud) || baud <= 0) {
-                error = "--baud wants a positive number, got '" + *v + "'";
+            if (!ParseInt(*v, baud) || (baud != 9600 && baud != 57600)) {
+                error = "--baud wants 9600 or 57600, got '" + *v + "'";
                 return std::nullopt;
             }
             options.baud = baud;
@@ -226,6 +238,11 @@ std::optional<SendOptions> ParseSendOptions(const std::vector<std::string>& args
             int line = 0;
             std::string text;
             if (!v || !ParseLineAssignment(*v, line, text, error)) {
+                return std::nullopt;
+            }
+            if (!IsTypableLineText(text)) {
+                error = "line " + std::to_string(line) + " takes digits with at most one point, " +
+                        "not at the start, as its editor does; got '" + text + "'";
                 return std::nullopt;
             }
             options.lines[line] = text;
@@ -363,7 +380,7 @@ Options:
                          by default ~/.config/lumidex/Config.ini)
   --udp IPV4             send over UDP to this controller address (port 10006)
   --serial PORT          send over this serial port
-  --baud N               serial baud rate (default: "Boud" from the settings)
+  --baud 9600|57600      serial baud rate (default: "Boud" from the settings)
   --line N=TEXT          text of line N (1..6), formatted like the dialog does
                          (in unified mode with the unified digit count and places)
   --update Now|HH:00     when the content shows (default: "UIN" from the settings)
