@@ -29,7 +29,7 @@ struct LocationCase {
 const LocationCase kLocationCases[] = {
     {"portable folder keeps it beside", "/opt/lx", true, false, "/x", "/home/a",
      "/opt/lx/Config.ini", kBeside},
-    {"build folder ignores the environment", "/src/build/src/app", true, false, "", "",
+    {"build folder ignores the environment", "/src/build/bin", true, false, "", "",
      "/src/build/bin/Config.ini", kBeside},
     {"read-only folder uses XDG_CONFIG_HOME", "/media/ro", false, false, "/cfg", "/home/a",
      "/cfg/lumidex/Config.ini", kUser},
