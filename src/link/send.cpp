@@ -8,41 +8,58 @@
 
 namespace lumidex {
 
-bool Send::Judge(const ReplyBlock& reply) {
-    if (ReplyAccepted(reply)) {
-        return true;
+const char* SendResultText(const ExchangeResult& result, std::uint8_t bus_address) {
+    if (result.accepted()) {
+        return "Sent successfully!";
     }
-    if (last_error_.empty()) {
-        char reason[64];
-        std::snprintf(reason, sizeof reason, "the controller answered %02X in byte 3, not 01",
-                      reply[kReplyStatusByte]);
-        last_error_ = reason;
+    if (bus_address == 0 && result.outcome != ExchangeOutcome::LinkFailed) {
+        return "Broadcast Send.";
     }
-    return false;
+    return "Send failed!";
 }
 
-bool Send::TransmitFrame(std::span<const std::uint8_t> frame, std::string_view target, int mode,
-                         int baud) {
+ExchangeResult Send::Judge(const ReplyBlock& reply) {
+    if (ReplyAccepted(reply)) {
+        return {ExchangeOutcome::Accepted, {}};
+    }
+    if (!last_error_.empty()) {
+        // The reply block still holds its fill: nothing (or too little) came.
+        return {ExchangeOutcome::NoAnswer, last_error_};
+    }
+    char reason[64];
+    std::snprintf(reason, sizeof reason, "the controller answered %02X in byte 3, not 01",
+                  reply[kReplyStatusByte]);
+    last_error_ = reason;
+    return {ExchangeOutcome::Rejected, last_error_};
+}
+
+ExchangeResult Send::Exchange(std::span<const std::uint8_t> frame, std::string_view target,
+                              int mode, int baud) {
     if (mode == kModeUdp) {
         const ReplyBlock* reply = UdpExchange(target, frame);
-        return reply != nullptr && Judge(*reply);
+        if (reply == nullptr || !udp_frame_sent_) {
+            return {ExchangeOutcome::LinkFailed, last_error_};
+        }
+        return Judge(*reply);
     }
     if (mode == kModeSerial) {
         if (!OpenPort(target, baud) || !WritePort(frame)) {
-            return false;
+            return {ExchangeOutcome::LinkFailed, last_error_};
         }
         const ReplyBlock* reply = ReadReply();
         if (reply == nullptr) {
-            return false;
+            // The frame was written; the line failed while the answer was awaited.
+            return {ExchangeOutcome::NoAnswer, last_error_};
         }
         ClosePort();
         return Judge(*reply);
     }
     last_error_ = "link mode " + std::to_string(mode) + " is neither UDP nor serial";
-    return false;
+    return {ExchangeOutcome::LinkFailed, last_error_};
 }
 
 const ReplyBlock* Send::UdpExchange(std::string_view address, std::span<const std::uint8_t> frame) {
+    udp_frame_sent_ = false;
     if (!StartSockets()) {
         last_error_ = "the sockets library cannot be started";
         if (sockets_failed_) {
@@ -52,10 +69,12 @@ const ReplyBlock* Send::UdpExchange(std::string_view address, std::span<const st
     }
     reply_.fill(kReplyFill);
     last_error_.clear();
+    udp_frame_sent_ = false;
     const auto link = MakeUdpLink(address);
     if (link->Open() && link->Write(frame)) {
+        udp_frame_sent_ = true;
         const auto got = link->Read(reply_, kUdpTimeout);
-        if (got && *got == 0) {
+        if (!got || *got == 0) {
             last_error_ = link->error().empty() ? "no answer within 1000 ms" : link->error();
         }
     } else {

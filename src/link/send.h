@@ -14,6 +14,28 @@ namespace lumidex {
 inline constexpr int kModeUdp = 10006;
 inline constexpr int kModeSerial = 232;
 
+// What became of one exchange with a controller.
+enum class ExchangeOutcome {
+    Accepted,   // an answer whose byte 3 is 1
+    Rejected,   // an answer whose byte 3 is anything else
+    NoAnswer,   // the frame went out and no answer came in time
+    LinkFailed, // the link could not be opened or the frame could not be written
+};
+
+struct ExchangeResult {
+    ExchangeOutcome outcome = ExchangeOutcome::LinkFailed;
+    // Why it was not accepted, in the system's or the controller's terms;
+    // empty when accepted.
+    std::string reason;
+    bool accepted() const { return outcome == ExchangeOutcome::Accepted; }
+};
+
+// The result text the dialog and the tools show for a content send to the
+// bus address: "Sent successfully!" when accepted; "Broadcast Send." when the
+// frame went out to address 0, where no controller is expected to answer;
+// "Send failed!" otherwise, and always when the link failed.
+const char* SendResultText(const ExchangeResult& result, std::uint8_t bus_address);
+
 // The transmission operations: every frame of the system reaches a link
 // through TransmitFrame. Each exchange opens and closes its own socket or
 // port. The reply block is kept until the next exchange.
@@ -26,7 +48,13 @@ public:
     // returns true when the controller's answer has byte 3 equal to 1. Any
     // other mode fails without touching a link.
     bool TransmitFrame(std::span<const std::uint8_t> frame, std::string_view target, int mode,
-                       int baud);
+                       int baud) {
+        return Exchange(frame, target, mode, baud).accepted();
+    }
+    // The same exchange, telling what became of it. Any other mode fails as
+    // a link failure without touching a link.
+    ExchangeResult Exchange(std::span<const std::uint8_t> frame, std::string_view target, int mode,
+                            int baud);
 
     // One datagram to the address at port 10006 and one answer within
     // 1000 ms. Returns the reply block (still filled with 0x46 where no
@@ -56,12 +84,14 @@ public:
     }
 
 private:
-    // Notes why an answer that came was not an acceptance.
-    bool Judge(const ReplyBlock& reply);
+    // What an exchange whose frame went out came to, by its reply block.
+    ExchangeResult Judge(const ReplyBlock& reply);
 
     ReplyBlock reply_{};
     std::unique_ptr<Link> port_;
     std::string last_error_;
+    // Whether the last UdpExchange got its datagram out.
+    bool udp_frame_sent_ = false;
     std::function<void()> sockets_failed_;
 };
 
