@@ -2,6 +2,7 @@
 
 #include "link/link.h"
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <span>
@@ -13,6 +14,9 @@ namespace lumidex {
 // Link modes of TransmitFrame.
 inline constexpr int kModeUdp = 10006;
 inline constexpr int kModeSerial = 232;
+
+// The serial line's baud rates, as the baud list offers them.
+inline constexpr std::array<std::string_view, 2> kBaudItems{"9600", "57600"};
 
 // What became of one exchange with a controller.
 enum class ExchangeOutcome {

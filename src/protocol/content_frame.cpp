@@ -123,6 +123,17 @@ Frame BuildClockFrame(const SettingsFile& settings, const ClockTime& time) {
     return BuildClockFrame(ReadBusAddress(settings), time);
 }
 
+DialogLines LinesAfterRefresh(const SettingsFile& settings) {
+    DialogLines lines;
+    for (std::size_t i = 0; i < kLineCount; ++i) {
+        lines.texts[i] = settings.Read(keys::kLineText[i]);
+        lines.flicker[i] = settings.ReadNumber(keys::kFlicker[i]) != 0;
+        lines.point[i] = settings.ReadNumber(keys::kPoint[i]) != 0;
+    }
+    lines.update_index = UpdateIndexFromText(settings.Read(keys::kUpdateTime)).value_or(-1);
+    return lines;
+}
+
 std::optional<int> UpdateIndexFromText(std::string_view text) {
     if (EqualIgnoringCase(text, "Now")) {
         return 0;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace lumidex {
 
@@ -20,6 +21,12 @@ struct DialogLines {
     std::array<bool, kLineCount> point{};
     int update_index = 0;
 };
+
+// What the dialog shows of those after a settings refresh: the stored line
+// texts ("TD1".."TD6"), flicker and "9/10" flags ("FCC1".., "PLL1"..) and the
+// "Update in" item ("UIN"; -1 when it is none of the list's items). The
+// dialog's refresh and lumidex-send both read the lines through this.
+DialogLines LinesAfterRefresh(const SettingsFile& settings);
 
 // One display line as the frame encodes it.
 struct ContentLine {
@@ -70,6 +77,13 @@ Frame BuildBrightnessFrame(const SettingsFile& settings);
 
 // The clock calibration for the given local time.
 Frame BuildClockFrame(const SettingsFile& settings, const ClockTime& time);
+
+// The items of the "Update in" list, in list order: an item's position is
+// its update index.
+inline constexpr std::array<std::string_view, 25> kUpdateTimeItems{
+    "Now",   "01:00", "02:00", "03:00", "04:00", "05:00", "06:00", "07:00", "08:00",
+    "09:00", "10:00", "11:00", "12:00", "13:00", "14:00", "15:00", "16:00", "17:00",
+    "18:00", "19:00", "20:00", "21:00", "22:00", "23:00", "00:00"};
 
 // The update index of an "Update in" text ("Now" 0, "01:00" 1 .. "23:00" 23,
 // "00:00" 24), matched without regard to letter case; nothing for any other.

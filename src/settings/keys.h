@@ -101,6 +101,13 @@ inline constexpr SettingKey kBaudRate{"Port", "Boud", "9600", 5};
 inline constexpr SettingKey kDayBrightness{"LD", "LD", "5", 1};
 inline constexpr SettingKey kNightBrightness{"LD", "LD2", "5", 1};
 
+// The values the dialog stores for a line chosen or not ("Text1".."Text6")
+// and for separate or unified formats ("Set").
+inline constexpr std::string_view kChosen = "Yes";
+inline constexpr std::string_view kNotChosen = "No";
+inline constexpr std::string_view kSeparateMode = "1";
+inline constexpr std::string_view kUnifiedMode = "2";
+
 // Readers that use another default than the key's own.
 // The line editors read the digit count with this default and take its
 // leading digit.

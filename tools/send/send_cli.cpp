@@ -70,12 +70,9 @@ bool ParseFlag(std::string_view text, std::map<int, bool>& flags, std::string& e
 // line's changes applied the way the dialog applies typed input.
 DialogLines DialogFromSettings(const SendOptions& options, const SettingsFile& settings,
                                const std::array<LineFormat, kLineCount>& formats) {
-    DialogLines dialog;
+    DialogLines dialog = LinesAfterRefresh(settings);
     for (int line = 1; line <= kLineCount; ++line) {
         const auto i = static_cast<std::size_t>(line - 1);
-        dialog.texts[i] = settings.Read(keys::kLineText[i]);
-        dialog.flicker[i] = settings.ReadNumber(keys::kFlicker[i]) != 0;
-        dialog.point[i] = settings.ReadNumber(keys::kPoint[i]) != 0;
         if (auto typed = options.lines.find(line); typed != options.lines.end()) {
             dialog.texts[i] = FormatLineText(typed->second, ShownDigitCount(formats[i].numbers),
                                              ShownDecimalPlaces(formats[i].places))
@@ -88,8 +85,9 @@ DialogLines DialogFromSettings(const SendOptions& options, const SettingsFile& s
             dialog.point[i] = p->second;
         }
     }
-    dialog.update_index = options.update_index.value_or(
-        UpdateIndexFromText(settings.Read(keys::kUpdateTime)).value_or(-1));
+    if (options.update_index) {
+        dialog.update_index = *options.update_index;
+    }
     return dialog;
 }
 
