@@ -1,8 +1,8 @@
 // The dialog's speed: from process start to the dialog shown (offscreen) and
 // the resident memory then, and one keystroke in a line editor with its
 // reads of a realistic Config.ini.
-#include "app/message_boxes.h"
-#include "app/numicon_dlg.h"
+#include "gui/qt/message_boxes.h"
+#include "gui/qt/numicon_dlg.h"
 
 #include <QApplication>
 #include <QKeyEvent>

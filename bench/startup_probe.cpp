@@ -1,10 +1,10 @@
 // Starts the way lumidex starts (application, guard, dialog over the
 // Config.ini beside it) and, once the dialog is shown, prints its resident
 // memory and exits. bench_dialog times it from the outside.
-#include "app/app_globals.h"
-#include "app/message_boxes.h"
-#include "app/numicon_dlg.h"
-#include "app/single_instance.h"
+#include "gui/qt/app_globals.h"
+#include "gui/qt/message_boxes.h"
+#include "gui/qt/numicon_dlg.h"
+#include "gui/qt/single_instance.h"
 #include "link/port_list.h"
 
 #include <QApplication>

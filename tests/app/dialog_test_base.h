@@ -2,9 +2,9 @@
 
 // A main dialog over a temporary settings file, a scripted message box and
 // fixed ports and clock, with helpers the dialog tests share.
-#include "app/app_globals.h"
-#include "app/numicon_dlg.h"
-#include "app/password.h"
+#include "gui/qt/app_globals.h"
+#include "gui/qt/numicon_dlg.h"
+#include "gui/qt/password.h"
 #include "lines/line_format.h"
 #include "link/address.h"
 #include "protocol/frame.h"

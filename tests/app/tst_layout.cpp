@@ -1,5 +1,5 @@
-#include "app/dialog_font.h"
-#include "app/message_boxes.h"
+#include "gui/qt/dialog_font.h"
+#include "gui/qt/message_boxes.h"
 #include "tests/app/dialog_test_base.h"
 
 #include <QAbstractItemView>

@@ -1,9 +1,9 @@
-#include "app/password.h"
+#include "gui/qt/password.h"
 
-#include "app/app_globals.h"
-#include "app/dialog_font.h"
-#include "app/dialog_template.h"
-#include "app/message_boxes.h"
+#include "gui/qt/app_globals.h"
+#include "gui/qt/dialog_font.h"
+#include "gui/qt/dialog_template.h"
+#include "gui/qt/message_boxes.h"
 
 #include <QLineEdit>
 #include <QPushButton>

@@ -1,4 +1,4 @@
-#include "app/app_globals.h"
+#include "gui/qt/app_globals.h"
 
 #include "settings/location.h"
 

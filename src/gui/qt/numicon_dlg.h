@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/controls.h"
-#include "app/message_boxes.h"
+#include "gui/qt/controls.h"
+#include "gui/qt/message_boxes.h"
 #include "protocol/content_frame.h"
 #include "settings/keys.h"
 

@@ -1,7 +1,7 @@
-#include "app/controls.h"
+#include "gui/qt/controls.h"
 
-#include "app/app_globals.h"
-#include "app/message_boxes.h"
+#include "gui/qt/app_globals.h"
+#include "gui/qt/message_boxes.h"
 #include "lines/keystroke.h"
 #include "lines/line_format.h"
 #include "settings/keys.h"
