@@ -1,6 +1,6 @@
 #include "gui/qt/app_globals.h"
-#include "gui/qt/dialog_template.h"
-#include "gui/qt/numicon_dlg.h"
+#include "gui/qt/dialog_units.h"
+#include "gui/qt/numicon_window.h"
 #include "gui/qt/password.h"
 #include "gui/qt/single_instance.h"
 #include "lines/line_format.h"
@@ -63,7 +63,7 @@ void tst_CNumiconDlg::initTestCase() {
 }
 
 void tst_CNumiconDlg::firstStartShowsTheDefaults() {
-    CNumiconDlg& dialog = Start();
+    NumiconWindow& dialog = Start();
     QCOMPARE(dialog.width(), 290);
     QCOMPARE(dialog.height(), 620);
     QCOMPARE(dialog.windowTitle(), kTitle);
@@ -208,7 +208,7 @@ void tst_CNumiconDlg::unifiedRefreshKeepsLineFormatsOfAnInvalidChoice() {
 }
 
 void tst_CNumiconDlg::refreshRunsNoHandler() {
-    CNumiconDlg& dialog = Start("[Set]\r\nwsv1=5\r\nwsv6=2\r\n[TextData]\r\nTD1=1.5\r\n");
+    NumiconWindow& dialog = Start("[Set]\r\nwsv1=5\r\nwsv6=2\r\n[TextData]\r\nTD1=1.5\r\n");
     // An editor with unformatted text has the focus; the refresh disables it.
     auto* editor = Control<QLineEdit>(1005);
     FocusOn(editor);
@@ -273,7 +273,7 @@ void tst_CNumiconDlg::enterInOtherControlsDoesNothing() {
 }
 
 void tst_CNumiconDlg::settingsPanelSlidesOpenAndSnapsShut() {
-    CNumiconDlg& dialog = Start();
+    NumiconWindow& dialog = Start();
     OpenPanel();
     QVERIFY(!Control(1049)->isEnabled());
     QVERIFY(Control(1040)->isEnabled());
@@ -286,14 +286,14 @@ void tst_CNumiconDlg::settingsPanelSlidesOpenAndSnapsShut() {
     }
     QTest::qWait(60);
     QCOMPARE(dialog.width(), 520);
-    QCOMPARE(Process().window_width, 520);
+    QCOMPARE(dialog_->behaviour().window_width(), 520);
 
     Click(1050); // Save & Exit
     QCOMPARE(dialog.width(), 290);
     QCOMPARE(dialog.height(), 620);
     QVERIFY(Control(1049)->isEnabled());
     QVERIFY(!Control(1040)->isEnabled());
-    QCOMPARE(Process().window_width, 290);
+    QCOMPARE(dialog_->behaviour().window_width(), 290);
 
     // Open again: the slide starts over from 290.
     OpenPanel();
@@ -302,7 +302,7 @@ void tst_CNumiconDlg::settingsPanelSlidesOpenAndSnapsShut() {
 }
 
 void tst_CNumiconDlg::saveAndExitDuringTheSlideStopsIt() {
-    CNumiconDlg& dialog = Start();
+    NumiconWindow& dialog = Start();
     lumidex::WriteSetting(config(), "TextBT", "TB1", "written meanwhile");
     OpenPanel();
     QTRY_VERIFY(dialog.width() > 290);
@@ -327,7 +327,7 @@ void tst_CNumiconDlg::passwordCases_data() {
 void tst_CNumiconDlg::passwordCases() {
     QFETCH(QString, typed);
     QFETCH(bool, opens);
-    CNumiconDlg& dialog = Start();
+    NumiconWindow& dialog = Start();
     bool edit_was_empty = false;
     bool edit_had_focus = false;
     bool still_open = false;
@@ -362,7 +362,7 @@ void tst_CNumiconDlg::passwordCases() {
 }
 
 void tst_CNumiconDlg::passwordEscapeEndsQuietly() {
-    CNumiconDlg& dialog = Start();
+    NumiconWindow& dialog = Start();
     QTimer::singleShot(0, [] {
         auto* password = qobject_cast<PassWord*>(QApplication::activeModalWidget());
         QVERIFY(password);
@@ -382,7 +382,7 @@ void tst_CNumiconDlg::passwordEscapeEndsQuietly() {
 }
 
 void tst_CNumiconDlg::exitQuestion() {
-    CNumiconDlg& dialog = Start("[TextData]\r\nTD1=123\r\n");
+    NumiconWindow& dialog = Start("[TextData]\r\nTD1=123\r\n");
     Control<QLineEdit>(1005)->setText("45");
     boxes_->answers = {MessageBoxes::Answer::No};
     // The question takes the focus: the line being typed is stored first.
@@ -422,15 +422,15 @@ void tst_CNumiconDlg::onlyTheTwelveEditorsAreTabStops() {
              QList<int>({1005, 1006, 1007, 1008, 1009, 1023, 1040, 1042, 1043, 1044, 1045, 1047}));
     // Every other control takes the focus when clicked; labels and frames never.
     QStringList wrong;
-    for (const ControlSpec& entry : MainDialogControls()) {
-        if (entry.id == 0 || entry.kind == ControlKind::Edit) {
+    for (const lumidex::dialog::ControlSpec& entry : lumidex::dialog::MainDialogControls()) {
+        if (entry.id == 0 || entry.kind == lumidex::dialog::ControlKind::Edit) {
             continue;
         }
-        QWidget* widget = entry.kind == ControlKind::Address
+        QWidget* widget = entry.kind == lumidex::dialog::ControlKind::Address
                               ? Control<IpAddressField>(entry.id)->field(0)
                               : Control(entry.id);
         const Qt::FocusPolicy expected =
-            entry.kind == ControlKind::Label ? Qt::NoFocus : Qt::ClickFocus;
+            entry.kind == lumidex::dialog::ControlKind::Label ? Qt::NoFocus : Qt::ClickFocus;
         if (widget->focusPolicy() != expected) {
             wrong << QString("%1: %2").arg(entry.id).arg(widget->focusPolicy());
         }
@@ -443,9 +443,9 @@ void tst_CNumiconDlg::onlyTheTwelveEditorsAreTabStops() {
     Click(1050);
     QCOMPARE(dialog_->width(), 290);
     QCOMPARE(dialog_->focusWidget(), dialog_.get());
-    for (const ControlSpec& entry : MainDialogControls()) {
+    for (const lumidex::dialog::ControlSpec& entry : lumidex::dialog::MainDialogControls()) {
         if (entry.id != 0 && entry.x >= 192) {
-            QWidget* widget = entry.kind == ControlKind::Address
+            QWidget* widget = entry.kind == lumidex::dialog::ControlKind::Address
                                   ? Control<IpAddressField>(entry.id)->field(0)
                                   : Control(entry.id);
             QVERIFY2(widget->focusPolicy() == Qt::NoFocus, qPrintable(QString::number(entry.id)));
@@ -628,14 +628,14 @@ void tst_CNumiconDlg::readOnlyFolderIsToldOnce() {
     boxes_ = std::make_unique<ScriptedMessageBoxes>();
     // A folder below a file can never be written, not even by root.
     lumidex::test::WriteFileOrFail(dir_->path() / "file", "x");
-    CNumiconDlg::Environment environment;
+    NumiconWindow::Environment environment;
     environment.settings_path = dir_->path() / "file" / "Config.ini";
     environment.boxes = boxes_.get();
     environment.port_lister = [] {
         return std::optional<std::vector<std::string>>(std::vector<std::string>{});
     };
     environment.local_time = [] { return lumidex::ClockTime{}; };
-    dialog_ = std::make_unique<CNumiconDlg>(environment);
+    dialog_ = std::make_unique<NumiconWindow>(environment);
     QCOMPARE(boxes_->shown.size(), 1);
     QVERIFY(boxes_->shown[0].text.startsWith("Settings cannot be saved"));
     // It works on with the defaults.
@@ -644,7 +644,7 @@ void tst_CNumiconDlg::readOnlyFolderIsToldOnce() {
 }
 
 void tst_CNumiconDlg::secondCopyBringsTheFirstForward() {
-    CNumiconDlg& dialog = Start();
+    NumiconWindow& dialog = Start();
     const QString name = SingleInstanceGuard::NameFor(
         "Lumidex_1.0-test-" + QString::number(QCoreApplication::applicationPid()));
     QCOMPARE(name, name.toCaseFolded());

@@ -188,7 +188,7 @@ void tst_OperatorInput::addressFieldStoresTheSignedValue() {
     FocusOn(Control(1005));
     QCOMPARE(ReadKeys(config())["Set/LEDIP"], "-1062731420");
     QCOMPARE(Control<QLabel>(1052)->text(), "IP：  192.168.1.100");
-    QCOMPARE(Process().controller_address, "192.168.1.100");
+    QCOMPARE(dialog_->behaviour().controller_address(), std::string("192.168.1.100"));
 }
 
 void tst_OperatorInput::typingIntoALineEditor_data() {

@@ -5,11 +5,6 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 
-ProcessValues& Process() {
-    static ProcessValues values;
-    return values;
-}
-
 QString ApplicationName() {
     const QString path = QCoreApplication::applicationFilePath();
     return path.isEmpty() ? QStringLiteral("lumidex") : QFileInfo(path).completeBaseName();

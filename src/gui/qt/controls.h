@@ -1,64 +1,41 @@
 #pragma once
 
-#include "link/send.h"
+#include "lines/keystroke.h"
 
 #include <QComboBox>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QWidget>
 #include <array>
 #include <cstdint>
-#include <filesystem>
 #include <functional>
 #include <optional>
-#include <string>
-#include <vector>
 
-class MessageBoxes;
-
-// A drop-down list of the line formats; it only fills its list.
-class Cbox : public QComboBox {
-    Q_OBJECT
-public:
-    using QComboBox::QComboBox;
-    // Empties the list and adds "3" .. "8".
-    void FillDigitCounts();
-    // Empties the list and adds "No", "0" .. "4".
-    void FillDecimalPlaces();
-};
-
-// The serial port list. Its items stay sorted the way the platform's list
-// control sorts them: letter case aside, character by character.
+// The serial port list. A device path too long for the closed list is drawn
+// cut in the middle, so its start and end both show.
 class EnumCommPort : public QComboBox {
     Q_OBJECT
 public:
-    using PortLister = std::function<std::optional<std::vector<std::string>>()>;
-    EnumCommPort(QWidget* parent, MessageBoxes& boxes, PortLister lister);
-    // Fills the list with the machine's serial ports; when the platform's
-    // list cannot be read, says "The serial port is not found in this
-    // system." and leaves the list empty.
-    void EnumeratePorts();
-    // The chosen port as the closed list shows it: a device path too long
-    // for the list is cut in the middle, so its start and end both show.
+    using QComboBox::QComboBox;
+    // The chosen port as the closed list shows it.
     QString ShownText() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-
-private:
-    MessageBoxes& boxes_;
-    PortLister lister_;
 };
 
-// The large editor of one display line. Every typed character is checked
-// against the line's digit count and decimal places as stored in the
-// settings file (read anew for each keystroke); Ctrl+A selects everything
-// and the clipboard and undo shortcuts do nothing. A paste from the context
-// menu goes in unchecked; the line is normalised when it loses the focus.
+// The large editor of one display line. Every typed character goes through
+// the dialog's keystroke rule (the line's digit count and decimal places as
+// stored); Ctrl+A selects everything and the clipboard and undo shortcuts do
+// nothing. A paste from the context menu goes in unchecked; the line is
+// normalised when it loses the focus.
 class OnlyDigitalEditor : public QLineEdit {
     Q_OBJECT
 public:
-    OnlyDigitalEditor(QWidget* parent, int line, std::function<std::filesystem::path()> settings);
+    // The text and selection a typed key leaves, or nothing when it changes
+    // nothing.
+    using KeyRule = std::function<std::optional<lumidex::EditorText>(
+        int line, const lumidex::EditorText&, char16_t key)>;
+    OnlyDigitalEditor(QWidget* parent, int line, KeyRule rule);
     int line() const { return line_; }
 
 protected:
@@ -66,14 +43,13 @@ protected:
 
 private:
     int line_;
-    std::function<std::filesystem::path()> settings_;
+    KeyRule rule_;
 };
 
 // OnlyDigital1 .. OnlyDigital6: the editors of lines 1 .. 6.
 template <int Line> class OnlyDigital final : public OnlyDigitalEditor {
 public:
-    OnlyDigital(QWidget* parent, std::function<std::filesystem::path()> settings)
-        : OnlyDigitalEditor(parent, Line, std::move(settings)) {}
+    OnlyDigital(QWidget* parent, KeyRule rule) : OnlyDigitalEditor(parent, Line, std::move(rule)) {}
 };
 
 // The controller's IPv4 address as four fields of 0..255. `fieldChanged`
@@ -97,16 +73,4 @@ protected:
 
 private:
     std::array<QLineEdit*, 4> fields_{};
-};
-
-// A send button ("TCP/IP", "Serial") and the transmission operations every
-// frame of its link goes through.
-class SendButton : public QPushButton {
-    Q_OBJECT
-public:
-    using QPushButton::QPushButton;
-    lumidex::Send& transmission() { return send_; }
-
-private:
-    lumidex::Send send_;
 };
