@@ -185,10 +185,14 @@ void tst_Layout::everyCharacterHasAGlyph() {
 void tst_Layout::portLabelKeepsTheBaudRate_data() {
     QTest::addColumn<QString>("port");
     QTest::addColumn<QString>("shown"); // empty: cut in the middle
-    QTest::newRow("COM name") << "COM3" << "COM3";
-    QTest::newRow("no port") << "" << "";
-    QTest::newRow("usb device") << "/dev/ttyUSB0" << "ttyUSB0";
-    QTest::newRow("acm device") << "/dev/ttyACM0" << "ttyACM0";
+    QTest::newRow("COM name") << "COM3"
+                              << "COM3";
+    QTest::newRow("no port") << ""
+                             << "";
+    QTest::newRow("usb device") << "/dev/ttyUSB0"
+                                << "ttyUSB0";
+    QTest::newRow("acm device") << "/dev/ttyACM0"
+                                << "ttyACM0";
     QTest::newRow("by-id path") << "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"
                                 << QString();
 }

@@ -31,14 +31,10 @@ class tst_CNumiconDlg : public DialogTestBase {
 private slots:
     void initTestCase();
     void firstStartShowsTheDefaults();
-    void refreshEdgeCases_data();
-    void refreshEdgeCases();
-    void unifiedRefreshKeepsLineFormatsOfAnInvalidChoice();
     void refreshRunsNoHandler();
     void enterWalksTheRingsAndEscapeDoesNothing();
     void enterInOtherControlsDoesNothing();
     void settingsPanelSlidesOpenAndSnapsShut();
-    void saveAndExitDuringTheSlideStopsIt();
     void passwordCases_data();
     void passwordCases();
     void passwordEscapeEndsQuietly();
@@ -48,10 +44,7 @@ private slots:
     void helpOpensTheDocumentBesideTheProgram();
     void lineEditorsFormatOnFocusLoss_data();
     void lineEditorsFormatOnFocusLoss();
-    void sendOverUdpTellsTheResult_data();
-    void sendOverUdpTellsTheResult();
     void sendNormalisesTheFocusedLineFirst();
-    void portListIsSortedOrSaysItIsMissing();
     void listWithoutAChoiceKeepsThePort_data();
     void listWithoutAChoiceKeepsThePort();
     void readOnlyFolderIsToldOnce();
@@ -106,105 +99,6 @@ void tst_CNumiconDlg::firstStartShowsTheDefaults() {
     }
     QCOMPARE(Control<QComboBox>(1061)->count(), 25);
     QCOMPARE(Control<QComboBox>(1061)->itemText(24), "00:00");
-}
-
-void tst_CNumiconDlg::refreshEdgeCases_data() {
-    QTest::addColumn<QString>("ini");
-    QTest::addColumn<int>("id");
-    QTest::addColumn<QString>("shows");
-    QTest::addColumn<QString>("stored_mode");
-    QTest::newRow("Set 0 is unified") << "[Set]\r\nSet=0\r\n"
-                                      << 1025 << "checked"
-                                      << "2";
-    QTest::newRow("Set 3 is unified") << "[Set]\r\nSet=3\r\n"
-                                      << 1025 << "checked"
-                                      << "2";
-    QTest::newRow("Set text is unified") << "[Set]\r\nSet=x\r\n"
-                                         << 1025 << "checked"
-                                         << "2";
-    QTest::newRow("Set 12 keeps its first character") << "[Set]\r\nSet=12\r\n"
-                                                      << 1024 << "checked"
-                                                      << "1";
-    QTest::newRow("LEDIP without a number") << "[Set]\r\nLEDIP=abc\r\n"
-                                            << 1052 << "IP：  0.0.0.0"
-                                            << "1";
-    QTest::newRow("LEDIP negative") << "[Set]\r\nLEDIP=-1062731420\r\n"
-                                    << 1052 << "IP：  192.168.1.100"
-                                    << "1";
-    QTest::newRow("LD 9 stands at 7") << "[LD]\r\nLD=9\r\n"
-                                      << 1038 << "7"
-                                      << "1";
-    QTest::newRow("LD2 -3 stands at 0") << "[LD]\r\nLD2=-3\r\n"
-                                        << 1046 << "0"
-                                        << "1";
-    QTest::newRow("stale port keeps no choice") << "[Port]\r\nPort=COM9\r\nBoud=57600\r\n"
-                                                << 1051 << "Port:  COM9  Boud: 57600"
-                                                << "1";
-    QTest::newRow("Text3 No") << "[Text]\r\nText3=No\r\n[TextData]\r\nTD3=42\r\n"
-                              << 1002 << "unchecked"
-                              << "1";
-    QTest::newRow("Text1 yes in lower case") << "[Text]\r\nText1=yes\r\n"
-                                             << 1000 << "unchecked"
-                                             << "1";
-    QTest::newRow("Text1 Yesterday") << "[Text]\r\nText1=Yesterday\r\n"
-                                     << 1000 << "checked"
-                                     << "1";
-    QTest::newRow("bus address cut to two") << "[Set]\r\nADD485=123\r\n"
-                                            << 1056 << "12"
-                                            << "1";
-    QTest::newRow("caption cut to 29") << "[TextBT]\r\nTB2=" + QString(40, 'c') + "\r\n"
-                                       << 1042 << QString(29, 'c') << "1";
-    QTest::newRow("update time in other case") << "[Set]\r\nUIN=now\r\n"
-                                               << 1061 << "Now"
-                                               << "1";
-    QTest::newRow("places no in lower case") << "[Set]\r\nwsv6=no\r\nwsv1=8\r\n"
-                                             << 1015 << "No"
-                                             << "1";
-}
-
-void tst_CNumiconDlg::refreshEdgeCases() {
-    QFETCH(QString, ini);
-    QFETCH(int, id);
-    QFETCH(QString, shows);
-    QFETCH(QString, stored_mode);
-    Start(ini.toStdString());
-    QWidget* widget = Control(id);
-    if (auto* box = qobject_cast<QAbstractButton*>(widget)) {
-        QCOMPARE(box->isChecked() ? QString("checked") : QString("unchecked"), shows);
-    } else if (auto* label = qobject_cast<QLabel*>(widget)) {
-        QCOMPARE(label->text(), shows);
-    } else if (auto* slider = qobject_cast<QSlider*>(widget)) {
-        QCOMPARE(QString::number(slider->value()), shows);
-    } else if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
-        QCOMPARE(edit->text(), shows);
-    } else if (auto* list = qobject_cast<QComboBox*>(widget)) {
-        QCOMPARE(list->currentText(), shows);
-    }
-    QCOMPARE(QString::fromStdString(Stored(lumidex::keys::kMode)), stored_mode);
-    if (id == 1002) {
-        QVERIFY(!Control(1007)->isEnabled());
-        QCOMPARE(Control<QLineEdit>(1007)->text(), "42");
-    }
-    if (id == 1051) {
-        QCOMPARE(Control<QComboBox>(1039)->currentIndex(), -1);
-    }
-    if (id == 1025) {
-        QVERIFY(Control(1026)->isEnabled());
-        QVERIFY(!Control(1010)->isEnabled());
-        QVERIFY(!Control(1058)->isEnabled());
-    }
-}
-
-// A unified digit count that is no list item leaves the unified list
-// without a choice; the lines keep their own formats rather than blanks.
-void tst_CNumiconDlg::unifiedRefreshKeepsLineFormatsOfAnInvalidChoice() {
-    Start("[Set]\r\nSet=2\r\nsetsws=9\r\nsetsss=2\r\nwsv1=5\r\nwsv6=1\r\n");
-    QCOMPARE(Control<QComboBox>(1026)->currentIndex(), -1);
-    QCOMPARE(Stored(lumidex::keys::kDigitCount[0]), "5");
-    QCOMPARE(Stored(lumidex::keys::kUnifiedDigitCount), "9");
-    // The places list had a choice, so it is copied to every line.
-    QCOMPARE(Stored(lumidex::keys::kDecimalPlaces[0]), "2");
-    QCOMPARE(Stored(lumidex::keys::kDecimalPlaces[5]), "2");
 }
 
 void tst_CNumiconDlg::refreshRunsNoHandler() {
@@ -299,19 +193,6 @@ void tst_CNumiconDlg::settingsPanelSlidesOpenAndSnapsShut() {
     OpenPanel();
     QVERIFY(dialog.width() < 520);
     QTRY_COMPARE_WITH_TIMEOUT(dialog.width(), 520, 5000);
-}
-
-void tst_CNumiconDlg::saveAndExitDuringTheSlideStopsIt() {
-    NumiconWindow& dialog = Start();
-    lumidex::WriteSetting(config(), "TextBT", "TB1", "written meanwhile");
-    OpenPanel();
-    QTRY_VERIFY(dialog.width() > 290);
-    QVERIFY(dialog.width() < 520);
-    Click(1050);
-    QCOMPARE(dialog.width(), 290);
-    QTest::qWait(100);
-    QCOMPARE(dialog.width(), 290);
-    QCOMPARE(Control<QLineEdit>(1040)->text(), "written meanwhile"); // Save & Exit refreshes
 }
 
 void tst_CNumiconDlg::passwordCases_data() {
@@ -530,50 +411,6 @@ void tst_CNumiconDlg::lineEditorsFormatOnFocusLoss() {
     QCOMPARE(QString::fromStdString(Stored(lumidex::keys::kLineText[0])), stored);
 }
 
-void tst_CNumiconDlg::sendOverUdpTellsTheResult_data() {
-    QTest::addColumn<QString>("address");
-    QTest::addColumn<int>("status"); // -1: the controller stays silent
-    QTest::addColumn<QString>("result");
-    QTest::addColumn<int>("datagrams");
-    QTest::newRow("accepted") << "01" << 1 << "Sent successfully!" << 1;
-    QTest::newRow("refused twice") << "05" << 0 << "Send failed!" << 2;
-    QTest::newRow("silent at address 5") << "05" << -1 << "Send failed!" << 2;
-    QTest::newRow("silent at address 0") << "00" << -1 << "Broadcast Send." << 2;
-}
-
-void tst_CNumiconDlg::sendOverUdpTellsTheResult() {
-    QFETCH(QString, address);
-    QFETCH(int, status);
-    QFETCH(QString, result);
-    QFETCH(int, datagrams);
-    const auto ip = lumidex::ParseDottedAddress(kController);
-    Start("[Set]\r\nADD485=" + address.toStdString() +
-          "\r\nLEDIP=" + std::to_string(lumidex::StoredAddressValue(*ip)) +
-          "\r\nwsv1=4\r\nwsv2=3\r\nFCC2=1\r\n[Text]\r\nText3=No\r\nText4=No\r\nText5=No\r\n"
-          "Text6=No\r\n[TextData]\r\nTD1=12.5\r\nTD2=7\r\n");
-    UdpPeer controller(kController, 10006, [status](const UdpPeer::Bytes&, int) {
-        return status < 0 ? std::nullopt : std::optional(lumidex::test::ReplyWithStatus(status));
-    });
-    QVERIFY(controller.bound());
-    Click(1020);
-    QCOMPARE(boxes_->Texts(), QStringList{result});
-    QCOMPARE(boxes_->shown[0].caption, kTitle);
-    QCOMPARE(boxes_->shown[0].owner, nullptr);
-    QCOMPARE(boxes_->shown[0].icon, MessageBoxes::Icon::None);
-    const auto received = controller.received();
-    QCOMPARE(static_cast<int>(received.size()), datagrams);
-    if (address == "01") {
-        QCOMPARE(QString::fromStdString(lumidex::FormatHex(received[0].bytes)),
-                 "FE 14 01 AB 01 02 FA 00 14 10 01 13 05 FB 01 13 10 10 07 FF 65 56");
-    }
-    if (datagrams == 2 && status < 0) {
-        const auto gap = received[1].at - received[0].at;
-        QVERIFY(gap >= std::chrono::milliseconds(950));
-        QVERIFY(gap < std::chrono::milliseconds(2000));
-    }
-    QVERIFY2(!QApplication::overrideCursor(), "the busy cursor is gone");
-}
-
 // Clicking "TCP/IP" takes the focus from the line editor, which formats
 // and stores its text before the frame is built.
 void tst_CNumiconDlg::sendNormalisesTheFocusedLineFirst() {
@@ -595,31 +432,6 @@ void tst_CNumiconDlg::sendNormalisesTheFocusedLineFirst() {
     const std::vector<std::uint8_t> block(received[0].bytes.begin() + 6,
                                           received[0].bytes.end() - 3);
     QCOMPARE(QString::fromStdString(lumidex::FormatHex(block)), "FA 00 14 01 13 05 00");
-}
-
-void tst_CNumiconDlg::portListIsSortedOrSaysItIsMissing() {
-    ports_ = std::vector<std::string>{"COM3", "COM10", "COM1"};
-    Start("[Port]\r\nPort=COM10\r\n");
-    auto* list = Control<QComboBox>(1039);
-    QStringList items;
-    for (int i = 0; i < list->count(); ++i) {
-        items << list->itemText(i);
-    }
-    QCOMPARE(items, (QStringList{"COM1", "COM10", "COM3"}));
-    QCOMPARE(list->currentText(), "COM10");
-    QVERIFY(boxes_->shown.isEmpty());
-
-    ports_ = std::nullopt;
-    Start();
-    QCOMPARE(boxes_->Texts(), QStringList{"The serial port is not found in this system."});
-    QCOMPARE(boxes_->shown[0].owner, Control(1039));
-    QCOMPARE(boxes_->shown[0].caption, ApplicationName());
-    QCOMPARE(Control<QComboBox>(1039)->count(), 0);
-
-    ports_ = std::vector<std::string>{};
-    Start();
-    QVERIFY(boxes_->shown.isEmpty());
-    ports_ = std::vector<std::string>{"/dev/ttyS2", "/dev/ttyS10", "/dev/ttyS1"};
 }
 
 void tst_CNumiconDlg::readOnlyFolderIsToldOnce() {
@@ -664,7 +476,6 @@ void tst_CNumiconDlg::secondCopyBringsTheFirstForward() {
     QVERIFY(dialog.isVisible());
 }
 
-
 void tst_CNumiconDlg::listWithoutAChoiceKeepsThePort_data() {
     QTest::addColumn<int>("id");
     // A pseudo-terminal is never in the port list, nor is a port that went
@@ -697,8 +508,8 @@ void tst_CNumiconDlg::listWithoutAChoiceKeepsThePort() {
     FocusOn(list);
     list->setCurrentIndex(0);
     FocusOn(Control(1005));
-    QCOMPARE(QString::fromStdString(Stored(id == 1039 ? lumidex::keys::kSerialPort
-                                                      : lumidex::keys::kBaudRate)),
+    QCOMPARE(QString::fromStdString(
+                 Stored(id == 1039 ? lumidex::keys::kSerialPort : lumidex::keys::kBaudRate)),
              list->itemText(0));
 }
 
