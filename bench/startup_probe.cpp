@@ -3,7 +3,7 @@
 // memory and exits. bench_dialog times it from the outside.
 #include "gui/qt/app_globals.h"
 #include "gui/qt/message_boxes.h"
-#include "gui/qt/numicon_dlg.h"
+#include "gui/qt/numicon_window.h"
 #include "gui/qt/single_instance.h"
 #include "link/port_list.h"
 
@@ -32,12 +32,12 @@ int main(int argc, char** argv) {
     SingleInstanceGuard guard(SingleInstanceGuard::NameFor("lumidex-startup-probe"));
     guard.Claim();
     QtMessageBoxes boxes;
-    CNumiconDlg::Environment environment;
+    NumiconWindow::Environment environment;
     environment.settings_path = (QApplication::applicationDirPath() + "/Config.ini").toStdString();
     environment.boxes = &boxes;
     environment.port_lister = lumidex::ListSerialPorts;
     environment.local_time = [] { return lumidex::ClockTime{}; };
-    CNumiconDlg dialog(environment);
+    NumiconWindow dialog(environment);
     dialog.show();
     QTimer::singleShot(0, [] {
         std::printf("shown %ld\n", ResidentKilobytes());

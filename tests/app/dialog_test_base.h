@@ -2,6 +2,7 @@
 
 // A main dialog over a temporary settings file, a scripted message box and
 // fixed ports and clock, with helpers the dialog tests share.
+#include "dialog/control_ids.h"
 #include "gui/qt/app_globals.h"
 #include "gui/qt/controls.h"
 #include "gui/qt/numicon_window.h"
@@ -78,6 +79,7 @@ inline QString Dump(const Keys& keys) {
 
 } // namespace dialog_test
 using namespace dialog_test;
+using namespace lumidex::dialog;
 
 class DialogTestBase : public QObject {
 protected:

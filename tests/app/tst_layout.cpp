@@ -160,7 +160,7 @@ void tst_Layout::everyTextFitsItsControl() {
 
 void tst_Layout::everyCharacterHasAGlyph() {
     Start(Ini("/dev/ttyUSB0", "Caption"));
-    dialog_->control<QComboBox>(1039)->addItem("/dev/ttyUSB0");
+    dialog_->control<QComboBox>(kPortList)->addItem("/dev/ttyUSB0");
     QStringList missing;
     for (QWidget* widget : LabelledControls()) {
         const QFontMetrics metrics = widget->fontMetrics();
@@ -202,7 +202,7 @@ void tst_Layout::portLabelKeepsTheBaudRate() {
     QFETCH(QString, shown);
     const bool whole = !shown.isEmpty() || port.isEmpty();
     Start(Ini(port, ""));
-    auto* label = Control<QLabel>(1051);
+    auto* label = Control<QLabel>(kPortLabel);
     const QString text = label->text();
     QVERIFY2(text.endsWith("  Boud: 57600"), qPrintable(text));
     QVERIFY2(text.startsWith("Port:  "), qPrintable(text));
@@ -262,10 +262,10 @@ void tst_Layout::noButtonIsTheDefault() {
 void tst_Layout::longCaptionShowsItsStart() {
     const QString caption = "A caption much longer than the field";
     Start(Ini("", caption));
-    auto* editor = Control<QLineEdit>(1040);
+    auto* editor = Control<QLineEdit>(kCaptionEditors[0]);
     QCOMPARE(editor->text(), caption.left(29));
     QCOMPARE(editor->cursorPosition(), 0);
-    QCOMPARE(Control<QLineEdit>(1056)->cursorPosition(), 0);
+    QCOMPARE(Control<QLineEdit>(kBusAddress)->cursorPosition(), 0);
 }
 
 void tst_Layout::windowHasTheProgramsIcon() {

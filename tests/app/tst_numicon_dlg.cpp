@@ -60,51 +60,48 @@ void tst_CNumiconDlg::firstStartShowsTheDefaults() {
     QCOMPARE(dialog.width(), 290);
     QCOMPARE(dialog.height(), 620);
     QCOMPARE(dialog.windowTitle(), kTitle);
-    for (int line = 0; line < 6; ++line) {
-        const int chosen[] = {1000, 1001, 1002, 1003, 1004, 1035};
-        const int editors[] = {1005, 1006, 1007, 1008, 1009, 1023};
-        const int numbers[] = {1010, 1011, 1012, 1013, 1014, 1041};
-        const int places[] = {1015, 1016, 1017, 1018, 1019, 1048};
-        const int flicker[] = {1058, 1062, 1063, 1064, 1065, 1066};
-        const int point[] = {1060, 1079, 1080, 1081, 1083, 1084};
-        QVERIFY(Control<QCheckBox>(chosen[line])->isChecked());
-        QVERIFY(Control(editors[line])->isEnabled());
-        QCOMPARE(Control<QLineEdit>(editors[line])->text(), QString());
-        QCOMPARE(Control<QComboBox>(numbers[line])->currentText(), "3");
-        QCOMPARE(Control<QComboBox>(places[line])->currentText(), "No");
-        QVERIFY(!Control<QCheckBox>(flicker[line])->isChecked());
-        QVERIFY(!Control<QCheckBox>(point[line])->isChecked());
+    for (std::size_t line = 0; line < 6; ++line) {
+        QVERIFY(Control<QCheckBox>(kChosenBoxes[line])->isChecked());
+        QVERIFY(Control(kLineEditors[line])->isEnabled());
+        QCOMPARE(Control<QLineEdit>(kLineEditors[line])->text(), QString());
+        QCOMPARE(Control<QComboBox>(kDigitCountLists[line])->currentText(), "3");
+        QCOMPARE(Control<QComboBox>(kPlacesLists[line])->currentText(), "No");
+        QVERIFY(!Control<QCheckBox>(kFlickerBoxes[line])->isChecked());
+        QVERIFY(!Control<QCheckBox>(kPointBoxes[line])->isChecked());
     }
-    QCOMPARE(Control<QComboBox>(1061)->currentText(), "Now");
-    QCOMPARE(Control<QLineEdit>(1056)->text(), "01");
-    QCOMPARE(Control<IpAddressField>(1034)->Address(), 0u);
-    QCOMPARE(Control<QLabel>(1052)->text(), "IP：  0.0.0.0");
-    QCOMPARE(Control<QComboBox>(1039)->currentIndex(), -1);
-    QCOMPARE(Control<QComboBox>(1057)->currentText(), "9600");
-    QCOMPARE(Control<QLabel>(1051)->text(), "Port:    Boud: 9600");
-    QCOMPARE(Control<QSlider>(1038)->value(), 5);
-    QCOMPARE(Control<QSlider>(1046)->value(), 5);
-    QVERIFY(Control<QRadioButton>(1024)->isChecked());
-    QVERIFY(!Control(1026)->isEnabled());
-    QVERIFY(Control(1010)->isEnabled());
-    QVERIFY2(!Control(1040)->isEnabled(), "captions wait for the panel");
-    QVERIFY(Control(1049)->isEnabled());
-    QCOMPARE(QApplication::focusWidget(), Control(1005));
+    QCOMPARE(Control<QComboBox>(kUpdateList)->currentText(), "Now");
+    QCOMPARE(Control<QLineEdit>(kBusAddress)->text(), "01");
+    QCOMPARE(Control<IpAddressField>(kAddressField)->Address(), 0u);
+    QCOMPARE(Control<QLabel>(kAddressLabel)->text(), "IP：  0.0.0.0");
+    QCOMPARE(Control<QComboBox>(kPortList)->currentIndex(), -1);
+    QCOMPARE(Control<QComboBox>(kBaudList)->currentText(), "9600");
+    QCOMPARE(Control<QLabel>(kPortLabel)->text(), "Port:    Boud: 9600");
+    QCOMPARE(Control<QSlider>(kDaySlider)->value(), 5);
+    QCOMPARE(Control<QSlider>(kNightSlider)->value(), 5);
+    QVERIFY(Control<QRadioButton>(kSeparateRadio)->isChecked());
+    QVERIFY(!Control(kUnifiedDigitCount)->isEnabled());
+    QVERIFY(Control(kDigitCountLists[0])->isEnabled());
+    QVERIFY2(!Control(kCaptionEditors[0])->isEnabled(), "captions wait for the panel");
+    QVERIFY(Control(kSettingsButton)->isEnabled());
+    QCOMPARE(QApplication::focusWidget(), Control(kLineEditors[0]));
     QCOMPARE(lumidex::test::ReadFileOrFail(config()), "[Set]\r\nSet=1\r\n");
     QVERIFY(boxes_->shown.isEmpty());
     // Every control of the template is there under its id.
-    for (int id : {1000, 1020, 1021, 1022, 1034, 1036, 1037, 1039, 1046, 1049,
-                   1050, 1051, 1052, 1054, 1056, 1057, 1061, 1069, 1084, 1085}) {
+    for (int id :
+         {kChosenBoxes[0],    kUdpButton,  kSerialButton,   kProofTimeButton,  kAddressField,
+          kInitializeButton,  kHelpButton, kPortList,       kNightSlider,      kSettingsButton,
+          kSaveAndExitButton, kPortLabel,  kAddressLabel,   kBrightnessButton, kBusAddress,
+          kBaudList,          kUpdateList, kUnifiedFlicker, kPointBoxes[5],    kUnifiedPoint}) {
         QVERIFY2(dialog.findChild<QWidget*>(QString::number(id)), qPrintable(QString::number(id)));
     }
-    QCOMPARE(Control<QComboBox>(1061)->count(), 25);
-    QCOMPARE(Control<QComboBox>(1061)->itemText(24), "00:00");
+    QCOMPARE(Control<QComboBox>(kUpdateList)->count(), 25);
+    QCOMPARE(Control<QComboBox>(kUpdateList)->itemText(24), "00:00");
 }
 
 void tst_CNumiconDlg::refreshRunsNoHandler() {
     NumiconWindow& dialog = Start("[Set]\r\nwsv1=5\r\nwsv6=2\r\n[TextData]\r\nTD1=1.5\r\n");
     // An editor with unformatted text has the focus; the refresh disables it.
-    auto* editor = Control<QLineEdit>(1005);
+    auto* editor = Control<QLineEdit>(kLineEditors[0]);
     FocusOn(editor);
     editor->setText("7");
     lumidex::WriteSetting(config(), "Text", "Text1", "No");
@@ -116,30 +113,32 @@ void tst_CNumiconDlg::refreshRunsNoHandler() {
     QCOMPARE(Dump(Changed(before, ReadKeys(config()))), QString());
     QVERIFY(!editor->isEnabled());
     QCOMPARE(editor->text(), "1.5");
-    QCOMPARE(Control<QComboBox>(1061)->currentText(), "05:00");
-    QCOMPARE(Control<QLabel>(1051)->text(), "Port:    Boud: 57600");
+    QCOMPARE(Control<QComboBox>(kUpdateList)->currentText(), "05:00");
+    QCOMPARE(Control<QLabel>(kPortLabel)->text(), "Port:    Boud: 57600");
 }
 
 void tst_CNumiconDlg::enterWalksTheRingsAndEscapeDoesNothing() {
     Start("[TextData]\r\nTD1=11\r\nTD6=66\r\n[TextBT]\r\nTB1=first\r\n");
-    const int editors[] = {1005, 1006, 1007, 1008, 1009, 1023, 1005};
+    const int editors[] = {kLineEditors[0], kLineEditors[1], kLineEditors[2], kLineEditors[3],
+                           kLineEditors[4], kLineEditors[5], kLineEditors[0]};
     for (int i = 0; i < 6; ++i) {
         FocusOn(Control(editors[i]));
         QTest::keyClick(Control(editors[i]), Qt::Key_Return);
         QCOMPARE(QApplication::focusWidget(), Control(editors[i + 1]));
     }
-    QCOMPARE(Control<QLineEdit>(1005)->selectedText(), "11"); // whole text selected
-    QTest::keyClick(Control(1005), Qt::Key_Escape);
+    QCOMPARE(Control<QLineEdit>(kLineEditors[0])->selectedText(), "11"); // whole text selected
+    QTest::keyClick(Control(kLineEditors[0]), Qt::Key_Escape);
     QVERIFY(dialog_->isVisible());
-    QCOMPARE(QApplication::focusWidget(), Control(1005));
+    QCOMPARE(QApplication::focusWidget(), Control(kLineEditors[0]));
 
-    for (int id : {1040, 1042, 1043, 1044, 1045, 1047}) {
+    for (int id : {kCaptionEditors[0], kCaptionEditors[1], kCaptionEditors[2], kCaptionEditors[3],
+                   kCaptionEditors[4], kCaptionEditors[5]}) {
         Control(id)->setEnabled(true);
     }
-    FocusOn(Control(1047));
-    QTest::keyClick(Control(1047), Qt::Key_Enter);
-    QCOMPARE(QApplication::focusWidget(), Control(1040));
-    QCOMPARE(Control<QLineEdit>(1040)->selectedText(), "first");
+    FocusOn(Control(kCaptionEditors[5]));
+    QTest::keyClick(Control(kCaptionEditors[5]), Qt::Key_Enter);
+    QCOMPARE(QApplication::focusWidget(), Control(kCaptionEditors[0]));
+    QCOMPARE(Control<QLineEdit>(kCaptionEditors[0])->selectedText(), "first");
     QVERIFY(boxes_->shown.isEmpty());
 }
 
@@ -147,7 +146,8 @@ void tst_CNumiconDlg::enterInOtherControlsDoesNothing() {
     Start();
     OpenPanel();
     QTRY_COMPARE(dialog_->width(), 520);
-    for (int id : {1010, 1000, 1058, 1024, 1038, 1056, 1039, 1020}) {
+    for (int id : {kDigitCountLists[0], kChosenBoxes[0], kFlickerBoxes[0], kSeparateRadio,
+                   kDaySlider, kBusAddress, kPortList, kUdpButton}) {
         QWidget* widget = Control(id);
         FocusOn(widget);
         const Keys before = ReadKeys(config());
@@ -158,19 +158,19 @@ void tst_CNumiconDlg::enterInOtherControlsDoesNothing() {
         QVERIFY(dialog_->isVisible());
         QCOMPARE(Dump(Changed(before, ReadKeys(config()))), QString());
     }
-    QLineEdit* field = Control<IpAddressField>(1034)->field(1);
+    QLineEdit* field = Control<IpAddressField>(kAddressField)->field(1);
     FocusOn(field);
     QTest::keyClick(field, Qt::Key_Return);
     QCOMPARE(QApplication::focusWidget(), field);
-    QCOMPARE(Control<QLineEdit>(1056)->text(), "01"); // no line break in the bus address
+    QCOMPARE(Control<QLineEdit>(kBusAddress)->text(), "01"); // no line break in the bus address
     QVERIFY(boxes_->shown.isEmpty());
 }
 
 void tst_CNumiconDlg::settingsPanelSlidesOpenAndSnapsShut() {
     NumiconWindow& dialog = Start();
     OpenPanel();
-    QVERIFY(!Control(1049)->isEnabled());
-    QVERIFY(Control(1040)->isEnabled());
+    QVERIFY(!Control(kSettingsButton)->isEnabled());
+    QVERIFY(Control(kCaptionEditors[0])->isEnabled());
     QVERIFY(dialog.width() < 520);
     // It grows 10 pixels every 10 ms: never past 520, always a multiple of 10.
     QList<int> widths;
@@ -182,11 +182,11 @@ void tst_CNumiconDlg::settingsPanelSlidesOpenAndSnapsShut() {
     QCOMPARE(dialog.width(), 520);
     QCOMPARE(dialog_->behaviour().window_width(), 520);
 
-    Click(1050); // Save & Exit
+    Click(kSaveAndExitButton); // Save & Exit
     QCOMPARE(dialog.width(), 290);
     QCOMPARE(dialog.height(), 620);
-    QVERIFY(Control(1049)->isEnabled());
-    QVERIFY(!Control(1040)->isEnabled());
+    QVERIFY(Control(kSettingsButton)->isEnabled());
+    QVERIFY(!Control(kCaptionEditors[0])->isEnabled());
     QCOMPARE(dialog_->behaviour().window_width(), 290);
 
     // Open again: the slide starts over from 290.
@@ -225,7 +225,7 @@ void tst_CNumiconDlg::passwordCases() {
             QTest::keyClick(password->edit(), Qt::Key_Escape);
         }
     });
-    Click(1049);
+    Click(kSettingsButton);
     QCOMPARE(still_open, !opens);
     if (opens) {
         QVERIFY(boxes_->shown.isEmpty());
@@ -239,7 +239,7 @@ void tst_CNumiconDlg::passwordCases() {
     QVERIFY(edit_had_focus);
     QTest::qWait(50);
     QCOMPARE(dialog.width(), 290);
-    QVERIFY(Control(1049)->isEnabled());
+    QVERIFY(Control(kSettingsButton)->isEnabled());
 }
 
 void tst_CNumiconDlg::passwordEscapeEndsQuietly() {
@@ -250,21 +250,21 @@ void tst_CNumiconDlg::passwordEscapeEndsQuietly() {
         QTest::keyClicks(password->edit(), "v503");
         QTest::keyClick(password->edit(), Qt::Key_Escape);
     });
-    Click(1049);
+    Click(kSettingsButton);
     QTest::qWait(50);
     QCOMPARE(dialog.width(), 290);
-    QVERIFY(Control(1049)->isEnabled());
+    QVERIFY(Control(kSettingsButton)->isEnabled());
     QVERIFY(boxes_->shown.isEmpty());
     // The close button ends it the same way.
     QTimer::singleShot(0, [] { QApplication::activeModalWidget()->close(); });
-    Click(1049);
+    Click(kSettingsButton);
     QTest::qWait(50);
     QCOMPARE(dialog.width(), 290);
 }
 
 void tst_CNumiconDlg::exitQuestion() {
     NumiconWindow& dialog = Start("[TextData]\r\nTD1=123\r\n");
-    Control<QLineEdit>(1005)->setText("45");
+    Control<QLineEdit>(kLineEditors[0])->setText("45");
     boxes_->answers = {MessageBoxes::Answer::No};
     // The question takes the focus: the line being typed is stored first.
     std::string stored_while_asked;
@@ -275,7 +275,7 @@ void tst_CNumiconDlg::exitQuestion() {
     QCOMPARE(stored_while_asked, "45");
     QVERIFY(dialog.isVisible());
     QCOMPARE(dialog.width(), 290);
-    QCOMPARE(Control<QLineEdit>(1005)->text(), "45");
+    QCOMPARE(Control<QLineEdit>(kLineEditors[0])->text(), "45");
     QCOMPARE(boxes_->shown.size(), 1);
     QCOMPARE(boxes_->shown[0].text, "Exit the program?");
     QCOMPARE(boxes_->shown[0].caption, kTitle);
@@ -299,8 +299,10 @@ void tst_CNumiconDlg::onlyTheTwelveEditorsAreTabStops() {
             tab_stops << widget->objectName().toInt(); // 0: not a control of its own
         }
     }
-    QCOMPARE(tab_stops,
-             QList<int>({1005, 1006, 1007, 1008, 1009, 1023, 1040, 1042, 1043, 1044, 1045, 1047}));
+    QCOMPARE(tab_stops, QList<int>({kLineEditors[0], kLineEditors[1], kLineEditors[2],
+                                    kLineEditors[3], kLineEditors[4], kLineEditors[5],
+                                    kCaptionEditors[0], kCaptionEditors[1], kCaptionEditors[2],
+                                    kCaptionEditors[3], kCaptionEditors[4], kCaptionEditors[5]}));
     // Every other control takes the focus when clicked; labels and frames never.
     QStringList wrong;
     for (const lumidex::dialog::ControlSpec& entry : lumidex::dialog::MainDialogControls()) {
@@ -320,8 +322,8 @@ void tst_CNumiconDlg::onlyTheTwelveEditorsAreTabStops() {
 
     // Shut, nothing of the panel can take the focus, and "Save & Exit"
     // that was clicked has handed it to the dialog.
-    FocusOn(Control(1050));
-    Click(1050);
+    FocusOn(Control(kSaveAndExitButton));
+    Click(kSaveAndExitButton);
     QCOMPARE(dialog_->width(), 290);
     QCOMPARE(dialog_->focusWidget(), dialog_.get());
     for (const lumidex::dialog::ControlSpec& entry : lumidex::dialog::MainDialogControls()) {
@@ -336,7 +338,7 @@ void tst_CNumiconDlg::onlyTheTwelveEditorsAreTabStops() {
 
 void tst_CNumiconDlg::dropDownIsNoLeave() {
     Start("[Set]\r\nUIN=05:00\r\n");
-    auto* list = Control<QComboBox>(1061);
+    auto* list = Control<QComboBox>(kUpdateList);
     FocusOn(list);
     list->setCurrentIndex(2); // what leaving would store
     const Keys before = ReadKeys(config());
@@ -345,14 +347,14 @@ void tst_CNumiconDlg::dropDownIsNoLeave() {
     list->hidePopup();
     QTRY_VERIFY(!list->view()->isVisible());
     QCOMPARE(Dump(Changed(before, ReadKeys(config()))), QString());
-    FocusOn(Control(1005));
+    FocusOn(Control(kLineEditors[0]));
     QCOMPARE(Dump(Changed(before, ReadKeys(config()))), "Set/UIN=02:00");
 }
 
 void tst_CNumiconDlg::helpOpensTheDocumentBesideTheProgram() {
     opened_.clear();
     Start();
-    Click(1037);
+    Click(kHelpButton);
     QCOMPARE(opened_, QStringList{QCoreApplication::applicationDirPath() + "/Help.doc"});
 }
 
@@ -403,10 +405,10 @@ void tst_CNumiconDlg::lineEditorsFormatOnFocusLoss() {
     QFETCH(QString, shown);
     QFETCH(QString, stored);
     Start(ini.toStdString());
-    auto* editor = Control<QLineEdit>(1005);
+    auto* editor = Control<QLineEdit>(kLineEditors[0]);
     FocusOn(editor);
     editor->setText(typed); // as a paste would leave it
-    FocusOn(Control(1006));
+    FocusOn(Control(kLineEditors[1]));
     QCOMPARE(editor->text(), shown);
     QCOMPARE(QString::fromStdString(Stored(lumidex::keys::kLineText[0])), stored);
 }
@@ -420,10 +422,10 @@ void tst_CNumiconDlg::sendNormalisesTheFocusedLineFirst() {
     UdpPeer controller(kController, 10006, [](const UdpPeer::Bytes&, int) {
         return lumidex::test::ReplyWithStatus(1);
     });
-    auto* editor = Control<QLineEdit>(1005);
+    auto* editor = Control<QLineEdit>(kLineEditors[0]);
     FocusOn(editor);
     QTest::keyClicks(editor, "12.5");
-    Click(1020);
+    Click(kUdpButton);
     QCOMPARE(editor->text(), "12.50");
     QCOMPARE(Stored(lumidex::keys::kLineText[0]), "12.50");
     QCOMPARE(boxes_->Texts(), QStringList{"Sent successfully!"});
@@ -451,8 +453,8 @@ void tst_CNumiconDlg::readOnlyFolderIsToldOnce() {
     QCOMPARE(boxes_->shown.size(), 1);
     QVERIFY(boxes_->shown[0].text.startsWith("Settings cannot be saved"));
     // It works on with the defaults.
-    QCOMPARE(Control<QComboBox>(1057)->currentText(), "9600");
-    QCOMPARE(Control<QSlider>(1038)->value(), 5);
+    QCOMPARE(Control<QComboBox>(kBaudList)->currentText(), "9600");
+    QCOMPARE(Control<QSlider>(kDaySlider)->value(), 5);
 }
 
 void tst_CNumiconDlg::secondCopyBringsTheFirstForward() {
@@ -480,8 +482,8 @@ void tst_CNumiconDlg::listWithoutAChoiceKeepsThePort_data() {
     QTest::addColumn<int>("id");
     // A pseudo-terminal is never in the port list, nor is a port that went
     // away; a baud rate the list does not offer shows no choice either.
-    QTest::newRow("pseudo-terminal") << 1039;
-    QTest::newRow("unlisted baud rate") << 1057;
+    QTest::newRow("pseudo-terminal") << kPortList;
+    QTest::newRow("unlisted baud rate") << kBaudList;
 }
 
 void tst_CNumiconDlg::listWithoutAChoiceKeepsThePort() {
@@ -498,18 +500,18 @@ void tst_CNumiconDlg::listWithoutAChoiceKeepsThePort() {
     QTRY_VERIFY(list->view()->isVisible());
     QTest::keyClick(list->view(), Qt::Key_Escape);
     QTRY_VERIFY(!list->view()->isVisible());
-    FocusOn(Control(1005));
+    FocusOn(Control(kLineEditors[0]));
     QCOMPARE(Dump(Changed(before, ReadKeys(config()))), QString());
     QCOMPARE(QString::fromStdString(Stored(lumidex::keys::kSerialPort)), "/dev/pts/7");
     QCOMPARE(QString::fromStdString(Stored(lumidex::keys::kBaudRate)), "12345");
-    QCOMPARE(Control<QLabel>(1051)->toolTip(), "/dev/pts/7");
+    QCOMPARE(Control<QLabel>(kPortLabel)->toolTip(), "/dev/pts/7");
 
     // A choice made in the list is still stored on leaving.
     FocusOn(list);
     list->setCurrentIndex(0);
-    FocusOn(Control(1005));
+    FocusOn(Control(kLineEditors[0]));
     QCOMPARE(QString::fromStdString(
-                 Stored(id == 1039 ? lumidex::keys::kSerialPort : lumidex::keys::kBaudRate)),
+                 Stored(id == kPortList ? lumidex::keys::kSerialPort : lumidex::keys::kBaudRate)),
              list->itemText(0));
 }
 

@@ -33,7 +33,7 @@ class tst_OperatorInput : public DialogTestBase {
     static Action Leaving(int id) {
         return [id](tst_OperatorInput& t) {
             t.FocusOn(t.Control(id));
-            t.FocusOn(t.Control(1005));
+            t.FocusOn(t.Control(kLineEditors[0]));
         };
     }
 
@@ -56,19 +56,20 @@ void tst_OperatorInput::eachHandlerWritesExactlyItsKeys_data() {
     QTest::addColumn<QString>("written");
     // How the widgets report operator input; what each handler writes is
     // checked against the behaviour itself in tests/dialog.
-    QTest::newRow("flicker line 1") << "" << Clicking(1058) << "Set/FCC1=1";
-    QTest::newRow("baud chosen") << "" << Choosing(1057, 1) << "Port/Boud=57600";
-    QTest::newRow("caption") << "" << Typing(1042, "Rejects") << "TextBT/TB2=Rejects";
-    QTest::newRow("bus address, three digits") << "" << Typing(1056, "7") << "Set/ADD485=017";
-    QTest::newRow("bus address refuses letters") << "" << Typing(1056, "x") << "";
-    QTest::newRow("port list left without a choice") << "" << Leaving(1039) << "";
+    QTest::newRow("flicker line 1") << "" << Clicking(kFlickerBoxes[0]) << "Set/FCC1=1";
+    QTest::newRow("baud chosen") << "" << Choosing(kBaudList, 1) << "Port/Boud=57600";
+    QTest::newRow("caption") << "" << Typing(kCaptionEditors[1], "Rejects") << "TextBT/TB2=Rejects";
+    QTest::newRow("bus address, three digits")
+        << "" << Typing(kBusAddress, "7") << "Set/ADD485=017";
+    QTest::newRow("bus address refuses letters") << "" << Typing(kBusAddress, "x") << "";
+    QTest::newRow("port list left without a choice") << "" << Leaving(kPortList) << "";
     QTest::newRow("pseudo-terminal port list left") << "[Port]\r\nPort=/dev/pts/4\r\n"
-                                                    << Leaving(1039) << "";
-    QTest::newRow("update time left") << "" << Leaving(1061) << "Set/UIN=Now";
+                                                    << Leaving(kPortList) << "";
+    QTest::newRow("update time left") << "" << Leaving(kUpdateList) << "Set/UIN=Now";
     QTest::newRow("update time chosen is stored on leaving")
         << "" << Action([](tst_OperatorInput& t) {
-               Choosing(1061, 24)(t);
-               t.FocusOn(t.Control(1005));
+               Choosing(kUpdateList, 24)(t);
+               t.FocusOn(t.Control(kLineEditors[0]));
            })
         << "Set/UIN=00:00";
 }
@@ -90,17 +91,18 @@ void tst_OperatorInput::lineCheckBoxEnablesItsEditor() {
     Start("[TextData]\r\nTD3=42\r\n");
     OpenPanel();
     QTRY_COMPARE(dialog_->width(), 520);
-    Click(1002);
-    QVERIFY(!Control(1007)->isEnabled());
-    QCOMPARE(Control<QLineEdit>(1007)->text(), "42");
+    Click(kChosenBoxes[2]);
+    QVERIFY(!Control(kLineEditors[2])->isEnabled());
+    QCOMPARE(Control<QLineEdit>(kLineEditors[2])->text(), "42");
     QCOMPARE(Stored(lumidex::keys::kLineText[2]), "42");
-    Click(1002);
-    QVERIFY(Control(1007)->isEnabled());
+    Click(kChosenBoxes[2]);
+    QVERIFY(Control(kLineEditors[2])->isEnabled());
     // The unified flicker box shows on every line after its refresh.
-    Click(1025);
-    Click(1069);
-    Click(1024);
-    for (int id : {1058, 1062, 1063, 1064, 1065, 1066}) {
+    Click(kUnifiedRadio);
+    Click(kUnifiedFlicker);
+    Click(kSeparateRadio);
+    for (int id : {kFlickerBoxes[0], kFlickerBoxes[1], kFlickerBoxes[2], kFlickerBoxes[3],
+                   kFlickerBoxes[4], kFlickerBoxes[5]}) {
         QVERIFY(Control<QCheckBox>(id)->isChecked());
     }
 }
@@ -110,18 +112,18 @@ void tst_OperatorInput::longCaptionIsStoredWholeAndReadBackCut() {
     OpenPanel();
     QTRY_COMPARE(dialog_->width(), 520);
     const QString caption(40, QChar('w'));
-    FocusOn(Control(1040));
-    QTest::keyClicks(Control(1040), caption);
+    FocusOn(Control(kCaptionEditors[0]));
+    QTest::keyClicks(Control(kCaptionEditors[0]), caption);
     QCOMPARE(QString::fromStdString(ReadKeys(config())["TextBT/TB1"]), caption);
-    Click(1050);
-    QCOMPARE(Control<QLineEdit>(1040)->text(), QString(29, QChar('w')));
+    Click(kSaveAndExitButton);
+    QCOMPARE(Control<QLineEdit>(kCaptionEditors[0])->text(), QString(29, QChar('w')));
 }
 
 void tst_OperatorInput::sliderWritesOnlyAChangedPosition() {
     Start();
     OpenPanel();
     QTRY_COMPARE(dialog_->width(), 520);
-    auto* day = Control<QSlider>(1038);
+    auto* day = Control<QSlider>(kDaySlider);
     auto release = [&] { QTest::mouseRelease(day, Qt::LeftButton, {}, QPoint(2, 2)); };
     // No key yet: the first release writes even the shown 5.
     release();
@@ -142,7 +144,7 @@ void tst_OperatorInput::addressFieldStoresTheSignedValue() {
     Start();
     OpenPanel();
     QTRY_COMPARE(dialog_->width(), 520);
-    auto* address = Control<IpAddressField>(1034);
+    auto* address = Control<IpAddressField>(kAddressField);
     const QString fields[] = {"192", "168", "1", "100"};
     for (int i = 0; i < 4; ++i) {
         QLineEdit* field = address->field(i);
@@ -150,9 +152,9 @@ void tst_OperatorInput::addressFieldStoresTheSignedValue() {
         field->selectAll();
         QTest::keyClicks(field, fields[i]);
     }
-    FocusOn(Control(1005));
+    FocusOn(Control(kLineEditors[0]));
     QCOMPARE(ReadKeys(config())["Set/LEDIP"], "-1062731420");
-    QCOMPARE(Control<QLabel>(1052)->text(), "IP：  192.168.1.100");
+    QCOMPARE(Control<QLabel>(kAddressLabel)->text(), "IP：  192.168.1.100");
     QCOMPARE(dialog_->behaviour().controller_address(), std::string("192.168.1.100"));
 }
 
@@ -185,7 +187,7 @@ void tst_OperatorInput::typingIntoALineEditor() {
     QFETCH(QString, typed);
     QFETCH(QString, shown);
     Start(ini.toStdString());
-    auto* editor = Control<QLineEdit>(1005);
+    auto* editor = Control<QLineEdit>(kLineEditors[0]);
     FocusOn(editor);
     QTest::keyClicks(editor, typed);
     QCOMPARE(editor->text(), shown);
@@ -203,7 +205,7 @@ void tst_OperatorInput::typingIntoALineEditor() {
 
 void tst_OperatorInput::clipboardShortcutsDoNothingButAPasteIsFormatted() {
     Start("[Set]\r\nwsv1=4\r\nwsv6=1\r\n[TextData]\r\nTD1=12\r\n");
-    auto* editor = Control<QLineEdit>(1005);
+    auto* editor = Control<QLineEdit>(kLineEditors[0]);
     FocusOn(editor);
     QApplication::clipboard()->setText("98765.4321");
     editor->selectAll();
@@ -215,7 +217,7 @@ void tst_OperatorInput::clipboardShortcutsDoNothingButAPasteIsFormatted() {
     editor->selectAll();
     editor->paste();
     QCOMPARE(editor->text(), "98765.4321");
-    FocusOn(Control(1006));
+    FocusOn(Control(kLineEditors[1]));
     QCOMPARE(editor->text(), "765.4");
     QCOMPARE(Stored(lumidex::keys::kLineText[0]), "765.4");
 }

@@ -15,6 +15,12 @@
 namespace lumidex::test {
 namespace {
 
+// The suite's own loopback address, or 127.0.0.1 where every loopback
+// address answers as 127.0.0.1 (Wine).
+const char* Controller() {
+    return ControllerAddress(kDialogTestsController);
+}
+
 struct SameBytesRow {
     const char* name;
     std::string ini; // the controller address is added to its [Set]
@@ -24,14 +30,14 @@ class DialogAndSender : public DialogFixture, public ::testing::TestWithParam<Sa
 
 TEST_P(DialogAndSender, BuildTheSameFrame) {
     const std::string address =
-        std::to_string(StoredAddressValue(*ParseDottedAddress(kDialogTestsController)));
+        std::to_string(StoredAddressValue(*ParseDottedAddress(Controller())));
     std::string ini = GetParam().ini;
     const std::string set = "[Set]\r\n";
     const auto at = ini.find(set);
     ini.insert(at == std::string::npos ? 0 : at + set.size(),
                (at == std::string::npos ? set : "") + "LEDIP=" + address + "\r\n");
     Start(ini);
-    UdpPeer controller(kDialogTestsController, 10006,
+    UdpPeer controller(Controller(), 10006,
                        [](const UdpPeer::Bytes&, int) { return ReplyWithStatus(1); });
     ASSERT_TRUE(controller.bound());
     // The refresh at start may have written keys (the mode, the unified
