@@ -4,6 +4,7 @@
 #include "protocol/frame.h"
 #include "tests/support/addresses.h"
 #include "tests/support/child_process.h"
+#include "tests/support/pty_pair.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/udp_peer.h"
 #include "tools/sim/frame_assembler.h"
@@ -13,8 +14,10 @@
 #include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <iostream>
 #include <netinet/ip.h>
 #include <netinet/udp.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -156,6 +159,50 @@ TEST_F(SimAndSend, RejectingControllerFailsTheSend) {
     EXPECT_EQ(sent.status, 1);
     EXPECT_TRUE(Has(sent.err, "answered 00 in byte 3")) << sent.err;
     EXPECT_TRUE(Has(sim.Next(), "\"answer\":\"rejected\""));
+}
+
+// A frame that never left is no broadcast: a port that does not exist or
+// that another program holds, and a datagram the system cannot send (a
+// network namespace whose loopback is down), fail with status 3 and "Send
+// failed!" at bus address 0 as at any other.
+TEST_F(SimAndSend, LinkThatNeverCarriedTheFrameFailsWithStatus3) {
+    test::PtyPair held;
+    const int holder = ::open(held.device().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+    const bool may_unshare = ::geteuid() == 0 &&
+                             test::RunProgram({"/usr/bin/unshare", "-n", "/bin/true"}).status == 0;
+    struct Case {
+        const char* name;
+        std::vector<std::string> prefix;
+        std::vector<std::string> link;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"missing port", {}, {"--serial", "/dev/lumidex-no-such-port"}, "No such file"},
+        {"held port", {}, {"--serial", held.device()}, "in use by another program"},
+        {"unsendable datagram", {"/usr/bin/unshare", "-n"}, {"--udp", "127.0.0.1"}, "sendto"},
+    };
+    for (const Case& c : cases) {
+        if (!c.prefix.empty() && !may_unshare) {
+            std::cout << "[  SKIPPED ] " << c.name << ": needs root to make a network namespace\n";
+            continue;
+        }
+        for (const char* bus : {"00", "05"}) {
+            SetBusAddress(bus);
+            std::vector<std::string> argv = c.prefix;
+            argv.push_back(LUMIDEX_SEND_EXE);
+            argv.insert(argv.end(), {"--config", config_});
+            argv.insert(argv.end(), c.link.begin(), c.link.end());
+            argv.push_back("content");
+            const auto sent = test::RunProgram(argv);
+            EXPECT_EQ(sent.status, 3) << c.name << " at " << bus << ": " << sent.err;
+            EXPECT_TRUE(sent.out.ends_with("\nSend failed!\n")) << c.name << ": " << sent.out;
+            EXPECT_TRUE(Has(sent.err, c.reason)) << c.name << ": " << sent.err;
+        }
+    }
+    EXPECT_TRUE(held.ReadFrame(100ms).empty()) << "nothing reached the held port";
+    ::close(holder);
 }
 
 // Commands without a named link go over both links the settings hold.

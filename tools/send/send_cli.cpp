@@ -16,10 +16,15 @@
 namespace lumidex {
 namespace {
 
-// The result texts of the dialog.
-constexpr const char* kSentText = "Sent successfully!";
-constexpr const char* kFailedText = "Send failed!";
-constexpr const char* kBroadcastText = "Broadcast Send.";
+// The exit status one link's exchange gives. A frame that went out to bus
+// address 0, where no controller is expected to answer, counts as sent; a
+// link that could not be opened or written never does.
+int ExitStatusFor(const ExchangeResult& result, std::string_view shown_text) {
+    if (result.accepted() || shown_text == "Broadcast Send.") {
+        return kExitOk;
+    }
+    return result.outcome == ExchangeOutcome::LinkFailed ? kExitLinkFailed : kExitNotAccepted;
+}
 
 bool ParseInt(std::string_view text, int& value) {
     const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -348,23 +353,23 @@ int RunSend(const SendOptions& options, std::ostream& out, std::ostream& err) {
     }
     // Content retries once, as the dialog's send buttons do; commands go once.
     const int attempts = options.command == "content" ? 2 : 1;
-    bool all_accepted = true;
+    const std::uint8_t bus_address = frame[2];
+    int status = kExitOk;
     Send send;
     for (const LinkChoice& link : links) {
-        bool accepted = false;
-        for (int attempt = 0; attempt < attempts && !accepted; ++attempt) {
-            accepted = send.TransmitFrame(frame, link.target, link.mode, link.baud);
+        ExchangeResult result;
+        for (int attempt = 0; attempt < attempts && !result.accepted(); ++attempt) {
+            result = send.Exchange(frame, link.target, link.mode, link.baud);
         }
-        const char* text = accepted ? kSentText : frame[2] == 0 ? kBroadcastText : kFailedText;
+        const std::string text = SendResultText(result, bus_address);
         out << text << "\n" << std::flush;
-        if (!accepted) {
+        if (!result.accepted()) {
             err << "lumidex-send: " << (link.mode == kModeUdp ? "udp " : "serial ") << link.target
-                << ": " << send.last_error() << "\n";
-            // At bus address 0 no controller answers by design.
-            all_accepted = all_accepted && frame[2] == 0;
+                << ": " << result.reason << "\n";
         }
+        status = std::max(status, ExitStatusFor(result, text));
     }
-    return all_accepted ? kExitOk : kExitNotAccepted;
+    return status;
 }
 
 std::string SendUsage() {
@@ -397,8 +402,15 @@ is chosen). Content is tried twice per link, commands once. After the hex line
 one result per link: "Sent successfully!", "Send failed!" or, at bus address 0
 where no controller answers, "Broadcast Send.".
 
-Exit status: 0 sent (or broadcast) or dry run, 1 the controller did not
-accept, 2 bad usage or input.
+Exit status:
+  0  the controller accepted, a dry run, or a broadcast (bus address 0) that
+     went out
+  1  the controller rejected the frame or did not answer
+  2  bad usage or bad input (one line on standard error)
+  3  the link could not be opened or written (no such port, a port another
+     program holds, a datagram that could not be sent); "Send failed!" even
+     at bus address 0
+With several links the highest of these is the exit status.
 )";
 }
 
