@@ -312,6 +312,31 @@ TEST(Simulator, NeverAnswersItsOwnAddress) {
     EXPECT_TRUE(send.TransmitFrame(frame, kController, kModeUdp, 9600));
 }
 
+// A rejected datagram is logged as its first 64 bytes and its length, so a
+// flood of big ones cannot fill the log; short ones are shown whole.
+TEST(Simulator, RejectedDatagramsShowTheirFirst64Bytes) {
+    test::ChildProcess sim({LUMIDEX_SIM_EXE, "--udp", kController + ":10006"});
+    ASSERT_EQ(sim.ReadLine(5s), "udp: " + kController + ":10006");
+    test::UdpPeer client("127.0.0.1", 0,
+                         [](const test::UdpPeer::Bytes&, int) { return std::nullopt; });
+    const std::string head_hex = FormatHex(test::UdpPeer::Bytes(64, 0x41));
+    struct Case {
+        std::size_t size;
+        std::string hex;
+    };
+    const Case cases[] = {
+        {65000, head_hex + " ... (65000 bytes)"},
+        {65, head_hex + " ... (65 bytes)"},
+        {64, head_hex},
+    };
+    for (const Case& c : cases) {
+        client.SendTo(kController, kUdpPort, test::UdpPeer::Bytes(c.size, 0x41));
+        const auto report = sim.ReadLine(5s);
+        EXPECT_TRUE(report && Has(*report, "invalid frame")) << report.value_or("");
+        EXPECT_EQ(sim.ReadLine(5s), "  " + c.hex);
+    }
+}
+
 // A flood of garbage is reported only up to the rate limit, and a later
 // report says how many were held back.
 TEST(Simulator, FloodOfRejectedInputIsRateLimited) {
@@ -432,12 +457,19 @@ TEST(Simulator, BadUsageIsRefused) {
                                                {"--udp", "127.0.0.1:70000"},
                                                {"--pty", "--serial", "/dev/null"},
                                                {"--count"},
-                                               {"--bogus"}}) {
+                                               {"--bogus"},
+                                               {"--json=no"},
+                                               {"--pty=1"},
+                                               {"--udp", "127.0.0.1", "--udp", "127.0.0.2"},
+                                               {"--count", "1", "--count", "2"},
+                                               {"--udp", "127.000.000.001"},
+                                               {"--reply", "ok\nudp: 127.0.0.1:10006"}}) {
         std::vector<std::string> argv{LUMIDEX_SIM_EXE};
         argv.insert(argv.end(), args.begin(), args.end());
         const auto run = test::RunProgram(argv);
         EXPECT_EQ(run.status, 2) << args[0];
         EXPECT_TRUE(run.err.starts_with("lumidex-sim: ")) << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     }
 }
 
