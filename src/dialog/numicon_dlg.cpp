@@ -177,15 +177,21 @@ void CNumiconDlg::EnumeratePorts() {
 }
 
 void CNumiconDlg::WarnIfSettingsCannotBeSaved() {
-    const auto directory = environment_.settings_path.parent_path();
-    if (DirectoryIsWritable(directory.empty() ? "." : directory)) {
-        return;
+    const SettingsFileCheck check = CheckSettingsFile(environment_.settings_path);
+    std::string reason = check.reason;
+    if (check.access == SettingsAccess::ReadWrite) {
+        const auto directory = environment_.settings_path.parent_path();
+        if (DirectoryIsWritable(directory.empty() ? "." : directory)) {
+            return;
+        }
+        reason = "the folder " + directory.string() + " cannot be written";
     }
-    Box(0,
-        "Settings cannot be saved: the folder " + directory.string() +
-            " cannot be written. Lumidex shows and sends what is there, but changes are lost "
-            "when it closes.",
-        std::string(kWindowTitle), BoxButtons::Ok, BoxIcon::Exclamation);
+    const char* consequence =
+        check.access == SettingsAccess::NotTrusted
+            ? " Lumidex starts on its defaults, and changes are lost when it closes."
+            : " Lumidex shows and sends what is there, but changes are lost when it closes.";
+    Box(0, "Settings cannot be saved: " + reason + "." + consequence, std::string(kWindowTitle),
+        BoxButtons::Ok, BoxIcon::Exclamation);
 }
 
 void CNumiconDlg::RefreshFromSettings() {

@@ -17,10 +17,16 @@ public:
     void Start(const std::string& ini = {}) {
         dialog_.reset();
         dir_ = std::make_unique<TempDir>();
-        view_ = std::make_unique<FakeView>();
         if (!ini.empty()) {
             WriteFileOrFail(config(), ini);
         }
+        Reopen();
+    }
+
+    // A new dialog over the same settings file, as after a restart.
+    void Reopen() {
+        dialog_.reset();
+        view_ = std::make_unique<FakeView>();
         dialog_ = std::make_unique<dialog::CNumiconDlg>(
             *view_, dialog::CNumiconDlg::Environment{config(), [this] { return ports_; },
                                                      dir_->path() / "Help.doc", "lumidex"});

@@ -1,4 +1,5 @@
-// The command buttons and the serial send over a pseudo-terminal.
+// The command buttons and the serial send over a pseudo-terminal, and
+// settings files that may not be written or trusted.
 #include "dialog/control_ids.h"
 #include "link/address.h"
 #include "protocol/frame.h"
@@ -7,8 +8,10 @@
 #include "tests/support/pty_pair.h"
 #include "tests/support/udp_peer.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <thread>
+#include <unistd.h>
 
 namespace lumidex::test {
 namespace {
@@ -19,9 +22,9 @@ std::string Controller() {
     return std::to_string(StoredAddressValue(*ParseDottedAddress(kDialogTestsController)));
 }
 
-class DialogSerial : public DialogFixture, public ::testing::Test {};
+class DialogPosix : public DialogFixture, public ::testing::Test {};
 
-TEST_F(DialogSerial, CommandButtonsSendTheirFramesOverBothLinks) {
+TEST_F(DialogPosix, CommandButtonsSendTheirFramesOverBothLinks) {
     PtyPair pty;
     Start("[Set]\r\nADD485=01\r\nLEDIP=" + Controller() + "\r\n[Port]\r\nPort=" + pty.device() +
           "\r\nBoud=57600\r\n[LD]\r\nLD=7\r\nLD2=0\r\n");
@@ -60,7 +63,7 @@ TEST_F(DialogSerial, CommandButtonsSendTheirFramesOverBothLinks) {
     EXPECT_EQ(view().boxes[0].icon, BoxIcon::Warning);
 }
 
-TEST_F(DialogSerial, InitializeAnsweredNoSendsNothing) {
+TEST_F(DialogPosix, InitializeAnsweredNoSendsNothing) {
     PtyPair pty;
     Start("[Set]\r\nLEDIP=" + Controller() + "\r\n[Port]\r\nPort=" + pty.device() +
           "\r\nBoud=57600\r\n");
@@ -74,7 +77,7 @@ TEST_F(DialogSerial, InitializeAnsweredNoSendsNothing) {
     EXPECT_EQ(dialog().current_baud(), 9600);
 }
 
-TEST_F(DialogSerial, SerialSendUsesTheStoredBaud) {
+TEST_F(DialogPosix, SerialSendUsesTheStoredBaud) {
     PtyPair pty;
     Start("[Set]\r\nwsv1=4\r\n[Port]\r\nPort=" + pty.device() +
           "\r\nBoud=57600\r\n[Text]\r\n"
@@ -93,10 +96,40 @@ TEST_F(DialogSerial, SerialSendUsesTheStoredBaud) {
 
 // A port that cannot be opened is a failed send, also at bus address 0
 // where no answer is expected: the frame never left.
-TEST_F(DialogSerial, PortThatCannotBeOpenedIsAFailedSendEvenAtAddressZero) {
+TEST_F(DialogPosix, PortThatCannotBeOpenedIsAFailedSendEvenAtAddressZero) {
     Start("[Set]\r\nADD485=00\r\n[Port]\r\nPort=/nonexistent/ttyQ9\r\n");
     op().Click(kSerialButton);
     EXPECT_EQ(view().BoxTexts(), std::vector<std::string>{"Send failed!"});
+}
+
+// A settings file the dialog may not write, or as root may not trust, is
+// said once at start, with the reason; an untrusted one shows the defaults.
+TEST_F(DialogPosix, SettingsThatCannotBeSavedAreToldOnceWithTheReason) {
+    struct Row {
+        const char* name;
+        bool needs_root;
+        std::string says;
+        const char* shown_digits; // line 1's "Numbers" after the start
+    };
+    for (const Row& row : {Row{"read-only file", false, "Config.ini is read-only", "5"},
+                           Row{"another user's file", true, "belongs to another user", "3"}}) {
+        SCOPED_TRACE(row.name);
+        if (row.needs_root && ::geteuid() != 0) {
+            std::cout << "skipped (" << row.name << "): the suite does not run as root\n";
+            continue;
+        }
+        Start("[Set]\r\nwsv1=5\r\n");
+        if (row.needs_root) {
+            ASSERT_EQ(::chown(config().c_str(), 4242, 4242), 0);
+        } else {
+            std::filesystem::permissions(config(), std::filesystem::perms::owner_read);
+        }
+        Reopen();
+        ASSERT_EQ(view().boxes.size(), 1u);
+        EXPECT_NE(view().boxes[0].text.find("Settings cannot be saved: "), std::string::npos);
+        EXPECT_NE(view().boxes[0].text.find(row.says), std::string::npos) << view().boxes[0].text;
+        EXPECT_EQ(view().ListText(kDigitCountLists[0]), row.shown_digits);
+    }
 }
 
 } // namespace
