@@ -17,7 +17,8 @@
 //                                    the window's thread: id, class, owner
 //                                    window's title (or "none")
 //   win32_probe client HANDLE        the client area's width and height
-//   win32_probe shot HANDLE FILE     the window's picture on screen as a PNG
+//   win32_probe shot HANDLE FILE     the picture of the window's client area
+//                                    on screen, as a PNG
 //   win32_probe minimize HANDLE      minimises the window
 //
 // Handles are printed and read in hexadecimal.
@@ -223,7 +224,8 @@ std::vector<unsigned char> Png(int width, int height, const std::vector<unsigned
 
 int Shot(HWND window, const char* file) {
     RECT r;
-    GetWindowRect(window, &r);
+    GetClientRect(window, &r);
+    MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&r), 2);
     const int width = r.right - r.left;
     const int height = r.bottom - r.top;
     HDC screen = GetDC(nullptr);

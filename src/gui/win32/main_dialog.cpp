@@ -63,6 +63,12 @@ bool FontInstalled(const wchar_t* face) {
     return found;
 }
 
+// The face to ask for: the wanted one, or where it is missing and the stand-in
+// is installed, the stand-in.
+const wchar_t* FaceOrStandIn(const wchar_t* wanted, const wchar_t* stand_in) {
+    return !FontInstalled(wanted) && FontInstalled(stand_in) ? stand_in : wanted;
+}
+
 HFONT MakeFont(int height, int width, const wchar_t* face) {
     return ::CreateFontW(height, width, 0, -20, 900, FALSE, FALSE, FALSE, ANSI_CHARSET,
                          OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
@@ -272,14 +278,11 @@ void MainDialog::OnInitDialog() {
 
 void MainDialog::CreateFonts() {
     // Without "DigifaceWide" the seven-segment face of Debian's fonts-dseg
-    // stands in when it is there, as on Linux; otherwise the font mapper
-    // picks a fixed-pitch face.
-    const wchar_t* line_face = L"DigifaceWide";
-    if (!FontInstalled(line_face) && FontInstalled(L"DSEG7 Classic")) {
-        line_face = L"DSEG7 Classic";
-    }
-    line_font_ = MakeFont(42, 20, line_face);
-    caption_font_ = MakeFont(24, 12, L"Arial");
+    // stands in when it is there, as on Linux, and Arial's metric twin for
+    // Arial (a Wine prefix has neither); otherwise the font mapper picks by
+    // the pitch-and-family hint, a fixed-pitch face.
+    line_font_ = MakeFont(42, 20, FaceOrStandIn(L"DigifaceWide", L"DSEG7 Classic"));
+    caption_font_ = MakeFont(24, 12, FaceOrStandIn(L"Arial", L"Liberation Sans"));
 }
 
 void MainDialog::PaintIcon() {
