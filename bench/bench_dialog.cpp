@@ -1,8 +1,8 @@
 // The dialog's speed: from process start to the dialog shown (offscreen) and
 // the resident memory then, and one keystroke in a line editor with its
 // reads of a realistic Config.ini.
-#include "app/message_boxes.h"
-#include "app/numicon_dlg.h"
+#include "gui/qt/message_boxes.h"
+#include "gui/qt/numicon_window.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -76,12 +76,12 @@ void BM_LineEditorKeystroke(benchmark::State& state) {
     const auto dir = TempDirectory();
     WriteRealisticConfig(dir / "Config.ini");
     QtMessageBoxes boxes;
-    CNumiconDlg::Environment environment;
+    NumiconWindow::Environment environment;
     environment.settings_path = dir / "Config.ini";
     environment.boxes = &boxes;
     environment.port_lister = [] { return std::optional(std::vector<std::string>{}); };
     environment.local_time = [] { return lumidex::ClockTime{}; };
-    CNumiconDlg dialog(environment);
+    NumiconWindow dialog(environment);
     auto* editor = dialog.control<QLineEdit>(1005);
     editor->setText("12");
     editor->setCursorPosition(2);

@@ -1,10 +1,10 @@
 // Starts the way lumidex starts (application, guard, dialog over the
 // Config.ini beside it) and, once the dialog is shown, prints its resident
 // memory and exits. bench_dialog times it from the outside.
-#include "app/app_globals.h"
-#include "app/message_boxes.h"
-#include "app/numicon_dlg.h"
-#include "app/single_instance.h"
+#include "gui/qt/app_globals.h"
+#include "gui/qt/message_boxes.h"
+#include "gui/qt/numicon_window.h"
+#include "gui/qt/single_instance.h"
 #include "link/port_list.h"
 
 #include <QApplication>
@@ -32,12 +32,12 @@ int main(int argc, char** argv) {
     SingleInstanceGuard guard(SingleInstanceGuard::NameFor("lumidex-startup-probe"));
     guard.Claim();
     QtMessageBoxes boxes;
-    CNumiconDlg::Environment environment;
+    NumiconWindow::Environment environment;
     environment.settings_path = (QApplication::applicationDirPath() + "/Config.ini").toStdString();
     environment.boxes = &boxes;
     environment.port_lister = lumidex::ListSerialPorts;
     environment.local_time = [] { return lumidex::ClockTime{}; };
-    CNumiconDlg dialog(environment);
+    NumiconWindow dialog(environment);
     dialog.show();
     QTimer::singleShot(0, [] {
         std::printf("shown %ld\n", ResidentKilobytes());

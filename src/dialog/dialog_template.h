@@ -20,9 +20,9 @@ enum class ControlKind {
     List,       // drop-down list, selection only
     SortedList, // drop-down list that keeps its items sorted
     Trackbar,
-    Address,        // IP address field
-    PasswordEdit,   // masked edit of the password dialog
-    HiddenButton,   // push button with tab stop, not visible (OK and Cancel)
+    Address,      // IP address field
+    PasswordEdit, // masked edit of the password dialog
+    HiddenButton, // push button with tab stop, not visible (OK and Cancel)
 };
 
 // A rectangle in dialog units.

@@ -36,8 +36,12 @@ public:
 
     // An edit's or a label's text.
     virtual std::string Text(int id) const = 0;
-    // Sets an edit's or a label's text; an edit then shows it from its start.
+    // Sets an edit's or a label's text, the caret at its end as the platform
+    // leaves it.
     virtual void SetText(int id, const std::string& text) = 0;
+    // Puts an edit's caret at its start, so a text longer than the edit
+    // shows its beginning.
+    virtual void ShowFromStart(int id) = 0;
     virtual bool Checked(int id) const = 0;
     virtual void SetChecked(int id, bool checked) = 0;
 

@@ -54,7 +54,8 @@ bool PasswordMatches(std::u16string_view typed) {
 CNumiconDlg::CNumiconDlg(DialogView& view, Environment environment)
     : view_(view), environment_(std::move(environment)), settings_(environment_.settings_path),
       window_width_(kClosedWidth) {
-    for (auto [send, button] : {std::pair{&udp_send_, kUdpButton}, {&serial_send_, kSerialButton}}) {
+    for (auto [send, button] :
+         {std::pair{&udp_send_, kUdpButton}, {&serial_send_, kSerialButton}}) {
         send->SetSocketsFailureHandler([this, button = button] {
             Box(button, std::string(kSocketsFailure), environment_.application_name);
         });
@@ -169,9 +170,8 @@ void CNumiconDlg::EnumeratePorts() {
     // by character.
     std::stable_sort(ports->begin(), ports->end(), [](const std::string& a, const std::string& b) {
         return std::lexicographical_compare(
-            a.begin(), a.end(), b.begin(), b.end(), [](unsigned char x, unsigned char y) {
-                return std::tolower(x) < std::tolower(y);
-            });
+            a.begin(), a.end(), b.begin(), b.end(),
+            [](unsigned char x, unsigned char y) { return std::tolower(x) < std::tolower(y); });
     });
     view_.FillList(kPortList, *ports);
 }
@@ -202,10 +202,12 @@ void CNumiconDlg::RefreshFromSettings() {
     view_.SelectListText(kUnifiedDigitCount, settings_.Read(keys::kUnifiedDigitCount));
     view_.SelectListText(kUnifiedPlaces, settings_.Read(keys::kUnifiedDecimalPlaces));
     if (shown.update_index >= 0) {
-        view_.SelectListText(kUpdateList,
-                             std::string(kUpdateTimeItems[static_cast<std::size_t>(shown.update_index)]));
+        view_.SelectListText(
+            kUpdateList,
+            std::string(kUpdateTimeItems[static_cast<std::size_t>(shown.update_index)]));
     }
     view_.SetText(kBusAddress, settings_.Read(keys::kBusAddress));
+    view_.ShowFromStart(kBusAddress);
     for (int line = 1; line <= kLineCount; ++line) {
         const bool chosen = settings_.Read(keys::kLineChosen[Index(line)]) == keys::kChosen;
         view_.SetChecked(kChosenBoxes[Index(line)], chosen);
@@ -233,9 +235,11 @@ void CNumiconDlg::RefreshFromSettings() {
     }
     for (int line = 1; line <= kLineCount; ++line) {
         view_.SetText(kLineEditors[Index(line)], shown.texts[Index(line)]);
+        view_.ShowFromStart(kLineEditors[Index(line)]);
     }
     for (int line = 1; line <= kLineCount; ++line) {
         view_.SetText(kCaptionEditors[Index(line)], settings_.Read(keys::kCaption[Index(line)]));
+        view_.ShowFromStart(kCaptionEditors[Index(line)]);
     }
     const std::string port = settings_.Read(keys::kSerialPort);
     const std::string baud = settings_.Read(keys::kBaudRate);
@@ -244,8 +248,8 @@ void CNumiconDlg::RefreshFromSettings() {
     view_.ShowPortLabel(port, baud);
     for (auto [id, key] : {std::pair{kDaySlider, keys::kDayBrightness},
                            std::pair{kNightSlider, keys::kNightBrightness}}) {
-        view_.SetSliderPosition(id,
-                                std::clamp(settings_.ReadNumber(key), kBrightnessMin, kBrightnessMax));
+        view_.SetSliderPosition(
+            id, std::clamp(settings_.ReadNumber(key), kBrightnessMin, kBrightnessMax));
     }
 }
 
@@ -260,7 +264,8 @@ void CNumiconDlg::EnableUnifiedSet() {
 void CNumiconDlg::EnableFormatControls(bool separate) {
     const ProgramChange change(*this);
     for (int line = 1; line <= kLineCount; ++line) {
-        for (const LineIds* group : {&kDigitCountLists, &kPlacesLists, &kFlickerBoxes, &kPointBoxes}) {
+        for (const LineIds* group :
+             {&kDigitCountLists, &kPlacesLists, &kFlickerBoxes, &kPointBoxes}) {
             view_.Enable((*group)[Index(line)], separate);
         }
     }

@@ -119,7 +119,8 @@ private:
     void EnableFormatControls(bool separate);
     // Stores the flag box's state under the key and, for a unified box,
     // under every line's key too.
-    void WriteFlag(int box, const SettingKey& unified, const std::array<SettingKey, kLineCount>& lines);
+    void WriteFlag(int box, const SettingKey& unified,
+                   const std::array<SettingKey, kLineCount>& lines);
     std::string ControllerAddressText() const;
     void ShowSendResult(const ExchangeResult& result, std::uint8_t address);
     void SendContent(int mode);

@@ -2,9 +2,11 @@
 
 // A main dialog over a temporary settings file, a scripted message box and
 // fixed ports and clock, with helpers the dialog tests share.
-#include "app/app_globals.h"
-#include "app/numicon_dlg.h"
-#include "app/password.h"
+#include "dialog/control_ids.h"
+#include "gui/qt/app_globals.h"
+#include "gui/qt/controls.h"
+#include "gui/qt/numicon_window.h"
+#include "gui/qt/password.h"
 #include "lines/line_format.h"
 #include "link/address.h"
 #include "protocol/frame.h"
@@ -77,32 +79,33 @@ inline QString Dump(const Keys& keys) {
 
 } // namespace dialog_test
 using namespace dialog_test;
+using namespace lumidex::dialog;
 
 class DialogTestBase : public QObject {
 protected:
     std::unique_ptr<TempDir> dir_;
     std::unique_ptr<ScriptedMessageBoxes> boxes_;
-    std::unique_ptr<CNumiconDlg> dialog_;
+    std::unique_ptr<NumiconWindow> dialog_;
     std::optional<std::vector<std::string>> ports_{{"/dev/ttyS2", "/dev/ttyS10", "/dev/ttyS1"}};
     QStringList opened_;
 
     std::filesystem::path config() const { return dir_->path() / "Config.ini"; }
 
     // A dialog over a settings file that holds `ini` (no file when empty).
-    CNumiconDlg& Start(const std::string& ini = {}) {
+    NumiconWindow& Start(const std::string& ini = {}) {
         dialog_.reset();
         dir_ = std::make_unique<TempDir>();
         boxes_ = std::make_unique<ScriptedMessageBoxes>();
         if (!ini.empty()) {
             lumidex::test::WriteFileOrFail(config(), ini);
         }
-        CNumiconDlg::Environment environment;
+        NumiconWindow::Environment environment;
         environment.settings_path = config();
         environment.boxes = boxes_.get();
         environment.port_lister = [this] { return ports_; };
         environment.open_document = [this](const QString& path) { opened_ << path; };
         environment.local_time = [] { return lumidex::ClockTime{2024, 6, 15, 14, 30, 0, 6}; };
-        dialog_ = std::make_unique<CNumiconDlg>(environment);
+        dialog_ = std::make_unique<NumiconWindow>(environment);
         dialog_->show();
         dialog_->activateWindow();
         [[maybe_unused]] const bool active = QTest::qWaitForWindowActive(dialog_.get());

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/message_boxes.h"
+#include "gui/qt/message_boxes.h"
 
 #include <QList>
 #include <functional>

@@ -1,6 +1,6 @@
 // The single-instance guard's per-desktop part on Windows: the session and
 // the user's security identifier, the same on every call.
-#include "app/desktop_user.h"
+#include "gui/qt/desktop_user.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

@@ -1,5 +1,5 @@
-#include "app/dialog_font.h"
-#include "app/message_boxes.h"
+#include "gui/qt/dialog_font.h"
+#include "gui/qt/message_boxes.h"
 #include "tests/app/dialog_test_base.h"
 
 #include <QAbstractItemView>
@@ -160,7 +160,7 @@ void tst_Layout::everyTextFitsItsControl() {
 
 void tst_Layout::everyCharacterHasAGlyph() {
     Start(Ini("/dev/ttyUSB0", "Caption"));
-    dialog_->control<QComboBox>(1039)->addItem("/dev/ttyUSB0");
+    dialog_->control<QComboBox>(kPortList)->addItem("/dev/ttyUSB0");
     QStringList missing;
     for (QWidget* widget : LabelledControls()) {
         const QFontMetrics metrics = widget->fontMetrics();
@@ -185,10 +185,14 @@ void tst_Layout::everyCharacterHasAGlyph() {
 void tst_Layout::portLabelKeepsTheBaudRate_data() {
     QTest::addColumn<QString>("port");
     QTest::addColumn<QString>("shown"); // empty: cut in the middle
-    QTest::newRow("COM name") << "COM3" << "COM3";
-    QTest::newRow("no port") << "" << "";
-    QTest::newRow("usb device") << "/dev/ttyUSB0" << "ttyUSB0";
-    QTest::newRow("acm device") << "/dev/ttyACM0" << "ttyACM0";
+    QTest::newRow("COM name") << "COM3"
+                              << "COM3";
+    QTest::newRow("no port") << ""
+                             << "";
+    QTest::newRow("usb device") << "/dev/ttyUSB0"
+                                << "ttyUSB0";
+    QTest::newRow("acm device") << "/dev/ttyACM0"
+                                << "ttyACM0";
     QTest::newRow("by-id path") << "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"
                                 << QString();
 }
@@ -198,7 +202,7 @@ void tst_Layout::portLabelKeepsTheBaudRate() {
     QFETCH(QString, shown);
     const bool whole = !shown.isEmpty() || port.isEmpty();
     Start(Ini(port, ""));
-    auto* label = Control<QLabel>(1051);
+    auto* label = Control<QLabel>(kPortLabel);
     const QString text = label->text();
     QVERIFY2(text.endsWith("  Boud: 57600"), qPrintable(text));
     QVERIFY2(text.startsWith("Port:  "), qPrintable(text));
@@ -258,10 +262,10 @@ void tst_Layout::noButtonIsTheDefault() {
 void tst_Layout::longCaptionShowsItsStart() {
     const QString caption = "A caption much longer than the field";
     Start(Ini("", caption));
-    auto* editor = Control<QLineEdit>(1040);
+    auto* editor = Control<QLineEdit>(kCaptionEditors[0]);
     QCOMPARE(editor->text(), caption.left(29));
     QCOMPARE(editor->cursorPosition(), 0);
-    QCOMPARE(Control<QLineEdit>(1056)->cursorPosition(), 0);
+    QCOMPARE(Control<QLineEdit>(kBusAddress)->cursorPosition(), 0);
 }
 
 void tst_Layout::windowHasTheProgramsIcon() {

@@ -1,8 +1,8 @@
-#include "app/app_globals.h"
-#include "app/dialog_template.h"
-#include "app/numicon_dlg.h"
-#include "app/password.h"
-#include "app/single_instance.h"
+#include "gui/qt/app_globals.h"
+#include "gui/qt/dialog_units.h"
+#include "gui/qt/numicon_window.h"
+#include "gui/qt/password.h"
+#include "gui/qt/single_instance.h"
 #include "lines/line_format.h"
 #include "link/address.h"
 #include "protocol/frame.h"
@@ -31,14 +31,10 @@ class tst_CNumiconDlg : public DialogTestBase {
 private slots:
     void initTestCase();
     void firstStartShowsTheDefaults();
-    void refreshEdgeCases_data();
-    void refreshEdgeCases();
-    void unifiedRefreshKeepsLineFormatsOfAnInvalidChoice();
     void refreshRunsNoHandler();
     void enterWalksTheRingsAndEscapeDoesNothing();
     void enterInOtherControlsDoesNothing();
     void settingsPanelSlidesOpenAndSnapsShut();
-    void saveAndExitDuringTheSlideStopsIt();
     void passwordCases_data();
     void passwordCases();
     void passwordEscapeEndsQuietly();
@@ -48,10 +44,7 @@ private slots:
     void helpOpensTheDocumentBesideTheProgram();
     void lineEditorsFormatOnFocusLoss_data();
     void lineEditorsFormatOnFocusLoss();
-    void sendOverUdpTellsTheResult_data();
-    void sendOverUdpTellsTheResult();
     void sendNormalisesTheFocusedLineFirst();
-    void portListIsSortedOrSaysItIsMissing();
     void listWithoutAChoiceKeepsThePort_data();
     void listWithoutAChoiceKeepsThePort();
     void readOnlyFolderIsToldOnce();
@@ -63,154 +56,52 @@ void tst_CNumiconDlg::initTestCase() {
 }
 
 void tst_CNumiconDlg::firstStartShowsTheDefaults() {
-    CNumiconDlg& dialog = Start();
+    NumiconWindow& dialog = Start();
     QCOMPARE(dialog.width(), 290);
     QCOMPARE(dialog.height(), 620);
     QCOMPARE(dialog.windowTitle(), kTitle);
-    for (int line = 0; line < 6; ++line) {
-        const int chosen[] = {1000, 1001, 1002, 1003, 1004, 1035};
-        const int editors[] = {1005, 1006, 1007, 1008, 1009, 1023};
-        const int numbers[] = {1010, 1011, 1012, 1013, 1014, 1041};
-        const int places[] = {1015, 1016, 1017, 1018, 1019, 1048};
-        const int flicker[] = {1058, 1062, 1063, 1064, 1065, 1066};
-        const int point[] = {1060, 1079, 1080, 1081, 1083, 1084};
-        QVERIFY(Control<QCheckBox>(chosen[line])->isChecked());
-        QVERIFY(Control(editors[line])->isEnabled());
-        QCOMPARE(Control<QLineEdit>(editors[line])->text(), QString());
-        QCOMPARE(Control<QComboBox>(numbers[line])->currentText(), "3");
-        QCOMPARE(Control<QComboBox>(places[line])->currentText(), "No");
-        QVERIFY(!Control<QCheckBox>(flicker[line])->isChecked());
-        QVERIFY(!Control<QCheckBox>(point[line])->isChecked());
+    for (std::size_t line = 0; line < 6; ++line) {
+        QVERIFY(Control<QCheckBox>(kChosenBoxes[line])->isChecked());
+        QVERIFY(Control(kLineEditors[line])->isEnabled());
+        QCOMPARE(Control<QLineEdit>(kLineEditors[line])->text(), QString());
+        QCOMPARE(Control<QComboBox>(kDigitCountLists[line])->currentText(), "3");
+        QCOMPARE(Control<QComboBox>(kPlacesLists[line])->currentText(), "No");
+        QVERIFY(!Control<QCheckBox>(kFlickerBoxes[line])->isChecked());
+        QVERIFY(!Control<QCheckBox>(kPointBoxes[line])->isChecked());
     }
-    QCOMPARE(Control<QComboBox>(1061)->currentText(), "Now");
-    QCOMPARE(Control<QLineEdit>(1056)->text(), "01");
-    QCOMPARE(Control<IpAddressField>(1034)->Address(), 0u);
-    QCOMPARE(Control<QLabel>(1052)->text(), "IP：  0.0.0.0");
-    QCOMPARE(Control<QComboBox>(1039)->currentIndex(), -1);
-    QCOMPARE(Control<QComboBox>(1057)->currentText(), "9600");
-    QCOMPARE(Control<QLabel>(1051)->text(), "Port:    Boud: 9600");
-    QCOMPARE(Control<QSlider>(1038)->value(), 5);
-    QCOMPARE(Control<QSlider>(1046)->value(), 5);
-    QVERIFY(Control<QRadioButton>(1024)->isChecked());
-    QVERIFY(!Control(1026)->isEnabled());
-    QVERIFY(Control(1010)->isEnabled());
-    QVERIFY2(!Control(1040)->isEnabled(), "captions wait for the panel");
-    QVERIFY(Control(1049)->isEnabled());
-    QCOMPARE(QApplication::focusWidget(), Control(1005));
+    QCOMPARE(Control<QComboBox>(kUpdateList)->currentText(), "Now");
+    QCOMPARE(Control<QLineEdit>(kBusAddress)->text(), "01");
+    QCOMPARE(Control<IpAddressField>(kAddressField)->Address(), 0u);
+    QCOMPARE(Control<QLabel>(kAddressLabel)->text(), "IP：  0.0.0.0");
+    QCOMPARE(Control<QComboBox>(kPortList)->currentIndex(), -1);
+    QCOMPARE(Control<QComboBox>(kBaudList)->currentText(), "9600");
+    QCOMPARE(Control<QLabel>(kPortLabel)->text(), "Port:    Boud: 9600");
+    QCOMPARE(Control<QSlider>(kDaySlider)->value(), 5);
+    QCOMPARE(Control<QSlider>(kNightSlider)->value(), 5);
+    QVERIFY(Control<QRadioButton>(kSeparateRadio)->isChecked());
+    QVERIFY(!Control(kUnifiedDigitCount)->isEnabled());
+    QVERIFY(Control(kDigitCountLists[0])->isEnabled());
+    QVERIFY2(!Control(kCaptionEditors[0])->isEnabled(), "captions wait for the panel");
+    QVERIFY(Control(kSettingsButton)->isEnabled());
+    QCOMPARE(QApplication::focusWidget(), Control(kLineEditors[0]));
     QCOMPARE(lumidex::test::ReadFileOrFail(config()), "[Set]\r\nSet=1\r\n");
     QVERIFY(boxes_->shown.isEmpty());
     // Every control of the template is there under its id.
-    for (int id : {1000, 1020, 1021, 1022, 1034, 1036, 1037, 1039, 1046, 1049,
-                   1050, 1051, 1052, 1054, 1056, 1057, 1061, 1069, 1084, 1085}) {
+    for (int id :
+         {kChosenBoxes[0],    kUdpButton,  kSerialButton,   kProofTimeButton,  kAddressField,
+          kInitializeButton,  kHelpButton, kPortList,       kNightSlider,      kSettingsButton,
+          kSaveAndExitButton, kPortLabel,  kAddressLabel,   kBrightnessButton, kBusAddress,
+          kBaudList,          kUpdateList, kUnifiedFlicker, kPointBoxes[5],    kUnifiedPoint}) {
         QVERIFY2(dialog.findChild<QWidget*>(QString::number(id)), qPrintable(QString::number(id)));
     }
-    QCOMPARE(Control<QComboBox>(1061)->count(), 25);
-    QCOMPARE(Control<QComboBox>(1061)->itemText(24), "00:00");
-}
-
-void tst_CNumiconDlg::refreshEdgeCases_data() {
-    QTest::addColumn<QString>("ini");
-    QTest::addColumn<int>("id");
-    QTest::addColumn<QString>("shows");
-    QTest::addColumn<QString>("stored_mode");
-    QTest::newRow("Set 0 is unified") << "[Set]\r\nSet=0\r\n"
-                                      << 1025 << "checked"
-                                      << "2";
-    QTest::newRow("Set 3 is unified") << "[Set]\r\nSet=3\r\n"
-                                      << 1025 << "checked"
-                                      << "2";
-    QTest::newRow("Set text is unified") << "[Set]\r\nSet=x\r\n"
-                                         << 1025 << "checked"
-                                         << "2";
-    QTest::newRow("Set 12 keeps its first character") << "[Set]\r\nSet=12\r\n"
-                                                      << 1024 << "checked"
-                                                      << "1";
-    QTest::newRow("LEDIP without a number") << "[Set]\r\nLEDIP=abc\r\n"
-                                            << 1052 << "IP：  0.0.0.0"
-                                            << "1";
-    QTest::newRow("LEDIP negative") << "[Set]\r\nLEDIP=-1062731420\r\n"
-                                    << 1052 << "IP：  192.168.1.100"
-                                    << "1";
-    QTest::newRow("LD 9 stands at 7") << "[LD]\r\nLD=9\r\n"
-                                      << 1038 << "7"
-                                      << "1";
-    QTest::newRow("LD2 -3 stands at 0") << "[LD]\r\nLD2=-3\r\n"
-                                        << 1046 << "0"
-                                        << "1";
-    QTest::newRow("stale port keeps no choice") << "[Port]\r\nPort=COM9\r\nBoud=57600\r\n"
-                                                << 1051 << "Port:  COM9  Boud: 57600"
-                                                << "1";
-    QTest::newRow("Text3 No") << "[Text]\r\nText3=No\r\n[TextData]\r\nTD3=42\r\n"
-                              << 1002 << "unchecked"
-                              << "1";
-    QTest::newRow("Text1 yes in lower case") << "[Text]\r\nText1=yes\r\n"
-                                             << 1000 << "unchecked"
-                                             << "1";
-    QTest::newRow("Text1 Yesterday") << "[Text]\r\nText1=Yesterday\r\n"
-                                     << 1000 << "checked"
-                                     << "1";
-    QTest::newRow("bus address cut to two") << "[Set]\r\nADD485=123\r\n"
-                                            << 1056 << "12"
-                                            << "1";
-    QTest::newRow("caption cut to 29") << "[TextBT]\r\nTB2=" + QString(40, 'c') + "\r\n"
-                                       << 1042 << QString(29, 'c') << "1";
-    QTest::newRow("update time in other case") << "[Set]\r\nUIN=now\r\n"
-                                               << 1061 << "Now"
-                                               << "1";
-    QTest::newRow("places no in lower case") << "[Set]\r\nwsv6=no\r\nwsv1=8\r\n"
-                                             << 1015 << "No"
-                                             << "1";
-}
-
-void tst_CNumiconDlg::refreshEdgeCases() {
-    QFETCH(QString, ini);
-    QFETCH(int, id);
-    QFETCH(QString, shows);
-    QFETCH(QString, stored_mode);
-    Start(ini.toStdString());
-    QWidget* widget = Control(id);
-    if (auto* box = qobject_cast<QAbstractButton*>(widget)) {
-        QCOMPARE(box->isChecked() ? QString("checked") : QString("unchecked"), shows);
-    } else if (auto* label = qobject_cast<QLabel*>(widget)) {
-        QCOMPARE(label->text(), shows);
-    } else if (auto* slider = qobject_cast<QSlider*>(widget)) {
-        QCOMPARE(QString::number(slider->value()), shows);
-    } else if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
-        QCOMPARE(edit->text(), shows);
-    } else if (auto* list = qobject_cast<QComboBox*>(widget)) {
-        QCOMPARE(list->currentText(), shows);
-    }
-    QCOMPARE(QString::fromStdString(Stored(lumidex::keys::kMode)), stored_mode);
-    if (id == 1002) {
-        QVERIFY(!Control(1007)->isEnabled());
-        QCOMPARE(Control<QLineEdit>(1007)->text(), "42");
-    }
-    if (id == 1051) {
-        QCOMPARE(Control<QComboBox>(1039)->currentIndex(), -1);
-    }
-    if (id == 1025) {
-        QVERIFY(Control(1026)->isEnabled());
-        QVERIFY(!Control(1010)->isEnabled());
-        QVERIFY(!Control(1058)->isEnabled());
-    }
-}
-
-// A unified digit count that is no list item leaves the unified list
-// without a choice; the lines keep their own formats rather than blanks.
-void tst_CNumiconDlg::unifiedRefreshKeepsLineFormatsOfAnInvalidChoice() {
-    Start("[Set]\r\nSet=2\r\nsetsws=9\r\nsetsss=2\r\nwsv1=5\r\nwsv6=1\r\n");
-    QCOMPARE(Control<QComboBox>(1026)->currentIndex(), -1);
-    QCOMPARE(Stored(lumidex::keys::kDigitCount[0]), "5");
-    QCOMPARE(Stored(lumidex::keys::kUnifiedDigitCount), "9");
-    // The places list had a choice, so it is copied to every line.
-    QCOMPARE(Stored(lumidex::keys::kDecimalPlaces[0]), "2");
-    QCOMPARE(Stored(lumidex::keys::kDecimalPlaces[5]), "2");
+    QCOMPARE(Control<QComboBox>(kUpdateList)->count(), 25);
+    QCOMPARE(Control<QComboBox>(kUpdateList)->itemText(24), "00:00");
 }
 
 void tst_CNumiconDlg::refreshRunsNoHandler() {
-    CNumiconDlg& dialog = Start("[Set]\r\nwsv1=5\r\nwsv6=2\r\n[TextData]\r\nTD1=1.5\r\n");
+    NumiconWindow& dialog = Start("[Set]\r\nwsv1=5\r\nwsv6=2\r\n[TextData]\r\nTD1=1.5\r\n");
     // An editor with unformatted text has the focus; the refresh disables it.
-    auto* editor = Control<QLineEdit>(1005);
+    auto* editor = Control<QLineEdit>(kLineEditors[0]);
     FocusOn(editor);
     editor->setText("7");
     lumidex::WriteSetting(config(), "Text", "Text1", "No");
@@ -222,30 +113,32 @@ void tst_CNumiconDlg::refreshRunsNoHandler() {
     QCOMPARE(Dump(Changed(before, ReadKeys(config()))), QString());
     QVERIFY(!editor->isEnabled());
     QCOMPARE(editor->text(), "1.5");
-    QCOMPARE(Control<QComboBox>(1061)->currentText(), "05:00");
-    QCOMPARE(Control<QLabel>(1051)->text(), "Port:    Boud: 57600");
+    QCOMPARE(Control<QComboBox>(kUpdateList)->currentText(), "05:00");
+    QCOMPARE(Control<QLabel>(kPortLabel)->text(), "Port:    Boud: 57600");
 }
 
 void tst_CNumiconDlg::enterWalksTheRingsAndEscapeDoesNothing() {
     Start("[TextData]\r\nTD1=11\r\nTD6=66\r\n[TextBT]\r\nTB1=first\r\n");
-    const int editors[] = {1005, 1006, 1007, 1008, 1009, 1023, 1005};
+    const int editors[] = {kLineEditors[0], kLineEditors[1], kLineEditors[2], kLineEditors[3],
+                           kLineEditors[4], kLineEditors[5], kLineEditors[0]};
     for (int i = 0; i < 6; ++i) {
         FocusOn(Control(editors[i]));
         QTest::keyClick(Control(editors[i]), Qt::Key_Return);
         QCOMPARE(QApplication::focusWidget(), Control(editors[i + 1]));
     }
-    QCOMPARE(Control<QLineEdit>(1005)->selectedText(), "11"); // whole text selected
-    QTest::keyClick(Control(1005), Qt::Key_Escape);
+    QCOMPARE(Control<QLineEdit>(kLineEditors[0])->selectedText(), "11"); // whole text selected
+    QTest::keyClick(Control(kLineEditors[0]), Qt::Key_Escape);
     QVERIFY(dialog_->isVisible());
-    QCOMPARE(QApplication::focusWidget(), Control(1005));
+    QCOMPARE(QApplication::focusWidget(), Control(kLineEditors[0]));
 
-    for (int id : {1040, 1042, 1043, 1044, 1045, 1047}) {
+    for (int id : {kCaptionEditors[0], kCaptionEditors[1], kCaptionEditors[2], kCaptionEditors[3],
+                   kCaptionEditors[4], kCaptionEditors[5]}) {
         Control(id)->setEnabled(true);
     }
-    FocusOn(Control(1047));
-    QTest::keyClick(Control(1047), Qt::Key_Enter);
-    QCOMPARE(QApplication::focusWidget(), Control(1040));
-    QCOMPARE(Control<QLineEdit>(1040)->selectedText(), "first");
+    FocusOn(Control(kCaptionEditors[5]));
+    QTest::keyClick(Control(kCaptionEditors[5]), Qt::Key_Enter);
+    QCOMPARE(QApplication::focusWidget(), Control(kCaptionEditors[0]));
+    QCOMPARE(Control<QLineEdit>(kCaptionEditors[0])->selectedText(), "first");
     QVERIFY(boxes_->shown.isEmpty());
 }
 
@@ -253,7 +146,8 @@ void tst_CNumiconDlg::enterInOtherControlsDoesNothing() {
     Start();
     OpenPanel();
     QTRY_COMPARE(dialog_->width(), 520);
-    for (int id : {1010, 1000, 1058, 1024, 1038, 1056, 1039, 1020}) {
+    for (int id : {kDigitCountLists[0], kChosenBoxes[0], kFlickerBoxes[0], kSeparateRadio,
+                   kDaySlider, kBusAddress, kPortList, kUdpButton}) {
         QWidget* widget = Control(id);
         FocusOn(widget);
         const Keys before = ReadKeys(config());
@@ -264,19 +158,19 @@ void tst_CNumiconDlg::enterInOtherControlsDoesNothing() {
         QVERIFY(dialog_->isVisible());
         QCOMPARE(Dump(Changed(before, ReadKeys(config()))), QString());
     }
-    QLineEdit* field = Control<IpAddressField>(1034)->field(1);
+    QLineEdit* field = Control<IpAddressField>(kAddressField)->field(1);
     FocusOn(field);
     QTest::keyClick(field, Qt::Key_Return);
     QCOMPARE(QApplication::focusWidget(), field);
-    QCOMPARE(Control<QLineEdit>(1056)->text(), "01"); // no line break in the bus address
+    QCOMPARE(Control<QLineEdit>(kBusAddress)->text(), "01"); // no line break in the bus address
     QVERIFY(boxes_->shown.isEmpty());
 }
 
 void tst_CNumiconDlg::settingsPanelSlidesOpenAndSnapsShut() {
-    CNumiconDlg& dialog = Start();
+    NumiconWindow& dialog = Start();
     OpenPanel();
-    QVERIFY(!Control(1049)->isEnabled());
-    QVERIFY(Control(1040)->isEnabled());
+    QVERIFY(!Control(kSettingsButton)->isEnabled());
+    QVERIFY(Control(kCaptionEditors[0])->isEnabled());
     QVERIFY(dialog.width() < 520);
     // It grows 10 pixels every 10 ms: never past 520, always a multiple of 10.
     QList<int> widths;
@@ -286,32 +180,19 @@ void tst_CNumiconDlg::settingsPanelSlidesOpenAndSnapsShut() {
     }
     QTest::qWait(60);
     QCOMPARE(dialog.width(), 520);
-    QCOMPARE(Process().window_width, 520);
+    QCOMPARE(dialog_->behaviour().window_width(), 520);
 
-    Click(1050); // Save & Exit
+    Click(kSaveAndExitButton); // Save & Exit
     QCOMPARE(dialog.width(), 290);
     QCOMPARE(dialog.height(), 620);
-    QVERIFY(Control(1049)->isEnabled());
-    QVERIFY(!Control(1040)->isEnabled());
-    QCOMPARE(Process().window_width, 290);
+    QVERIFY(Control(kSettingsButton)->isEnabled());
+    QVERIFY(!Control(kCaptionEditors[0])->isEnabled());
+    QCOMPARE(dialog_->behaviour().window_width(), 290);
 
     // Open again: the slide starts over from 290.
     OpenPanel();
     QVERIFY(dialog.width() < 520);
     QTRY_COMPARE_WITH_TIMEOUT(dialog.width(), 520, 5000);
-}
-
-void tst_CNumiconDlg::saveAndExitDuringTheSlideStopsIt() {
-    CNumiconDlg& dialog = Start();
-    lumidex::WriteSetting(config(), "TextBT", "TB1", "written meanwhile");
-    OpenPanel();
-    QTRY_VERIFY(dialog.width() > 290);
-    QVERIFY(dialog.width() < 520);
-    Click(1050);
-    QCOMPARE(dialog.width(), 290);
-    QTest::qWait(100);
-    QCOMPARE(dialog.width(), 290);
-    QCOMPARE(Control<QLineEdit>(1040)->text(), "written meanwhile"); // Save & Exit refreshes
 }
 
 void tst_CNumiconDlg::passwordCases_data() {
@@ -327,7 +208,7 @@ void tst_CNumiconDlg::passwordCases_data() {
 void tst_CNumiconDlg::passwordCases() {
     QFETCH(QString, typed);
     QFETCH(bool, opens);
-    CNumiconDlg& dialog = Start();
+    NumiconWindow& dialog = Start();
     bool edit_was_empty = false;
     bool edit_had_focus = false;
     bool still_open = false;
@@ -344,7 +225,7 @@ void tst_CNumiconDlg::passwordCases() {
             QTest::keyClick(password->edit(), Qt::Key_Escape);
         }
     });
-    Click(1049);
+    Click(kSettingsButton);
     QCOMPARE(still_open, !opens);
     if (opens) {
         QVERIFY(boxes_->shown.isEmpty());
@@ -358,32 +239,32 @@ void tst_CNumiconDlg::passwordCases() {
     QVERIFY(edit_had_focus);
     QTest::qWait(50);
     QCOMPARE(dialog.width(), 290);
-    QVERIFY(Control(1049)->isEnabled());
+    QVERIFY(Control(kSettingsButton)->isEnabled());
 }
 
 void tst_CNumiconDlg::passwordEscapeEndsQuietly() {
-    CNumiconDlg& dialog = Start();
+    NumiconWindow& dialog = Start();
     QTimer::singleShot(0, [] {
         auto* password = qobject_cast<PassWord*>(QApplication::activeModalWidget());
         QVERIFY(password);
         QTest::keyClicks(password->edit(), "v503");
         QTest::keyClick(password->edit(), Qt::Key_Escape);
     });
-    Click(1049);
+    Click(kSettingsButton);
     QTest::qWait(50);
     QCOMPARE(dialog.width(), 290);
-    QVERIFY(Control(1049)->isEnabled());
+    QVERIFY(Control(kSettingsButton)->isEnabled());
     QVERIFY(boxes_->shown.isEmpty());
     // The close button ends it the same way.
     QTimer::singleShot(0, [] { QApplication::activeModalWidget()->close(); });
-    Click(1049);
+    Click(kSettingsButton);
     QTest::qWait(50);
     QCOMPARE(dialog.width(), 290);
 }
 
 void tst_CNumiconDlg::exitQuestion() {
-    CNumiconDlg& dialog = Start("[TextData]\r\nTD1=123\r\n");
-    Control<QLineEdit>(1005)->setText("45");
+    NumiconWindow& dialog = Start("[TextData]\r\nTD1=123\r\n");
+    Control<QLineEdit>(kLineEditors[0])->setText("45");
     boxes_->answers = {MessageBoxes::Answer::No};
     // The question takes the focus: the line being typed is stored first.
     std::string stored_while_asked;
@@ -394,7 +275,7 @@ void tst_CNumiconDlg::exitQuestion() {
     QCOMPARE(stored_while_asked, "45");
     QVERIFY(dialog.isVisible());
     QCOMPARE(dialog.width(), 290);
-    QCOMPARE(Control<QLineEdit>(1005)->text(), "45");
+    QCOMPARE(Control<QLineEdit>(kLineEditors[0])->text(), "45");
     QCOMPARE(boxes_->shown.size(), 1);
     QCOMPARE(boxes_->shown[0].text, "Exit the program?");
     QCOMPARE(boxes_->shown[0].caption, kTitle);
@@ -418,19 +299,21 @@ void tst_CNumiconDlg::onlyTheTwelveEditorsAreTabStops() {
             tab_stops << widget->objectName().toInt(); // 0: not a control of its own
         }
     }
-    QCOMPARE(tab_stops,
-             QList<int>({1005, 1006, 1007, 1008, 1009, 1023, 1040, 1042, 1043, 1044, 1045, 1047}));
+    QCOMPARE(tab_stops, QList<int>({kLineEditors[0], kLineEditors[1], kLineEditors[2],
+                                    kLineEditors[3], kLineEditors[4], kLineEditors[5],
+                                    kCaptionEditors[0], kCaptionEditors[1], kCaptionEditors[2],
+                                    kCaptionEditors[3], kCaptionEditors[4], kCaptionEditors[5]}));
     // Every other control takes the focus when clicked; labels and frames never.
     QStringList wrong;
-    for (const ControlSpec& entry : MainDialogControls()) {
-        if (entry.id == 0 || entry.kind == ControlKind::Edit) {
+    for (const lumidex::dialog::ControlSpec& entry : lumidex::dialog::MainDialogControls()) {
+        if (entry.id == 0 || entry.kind == lumidex::dialog::ControlKind::Edit) {
             continue;
         }
-        QWidget* widget = entry.kind == ControlKind::Address
+        QWidget* widget = entry.kind == lumidex::dialog::ControlKind::Address
                               ? Control<IpAddressField>(entry.id)->field(0)
                               : Control(entry.id);
         const Qt::FocusPolicy expected =
-            entry.kind == ControlKind::Label ? Qt::NoFocus : Qt::ClickFocus;
+            entry.kind == lumidex::dialog::ControlKind::Label ? Qt::NoFocus : Qt::ClickFocus;
         if (widget->focusPolicy() != expected) {
             wrong << QString("%1: %2").arg(entry.id).arg(widget->focusPolicy());
         }
@@ -439,13 +322,13 @@ void tst_CNumiconDlg::onlyTheTwelveEditorsAreTabStops() {
 
     // Shut, nothing of the panel can take the focus, and "Save & Exit"
     // that was clicked has handed it to the dialog.
-    FocusOn(Control(1050));
-    Click(1050);
+    FocusOn(Control(kSaveAndExitButton));
+    Click(kSaveAndExitButton);
     QCOMPARE(dialog_->width(), 290);
     QCOMPARE(dialog_->focusWidget(), dialog_.get());
-    for (const ControlSpec& entry : MainDialogControls()) {
+    for (const lumidex::dialog::ControlSpec& entry : lumidex::dialog::MainDialogControls()) {
         if (entry.id != 0 && entry.x >= 192) {
-            QWidget* widget = entry.kind == ControlKind::Address
+            QWidget* widget = entry.kind == lumidex::dialog::ControlKind::Address
                                   ? Control<IpAddressField>(entry.id)->field(0)
                                   : Control(entry.id);
             QVERIFY2(widget->focusPolicy() == Qt::NoFocus, qPrintable(QString::number(entry.id)));
@@ -455,7 +338,7 @@ void tst_CNumiconDlg::onlyTheTwelveEditorsAreTabStops() {
 
 void tst_CNumiconDlg::dropDownIsNoLeave() {
     Start("[Set]\r\nUIN=05:00\r\n");
-    auto* list = Control<QComboBox>(1061);
+    auto* list = Control<QComboBox>(kUpdateList);
     FocusOn(list);
     list->setCurrentIndex(2); // what leaving would store
     const Keys before = ReadKeys(config());
@@ -464,14 +347,14 @@ void tst_CNumiconDlg::dropDownIsNoLeave() {
     list->hidePopup();
     QTRY_VERIFY(!list->view()->isVisible());
     QCOMPARE(Dump(Changed(before, ReadKeys(config()))), QString());
-    FocusOn(Control(1005));
+    FocusOn(Control(kLineEditors[0]));
     QCOMPARE(Dump(Changed(before, ReadKeys(config()))), "Set/UIN=02:00");
 }
 
 void tst_CNumiconDlg::helpOpensTheDocumentBesideTheProgram() {
     opened_.clear();
     Start();
-    Click(1037);
+    Click(kHelpButton);
     QCOMPARE(opened_, QStringList{QCoreApplication::applicationDirPath() + "/Help.doc"});
 }
 
@@ -522,56 +405,12 @@ void tst_CNumiconDlg::lineEditorsFormatOnFocusLoss() {
     QFETCH(QString, shown);
     QFETCH(QString, stored);
     Start(ini.toStdString());
-    auto* editor = Control<QLineEdit>(1005);
+    auto* editor = Control<QLineEdit>(kLineEditors[0]);
     FocusOn(editor);
     editor->setText(typed); // as a paste would leave it
-    FocusOn(Control(1006));
+    FocusOn(Control(kLineEditors[1]));
     QCOMPARE(editor->text(), shown);
     QCOMPARE(QString::fromStdString(Stored(lumidex::keys::kLineText[0])), stored);
-}
-
-void tst_CNumiconDlg::sendOverUdpTellsTheResult_data() {
-    QTest::addColumn<QString>("address");
-    QTest::addColumn<int>("status"); // -1: the controller stays silent
-    QTest::addColumn<QString>("result");
-    QTest::addColumn<int>("datagrams");
-    QTest::newRow("accepted") << "01" << 1 << "Sent successfully!" << 1;
-    QTest::newRow("refused twice") << "05" << 0 << "Send failed!" << 2;
-    QTest::newRow("silent at address 5") << "05" << -1 << "Send failed!" << 2;
-    QTest::newRow("silent at address 0") << "00" << -1 << "Broadcast Send." << 2;
-}
-
-void tst_CNumiconDlg::sendOverUdpTellsTheResult() {
-    QFETCH(QString, address);
-    QFETCH(int, status);
-    QFETCH(QString, result);
-    QFETCH(int, datagrams);
-    const auto ip = lumidex::ParseDottedAddress(kController);
-    Start("[Set]\r\nADD485=" + address.toStdString() +
-          "\r\nLEDIP=" + std::to_string(lumidex::StoredAddressValue(*ip)) +
-          "\r\nwsv1=4\r\nwsv2=3\r\nFCC2=1\r\n[Text]\r\nText3=No\r\nText4=No\r\nText5=No\r\n"
-          "Text6=No\r\n[TextData]\r\nTD1=12.5\r\nTD2=7\r\n");
-    UdpPeer controller(kController, 10006, [status](const UdpPeer::Bytes&, int) {
-        return status < 0 ? std::nullopt : std::optional(lumidex::test::ReplyWithStatus(status));
-    });
-    QVERIFY(controller.bound());
-    Click(1020);
-    QCOMPARE(boxes_->Texts(), QStringList{result});
-    QCOMPARE(boxes_->shown[0].caption, kTitle);
-    QCOMPARE(boxes_->shown[0].owner, nullptr);
-    QCOMPARE(boxes_->shown[0].icon, MessageBoxes::Icon::None);
-    const auto received = controller.received();
-    QCOMPARE(static_cast<int>(received.size()), datagrams);
-    if (address == "01") {
-        QCOMPARE(QString::fromStdString(lumidex::FormatHex(received[0].bytes)),
-                 "FE 14 01 AB 01 02 FA 00 14 10 01 13 05 FB 01 13 10 10 07 FF 65 56");
-    }
-    if (datagrams == 2 && status < 0) {
-        const auto gap = received[1].at - received[0].at;
-        QVERIFY(gap >= std::chrono::milliseconds(950));
-        QVERIFY(gap < std::chrono::milliseconds(2000));
-    }
-    QVERIFY2(!QApplication::overrideCursor(), "the busy cursor is gone");
 }
 
 // Clicking "TCP/IP" takes the focus from the line editor, which formats
@@ -583,10 +422,10 @@ void tst_CNumiconDlg::sendNormalisesTheFocusedLineFirst() {
     UdpPeer controller(kController, 10006, [](const UdpPeer::Bytes&, int) {
         return lumidex::test::ReplyWithStatus(1);
     });
-    auto* editor = Control<QLineEdit>(1005);
+    auto* editor = Control<QLineEdit>(kLineEditors[0]);
     FocusOn(editor);
     QTest::keyClicks(editor, "12.5");
-    Click(1020);
+    Click(kUdpButton);
     QCOMPARE(editor->text(), "12.50");
     QCOMPARE(Stored(lumidex::keys::kLineText[0]), "12.50");
     QCOMPARE(boxes_->Texts(), QStringList{"Sent successfully!"});
@@ -597,54 +436,29 @@ void tst_CNumiconDlg::sendNormalisesTheFocusedLineFirst() {
     QCOMPARE(QString::fromStdString(lumidex::FormatHex(block)), "FA 00 14 01 13 05 00");
 }
 
-void tst_CNumiconDlg::portListIsSortedOrSaysItIsMissing() {
-    ports_ = std::vector<std::string>{"COM3", "COM10", "COM1"};
-    Start("[Port]\r\nPort=COM10\r\n");
-    auto* list = Control<QComboBox>(1039);
-    QStringList items;
-    for (int i = 0; i < list->count(); ++i) {
-        items << list->itemText(i);
-    }
-    QCOMPARE(items, (QStringList{"COM1", "COM10", "COM3"}));
-    QCOMPARE(list->currentText(), "COM10");
-    QVERIFY(boxes_->shown.isEmpty());
-
-    ports_ = std::nullopt;
-    Start();
-    QCOMPARE(boxes_->Texts(), QStringList{"The serial port is not found in this system."});
-    QCOMPARE(boxes_->shown[0].owner, Control(1039));
-    QCOMPARE(boxes_->shown[0].caption, ApplicationName());
-    QCOMPARE(Control<QComboBox>(1039)->count(), 0);
-
-    ports_ = std::vector<std::string>{};
-    Start();
-    QVERIFY(boxes_->shown.isEmpty());
-    ports_ = std::vector<std::string>{"/dev/ttyS2", "/dev/ttyS10", "/dev/ttyS1"};
-}
-
 void tst_CNumiconDlg::readOnlyFolderIsToldOnce() {
     dialog_.reset();
     dir_ = std::make_unique<TempDir>();
     boxes_ = std::make_unique<ScriptedMessageBoxes>();
     // A folder below a file can never be written, not even by root.
     lumidex::test::WriteFileOrFail(dir_->path() / "file", "x");
-    CNumiconDlg::Environment environment;
+    NumiconWindow::Environment environment;
     environment.settings_path = dir_->path() / "file" / "Config.ini";
     environment.boxes = boxes_.get();
     environment.port_lister = [] {
         return std::optional<std::vector<std::string>>(std::vector<std::string>{});
     };
     environment.local_time = [] { return lumidex::ClockTime{}; };
-    dialog_ = std::make_unique<CNumiconDlg>(environment);
+    dialog_ = std::make_unique<NumiconWindow>(environment);
     QCOMPARE(boxes_->shown.size(), 1);
     QVERIFY(boxes_->shown[0].text.startsWith("Settings cannot be saved"));
     // It works on with the defaults.
-    QCOMPARE(Control<QComboBox>(1057)->currentText(), "9600");
-    QCOMPARE(Control<QSlider>(1038)->value(), 5);
+    QCOMPARE(Control<QComboBox>(kBaudList)->currentText(), "9600");
+    QCOMPARE(Control<QSlider>(kDaySlider)->value(), 5);
 }
 
 void tst_CNumiconDlg::secondCopyBringsTheFirstForward() {
-    CNumiconDlg& dialog = Start();
+    NumiconWindow& dialog = Start();
     const QString name = SingleInstanceGuard::NameFor(
         "Lumidex_1.0-test-" + QString::number(QCoreApplication::applicationPid()));
     QCOMPARE(name, name.toCaseFolded());
@@ -664,13 +478,12 @@ void tst_CNumiconDlg::secondCopyBringsTheFirstForward() {
     QVERIFY(dialog.isVisible());
 }
 
-
 void tst_CNumiconDlg::listWithoutAChoiceKeepsThePort_data() {
     QTest::addColumn<int>("id");
     // A pseudo-terminal is never in the port list, nor is a port that went
     // away; a baud rate the list does not offer shows no choice either.
-    QTest::newRow("pseudo-terminal") << 1039;
-    QTest::newRow("unlisted baud rate") << 1057;
+    QTest::newRow("pseudo-terminal") << kPortList;
+    QTest::newRow("unlisted baud rate") << kBaudList;
 }
 
 void tst_CNumiconDlg::listWithoutAChoiceKeepsThePort() {
@@ -687,18 +500,18 @@ void tst_CNumiconDlg::listWithoutAChoiceKeepsThePort() {
     QTRY_VERIFY(list->view()->isVisible());
     QTest::keyClick(list->view(), Qt::Key_Escape);
     QTRY_VERIFY(!list->view()->isVisible());
-    FocusOn(Control(1005));
+    FocusOn(Control(kLineEditors[0]));
     QCOMPARE(Dump(Changed(before, ReadKeys(config()))), QString());
     QCOMPARE(QString::fromStdString(Stored(lumidex::keys::kSerialPort)), "/dev/pts/7");
     QCOMPARE(QString::fromStdString(Stored(lumidex::keys::kBaudRate)), "12345");
-    QCOMPARE(Control<QLabel>(1051)->toolTip(), "/dev/pts/7");
+    QCOMPARE(Control<QLabel>(kPortLabel)->toolTip(), "/dev/pts/7");
 
     // A choice made in the list is still stored on leaving.
     FocusOn(list);
     list->setCurrentIndex(0);
-    FocusOn(Control(1005));
-    QCOMPARE(QString::fromStdString(Stored(id == 1039 ? lumidex::keys::kSerialPort
-                                                      : lumidex::keys::kBaudRate)),
+    FocusOn(Control(kLineEditors[0]));
+    QCOMPARE(QString::fromStdString(
+                 Stored(id == kPortList ? lumidex::keys::kSerialPort : lumidex::keys::kBaudRate)),
              list->itemText(0));
 }
 

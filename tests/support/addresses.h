@@ -8,6 +8,7 @@ inline constexpr const char* kLinkTestsController = "127.0.0.2";
 inline constexpr const char* kToolTestsController = "127.0.0.3";
 inline constexpr const char* kAppTestsController = "127.0.0.4";
 inline constexpr const char* kAppInputTestsController = "127.0.0.7";
+inline constexpr const char* kDialogTestsController = "127.0.0.8";
 // The simulator and the sender run inside the test, on both systems.
 inline constexpr const char* kToolLoopTestsController = "127.0.0.21";
 // A host that is never a controller: stray datagrams come from here.

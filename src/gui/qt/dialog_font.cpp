@@ -1,4 +1,4 @@
-#include "app/dialog_font.h"
+#include "gui/qt/dialog_font.h"
 
 #include <QFontInfo>
 #include <QStringList>

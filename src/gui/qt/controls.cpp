@@ -1,10 +1,4 @@
-#include "app/controls.h"
-
-#include "app/app_globals.h"
-#include "app/message_boxes.h"
-#include "lines/keystroke.h"
-#include "lines/line_format.h"
-#include "settings/keys.h"
+#include "gui/qt/controls.h"
 
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -13,48 +7,6 @@
 #include <QStyleOptionComboBox>
 #include <QStylePainter>
 #include <algorithm>
-
-namespace {
-
-// Fills a list without choosing an item: the refresh selects the stored one.
-template <std::size_t N> void Fill(QComboBox& list, const std::array<std::string_view, N>& items) {
-    list.clear();
-    for (std::string_view item : items) {
-        list.addItem(QString::fromUtf8(item.data(), static_cast<qsizetype>(item.size())));
-    }
-    list.setCurrentIndex(-1);
-}
-
-} // namespace
-
-void Cbox::FillDigitCounts() {
-    Fill(*this, lumidex::kDigitCountItems);
-}
-
-void Cbox::FillDecimalPlaces() {
-    Fill(*this, lumidex::kDecimalPlaceItems);
-}
-
-EnumCommPort::EnumCommPort(QWidget* parent, MessageBoxes& boxes, PortLister lister)
-    : QComboBox(parent), boxes_(boxes), lister_(std::move(lister)) {}
-
-void EnumCommPort::EnumeratePorts() {
-    const auto ports = lister_();
-    if (!ports) {
-        boxes_.Show({this, "The serial port is not found in this system.", ApplicationName(),
-                     MessageBoxes::Buttons::Ok, MessageBoxes::Icon::None});
-        return;
-    }
-    QStringList names;
-    for (const std::string& port : *ports) {
-        names << QString::fromStdString(port);
-    }
-    std::stable_sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
-        return a.compare(b, Qt::CaseInsensitive) < 0;
-    });
-    addItems(names);
-    setCurrentIndex(-1); // the settings refresh chooses the stored port
-}
 
 QString EnumCommPort::ShownText() const {
     QStyleOptionComboBox option;
@@ -75,9 +27,8 @@ void EnumCommPort::paintEvent(QPaintEvent*) {
     painter.drawControl(QStyle::CE_ComboBoxLabel, option);
 }
 
-OnlyDigitalEditor::OnlyDigitalEditor(QWidget* parent, int line,
-                                     std::function<std::filesystem::path()> settings)
-    : QLineEdit(parent), line_(line), settings_(std::move(settings)) {}
+OnlyDigitalEditor::OnlyDigitalEditor(QWidget* parent, int line, KeyRule rule)
+    : QLineEdit(parent), line_(line), rule_(std::move(rule)) {}
 
 void OnlyDigitalEditor::keyPressEvent(QKeyEvent* event) {
     const bool control = event->modifiers() & Qt::ControlModifier;
@@ -97,26 +48,19 @@ void OnlyDigitalEditor::keyPressEvent(QKeyEvent* event) {
         QLineEdit::keyPressEvent(event); // caret movement, Delete and the like
         return;
     }
-    const lumidex::SettingsFile settings(settings_());
-    const auto index = static_cast<std::size_t>(line_ - 1);
-    const std::string places = settings.Read(lumidex::keys::kDecimalPlaces[index]);
-    const std::string digits =
-        settings.Read(lumidex::keys::kDigitCount[index], lumidex::keys::kEditorDigitCountFallback);
     int start = cursorPosition();
     int end = start;
     if (hasSelectedText()) {
         start = selectionStart();
         end = selectionEnd();
     }
-    const lumidex::EditorText before{text().toStdU16String(), start, end};
-    const auto outcome = lumidex::ApplyLineKeystroke(before, typed[0].unicode(), digits, places);
-    if (outcome.verdict != lumidex::KeyVerdict::Accepted) {
+    const auto after = rule_(line_, {text().toStdU16String(), start, end}, typed[0].unicode());
+    if (!after) {
         return;
     }
-    setText(QString::fromStdU16String(outcome.result.text));
-    const int caret = outcome.result.sel_end;
-    setSelection(outcome.result.sel_start, caret - outcome.result.sel_start);
-    setCursorPosition(caret);
+    setText(QString::fromStdU16String(after->text));
+    setSelection(after->sel_start, after->sel_end - after->sel_start);
+    setCursorPosition(after->sel_end);
 }
 
 IpAddressField::IpAddressField(QWidget* parent) : QWidget(parent) {

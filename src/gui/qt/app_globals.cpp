@@ -1,14 +1,9 @@
-#include "app/app_globals.h"
+#include "gui/qt/app_globals.h"
 
 #include "settings/location.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
-
-ProcessValues& Process() {
-    static ProcessValues values;
-    return values;
-}
 
 QString ApplicationName() {
     const QString path = QCoreApplication::applicationFilePath();

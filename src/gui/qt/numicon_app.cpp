@@ -1,9 +1,10 @@
-#include "app/numicon_app.h"
+#include "gui/qt/numicon_app.h"
 
-#include "app/app_globals.h"
-#include "app/dialog_font.h"
-#include "app/numicon_dlg.h"
-#include "app/single_instance.h"
+#include "dialog/dialog_template.h"
+#include "gui/qt/app_globals.h"
+#include "gui/qt/dialog_font.h"
+#include "gui/qt/numicon_window.h"
+#include "gui/qt/single_instance.h"
 #include "link/port_list.h"
 #include "protocol/local_time.h"
 #include "settings/file_io.h"
@@ -20,12 +21,13 @@ CNumiconApp::CNumiconApp(int& argc, char** argv) : QApplication(argc, argv) {
 }
 
 int CNumiconApp::InitInstance() {
-    SingleInstanceGuard guard(SingleInstanceGuard::NameFor(Process().window_title));
+    SingleInstanceGuard guard(
+        SingleInstanceGuard::NameFor(QString::fromUtf8(lumidex::dialog::kWindowTitle.data())));
     if (!guard.Claim()) {
         return 0;
     }
     QtMessageBoxes boxes;
-    CNumiconDlg::Environment environment;
+    NumiconWindow::Environment environment;
     // Config.ini beside the program when its folder can hold it, else in
     // the user's configuration folder, made on first use.
     const lumidex::SettingsLocation location = lumidex::ChooseSettingsLocation(
@@ -42,7 +44,7 @@ int CNumiconApp::InitInstance() {
         QDesktopServices::openUrl(QUrl::fromLocalFile(path));
     };
     environment.local_time = lumidex::LocalTimeNow;
-    CNumiconDlg dialog(environment);
+    NumiconWindow dialog(environment);
     connect(&guard, &SingleInstanceGuard::raiseRequested, &dialog,
             [&dialog] { BringForward(&dialog); });
     // The first settings refresh has created the file; the operator hears
@@ -51,7 +53,8 @@ int CNumiconApp::InitInstance() {
         lumidex::SettingsPlaceNotice(location, existed, std::filesystem::exists(location.file, ec));
     if (!notice.empty()) {
         QTimer::singleShot(0, &dialog, [&boxes, notice] {
-            boxes.Show({nullptr, QString::fromStdString(notice), Process().window_title,
+            boxes.Show({nullptr, QString::fromStdString(notice),
+                        QString::fromUtf8(lumidex::dialog::kWindowTitle.data()),
                         MessageBoxes::Buttons::Ok, MessageBoxes::Icon::None});
         });
     }

@@ -1,4 +1,4 @@
-#include "app/message_boxes.h"
+#include "gui/qt/message_boxes.h"
 
 #include <QApplication>
 #include <QFontMetrics>

@@ -1,4 +1,4 @@
-#include "app/numicon_app.h"
+#include "gui/qt/numicon_app.h"
 
 int main(int argc, char** argv) {
     CNumiconApp app(argc, argv);

@@ -1,4 +1,4 @@
-#include "app/desktop_user.h"
+#include "gui/qt/desktop_user.h"
 
 #include <unistd.h>
 

@@ -1,6 +1,6 @@
-#include "app/single_instance.h"
+#include "gui/qt/single_instance.h"
 
-#include "app/desktop_user.h"
+#include "gui/qt/desktop_user.h"
 
 #include <QApplication>
 #include <QLocalServer>

@@ -1,0 +1,59 @@
+#include "gui/qt/password.h"
+
+#include "dialog/control_ids.h"
+#include "dialog/numicon_dlg.h"
+#include "gui/qt/app_globals.h"
+#include "gui/qt/dialog_font.h"
+#include "gui/qt/dialog_units.h"
+#include "gui/qt/message_boxes.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+
+PassWord::PassWord(QWidget* owner, MessageBoxes& boxes) : QDialog(owner), boxes_(boxes) {
+    namespace dialog = lumidex::dialog;
+    setWindowTitle(QString::fromUtf8(dialog::kPasswordTitle.data(),
+                                     static_cast<qsizetype>(dialog::kPasswordTitle.size())));
+    setFont(DialogFont());
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    const QRect size =
+        DialogUnitsToPixels(0, 0, dialog::kPasswordTemplateWidth, dialog::kPasswordTemplateHeight);
+    setFixedSize(size.width(), size.height());
+    for (const dialog::ControlSpec& spec : dialog::PasswordDialogControls()) {
+        QWidget* widget = nullptr;
+        if (spec.kind == dialog::ControlKind::PasswordEdit) {
+            edit_ = new QLineEdit(this);
+            edit_->setEchoMode(QLineEdit::Password);
+            // Enter in the edit is the OK command; Escape is Cancel (the dialog's own).
+            connect(edit_, &QLineEdit::returnPressed, this, &PassWord::accept);
+            widget = edit_;
+        } else {
+            // OK and Cancel exist for Enter and Escape but are not shown.
+            auto* button = new QPushButton(QString::fromUtf8(spec.label), this);
+            button->setDefault(spec.id == dialog::kPasswordOk);
+            button->hide();
+            connect(button, &QPushButton::clicked, this,
+                    spec.id == dialog::kPasswordOk ? &PassWord::accept : &PassWord::reject);
+            widget = button;
+        }
+        widget->setObjectName(QString::number(spec.id));
+        widget->setGeometry(DialogUnitsToPixels(spec.x, spec.y, spec.w, spec.h));
+    }
+    edit_->setFocus();
+}
+
+void PassWord::accept() {
+    if (lumidex::dialog::PasswordMatches(edit_->text().toStdU16String())) {
+        emit passwordResult(true);
+        done(QDialog::Rejected);
+        return;
+    }
+    emit passwordResult(false);
+    boxes_.Show({this, QString::fromUtf8(lumidex::dialog::kWrongPassword.data()), ApplicationName(),
+                 MessageBoxes::Buttons::Ok, MessageBoxes::Icon::None});
+    // Empty and with the keyboard, so the next try can be typed at once.
+    edit_->clear();
+    edit_->setFocus(Qt::OtherFocusReason);
+    activateWindow();
+}

@@ -1,0 +1,77 @@
+// The dialog and lumidex-send build the same content frame from the same
+// Config.ini: what the dialog sends right after start, without a key
+// touched, is what `lumidex-send --dry-run content` prints.
+#include "dialog/control_ids.h"
+#include "link/address.h"
+#include "protocol/frame.h"
+#include "tests/dialog/dialog_fixture.h"
+#include "tests/support/addresses.h"
+#include "tests/support/udp_peer.h"
+#include "tools/send/send_cli.h"
+
+#include <gtest/gtest.h>
+#include <sstream>
+
+namespace lumidex::test {
+namespace {
+
+// The suite's own loopback address, or 127.0.0.1 where every loopback
+// address answers as 127.0.0.1 (Wine).
+const char* Controller() {
+    return ControllerAddress(kDialogTestsController);
+}
+
+struct SameBytesRow {
+    const char* name;
+    std::string ini; // the controller address is added to its [Set]
+};
+
+class DialogAndSender : public DialogFixture, public ::testing::TestWithParam<SameBytesRow> {};
+
+TEST_P(DialogAndSender, BuildTheSameFrame) {
+    const std::string address =
+        std::to_string(StoredAddressValue(*ParseDottedAddress(Controller())));
+    std::string ini = GetParam().ini;
+    const std::string set = "[Set]\r\n";
+    const auto at = ini.find(set);
+    ini.insert(at == std::string::npos ? 0 : at + set.size(),
+               (at == std::string::npos ? set : "") + "LEDIP=" + address + "\r\n");
+    Start(ini);
+    UdpPeer controller(Controller(), 10006,
+                       [](const UdpPeer::Bytes&, int) { return ReplyWithStatus(1); });
+    ASSERT_TRUE(controller.bound());
+    // The refresh at start may have written keys (the mode, the unified
+    // format); the tool reads the file as the dialog left it.
+    dialog().Notify(dialog::kUdpButton, dialog::Notification::Click);
+    const auto received = controller.received();
+    ASSERT_EQ(received.size(), 1u);
+
+    std::string error;
+    const auto options =
+        ParseSendOptions({"--config", config().string(), "--dry-run", "content"}, error);
+    ASSERT_TRUE(options) << error;
+    std::ostringstream out, err;
+    ASSERT_EQ(RunSend(*options, out, err), 0) << err.str();
+    EXPECT_EQ(out.str(), FormatHex(received[0].bytes) + "\n");
+}
+
+const SameBytesRow kSameBytesRows[] = {
+    {"defaults", ""},
+    {"separate formats with flags and an hour",
+     "[Set]\r\nwsv1=4\r\nwsv6=2\r\nwsv2=8\r\nwsv22=5\r\nwsv23=1\r\nFCC2=1\r\nPLL6=1\r\n"
+     "UIN=07:00\r\nADD485=03\r\n[TextData]\r\nTD1=12.50\r\nTD2=87654321\r\nTD6=12.3\r\n"},
+    {"excluded lines",
+     "[Text]\r\nText2=No\r\nText4=No\r\nText5=No\r\n[TextData]\r\nTD1=1\r\nTD2=2\r\nTD3=3\r\n"},
+    {"unified mode copies its format",
+     "[Set]\r\nSet=2\r\nsetsws=6\r\nsetsss=1\r\nwsv1=3\r\nFCC=1\r\nFCC1=1\r\n[TextData]\r\n"
+     "TD1=12345.6\r\nTD3=7\r\n"},
+    {"unified value that is no item",
+     "[Set]\r\nSet=2\r\nsetsws=9\r\nwsv1=5\r\n[TextData]\r\nTD1=4\r\n"},
+    {"midnight and a hand-edited time", "[Set]\r\nUIN=00:00\r\n[TextData]\r\nTD1=0.5\r\n"},
+    {"an update time that is no item", "[Set]\r\nUIN=9:00\r\nADD485=00\r\n"},
+    {"several points", "[Set]\r\nwsv1=5\r\n[TextData]\r\nTD1=1.2.3\r\n"},
+};
+INSTANTIATE_TEST_SUITE_P(Rows, DialogAndSender, ::testing::ValuesIn(kSameBytesRows), RowName{});
+
+} // namespace
+} // namespace lumidex::test
