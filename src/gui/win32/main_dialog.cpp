@@ -407,12 +407,13 @@ std::string MainDialog::Text(int id) const {
 
 void MainDialog::SetText(int id, const std::string& text) {
     const QuietChange quiet(*this);
+    ::SetWindowTextW(Control(id), Widen(text).c_str());
+}
+
+void MainDialog::ShowFromStart(int id) {
     HWND control = Control(id);
-    ::SetWindowTextW(control, Widen(text).c_str());
-    if (KindOf(id) == ControlKind::Edit) {
-        ::SendMessageW(control, EM_SETSEL, 0, 0);
-        ::SendMessageW(control, EM_SCROLLCARET, 0, 0);
-    }
+    ::SendMessageW(control, EM_SETSEL, 0, 0);
+    ::SendMessageW(control, EM_SCROLLCARET, 0, 0);
 }
 
 bool MainDialog::Checked(int id) const {

@@ -38,6 +38,7 @@ public:
     // DialogView
     std::string Text(int id) const override;
     void SetText(int id, const std::string& text) override;
+    void ShowFromStart(int id) override;
     bool Checked(int id) const override;
     void SetChecked(int id, bool checked) override;
     int ListIndex(int id) const override;
