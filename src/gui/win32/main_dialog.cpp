@@ -109,6 +109,16 @@ std::optional<Notification> CommandNotification(ControlKind kind, UINT code) {
     }
 }
 
+void SetTabOrder(HWND dialog) {
+    HWND previous = ::GetDlgItem(dialog, dialog::kLineEditors.back());
+    for (int id : dialog::kCaptionEditors) {
+        HWND caption = ::GetDlgItem(dialog, id);
+        ::SetWindowPos(caption, previous, 0, 0, 0, 0,
+                       SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_NOREDRAW);
+        previous = caption;
+    }
+}
+
 MainDialog::MainDialog(dialog::CNumiconDlg::Environment environment,
                        std::function<std::string()> notice)
     : environment_(std::move(environment)), notice_source_(std::move(notice)),
@@ -264,6 +274,7 @@ void MainDialog::OnInitDialog() {
         ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
     ::SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(large_icon_));
     ::SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small_icon_));
+    SetTabOrder(window_);
     editor_brush_ = ::CreateSolidBrush(kEditorBackground);
     CreateFonts();
     for (std::size_t i = 0; i < dialog::kLineEditors.size(); ++i) {

@@ -22,6 +22,11 @@ namespace lumidex::win32 {
 // the control that sent it; nothing when the dialog does not hear it.
 std::optional<dialog::Notification> CommandNotification(dialog::ControlKind kind, UINT code);
 
+// Tab walks the line editors, then the caption editors, and wraps: the
+// dialog manager follows the controls' z-order, where the table keeps each
+// caption beside its line.
+void SetTabOrder(HWND dialog);
+
 class MainDialog : public dialog::DialogView {
 public:
     // `notice` is asked once the dialog has initialised; what it says (if
