@@ -200,6 +200,40 @@ scenario_close_asks_and_stores() {
   e2e_poll w32_not_shown "$MAIN" || e2e_fail "the window stayed"
 }
 
+# A copy installed in Program Files keeps its settings in the user's
+# application data and says so once, when it makes the file.
+scenario_installed_copy_uses_appdata() {
+  local program_dir="$WINEPREFIX/drive_c/Program Files/Lumidex"
+  local appdata_dir
+  appdata_dir="$(winepath -u 'C:\users' 2>/dev/null)/$(whoami)/AppData/Roaming/Lumidex"
+  rm -rf "$program_dir" "$appdata_dir"
+  mkdir -p "$program_dir"
+  cp "$LUMIDEX_EXE" "$program_dir/"
+  (cd "$program_dir" && exec wine ./lumidex.exe </dev/null >/dev/null 2>&1) &
+  E2E_APP_PID=$!
+  w32_wait_box "$MAIN" 'Lumidex keeps your settings in C:\users\'
+  E2E_MAIN=$(w32_find "$MAIN" "$MAIN_LABELS")
+  [ -f "$appdata_dir/Config.ini" ] || e2e_fail "no Config.ini in $appdata_dir"
+  [ ! -e "$program_dir/Config.ini" ] || e2e_fail "Config.ini was made beside the installed copy"
+  e2e_key Return
+  w32_wait_box_gone "$MAIN" 'Lumidex keeps your settings'
+  e2e_stop_app
+  # The second start finds the file and says nothing.
+  (cd "$program_dir" && exec wine ./lumidex.exe </dev/null >/dev/null 2>&1) &
+  E2E_APP_PID=$!
+  e2e_poll w32_shown "$MAIN" "$MAIN_LABELS" || e2e_fail "the main window did not appear"
+  E2E_MAIN=$(w32_find "$MAIN" "$MAIN_LABELS")
+  e2e_poll w32_focus_is "$E2E_MAIN" 1005 "$MAIN" || e2e_fail "line editor 1 did not get the keyboard"
+  # shellcheck disable=SC2046
+  xdotool mousemove $(w32 center "$E2E_MAIN" 1005)
+  # A notice would be posted before these keys arrive, and would hold them.
+  e2e_key Return
+  e2e_poll w32_focus_is "$E2E_MAIN" 1006 "$MAIN" || e2e_fail "Enter did not reach the dialog"
+  w32_not_shown "$MAIN" 'Lumidex keeps your settings' || e2e_fail "the notice came again"
+  e2e_stop_app
+  rm -rf "$program_dir" "$appdata_dir"
+}
+
 # ---- runner ----------------------------------------------------------------
 
 scenarios=("$@")
