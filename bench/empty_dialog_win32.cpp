@@ -26,8 +26,21 @@ void Text(std::vector<WORD>& words, const wchar_t* text) {
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     const DWORD style = WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX |
                         DS_MODALFRAME | DS_SHELLFONT;
-    std::vector<WORD> words{1, 0xFFFF, 0, 0, LOWORD(WS_EX_APPWINDOW), HIWORD(WS_EX_APPWINDOW),
-                            LOWORD(style), HIWORD(style), 0, 0, 0, 349, 359, 0, 0};
+    std::vector<WORD> words{1,
+                            0xFFFF,
+                            0,
+                            0,
+                            LOWORD(WS_EX_APPWINDOW),
+                            HIWORD(WS_EX_APPWINDOW),
+                            LOWORD(style),
+                            HIWORD(style),
+                            0,
+                            0,
+                            0,
+                            349,
+                            359,
+                            0,
+                            0};
     Text(words, L"Empty_1.0");
     words.insert(words.end(), {8, FW_NORMAL, 0});
     Text(words, L"MS Shell Dlg");

@@ -1,5 +1,5 @@
-#include "settings/location.h"
 #include "settings/location_win32.h"
+#include "settings/location.h"
 
 #include "settings/file_io.h"
 
@@ -58,10 +58,9 @@ bool IsInsideFolder(const std::filesystem::path& folder, const std::filesystem::
 
 bool IsInstalledUnder(const std::filesystem::path& program_dir,
                       std::span<const std::filesystem::path> program_files) {
-    return std::any_of(program_files.begin(), program_files.end(),
-                       [&](const std::filesystem::path& root) {
-                           return IsInsideFolder(program_dir, root);
-                       });
+    return std::any_of(
+        program_files.begin(), program_files.end(),
+        [&](const std::filesystem::path& root) { return IsInsideFolder(program_dir, root); });
 }
 
 std::filesystem::path UserSettingsFolder(const SettingsLocationInputs& inputs) {
@@ -74,9 +73,9 @@ std::filesystem::path UserSettingsFolder(const SettingsLocationInputs& inputs) {
 SettingsLocationInputs CurrentSettingsInputs(const std::filesystem::path& program_dir) {
     SettingsLocationInputs inputs;
     inputs.program_dir = program_dir;
-    const std::vector<std::filesystem::path> program_files{
-        EnvironmentPath(L"ProgramFiles"), EnvironmentPath(L"ProgramFiles(x86)"),
-        EnvironmentPath(L"ProgramW6432")};
+    const std::vector<std::filesystem::path> program_files{EnvironmentPath(L"ProgramFiles"),
+                                                           EnvironmentPath(L"ProgramFiles(x86)"),
+                                                           EnvironmentPath(L"ProgramW6432")};
     std::error_code ec;
     inputs.installed = IsInstalledUnder(program_dir, program_files) ||
                        std::filesystem::is_directory(InstalledDataDirectory(program_dir), ec);

@@ -38,7 +38,8 @@ std::string Utf8(const std::wstring& text) {
         return {};
     }
     const int size = static_cast<int>(text.size());
-    const int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+    const int length =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<std::size_t>(length), '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.data(), size, out.data(), length, nullptr, nullptr);
     return out;
@@ -98,9 +99,10 @@ BOOL CALLBACK ListControl(HWND child, LPARAM parent) {
     RECT r;
     GetWindowRect(child, &r);
     MapWindowPoints(nullptr, reinterpret_cast<HWND>(parent), reinterpret_cast<POINT*>(&r), 2);
-    std::printf("%d\t%s\t%d\t%d\t%ld %ld %ld %ld\t%s\n", GetDlgCtrlID(child), ClassOf(child).c_str(),
-                IsWindowEnabled(child) ? 1 : 0, IsWindowVisible(child) ? 1 : 0, r.left, r.top,
-                r.right, r.bottom, TextOf(child).c_str());
+    std::printf("%d\t%s\t%d\t%d\t%ld %ld %ld %ld\t%s\n", GetDlgCtrlID(child),
+                ClassOf(child).c_str(), IsWindowEnabled(child) ? 1 : 0,
+                IsWindowVisible(child) ? 1 : 0, r.left, r.top, r.right, r.bottom,
+                TextOf(child).c_str());
     return TRUE;
 }
 
@@ -173,7 +175,8 @@ std::uint32_t Crc32(const unsigned char* data, std::size_t size) {
     return ~crc;
 }
 
-void Chunk(std::vector<unsigned char>& png, const char* type, const std::vector<unsigned char>& data) {
+void Chunk(std::vector<unsigned char>& png, const char* type,
+           const std::vector<unsigned char>& data) {
     Append32(png, static_cast<std::uint32_t>(data.size()));
     std::vector<unsigned char> body(type, type + 4);
     body.insert(body.end(), data.begin(), data.end());

@@ -153,7 +153,8 @@ TEST(MainDialogTemplate, MakesEveryControlOfTheTableInItsPlace) {
     }
     EXPECT_EQ(walk, (std::vector<int>{1005, 1006, 1007, 1008, 1009, 1023, 1040, 1042, 1043, 1044,
                                       1045, 1047, 1005}));
-    const auto bus_style = static_cast<DWORD>(GetWindowLongW(GetDlgItem(dialog.get(), 1056), GWL_STYLE));
+    const auto bus_style =
+        static_cast<DWORD>(GetWindowLongW(GetDlgItem(dialog.get(), 1056), GWL_STYLE));
     EXPECT_EQ(bus_style & (ES_MULTILINE | ES_NUMBER | ES_WANTRETURN),
               static_cast<DWORD>(ES_MULTILINE | ES_NUMBER));
     const auto style = static_cast<DWORD>(GetWindowLongW(dialog.get(), GWL_STYLE));

@@ -24,13 +24,16 @@ struct LocationCase {
 };
 
 const LocationCase kLocationCases[] = {
-    {"portable folder keeps it beside", L"D:\\Lumidex", true, false, L"C:\\Users\\op\\AppData\\Roaming",
-     L"D:\\Lumidex\\Config.ini", kBeside},
-    {"read-only folder uses APPDATA", L"E:\\Lumidex", false, false, L"C:\\Users\\op\\AppData\\Roaming",
-     L"C:\\Users\\op\\AppData\\Roaming\\Lumidex\\Config.ini", kUser},
+    {"portable folder keeps it beside", L"D:\\Lumidex", true, false,
+     L"C:\\Users\\op\\AppData\\Roaming", L"D:\\Lumidex\\Config.ini", kBeside},
+    {"read-only folder uses APPDATA", L"E:\\Lumidex", false, false,
+     L"C:\\Users\\op\\AppData\\Roaming", L"C:\\Users\\op\\AppData\\Roaming\\Lumidex\\Config.ini",
+     kUser},
     {"installed copy even when writable", L"C:\\Program Files\\Lumidex", true, true,
-     L"C:\\Users\\op\\AppData\\Roaming", L"C:\\Users\\op\\AppData\\Roaming\\Lumidex\\Config.ini", kUser},
-    {"no APPDATA stays beside", L"E:\\Lumidex", false, false, L"", L"E:\\Lumidex\\Config.ini", kBeside},
+     L"C:\\Users\\op\\AppData\\Roaming", L"C:\\Users\\op\\AppData\\Roaming\\Lumidex\\Config.ini",
+     kUser},
+    {"no APPDATA stays beside", L"E:\\Lumidex", false, false, L"", L"E:\\Lumidex\\Config.ini",
+     kBeside},
     {"relative APPDATA is no user folder", L"E:\\Lumidex", false, false, L"Roaming",
      L"E:\\Lumidex\\Config.ini", kBeside},
 };

@@ -99,9 +99,9 @@ DialogTemplate::DialogTemplate(const TemplateSpec& spec) {
     Word(0);
     Word(0);
     Text(Widen(spec.title));
-    Word(8);     // points
+    Word(8); // points
     Word(FW_NORMAL);
-    Word(0);     // italic, character set
+    Word(0); // italic, character set
     Text(L"MS Shell Dlg");
     for (const dialog::ControlSpec& control : spec.controls) {
         // DLGITEMTEMPLATEEX, each on a DWORD boundary.

@@ -22,8 +22,8 @@ struct ControlClass {
 ControlClass ClassOf(dialog::ControlKind kind);
 
 // The styles of the two dialogs.
-inline constexpr DWORD kMainDialogStyle = WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU |
-                                          WS_MINIMIZEBOX | DS_MODALFRAME | DS_SHELLFONT;
+inline constexpr DWORD kMainDialogStyle =
+    WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | DS_MODALFRAME | DS_SHELLFONT;
 inline constexpr DWORD kMainDialogExStyle = WS_EX_APPWINDOW;
 inline constexpr DWORD kPasswordDialogStyle =
     WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SHELLFONT;

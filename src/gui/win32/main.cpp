@@ -4,7 +4,6 @@
 #include "gui/win32/main_dialog.h"
 #include "gui/win32/wide_text.h"
 #include "link/port_list.h"
-#include "settings/file_io.h"
 #include "settings/location.h"
 
 #include <filesystem>
@@ -18,7 +17,8 @@ namespace {
 // One copy per desktop: a running copy's window (or the pop-up it shows) is
 // brought forward instead. Returns false when one was found.
 bool ClaimSingleInstance() {
-    HWND running = ::FindWindowW(L"#32770", lumidex::win32::Widen(lumidex::dialog::kWindowTitle).c_str());
+    HWND running =
+        ::FindWindowW(L"#32770", lumidex::win32::Widen(lumidex::dialog::kWindowTitle).c_str());
     if (running == nullptr) {
         return true;
     }
@@ -33,7 +33,8 @@ bool ClaimSingleInstance() {
 std::filesystem::path ExecutablePath() {
     std::wstring name(MAX_PATH, L'\0');
     for (;;) {
-        const DWORD length = ::GetModuleFileNameW(nullptr, name.data(), static_cast<DWORD>(name.size()));
+        const DWORD length =
+            ::GetModuleFileNameW(nullptr, name.data(), static_cast<DWORD>(name.size()));
         if (length == 0) {
             return {};
         }

@@ -138,8 +138,7 @@ MainDialog::~MainDialog() {
 bool MainDialog::Run() {
     static const DialogTemplate dialog_template({dialog::kWindowTitle, dialog::kTemplateWidth,
                                                  dialog::kTemplateHeight, kMainDialogStyle,
-                                                 kMainDialogExStyle,
-                                                 dialog::MainDialogControls()});
+                                                 kMainDialogExStyle, dialog::MainDialogControls()});
     HINSTANCE instance = ::GetModuleHandleW(nullptr);
     if (::CreateDialogIndirectParamW(instance, dialog_template.get(), nullptr, DialogProc,
                                      reinterpret_cast<LPARAM>(this)) == nullptr) {
@@ -154,11 +153,16 @@ bool MainDialog::Run() {
         if (PreTranslateMessage(message)) {
             continue;
         }
-        if (window_ != nullptr && ::IsDialogMessageW(window_, &message)) {
-            continue;
+        if (window_ == nullptr || !::IsDialogMessageW(window_, &message)) {
+            ::TranslateMessage(&message);
+            ::DispatchMessageW(&message);
         }
-        ::TranslateMessage(&message);
-        ::DispatchMessageW(&message);
+        // The dialog manager's arrow keys walk a group of controls, and a
+        // group may reach into the panel beyond the window's edge.
+        if (window_ != nullptr &&
+            (message.message == WM_KEYDOWN || message.message == WM_SYSKEYDOWN)) {
+            KeepFocusInView();
+        }
     }
     return true;
 }
@@ -243,8 +247,9 @@ INT_PTR MainDialog::OnMessage(UINT message, WPARAM wparam, LPARAM lparam) {
         return FALSE;
     case WM_NCDESTROY:
         // Fonts, brush and icons go with the dialog.
-        for (HGDIOBJ object : {static_cast<HGDIOBJ>(line_font_), static_cast<HGDIOBJ>(caption_font_),
-                               static_cast<HGDIOBJ>(editor_brush_)}) {
+        for (HGDIOBJ object :
+             {static_cast<HGDIOBJ>(line_font_), static_cast<HGDIOBJ>(caption_font_),
+              static_cast<HGDIOBJ>(editor_brush_)}) {
             if (object != nullptr) {
                 ::DeleteObject(object);
             }
@@ -266,9 +271,9 @@ INT_PTR MainDialog::OnMessage(UINT message, WPARAM wparam, LPARAM lparam) {
 
 void MainDialog::OnInitDialog() {
     HINSTANCE instance = ::GetModuleHandleW(nullptr);
-    large_icon_ = static_cast<HICON>(::LoadImageW(
-        instance, MAKEINTRESOURCEW(dialog::kIconResource), IMAGE_ICON,
-        ::GetSystemMetrics(SM_CXICON), ::GetSystemMetrics(SM_CYICON), LR_DEFAULTCOLOR));
+    large_icon_ = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(dialog::kIconResource),
+                                                  IMAGE_ICON, ::GetSystemMetrics(SM_CXICON),
+                                                  ::GetSystemMetrics(SM_CYICON), LR_DEFAULTCOLOR));
     small_icon_ = static_cast<HICON>(::LoadImageW(
         instance, MAKEINTRESOURCEW(dialog::kIconResource), IMAGE_ICON,
         ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
@@ -344,9 +349,8 @@ void MainDialog::OnNotify(const NMHDR& header) {
 
 LRESULT CALLBACK MainDialog::LineEditorProc(HWND edit, UINT message, WPARAM wparam, LPARAM lparam,
                                             UINT_PTR line, DWORD_PTR self) {
-    if (message == WM_CHAR &&
-        reinterpret_cast<MainDialog*>(self)->OnLineEditorChar(edit, static_cast<int>(line),
-                                                              static_cast<wchar_t>(wparam))) {
+    if (message == WM_CHAR && reinterpret_cast<MainDialog*>(self)->OnLineEditorChar(
+                                  edit, static_cast<int>(line), static_cast<wchar_t>(wparam))) {
         return 0;
     }
     if (message == WM_NCDESTROY) {
@@ -363,7 +367,8 @@ bool MainDialog::OnLineEditorChar(HWND edit, int line, wchar_t key) {
     }
     DWORD start = 0;
     DWORD end = 0;
-    ::SendMessageW(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+    ::SendMessageW(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+                   reinterpret_cast<LPARAM>(&end));
     const std::wstring text = WindowText(edit);
     const EditorText before{std::u16string(text.begin(), text.end()), static_cast<int>(start),
                             static_cast<int>(end)};
@@ -599,11 +604,11 @@ ClockTime MainDialog::LocalTime() const {
 }
 
 void MainDialog::SetBusy(bool busy) {
-    static HCURSOR before = nullptr;
     if (busy) {
-        before = ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
+        cursor_before_busy_ = ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
     } else {
-        ::SetCursor(before != nullptr ? before : ::LoadCursorW(nullptr, IDC_ARROW));
+        ::SetCursor(cursor_before_busy_ != nullptr ? cursor_before_busy_
+                                                   : ::LoadCursorW(nullptr, IDC_ARROW));
     }
 }
 

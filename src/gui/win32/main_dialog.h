@@ -116,6 +116,7 @@ private:
     HBRUSH editor_brush_ = nullptr;
     HICON large_icon_ = nullptr;
     HICON small_icon_ = nullptr;
+    HCURSOR cursor_before_busy_ = nullptr;
     int dpi_ = 96;
     int width_ = 0;
     mutable int quiet_ = 0;

@@ -36,7 +36,8 @@ void OnPasswordOk(HWND dialog, const PasswordRun& run) {
         ::EndDialog(dialog, IDCANCEL);
         return;
     }
-    ::SendMessageW(run.owner, kPasswordResultMessage, 0, reinterpret_cast<LPARAM>(kPasswordRefused));
+    ::SendMessageW(run.owner, kPasswordResultMessage, 0,
+                   reinterpret_cast<LPARAM>(kPasswordRefused));
     ::MessageBoxExW(dialog, Widen(dialog::kWrongPassword).c_str(), run.application_name->c_str(),
                     MB_OK, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
     ::SetWindowTextW(edit, L"");
@@ -79,11 +80,9 @@ INT_PTR CALLBACK PasswordProc(HWND dialog, UINT message, WPARAM wparam, LPARAM l
 } // namespace
 
 void RunPasswordDialog(HWND owner, const std::wstring& application_name, HWND* running) {
-    static const DialogTemplate dialog_template({dialog::kPasswordTitle,
-                                                 dialog::kPasswordTemplateWidth,
-                                                 dialog::kPasswordTemplateHeight,
-                                                 kPasswordDialogStyle, 0,
-                                                 dialog::PasswordDialogControls()});
+    static const DialogTemplate dialog_template(
+        {dialog::kPasswordTitle, dialog::kPasswordTemplateWidth, dialog::kPasswordTemplateHeight,
+         kPasswordDialogStyle, 0, dialog::PasswordDialogControls()});
     PasswordRun run{owner, &application_name, running};
     ::DialogBoxIndirectParamW(::GetModuleHandleW(nullptr), dialog_template.get(), owner,
                               PasswordProc, reinterpret_cast<LPARAM>(&run));
