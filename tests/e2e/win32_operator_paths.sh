@@ -90,10 +90,16 @@ scenario_send_over_udp() {
 }
 
 # Enter walks line 1 to 6 and back to 1 with its text selected; each line
-# left is stored.
+# left is stored. The window shows its icon.
 scenario_enter_walks_line_editors() {
   e2e_prepare "${BASE_CONFIG[@]}"
   e2e_start_app
+  # The window carries the program's icon, large and small (Wine hands
+  # both to X).
+  local icons
+  icons=$(xprop -id "$(xdotool search --name "^$MAIN\$" | head -1)" _NET_WM_ICON)
+  grep -q 'Icon (32 x 32)' <<<"$icons" && grep -q 'Icon (16 x 16)' <<<"$icons" ||
+    e2e_fail "the window has no large and small icon"
   local ids=(1005 1006 1007 1008 1009 1023 1005) i
   for i in 1 2 3 4 5 6; do
     e2e_type "$i"
