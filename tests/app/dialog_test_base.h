@@ -13,6 +13,7 @@
 #include "settings/profile.h"
 #include "tests/app/scripted_boxes.h"
 #include "tests/support/addresses.h"
+#include "tests/support/settings_keys.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/udp_peer.h"
 
@@ -30,7 +31,7 @@
 
 using lumidex::test::TempDir;
 using lumidex::test::UdpPeer;
-using Keys = std::map<std::string, std::string>;
+using lumidex::test::Keys;
 
 namespace dialog_test {
 
@@ -38,24 +39,7 @@ inline const QString kTitle = "Lumidex_1.0";
 // Each dialog suite has its own controller address (see addresses.h).
 inline constexpr const char* kController = lumidex::test::LUMIDEX_APP_SUITE_CONTROLLER;
 
-// Every key of the settings file as "Section/key" -> value, for comparing
-// what a handler wrote.
-inline Keys ReadKeys(const std::filesystem::path& file) {
-    Keys keys;
-    std::string section;
-    std::istringstream text(lumidex::test::ReadFileOrFail(file));
-    for (std::string line; std::getline(text, line);) {
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        if (line.starts_with('[')) {
-            section = line.substr(1, line.find(']') - 1);
-        } else if (const auto eq = line.find('='); eq != std::string::npos) {
-            keys[section + "/" + line.substr(0, eq)] = line.substr(eq + 1);
-        }
-    }
-    return keys;
-}
+using lumidex::test::ReadKeys;
 
 // The keys that differ between two snapshots, with their new values.
 inline Keys Changed(const Keys& before, const Keys& after) {

@@ -17,6 +17,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocalServer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
@@ -24,6 +25,7 @@
 #include <QtTest>
 #include <map>
 #include <memory>
+#include <unistd.h>
 
 class tst_CNumiconDlg : public DialogTestBase {
     Q_OBJECT
@@ -49,6 +51,7 @@ private slots:
     void listWithoutAChoiceKeepsThePort();
     void readOnlyFolderIsToldOnce();
     void secondCopyBringsTheFirstForward();
+    void nameOfAnotherUserKeepsNoCopyFromStarting();
 };
 
 void tst_CNumiconDlg::initTestCase() {
@@ -513,6 +516,43 @@ void tst_CNumiconDlg::listWithoutAChoiceKeepsThePort() {
     QCOMPARE(QString::fromStdString(
                  Stored(id == kPortList ? lumidex::keys::kSerialPort : lumidex::keys::kBaudRate)),
              list->itemText(0));
+}
+
+// A local socket planted under the guard's name in the shared temporary
+// folder, or a fallback folder that others may enter, never keeps the
+// dialog from starting.
+void tst_CNumiconDlg::nameOfAnotherUserKeepsNoCopyFromStarting() {
+    const TempDir temporary;
+    const QByteArray saved_tmpdir = qgetenv("TMPDIR");
+    const QByteArray saved_runtime = qgetenv("XDG_RUNTIME_DIR");
+    qputenv("TMPDIR", QByteArray::fromStdString(temporary.path().string()));
+    qunsetenv("XDG_RUNTIME_DIR");
+    const QString name = SingleInstanceGuard::NameFor(
+        "Lumidex_1.0-planted-" + QString::number(QCoreApplication::applicationPid()));
+    QLocalServer planted;
+    QVERIFY(
+        planted.listen(QString::fromStdString((temporary.path() / name.toStdString()).string())));
+    {
+        SingleInstanceGuard first(name);
+        QVERIFY(first.Claim());
+        SingleInstanceGuard second(name);
+        QVERIFY2(!second.Claim(), "a copy of this user's own is still found");
+    }
+    const auto folder = temporary.path() / ("lumidex-" + std::to_string(::getuid()));
+    QVERIFY(std::filesystem::is_directory(folder));
+    QCOMPARE(std::filesystem::status(folder).permissions(), std::filesystem::perms::owner_all);
+    std::filesystem::permissions(folder, std::filesystem::perms::all);
+    SingleInstanceGuard open_folder(name);
+    QVERIFY(open_folder.Claim());
+    QVERIFY(!std::filesystem::exists(folder / name.toStdString()));
+    for (const auto& [variable, value] :
+         {std::pair{"TMPDIR", saved_tmpdir}, std::pair{"XDG_RUNTIME_DIR", saved_runtime}}) {
+        if (value.isEmpty()) {
+            qunsetenv(variable);
+        } else {
+            qputenv(variable, value);
+        }
+    }
 }
 
 QTEST_MAIN(tst_CNumiconDlg)

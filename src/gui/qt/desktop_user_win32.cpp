@@ -39,3 +39,11 @@ std::string DesktopUserKey() {
     const std::string sid = UserSid();
     return std::to_string(session) + "-" + (sid.empty() ? "unknown" : sid);
 }
+
+std::optional<std::filesystem::path> PrivateRuntimeFolder() {
+    return std::filesystem::path(); // local server names are pipes of this session
+}
+
+bool PeerIsThisUser(std::intptr_t) {
+    return true;
+}

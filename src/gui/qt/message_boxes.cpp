@@ -55,9 +55,9 @@ MessageBoxes::Answer QtMessageBoxes::Show(const Box& box) {
     // for the caption. A spacer across the box's grid keeps it wide enough
     // (the box overrides a plain minimum width when it lays itself out).
     if (auto* grid = qobject_cast<QGridLayout*>(message.layout())) {
-        grid->addItem(new QSpacerItem(MinimumWidth(box.caption), 0, QSizePolicy::Fixed,
-                                      QSizePolicy::Minimum),
-                      grid->rowCount(), 0, 1, grid->columnCount());
+        grid->addItem(
+            new QSpacerItem(MinimumWidth(box.caption), 0, QSizePolicy::Fixed, QSizePolicy::Minimum),
+            grid->rowCount(), 0, 1, grid->columnCount());
     }
     // The window the box comes back to: its owner's, or the one that was
     // active. Without a window manager nobody else hands the keyboard back

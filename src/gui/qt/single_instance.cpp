@@ -21,8 +21,16 @@ QString SingleInstanceGuard::NameFor(const QString& window_title) {
 }
 
 bool SingleInstanceGuard::Claim() {
+    const auto folder = PrivateRuntimeFolder();
+    if (!folder) {
+        // Without a folder of our own another user could plant the name and
+        // keep this copy from starting; it runs without the guard instead.
+        return true;
+    }
+    const QString name =
+        folder->empty() ? name_ : QString::fromStdString((*folder / name_.toStdString()).string());
     QLocalSocket probe;
-    probe.connectToServer(name_);
+    probe.connectToServer(name);
     if (probe.waitForConnected(kGuardTimeoutMs)) {
         probe.write(kRaiseRequest);
         probe.waitForBytesWritten(kGuardTimeoutMs);
@@ -31,13 +39,19 @@ bool SingleInstanceGuard::Claim() {
     }
     server_ = std::make_unique<QLocalServer>();
     server_->setSocketOptions(QLocalServer::UserAccessOption);
-    if (!server_->listen(name_)) {
-        // A copy that crashed leaves its name behind.
-        QLocalServer::removeServer(name_);
-        server_->listen(name_);
+    if (!server_->listen(name)) {
+        // A copy that crashed leaves its name behind, in a folder only this
+        // user can write.
+        QLocalServer::removeServer(name);
+        server_->listen(name);
     }
     connect(server_.get(), &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket* peer = server_->nextPendingConnection()) {
+            if (!PeerIsThisUser(peer->socketDescriptor())) {
+                peer->abort(); // only this user's own copies may ask
+                peer->deleteLater();
+                continue;
+            }
             connect(peer, &QLocalSocket::readyRead, this, [this, peer] {
                 if (peer->readAll().contains("raise")) {
                     emit raiseRequested();

@@ -8,8 +8,9 @@ class QLocalServer;
 class QWidget;
 
 // One copy of the program per desktop user. The first copy claims the name
-// and listens on it; a later copy finds it there, asks it to come forward
-// and gives up.
+// and listens on it in a folder only this user can write; a later copy finds
+// it there, asks it to come forward and gives up. Requests from another
+// user's programs are ignored.
 class SingleInstanceGuard : public QObject {
     Q_OBJECT
 public:
