@@ -196,6 +196,9 @@ void CNumiconDlg::WarnIfSettingsCannotBeSaved() {
 
 void CNumiconDlg::RefreshFromSettings() {
     const ProgramChange change(*this);
+    // Every control's key at one moment: one reading of the file, renewed
+    // after the refresh's own writes, instead of one per key.
+    const SettingsFile::Snapshot snapshot(settings_);
     const DialogLines shown = LinesAfterRefresh(settings_);
     for (int line = 1; line <= kLineCount; ++line) {
         view_.SelectListText(kDigitCountLists[Index(line)],

@@ -1,6 +1,8 @@
 #include "settings/keys.h"
 
+#include "settings/file_io.h"
 #include "settings/profile.h"
+#include "settings/text_codec.h"
 
 #include <limits>
 #include <vector>
@@ -41,7 +43,14 @@ std::string SettingsFile::Read(const SettingKey& key) const {
 }
 
 std::string SettingsFile::Read(const SettingKey& key, std::string_view fallback) const {
-    return ReadSetting(path_, key.section, key.name, fallback, key.chars + 1);
+    if (snapshots_ == 0) {
+        return ReadSetting(path_, key.section, key.name, fallback, key.chars + 1);
+    }
+    if (!held_) {
+        const auto bytes = ReadWholeFile(path_);
+        held_ = bytes ? DecodeSettingsText(*bytes).text : std::string();
+    }
+    return ReadSettingFromText(*held_, key.section, key.name, fallback, key.chars + 1);
 }
 
 std::int32_t SettingsFile::ReadNumber(const SettingKey& key) const {
@@ -49,6 +58,7 @@ std::int32_t SettingsFile::ReadNumber(const SettingKey& key) const {
 }
 
 bool SettingsFile::Write(const SettingKey& key, std::string_view value) const {
+    held_.reset();
     return WriteSetting(path_, key.section, key.name, value);
 }
 

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -138,8 +139,31 @@ public:
     // Stores the value; false when the file could not be written.
     bool Write(const SettingKey& key, std::string_view value) const;
 
+    // While one lives, the reads through this SettingsFile are answered from
+    // a single reading of the file, taken again after every write through
+    // it: a settings refresh reads the file a few times rather than once per
+    // key, and still sees each of its own writes. A change another program
+    // makes meanwhile is seen from the next write or Snapshot on.
+    class Snapshot {
+    public:
+        explicit Snapshot(const SettingsFile& file) : file_(file) { ++file_.snapshots_; }
+        ~Snapshot() {
+            if (--file_.snapshots_ == 0) {
+                file_.held_.reset();
+            }
+        }
+        Snapshot(const Snapshot&) = delete;
+        Snapshot& operator=(const Snapshot&) = delete;
+
+    private:
+        const SettingsFile& file_;
+    };
+
 private:
     std::filesystem::path path_;
+    // The decoded text a Snapshot holds (empty when the file is unreadable).
+    mutable std::optional<std::string> held_;
+    mutable int snapshots_ = 0;
 };
 
 // The number at the start of a text the way the legacy runtime converts it:

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <set>
+#include <vector>
 
 namespace lumidex {
 namespace {
@@ -59,6 +60,41 @@ TEST(SettingKeys, ReadersKeepTheirCharacters) {
     EXPECT_EQ(settings.Read(keys::kSerialPort), com_names ? "COM12" : port);
     EXPECT_EQ(settings.ReadNumber(keys::kDayBrightness), 9);
     EXPECT_EQ(settings.Read(keys::kLineText[0]), "123456789");
+}
+
+// Under a snapshot every key reads as it does without one, in an 8-bit,
+// a UTF-8 and a UTF-16 file and with none, and a write through the same
+// SettingsFile is seen by the very next read.
+TEST(SettingsSnapshot, ReadsWhatTheFileHoldsAndSeesItsOwnWrites) {
+    const test::TempDir dir;
+    const std::string utf16_bom = "\xFF\xFE[\0S\0e\0t\0]\0\r\0\n\0w\0s\0v\0\x31\0=\0\x35\0";
+    for (const std::string& content :
+         {std::string(), std::string("[Set]\r\nwsv1=7\r\nADD485=05\r\n[TextData]\r\nTD1=12.50\r\n"),
+          std::string("[TextBT]\nTB1=Gr\xC3\xBC\xC3\x9F\xE2\x82\xAC\n[LD]\nLD=\"3\"\n"),
+          std::string("[TextBT]\r\nTB2=K\xE4se\r\n"), utf16_bom}) {
+        const auto file = dir / "Config.ini";
+        std::filesystem::remove(file);
+        if (!content.empty()) {
+            test::WriteFileOrFail(file, content);
+        }
+        const SettingsFile settings(file);
+        std::vector<std::string> without;
+        for (const SettingKey& key : AllSettingKeys()) {
+            without.push_back(settings.Read(key));
+        }
+        const SettingsFile::Snapshot snapshot(settings);
+        std::size_t i = 0;
+        for (const SettingKey& key : AllSettingKeys()) {
+            EXPECT_EQ(settings.Read(key), without[i++]) << key.name;
+        }
+        ASSERT_TRUE(settings.Write(keys::kDigitCount[0], "8"));
+        i = 0;
+        for (const SettingKey& key : AllSettingKeys()) {
+            EXPECT_EQ(settings.Read(key), key.name == keys::kDigitCount[0].name ? "8" : without[i])
+                << key.name;
+            ++i;
+        }
+    }
 }
 
 TEST(LeadingNumber, ConvertsLikeTheLegacyRuntime) {
