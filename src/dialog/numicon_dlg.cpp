@@ -310,6 +310,7 @@ void CNumiconDlg::FormatLineValue(int line) {
 
 std::optional<EditorText> CNumiconDlg::OnLineKey(int line, const EditorText& before,
                                                  char16_t key) const {
+    const SettingsFile::Snapshot snapshot(settings_); // both keys from one reading
     const std::string places = settings_.Read(keys::kDecimalPlaces[Index(line)]);
     const std::string digits =
         settings_.Read(keys::kDigitCount[Index(line)], keys::kEditorDigitCountFallback);
