@@ -2,6 +2,7 @@
 
 #include "link/address.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -222,6 +223,11 @@ Board::Board(const std::string& address, const std::vector<std::string>& extra) 
     std::vector<std::string> argv{LUMIDEX_SIM_EXE, "--json", "--udp", address + ":10006"};
     argv.insert(argv.end(), extra.begin(), extra.end());
     process_ = std::make_unique<ChildProcess>(argv);
+    if (std::find(extra.begin(), extra.end(), "--pty") != extra.end()) {
+        const std::string line = process_->ReadLine(5s).value_or("");
+        EXPECT_TRUE(line.starts_with("serial: ")) << line;
+        serial_ = line.substr(std::min<std::size_t>(line.size(), 8));
+    }
     EXPECT_EQ(process_->ReadLine(5s), "udp: " + address + ":10006");
 }
 

@@ -85,13 +85,17 @@ std::optional<std::string> Retained(const Broker& broker, const std::string& top
 // one JSON object.
 class Board {
 public:
+    // With "--pty" among the extra arguments the board also listens on a
+    // pseudo-terminal, named by serial().
     Board(const std::string& address, const std::vector<std::string>& extra = {});
+    const std::string& serial() const { return serial_; }
     // The next frame the board took, or nothing within the time-out.
     std::optional<nlohmann::json> NextFrame(std::chrono::milliseconds timeout);
     void Stop();
 
 private:
     std::unique_ptr<ChildProcess> process_;
+    std::string serial_;
 };
 
 // The Config.ini of a board at `address`: line 1 with 4 digits and 2

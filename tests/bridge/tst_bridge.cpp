@@ -7,6 +7,7 @@
 
 #include <csignal>
 #include <gtest/gtest.h>
+#include <set>
 
 namespace lumidex {
 namespace {
@@ -320,6 +321,39 @@ TEST_F(BridgeWithDiscovery, OffersTheSelectedLinesAndTheCommandsAgainWhenAsked) 
         "homeassistant/button/lumidex_hall/clock/config",
         [](const std::string& doc) { return doc.find("clock/set") != std::string::npos; },
         "the clock button offered again", kSoon);
+}
+
+// Two boards on one RS-485 bus: one serial port, bus addresses 1 and 2.
+TEST(BridgeSerial, BoardsOnOnePortTakeTurns) {
+    test::TempDir dir;
+    test::Broker broker(dir.path(), {});
+    test::Board bus(test::kBridgeTestsBoardC, {"--pty"});
+    for (const char* address : {"01", "02"}) {
+        test::WriteFileOrFail(dir / ("bus" + std::string(address) + ".ini"),
+                              "[Set]\r\nADD485=" + std::string(address) +
+                                  "\r\n[Port]\r\nPort=" + bus.serial() + "\r\nBoud=9600\r\n");
+    }
+    test::WriteFileOrFail(dir / "boards.ini",
+                          "[bridge]\nbroker=127.0.0.1:" + std::to_string(broker.port()) +
+                              "\n[first]\nsettings=bus01.ini\nlink=serial\ngroups=bus\n"
+                              "[second]\nsettings=bus02.ini\nlink=serial\ngroups=bus\n");
+    test::Watch watch(broker, {"lumidex/#"});
+    test::ChildProcess bridge({LUMIDEX_BRIDGE_EXE, "--boards", (dir / "boards.ini").string()});
+    watch.WaitFor("lumidex/bridge/availability", "online", kSoon);
+
+    test::Publish(broker, "lumidex/group/bus/brightness/day/set", "6");
+    std::set<int> addresses;
+    for (int i = 0; i < 2; ++i) {
+        const auto frame = bus.NextFrame(kSoon);
+        ASSERT_TRUE(frame) << "the bus got " << i << " of 2 frames";
+        EXPECT_EQ(frame->value("link", ""), "serial");
+        EXPECT_EQ(frame->value("day", -1), 6);
+        addresses.insert(frame->value("address", -1));
+    }
+    EXPECT_EQ(addresses, (std::set<int>{1, 2}));
+    watch.WaitForStatus("lumidex/first/status", "accepted", kSoon);
+    watch.WaitForStatus("lumidex/second/status", "accepted", kSoon);
+    EXPECT_EQ(bridge.Stop(SIGTERM, kSoon), 0);
 }
 
 struct BadBoardsFile {

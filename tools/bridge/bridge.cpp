@@ -11,6 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <atomic>
 #include <condition_variable>
 #include <ctime>
 #include <map>
@@ -99,6 +100,9 @@ struct Bridge::Impl {
     std::vector<std::unique_ptr<Worker>> workers;
     std::map<std::string, Board*> by_name;
     std::map<std::string, std::vector<Board*>> by_group;
+    // Cleared when the bridge stops: what arrives then would be neither
+    // sent nor stored.
+    std::atomic<bool> accepting{true};
 
     Impl(BridgeConfig c, Publisher& p) : config(std::move(c)), publisher(p) {}
 
@@ -181,7 +185,7 @@ struct Bridge::Impl {
     }
 
     void OnMessage(const std::string& topic, const std::string& payload, bool retained) {
-        if (retained) {
+        if (retained || !accepting) {
             return;
         }
         if (config.broker.discovery && topic == kDiscoveryStatusTopic) {
@@ -493,6 +497,7 @@ void Bridge::Start() {
 }
 
 void Bridge::Stop() {
+    impl_->accepting = false;
     bool any = false;
     for (const auto& worker : impl_->workers) {
         if (!worker->thread.joinable()) {

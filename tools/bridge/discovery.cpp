@@ -50,9 +50,9 @@ std::vector<std::pair<std::string, std::string>> DiscoveryDocuments(const Discov
         doc["name"] = "Line " + std::to_string(line);
         doc["command_topic"] = base + "/line/" + std::to_string(line) + "/set";
         doc["state_topic"] = base + "/line/" + std::to_string(line);
+        // Extra decimals are rounded or cut, so the pattern alone bounds
+        // the text.
         doc["pattern"] = LineValuePattern(board.formats[i]);
-        doc["min"] = 0;
-        doc["max"] = FirstDigitValue(board.formats[i].numbers) + 1;
         doc["mode"] = "text";
         add("text", "line" + std::to_string(line), doc);
     }
