@@ -5,7 +5,12 @@
 // (median and 99th percentile), the bridge's memory, and, in the same run,
 // the updates a second that a loop of lumidex-send processes reaches.
 //
-//   bench_bridge [--boards N] [--seconds S]
+//   bench_bridge [--boards N] [--seconds S] [--dir PARENT]
+//
+// The boards' Config.ini files go to a new folder in PARENT (default: the
+// system's temporary folder); every value is stored there with a durable
+// write before it is sent, so the disk under PARENT shows in the latency
+// (a memory file system such as /dev/shm leaves it out).
 #include "link/address.h"
 
 #include <mosquitto.h>
@@ -138,10 +143,13 @@ std::string RunAsUser() {
 int main(int argc, char** argv) {
     int boards = 100;
     int seconds = 30;
+    std::filesystem::path parent = std::filesystem::temp_directory_path();
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string arg = argv[i];
         if (arg == "--boards") {
             boards = std::clamp(std::atoi(argv[i + 1]), 1, 250);
+        } else if (arg == "--dir") {
+            parent = argv[i + 1];
         } else if (arg == "--seconds") {
             seconds = std::clamp(std::atoi(argv[i + 1]), 1, 600);
         }
@@ -315,7 +323,8 @@ int main(int argc, char** argv) {
         count += std::count(board.begin() + 1, board.end(), true);
     }
     const long total = static_cast<long>(boards) * seconds;
-    std::printf("boards %d, %d s, one update per board per second\n", boards, seconds);
+    std::printf("boards %d, %d s, one update per board per second, settings in %s\n", boards,
+                seconds, parent.c_str());
     std::printf("updates delivered: %ld of %ld (%ld lost)\n", count, total, total - count);
     std::printf("publish-to-frame latency: median %.2f ms, 99th percentile %.2f ms, max %.2f ms\n",
                 Percentile(latencies_ms, 0.5), Percentile(latencies_ms, 0.99),
