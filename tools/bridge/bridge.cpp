@@ -476,13 +476,15 @@ std::string Bridge::AvailabilityTopic() const {
 }
 
 void Bridge::OnConnected() {
-    impl_->publisher.Publish(AvailabilityTopic(), "online", true);
     for (const auto& board : impl_->boards) {
         impl_->PublishState(*board);
     }
     if (impl_->config.broker.discovery) {
         impl_->PublishDiscovery();
     }
+    // Last, so whoever sees "online" finds the state and the documents
+    // already retained.
+    impl_->publisher.Publish(AvailabilityTopic(), "online", true);
 }
 
 void Bridge::OnMessage(const std::string& topic, const std::string& payload, bool retained) {

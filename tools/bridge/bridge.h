@@ -36,9 +36,9 @@ public:
     // The topic patterns to subscribe to after every connection.
     std::vector<std::string> Subscriptions() const;
 
-    // After every connection: "online" on the bridge's availability, each
-    // board's retained state from its settings file, and the discovery
-    // documents when they are asked for. Sends nothing to a board.
+    // After every connection: each board's retained state from its
+    // settings file, the discovery documents when they are asked for, then
+    // "online" on the bridge's availability. Sends nothing to a board.
     void OnConnected();
 
     // One message from the broker. Replayed retained messages are ignored:
