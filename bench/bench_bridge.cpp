@@ -160,10 +160,11 @@ int main(int argc, char** argv) {
     std::filesystem::create_directories(dir);
 
     const int port = FreePort();
-    WriteFile(dir / "mosquitto.conf", "listener " + std::to_string(port) +
-                                          " 127.0.0.1\nallow_anonymous true\npersistence false\n"
-                                          "log_dest none\nmax_queued_messages 0\n" +
-                                          RunAsUser());
+    WriteFile(dir / "mosquitto.conf",
+              "listener " + std::to_string(port) +
+                  " 127.0.0.1\nallow_anonymous true\npersistence false\n"
+                  "log_dest none\nmax_queued_messages 0\nset_tcp_nodelay true\n" +
+                  RunAsUser());
     Child broker = Spawn({LUMIDEX_MOSQUITTO_EXE, "-c", (dir / "mosquitto.conf").string()}, false);
 
     std::string boards_file = "[bridge]\nbroker=127.0.0.1:" + std::to_string(port) + "\n";
@@ -188,6 +189,7 @@ int main(int argc, char** argv) {
 
     mosquitto_lib_init();
     mosquitto* client = mosquitto_new("lumidex-bench", true, nullptr);
+    mosquitto_int_option(client, MOSQ_OPT_TCP_NODELAY, 1);
     mosquitto_connect(client, "127.0.0.1", port, 30);
     mosquitto_loop_start(client);
     std::this_thread::sleep_for(1s); // the bridge connects and subscribes

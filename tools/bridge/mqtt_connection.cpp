@@ -97,6 +97,9 @@ bool MqttConnection::Start(const Options& options, MessageHandler on_message,
         error = "cannot set the last will on " + options.will_topic;
         return false;
     }
+    // Commands and statuses are small messages that must not wait for the
+    // acknowledgement of earlier ones (Nagle's algorithm).
+    mosquitto_int_option(s.client, MOSQ_OPT_TCP_NODELAY, 1);
     mosquitto_reconnect_delay_set(s.client, 1, 30, true);
     const int rc =
         mosquitto_connect_async(s.client, options.host.c_str(), options.port, kKeepAliveSeconds);
