@@ -143,7 +143,9 @@ public:
     // a single reading of the file, taken again after every write through
     // it: a settings refresh reads the file a few times rather than once per
     // key, and still sees each of its own writes. A change another program
-    // makes meanwhile is seen from the next write or Snapshot on.
+    // makes meanwhile is seen from the next write or Snapshot on. A
+    // SettingsFile that holds a Snapshot belongs to one thread; threads that
+    // share a file each use a SettingsFile of their own.
     class Snapshot {
     public:
         explicit Snapshot(const SettingsFile& file) : file_(file) { ++file_.snapshots_; }

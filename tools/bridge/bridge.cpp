@@ -260,7 +260,10 @@ struct Bridge::Impl {
         if (job == Job::None) {
             return;
         }
-        const SettingsFile& settings = board.settings;
+        // A copy of the worker's own: the frame's reads come from one reading
+        // of the file (a Snapshot), which a SettingsFile shared with the
+        // broker's thread could not hold.
+        const SettingsFile settings(board.settings.path());
         Frame frame;
         std::array<std::string, kLineCount> texts;
         const char* command = "content";

@@ -139,6 +139,8 @@ std::optional<std::string> FormatTypedLine(const std::array<LineFormat, kLineCou
 
 ContentFrameResult BuildContentFromSettings(const SendOptions& options,
                                             const SettingsFile& settings) {
+    // Every key of the frame from one reading of the file.
+    const SettingsFile::Snapshot snapshot(settings);
     // In unified mode the dialog's refresh first copies the unified format
     // into every line; the tool works from the same result.
     const auto formats = LineFormatsAfterRefresh(settings);
