@@ -29,7 +29,11 @@ std::optional<std::uint32_t> ParseDottedAddress(std::string_view text) {
         unsigned value = 0;
         const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
         const auto used = static_cast<std::size_t>(result.ptr - text.data());
-        if (result.ec != std::errc() || used == 0 || used > 3 || value > 255) {
+        // "010" is refused as the system's own conversion refuses it (some
+        // read it as octal), so a text passes here only if it reaches the
+        // controller it names.
+        const bool leading_zero = used > 1 && text.front() == '0';
+        if (result.ec != std::errc() || used == 0 || used > 3 || value > 255 || leading_zero) {
             return std::nullopt;
         }
         text.remove_prefix(used);

@@ -16,7 +16,8 @@ std::uint32_t AddressFromStored(std::int32_t stored);
 // "a.b.c.d" with each field in decimal, as the address field shows it.
 std::string FormatDottedAddress(std::uint32_t address);
 
-// Four decimal fields 0..255 joined by "."; nothing for any other text.
+// Four decimal fields 0..255 joined by ".", each without leading zeros;
+// nothing for any other text.
 std::optional<std::uint32_t> ParseDottedAddress(std::string_view text);
 
 } // namespace lumidex

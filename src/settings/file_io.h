@@ -14,10 +14,53 @@ namespace lumidex {
 // rewritten, so its keys are not lost to a reader that gave up on it.
 inline constexpr std::size_t kMaxSettingsFileBytes = std::size_t{16} * 1024 * 1024;
 
+// How far a settings file may be used by this process.
+enum class SettingsAccess {
+    ReadWrite,  // read and written as usual
+    ReadOnly,   // read, never written
+    NotTrusted, // neither read nor written: readers get their defaults
+};
+
+// The verdict on a settings file, with a one-line reason when it is not
+// ReadWrite (naming the file or folder and what is wrong with it).
+struct SettingsFileCheck {
+    SettingsAccess access = SettingsAccess::ReadWrite;
+    std::string reason;
+};
+
+// Says whether the settings file may be read and written. On POSIX systems
+// the file, its folder and every symbolic link on the way to it must belong
+// to the running user or root and be writable by no other user (a sticky
+// folder of the running user or root counts as safe); a file that fails
+// this is ReadOnly when it is a regular file, and NotTrusted when this
+// process runs as root (another user could have chosen what root reads and
+// writes) or when it is no regular file. A link to a missing file is
+// ReadOnly: no file is ever created through a link. A file without write
+// permission, or a folder that cannot be written, is ReadOnly. A missing
+// file in a folder that can be written is ReadWrite. ReadWholeFile and the
+// writers below apply the same rule on every call, so a file that is not
+// ReadWrite is never written and one that is NotTrusted is never read.
+SettingsFileCheck CheckSettingsFile(const std::filesystem::path& file);
+
 // Reads a whole regular file. Returns nothing when it is missing, cannot be
-// read, is bigger than kMaxSettingsFileBytes, or is not a regular file (a
-// directory, a FIFO or a device is never waited on or read).
-std::optional<std::string> ReadWholeFile(const std::filesystem::path& file);
+// read, is bigger than kMaxSettingsFileBytes, is not a regular file (a
+// directory, a FIFO or a device is never opened, waited on or read), or is
+// NotTrusted (see CheckSettingsFile). When `why` is given, a failure puts the
+// reason there: the system's message, or what the check refused.
+std::optional<std::string> ReadWholeFile(const std::filesystem::path& file,
+                                         std::string* why = nullptr);
+
+// Rewrites a file under its lock (see RunWithFileLock): `edit` gets the
+// file's current bytes (empty for a file that did not exist) and returns the
+// new ones, or nothing to leave the file alone; they are stored as
+// ReplaceFileDurably stores them. On POSIX systems the folder is opened once
+// and the lock, the read, the temporary file and the rename all work through
+// that one handle, so a folder or link swapped meanwhile cannot redirect any
+// step. Returns false without calling `edit` when the file is not ReadWrite
+// (CheckSettingsFile), cannot be read or locked; false when `edit` gives
+// nothing or a step of the replacement fails.
+bool RewriteFile(const std::filesystem::path& file,
+                 const std::function<std::optional<std::string>(std::string_view)>& edit);
 
 // Runs `work` while holding an exclusive lock on `file` that every process
 // writing the file through these functions respects; symbolic links are
@@ -26,8 +69,8 @@ std::optional<std::string> ReadWholeFile(const std::filesystem::path& file);
 // holds the lock. The lock dies with its holder, so a killed writer never
 // leaves it held. Readers need no lock (the file is replaced whole). Returns
 // false without running `work` when the lock cannot be taken (the directory
-// cannot be written, the file is not a regular file); otherwise what `work`
-// returned.
+// cannot be written, the file is not a regular file or not ReadWrite);
+// otherwise what `work` returned.
 bool RunWithFileLock(const std::filesystem::path& file, const std::function<bool()>& work);
 
 // Replaces a file's contents so that a crash at any moment leaves either the
@@ -38,8 +81,10 @@ bool RunWithFileLock(const std::filesystem::path& file, const std::function<bool
 // one keeps its mode, owner and group. Meant to run inside RunWithFileLock for
 // the same file: it first removes temporary files that killed writers left
 // beside it. Returns false (and leaves the old file as it was) when any step
-// fails, when the existing file is not a regular file, or when it is read-only
-// (no write permission bit set, or not writable by this process).
+// fails, when the existing file is not a regular file, when it is read-only
+// (no write permission bit set, or not writable by this process), or when it
+// is not ReadWrite (CheckSettingsFile). Only temporary files of the running
+// user are removed.
 bool ReplaceFileDurably(const std::filesystem::path& file, std::string_view bytes);
 
 // The directory of the running executable; empty when it cannot be found.

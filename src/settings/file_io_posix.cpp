@@ -2,13 +2,19 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <random>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace lumidex {
 namespace {
@@ -16,14 +22,18 @@ namespace {
 // Closes a descriptor when it goes out of scope.
 class Descriptor {
 public:
-    explicit Descriptor(int fd) : fd_(fd) {}
+    explicit Descriptor(int fd = -1) : fd_(fd) {}
     Descriptor(const Descriptor&) = delete;
     Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
+    Descriptor(Descriptor&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+    Descriptor& operator=(Descriptor&& other) noexcept {
+        if (this != &other) {
+            Reset(other.fd_);
+            other.fd_ = -1;
         }
+        return *this;
     }
+    ~Descriptor() { Reset(-1); }
     int get() const { return fd_; }
     bool Close() {
         const int fd = fd_;
@@ -32,6 +42,12 @@ public:
     }
 
 private:
+    void Reset(int fd) {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+        fd_ = fd;
+    }
     int fd_;
 };
 
@@ -49,36 +65,270 @@ bool WriteAll(int fd, std::string_view bytes) {
     return true;
 }
 
+// Reads an open regular file from its start; nothing when a read fails or
+// it holds more than kMaxSettingsFileBytes.
+std::optional<std::string> ReadAllFrom(int fd, const struct stat& info, std::string* why) {
+    if (info.st_size < 0 || static_cast<std::uintmax_t>(info.st_size) > kMaxSettingsFileBytes) {
+        if (why) {
+            *why = "bigger than " + std::to_string(kMaxSettingsFileBytes) + " bytes";
+        }
+        return std::nullopt;
+    }
+    // One byte more than the size, to see a file that grew since fstat.
+    std::string bytes(static_cast<std::size_t>(info.st_size) + 1, '\0');
+    std::size_t filled = 0;
+    for (;;) {
+        if (filled == bytes.size()) {
+            if (bytes.size() > kMaxSettingsFileBytes) {
+                if (why) {
+                    *why = "bigger than " + std::to_string(kMaxSettingsFileBytes) + " bytes";
+                }
+                return std::nullopt;
+            }
+            bytes.resize(std::min(bytes.size() * 2, kMaxSettingsFileBytes + 1));
+        }
+        const ssize_t got = ::pread(fd, bytes.data() + filled, bytes.size() - filled,
+                                    static_cast<off_t>(filled));
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            if (why) {
+                *why = std::strerror(errno);
+            }
+            return std::nullopt;
+        }
+        if (got == 0) {
+            break;
+        }
+        filled += static_cast<std::size_t>(got);
+    }
+    bytes.resize(filled);
+    return bytes;
+}
+
 // Longest chain of symbolic links followed before giving up (a loop).
 constexpr int kMaxLinkHops = 40;
 
-// The path at the end of a chain of symbolic links; a relative link is taken
-// from the directory of the link that holds it. The end may not exist yet (a
-// dangling link names the file to create). Nothing for a loop or an unreadable
-// link.
-std::optional<std::filesystem::path> FollowLinks(const std::filesystem::path& file) {
-    std::filesystem::path current = file;
-    for (int hop = 0; hop <= kMaxLinkHops; ++hop) {
-        std::error_code ec;
-        const auto status = std::filesystem::symlink_status(current, ec);
-        if (ec && status.type() != std::filesystem::file_type::not_found) {
-            return std::nullopt;
+bool SameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+bool OwnedByUserOrRoot(const struct stat& info) {
+    return info.st_uid == ::geteuid() || info.st_uid == 0;
+}
+
+// True when the group is the running user's private one: named as the user,
+// with no other member. Such a group's write permission lets no one else in.
+bool IsPrivateGroup(gid_t gid) {
+    if (gid != ::getegid()) {
+        return false;
+    }
+    std::vector<char> buffer(16384);
+    passwd user{};
+    passwd* found_user = nullptr;
+    group grp{};
+    group* found_group = nullptr;
+    if (::getpwuid_r(::geteuid(), &user, buffer.data(), buffer.size() / 2, &found_user) != 0 ||
+        found_user == nullptr ||
+        ::getgrgid_r(gid, &grp, buffer.data() + buffer.size() / 2, buffer.size() / 2,
+                     &found_group) != 0 ||
+        found_group == nullptr || std::strcmp(grp.gr_name, user.pw_name) != 0) {
+        return false;
+    }
+    for (char** member = grp.gr_mem; *member != nullptr; ++member) {
+        if (std::strcmp(*member, user.pw_name) != 0) {
+            return false;
         }
-        if (status.type() != std::filesystem::file_type::symlink) {
-            return current;
-        }
-        const auto target = std::filesystem::read_symlink(current, ec);
-        if (ec) {
-            return std::nullopt;
-        }
-        current = target.is_absolute() ? target : current.parent_path() / target;
+    }
+    return true;
+}
+
+// Why a user other than the running one or root could change this file,
+// folder or link; nothing when none could.
+std::optional<std::string> OthersCouldChange(const struct stat& info, const std::string& shown) {
+    if (!OwnedByUserOrRoot(info)) {
+        return shown + " belongs to another user (uid " + std::to_string(info.st_uid) + ")";
+    }
+    if (S_ISLNK(info.st_mode)) {
+        return std::nullopt; // a link's own mode means nothing
+    }
+    // Others may add names to a sticky folder but not rename or remove ours.
+    if (S_ISDIR(info.st_mode) && (info.st_mode & S_ISVTX) != 0) {
+        return std::nullopt;
+    }
+    if ((info.st_mode & S_IWOTH) != 0) {
+        return shown + " can be written by every user";
+    }
+    if ((info.st_mode & S_IWGRP) != 0 && !IsPrivateGroup(info.st_gid)) {
+        return shown + " can be written by its group";
     }
     return std::nullopt;
+}
+
+// What stands against using a settings file, from least to most serious.
+enum class Concern {
+    None,
+    CreateThroughLink, // a link to a missing file: nothing is created through it
+    OtherUsers,        // another user could have changed the file or its way
+    NotRegular,        // a directory, a device, a FIFO, a link loop
+};
+
+// A settings file as found: the folder that holds it, opened once, and its
+// name there, with links followed where the rule allows.
+struct Resolved {
+    Descriptor folder;       // -1 when the folder does not exist
+    std::filesystem::path shown;
+    std::string leaf;
+    bool exists = false;     // a regular file of that name is there
+    struct stat info {};     // of that file, when it exists
+    Concern concern = Concern::None;
+    std::string reason;
+
+    void Note(Concern seen, std::string why) {
+        if (seen > concern) {
+            concern = seen;
+            reason = std::move(why);
+        }
+    }
+};
+
+SettingsAccess AccessFor(Concern concern) {
+    switch (concern) {
+    case Concern::None:
+        return SettingsAccess::ReadWrite;
+    case Concern::CreateThroughLink:
+        return SettingsAccess::ReadOnly;
+    case Concern::OtherUsers:
+        // Root must not act on what another user could have put there (a
+        // port name makes root write into any terminal).
+        return ::geteuid() == 0 ? SettingsAccess::NotTrusted : SettingsAccess::ReadOnly;
+    case Concern::NotRegular:
+        return SettingsAccess::NotTrusted;
+    }
+    return SettingsAccess::NotTrusted;
 }
 
 std::filesystem::path DirectoryOf(const std::filesystem::path& file) {
     const auto directory = file.parent_path();
     return directory.empty() ? std::filesystem::path(".") : directory;
+}
+
+// Opens the folder itself, not a link in its place; a folder reached
+// through a link is used when the link belongs to the user or root and sits
+// in a folder no other user can change.
+Descriptor OpenFolder(const std::filesystem::path& folder, Resolved& found) {
+    constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+    Descriptor fd(::open(folder.c_str(), kFlags | O_NOFOLLOW));
+    if (fd.get() < 0 && (errno == ELOOP || errno == ENOTDIR)) {
+        struct stat link {};
+        if (::lstat(folder.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) {
+            return fd;
+        }
+        if (auto why = OthersCouldChange(link, "the link " + folder.string())) {
+            found.Note(Concern::OtherUsers, *why);
+        }
+        const std::filesystem::path holder = DirectoryOf(folder);
+        struct stat outer {};
+        if (::stat(holder.c_str(), &outer) == 0) {
+            if (auto why = OthersCouldChange(outer, "the folder " + holder.string())) {
+                found.Note(Concern::OtherUsers, *why + " (it holds the link " + folder.string() +
+                                                    ")");
+            }
+        }
+        fd = Descriptor(::open(folder.c_str(), kFlags));
+    }
+    if (fd.get() < 0) {
+        return fd;
+    }
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0) {
+        found.Note(Concern::NotRegular, "the folder " + folder.string() + " cannot be examined");
+    } else if (auto why = OthersCouldChange(info, "the folder " + folder.string())) {
+        found.Note(Concern::OtherUsers, *why);
+    }
+    return fd;
+}
+
+// Finds the settings file, following a chain of links named like it. Each
+// link must belong to the user or root; the file at its end is judged in
+// its own folder.
+Resolved Resolve(const std::filesystem::path& file) {
+    Resolved found;
+    std::filesystem::path current = file;
+    bool through_link = false;
+    for (int hop = 0; hop <= kMaxLinkHops; ++hop) {
+        found.shown = current;
+        found.leaf = current.filename().string();
+        found.exists = false;
+        if (found.leaf.empty() || found.leaf == "." || found.leaf == "..") {
+            found.Note(Concern::NotRegular, current.string() + " names no file");
+            return found;
+        }
+        found.folder = OpenFolder(DirectoryOf(current), found);
+        if (found.folder.get() < 0) {
+            if (through_link) {
+                found.Note(Concern::CreateThroughLink,
+                           file.string() + " is a link to " + current.string() +
+                               ", whose folder does not exist");
+            }
+            return found;
+        }
+        struct stat info {};
+        if (::fstatat(found.folder.get(), found.leaf.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno != ENOENT) {
+                found.Note(Concern::NotRegular,
+                           current.string() + " cannot be examined: " + std::strerror(errno));
+            } else if (through_link) {
+                found.Note(Concern::CreateThroughLink,
+                           file.string() + " is a link to " + current.string() +
+                               ", which does not exist; no file is created through a link");
+            }
+            return found;
+        }
+        if (S_ISREG(info.st_mode)) {
+            found.exists = true;
+            found.info = info;
+            if (auto why = OthersCouldChange(info, current.string())) {
+                found.Note(Concern::OtherUsers, *why);
+            }
+            return found;
+        }
+        if (!S_ISLNK(info.st_mode)) {
+            found.Note(Concern::NotRegular, current.string() + " is not a regular file");
+            return found;
+        }
+        if (auto why = OthersCouldChange(info, "the link " + current.string())) {
+            found.Note(Concern::OtherUsers, *why);
+        }
+        std::string target(PATH_MAX, '\0');
+        const ssize_t length =
+            ::readlinkat(found.folder.get(), found.leaf.c_str(), target.data(), target.size());
+        if (length < 0 || static_cast<std::size_t>(length) >= target.size()) {
+            found.Note(Concern::NotRegular, "the link " + current.string() + " cannot be read");
+            return found;
+        }
+        target.resize(static_cast<std::size_t>(length));
+        const std::filesystem::path next(target);
+        current = next.is_absolute() ? next : DirectoryOf(current) / next;
+        through_link = true;
+    }
+    found.Note(Concern::NotRegular, file.string() + " is a loop of links");
+    found.folder = Descriptor();
+    found.exists = false;
+    return found;
+}
+
+// True when an existing file may be rewritten: some write permission bit is
+// set (a file made read-only stays so, even for root) and this process may
+// write it.
+bool MayRewrite(const Resolved& found, const struct stat& info) {
+    return (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0 &&
+           ::faccessat(found.folder.get(), found.leaf.c_str(), W_OK, AT_EACCESS) == 0;
+}
+
+bool FolderIsWritable(const Resolved& found) {
+    return ::faccessat(found.folder.get(), ".", W_OK | X_OK, AT_EACCESS) == 0;
 }
 
 // Temporary files are named ".<leaf>.XXXXXX", six letters or digits.
@@ -99,48 +349,52 @@ bool IsOwnTempName(std::string_view name, const std::string& leaf) {
     return name.find_first_not_of(kTempSuffixAlphabet) == std::string_view::npos;
 }
 
-// Removes the temporary files of writers that were killed before they could
-// rename or remove them. Only safe with the file's lock held: then no living
-// writer has a temporary file of its own.
-void RemoveStaleTempFiles(const std::filesystem::path& directory, const std::string& leaf) {
-    std::error_code ec;
-    for (std::filesystem::directory_iterator it(directory, ec), end; !ec && it != end;
-         it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        std::error_code type_ec;
-        if (IsOwnTempName(name, leaf) && it->is_regular_file(type_ec) && !it->is_symlink(type_ec)) {
-            ::unlink(it->path().c_str());
+// Removes the temporary files of writers of this user that were killed
+// before they could rename or remove them. Only safe with the file's lock
+// held: then no living writer has a temporary file of its own.
+void RemoveStaleTempFiles(const Resolved& found) {
+    const int listing_fd = ::openat(found.folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (listing_fd < 0) {
+        return;
+    }
+    DIR* listing = ::fdopendir(listing_fd);
+    if (listing == nullptr) {
+        ::close(listing_fd);
+        return;
+    }
+    std::vector<std::string> stale;
+    while (const dirent* entry = ::readdir(listing)) {
+        struct stat info {};
+        if (IsOwnTempName(entry->d_name, found.leaf) &&
+            ::fstatat(found.folder.get(), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(info.st_mode) && info.st_uid == ::geteuid()) {
+            stale.emplace_back(entry->d_name);
         }
+    }
+    ::closedir(listing);
+    for (const std::string& name : stale) {
+        ::unlinkat(found.folder.get(), name.c_str(), 0);
     }
 }
 
 // Creates a new temporary file beside the target with the given mode (the
 // umask applies), retrying with another name when one is taken.
-int CreateTempFile(const std::filesystem::path& directory, const std::string& leaf, mode_t mode,
-                   std::string& name) {
+Descriptor CreateTempFile(const Resolved& found, mode_t mode, std::string& name) {
     std::random_device random;
     std::uniform_int_distribution<std::size_t> pick(0, kTempSuffixAlphabet.size() - 1);
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string temp_leaf = TempPrefix(leaf);
+        name = TempPrefix(found.leaf);
         for (std::size_t i = 0; i < kTempSuffixChars; ++i) {
-            temp_leaf += kTempSuffixAlphabet[pick(random)];
+            name += kTempSuffixAlphabet[pick(random)];
         }
-        name = (directory / temp_leaf).string();
-        const int fd =
-            ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
-        if (fd >= 0 || errno != EEXIST) {
+        Descriptor fd(::openat(found.folder.get(), name.c_str(),
+                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC,
+                               mode));
+        if (fd.get() >= 0 || errno != EEXIST) {
             return fd;
         }
     }
-    return -1;
-}
-
-// True when an existing file may be rewritten: some write permission bit is
-// set (a file made read-only stays so, even for root) and this process may
-// write it.
-bool MayRewrite(const std::filesystem::path& file, const struct stat& info) {
-    return (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0 &&
-           ::faccessat(AT_FDCWD, file.c_str(), W_OK, AT_EACCESS) == 0;
+    return Descriptor();
 }
 
 // Gives the temporary file the owner, group and mode of the file it replaces.
@@ -168,113 +422,178 @@ bool LockExclusively(int fd) {
     return true;
 }
 
-} // namespace
-
-std::optional<std::string> ReadWholeFile(const std::filesystem::path& file) {
-    // O_NONBLOCK: opening a FIFO must not wait for a writer.
-    Descriptor fd(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (fd.get() < 0) {
-        return std::nullopt;
-    }
-    struct stat info {};
-    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0 ||
-        static_cast<std::uintmax_t>(info.st_size) > kMaxSettingsFileBytes) {
-        return std::nullopt;
-    }
-    // One byte more than the size, to see a file that grew since fstat.
-    std::string bytes(static_cast<std::size_t>(info.st_size) + 1, '\0');
-    std::size_t filled = 0;
-    for (;;) {
-        if (filled == bytes.size()) {
-            if (bytes.size() > kMaxSettingsFileBytes) {
-                return std::nullopt;
-            }
-            bytes.resize(std::min(bytes.size() * 2, kMaxSettingsFileBytes + 1));
-        }
-        const ssize_t got = ::read(fd.get(), bytes.data() + filled, bytes.size() - filled);
-        if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return std::nullopt;
-        }
-        if (got == 0) {
-            break;
-        }
-        filled += static_cast<std::size_t>(got);
-    }
-    bytes.resize(filled);
-    return bytes;
+// The mode a new settings file is created with, before the umask: writable
+// by the group only when that group is the user's own, so the program never
+// makes a file it would then have to distrust.
+mode_t NewFileMode() {
+    return IsPrivateGroup(::getegid()) ? 0666 : 0644;
 }
 
-bool RunWithFileLock(const std::filesystem::path& file, const std::function<bool()>& work) {
-    // The lock is taken on the file itself. A writer replaces the file by a
-    // rename, so a waiter may wake up holding the lock of a file that is no
-    // longer there; it then starts over on the file that took its place.
+// Takes the lock on the file itself, creating it when it is missing. A
+// writer replaces the file by a rename, so a waiter may wake up holding the
+// lock of a file that is no longer there; it then starts over on the file
+// that took its place. Gives -1 when the lock cannot be taken.
+Descriptor LockInFolder(Resolved& found) {
     constexpr int kMaxAttempts = 1000;
     for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
-        const auto target = FollowLinks(file);
-        if (!target) {
-            return false;
-        }
-        // Creating a missing file here gives it the umask's mode; the rewrite
-        // then keeps that mode.
-        Descriptor fd(::open(target->c_str(),
-                             O_RDONLY | O_CREAT | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC, 0666));
+        Descriptor fd(::openat(found.folder.get(), found.leaf.c_str(),
+                               O_RDONLY | O_CREAT | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC,
+                               NewFileMode()));
         if (fd.get() < 0) {
-            if (errno == ELOOP) {
-                continue; // a link appeared meanwhile
-            }
-            return false;
+            return fd; // a link in its place (ELOOP) is never followed here
         }
         struct stat held {};
-        if (::fstat(fd.get(), &held) != 0 || !S_ISREG(held.st_mode) || !LockExclusively(fd.get())) {
-            return false;
+        if (::fstat(fd.get(), &held) != 0 || !S_ISREG(held.st_mode) ||
+            !LockExclusively(fd.get())) {
+            return Descriptor();
         }
         struct stat now {};
-        if (::stat(target->c_str(), &now) == 0 && now.st_dev == held.st_dev &&
-            now.st_ino == held.st_ino) {
-            return work();
+        if (::fstatat(found.folder.get(), found.leaf.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+            SameFile(now, held)) {
+            found.exists = true;
+            found.info = held;
+            return fd;
         }
     }
-    return false;
+    return Descriptor();
 }
 
-bool ReplaceFileDurably(const std::filesystem::path& file, std::string_view bytes) {
-    const auto target = FollowLinks(file);
-    if (!target) {
-        return false;
-    }
-    const std::filesystem::path directory = DirectoryOf(*target);
-    const std::string leaf = target->filename().string();
-    RemoveStaleTempFiles(directory, leaf);
-
+// Writes the bytes to a temporary file in the same folder and renames it
+// over the file; the old file stays whole when any step fails.
+bool ReplaceInFolder(const Resolved& found, std::string_view bytes) {
+    RemoveStaleTempFiles(found);
     struct stat old_info {};
-    const bool exists = ::stat(target->c_str(), &old_info) == 0;
+    const bool exists =
+        ::fstatat(found.folder.get(), found.leaf.c_str(), &old_info, AT_SYMLINK_NOFOLLOW) == 0;
     if (!exists && errno != ENOENT) {
         return false;
     }
-    if (exists && (!S_ISREG(old_info.st_mode) || !MayRewrite(*target, old_info))) {
+    if (exists && (!S_ISREG(old_info.st_mode) || !MayRewrite(found, old_info) ||
+                   OthersCouldChange(old_info, found.shown.string()))) {
         return false;
     }
     std::string temp_name;
-    Descriptor fd(CreateTempFile(directory, leaf, exists ? 0600 : 0666, temp_name));
+    Descriptor fd(CreateTempFile(found, exists ? 0600 : NewFileMode(), temp_name));
     if (fd.get() < 0) {
         return false;
     }
     const bool written = (!exists || TakeOverOwnerAndMode(fd.get(), old_info)) &&
                          WriteAll(fd.get(), bytes) && ::fsync(fd.get()) == 0 && fd.Close();
-    if (!written || ::rename(temp_name.c_str(), target->c_str()) != 0) {
-        ::unlink(temp_name.c_str());
+    if (!written ||
+        ::renameat(found.folder.get(), temp_name.c_str(), found.folder.get(),
+                   found.leaf.c_str()) != 0) {
+        ::unlinkat(found.folder.get(), temp_name.c_str(), 0);
         return false;
     }
     // The rename itself must reach the disk too, or a crash could bring the
     // old directory entry back.
-    Descriptor dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() >= 0) {
-        ::fsync(dir.get());
-    }
+    ::fsync(found.folder.get());
     return true;
+}
+
+// A file that may be written: found, its folder open and nothing against it.
+bool MayWrite(const Resolved& found) {
+    return found.folder.get() >= 0 && AccessFor(found.concern) == SettingsAccess::ReadWrite;
+}
+
+} // namespace
+
+SettingsFileCheck CheckSettingsFile(const std::filesystem::path& file) {
+    const Resolved found = Resolve(file);
+    const SettingsAccess access = AccessFor(found.concern);
+    if (access != SettingsAccess::ReadWrite) {
+        return {access, found.reason};
+    }
+    if (found.folder.get() < 0) {
+        return {}; // nothing there yet; whoever makes the folder makes the file
+    }
+    if (found.exists && !MayRewrite(found, found.info)) {
+        return {SettingsAccess::ReadOnly, found.shown.string() + " is read-only"};
+    }
+    if (!FolderIsWritable(found)) {
+        return {SettingsAccess::ReadOnly,
+                "the folder " + DirectoryOf(found.shown).string() + " cannot be written"};
+    }
+    return {};
+}
+
+std::optional<std::string> ReadWholeFile(const std::filesystem::path& file, std::string* why) {
+    const Resolved found = Resolve(file);
+    if (AccessFor(found.concern) == SettingsAccess::NotTrusted) {
+        if (why) {
+            *why = found.reason;
+        }
+        return std::nullopt;
+    }
+    if (found.folder.get() < 0 || !found.exists) {
+        if (why) {
+            *why = std::strerror(ENOENT);
+        }
+        return std::nullopt;
+    }
+    // Its kind was seen before the opening, so a device, a FIFO or a link is
+    // never opened; O_NONBLOCK and O_NOCTTY for one swapped in meanwhile.
+    Descriptor fd(::openat(found.folder.get(), found.leaf.c_str(),
+                           O_RDONLY | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (fd.get() < 0) {
+        if (why) {
+            *why = std::strerror(errno);
+        }
+        return std::nullopt;
+    }
+    // A writer may have renamed a new file into place meanwhile; what was
+    // opened is judged again.
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        if (why) {
+            *why = "it changed into something else while it was opened";
+        }
+        return std::nullopt;
+    }
+    if (!SameFile(info, found.info)) {
+        if (auto concern = OthersCouldChange(info, found.shown.string());
+            concern && AccessFor(Concern::OtherUsers) == SettingsAccess::NotTrusted) {
+            if (why) {
+                *why = *concern;
+            }
+            return std::nullopt;
+        }
+    }
+    return ReadAllFrom(fd.get(), info, why);
+}
+
+bool RewriteFile(const std::filesystem::path& file,
+                 const std::function<std::optional<std::string>(std::string_view)>& edit) {
+    Resolved found = Resolve(file);
+    if (!MayWrite(found)) {
+        return false;
+    }
+    const Descriptor lock = LockInFolder(found);
+    if (lock.get() < 0) {
+        return false;
+    }
+    // The locked descriptor is the file as it stands: no other writer can
+    // replace it until the lock is released.
+    const auto current = ReadAllFrom(lock.get(), found.info, nullptr);
+    if (!current) {
+        return false; // there but unreadable: rewriting it would lose its keys
+    }
+    const auto updated = edit(*current);
+    return updated && ReplaceInFolder(found, *updated);
+}
+
+bool RunWithFileLock(const std::filesystem::path& file, const std::function<bool()>& work) {
+    Resolved found = Resolve(file);
+    if (!MayWrite(found)) {
+        return false;
+    }
+    const Descriptor lock = LockInFolder(found);
+    return lock.get() >= 0 && work();
+}
+
+bool ReplaceFileDurably(const std::filesystem::path& file, std::string_view bytes) {
+    const Resolved found = Resolve(file);
+    return MayWrite(found) && ReplaceInFolder(found, bytes);
 }
 
 std::filesystem::path ExecutableDirectory() {

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 namespace lumidex {
 namespace {
@@ -137,19 +138,44 @@ TempFile CreateTempBeside(const std::filesystem::path& target) {
 
 } // namespace
 
-std::optional<std::string> ReadWholeFile(const std::filesystem::path& file) {
+SettingsFileCheck CheckSettingsFile(const std::filesystem::path& file) {
+    const auto target = FollowLinks(file);
+    if (!target) {
+        return {SettingsAccess::NotTrusted, file.string() + " is a loop of links"};
+    }
+    switch (KindOf(*target)) {
+    case PathKind::Other:
+        return {SettingsAccess::NotTrusted, target->string() + " is not a regular file"};
+    case PathKind::RegularFile:
+        if ((::GetFileAttributesW(target->c_str()) & FILE_ATTRIBUTE_READONLY) != 0) {
+            return {SettingsAccess::ReadOnly, target->string() + " is read-only"};
+        }
+        break;
+    case PathKind::Missing:
+        break;
+    }
+    return {};
+}
+
+std::optional<std::string> ReadWholeFile(const std::filesystem::path& file, std::string* why) {
+    const auto fail = [why](std::string reason) -> std::optional<std::string> {
+        if (why) {
+            *why = std::move(reason);
+        }
+        return std::nullopt;
+    };
     // Others may read, write or replace the file meanwhile; a directory
     // cannot be opened this way at all.
     Handle handle(::CreateFileW(file.c_str(), GENERIC_READ,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!handle.valid()) {
-        return std::nullopt;
+        return fail(std::system_category().message(static_cast<int>(::GetLastError())));
     }
     // Only a file on a disk is read: a pipe or a device could keep the
     // reader waiting.
     if (::GetFileType(handle.get()) != FILE_TYPE_DISK) {
-        return std::nullopt;
+        return fail("not a regular file");
     }
     LARGE_INTEGER size{};
     if (!::GetFileSizeEx(handle.get(), &size) || size.QuadPart < 0 ||
@@ -204,6 +230,19 @@ bool RunWithFileLock(const std::filesystem::path& file, const std::function<bool
     const bool done = work();
     ::UnlockFileEx(lock_file.get(), 0, 1, 0, &whole);
     return done;
+}
+
+bool RewriteFile(const std::filesystem::path& file,
+                 const std::function<std::optional<std::string>(std::string_view)>& edit) {
+    return RunWithFileLock(file, [&] {
+        std::string why;
+        const auto bytes = ReadWholeFile(file, &why);
+        if (!bytes && KindOf(*FollowLinks(file)) != PathKind::Missing) {
+            return false; // there but unreadable: rewriting it would lose its keys
+        }
+        const auto updated = edit(bytes ? *bytes : std::string());
+        return updated && ReplaceFileDurably(file, *updated);
+    });
 }
 
 bool ReplaceFileDurably(const std::filesystem::path& file, std::string_view bytes) {

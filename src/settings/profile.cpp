@@ -271,19 +271,14 @@ bool WriteSetting(const std::filesystem::path& file, std::string_view section, s
     // The whole read-modify-write runs under the file's lock, so a second
     // writer (another copy of the program, a script) cannot replace the file
     // between this read and this write and have its key lost.
-    return RunWithFileLock(file, [&] {
-        const auto bytes = ReadWholeFile(file);
-        std::error_code ec;
-        if (!bytes && (std::filesystem::exists(file, ec) || ec)) {
-            return false; // there but unreadable: rewriting it would lose its keys
-        }
-        const DecodedText decoded = bytes ? DecodeSettingsText(*bytes) : DecodedText{};
+    return RewriteFile(file, [&](std::string_view bytes) -> std::optional<std::string> {
+        const DecodedText decoded = DecodeSettingsText(bytes);
         const std::string text = WriteSettingToText(decoded.text, section, key, value);
-        const std::string encoded = EncodeSettingsText(text, decoded.encoding);
+        std::string encoded = EncodeSettingsText(text, decoded.encoding);
         if (encoded.size() > kMaxSettingsFileBytes) {
-            return false; // no reader could read it back
+            return std::nullopt; // no reader could read it back
         }
-        return ReplaceFileDurably(file, encoded);
+        return encoded;
     });
 }
 

@@ -47,7 +47,8 @@ TEST(ControllerAddress, StoredAsSignedValue) {
         EXPECT_EQ(FormatDottedAddress(AddressFromStored(c.stored)), c.dotted);
     }
     for (const char* bad :
-         {"", "1.2.3", "1.2.3.4.5", "256.1.1.1", "1..2.3", "a.b.c.d", "1.2.3.4 ", "1234.1.1.1"}) {
+         {"", "1.2.3", "1.2.3.4.5", "256.1.1.1", "1..2.3", "a.b.c.d", "1.2.3.4 ", "1234.1.1.1",
+          "127.000.000.055", "010.0.0.1", "1.2.3.04", "+1.2.3.4"}) {
         EXPECT_FALSE(ParseDottedAddress(bad)) << bad;
     }
 }

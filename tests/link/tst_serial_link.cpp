@@ -216,12 +216,26 @@ TEST(LockFile, NamesAndOwners) {
     for (const auto& [device, name] : names) {
         EXPECT_EQ(LockFileName(device), name) << device;
     }
-    const std::pair<const char*, std::optional<long>> owners[] = {
-        {"      4711\n", 4711}, {"4711", 4711},
-        {"4711\n", 4711},       {"  12 extra", 12},
-        {"", std::nullopt},     {"\n", std::nullopt},
-        {"-5\n", std::nullopt}, {"0\n", std::nullopt},
-        {"12ab", std::nullopt}, {"\x67\x12\0\0", std::nullopt},
+    // As minicom, cu and lockdev read them: leading blanks, then digits, or
+    // a 4-byte binary id; anything else names no process.
+    const std::int32_t binary_pid = 4711;
+    const std::string binary(reinterpret_cast<const char*>(&binary_pid), sizeof binary_pid);
+    const std::pair<std::string, std::optional<long>> owners[] = {
+        {"      4711\n", 4711},
+        {"4711", 4711},
+        {"4711\n", 4711},
+        {"  12 extra", 12},
+        {"4711\tminicom\n", 4711},
+        {"12ab", 12},
+        {"\n 4711 minicom root\n", 4711},
+        {binary, 4711},
+        {"", std::nullopt},
+        {"\n", std::nullopt},
+        {"-5\n", std::nullopt},
+        {"0\n", std::nullopt},
+        {"garbage\n", std::nullopt},
+        {"99999999999\n", std::nullopt},
+        {std::string("\0\0\0\0", 4), std::nullopt},
     };
     for (const auto& [text, owner] : owners) {
         EXPECT_EQ(LockFileOwner(text), owner) << text;
@@ -261,7 +275,31 @@ TEST(SerialExchange, HonoursTheLockFileConvention) {
         EXPECT_TRUE(pty.ReadFrame(200ms).empty()) << "nothing written";
         EXPECT_EQ(test::ReadFileOrFail(lock_file), live) << "another's lock stays";
     }
-    const std::string stale_texts[] = {std::to_string(GonePid()) + "\n", "", "garbage\n"};
+    // A lock that is being written, or that no one can check against a
+    // process, is held: only the operator may remove it, and the refusal
+    // says which file it is.
+    const std::int32_t live_binary = static_cast<std::int32_t>(::getppid());
+    const std::string held_texts[] = {
+        "",
+        "garbage\n",
+        std::to_string(::getppid()) + "\tminicom\n",
+        std::string(reinterpret_cast<const char*>(&live_binary), sizeof live_binary),
+    };
+    for (const std::string& held : held_texts) {
+        test::WriteFileOrFail(lock_file, held);
+        Send send;
+        EXPECT_FALSE(send.TransmitFrame(frame, pty.device(), kModeSerial, 9600)) << held;
+        EXPECT_NE(send.last_error().find(lock_file.string()), std::string::npos)
+            << send.last_error();
+        EXPECT_TRUE(pty.ReadFrame(100ms).empty()) << "nothing written";
+        EXPECT_EQ(test::ReadFileOrFail(lock_file), held) << "another's lock stays";
+    }
+    const std::int32_t gone_binary = static_cast<std::int32_t>(GonePid());
+    const std::string stale_texts[] = {
+        std::to_string(GonePid()) + "\n",
+        "  " + std::to_string(GonePid()) + "\tminicom\n",
+        std::string(reinterpret_cast<const char*>(&gone_binary), sizeof gone_binary),
+    };
     for (const std::string& stale : stale_texts) {
         test::WriteFileOrFail(lock_file, stale);
         std::string during;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace lumidex {
 namespace {
@@ -116,6 +117,22 @@ TEST_F(SendDryRun, BadUsageGivesOneLineAndStatus2) {
         "",
         "content init",
         "sing",
+        // Flags take no value; single options are given once.
+        "--dry-run=no content",
+        "--help=x",
+        "--udp 127.0.0.1 --udp 127.0.0.2 content",
+        "--serial /dev/ttyS0 --serial /dev/ttyS1 content",
+        "--time '2024-06-15 14:30:00' --time '2024-06-15 14:30:01' clock",
+        "--config /dev/null content",
+        "--baud 9600 --baud 57600 content",
+        "--update Now --update 03:00 content",
+        // Leading zeros: the system's conversion would refuse it later.
+        "--udp 127.000.000.055 content",
+        // Arguments with line breaks and escape sequences stay on one line.
+        "--line \"$(printf '1=\\033[2J\\nSent successfully!')\" content",
+        "\"$(printf 'sing\\nSent successfully!')\"",
+        "\"--bogus$(printf '\\r\\033]0;owned\\007')\" content",
+        "--udp \"$(printf '1.2.3.4\\n5')\" content",
     };
     for (const char* args : cases) {
         std::string err;
@@ -124,7 +141,18 @@ TEST_F(SendDryRun, BadUsageGivesOneLineAndStatus2) {
         EXPECT_EQ(result.out, "") << args;
         EXPECT_TRUE(err.starts_with("lumidex-send: ")) << args << ": " << err;
         EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << args << ": " << err;
+        EXPECT_TRUE(std::none_of(err.begin(), err.end() - 1,
+                                 [](char c) { return (c >= 0 && c < 0x20) || c == 0x7F; }))
+            << args << ": " << err;
     }
+}
+
+// A script learns when the frame or the result could not be written.
+TEST_F(SendDryRun, OutputThatCannotBeWrittenIsAFailure) {
+    std::string err;
+    EXPECT_EQ(RunSendExe("--config " + config_ + " --dry-run init >/dev/full", &err).status, 2);
+    EXPECT_NE(err.find("cannot write the output: No space left on device"), std::string::npos)
+        << err;
 }
 
 TEST_F(SendDryRun, UnreadableConfigIsBadInput) {
@@ -132,8 +160,34 @@ TEST_F(SendDryRun, UnreadableConfigIsBadInput) {
     EXPECT_EQ(
         RunSendExe("--config " + (dir_ / "missing.ini").string() + " --dry-run init", &err).status,
         2);
-    EXPECT_NE(err.find("missing.ini"), std::string::npos);
-    EXPECT_EQ(RunSendExe("--config " + dir_.path().string() + " --dry-run init").status, 2);
+    EXPECT_NE(err.find("missing.ini: No such file or directory"), std::string::npos) << err;
+    EXPECT_EQ(RunSendExe("--config " + dir_.path().string() + " --dry-run init", &err).status, 2);
+    EXPECT_NE(err.find("is not a regular file"), std::string::npos) << err;
+}
+
+// Root does not act on a settings file another user could have written:
+// its port would have root write a frame into any terminal. The other user
+// is played with setpriv.
+TEST(SendSettingsTrust, RootRefusesAFileAnotherUserCouldWrite) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to play another user with setpriv";
+    }
+    test::TempDir dir;
+    const auto home = dir / "home";
+    std::filesystem::create_directory(home);
+    ASSERT_EQ(::chown(home.c_str(), 4242, 4242), 0);
+    const auto planted = test::RunProgram(
+        {"/usr/bin/setpriv", "--reuid=4242", "--regid=4242", "--clear-groups", "/bin/sh", "-c",
+         "printf '[Port]\\r\\nPort=/dev/tty\\r\\n' >" + (home / "Config.ini").string()});
+    ASSERT_EQ(planted.status, 0) << planted.err;
+    std::string err;
+    const RunResult result =
+        RunSendExe("--config " + (home / "Config.ini").string() + " init", &err);
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.out, "") << "nothing built, nothing sent";
+    EXPECT_NE(err.find("not using " + (home / "Config.ini").string() + ": "), std::string::npos)
+        << err;
+    EXPECT_NE(err.find("belongs to another user"), std::string::npos) << err;
 }
 
 TEST(ParseClockTime, ValidatesTheDateAndFindsTheWeekday) {

@@ -4,6 +4,7 @@
 #include "protocol/frame.h"
 #include "tests/support/addresses.h"
 #include "tests/support/child_process.h"
+#include "tests/support/pty_pair.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/udp_peer.h"
 #include "tools/sim/frame_assembler.h"
@@ -13,8 +14,10 @@
 #include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <iostream>
 #include <netinet/ip.h>
 #include <netinet/udp.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -158,6 +161,50 @@ TEST_F(SimAndSend, RejectingControllerFailsTheSend) {
     EXPECT_TRUE(Has(sim.Next(), "\"answer\":\"rejected\""));
 }
 
+// A frame that never left is no broadcast: a port that does not exist or
+// that another program holds, and a datagram the system cannot send (a
+// network namespace whose loopback is down), fail with status 3 and "Send
+// failed!" at bus address 0 as at any other.
+TEST_F(SimAndSend, LinkThatNeverCarriedTheFrameFailsWithStatus3) {
+    test::PtyPair held;
+    const int holder = ::open(held.device().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+    const bool may_unshare = ::geteuid() == 0 &&
+                             test::RunProgram({"/usr/bin/unshare", "-n", "/bin/true"}).status == 0;
+    struct Case {
+        const char* name;
+        std::vector<std::string> prefix;
+        std::vector<std::string> link;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"missing port", {}, {"--serial", "/dev/lumidex-no-such-port"}, "No such file"},
+        {"held port", {}, {"--serial", held.device()}, "in use by another program"},
+        {"unsendable datagram", {"/usr/bin/unshare", "-n"}, {"--udp", "127.0.0.1"}, "sendto"},
+    };
+    for (const Case& c : cases) {
+        if (!c.prefix.empty() && !may_unshare) {
+            std::cout << "[  SKIPPED ] " << c.name << ": needs root to make a network namespace\n";
+            continue;
+        }
+        for (const char* bus : {"00", "05"}) {
+            SetBusAddress(bus);
+            std::vector<std::string> argv = c.prefix;
+            argv.push_back(LUMIDEX_SEND_EXE);
+            argv.insert(argv.end(), {"--config", config_});
+            argv.insert(argv.end(), c.link.begin(), c.link.end());
+            argv.push_back("content");
+            const auto sent = test::RunProgram(argv);
+            EXPECT_EQ(sent.status, 3) << c.name << " at " << bus << ": " << sent.err;
+            EXPECT_TRUE(sent.out.ends_with("\nSend failed!\n")) << c.name << ": " << sent.out;
+            EXPECT_TRUE(Has(sent.err, c.reason)) << c.name << ": " << sent.err;
+        }
+    }
+    EXPECT_TRUE(held.ReadFrame(100ms).empty()) << "nothing reached the held port";
+    ::close(holder);
+}
+
 // Commands without a named link go over both links the settings hold.
 TEST_F(SimAndSend, CommandsGoOverBothConfiguredLinks) {
     Sim sim({}, true);
@@ -263,6 +310,31 @@ TEST(Simulator, NeverAnswersItsOwnAddress) {
     // It still answers everyone else.
     Send send;
     EXPECT_TRUE(send.TransmitFrame(frame, kController, kModeUdp, 9600));
+}
+
+// A rejected datagram is logged as its first 64 bytes and its length, so a
+// flood of big ones cannot fill the log; short ones are shown whole.
+TEST(Simulator, RejectedDatagramsShowTheirFirst64Bytes) {
+    test::ChildProcess sim({LUMIDEX_SIM_EXE, "--udp", kController + ":10006"});
+    ASSERT_EQ(sim.ReadLine(5s), "udp: " + kController + ":10006");
+    test::UdpPeer client("127.0.0.1", 0,
+                         [](const test::UdpPeer::Bytes&, int) { return std::nullopt; });
+    const std::string head_hex = FormatHex(test::UdpPeer::Bytes(64, 0x41));
+    struct Case {
+        std::size_t size;
+        std::string hex;
+    };
+    const Case cases[] = {
+        {65000, head_hex + " ... (65000 bytes)"},
+        {65, head_hex + " ... (65 bytes)"},
+        {64, head_hex},
+    };
+    for (const Case& c : cases) {
+        client.SendTo(kController, kUdpPort, test::UdpPeer::Bytes(c.size, 0x41));
+        const auto report = sim.ReadLine(5s);
+        EXPECT_TRUE(report && Has(*report, "invalid frame")) << report.value_or("");
+        EXPECT_EQ(sim.ReadLine(5s), "  " + c.hex);
+    }
 }
 
 // A flood of garbage is reported only up to the rate limit, and a later
@@ -385,12 +457,19 @@ TEST(Simulator, BadUsageIsRefused) {
                                                {"--udp", "127.0.0.1:70000"},
                                                {"--pty", "--serial", "/dev/null"},
                                                {"--count"},
-                                               {"--bogus"}}) {
+                                               {"--bogus"},
+                                               {"--json=no"},
+                                               {"--pty=1"},
+                                               {"--udp", "127.0.0.1", "--udp", "127.0.0.2"},
+                                               {"--count", "1", "--count", "2"},
+                                               {"--udp", "127.000.000.001"},
+                                               {"--reply", "ok\nudp: 127.0.0.1:10006"}}) {
         std::vector<std::string> argv{LUMIDEX_SIM_EXE};
         argv.insert(argv.end(), args.begin(), args.end());
         const auto run = test::RunProgram(argv);
         EXPECT_EQ(run.status, 2) << args[0];
         EXPECT_TRUE(run.err.starts_with("lumidex-sim: ")) << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     }
 }
 

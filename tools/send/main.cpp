@@ -1,3 +1,4 @@
+#include "tools/common/cli.h"
 #include "tools/send/send_cli.h"
 
 #include <iostream>
@@ -9,7 +10,7 @@ int main(int argc, char** argv) {
     std::string error;
     const auto options = lumidex::ParseSendOptions(args, error);
     if (!options) {
-        std::cerr << "lumidex-send: " << error << "\n";
+        std::cerr << "lumidex-send: " << lumidex::Printable(error) << "\n";
         return lumidex::kExitBadInput;
     }
     return lumidex::RunSend(*options, std::cout, std::cerr);

@@ -7,19 +7,27 @@
 #include "protocol/local_time.h"
 #include "settings/file_io.h"
 #include "settings/location.h"
+#include "tools/common/cli.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <ctime>
 #include <ostream>
 
 namespace lumidex {
 namespace {
 
-// The result texts of the dialog.
-constexpr const char* kSentText = "Sent successfully!";
-constexpr const char* kFailedText = "Send failed!";
-constexpr const char* kBroadcastText = "Broadcast Send.";
+// The exit status one link's exchange gives. A frame that went out to bus
+// address 0, where no controller is expected to answer, counts as sent; a
+// link that could not be opened or written never does.
+int ExitStatusFor(const ExchangeResult& result, std::string_view shown_text) {
+    if (result.accepted() || shown_text == "Broadcast Send.") {
+        return kExitOk;
+    }
+    return result.outcome == ExchangeOutcome::LinkFailed ? kExitLinkFailed : kExitNotAccepted;
+}
 
 bool ParseInt(std::string_view text, int& value) {
     const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -173,116 +181,102 @@ std::optional<ClockTime> ParseClockTime(const std::string& text) {
 std::optional<SendOptions> ParseSendOptions(const std::vector<std::string>& args,
                                             std::string& error) {
     SendOptions options;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string arg = args[i];
-        std::optional<std::string> inline_value;
-        if (arg.starts_with("--") && arg.find('=') != std::string::npos) {
-            inline_value = arg.substr(arg.find('=') + 1);
-            arg = arg.substr(0, arg.find('='));
-        }
-        auto value = [&]() -> std::optional<std::string> {
-            if (inline_value) {
-                return inline_value;
-            }
-            if (i + 1 >= args.size()) {
-                error = arg + " needs a value";
-                return std::nullopt;
-            }
-            return args[++i];
-        };
-        if (arg == "--help" || arg == "-h") {
-            options.help = true;
-        } else if (arg == "--dry-run") {
-            options.dry_run = true;
-        } else if (arg == "--config") {
-            auto v = value();
-            if (!v) {
-                return std::nullopt;
-            }
-            options.config = *v;
-        } else if (arg == "--udp") {
-            auto v = value();
-            if (!v) {
-                return std::nullopt;
-            }
-            if (!ParseDottedAddress(*v)) {
-                error = "--udp wants a dotted IPv4 address, got '" + *v + "'";
-                return std::nullopt;
-            }
-            options.udp = *v;
-        } else if (arg == "--serial") {
-            auto v = value();
-            if (!v) {
-                return std::nullopt;
-            }
-            if (v->empty()) {
-                error = "--serial wants a port name";
-                return std::nullopt;
-            }
-            options.serial = *v;
-        } else if (arg == "--baud") {
-            auto v = value();
-            int baud = 0;
-            if (!v) {
-                return std::nullopt;
-            }
-            if (!ParseInt(*v, baud) || (baud != 9600 && baud != 57600)) {
-                error = "--baud wants 9600 or 57600, got '" + *v + "'";
-                return std::nullopt;
-            }
-            options.baud = baud;
-        } else if (arg == "--line") {
-            auto v = value();
-            int line = 0;
-            std::string text;
-            if (!v || !ParseLineAssignment(*v, line, text, error)) {
-                return std::nullopt;
-            }
-            if (!IsTypableLineText(text)) {
-                error = "line " + std::to_string(line) + " takes digits with at most one point, " +
-                        "not at the start, as its editor does; got '" + text + "'";
-                return std::nullopt;
-            }
-            options.lines[line] = text;
-        } else if (arg == "--update") {
-            auto v = value();
-            if (!v) {
-                return std::nullopt;
-            }
-            options.update_index = UpdateIndexFromText(*v);
-            if (!options.update_index) {
-                error = "--update wants Now or a whole hour HH:00, got '" + *v + "'";
-                return std::nullopt;
-            }
-        } else if (arg == "--flicker" || arg == "--point") {
-            auto v = value();
-            if (!v || !ParseFlag(*v, arg == "--flicker" ? options.flicker : options.point, error)) {
-                return std::nullopt;
-            }
-        } else if (arg == "--time") {
-            auto v = value();
-            if (!v) {
-                return std::nullopt;
-            }
-            options.time = ParseClockTime(*v);
-            if (!options.time) {
-                error = "--time wants \"YYYY-MM-DD HH:MM:SS\" (a real date, 2000..2255), got '" +
-                        *v + "'";
-                return std::nullopt;
-            }
-        } else if (arg.starts_with("-")) {
-            error = "unknown option " + arg;
-            return std::nullopt;
-        } else if (options.command.empty()) {
-            if (arg != "content" && arg != "brightness" && arg != "clock" && arg != "init") {
-                error = "unknown command '" + arg + "'; use content, brightness, clock or init";
-                return std::nullopt;
-            }
-            options.command = arg;
-        } else {
-            error = "more than one command given";
+    CLI::App parser("lumidex-send");
+    ConfigureToolParser(parser);
+    std::string config, udp, serial, baud, update, time;
+    std::vector<std::string> lines, flickers, points, commands;
+    AddFlag(parser, "-h,--help", options.help);
+    AddFlag(parser, "--dry-run", options.dry_run);
+    const auto* config_given = AddSingle(parser, "--config", config);
+    const auto* udp_given = AddSingle(parser, "--udp", udp);
+    const auto* serial_given = AddSingle(parser, "--serial", serial);
+    const auto* baud_given = AddSingle(parser, "--baud", baud);
+    const auto* update_given = AddSingle(parser, "--update", update);
+    const auto* time_given = AddSingle(parser, "--time", time);
+    AddRepeated(parser, "--line", lines);
+    AddRepeated(parser, "--flicker", flickers);
+    AddRepeated(parser, "--point", points);
+    parser.add_option("command", commands)->allow_extra_args(true);
+    if (auto refused = ParseArguments(parser, args)) {
+        error = *refused;
+        return std::nullopt;
+    }
+    if (Given(config_given)) {
+        options.config = config;
+    }
+    if (Given(udp_given)) {
+        if (!ParseDottedAddress(udp)) {
+            error = "--udp wants a dotted IPv4 address (four numbers 0..255 without leading "
+                    "zeros), got '" + udp + "'";
             return std::nullopt;
         }
+        options.udp = udp;
+    }
+    if (Given(serial_given)) {
+        if (serial.empty()) {
+            error = "--serial wants a port name";
+            return std::nullopt;
+        }
+        options.serial = serial;
+    }
+    if (Given(baud_given)) {
+        int value = 0;
+        if (!ParseInt(baud, value) || (value != 9600 && value != 57600)) {
+            error = "--baud wants 9600 or 57600, got '" + baud + "'";
+            return std::nullopt;
+        }
+        options.baud = value;
+    }
+    for (const std::string& assignment : lines) {
+        int line = 0;
+        std::string text;
+        if (!ParseLineAssignment(assignment, line, text, error)) {
+            return std::nullopt;
+        }
+        if (!IsTypableLineText(text)) {
+            error = "line " + std::to_string(line) + " takes digits with at most one point, " +
+                    "not at the start, as its editor does; got '" + text + "'";
+            return std::nullopt;
+        }
+        options.lines[line] = text;
+    }
+    if (Given(update_given)) {
+        options.update_index = UpdateIndexFromText(update);
+        if (!options.update_index) {
+            error = "--update wants Now or a whole hour HH:00, got '" + update + "'";
+            return std::nullopt;
+        }
+    }
+    for (const std::string& flag : flickers) {
+        if (!ParseFlag(flag, options.flicker, error)) {
+            return std::nullopt;
+        }
+    }
+    for (const std::string& flag : points) {
+        if (!ParseFlag(flag, options.point, error)) {
+            return std::nullopt;
+        }
+    }
+    if (Given(time_given)) {
+        options.time = ParseClockTime(time);
+        if (!options.time) {
+            error = "--time wants \"YYYY-MM-DD HH:MM:SS\" (a real date, 2000..2255), got '" +
+                    time + "'";
+            return std::nullopt;
+        }
+    }
+    if (commands.size() > 1) {
+        error = "more than one command given";
+        return std::nullopt;
+    }
+    if (!commands.empty()) {
+        const std::string& command = commands.front();
+        if (command != "content" && command != "brightness" && command != "clock" &&
+            command != "init") {
+            error = "unknown command '" + command + "'; use content, brightness, clock or init";
+            return std::nullopt;
+        }
+        options.command = command;
     }
     if (options.command.empty() && !options.help) {
         error = "no command given; use content, brightness, clock or init (see --help)";
@@ -291,7 +285,9 @@ std::optional<SendOptions> ParseSendOptions(const std::vector<std::string>& args
     return options;
 }
 
-int RunSend(const SendOptions& options, std::ostream& out, std::ostream& err) {
+namespace {
+
+int RunSendUnchecked(const SendOptions& options, std::ostream& out, std::ostream& err) {
     if (options.help) {
         out << SendUsage();
         return kExitOk;
@@ -299,14 +295,24 @@ int RunSend(const SendOptions& options, std::ostream& out, std::ostream& err) {
     // Without --config the file is the one the dialog of this copy uses.
     const std::filesystem::path config = options.config.value_or(
         ChooseSettingsLocation(CurrentSettingsInputs(ExecutableDirectory())).file);
+    // Root never acts on a file another user could have written (its port
+    // would make root write a frame into any terminal); an ordinary user
+    // hears once that the file is only read.
+    const SettingsFileCheck check = CheckSettingsFile(config);
+    if (check.access == SettingsAccess::NotTrusted) {
+        err << "lumidex-send: not using " << Printable(config.string()) << ": "
+            << Printable(check.reason) << "\n";
+        return kExitBadInput;
+    }
+    if (check.access == SettingsAccess::ReadOnly) {
+        err << "lumidex-send: " << Printable(config.string())
+            << " is used read-only: " << Printable(check.reason) << "\n";
+    }
     if (options.config) {
-        std::error_code ec;
-        if (!std::filesystem::exists(config, ec)) {
-            err << "lumidex-send: cannot read " << config.string() << ": no such file\n";
-            return kExitBadInput;
-        }
-        if (!ReadWholeFile(config)) {
-            err << "lumidex-send: cannot read " << config.string() << "\n";
+        std::string why;
+        if (!ReadWholeFile(config, &why)) {
+            err << "lumidex-send: cannot read " << Printable(config.string()) << ": "
+                << Printable(why) << "\n";
             return kExitBadInput;
         }
     }
@@ -323,7 +329,7 @@ int RunSend(const SendOptions& options, std::ostream& out, std::ostream& err) {
         const ContentFrameResult built = BuildContentFrame(
             DialogFromSettings(options, settings, formats), settings, digit_counts);
         if (!built.frame) {
-            err << "lumidex-send: refused: " << built.refusal << "\n";
+            err << "lumidex-send: refused: " << Printable(built.refusal) << "\n";
             return kExitBadInput;
         }
         frame = *built.frame;
@@ -341,28 +347,44 @@ int RunSend(const SendOptions& options, std::ostream& out, std::ostream& err) {
         return kExitBadInput;
     }
     out << FormatHex(frame) << "\n" << std::flush;
-    if (options.dry_run) {
-        return kExitOk;
+    if (options.dry_run || !out) {
+        return kExitOk; // a failed output is reported by RunSend
     }
     // Content retries once, as the dialog's send buttons do; commands go once.
     const int attempts = options.command == "content" ? 2 : 1;
-    bool all_accepted = true;
+    const std::uint8_t bus_address = frame[2];
+    int status = kExitOk;
     Send send;
     for (const LinkChoice& link : links) {
-        bool accepted = false;
-        for (int attempt = 0; attempt < attempts && !accepted; ++attempt) {
-            accepted = send.TransmitFrame(frame, link.target, link.mode, link.baud);
+        ExchangeResult result;
+        for (int attempt = 0; attempt < attempts && !result.accepted(); ++attempt) {
+            result = send.Exchange(frame, link.target, link.mode, link.baud);
         }
-        const char* text = accepted ? kSentText : frame[2] == 0 ? kBroadcastText : kFailedText;
+        const std::string text = SendResultText(result, bus_address);
         out << text << "\n" << std::flush;
-        if (!accepted) {
-            err << "lumidex-send: " << (link.mode == kModeUdp ? "udp " : "serial ") << link.target
-                << ": " << send.last_error() << "\n";
-            // At bus address 0 no controller answers by design.
-            all_accepted = all_accepted && frame[2] == 0;
+        if (!result.accepted()) {
+            err << "lumidex-send: " << (link.mode == kModeUdp ? "udp " : "serial ")
+                << Printable(link.target) << ": " << Printable(result.reason) << "\n";
         }
+        status = std::max(status, ExitStatusFor(result, text));
     }
-    return all_accepted ? kExitOk : kExitNotAccepted;
+    return status;
+}
+
+} // namespace
+
+int RunSend(const SendOptions& options, std::ostream& out, std::ostream& err) {
+    errno = 0;
+    const int status = RunSendUnchecked(options, out, err);
+    // A script that reads the frame or the result must learn that it could
+    // not be written (a full disk, a closed pipe).
+    if (!out.flush()) {
+        const int code = errno;
+        err << "lumidex-send: cannot write the output"
+            << (code != 0 ? std::string(": ") + std::strerror(code) : std::string()) << "\n";
+        return std::max(status, static_cast<int>(kExitBadInput));
+    }
+    return status;
 }
 
 std::string SendUsage() {
@@ -395,8 +417,15 @@ is chosen). Content is tried twice per link, commands once. After the hex line
 one result per link: "Sent successfully!", "Send failed!" or, at bus address 0
 where no controller answers, "Broadcast Send.".
 
-Exit status: 0 sent (or broadcast) or dry run, 1 the controller did not
-accept, 2 bad usage or input.
+Exit status:
+  0  the controller accepted, a dry run, or a broadcast (bus address 0) that
+     went out
+  1  the controller rejected the frame or did not answer
+  2  bad usage or bad input (one line on standard error)
+  3  the link could not be opened or written (no such port, a port another
+     program holds, a datagram that could not be sent); "Send failed!" even
+     at bus address 0
+With several links the highest of these is the exit status.
 )";
 }
 

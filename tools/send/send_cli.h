@@ -11,8 +11,10 @@
 
 namespace lumidex {
 
-// Exit status of lumidex-send.
-enum ExitStatus { kExitOk = 0, kExitNotAccepted = 1, kExitBadInput = 2 };
+// Exit status of lumidex-send: accepted, dry run or a broadcast that went
+// out; rejected or not answered; bad usage or input; the link could not be
+// opened or written. With several links the highest one wins.
+enum ExitStatus { kExitOk = 0, kExitNotAccepted = 1, kExitBadInput = 2, kExitLinkFailed = 3 };
 
 // The command line of lumidex-send, parsed but not yet checked against the
 // settings file.

@@ -1,3 +1,4 @@
+#include "tools/common/cli.h"
 #include "tools/sim/simulator.h"
 
 #include <iostream>
@@ -6,7 +7,7 @@ int main(int argc, char** argv) {
     std::string error;
     const auto options = lumidex::ParseSimOptions({argv + 1, argv + argc}, error);
     if (!options) {
-        std::cerr << "lumidex-sim: " << error << "\n";
+        std::cerr << "lumidex-sim: " << lumidex::Printable(error) << "\n";
         return 2;
     }
     if (options->help) {

@@ -11,6 +11,19 @@
 
 namespace lumidex {
 
+// Of rejected input only this many leading bytes are shown.
+constexpr std::size_t kRejectedHexBytes = 64;
+
+// The leading bytes of rejected input in hex, and its length when there is
+// more, so a flood of large datagrams cannot fill the log.
+inline std::string RejectedHex(std::span<const std::uint8_t> bytes) {
+    if (bytes.size() <= kRejectedHexBytes) {
+        return FormatHex(bytes);
+    }
+    return FormatHex(bytes.first(kRejectedHexBytes)) + " ... (" + std::to_string(bytes.size()) +
+           " bytes)";
+}
+
 // Rejected input reported at most this often.
 constexpr int kRejectedReportsPerWindow = 20;
 constexpr std::chrono::seconds kRejectedReportWindow{1};
@@ -56,7 +69,7 @@ public:
             head += "invalid frame (" + d.reason + ")";
         }
         head += outcome.dropped ? ", dropped" : ", answer " + answered;
-        out_ << head << "\n  " << FormatHex(bytes) << "\n";
+        out_ << head << "\n  " << (d.frame ? FormatHex(bytes) : RejectedHex(bytes)) << "\n";
         if (d.frame) {
             out_ << RenderDisplay(display);
         }
@@ -83,7 +96,7 @@ public:
             return;
         }
         out_ << link << " " << peer << ": " << what << " ignored (" << bytes.size() << " bytes)\n  "
-             << FormatHex(bytes) << "\n"
+             << RejectedHex(bytes) << "\n"
              << std::flush;
     }
 

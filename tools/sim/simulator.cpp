@@ -2,6 +2,7 @@
 
 #include "link/address.h"
 #include "protocol/frame.h"
+#include "tools/common/cli.h"
 
 #include <charconv>
 #include <ostream>
@@ -69,81 +70,68 @@ bool ReportLimiter::Allow(Clock::time_point now, long& held_back) {
 std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& args,
                                           std::string& error) {
     SimOptions options;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        auto value = [&]() -> const std::string* {
-            if (i + 1 >= args.size()) {
-                error = arg + " needs a value";
-                return nullptr;
-            }
-            return &args[++i];
-        };
-        if (arg == "--help" || arg == "-h") {
-            options.help = true;
-        } else if (arg == "--json") {
-            options.json = true;
-        } else if (arg == "--pty") {
-            options.pty = true;
-        } else if (arg == "--udp") {
-            const std::string* v = value();
-            if (!v) {
-                return std::nullopt;
-            }
-            const std::size_t colon = v->find(':');
-            options.udp_address = v->substr(0, colon);
-            long port = options.udp_port;
-            if (!ParseDottedAddress(options.udp_address) ||
-                (colon != std::string::npos &&
-                 (!ParseNumber(v->substr(colon + 1), port) || port < 1 || port > 65535))) {
-                error = "--udp wants ADDR[:PORT] with an IPv4 address, got '" + *v + "'";
-                return std::nullopt;
-            }
-            options.udp_port = static_cast<std::uint16_t>(port);
-        } else if (arg == "--serial") {
-            const std::string* v = value();
-            if (!v) {
-                return std::nullopt;
-            }
-            options.serial = *v;
-        } else if (arg == "--baud") {
-            const std::string* v = value();
-            long baud = 0;
-            if (!v || !ParseNumber(*v, baud) || baud == 0) {
-                error = "--baud wants a positive number";
-                return std::nullopt;
-            }
-            options.baud = static_cast<int>(baud);
-        } else if (arg == "--reply") {
-            const std::string* v = value();
-            if (!v) {
-                return std::nullopt;
-            }
-            if (*v == "ok") {
-                options.reply = ReplyMode::Ok;
-            } else if (*v == "nak") {
-                options.reply = ReplyMode::Nak;
-            } else if (*v == "silent") {
-                options.reply = ReplyMode::Silent;
-            } else {
-                error = "--reply wants ok, nak or silent, got '" + *v + "'";
-                return std::nullopt;
-            }
-        } else if (arg == "--drop" || arg == "--count") {
-            const std::string* v = value();
-            long n = 0;
-            if (!v || !ParseNumber(*v, n)) {
-                error = arg + " wants a number of frames";
-                return std::nullopt;
-            }
-            if (arg == "--drop") {
-                options.drop = n;
-            } else {
-                options.count = n;
-            }
-        } else {
-            error = "unknown argument " + arg;
+    CLI::App parser("lumidex-sim");
+    ConfigureToolParser(parser);
+    std::string udp, serial, baud, reply, drop, count;
+    AddFlag(parser, "-h,--help", options.help);
+    AddFlag(parser, "--json", options.json);
+    AddFlag(parser, "--pty", options.pty);
+    const auto* udp_given = AddSingle(parser, "--udp", udp);
+    const auto* serial_given = AddSingle(parser, "--serial", serial);
+    const auto* baud_given = AddSingle(parser, "--baud", baud);
+    const auto* reply_given = AddSingle(parser, "--reply", reply);
+    const auto* drop_given = AddSingle(parser, "--drop", drop);
+    const auto* count_given = AddSingle(parser, "--count", count);
+    if (auto refused = ParseArguments(parser, args)) {
+        error = *refused;
+        return std::nullopt;
+    }
+    if (Given(udp_given)) {
+        const std::size_t colon = udp.find(':');
+        options.udp_address = udp.substr(0, colon);
+        long port = options.udp_port;
+        if (!ParseDottedAddress(options.udp_address) ||
+            (colon != std::string::npos &&
+             (!ParseNumber(udp.substr(colon + 1), port) || port < 1 || port > 65535))) {
+            error = "--udp wants ADDR[:PORT] with an IPv4 address, got '" + udp + "'";
             return std::nullopt;
         }
+        options.udp_port = static_cast<std::uint16_t>(port);
+    }
+    if (Given(serial_given)) {
+        options.serial = serial;
+    }
+    if (Given(baud_given)) {
+        long value = 0;
+        if (!ParseNumber(baud, value) || value == 0 || value > 4000000) {
+            error = "--baud wants a positive number";
+            return std::nullopt;
+        }
+        options.baud = static_cast<int>(value);
+    }
+    if (Given(reply_given)) {
+        if (reply == "ok") {
+            options.reply = ReplyMode::Ok;
+        } else if (reply == "nak") {
+            options.reply = ReplyMode::Nak;
+        } else if (reply == "silent") {
+            options.reply = ReplyMode::Silent;
+        } else {
+            error = "--reply wants ok, nak or silent, got '" + reply + "'";
+            return std::nullopt;
+        }
+    }
+    if (Given(drop_given) && !ParseNumber(drop, options.drop)) {
+        error = "--drop wants a number of frames";
+        return std::nullopt;
+    }
+    if (Given(count_given)) {
+        long n = 0;
+        if (!ParseNumber(count, n)) {
+            error = "--count wants a number of frames";
+            return std::nullopt;
+        }
+        options.count = n;
     }
     if (options.pty && options.serial) {
         error = "--serial and --pty cannot be used together";
