@@ -2,7 +2,6 @@
 
 #include "settings/file_io.h"
 
-#include <cstdlib>
 #include <system_error>
 #include <vector>
 
@@ -15,26 +14,6 @@ namespace {
 
 constexpr const char* kSettingsFileName = "Config.ini";
 constexpr const char* kHelpFileName = "Help.doc";
-constexpr const char* kUserFolderName = "lumidex";
-
-// The user's configuration folder as the XDG base directory rules give it;
-// empty when there is none. Relative paths are ignored, as those rules say.
-std::filesystem::path UserConfigRoot(const SettingsLocationInputs& inputs) {
-    const std::filesystem::path xdg(inputs.xdg_config_home);
-    if (xdg.is_absolute()) {
-        return xdg;
-    }
-    const std::filesystem::path home(inputs.home);
-    if (home.is_absolute()) {
-        return home / ".config";
-    }
-    return {};
-}
-
-std::string EnvironmentValue(const char* name) {
-    const char* value = std::getenv(name);
-    return value ? value : "";
-}
 
 } // namespace
 
@@ -44,11 +23,11 @@ SettingsLocation ChooseSettingsLocation(const SettingsLocationInputs& inputs) {
     if (inputs.program_dir_writable && !inputs.installed) {
         return beside;
     }
-    const std::filesystem::path root = UserConfigRoot(inputs);
-    if (root.empty()) {
+    const std::filesystem::path folder = UserSettingsFolder(inputs);
+    if (folder.empty()) {
         return beside;
     }
-    return {root / kUserFolderName / kSettingsFileName, SettingsPlace::UserConfig};
+    return {folder / kSettingsFileName, SettingsPlace::UserConfig};
 }
 
 std::filesystem::path
@@ -64,20 +43,6 @@ ChooseHelpDocument(const std::filesystem::path& program_dir, const std::filesyst
 
 std::filesystem::path InstalledDataDirectory(const std::filesystem::path& program_dir) {
     return (program_dir / LUMIDEX_DATA_FROM_PROGRAM).lexically_normal();
-}
-
-SettingsLocationInputs CurrentSettingsInputs(const std::filesystem::path& program_dir) {
-    SettingsLocationInputs inputs;
-    inputs.program_dir = program_dir;
-    std::error_code ec;
-    inputs.installed = std::filesystem::is_directory(InstalledDataDirectory(program_dir), ec);
-    // An installed copy never keeps settings in its program folder, so the
-    // folder is not even tried.
-    inputs.program_dir_writable =
-        !inputs.installed && DirectoryIsWritable(program_dir.empty() ? "." : program_dir);
-    inputs.xdg_config_home = EnvironmentValue("XDG_CONFIG_HOME");
-    inputs.home = EnvironmentValue("HOME");
-    return inputs;
 }
 
 bool PrepareSettingsFolder(const std::filesystem::path& file) {

@@ -19,6 +19,7 @@ struct SettingsLocationInputs {
     bool installed = false;            // runs from an installed layout (bin + share/lumidex)
     std::string xdg_config_home;       // $XDG_CONFIG_HOME; empty when unset
     std::string home;                  // $HOME; empty when unset
+    std::filesystem::path appdata;     // %APPDATA% on Windows; empty when unset
 };
 
 // The chosen settings file and the place it is in.
@@ -29,12 +30,16 @@ struct SettingsLocation {
 
 // Chooses the settings file. A program folder that can be written and is
 // not an installed copy keeps Config.ini beside the program (a portable
-// folder, a build folder). Otherwise the file is lumidex/Config.ini under
-// the user's configuration folder: $XDG_CONFIG_HOME when it is an absolute
-// path, else $HOME/.config. When neither variable gives an absolute path
-// there is no user folder, and the file stays beside the program (where it
-// can then only be read).
+// folder, a build folder). Otherwise the file is Config.ini in the user's
+// settings folder (UserSettingsFolder). When there is no user folder the
+// file stays beside the program (where it can then only be read).
 SettingsLocation ChooseSettingsLocation(const SettingsLocationInputs& inputs);
+
+// The user's folder for the settings file, or empty when there is none. On
+// Linux: lumidex under $XDG_CONFIG_HOME when it is an absolute path, else
+// under $HOME/.config (when absolute). On Windows: Lumidex under %APPDATA%
+// when it is an absolute path. (location_posix.cpp, location_win32.cpp)
+std::filesystem::path UserSettingsFolder(const SettingsLocationInputs& inputs);
 
 // The help document to open: Help.doc beside the program, else the one in
 // the installed data folder (`data_dir`). When neither exists the path
@@ -49,8 +54,9 @@ std::filesystem::path InstalledDataDirectory(const std::filesystem::path& progra
 
 // Gathers the inputs for a program in `program_dir` from the running system:
 // the environment, whether the folder can be written (it tries), and whether
-// the installed data folder exists. Never fails; what cannot be found is
-// left empty or false.
+// it is an installed copy (the installed data folder exists; on Windows also
+// a folder inside Program Files). Never fails; what cannot be found is left
+// empty or false. (location_posix.cpp, location_win32.cpp)
 SettingsLocationInputs CurrentSettingsInputs(const std::filesystem::path& program_dir);
 
 // Creates the folder that will hold the settings file, and any missing

@@ -1,0 +1,84 @@
+// lumidex.exe: the operator's dialog on Windows.
+#include "dialog/dialog_template.h"
+#include "dialog/numicon_dlg.h"
+#include "gui/win32/main_dialog.h"
+#include "gui/win32/wide_text.h"
+#include "link/port_list.h"
+#include "settings/file_io.h"
+#include "settings/location.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include <commctrl.h>
+#include <windows.h>
+
+namespace {
+
+// One copy per desktop: a running copy's window (or the pop-up it shows) is
+// brought forward instead. Returns false when one was found.
+bool ClaimSingleInstance() {
+    HWND running = ::FindWindowW(L"#32770", lumidex::win32::Widen(lumidex::dialog::kWindowTitle).c_str());
+    if (running == nullptr) {
+        return true;
+    }
+    HWND popup = ::GetLastActivePopup(running);
+    if (::IsIconic(running)) {
+        ::ShowWindow(running, SW_RESTORE);
+    }
+    ::SetForegroundWindow(popup != nullptr ? popup : running);
+    return false;
+}
+
+std::filesystem::path ExecutablePath() {
+    std::wstring name(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = ::GetModuleFileNameW(nullptr, name.data(), static_cast<DWORD>(name.size()));
+        if (length == 0) {
+            return {};
+        }
+        if (length < name.size()) {
+            name.resize(length);
+            return name;
+        }
+        name.resize(name.size() * 2);
+    }
+}
+
+} // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    if (!ClaimSingleInstance()) {
+        return 0;
+    }
+    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES | ICC_INTERNET_CLASSES};
+    ::InitCommonControlsEx(&controls);
+
+    const std::filesystem::path program = ExecutablePath();
+    const std::filesystem::path program_dir = program.parent_path();
+    // Config.ini beside the program when its folder can hold it and it is no
+    // installed copy; otherwise in the user's application data, made on
+    // first use.
+    const lumidex::SettingsLocation location =
+        lumidex::ChooseSettingsLocation(lumidex::CurrentSettingsInputs(program_dir));
+    if (location.place == lumidex::SettingsPlace::UserConfig) {
+        lumidex::PrepareSettingsFolder(location.file);
+    }
+    std::error_code ec;
+    const bool existed = std::filesystem::exists(location.file, ec);
+
+    lumidex::dialog::CNumiconDlg::Environment environment;
+    environment.settings_path = location.file;
+    environment.port_lister = lumidex::ListSerialPorts;
+    environment.help_document = program_dir / L"Help.doc";
+    environment.application_name = lumidex::win32::Narrow(program.stem().wstring());
+    // The first settings refresh creates the file; the operator hears once
+    // where it is, when the window is up.
+    lumidex::win32::MainDialog dialog(environment, [&location, existed] {
+        std::error_code exists_ec;
+        return lumidex::SettingsPlaceNotice(location, existed,
+                                            std::filesystem::exists(location.file, exists_ec));
+    });
+    dialog.Run();
+    return 0;
+}
