@@ -203,6 +203,23 @@ bool AreWritableNames(std::string_view section, std::string_view key) {
     return trimmed_key.empty() || (trimmed_key.front() != '[' && trimmed_key.front() != ';');
 }
 
+std::vector<SettingName> ListSettingNames(std::string_view text) {
+    std::vector<SettingName> names;
+    std::string section;
+    LineReader reader(text);
+    std::size_t number = 0;
+    while (auto line = reader.Next()) {
+        ++number;
+        if (auto name = SectionName(line->content)) {
+            section = std::string(*name);
+            names.push_back({section, {}, number});
+        } else if (auto entry = ParseKeyLine(line->content)) {
+            names.push_back({section, std::string(entry->name), number});
+        }
+    }
+    return names;
+}
+
 std::string ReadSettingFromText(std::string_view text, std::string_view section,
                                 std::string_view key, std::string_view fallback, std::size_t size) {
     const auto place = FindSection(text, Trim(section), Trim(key));

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace lumidex {
 
@@ -47,6 +48,22 @@ bool WriteSetting(const std::filesystem::path& file, std::string_view section, s
 // make its line a section line or a comment. Blanks around a name do not count
 // on reading or writing.
 bool AreWritableNames(std::string_view section, std::string_view key);
+
+// One name line of a settings text: a section line ("[name]", key empty) or
+// a key line inside a section (key lines before the first section have an
+// empty section). `line` counts from 1.
+struct SettingName {
+    std::string section;
+    std::string key;
+    std::size_t line = 0;
+};
+
+// Every section line and key line of a decoded settings text, in file order,
+// with names trimmed as the reader trims them; comments, blank lines and
+// lines without '=' are left out. For files whose keys are checked against a
+// fixed set (the bridge's boards file); values are read with
+// ReadSettingFromText.
+std::vector<SettingName> ListSettingNames(std::string_view text);
 
 // Pure forms of the two operations on decoded file text, used by the above.
 // WriteSettingToText gives the text unchanged when AreWritableNames refuses

@@ -54,22 +54,31 @@ deb=${debs[0]}
 tar=${tars[0]}
 
 depends=$(dpkg-deb -f "$deb" Depends)
-for needed in libqt6widgets6 libqt6network6 libstdc++6 qt6-qpa-plugins; do
+for needed in libqt6widgets6 libqt6network6 libstdc++6 qt6-qpa-plugins libmosquitto1; do
   check "the .deb depends on $needed" grep -qw -- "$needed" <<<"$depends"
 done
 
 root="$work/root"
 dpkg -x "$deb" "$root"
-for file in usr/bin/lumidex usr/bin/lumidex-send usr/bin/lumidex-sim \
+for file in usr/bin/lumidex usr/bin/lumidex-send usr/bin/lumidex-sim usr/bin/lumidex-bridge \
             usr/share/lumidex/Help.doc usr/share/lumidex/Help.html \
             usr/share/applications/lumidex.desktop usr/share/doc/lumidex/copyright \
-            usr/share/doc/lumidex/changelog.gz; do
+            usr/share/doc/lumidex/changelog.gz usr/lib/systemd/system/lumidex-bridge.service \
+            usr/share/doc/lumidex/examples/boards.ini; do
   check "the .deb installs /$file" test -f "$root/$file"
 done
 icons=$( { find "$root/usr/share/icons" "$root/usr/share/pixmaps" -name 'lumidex.*' 2>/dev/null || true; } | wc -l)
 check "the .deb installs one lumidex icon" test "$icons" -eq 1
 desktop="$root/usr/share/applications/lumidex.desktop"
 check "the desktop entry is valid" desktop-file-validate "$desktop"
+unit="$root/usr/lib/systemd/system/lumidex-bridge.service"
+for line in "ExecStart=lumidex-bridge --boards /etc/lumidex/boards.ini" \
+            "ConditionPathExists=/etc/lumidex/boards.ini" "DynamicUser=yes" \
+            "SupplementaryGroups=dialout" "Restart=on-failure"; do
+  check "the bridge's unit has $line" grep -qx -- "$line" "$unit"
+done
+check "the example boards file is one the bridge reads as far as its boards" \
+  sh -c "'$root/usr/bin/lumidex-bridge' --boards '$root/usr/share/doc/lumidex/examples/boards.ini' 2>&1 | grep -q 'cannot read /var/lib/lumidex/hall.ini'"
 for line in "Categories=Utility;" "Icon=lumidex" "Exec=lumidex" "Type=Application"; do
   check "the desktop entry has $line" grep -qx -- "$line" "$desktop"
 done
@@ -150,7 +159,7 @@ tar -xzf "$tar" -C "$work/unpacked"
 tops=("$work"/unpacked/*)
 check "the .tar.gz holds one folder" test ${#tops[@]} -eq 1 -a -d "${tops[0]}"
 portable=${tops[0]}
-for file in lumidex lumidex-send lumidex-sim Help.doc Help.html LICENSE; do
+for file in lumidex lumidex-send lumidex-sim lumidex-bridge Help.doc Help.html LICENSE; do
   check "the portable folder holds $file" test -f "$portable/$file"
 done
 check "the portable folder has no Config.ini yet" test ! -e "$portable/Config.ini"
@@ -273,7 +282,7 @@ check "the installed dialog uses \$XDG_CONFIG_HOME/lumidex/Config.ini" \
   wait_for_line "$work/xdg/lumidex/Config.ini" "Set=2"
 stop_dialog
 check "the installed dialog writes nothing beside the program" \
-  test -z "$(find "$root/usr/bin" -mindepth 1 ! -name lumidex ! -name lumidex-send ! -name lumidex-sim)"
+  test -z "$(find "$root/usr/bin" -mindepth 1 ! -name lumidex ! -name lumidex-send ! -name lumidex-sim ! -name lumidex-bridge)"
 
 start_dialog "$work/fresh/config" "$root/usr/bin/lumidex"
 check "the installed dialog creates its settings on first use" \

@@ -11,6 +11,12 @@ inline constexpr const char* kAppInputTestsController = "127.0.0.7";
 inline constexpr const char* kDialogTestsController = "127.0.0.8";
 // The simulator and the sender run inside the test, on both systems.
 inline constexpr const char* kToolLoopTestsController = "127.0.0.21";
+// The bridge's boards: three controllers of its suite, and the first of
+// the benchmark's hundred (127.0.1.1 .. 127.0.1.100).
+inline constexpr const char* kBridgeTestsBoardA = "127.0.0.31";
+inline constexpr const char* kBridgeTestsBoardB = "127.0.0.32";
+inline constexpr const char* kBridgeTestsBoardC = "127.0.0.33";
+inline constexpr const char* kBridgeBenchFirstBoard = "127.0.1.1";
 // A host that is never a controller: stray datagrams come from here.
 inline constexpr const char* kStrayHost = "127.0.0.99";
 

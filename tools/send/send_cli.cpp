@@ -83,9 +83,7 @@ DialogLines DialogFromSettings(const SendOptions& options, const SettingsFile& s
     for (int line = 1; line <= kLineCount; ++line) {
         const auto i = static_cast<std::size_t>(line - 1);
         if (auto typed = options.lines.find(line); typed != options.lines.end()) {
-            dialog.texts[i] = FormatLineText(typed->second, ShownDigitCount(formats[i].numbers),
-                                             ShownDecimalPlaces(formats[i].places))
-                                  .value_or("");
+            dialog.texts[i] = FormatTypedLine(formats, line, typed->second).value_or("");
         }
         if (auto f = options.flicker.find(line); f != options.flicker.end()) {
             dialog.flicker[i] = f->second;
@@ -132,6 +130,26 @@ std::vector<LinkChoice> ChooseLinks(const SendOptions& options, const SettingsFi
 }
 
 } // namespace
+
+std::optional<std::string> FormatTypedLine(const std::array<LineFormat, kLineCount>& formats,
+                                           int line, std::string_view typed) {
+    const auto i = static_cast<std::size_t>(line - 1);
+    return FormatLineText(typed, ShownDigitCount(formats[i].numbers),
+                          ShownDecimalPlaces(formats[i].places));
+}
+
+ContentFrameResult BuildContentFromSettings(const SendOptions& options,
+                                            const SettingsFile& settings) {
+    // In unified mode the dialog's refresh first copies the unified format
+    // into every line; the tool works from the same result.
+    const auto formats = LineFormatsAfterRefresh(settings);
+    std::array<std::string, kLineCount> digit_counts;
+    for (std::size_t i = 0; i < kLineCount; ++i) {
+        digit_counts[i] = formats[i].numbers;
+    }
+    return BuildContentFrame(DialogFromSettings(options, settings, formats), settings,
+                             digit_counts);
+}
 
 std::optional<ClockTime> ParseClockTime(const std::string& text) {
     // Exactly "YYYY-MM-DD HH:MM:SS": every field written in digits, so no
@@ -325,15 +343,7 @@ int RunSendUnchecked(const SendOptions& options, std::ostream& out, std::ostream
     const SettingsFile settings(config);
     Frame frame;
     if (options.command == "content") {
-        // In unified mode the dialog's refresh first copies the unified
-        // format into every line; the tool works from the same result.
-        const auto formats = LineFormatsAfterRefresh(settings);
-        std::array<std::string, kLineCount> digit_counts;
-        for (std::size_t i = 0; i < kLineCount; ++i) {
-            digit_counts[i] = formats[i].numbers;
-        }
-        const ContentFrameResult built = BuildContentFrame(
-            DialogFromSettings(options, settings, formats), settings, digit_counts);
+        const ContentFrameResult built = BuildContentFromSettings(options, settings);
         if (!built.frame) {
             err << "lumidex-send: refused: " << Printable(built.refusal) << "\n";
             return kExitBadInput;

@@ -34,11 +34,4 @@ std::array<std::string, 3> RenderSegments(const std::string& text);
 // The clock as "YYYY-MM-DD HH:MM:SS".
 std::string FormatClock(const ClockTime& time);
 
-// A JSON object with the decoded fields of a frame (without braces), for
-// the simulator's --json output.
-std::string DecodedFieldsJson(const DecodedFrame& frame);
-
-// Text as a JSON string literal, quotes included.
-std::string JsonString(const std::string& text);
-
 } // namespace lumidex

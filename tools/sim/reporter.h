@@ -2,6 +2,7 @@
 
 #include "protocol/frame.h"
 #include "tools/sim/display.h"
+#include "tools/sim/json_report.h"
 #include "tools/sim/simulator.h"
 
 #include <chrono>
@@ -46,19 +47,7 @@ public:
                                      : ReplyAccepted(*outcome.reply) ? "accepted"
                                                                      : "rejected";
         if (options_.json) {
-            std::string line = "{\"link\":" + JsonString(link) + ",\"peer\":" + JsonString(peer) +
-                               ",\"hex\":" + JsonString(FormatHex(bytes)) +
-                               ",\"valid\":" + (d.frame ? "true" : "false");
-            if (d.frame) {
-                line += ",\"command\":" + JsonString(CommandName(d.frame->command)) +
-                        ",\"address\":" + std::to_string(d.frame->address);
-                const std::string fields = DecodedFieldsJson(*d.frame);
-                line += fields.empty() ? "" : "," + fields;
-            } else {
-                line += ",\"error\":" + JsonString(d.reason);
-            }
-            line += ",\"answer\":" + JsonString(answered) + "}\n";
-            out_ << line << std::flush;
+            out_ << FrameReportJson(link, peer, bytes, d, answered) << "\n" << std::flush;
             return;
         }
         std::string head = link + " " + peer + ": ";
@@ -89,10 +78,7 @@ public:
             return;
         }
         if (options_.json) {
-            out_ << "{\"link\":" << JsonString(link) << ",\"peer\":" << JsonString(peer)
-                 << ",\"hex\":" << JsonString(FormatHex(bytes))
-                 << ",\"valid\":false,\"error\":" << JsonString(what) << ",\"answer\":\"none\"}\n"
-                 << std::flush;
+            out_ << IgnoredReportJson(link, peer, bytes, what) << "\n" << std::flush;
             return;
         }
         out_ << link << " " << peer << ": " << what << " ignored (" << bytes.size() << " bytes)\n  "
@@ -108,7 +94,7 @@ private:
         }
         if (held_back > 0) {
             if (options_.json) {
-                out_ << "{\"held_back\":" << held_back << "}\n";
+                out_ << HeldBackReportJson(held_back) << "\n";
             } else {
                 out_ << "(" << held_back << " reports of rejected input held back)\n";
             }

@@ -1,0 +1,350 @@
+// lumidex-bridge under load: 100 boards, each a lumidex-sim on its own
+// loopback address (127.0.1.1 .. 127.0.1.100), each given a new value once a
+// second for 30 s through a mosquitto of the benchmark's own. Reports the
+// updates delivered, the latency from the publish to the frame at the board
+// (median and 99th percentile), the bridge's memory, and, in the same run,
+// the updates a second that a loop of lumidex-send processes reaches.
+//
+//   bench_bridge [--boards N] [--seconds S] [--dir PARENT]
+//
+// The boards' Config.ini files go to a new folder in PARENT (default: the
+// system's temporary folder); every value is stored there with a durable
+// write before it is sent, so the disk under PARENT shows in the latency
+// (a memory file system such as /dev/shm leaves it out).
+#include "link/address.h"
+
+#include <mosquitto.h>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <netinet/in.h>
+#include <poll.h>
+#include <pwd.h>
+#include <spawn.h>
+#include <string>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+struct Child {
+    pid_t pid = -1;
+    int out = -1; // its standard output, or -1
+    std::string pending;
+};
+
+Child Spawn(const std::vector<std::string>& argv, bool read_output) {
+    std::vector<char*> args;
+    for (const std::string& a : argv) {
+        args.push_back(const_cast<char*>(a.c_str()));
+    }
+    args.push_back(nullptr);
+    int fds[2] = {-1, -1};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (read_output && ::pipe(fds) == 0) {
+        posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+        posix_spawn_file_actions_addclose(&actions, fds[0]);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    }
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    Child child;
+    if (posix_spawn(&child.pid, args[0], &actions, nullptr, args.data(), environ) != 0) {
+        child.pid = -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    if (fds[1] >= 0) {
+        ::close(fds[1]);
+        child.out = fds[0];
+    }
+    return child;
+}
+
+void Stop(Child& child) {
+    if (child.pid > 0) {
+        ::kill(child.pid, SIGTERM);
+        ::waitpid(child.pid, nullptr, 0);
+    }
+    if (child.out >= 0) {
+        ::close(child.out);
+    }
+}
+
+int FreePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof a;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+void WriteFile(const std::filesystem::path& file, const std::string& text) {
+    std::ofstream(file, std::ios::binary) << text;
+}
+
+std::string BoardAddress(int board) {
+    return "127.0.1." + std::to_string(board + 1);
+}
+
+double Percentile(std::vector<double> values, double p) {
+    if (values.empty()) {
+        return 0;
+    }
+    std::sort(values.begin(), values.end());
+    const auto at = static_cast<std::size_t>(p * static_cast<double>(values.size() - 1) + 0.5);
+    return values[at];
+}
+
+// VmRSS and VmHWM of a process, in kB.
+std::pair<long, long> Memory(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    long rss = 0;
+    long peak = 0;
+    while (std::getline(status, line)) {
+        if (line.starts_with("VmRSS:")) {
+            rss = std::stol(line.substr(6));
+        } else if (line.starts_with("VmHWM:")) {
+            peak = std::stol(line.substr(6));
+        }
+    }
+    return {rss, peak};
+}
+
+// Started as root, mosquitto would change to its own user.
+std::string RunAsUser() {
+    const passwd* user = ::getpwuid(::getuid());
+    return user != nullptr ? std::string("user ") + user->pw_name + "\n" : std::string();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    int boards = 100;
+    int seconds = 30;
+    std::filesystem::path parent = std::filesystem::temp_directory_path();
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string arg = argv[i];
+        if (arg == "--boards") {
+            boards = std::clamp(std::atoi(argv[i + 1]), 1, 250);
+        } else if (arg == "--dir") {
+            parent = argv[i + 1];
+        } else if (arg == "--seconds") {
+            seconds = std::clamp(std::atoi(argv[i + 1]), 1, 600);
+        }
+    }
+    ::signal(SIGPIPE, SIG_IGN);
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                                      ("lumidex-bench-bridge-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+
+    const int port = FreePort();
+    WriteFile(dir / "mosquitto.conf", "listener " + std::to_string(port) +
+                                          " 127.0.0.1\nallow_anonymous true\npersistence false\n"
+                                          "log_dest none\nmax_queued_messages 0\n" +
+                                          RunAsUser());
+    Child broker = Spawn({LUMIDEX_MOSQUITTO_EXE, "-c", (dir / "mosquitto.conf").string()}, false);
+
+    std::string boards_file = "[bridge]\nbroker=127.0.0.1:" + std::to_string(port) + "\n";
+    std::vector<Child> sims;
+    std::map<int, int> board_of_fd;
+    for (int b = 0; b < boards; ++b) {
+        const std::string name = "b" + std::to_string(b);
+        // Line 1 with 8 digits and a free point carries the update's number.
+        WriteFile(dir / (name + ".ini"),
+                  "[Set]\r\nwsv1=8\r\nLEDIP=" +
+                      std::to_string(lumidex::StoredAddressValue(
+                          *lumidex::ParseDottedAddress(BoardAddress(b)))) +
+                      "\r\n[Text]\r\nText2=No\r\nText3=No\r\nText4=No\r\nText5=No\r\nText6=No\r\n");
+        boards_file += "[" + name + "]\nsettings=" + name + ".ini\n";
+        sims.push_back(
+            Spawn({LUMIDEX_SIM_EXE, "--json", "--udp", BoardAddress(b) + ":10006"}, true));
+        board_of_fd[sims.back().out] = b;
+    }
+    WriteFile(dir / "boards.ini", boards_file);
+    std::this_thread::sleep_for(500ms);
+    Child bridge = Spawn({LUMIDEX_BRIDGE_EXE, "--boards", (dir / "boards.ini").string()}, false);
+
+    mosquitto_lib_init();
+    mosquitto* client = mosquitto_new("lumidex-bench", true, nullptr);
+    mosquitto_connect(client, "127.0.0.1", port, 30);
+    mosquitto_loop_start(client);
+    std::this_thread::sleep_for(1s); // the bridge connects and subscribes
+
+    // publish time of (board, update number)
+    std::vector<std::vector<Clock::time_point>> published(
+        static_cast<std::size_t>(boards),
+        std::vector<Clock::time_point>(static_cast<std::size_t>(seconds) + 1));
+    std::vector<double> latencies_ms;
+    std::vector<std::vector<bool>> delivered(
+        static_cast<std::size_t>(boards), std::vector<bool>(static_cast<std::size_t>(seconds) + 1));
+    std::vector<int> last_value(static_cast<std::size_t>(boards), 0);
+    long frames = 0;
+    std::vector<pollfd> fds;
+    for (const Child& sim : sims) {
+        fds.push_back({sim.out, POLLIN, 0});
+    }
+    // Each sim prints its address first.
+    auto drain = [&](Clock::time_point until) {
+        while (Clock::now() < until) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
+            if (::poll(fds.data(), fds.size(), static_cast<int>(std::max<long>(left.count(), 0))) <=
+                0) {
+                continue;
+            }
+            const Clock::time_point now = Clock::now();
+            for (pollfd& p : fds) {
+                if ((p.revents & POLLIN) == 0) {
+                    continue;
+                }
+                const int b = board_of_fd[p.fd];
+                Child& sim = sims[static_cast<std::size_t>(b)];
+                char buffer[8192];
+                const ssize_t got = ::read(p.fd, buffer, sizeof buffer);
+                if (got <= 0) {
+                    p.fd = -1;
+                    continue;
+                }
+                sim.pending.append(buffer, static_cast<std::size_t>(got));
+                std::size_t newline = 0;
+                while ((newline = sim.pending.find('\n')) != std::string::npos) {
+                    const std::string line = sim.pending.substr(0, newline);
+                    sim.pending.erase(0, newline + 1);
+                    const auto frame = nlohmann::json::parse(line, nullptr, false);
+                    if (!frame.is_object() || !frame.contains("lines")) {
+                        continue;
+                    }
+                    ++frames;
+                    for (const auto& l : frame["lines"]) {
+                        std::string text = l.value("text", "");
+                        text.erase(0, text.find_first_not_of(' '));
+                        const int k = text.empty() ? 0 : std::atoi(text.c_str());
+                        last_value[static_cast<std::size_t>(b)] = k;
+                        if (k >= 1 && k <= seconds &&
+                            !delivered[static_cast<std::size_t>(b)][static_cast<std::size_t>(k)]) {
+                            delivered[static_cast<std::size_t>(b)][static_cast<std::size_t>(k)] =
+                                true;
+                            latencies_ms.push_back(std::chrono::duration<double, std::milli>(
+                                                       now - published[static_cast<std::size_t>(b)]
+                                                                      [static_cast<std::size_t>(k)])
+                                                       .count());
+                        }
+                    }
+                }
+            }
+        }
+    };
+    drain(Clock::now() + 200ms);
+
+    // Every board once a second, the boards spread evenly over the second.
+    const Clock::time_point start = Clock::now();
+    const auto step = std::chrono::microseconds(1'000'000 / boards);
+    for (int k = 1; k <= seconds; ++k) {
+        for (int b = 0; b < boards; ++b) {
+            const Clock::time_point at = start + std::chrono::seconds(k - 1) + step * b;
+            drain(at);
+            const std::string topic = "lumidex/b" + std::to_string(b) + "/line/1/set";
+            const std::string value = std::to_string(k);
+            published[static_cast<std::size_t>(b)][static_cast<std::size_t>(k)] = Clock::now();
+            mosquitto_publish(client, nullptr, topic.c_str(), static_cast<int>(value.size()),
+                              value.data(), 1, false);
+        }
+    }
+    drain(Clock::now() + 3s);
+    const auto [rss, peak] = Memory(bridge.pid);
+
+    // As fast as the publisher goes: rounds of one update per board, back
+    // to back. Updates that reach a board while its exchange is in flight
+    // are merged, so the board shows the latest; the rate is the updates
+    // published over the time until every board shows its last one.
+    constexpr int kBurstRounds = 50;
+    constexpr int kBurstBase = 1000;
+    const long frames_before = frames;
+    const Clock::time_point burst_start = Clock::now();
+    for (int r = 1; r <= kBurstRounds; ++r) {
+        for (int b = 0; b < boards; ++b) {
+            const std::string topic = "lumidex/b" + std::to_string(b) + "/line/1/set";
+            const std::string value = std::to_string(kBurstBase + r);
+            mosquitto_publish(client, nullptr, topic.c_str(), static_cast<int>(value.size()),
+                              value.data(), 1, false);
+        }
+        drain(Clock::now());
+    }
+    const auto all_shown = [&] {
+        return std::all_of(last_value.begin(), last_value.end(),
+                           [&](int v) { return v == kBurstBase + kBurstRounds; });
+    };
+    while (!all_shown() && Clock::now() - burst_start < 30s) {
+        drain(Clock::now() + 5ms);
+    }
+    const double burst_seconds = std::chrono::duration<double>(Clock::now() - burst_start).count();
+    const double bridge_rate = boards * kBurstRounds / burst_seconds;
+    const double frame_rate = static_cast<double>(frames - frames_before) / burst_seconds;
+
+    // The same kind of update through one lumidex-send process each.
+    const std::filesystem::path config = dir / "b0.ini";
+    const Clock::time_point loop_start = Clock::now();
+    int sent = 0;
+    while (Clock::now() - loop_start < 5s) {
+        Child send = Spawn({LUMIDEX_SEND_EXE, "--config", config.string(), "--line",
+                            "1=" + std::to_string(500 + sent % 400), "content"},
+                           false);
+        ::waitpid(send.pid, nullptr, 0);
+        ++sent;
+        drain(Clock::now());
+    }
+    const double loop_rate =
+        sent / std::chrono::duration<double>(Clock::now() - loop_start).count();
+
+    long count = 0;
+    for (const auto& board : delivered) {
+        count += std::count(board.begin() + 1, board.end(), true);
+    }
+    const long total = static_cast<long>(boards) * seconds;
+    std::printf("boards %d, %d s, one update per board per second, settings in %s\n", boards,
+                seconds, parent.c_str());
+    std::printf("updates delivered: %ld of %ld (%ld lost)\n", count, total, total - count);
+    std::printf("publish-to-frame latency: median %.2f ms, 99th percentile %.2f ms, max %.2f ms\n",
+                Percentile(latencies_ms, 0.5), Percentile(latencies_ms, 0.99),
+                Percentile(latencies_ms, 1.0));
+    std::printf("bridge memory: %ld kB resident, %ld kB at most\n", rss, peak);
+    std::printf("burst of %d updates: every board showed its last after %.2f s: %.0f updates/s "
+                "(%.0f frames/s at the boards)%s\n",
+                boards * kBurstRounds, burst_seconds, bridge_rate, frame_rate,
+                all_shown() ? "" : ", NOT ALL SHOWN");
+    std::printf("lumidex-send loop: %.1f updates/s; the bridge %.1f x that\n", loop_rate,
+                bridge_rate / loop_rate);
+
+    mosquitto_loop_stop(client, true);
+    mosquitto_destroy(client);
+    mosquitto_lib_cleanup();
+    Stop(bridge);
+    for (Child& sim : sims) {
+        Stop(sim);
+    }
+    Stop(broker);
+    std::filesystem::remove_all(dir);
+    return count == total ? 0 : 1;
+}

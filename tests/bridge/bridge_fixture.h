@@ -1,0 +1,106 @@
+#pragma once
+
+#include "tests/support/child_process.h"
+#include "tests/support/temp_dir.h"
+
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace lumidex::test {
+
+// A mosquitto broker of the test's own on 127.0.0.1 and a free port, with a
+// configuration written for it; optionally TLS with a certificate made
+// for 127.0.0.1 at start (the CA is `ca_file()`), and a password file with
+// one user.
+class Broker {
+public:
+    struct Options {
+        bool tls = false;
+        std::string user;
+        std::string password;
+    };
+    Broker(const std::filesystem::path& dir, const Options& options);
+    ~Broker();
+    Broker(const Broker&) = delete;
+    Broker& operator=(const Broker&) = delete;
+
+    int port() const { return port_; }
+    const std::filesystem::path& ca_file() const { return ca_file_; }
+    // The client arguments that reach this broker (host, port, TLS, login).
+    std::vector<std::string> ClientArgs() const;
+
+private:
+    std::filesystem::path dir_;
+    Options options_;
+    int port_ = 0;
+    std::filesystem::path ca_file_;
+    std::unique_ptr<ChildProcess> process_;
+};
+
+// A mosquitto_sub on a broker, printing "topic payload" for each message;
+// it is subscribed once the constructor returns.
+class Watch {
+public:
+    Watch(const Broker& broker, const std::vector<std::string>& patterns);
+
+    // Waits for a message on `topic` whose payload `accept` takes and that
+    // no earlier wait took (messages of boards served side by side come in
+    // any order); returns its payload. On time-out the test fails with the
+    // topic, what was looked for and every message not taken yet.
+    std::optional<std::string> WaitFor(const std::string& topic,
+                                       const std::function<bool(const std::string&)>& accept,
+                                       const std::string& looked_for,
+                                       std::chrono::milliseconds timeout);
+    // Every message that arrived before the last one WaitFor returned.
+    const std::vector<std::string>& Before() const { return before_; }
+    // The same for a payload equal to `payload`.
+    std::optional<std::string> WaitFor(const std::string& topic, const std::string& payload,
+                                       std::chrono::milliseconds timeout);
+    // The next status JSON on `topic` whose "result" is `result`.
+    std::optional<nlohmann::json> WaitForStatus(const std::string& topic, const std::string& result,
+                                                std::chrono::milliseconds timeout);
+
+private:
+    std::unique_ptr<ChildProcess> process_;
+    std::vector<std::string> log_; // every message, in arrival order
+    std::vector<bool> taken_;
+    std::vector<std::string> before_;
+};
+
+// Publishes one message with mosquitto_pub (an empty payload as a
+// zero-length message); fails the test when it does not go out.
+void Publish(const Broker& broker, const std::string& topic, const std::string& payload);
+
+// The retained payload on `topic`, or nothing when there is none.
+std::optional<std::string> Retained(const Broker& broker, const std::string& topic);
+
+// lumidex-sim on one loopback address with --json; each frame it takes is
+// one JSON object.
+class Board {
+public:
+    // With "--pty" among the extra arguments the board also listens on a
+    // pseudo-terminal, named by serial().
+    Board(const std::string& address, const std::vector<std::string>& extra = {});
+    const std::string& serial() const { return serial_; }
+    // The next frame the board took, or nothing within the time-out.
+    std::optional<nlohmann::json> NextFrame(std::chrono::milliseconds timeout);
+    void Stop();
+
+private:
+    std::unique_ptr<ChildProcess> process_;
+    std::string serial_;
+};
+
+// The Config.ini of a board at `address`: line 1 with 4 digits and 2
+// decimal places, line 2 with 3 digits and a free point, lines 3..6 not
+// sent.
+std::string BoardSettings(const std::string& address);
+
+} // namespace lumidex::test

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace lumidex {
+
+// How the bridge reaches a board: UDP to the controller address its
+// settings hold, or its serial port at its baud rate.
+enum class BoardLink { Udp, Serial };
+
+// One board of the boards file.
+struct BoardConfig {
+    std::string name;               // used in topics: letters, digits, '-' and '_'
+    std::filesystem::path settings; // its Config.ini, made absolute
+    BoardLink link = BoardLink::Udp;
+    std::vector<std::string> groups;
+    // The serial port named in its settings at start, for serial boards:
+    // boards on one port share it one exchange at a time.
+    std::string serial_port;
+};
+
+// Where the broker is and how to log in; every field may come from the
+// boards file's [bridge] section or from the command line.
+struct BrokerConfig {
+    std::string host = "127.0.0.1";
+    std::optional<int> port; // 1883, or 8883 with TLS, when not given
+    std::string prefix = "lumidex";
+    std::string client_id = "lumidex-bridge";
+    std::string username;
+    std::filesystem::path password_file;
+    std::filesystem::path tls_ca;
+    bool discovery = false;
+};
+
+// The boards file read and checked.
+struct BridgeConfig {
+    BrokerConfig broker;
+    std::vector<BoardConfig> boards;
+};
+
+// True for a name usable as one topic level: 1..64 letters, digits, '-'
+// and '_'.
+bool IsTopicName(const std::string& name);
+
+// Parses "HOST[:PORT]" into the broker's host and port; false for an empty
+// host or a port outside 1..65535.
+bool ParseBrokerAddress(const std::string& text, BrokerConfig& broker);
+
+// True for a topic prefix: one or more levels separated by '/', no empty
+// level, no wildcard ('+', '#') and no NUL.
+bool IsTopicPrefix(const std::string& prefix);
+
+// Reads the boards file with the settings reader. Refuses (nothing, and one
+// line in `error` naming the file, the section and the key) a file that
+// cannot be read, a key the file may not hold, a board section without
+// "settings", a bad board or group name, a board named "bridge" or "group"
+// (topic levels of their own), a link other than udp or serial, a settings
+// file that cannot be read, a UDP board without a controller address and a
+// serial board without a port.
+std::optional<BridgeConfig> ReadBoardsFile(const std::filesystem::path& file, std::string& error);
+
+} // namespace lumidex

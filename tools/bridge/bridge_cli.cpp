@@ -1,0 +1,242 @@
+#include "tools/bridge/bridge_cli.h"
+
+#include "settings/file_io.h"
+#include "tools/bridge/bridge.h"
+#include "tools/bridge/mqtt_connection.h"
+
+#include <csignal>
+#include <ostream>
+#include <pthread.h>
+
+namespace lumidex {
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitBadInput = 2;
+constexpr int kDefaultPort = 1883;
+constexpr int kDefaultTlsPort = 8883;
+// How long a stop waits for the broker to take the last messages.
+constexpr std::chrono::seconds kFlushTimeout{3};
+
+} // namespace
+
+std::optional<BridgeOptions> ParseBridgeOptions(const std::vector<std::string>& args,
+                                                std::string& error) {
+    BridgeOptions options;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string arg = args[i];
+        std::optional<std::string> inline_value;
+        if (arg.starts_with("--") && arg.find('=') != std::string::npos) {
+            inline_value = arg.substr(arg.find('=') + 1);
+            arg = arg.substr(0, arg.find('='));
+        }
+        auto value = [&](std::optional<std::string>& into) {
+            if (inline_value) {
+                into = *inline_value;
+            } else if (i + 1 < args.size()) {
+                into = args[++i];
+            } else {
+                error = arg + " needs a value";
+                return false;
+            }
+            if (into->empty()) {
+                error = arg + " needs a value";
+                return false;
+            }
+            return true;
+        };
+        std::optional<std::string> boards;
+        if (arg == "--help" || arg == "-h") {
+            options.help = true;
+        } else if (arg == "--version") {
+            options.version = true;
+        } else if (arg == "--discovery") {
+            options.discovery = true;
+        } else if (arg == "--boards") {
+            if (!value(boards)) {
+                return std::nullopt;
+            }
+            options.boards = *boards;
+        } else if (arg == "--broker") {
+            if (!value(options.broker)) {
+                return std::nullopt;
+            }
+        } else if (arg == "--prefix") {
+            if (!value(options.prefix)) {
+                return std::nullopt;
+            }
+        } else if (arg == "--client-id") {
+            if (!value(options.client_id)) {
+                return std::nullopt;
+            }
+        } else if (arg == "--username") {
+            if (!value(options.username)) {
+                return std::nullopt;
+            }
+        } else if (arg == "--password-file") {
+            if (!value(options.password_file)) {
+                return std::nullopt;
+            }
+        } else if (arg == "--tls-ca") {
+            if (!value(options.tls_ca)) {
+                return std::nullopt;
+            }
+        } else if (arg == "--password" || arg == "-P") {
+            error = "a password is never taken on the command line (others can read it there); "
+                    "use --password-file FILE";
+            return std::nullopt;
+        } else {
+            error = "unknown argument " + arg;
+            return std::nullopt;
+        }
+    }
+    if (options.boards.empty() && !options.help && !options.version) {
+        error = "--boards FILE is required (see --help)";
+        return std::nullopt;
+    }
+    return options;
+}
+
+int RunBridge(const BridgeOptions& options, std::ostream& err) {
+    std::string error;
+    auto config = ReadBoardsFile(options.boards, error);
+    if (!config) {
+        err << "lumidex-bridge: " << error << "\n";
+        return kExitBadInput;
+    }
+    BrokerConfig& broker = config->broker;
+    if (options.broker && !ParseBrokerAddress(*options.broker, broker)) {
+        err << "lumidex-bridge: --broker wants HOST[:PORT], got '" << *options.broker << "'\n";
+        return kExitBadInput;
+    }
+    if (options.prefix) {
+        if (!IsTopicPrefix(*options.prefix)) {
+            err << "lumidex-bridge: --prefix '" << *options.prefix
+                << "' is no topic prefix (no wildcards, no empty level)\n";
+            return kExitBadInput;
+        }
+        broker.prefix = *options.prefix;
+    }
+    broker.client_id = options.client_id.value_or(broker.client_id);
+    broker.username = options.username.value_or(broker.username);
+    if (options.password_file) {
+        broker.password_file = *options.password_file;
+    }
+    if (options.tls_ca) {
+        broker.tls_ca = *options.tls_ca;
+    }
+    broker.discovery = broker.discovery || options.discovery;
+
+    MqttConnection::Options connect;
+    connect.host = broker.host;
+    connect.port = broker.port.value_or(broker.tls_ca.empty() ? kDefaultPort : kDefaultTlsPort);
+    connect.client_id = broker.client_id;
+    connect.username = broker.username;
+    connect.tls_ca = broker.tls_ca;
+    if (!broker.password_file.empty()) {
+        if (broker.username.empty()) {
+            err << "lumidex-bridge: a password file needs a user name (--username)\n";
+            return kExitBadInput;
+        }
+        const auto text = ReadWholeFile(broker.password_file);
+        if (!text) {
+            err << "lumidex-bridge: cannot read the password file " << broker.password_file.string()
+                << "\n";
+            return kExitBadInput;
+        }
+        // The first line is the password; its line break is not part of it.
+        connect.password = text->substr(0, text->find_first_of("\r\n"));
+    }
+    if (!broker.tls_ca.empty() && !ReadWholeFile(broker.tls_ca)) {
+        err << "lumidex-bridge: cannot read the CA file " << broker.tls_ca.string() << "\n";
+        return kExitBadInput;
+    }
+
+    // SIGTERM and SIGINT are taken by this thread alone, in sigwait below;
+    // every thread started from here on inherits the mask.
+    sigset_t stop_signals;
+    sigemptyset(&stop_signals);
+    sigaddset(&stop_signals, SIGTERM);
+    sigaddset(&stop_signals, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+
+    MqttConnection connection;
+    Bridge bridge(*config, connection);
+    connect.will_topic = bridge.AvailabilityTopic();
+    connect.will_payload = "offline";
+    bridge.Start();
+    const bool started = connection.Start(
+        connect,
+        [&](const std::string& topic, const std::string& payload, bool retained) {
+            bridge.OnMessage(topic, payload, retained);
+        },
+        [&] {
+            for (const std::string& pattern : bridge.Subscriptions()) {
+                connection.Subscribe(pattern);
+            }
+            bridge.OnConnected();
+        },
+        error);
+    if (!started) {
+        err << "lumidex-bridge: " << error << "\n";
+        bridge.Stop();
+        return kExitBadInput;
+    }
+    err << "lumidex-bridge: " << config->boards.size() << " board(s), broker " << connect.host
+        << ":" << connect.port << (connect.tls_ca.empty() ? "" : " (TLS)") << ", prefix "
+        << broker.prefix << "\n"
+        << std::flush;
+
+    int signal = 0;
+    sigwait(&stop_signals, &signal);
+    bridge.Stop();
+    connection.Flush(kFlushTimeout);
+    connection.Stop();
+    return kExitOk;
+}
+
+std::string BridgeUsage() {
+    return R"(Usage: lumidex-bridge --boards FILE [--broker HOST[:PORT]] [--prefix TOPIC]
+                      [--client-id ID] [--username NAME --password-file FILE]
+                      [--tls-ca FILE] [--discovery]
+
+Feeds Lumidex boards from an MQTT broker. Each board is a Config.ini prepared
+in the dialog plus a link, named in the boards file:
+
+  [bridge]
+  broker=127.0.0.1:1883
+  prefix=lumidex
+  [hall]
+  settings=hall.ini
+  link=udp
+  groups=site1,prices
+
+Topics (P the prefix, B a board, G a group, N a line 1..6):
+  P/B/line/N/set            the value as typed into line N's editor
+  P/B/line/N/flicker/set    1 or 0      P/B/line/N/point/set  1 or 0
+  P/B/update/set            Now or HH:00
+  P/B/brightness/day/set    0..7        P/B/brightness/night/set  0..7
+  P/B/clock/set             empty or now (local time), or YYYY-MM-DD HH:MM:SS
+  P/B/init/set              INITIALIZE (anything else is refused)
+  P/group/G/...             the same endings, for every board of group G
+Published (retained): P/B/line/N, P/B/brightness/day|night, P/B/status (JSON),
+P/B/availability, P/bridge/availability (offline through the last will).
+
+  --boards FILE        the boards file (required)
+  --broker HOST[:PORT] the broker (default 127.0.0.1, port 1883, 8883 with TLS)
+  --prefix TOPIC       the topic prefix (default lumidex)
+  --client-id ID       the MQTT client id (default lumidex-bridge)
+  --username NAME      log in as NAME ...
+  --password-file FILE ... with the password on the first line of FILE
+  --tls-ca FILE        connect with TLS; the broker's certificate must be
+                       signed by this CA and name the broker's host
+  --discovery          publish Home Assistant discovery documents
+  --help               show this text
+  --version            show the version and the licence
+
+Stops on SIGTERM or SIGINT after the exchanges in flight: exit 0. Exit 2
+when the boards file or an option cannot be used.
+)";
+}
+
+} // namespace lumidex

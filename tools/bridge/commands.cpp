@@ -1,0 +1,312 @@
+#include "tools/bridge/commands.h"
+
+#include "lines/keystroke.h"
+#include "protocol/content_frame.h"
+#include "tools/send/send_cli.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+namespace lumidex {
+namespace {
+
+std::vector<std::string_view> SplitLevels(std::string_view topic) {
+    std::vector<std::string_view> levels;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t slash = topic.find('/', start);
+        levels.push_back(topic.substr(start, slash - start));
+        if (slash == std::string_view::npos) {
+            return levels;
+        }
+        start = slash + 1;
+    }
+}
+
+std::optional<int> LineNumber(std::string_view level) {
+    if (level.size() == 1 && level[0] >= '1' && level[0] <= '0' + kLineCount) {
+        return level[0] - '0';
+    }
+    return std::nullopt;
+}
+
+// The command an ending names ("line/3/set" ...), or nothing.
+std::optional<ParsedTopic> ParseEnding(const std::vector<std::string_view>& e) {
+    ParsedTopic t;
+    t.kind = TopicKind::BoardCommand;
+    if (e.size() >= 3 && e[0] == "line" && e.back() == "set") {
+        const auto line = LineNumber(e[1]);
+        if (!line) {
+            return std::nullopt;
+        }
+        t.line = *line;
+        if (e.size() == 3) {
+            t.command = CommandKind::Line;
+            return t;
+        }
+        if (e.size() == 4 && (e[2] == "flicker" || e[2] == "point")) {
+            t.command = e[2] == "flicker" ? CommandKind::Flicker : CommandKind::Point;
+            return t;
+        }
+        return std::nullopt;
+    }
+    if (e.size() == 3 && e[0] == "brightness" && e[2] == "set" &&
+        (e[1] == "day" || e[1] == "night")) {
+        t.command = e[1] == "day" ? CommandKind::DayBrightness : CommandKind::NightBrightness;
+        return t;
+    }
+    if (e.size() == 2 && e[1] == "set") {
+        if (e[0] == "update") {
+            t.command = CommandKind::Update;
+            return t;
+        }
+        if (e[0] == "clock") {
+            t.command = CommandKind::Clock;
+            return t;
+        }
+        if (e[0] == "init") {
+            t.command = CommandKind::Init;
+            return t;
+        }
+    }
+    return std::nullopt;
+}
+
+// The topics the bridge itself publishes under a board.
+bool IsOwnStateEnding(const std::vector<std::string_view>& e) {
+    if (e.size() == 1) {
+        return e[0] == "status" || e[0] == "availability";
+    }
+    if (e.size() == 2) {
+        return (e[0] == "line" && LineNumber(e[1])) ||
+               (e[0] == "brightness" && (e[1] == "day" || e[1] == "night"));
+    }
+    return false;
+}
+
+std::string_view TrimPayload(std::string_view text) {
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    while (!text.empty() && blank(text.front())) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && blank(text.back())) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// The text a line shows for a typed value. A fixed-point line given the
+// empty text is cleared: its stored text is what the board shows and what a
+// restart sends.
+std::string FormatTypedLineText(std::string_view text, const LineFormat& format) {
+    std::array<LineFormat, kLineCount> formats;
+    formats[0] = format;
+    return FormatTypedLine(formats, 1, text).value_or("");
+}
+
+} // namespace
+
+ParsedTopic ParseTopic(std::string_view rest) {
+    const std::vector<std::string_view> levels = SplitLevels(rest);
+    ParsedTopic unknown;
+    if (levels.size() < 2 || levels[0].empty()) {
+        return unknown;
+    }
+    if (levels[0] == "group") {
+        if (levels.size() < 3 || levels[1].empty()) {
+            return unknown;
+        }
+        auto parsed = ParseEnding({levels.begin() + 2, levels.end()});
+        if (!parsed) {
+            unknown.target = std::string(levels[1]);
+            return unknown;
+        }
+        parsed->kind = TopicKind::GroupCommand;
+        parsed->target = std::string(levels[1]);
+        return *parsed;
+    }
+    const std::vector<std::string_view> ending(levels.begin() + 1, levels.end());
+    if (levels[0] == "bridge" &&
+        (ending.size() == 1 && (ending[0] == "availability" || ending[0] == "status"))) {
+        return {TopicKind::OwnState, "bridge", CommandKind::Line, 0};
+    }
+    if (IsOwnStateEnding(ending)) {
+        return {TopicKind::OwnState, std::string(levels[0]), CommandKind::Line, 0};
+    }
+    auto parsed = ParseEnding(ending);
+    if (!parsed) {
+        unknown.target = std::string(levels[0]);
+        return unknown;
+    }
+    parsed->target = std::string(levels[0]);
+    return *parsed;
+}
+
+std::string CommandName(CommandKind command) {
+    switch (command) {
+    case CommandKind::DayBrightness:
+    case CommandKind::NightBrightness:
+        return "brightness";
+    case CommandKind::Clock:
+        return "clock";
+    case CommandKind::Init:
+        return "init";
+    default:
+        return "content";
+    }
+}
+
+bool EditorTakes(std::string_view text, const LineFormat& format) {
+    EditorText editor;
+    for (const char c : text) {
+        // Backspace and carriage return are keys, not characters of a value.
+        if (c != '.' && (c < '0' || c > '9')) {
+            return false;
+        }
+        const auto outcome = ApplyLineKeystroke(editor, static_cast<unsigned char>(c),
+                                                format.numbers, format.places);
+        if (outcome.verdict != KeyVerdict::Accepted) {
+            return false;
+        }
+        editor = outcome.result;
+    }
+    return true;
+}
+
+bool LineValueFits(std::string_view text, const LineFormat& format) {
+    if (text.empty()) {
+        return true;
+    }
+    const std::size_t point = text.find('.');
+    const std::string_view whole = text.substr(0, point);
+    const std::string_view decimals =
+        point == std::string_view::npos ? std::string_view{} : text.substr(point + 1);
+    const auto digits = [](std::string_view part) {
+        return std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    if (whole.empty() || !digits(whole) || !digits(decimals)) {
+        return false;
+    }
+    const bool point_typable = format.places == kFreePoint || LeadingNumber(format.places) != 0;
+    if (!EditorTakes(whole, format) || (point != std::string_view::npos && point_typable &&
+                                        !EditorTakes(text.substr(0, point + 1), format))) {
+        return false;
+    }
+    // Rounding may still carry into a place the line does not have (99.999
+    // with 4 digits and 2 places would show 00.00).
+    const auto formatted = FormatTypedLineText(text, format);
+    const double typed = std::strtod(std::string(text).c_str(), nullptr);
+    const double shown = std::strtod(formatted.c_str(), nullptr);
+    return std::fabs(shown - typed) < 1.0;
+}
+
+std::string LineValuePattern(const LineFormat& format) {
+    // The editor's rules for H digit places and L fixed decimals: without a
+    // point a fixed-point text holds at most H - L digits (a free-point one
+    // H), and a typed point must stand within the first H places. Further
+    // decimals are the formatting's to round or cut.
+    const int h = FirstDigitValue(format.numbers);
+    const bool free_point = format.places == kFreePoint;
+    const int l = free_point ? 0 : FirstDigitValue(format.places);
+    const bool point_typable = free_point || LeadingNumber(format.places) != 0;
+    const int whole = free_point ? h : h - l;
+    std::string pattern = "^(";
+    if (whole >= 1) {
+        pattern += "[0-9]{1," + std::to_string(whole) + "}";
+        if (!point_typable) {
+            pattern += "(\\.[0-9]*)?";
+        } else if (std::min(whole, h - 1) >= 1) {
+            pattern += "|[0-9]{1," + std::to_string(std::min(whole, h - 1)) + "}\\.[0-9]*";
+        }
+    }
+    return pattern + ")?$";
+}
+
+std::variant<CheckedCommand, std::string>
+CheckCommand(const ParsedTopic& topic, std::string_view raw_payload,
+             const std::array<LineFormat, kLineCount>& formats) {
+    const std::string_view payload = TrimPayload(raw_payload);
+    const std::string quoted = "'" + std::string(payload) + "'";
+    CheckedCommand command;
+    const auto line_index = static_cast<std::size_t>(topic.line - 1);
+    switch (topic.command) {
+    case CommandKind::Line: {
+        const LineFormat& format = formats[line_index];
+        if (!LineValueFits(payload, format)) {
+            return "line " + std::to_string(topic.line) + " (" + format.numbers + " digits, " +
+                   (format.places == kFreePoint ? std::string("free point")
+                                                : format.places + " decimal places") +
+                   ") does not take " + quoted;
+        }
+        // A fixed-point line given the empty text is cleared: its stored
+        // text is what the board shows and what a restart sends.
+        command.writes.emplace_back(keys::kLineText[line_index],
+                                    FormatTypedLineText(payload, format));
+        command.content = true;
+        return command;
+    }
+    case CommandKind::Flicker:
+    case CommandKind::Point:
+        if (payload != "0" && payload != "1") {
+            return "a flag is 1 or 0, not " + quoted;
+        }
+        command.writes.emplace_back(topic.command == CommandKind::Flicker
+                                        ? keys::kFlicker[line_index]
+                                        : keys::kPoint[line_index],
+                                    std::string(payload));
+        command.content = true;
+        return command;
+    case CommandKind::Update: {
+        const auto index = UpdateIndexFromText(payload);
+        if (!index) {
+            return "the update time is Now or a whole hour HH:00, not " + quoted;
+        }
+        command.writes.emplace_back(keys::kUpdateTime,
+                                    *index == 0 ? std::string("Now") : std::string(payload));
+        command.content = true;
+        return command;
+    }
+    case CommandKind::DayBrightness:
+    case CommandKind::NightBrightness:
+        if (payload.size() != 1 || payload[0] < '0' || payload[0] > '7') {
+            return "a brightness level is 0 to 7, not " + quoted;
+        }
+        command.writes.emplace_back(topic.command == CommandKind::DayBrightness
+                                        ? keys::kDayBrightness
+                                        : keys::kNightBrightness,
+                                    std::string(payload));
+        command.brightness = true;
+        return command;
+    case CommandKind::Clock:
+        if (payload.empty() || EqualsIgnoringCase(payload, "now")) {
+            command.clock.emplace();
+            return command;
+        }
+        if (auto time = ParseClockTime(std::string(payload))) {
+            command.clock = time;
+            return command;
+        }
+        return "the clock takes nothing or now (the bridge's local time), or \"YYYY-MM-DD "
+               "HH:MM:SS\" (a real date, 2000..2255), not " +
+               quoted;
+    case CommandKind::Init:
+        if (payload != "INITIALIZE") {
+            return "initialising the control card takes the payload INITIALIZE as its "
+                   "confirmation, not " +
+                   quoted;
+        }
+        command.init = true;
+        return command;
+    }
+    return "unknown command";
+}
+
+} // namespace lumidex

@@ -1,0 +1,22 @@
+#include "tools/bridge/bridge_cli.h"
+#include "version.h"
+
+#include <iostream>
+
+int main(int argc, char** argv) {
+    std::string error;
+    const auto options = lumidex::ParseBridgeOptions({argv + 1, argv + argc}, error);
+    if (!options) {
+        std::cerr << "lumidex-bridge: " << error << "\n";
+        return 2;
+    }
+    if (options->help) {
+        std::cout << lumidex::BridgeUsage();
+        return 0;
+    }
+    if (options->version) {
+        std::cout << lumidex::VersionText("lumidex-bridge");
+        return 0;
+    }
+    return lumidex::RunBridge(*options, std::cerr);
+}
