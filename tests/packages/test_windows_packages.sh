@@ -11,7 +11,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:?usage: test_windows_packages.sh BUILD_DIR}" && pwd)
-for tool in wine wineboot wineserver zip unzip makensis Xvfb xdotool; do
+for tool in wine wineboot wineserver zip unzip makensis Xvfb xdotool strings; do
   command -v "$tool" >/dev/null || { echo "skipped: $tool is missing"; exit 77; }
 done
 
@@ -73,6 +73,13 @@ unzip -q "$zip_file" -d "$work/unpacked"
 portable="$work/unpacked/lumidex-$version-win64-portable"
 for file in lumidex.exe lumidex-send.exe lumidex-sim.exe Help.doc Help.html LICENSE README.txt; do
   check "the zip holds $file" test -f "$portable/$file"
+done
+# The version resource Explorer shows: the version of project() and the
+# licence (its texts are UTF-16).
+for program in lumidex lumidex-send lumidex-sim; do
+  texts=$(strings -n 3 -el "$portable/$program.exe")
+  check "$program.exe's version resource says $version and MIT" \
+    test "$(grep -cx -e "$version" -e "SPDX-License-Identifier: MIT" <<<"$texts")" -ge 3
 done
 check "the zip holds nothing else" test "$(find "$work/unpacked" -type f | wc -l)" -eq 7
 
