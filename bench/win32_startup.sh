@@ -29,7 +29,7 @@ flags=(-std=c++20 -O2 -Wall -Wextra -Wpedantic -Werror -static)
 "$cxx" "${flags[@]}" -o "$work/empty_dialog.exe" bench/empty_dialog_win32.cpp -mwindows
 "$cxx" "${flags[@]}" -municode -o "$work/startup_probe.exe" bench/win32_startup_probe.cpp
 
-# The copy an operator gets is stripped (scripts/package-windows): Wine
+# The copy an operator gets is stripped (scripts/package): Wine
 # reads a PE file's debug sections when it loads it, so both are timed.
 mkdir -p "$work/app" "$work/stripped"
 cp "$exe" "$work/app/"

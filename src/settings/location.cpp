@@ -14,6 +14,7 @@ namespace {
 
 constexpr const char* kSettingsFileName = "Config.ini";
 constexpr const char* kHelpFileName = "Help.doc";
+constexpr const char* kHtmlHelpFileName = "Help.html";
 
 } // namespace
 
@@ -39,6 +40,10 @@ ChooseHelpDocument(const std::filesystem::path& program_dir, const std::filesyst
     }
     const std::filesystem::path installed = data_dir / kHelpFileName;
     return exists(installed) ? installed : beside;
+}
+
+std::filesystem::path HtmlHelpFor(const std::filesystem::path& document) {
+    return document.parent_path() / kHtmlHelpFileName;
 }
 
 std::filesystem::path InstalledDataDirectory(const std::filesystem::path& program_dir) {

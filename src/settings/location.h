@@ -48,6 +48,10 @@ std::filesystem::path
 ChooseHelpDocument(const std::filesystem::path& program_dir, const std::filesystem::path& data_dir,
                    const std::function<bool(const std::filesystem::path&)>& exists);
 
+// The HTML copy of a help document, which lies beside it (Help.html beside
+// Help.doc): what "Help..." opens where nothing opens the document itself.
+std::filesystem::path HtmlHelpFor(const std::filesystem::path& document);
+
 // The installed copy's data folder for a program in `program_dir`
 // (share/lumidex beside the bin folder, as the install rules lay it out).
 std::filesystem::path InstalledDataDirectory(const std::filesystem::path& program_dir);

@@ -1,5 +1,6 @@
 #include "gui/qt/app_globals.h"
 #include "gui/qt/dialog_units.h"
+#include "gui/qt/help_opener.h"
 #include "gui/qt/numicon_window.h"
 #include "gui/qt/password.h"
 #include "gui/qt/single_instance.h"
@@ -44,6 +45,8 @@ private slots:
     void onlyTheTwelveEditorsAreTabStops();
     void dropDownIsNoLeave();
     void helpOpensTheDocumentBesideTheProgram();
+    void helpFallsBackToTheHtmlCopy_data();
+    void helpFallsBackToTheHtmlCopy();
     void lineEditorsFormatOnFocusLoss_data();
     void lineEditorsFormatOnFocusLoss();
     void sendNormalisesTheFocusedLineFirst();
@@ -359,6 +362,46 @@ void tst_CNumiconDlg::helpOpensTheDocumentBesideTheProgram() {
     Start();
     Click(kHelpButton);
     QCOMPARE(opened_, QStringList{QCoreApplication::applicationDirPath() + "/Help.doc"});
+}
+
+void tst_CNumiconDlg::helpFallsBackToTheHtmlCopy_data() {
+    QTest::addColumn<int>("docStatus");
+    QTest::addColumn<QStringList>("expected");
+    QTest::newRow("a program opens .doc") << 0 << QStringList{"Help.doc"};
+    QTest::newRow("nothing opens .doc") << 3 << QStringList{"Help.doc", "Help.html"};
+    QTest::newRow("opening it failed") << 4 << QStringList{"Help.doc", "Help.html"};
+}
+
+// A stand-in for xdg-open records what it was asked to open and answers
+// .doc files with the exit status of the row.
+void tst_CNumiconDlg::helpFallsBackToTheHtmlCopy() {
+    QFETCH(int, docStatus);
+    QFETCH(QStringList, expected);
+    lumidex::test::TempDir dir;
+    const QString folder = QString::fromStdString(dir.path().string());
+    const QString opener = folder + "/xdg-open";
+    const QString log = folder + "/opened";
+    QFile script(opener);
+    QVERIFY(script.open(QIODevice::WriteOnly));
+    script.write(QStringLiteral("#!/bin/sh\nbasename \"$1\" >>'%1'\n"
+                                "case \"$1\" in *.doc) exit %2;; esac\n")
+                     .arg(log)
+                     .arg(docStatus)
+                     .toUtf8());
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QObject owner;
+    OpenHelpDocument(folder + "/Help.doc", &owner, opener);
+    const auto opened = [&log] {
+        QFile file(log);
+        return file.open(QIODevice::ReadOnly)
+                   ? QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts)
+                   : QStringList();
+    };
+    QTRY_COMPARE(opened(), expected);
+    // Nothing more is opened afterwards.
+    QTest::qWait(200);
+    QCOMPARE(opened(), expected);
 }
 
 void tst_CNumiconDlg::lineEditorsFormatOnFocusLoss_data() {

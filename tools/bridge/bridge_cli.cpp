@@ -48,6 +48,8 @@ std::optional<BridgeOptions> ParseBridgeOptions(const std::vector<std::string>& 
         std::optional<std::string> boards;
         if (arg == "--help" || arg == "-h") {
             options.help = true;
+        } else if (arg == "--version") {
+            options.version = true;
         } else if (arg == "--discovery") {
             options.discovery = true;
         } else if (arg == "--boards") {
@@ -88,7 +90,7 @@ std::optional<BridgeOptions> ParseBridgeOptions(const std::vector<std::string>& 
             return std::nullopt;
         }
     }
-    if (options.boards.empty() && !options.help) {
+    if (options.boards.empty() && !options.help && !options.version) {
         error = "--boards FILE is required (see --help)";
         return std::nullopt;
     }
@@ -229,6 +231,8 @@ P/B/availability, P/bridge/availability (offline through the last will).
   --tls-ca FILE        connect with TLS; the broker's certificate must be
                        signed by this CA and name the broker's host
   --discovery          publish Home Assistant discovery documents
+  --help               show this text
+  --version            show the version and the licence
 
 Stops on SIGTERM or SIGINT after the exchanges in flight: exit 0. Exit 2
 when the boards file or an option cannot be used.

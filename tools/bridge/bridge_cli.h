@@ -19,6 +19,7 @@ struct BridgeOptions {
     std::optional<std::string> tls_ca;
     bool discovery = false;
     bool help = false;
+    bool version = false;
 };
 
 // Parses the arguments (without the program name); on bad usage returns

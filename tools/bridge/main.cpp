@@ -1,4 +1,5 @@
 #include "tools/bridge/bridge_cli.h"
+#include "version.h"
 
 #include <iostream>
 
@@ -11,6 +12,10 @@ int main(int argc, char** argv) {
     }
     if (options->help) {
         std::cout << lumidex::BridgeUsage();
+        return 0;
+    }
+    if (options->version) {
+        std::cout << lumidex::VersionText("lumidex-bridge");
         return 0;
     }
     return lumidex::RunBridge(*options, std::cerr);

@@ -8,6 +8,7 @@
 #include "settings/file_io.h"
 #include "settings/location.h"
 #include "tools/common/cli.h"
+#include "version.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -206,6 +207,7 @@ std::optional<SendOptions> ParseSendOptions(const std::vector<std::string>& args
     std::string config, udp, serial, baud, update, time;
     std::vector<std::string> lines, flickers, points, commands;
     AddFlag(parser, "-h,--help", options.help);
+    AddFlag(parser, "--version", options.version);
     AddFlag(parser, "--dry-run", options.dry_run);
     const auto* config_given = AddSingle(parser, "--config", config);
     const auto* udp_given = AddSingle(parser, "--udp", udp);
@@ -298,7 +300,7 @@ std::optional<SendOptions> ParseSendOptions(const std::vector<std::string>& args
         }
         options.command = command;
     }
-    if (options.command.empty() && !options.help) {
+    if (options.command.empty() && !options.help && !options.version) {
         error = "no command given; use content, brightness, clock or init (see --help)";
         return std::nullopt;
     }
@@ -310,6 +312,10 @@ namespace {
 int RunSendUnchecked(const SendOptions& options, std::ostream& out, std::ostream& err) {
     if (options.help) {
         out << SendUsage();
+        return kExitOk;
+    }
+    if (options.version) {
+        out << VersionText("lumidex-send");
         return kExitOk;
     }
     // Without --config the file is the one the dialog of this copy uses.
@@ -422,6 +428,7 @@ Options:
                          time for the clock command (default: now)
   --dry-run              print the frame only; send nothing
   --help                 show this text
+  --version              show the version and the licence
 
 Without --udp or --serial the frame goes over the links the settings hold:
 the controller address (when it is not 0.0.0.0) and the serial port (when one

@@ -31,6 +31,7 @@ struct SendOptions {
     std::optional<ClockTime> time;
     bool dry_run = false;
     bool help = false;
+    bool version = false;
     std::string command; // content, brightness, clock or init
 };
 

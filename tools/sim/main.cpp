@@ -1,5 +1,6 @@
 #include "tools/common/cli.h"
 #include "tools/sim/simulator.h"
+#include "version.h"
 
 #include <iostream>
 
@@ -12,6 +13,10 @@ int main(int argc, char** argv) {
     }
     if (options->help) {
         std::cout << lumidex::SimUsage();
+        return 0;
+    }
+    if (options->version) {
+        std::cout << lumidex::VersionText("lumidex-sim");
         return 0;
     }
     return lumidex::RunSimulator(*options, std::cout, std::cerr);

@@ -74,6 +74,7 @@ std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& args,
     ConfigureToolParser(parser);
     std::string udp, serial, baud, reply, drop, count;
     AddFlag(parser, "-h,--help", options.help);
+    AddFlag(parser, "--version", options.version);
     AddFlag(parser, "--json", options.json);
     AddFlag(parser, "--pty", options.pty);
     const auto* udp_given = AddSingle(parser, "--udp", udp);
@@ -157,6 +158,8 @@ no frame gets no answer, nor does a datagram from its own address.
   --drop N            give the first N frames no answer
   --count N           stop after N frames
   --json              one JSON object per frame instead of the picture
+  --help              show this text
+  --version           show the version and the licence
 )";
 }
 

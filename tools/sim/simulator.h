@@ -26,6 +26,7 @@ struct SimOptions {
     std::optional<long> count; // stop after N frames
     bool json = false;
     bool help = false;
+    bool version = false;
 };
 
 // Parses the simulator's arguments; on bad usage returns nothing with a

@@ -3,6 +3,7 @@
 #include "dialog/dialog_template.h"
 #include "gui/qt/app_globals.h"
 #include "gui/qt/dialog_font.h"
+#include "gui/qt/help_opener.h"
 #include "gui/qt/numicon_window.h"
 #include "gui/qt/single_instance.h"
 #include "link/port_list.h"
@@ -10,9 +11,7 @@
 #include "settings/file_io.h"
 #include "settings/location.h"
 
-#include <QDesktopServices>
 #include <QTimer>
-#include <QUrl>
 
 CNumiconApp::CNumiconApp(int& argc, char** argv) : QApplication(argc, argv) {
     // Message boxes and the password dialog speak in the dialog font too.
@@ -40,9 +39,7 @@ int CNumiconApp::InitInstance() {
     environment.settings_path = location.file;
     environment.boxes = &boxes;
     environment.port_lister = lumidex::ListSerialPorts;
-    environment.open_document = [](const QString& path) {
-        QDesktopServices::openUrl(QUrl::fromLocalFile(path));
-    };
+    environment.open_document = [this](const QString& path) { OpenHelpDocument(path, this); };
     environment.local_time = lumidex::LocalTimeNow;
     NumiconWindow dialog(environment);
     connect(&guard, &SingleInstanceGuard::raiseRequested, &dialog,

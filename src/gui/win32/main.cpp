@@ -1,4 +1,5 @@
 // lumidex.exe: the operator's dialog on Windows.
+#include "dialog/command_line.h"
 #include "dialog/dialog_template.h"
 #include "dialog/numicon_dlg.h"
 #include "gui/win32/main_dialog.h"
@@ -7,9 +8,12 @@
 #include "settings/location.h"
 
 #include <filesystem>
+#include <string>
+#include <vector>
 #include <system_error>
 
 #include <commctrl.h>
+#include <shellapi.h>
 #include <windows.h>
 
 namespace {
@@ -46,9 +50,40 @@ std::filesystem::path ExecutablePath() {
     }
 }
 
+// The arguments after the program name, as UTF-8.
+std::vector<std::string> CommandLineArguments() {
+    std::vector<std::string> args;
+    int count = 0;
+    LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    if (argv == nullptr) {
+        return args;
+    }
+    for (int i = 1; i < count; ++i) {
+        args.push_back(lumidex::win32::Narrow(argv[i]));
+    }
+    ::LocalFree(argv);
+    return args;
+}
+
+// A window program has no console of its own; the text goes to whatever
+// standard output it was given (a pipe, a file, the console of the shell
+// that redirected it) and nowhere otherwise.
+void WriteToStandardOutput(const std::string& text) {
+    HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    if (out == nullptr || out == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    DWORD written = 0;
+    ::WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
 } // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    if (const auto answer = lumidex::dialog::CommandLineAnswer(CommandLineArguments())) {
+        WriteToStandardOutput(*answer);
+        return 0;
+    }
     if (!ClaimSingleInstance()) {
         return 0;
     }

@@ -6,6 +6,7 @@
 #include "gui/win32/password_dialog.h"
 #include "gui/win32/wide_text.h"
 #include "protocol/local_time.h"
+#include "settings/location.h"
 
 #include <algorithm>
 
@@ -596,7 +597,14 @@ void MainDialog::RunPasswordDialog() {
 }
 
 void MainDialog::OpenDocument(const std::filesystem::path& path) {
-    ::ShellExecuteW(nullptr, L"open", path.wstring().c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    const auto opened = reinterpret_cast<INT_PTR>(
+        ::ShellExecuteW(nullptr, L"open", path.wstring().c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+    // No program is registered for .doc files: the browser shows the HTML
+    // copy of the help instead.
+    if (opened == SE_ERR_NOASSOC) {
+        ::ShellExecuteW(nullptr, L"open", HtmlHelpFor(path).wstring().c_str(), nullptr, nullptr,
+                        SW_SHOWNORMAL);
+    }
 }
 
 ClockTime MainDialog::LocalTime() const {

@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Makes the two Windows packages from a mingw-w64 build tree:
+#   lumidex-VERSION-win64-portable.zip  one folder to unpack and run anywhere
+#   lumidex-VERSION-win64-setup.exe     the NSIS installer (lumidex.nsi)
+# The version is the one project() gave that build.
+# Usage: make-packages.sh BUILD_DIR OUTPUT_DIR
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+source_dir=$(cd "$here/../.." && pwd)
+build=$(cd "${1:?usage: make-packages.sh BUILD_DIR OUTPUT_DIR}" && pwd)
+mkdir -p "${2:?usage: make-packages.sh BUILD_DIR OUTPUT_DIR}"
+out=$(cd "$2" && pwd)
+
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+[ -n "$version" ] || { echo "make-packages: no project version in $build" >&2; exit 2; }
+# The installer's version resource wants four numbers.
+version4=$version
+while [ "$(tr -cd . <<<"$version4" | wc -c)" -lt 3 ]; do version4+=.0; done
+
+name=lumidex-$version-win64-portable
+stage=$build/package-stage/$name
+rm -rf "$build/package-stage"
+mkdir -p "$stage"
+for program in lumidex lumidex-send lumidex-sim; do
+  if [ ! -f "$build/bin/$program.exe" ]; then
+    echo "make-packages: $build/bin/$program.exe was not built" >&2
+    exit 2
+  fi
+  x86_64-w64-mingw32-strip -o "$stage/$program.exe" "$build/bin/$program.exe"
+done
+cp "$build/bin/Help.doc" "$build/bin/Help.html" "$stage/"
+# Notepad wants CRLF line ends.
+sed 's/$/\r/' "$source_dir/LICENSE" >"$stage/LICENSE"
+sed 's/$/\r/' "$here/README.txt" >"$stage/README.txt"
+
+rm -f "$out/$name.zip"
+(cd "$build/package-stage" && zip -q -r -X "$out/$name.zip" "$name")
+echo "package: $out/$name.zip"
+
+if command -v makensis >/dev/null; then
+  setup=$out/lumidex-$version-win64-setup.exe
+  makensis -V2 -NOCD -DVERSION="$version" -DVERSION4="$version4" -DSTAGE="$stage" \
+    -DICON="$source_dir/src/gui/win32/lumidex.ico" -DOUTFILE="$setup" "$here/lumidex.nsi" >&2
+  echo "package: $setup"
+else
+  echo "make-packages: makensis is missing (Debian package nsis): no installer" >&2
+fi
