@@ -3,6 +3,7 @@
 #include "settings/file_io.h"
 #include "tools/bridge/bridge.h"
 #include "tools/bridge/mqtt_connection.h"
+#include "tools/common/cli.h"
 
 #include <csignal>
 #include <ostream>
@@ -22,74 +23,53 @@ constexpr std::chrono::seconds kFlushTimeout{3};
 
 std::optional<BridgeOptions> ParseBridgeOptions(const std::vector<std::string>& args,
                                                 std::string& error) {
-    BridgeOptions options;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string arg = args[i];
-        std::optional<std::string> inline_value;
-        if (arg.starts_with("--") && arg.find('=') != std::string::npos) {
-            inline_value = arg.substr(arg.find('=') + 1);
-            arg = arg.substr(0, arg.find('='));
-        }
-        auto value = [&](std::optional<std::string>& into) {
-            if (inline_value) {
-                into = *inline_value;
-            } else if (i + 1 < args.size()) {
-                into = args[++i];
-            } else {
-                error = arg + " needs a value";
-                return false;
-            }
-            if (into->empty()) {
-                error = arg + " needs a value";
-                return false;
-            }
-            return true;
-        };
-        std::optional<std::string> boards;
-        if (arg == "--help" || arg == "-h") {
-            options.help = true;
-        } else if (arg == "--version") {
-            options.version = true;
-        } else if (arg == "--discovery") {
-            options.discovery = true;
-        } else if (arg == "--boards") {
-            if (!value(boards)) {
-                return std::nullopt;
-            }
-            options.boards = *boards;
-        } else if (arg == "--broker") {
-            if (!value(options.broker)) {
-                return std::nullopt;
-            }
-        } else if (arg == "--prefix") {
-            if (!value(options.prefix)) {
-                return std::nullopt;
-            }
-        } else if (arg == "--client-id") {
-            if (!value(options.client_id)) {
-                return std::nullopt;
-            }
-        } else if (arg == "--username") {
-            if (!value(options.username)) {
-                return std::nullopt;
-            }
-        } else if (arg == "--password-file") {
-            if (!value(options.password_file)) {
-                return std::nullopt;
-            }
-        } else if (arg == "--tls-ca") {
-            if (!value(options.tls_ca)) {
-                return std::nullopt;
-            }
-        } else if (arg == "--password" || arg == "-P") {
+    // Refused before parsing, whether or not a value follows: a password on
+    // the command line is there for every local user to read.
+    for (const std::string& arg : args) {
+        if (arg == "--password" || arg == "-P" || arg.starts_with("--password=")) {
             error = "a password is never taken on the command line (others can read it there); "
                     "use --password-file FILE";
             return std::nullopt;
-        } else {
-            error = "unknown argument " + arg;
-            return std::nullopt;
         }
     }
+    BridgeOptions options;
+    CLI::App parser("lumidex-bridge");
+    ConfigureToolParser(parser);
+    AddFlag(parser, "-h,--help", options.help);
+    AddFlag(parser, "--version", options.version);
+    AddFlag(parser, "--discovery", options.discovery);
+    std::string boards;
+    AddSingle(parser, "--boards", boards);
+    struct Text {
+        const char* name;
+        std::optional<std::string>& target;
+        std::string value;
+        const CLI::Option* given = nullptr;
+    };
+    Text texts[] = {{"--broker", options.broker, {}},
+                    {"--prefix", options.prefix, {}},
+                    {"--client-id", options.client_id, {}},
+                    {"--username", options.username, {}},
+                    {"--password-file", options.password_file, {}},
+                    {"--tls-ca", options.tls_ca, {}}};
+    for (Text& text : texts) {
+        text.given = AddSingle(parser, text.name, text.value);
+    }
+    if (auto refused = ParseArguments(parser, args)) {
+        error = *refused;
+        return std::nullopt;
+    }
+    for (Text& text : texts) {
+        if (!Given(text.given)) {
+            continue;
+        }
+        if (text.value.empty()) {
+            error = std::string(text.name) + " needs a value";
+            return std::nullopt;
+        }
+        text.target = text.value;
+    }
+    options.boards = boards;
     if (options.boards.empty() && !options.help && !options.version) {
         error = "--boards FILE is required (see --help)";
         return std::nullopt;
@@ -106,12 +86,13 @@ int RunBridge(const BridgeOptions& options, std::ostream& err) {
     }
     BrokerConfig& broker = config->broker;
     if (options.broker && !ParseBrokerAddress(*options.broker, broker)) {
-        err << "lumidex-bridge: --broker wants HOST[:PORT], got '" << *options.broker << "'\n";
+        err << "lumidex-bridge: --broker wants HOST[:PORT], got '" << Printable(*options.broker)
+            << "'\n";
         return kExitBadInput;
     }
     if (options.prefix) {
         if (!IsTopicPrefix(*options.prefix)) {
-            err << "lumidex-bridge: --prefix '" << *options.prefix
+            err << "lumidex-bridge: --prefix '" << Printable(*options.prefix)
                 << "' is no topic prefix (no wildcards, no empty level)\n";
             return kExitBadInput;
         }

@@ -1,4 +1,5 @@
 #include "tools/bridge/bridge_cli.h"
+#include "tools/common/cli.h"
 #include "version.h"
 
 #include <iostream>
@@ -7,7 +8,7 @@ int main(int argc, char** argv) {
     std::string error;
     const auto options = lumidex::ParseBridgeOptions({argv + 1, argv + argc}, error);
     if (!options) {
-        std::cerr << "lumidex-bridge: " << error << "\n";
+        std::cerr << "lumidex-bridge: " << lumidex::Printable(error) << "\n";
         return 2;
     }
     if (options->help) {
