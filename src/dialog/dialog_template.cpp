@@ -134,7 +134,7 @@ std::span<const ControlSpec> PasswordDialogControls() {
 
 DialogRect PlaceOf(int id) {
     const auto it = std::find_if(kControls.begin(), kControls.end(),
-                                 [id](const ControlSpec& spec) { return spec.id == id; });
+                                 [id](const ControlSpec& control) { return control.id == id; });
     if (it == kControls.end() || id == 0) {
         return {0, 0, 0, 0};
     }

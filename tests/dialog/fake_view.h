@@ -34,12 +34,12 @@ public:
     };
 
     FakeView() {
-        for (const dialog::ControlSpec& spec : dialog::MainDialogControls()) {
-            if (spec.id != 0) {
+        for (const dialog::ControlSpec& entry : dialog::MainDialogControls()) {
+            if (entry.id != 0) {
                 Control control;
-                control.kind = spec.kind;
-                control.text = spec.label;
-                controls_[spec.id] = control;
+                control.kind = entry.kind;
+                control.text = entry.label;
+                controls_[entry.id] = control;
             }
         }
     }

@@ -76,7 +76,7 @@ std::wstring ClassName(HWND window) {
 // Creates a dialog from the table, hidden, for one test.
 class DialogFromTable {
 public:
-    explicit DialogFromTable(const TemplateSpec& spec) : template_(spec) {
+    explicit DialogFromTable(const TemplateSpec& layout) : template_(layout) {
         window_ = CreateDialogIndirectParamW(GetModuleHandleW(nullptr), template_.get(), nullptr,
                                              QuietProc, 0);
     }
@@ -111,17 +111,17 @@ TEST(MainDialogTemplate, MakesEveryControlOfTheTableInItsPlace) {
     ASSERT_EQ(children.size(), controls.size());
     std::vector<int> tab_stops;
     for (std::size_t i = 0; i < controls.size(); ++i) {
-        const dialog::ControlSpec& spec = controls[i];
+        const dialog::ControlSpec& entry = controls[i];
         HWND child = children[i]; // template order is the windows' order
-        SCOPED_TRACE(std::to_string(spec.id) + " \"" + spec.label + "\"");
-        EXPECT_EQ(GetDlgCtrlID(child), spec.id == 0 ? -1 : spec.id);
-        EXPECT_EQ(ClassName(child), ClassOf(spec.kind).class_name);
+        SCOPED_TRACE(std::to_string(entry.id) + " \"" + entry.label + "\"");
+        EXPECT_EQ(GetDlgCtrlID(child), entry.id == 0 ? -1 : entry.id);
+        EXPECT_EQ(ClassName(child), ClassOf(entry.kind).class_name);
         const auto style = static_cast<DWORD>(GetWindowLongW(child, GWL_STYLE));
         if (style & WS_TABSTOP) {
-            tab_stops.push_back(spec.id);
+            tab_stops.push_back(entry.id);
         }
         // The dialog manager converts the place and the size each on its own.
-        RECT place{spec.x, spec.y, spec.w, spec.h};
+        RECT place{entry.x, entry.y, entry.w, entry.h};
         MapDialogRect(dialog.get(), &place);
         RECT got;
         GetWindowRect(child, &got);
@@ -130,13 +130,13 @@ TEST(MainDialogTemplate, MakesEveryControlOfTheTableInItsPlace) {
         EXPECT_EQ(got.top, place.top);
         EXPECT_EQ(got.right - got.left, place.right);
         // A drop-down list's height in the template is that of its list.
-        if (spec.kind != ControlKind::List && spec.kind != ControlKind::SortedList) {
+        if (entry.kind != ControlKind::List && entry.kind != ControlKind::SortedList) {
             EXPECT_EQ(got.bottom - got.top, place.bottom);
         } else {
             EXPECT_EQ((style & 0xF) & CBS_DROPDOWNLIST, static_cast<DWORD>(CBS_DROPDOWNLIST));
-            EXPECT_EQ((style & CBS_SORT) != 0, spec.id == dialog::kPortList);
+            EXPECT_EQ((style & CBS_SORT) != 0, entry.id == dialog::kPortList);
         }
-        if (spec.kind == ControlKind::Trackbar) {
+        if (entry.kind == ControlKind::Trackbar) {
             EXPECT_EQ(style & (TBS_BOTH | TBS_NOTICKS), static_cast<DWORD>(TBS_BOTH | TBS_NOTICKS));
         }
     }

@@ -20,9 +20,9 @@ PassWord::PassWord(QWidget* owner, MessageBoxes& boxes) : QDialog(owner), boxes_
     const QRect size =
         DialogUnitsToPixels(0, 0, dialog::kPasswordTemplateWidth, dialog::kPasswordTemplateHeight);
     setFixedSize(size.width(), size.height());
-    for (const dialog::ControlSpec& spec : dialog::PasswordDialogControls()) {
+    for (const dialog::ControlSpec& control : dialog::PasswordDialogControls()) {
         QWidget* widget = nullptr;
-        if (spec.kind == dialog::ControlKind::PasswordEdit) {
+        if (control.kind == dialog::ControlKind::PasswordEdit) {
             edit_ = new QLineEdit(this);
             edit_->setEchoMode(QLineEdit::Password);
             // Enter in the edit is the OK command; Escape is Cancel (the dialog's own).
@@ -30,15 +30,15 @@ PassWord::PassWord(QWidget* owner, MessageBoxes& boxes) : QDialog(owner), boxes_
             widget = edit_;
         } else {
             // OK and Cancel exist for Enter and Escape but are not shown.
-            auto* button = new QPushButton(QString::fromUtf8(spec.label), this);
-            button->setDefault(spec.id == dialog::kPasswordOk);
+            auto* button = new QPushButton(QString::fromUtf8(control.label), this);
+            button->setDefault(control.id == dialog::kPasswordOk);
             button->hide();
             connect(button, &QPushButton::clicked, this,
-                    spec.id == dialog::kPasswordOk ? &PassWord::accept : &PassWord::reject);
+                    control.id == dialog::kPasswordOk ? &PassWord::accept : &PassWord::reject);
             widget = button;
         }
-        widget->setObjectName(QString::number(spec.id));
-        widget->setGeometry(DialogUnitsToPixels(spec.x, spec.y, spec.w, spec.h));
+        widget->setObjectName(QString::number(control.id));
+        widget->setGeometry(DialogUnitsToPixels(control.x, control.y, control.w, control.h));
     }
     edit_->setFocus();
 }

@@ -84,26 +84,26 @@ void DialogTemplate::AlignToDword() {
     }
 }
 
-DialogTemplate::DialogTemplate(const TemplateSpec& spec) {
+DialogTemplate::DialogTemplate(const TemplateSpec& layout) {
     // DLGTEMPLATEEX: version 1, signature 0xFFFF, help id, styles, count,
     // place, no menu, the dialog class, title, then the font.
     Word(1);
     Word(0xFFFF);
     Dword(0);
-    Dword(spec.ex_style);
-    Dword(spec.style);
-    Word(static_cast<WORD>(spec.controls.size()));
-    for (int value : {0, 0, spec.width, spec.height}) {
+    Dword(layout.ex_style);
+    Dword(layout.style);
+    Word(static_cast<WORD>(layout.controls.size()));
+    for (int value : {0, 0, layout.width, layout.height}) {
         Word(static_cast<WORD>(value));
     }
     Word(0);
     Word(0);
-    Text(Widen(spec.title));
+    Text(Widen(layout.title));
     Word(8); // points
     Word(FW_NORMAL);
     Word(0); // italic, character set
     Text(L"MS Shell Dlg");
-    for (const dialog::ControlSpec& control : spec.controls) {
+    for (const dialog::ControlSpec& control : layout.controls) {
         // DLGITEMTEMPLATEEX, each on a DWORD boundary.
         AlignToDword();
         const ControlClass cls = ClassOf(control.kind);

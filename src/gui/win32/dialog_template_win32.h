@@ -38,7 +38,7 @@ struct TemplateSpec {
 // A dialog template in memory, aligned as the dialog manager needs it.
 class DialogTemplate {
 public:
-    explicit DialogTemplate(const TemplateSpec& spec);
+    explicit DialogTemplate(const TemplateSpec& layout);
     const DLGTEMPLATE* get() const { return reinterpret_cast<const DLGTEMPLATE*>(words_.data()); }
     std::size_t size_bytes() const { return words_.size() * sizeof(WORD); }
 

@@ -26,9 +26,9 @@ constexpr COLORREF kEditorText = RGB(240, 0, 0);
 constexpr COLORREF kEditorBackground = RGB(255, 255, 255);
 
 std::optional<ControlKind> KindOf(int id) {
-    for (const dialog::ControlSpec& spec : dialog::MainDialogControls()) {
-        if (spec.id == id && id != 0) {
-            return spec.kind;
+    for (const dialog::ControlSpec& control : dialog::MainDialogControls()) {
+        if (control.id == id && id != 0) {
+            return control.kind;
         }
     }
     return std::nullopt;
