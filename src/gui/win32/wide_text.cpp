@@ -1,30 +1,16 @@
 #include "gui/win32/wide_text.h"
 
-#include <windows.h>
+#include "link/system_error_win32.h"
 
 namespace lumidex::win32 {
 
+// The engine's own conversions, taking the views the dialog's texts come in.
 std::wstring Widen(std::string_view text) {
-    if (text.empty()) {
-        return {};
-    }
-    const int size = static_cast<int>(text.size());
-    const int length = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), size, wide.data(), length);
-    return wide;
+    return WideFromUtf8(std::string(text));
 }
 
 std::string Narrow(std::wstring_view text) {
-    if (text.empty()) {
-        return {};
-    }
-    const int size = static_cast<int>(text.size());
-    const int length =
-        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
-    std::string narrow(static_cast<std::size_t>(length), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), size, narrow.data(), length, nullptr, nullptr);
-    return narrow;
+    return Utf8FromWide(std::wstring(text));
 }
 
 } // namespace lumidex::win32
