@@ -25,10 +25,10 @@ SettingsAccess AccessFor(TrustConcern concern, bool privileged) {
 
 bool IsTrustedSid(std::string_view sid, std::string_view current_user_sid) {
     static constexpr std::array<std::string_view, 4> kTrusted{
-        "S-1-5-32-544", // BUILTIN\Administrators
-        "S-1-5-18",     // NT AUTHORITY\SYSTEM
+        "S-1-5-32-544",                                                   // BUILTIN\Administrators
+        "S-1-5-18",                                                       // NT AUTHORITY\SYSTEM
         "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", // TrustedInstaller
-        "S-1-3-4",      // OWNER RIGHTS
+        "S-1-3-4",                                                        // OWNER RIGHTS
     };
     if (!current_user_sid.empty() && sid == current_user_sid) {
         return true;

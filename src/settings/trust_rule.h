@@ -33,7 +33,7 @@ SettingsAccess AccessFor(TrustConcern concern, bool privileged);
 // One entry of a Windows access list, with its trustee as a SID string
 // ("S-1-5-32-545").
 struct AccessEntry {
-    bool allowed = true;       // an allowing or a denying entry
+    bool allowed = true; // an allowing or a denying entry
     std::string sid;
     std::uint32_t rights = 0;  // the access mask
     bool inherit_only = false; // only passed on to what is created inside
@@ -50,21 +50,21 @@ struct SecurityFacts {
 // Access rights as Windows numbers them, for the tables of tests and the
 // masks below.
 namespace rights {
-inline constexpr std::uint32_t kReadData = 0x00000001;       // FILE_READ_DATA
-inline constexpr std::uint32_t kWriteData = 0x00000002;      // also FILE_ADD_FILE
-inline constexpr std::uint32_t kAppendData = 0x00000004;     // also FILE_ADD_SUBDIRECTORY
-inline constexpr std::uint32_t kWriteEa = 0x00000010;        // FILE_WRITE_EA
-inline constexpr std::uint32_t kDeleteChild = 0x00000040;    // FILE_DELETE_CHILD
+inline constexpr std::uint32_t kReadData = 0x00000001;        // FILE_READ_DATA
+inline constexpr std::uint32_t kWriteData = 0x00000002;       // also FILE_ADD_FILE
+inline constexpr std::uint32_t kAppendData = 0x00000004;      // also FILE_ADD_SUBDIRECTORY
+inline constexpr std::uint32_t kWriteEa = 0x00000010;         // FILE_WRITE_EA
+inline constexpr std::uint32_t kDeleteChild = 0x00000040;     // FILE_DELETE_CHILD
 inline constexpr std::uint32_t kWriteAttributes = 0x00000100; // FILE_WRITE_ATTRIBUTES
-inline constexpr std::uint32_t kDelete = 0x00010000;         // DELETE
-inline constexpr std::uint32_t kWriteDac = 0x00040000;       // WRITE_DAC
-inline constexpr std::uint32_t kWriteOwner = 0x00080000;     // WRITE_OWNER
-inline constexpr std::uint32_t kGenericAll = 0x10000000;     // GENERIC_ALL
-inline constexpr std::uint32_t kGenericWrite = 0x40000000;   // GENERIC_WRITE
-inline constexpr std::uint32_t kGenericRead = 0x80000000;    // GENERIC_READ
-inline constexpr std::uint32_t kFullControl = 0x001F01FF;    // FILE_ALL_ACCESS
-inline constexpr std::uint32_t kModify = 0x001301BF;         // "Modify" in Explorer
-inline constexpr std::uint32_t kReadAndExecute = 0x001200A9; // "Read & execute"
+inline constexpr std::uint32_t kDelete = 0x00010000;          // DELETE
+inline constexpr std::uint32_t kWriteDac = 0x00040000;        // WRITE_DAC
+inline constexpr std::uint32_t kWriteOwner = 0x00080000;      // WRITE_OWNER
+inline constexpr std::uint32_t kGenericAll = 0x10000000;      // GENERIC_ALL
+inline constexpr std::uint32_t kGenericWrite = 0x40000000;    // GENERIC_WRITE
+inline constexpr std::uint32_t kGenericRead = 0x80000000;     // GENERIC_READ
+inline constexpr std::uint32_t kFullControl = 0x001F01FF;     // FILE_ALL_ACCESS
+inline constexpr std::uint32_t kModify = 0x001301BF;          // "Modify" in Explorer
+inline constexpr std::uint32_t kReadAndExecute = 0x001200A9;  // "Read & execute"
 
 // What changes a file or a folder's contents, or who may: writing and
 // appending (for a folder: adding files and folders), extended attributes
