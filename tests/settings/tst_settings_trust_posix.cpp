@@ -233,8 +233,8 @@ TEST(SettingsTrustAsRoot, AnotherUserCannotHoldTheLock) {
                               "-c",
                               "cd '" + dir.path().string() +
                                   "' && { flock -xn .Config.ini.lock true 2>/dev/null && "
-                                  "echo took the lock; exec flock -x Config.ini sh -c "
-                                  "'echo holding; exec sleep 600'; }"});
+                                  "echo took the lock; exec 9<Config.ini && flock -x 9 && "
+                                  "echo holding && exec sleep 600; }"});
     ASSERT_EQ(other.ReadLine(10s), "holding") << "the other user took the writer's lock";
     EXPECT_EQ(StoreSetting(file, "Set", "Set", "2"), WriteOutcome::Written);
     EXPECT_EQ(ReadSetting(file, "Set", "Set", "d", 2), "2");

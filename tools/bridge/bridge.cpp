@@ -4,6 +4,7 @@
 #include "link/send.h"
 #include "protocol/content_frame.h"
 #include "protocol/local_time.h"
+#include "settings/profile.h"
 #include "settings/text_codec.h"
 #include "tools/bridge/commands.h"
 #include "tools/bridge/discovery.h"
@@ -11,6 +12,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <ctime>
@@ -253,9 +255,25 @@ struct Bridge::Impl {
                const std::optional<std::optional<ClockTime>>& clock) {
         // The settings file is the bridge's memory: every value is stored
         // before it is sent, so the dialog shows it and a restart starts
-        // from it.
+        // from it. Values that find the file's lock held stay pending, with
+        // the job: a frame now would not carry them.
+        std::vector<std::pair<SettingKey, std::string>> locked;
         for (const auto& [key, value] : writes) {
-            board.settings.Write(key, value);
+            if (board.settings.Store(key, value) == WriteOutcome::Locked) {
+                locked.emplace_back(key, value);
+            }
+        }
+        if (!locked.empty()) {
+            Json status;
+            status["board"] = board.config.name;
+            status["command"] = "store";
+            status["result"] = "locked";
+            status["detail"] = "the settings file " + board.config.settings.string() +
+                               " cannot be written now: " + LockedReason(board.config.settings) +
+                               "; the change stays pending";
+            PublishStatus(board.base + "/status", std::move(status));
+            KeepPending(board, std::move(locked), job, clock);
+            return;
         }
         if (job == Job::None) {
             return;
@@ -341,6 +359,26 @@ struct Bridge::Impl {
             }
         }
         Finish(board, job, result.accepted() || broadcast);
+    }
+
+    // Puts back what could not be stored, behind any newer value of the
+    // same key, and the job, to be tried again after the first retry pause
+    // (or at once when something new arrives).
+    void KeepPending(Board& board, std::vector<std::pair<SettingKey, std::string>> writes,
+                     Job job, const std::optional<std::optional<ClockTime>>& clock) {
+        std::lock_guard lock(board.worker->mutex);
+        std::erase_if(writes, [&](const auto& w) {
+            return std::any_of(board.writes.begin(), board.writes.end(),
+                               [&](const auto& newer) { return newer.first.name == w.first.name; });
+        });
+        board.writes.insert(board.writes.begin(), writes.begin(), writes.end());
+        board.init = board.init || job == Job::Init;
+        board.content = board.content || job == Job::Content;
+        board.brightness = board.brightness || job == Job::Brightness;
+        if (job == Job::Clock && !board.clock) {
+            board.clock = clock;
+        }
+        board.retry_at = Clock::now() + kFirstRetryPause;
     }
 
     // Notes an exchange's end: availability, and the retry of a state that
