@@ -21,5 +21,8 @@ int main(int argc, char** argv) {
         std::cout << lumidex::VersionText("lumidex-sim");
         return 0;
     }
+    if (const auto warning = lumidex::ExposureWarning(*options)) {
+        std::cerr << *warning << "\n";
+    }
     return lumidex::RunSimulator(*options, std::cout, std::cerr);
 }
