@@ -200,13 +200,16 @@ void CNumiconDlg::WarnIfSettingsCannotBeSaved() {
 
 void CNumiconDlg::SayIfSettingsLocked() {
     const bool held = settings_.lock_held();
-    if (held && !told_lock_held_) {
+    const bool tell = held && !told_lock_held_;
+    // Noted before the box: notifications handled while it is up come here
+    // again.
+    told_lock_held_ = held;
+    if (tell) {
         Box(0,
             "Settings cannot be saved: " + LockedReason(environment_.settings_path) +
                 ". Lumidex works on, but changes made while it is held are not stored.",
             std::string(kWindowTitle), BoxButtons::Ok, BoxIcon::Exclamation);
     }
-    told_lock_held_ = held;
 }
 
 void CNumiconDlg::RefreshFromSettings() {
