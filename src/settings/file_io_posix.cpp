@@ -173,21 +173,12 @@ using Concern = TrustConcern;
 
 // A settings file as found: the folder that holds it, opened once, and its
 // name there, with links followed where the rule allows.
-struct Resolved {
+struct Resolved : Concerns {
     Descriptor folder;       // -1 when the folder does not exist
     std::filesystem::path shown;
     std::string leaf;
     bool exists = false;     // a regular file of that name is there
     struct stat info {};     // of that file, when it exists
-    Concern concern = Concern::None;
-    std::string reason;
-
-    void Note(Concern seen, std::string why) {
-        if (seen > concern) {
-            concern = seen;
-            reason = std::move(why);
-        }
-    }
 };
 
 // Root must not act on what another user could have put there.

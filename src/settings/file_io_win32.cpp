@@ -256,17 +256,8 @@ std::optional<std::string> OthersCouldChange(const std::filesystem::path& path,
 
 // A settings file as judged before any use: where its links lead, and what
 // stands against it.
-struct Judged {
+struct Judged : Concerns {
     std::optional<std::filesystem::path> target; // nothing for a loop of links
-    TrustConcern concern = TrustConcern::None;
-    std::string reason;
-
-    void Note(TrustConcern seen, std::string why) {
-        if (seen > concern) {
-            concern = seen;
-            reason = std::move(why);
-        }
-    }
 };
 
 // Follows the links, judging the folder of each and the file at the end

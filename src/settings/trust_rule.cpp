@@ -9,6 +9,13 @@ constexpr std::string_view kEveryone = "S-1-1-0";
 
 } // namespace
 
+void Concerns::Note(TrustConcern seen, std::string why) {
+    if (seen > concern) {
+        concern = seen;
+        reason = std::move(why);
+    }
+}
+
 SettingsAccess AccessFor(TrustConcern concern, bool privileged) {
     switch (concern) {
     case TrustConcern::None:

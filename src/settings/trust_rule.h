@@ -24,6 +24,15 @@ enum class TrustConcern {
     NotRegular,        // a folder, a device, a FIFO, a link loop
 };
 
+// The most serious concern seen on the way to a file, with its reason.
+struct Concerns {
+    TrustConcern concern = TrustConcern::None;
+    std::string reason;
+
+    // Keeps `why` when `seen` is more serious than what was seen before.
+    void Note(TrustConcern seen, std::string why);
+};
+
 // How far a process may use a settings file with that concern. A privileged
 // process (root; on Windows an elevated one) does not use at all what
 // another user could have changed: a serial port named there would have it

@@ -3,9 +3,8 @@
 #include "dialog/control_ids.h"
 #include "link/address.h"
 #include "protocol/frame.h"
-#include "settings/file_io.h"
 #include "tests/dialog/dialog_fixture.h"
-#include "tests/settings/forked_posix.h"
+#include "tests/settings/lock_holder_posix.h"
 #include "tests/support/addresses.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/udp_peer.h"
@@ -140,17 +139,8 @@ TEST_F(DialogPosix, SettingsThatCannotBeSavedAreToldOnceWithTheReason) {
 // once the lock is free.
 TEST_F(DialogPosix, SettingsLockHeldPastTheWaitIsToldOnce) {
     Start("[Text]\r\nText1=Yes\r\n");
-    ChildSignal locked;
-    Forked holder([&] {
-        RunWithFileLock(config(), [&] {
-            locked.Send();
-            ::pause();
-            return true;
-        });
-        return 1;
-    });
-    ASSERT_TRUE(holder.started());
-    ASSERT_TRUE(locked.Await(std::chrono::seconds(10)));
+    LockHolder holder(config());
+    ASSERT_TRUE(holder.holding());
     Reopen(); // its refresh stores the mode
     ASSERT_EQ(view().boxes.size(), 1u);
     EXPECT_EQ(view().boxes[0].text,

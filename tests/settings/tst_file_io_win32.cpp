@@ -3,6 +3,7 @@
 // trust rule through the real security calls.
 #include "settings/file_io.h"
 #include "settings/profile.h"
+#include "tests/support/access_list_win32.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -227,16 +228,6 @@ std::string CurrentUserSid() {
     return SidOf(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid);
 }
 
-bool RunsElevated() {
-    HANDLE token = nullptr;
-    EXPECT_TRUE(::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token));
-    TOKEN_ELEVATION elevation{};
-    DWORD size = 0;
-    ::GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size);
-    ::CloseHandle(token);
-    return elevation.TokenIsElevated != 0;
-}
-
 // The lock file lets in the user alone (and SYSTEM and the Administrators,
 // who can take any file anyway): no other user can hold it.
 TEST(SettingsFileOnWindows, TheLockFileIsTheUsersAlone) {
@@ -269,24 +260,10 @@ TEST(SettingsFileOnWindows, AFolderOthersMayChangeIsNotTrusted) {
     ASSERT_TRUE(std::filesystem::create_directory(folder));
     const auto file = folder / "Config.ini";
     ASSERT_TRUE(WriteSetting(file, "Set", "Set", "7"));
-    EXPLICIT_ACCESSW everyone{};
-    everyone.grfAccessPermissions = 0x001301BF; // Modify
-    everyone.grfAccessMode = GRANT_ACCESS;
-    everyone.grfInheritance = NO_INHERITANCE;
-    PSID sid = nullptr;
-    ASSERT_TRUE(::ConvertStringSidToSidW(L"S-1-1-0", &sid));
-    everyone.Trustee.TrusteeForm = TRUSTEE_IS_SID;
-    everyone.Trustee.ptstrName = static_cast<LPWSTR>(sid);
-    PACL opened = nullptr;
-    ASSERT_EQ(::SetEntriesInAclW(1, &everyone, nullptr, &opened), static_cast<DWORD>(ERROR_SUCCESS));
-    ASSERT_EQ(::SetNamedSecurityInfoW(const_cast<wchar_t*>(folder.c_str()), SE_FILE_OBJECT,
-                                      DACL_SECURITY_INFORMATION, nullptr, nullptr, opened, nullptr),
-              static_cast<DWORD>(ERROR_SUCCESS));
-    ::LocalFree(opened);
-    ::LocalFree(sid);
+    ASSERT_TRUE(test::OpenToEveryone(folder));
 
     const SettingsFileCheck check = CheckSettingsFile(file);
-    const bool elevated = RunsElevated();
+    const bool elevated = test::RunsElevated();
     EXPECT_EQ(check.access, elevated ? SettingsAccess::NotTrusted : SettingsAccess::ReadOnly);
     EXPECT_NE(check.reason.find("the folder " + folder.string() + " can be changed by "),
               std::string::npos)

@@ -4,6 +4,7 @@
 #include "settings/keys.h"
 #include "settings/profile.h"
 #include "tests/settings/forked_posix.h"
+#include "tests/settings/lock_holder_posix.h"
 #include "tests/support/temp_dir.h"
 
 #include <atomic>
@@ -323,17 +324,8 @@ TEST(SettingsFileLock, ExcludesOtherProcessesUntilReleased) {
 TEST(SettingsFileLock, AKilledHolderReleasesIt) {
     test::TempDir dir;
     const auto file = dir / "Config.ini";
-    test::ChildSignal locked;
-    test::Forked holder([&] {
-        RunWithFileLock(file, [&] {
-            locked.Send();
-            ::pause();
-            return true;
-        });
-        return 1;
-    });
-    ASSERT_TRUE(holder.started());
-    ASSERT_TRUE(locked.Await(10s));
+    test::LockHolder holder(file);
+    ASSERT_TRUE(holder.holding());
     holder.Kill();
     test::Forked waiter([&] { return WriteSetting(file, "Set", "Set", "2") ? 0 : 1; });
     EXPECT_EQ(waiter.Wait(10s), 0);
@@ -348,17 +340,8 @@ TEST(SettingsFileLock, AHolderPastTheWaitMakesTheWriteLocked) {
     test::TempDir dir;
     const auto file = dir / "Config.ini";
     test::WriteFileOrFail(file, "[Set]\r\nSet=1\r\n");
-    test::ChildSignal locked;
-    test::Forked holder([&] {
-        RunWithFileLock(file, [&] {
-            locked.Send();
-            ::pause();
-            return true;
-        });
-        return 1;
-    });
-    ASSERT_TRUE(holder.started());
-    ASSERT_TRUE(locked.Await(10s));
+    test::LockHolder holder(file);
+    ASSERT_TRUE(holder.holding());
     EXPECT_EQ(StoreSetting(file, "Set", "Set", "2", 20ms), WriteOutcome::Locked);
     const SettingsFile settings(file);
     EXPECT_EQ(settings.Store(keys::kDayBrightness, "3"), WriteOutcome::Locked);

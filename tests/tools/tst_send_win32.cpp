@@ -2,15 +2,13 @@
 // another program keeps shut, or that every user may change, stops it with
 // status 2 and the reason rather than a frame built from defaults or from
 // what someone planted.
+#include "tests/support/access_list_win32.h"
 #include "tests/support/temp_dir.h"
 #include "tools/common/cli.h"
 #include "tools/send/send_cli.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
-
-#include <aclapi.h>
-#include <sddl.h>
 
 #include <sstream>
 
@@ -58,41 +56,16 @@ TEST(SendOnWindows, AFileAnotherProgramKeepsShutIsRefused) {
     EXPECT_EQ(DryRunContent(config).status, 0) << "read once it is free";
 }
 
-bool RunsElevated() {
-    HANDLE token = nullptr;
-    EXPECT_TRUE(::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token));
-    TOKEN_ELEVATION elevation{};
-    DWORD size = 0;
-    ::GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size);
-    ::CloseHandle(token);
-    return elevation.TokenIsElevated != 0;
-}
-
 // What another user planted in a folder every user may change is not used
 // by an elevated process, and an ordinary one hears that it only reads it.
 TEST(SendOnWindows, AFileEveryUserMayChangeIsNotTakenSilently) {
     test::TempDir dir;
     const auto config = dir / "Config.ini";
     test::WriteFileOrFail(config, "[TextData]\r\nTD1=6666\r\n");
-    EXPLICIT_ACCESSW everyone{};
-    everyone.grfAccessPermissions = 0x001301BF; // Modify
-    everyone.grfAccessMode = GRANT_ACCESS;
-    everyone.grfInheritance = NO_INHERITANCE;
-    PSID sid = nullptr;
-    ASSERT_TRUE(::ConvertStringSidToSidW(L"S-1-1-0", &sid));
-    everyone.Trustee.TrusteeForm = TRUSTEE_IS_SID;
-    everyone.Trustee.ptstrName = static_cast<LPWSTR>(sid);
-    PACL opened = nullptr;
-    ASSERT_EQ(::SetEntriesInAclW(1, &everyone, nullptr, &opened),
-              static_cast<DWORD>(ERROR_SUCCESS));
-    ASSERT_EQ(::SetNamedSecurityInfoW(const_cast<wchar_t*>(config.c_str()), SE_FILE_OBJECT,
-                                      DACL_SECURITY_INFORMATION, nullptr, nullptr, opened, nullptr),
-              static_cast<DWORD>(ERROR_SUCCESS));
-    ::LocalFree(opened);
-    ::LocalFree(sid);
+    ASSERT_TRUE(test::OpenToEveryone(config));
 
     const Outcome planted = DryRunContent(config);
-    if (RunsElevated()) {
+    if (test::RunsElevated()) {
         EXPECT_EQ(planted.status, 2);
         EXPECT_EQ(planted.out, "");
         EXPECT_NE(planted.err.find("not using " + Printable(config.string()) + ": "),
