@@ -1,5 +1,5 @@
-#include "platform/library_search.h"
 #include "platform/library_search_win32.h"
+#include "platform/library_search.h"
 
 namespace lumidex {
 

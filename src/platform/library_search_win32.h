@@ -10,8 +10,7 @@ namespace lumidex {
 // LoadLibrariesFromSystemOnly cannot yet govern what they pull in.
 FARPROC SystemProcedure(const wchar_t* library, const char* name);
 
-template <typename Function>
-Function* SystemFunction(const wchar_t* library, const char* name) {
+template <typename Function> Function* SystemFunction(const wchar_t* library, const char* name) {
     // Through void (*)(), which converts to every function type.
     return reinterpret_cast<Function*>(
         reinterpret_cast<void (*)()>(SystemProcedure(library, name)));

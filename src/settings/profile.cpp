@@ -298,15 +298,18 @@ WriteOutcome StoreSetting(const std::filesystem::path& file, std::string_view se
     // The whole read-modify-write runs under the file's lock, so a second
     // writer (another copy of the program, a script) cannot replace the file
     // between this read and this write and have its key lost.
-    return RewriteFile(file, [&](std::string_view bytes) -> std::optional<std::string> {
-        const DecodedText decoded = DecodeSettingsText(bytes);
-        const std::string text = WriteSettingToText(decoded.text, section, key, value);
-        std::string encoded = EncodeSettingsText(text, decoded.encoding);
-        if (encoded.size() > kMaxSettingsFileBytes) {
-            return std::nullopt; // no reader could read it back
-        }
-        return encoded;
-    }, lock_wait);
+    return RewriteFile(
+        file,
+        [&](std::string_view bytes) -> std::optional<std::string> {
+            const DecodedText decoded = DecodeSettingsText(bytes);
+            const std::string text = WriteSettingToText(decoded.text, section, key, value);
+            std::string encoded = EncodeSettingsText(text, decoded.encoding);
+            if (encoded.size() > kMaxSettingsFileBytes) {
+                return std::nullopt; // no reader could read it back
+            }
+            return encoded;
+        },
+        lock_wait);
 }
 
 } // namespace lumidex

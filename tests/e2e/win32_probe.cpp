@@ -283,7 +283,8 @@ int Plant(const char* title) {
     }
     std::wstring wide(title, title + std::strlen(title));
     SetWindowTextW(window, wide.c_str());
-    std::printf("%llx\n", static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(window)));
+    std::printf("%llx\n",
+                static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(window)));
     std::fflush(stdout);
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
@@ -298,8 +299,7 @@ int Lock(const char* file) {
                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     OVERLAPPED whole{};
     if (handle == INVALID_HANDLE_VALUE ||
-        !LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
-                    &whole)) {
+        !LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &whole)) {
         return 1;
     }
     std::printf("locked\n");

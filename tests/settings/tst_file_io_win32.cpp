@@ -194,7 +194,8 @@ TEST(SettingsFileOnWindows, ALockHeldByAnotherProcessMakesTheWriteLocked) {
     ChildTest holder("SettingsFileOnWindows.HolderForTheLockTest", kHolderVariable, file);
     ASSERT_TRUE(holder.started());
     const auto deadline = std::chrono::steady_clock::now() + 20s;
-    while (!std::filesystem::exists(dir / "holding") && std::chrono::steady_clock::now() < deadline) {
+    while (!std::filesystem::exists(dir / "holding") &&
+           std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(5ms);
     }
     ASSERT_TRUE(std::filesystem::exists(dir / "holding"));

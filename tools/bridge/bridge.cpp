@@ -364,8 +364,8 @@ struct Bridge::Impl {
     // Puts back what could not be stored, behind any newer value of the
     // same key, and the job, to be tried again after the first retry pause
     // (or at once when something new arrives).
-    void KeepPending(Board& board, std::vector<std::pair<SettingKey, std::string>> writes,
-                     Job job, const std::optional<std::optional<ClockTime>>& clock) {
+    void KeepPending(Board& board, std::vector<std::pair<SettingKey, std::string>> writes, Job job,
+                     const std::optional<std::optional<ClockTime>>& clock) {
         std::lock_guard lock(board.worker->mutex);
         std::erase_if(writes, [&](const auto& w) {
             return std::any_of(board.writes.begin(), board.writes.end(),

@@ -600,7 +600,8 @@ void MainDialog::RunPasswordDialog() {
 void MainDialog::OpenDocument(const std::filesystem::path& path) {
     // The shell is loaded only now, from the system folder, with all it
     // brings along (see SystemFunction).
-    auto* shell_execute = SystemFunction<decltype(::ShellExecuteW)>(L"shell32.dll", "ShellExecuteW");
+    auto* shell_execute =
+        SystemFunction<decltype(::ShellExecuteW)>(L"shell32.dll", "ShellExecuteW");
     if (shell_execute == nullptr) {
         return;
     }
