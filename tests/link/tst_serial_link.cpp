@@ -86,15 +86,16 @@ struct AnswerCase {
     std::size_t kept;
 };
 
+// The exchange over a real terminal: one write of the whole frame, the
+// answer in the reply block (the first 23 bytes of a longer one), the port
+// closed afterwards. Silence and short answers, which wait out the read's
+// 2000 ms, are judged over a scripted link in tst_exchange.
 TEST(SerialExchange, AnswersAreJudgedByByte3) {
     Bytes long_answer = test::ReplyWithStatus(1, 30);
     long_answer[22] = 0x5A;
     const AnswerCase cases[] = {
         {"accepted", test::ReplyWithStatus(1), true, 23},
-        {"refused", test::ReplyWithStatus(0), false, 23},
         {"long answer: the first 23 bytes count", long_answer, true, 23},
-        {"short answer keeps the fill", Bytes{0, 1, 1}, false, 3},
-        {"silent controller", std::nullopt, false, 0},
     };
     const Frame frame = BuildBrightnessFrame(1, 5, 5);
     for (const AnswerCase& c : cases) {
@@ -113,15 +114,9 @@ TEST(SerialExchange, AnswersAreJudgedByByte3) {
         ASSERT_EQ(controller.Frames().size(), 1u) << c.name;
         EXPECT_EQ(controller.Frames()[0], frame) << c.name << ": one write of the whole frame";
         EXPECT_TRUE(PortIsFree(pty.device())) << c.name << ": the port is closed afterwards";
-        // 200 ms before the read; a full answer ends the read at once, a
-        // short or missing one waits out the 2000 ms.
+        // 200 ms before the read; a full answer ends the read at once.
         EXPECT_GE(took, 190ms) << c.name;
-        if (c.kept == kReplySize) {
-            EXPECT_LT(took, 1500ms) << c.name;
-        } else {
-            EXPECT_GE(took, 2150ms) << c.name;
-            EXPECT_LT(took, 2600ms) << c.name;
-        }
+        EXPECT_LT(took, 1500ms) << c.name;
     }
 }
 
@@ -173,7 +168,7 @@ TEST(SerialExchange, PortThatCannotBeOpenedFailsAtOnce) {
         EXPECT_FALSE(send.TransmitFrame(BuildInitialiseFrame(), device, kModeSerial, 9600))
             << device;
         EXPECT_LT(Clock::now() - start, 100ms) << device;
-        EXPECT_FALSE(send.last_error().empty()) << device;
+        EXPECT_FALSE(send.reason().empty()) << device;
     }
 }
 
@@ -199,7 +194,7 @@ TEST(SerialExchange, PortHeldByAnotherProgram) {
         EXPECT_FALSE(send.TransmitFrame(BuildInitialiseFrame(), pty.device(), kModeSerial, 9600))
             << hold.how;
         EXPECT_LT(Clock::now() - start, 100ms) << hold.how;
-        EXPECT_NE(send.last_error().find("in use"), std::string::npos) << send.last_error();
+        EXPECT_NE(send.reason().find("in use"), std::string::npos) << send.reason();
         EXPECT_TRUE(pty.ReadFrame(200ms).empty()) << hold.how << ": nothing written";
         hold.release();
     }
@@ -271,7 +266,7 @@ TEST(SerialExchange, HonoursTheLockFileConvention) {
         const auto start = Clock::now();
         EXPECT_FALSE(send.TransmitFrame(frame, pty.device(), kModeSerial, 9600));
         EXPECT_LT(Clock::now() - start, 100ms);
-        EXPECT_NE(send.last_error().find("in use"), std::string::npos) << send.last_error();
+        EXPECT_NE(send.reason().find("in use"), std::string::npos) << send.reason();
         EXPECT_TRUE(pty.ReadFrame(200ms).empty()) << "nothing written";
         EXPECT_EQ(test::ReadFileOrFail(lock_file), live) << "another's lock stays";
     }
@@ -289,8 +284,8 @@ TEST(SerialExchange, HonoursTheLockFileConvention) {
         test::WriteFileOrFail(lock_file, held);
         Send send;
         EXPECT_FALSE(send.TransmitFrame(frame, pty.device(), kModeSerial, 9600)) << held;
-        EXPECT_NE(send.last_error().find(lock_file.string()), std::string::npos)
-            << send.last_error();
+        EXPECT_NE(send.reason().find(lock_file.string()), std::string::npos)
+            << send.reason();
         EXPECT_TRUE(pty.ReadFrame(100ms).empty()) << "nothing written";
         EXPECT_EQ(test::ReadFileOrFail(lock_file), held) << "another's lock stays";
     }
@@ -309,7 +304,7 @@ TEST(SerialExchange, HonoursTheLockFileConvention) {
         });
         Send send;
         EXPECT_TRUE(send.TransmitFrame(frame, pty.device(), kModeSerial, 9600))
-            << stale << send.last_error();
+            << stale << send.reason();
         ASSERT_EQ(controller.Frames().size(), 1u);
         char ours[16];
         std::snprintf(ours, sizeof ours, "%10ld\n", static_cast<long>(::getpid()));
@@ -321,7 +316,7 @@ TEST(SerialExchange, HonoursTheLockFileConvention) {
     SerialController controller(pty, 1,
                                 [](int) { return std::optional<Bytes>(test::ReplyWithStatus(1)); });
     Send send;
-    EXPECT_TRUE(send.TransmitFrame(frame, pty.device(), kModeSerial, 9600)) << send.last_error();
+    EXPECT_TRUE(send.TransmitFrame(frame, pty.device(), kModeSerial, 9600)) << send.reason();
 }
 
 TEST(SerialExchange, LineSettingsAtTheGivenBaud) {

@@ -1,13 +1,9 @@
 #include "tools/bridge/bridge.h"
 
-#include "link/address.h"
-#include "link/send.h"
-#include "protocol/content_frame.h"
-#include "protocol/local_time.h"
+#include "delivery/delivery.h"
 #include "settings/text_codec.h"
 #include "tools/bridge/commands.h"
 #include "tools/bridge/discovery.h"
-#include "tools/send/send_cli.h"
 
 #include <nlohmann/json.hpp>
 
@@ -32,20 +28,6 @@ std::string UtcNow() {
     char text[32];
     std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
     return text;
-}
-
-const char* ResultName(ExchangeOutcome outcome) {
-    switch (outcome) {
-    case ExchangeOutcome::Accepted:
-        return "accepted";
-    case ExchangeOutcome::Rejected:
-        return "rejected";
-    case ExchangeOutcome::NoAnswer:
-        return "no answer";
-    case ExchangeOutcome::LinkFailed:
-        break;
-    }
-    return "link failed";
 }
 
 enum class Availability { Unknown, Online, Offline };
@@ -247,9 +229,24 @@ struct Bridge::Impl {
         HandleForBoard(*board->second, parsed, topic, payload);
     }
 
+    // The command a job sends.
+    static BoardCommand CommandOf(Job job, const std::optional<std::optional<ClockTime>>& clock) {
+        switch (job) {
+        case Job::Brightness:
+            return BrightnessCommand{};
+        case Job::Clock:
+            return ClockCommand{clock ? *clock : std::nullopt};
+        case Job::Init:
+            return InitialiseCommand{};
+        case Job::Content:
+        case Job::None:
+            break;
+        }
+        return ContentCommand{};
+    }
+
     // The exchange of one job with one board, then what it came to.
-    void Serve(Board& board, Send& send, Job job,
-               const std::vector<std::pair<SettingKey, std::string>>& writes,
+    void Serve(Board& board, Job job, const std::vector<std::pair<SettingKey, std::string>>& writes,
                const std::optional<std::optional<ClockTime>>& clock) {
         // The settings file is the bridge's memory: every value is stored
         // before it is sent, so the dialog shows it and a restart starts
@@ -264,67 +261,38 @@ struct Bridge::Impl {
         // of the file (a Snapshot), which a SettingsFile shared with the
         // broker's thread could not hold.
         const SettingsFile settings(board.settings.path());
-        Frame frame;
         std::array<std::string, kLineCount> texts;
-        const char* command = "content";
-        switch (job) {
-        case Job::Content: {
-            for (std::size_t i = 0; i < kLineCount; ++i) {
-                texts[i] = settings.Read(keys::kLineText[i]);
-            }
-            const ContentFrameResult built = BuildContentFromSettings(SendOptions{}, settings);
-            if (!built.frame) {
-                Json status;
-                status["board"] = board.config.name;
-                status["command"] = command;
-                status["result"] = "refused";
-                status["detail"] = built.refusal;
-                PublishStatus(board.base + "/status", std::move(status));
-                return;
-            }
-            frame = *built.frame;
-            break;
+        for (std::size_t i = 0; i < kLineCount; ++i) {
+            texts[i] = settings.Read(keys::kLineText[i]);
         }
-        case Job::Brightness:
-            command = "brightness";
-            frame = BuildBrightnessFrame(settings);
-            break;
-        case Job::Clock:
-            command = "clock";
-            frame = BuildClockFrame(settings, clock && *clock ? **clock : LocalTimeNow());
-            break;
-        case Job::Init:
-            command = "init";
-            frame = BuildInitialiseFrame();
-            break;
-        case Job::None:
-            return;
-        }
-        ExchangeResult result;
+        const BoardCommand command = CommandOf(job, clock);
+        std::vector<LinkTarget> targets;
         if (board.config.link == BoardLink::Udp) {
-            const std::uint32_t address =
-                AddressFromStored(settings.ReadNumber(keys::kControllerIp));
-            result = send.Exchange(frame, FormatDottedAddress(address), kModeUdp, 0);
+            targets.push_back(ConfiguredUdpTarget(settings).value_or(UdpTarget{"0.0.0.0"}));
         } else {
-            result = send.Exchange(frame, board.config.serial_port, kModeSerial,
-                                   settings.ReadNumber(keys::kBaudRate));
+            targets.push_back(
+                SerialTarget{board.config.serial_port, settings.ReadNumber(keys::kBaudRate)});
         }
-        // At bus address 0 every controller takes the frame and none is
-        // expected to answer: a frame that went out is all there is to know.
-        const bool broadcast = frame[2] == 0 && result.outcome == ExchangeOutcome::NoAnswer;
+        const Delivery delivery = Deliver(command, settings, targets);
 
         Json status;
         status["board"] = board.config.name;
-        status["command"] = command;
-        status["result"] = ResultName(result.outcome);
-        status["frame"] = FormatHex(frame);
-        if (!result.accepted()) {
-            status["detail"] =
-                broadcast ? "sent to bus address 0, where no controller answers" : result.reason;
+        status["command"] = CommandName(command);
+        status["result"] = OutcomeName(delivery.outcome);
+        if (!delivery.frame.empty()) {
+            status["frame"] = FormatHex(delivery.frame);
+        }
+        if (!delivery.delivered() || delivery.outcome == DeliveryOutcome::BroadcastSent) {
+            status["detail"] = delivery.outcome == DeliveryOutcome::BroadcastSent
+                                   ? "sent to bus address 0, where no controller answers"
+                                   : delivery.reason;
         }
         PublishStatus(board.base + "/status", std::move(status));
+        if (delivery.outcome == DeliveryOutcome::Refused) {
+            return;
+        }
 
-        if (result.accepted()) {
+        if (delivery.outcome == DeliveryOutcome::Accepted) {
             if (job == Job::Content) {
                 for (std::size_t i = 0; i < kLineCount; ++i) {
                     if (board.published_lines[i] != texts[i]) {
@@ -340,7 +308,7 @@ struct Bridge::Impl {
                                   settings.Read(keys::kNightBrightness), true);
             }
         }
-        Finish(board, job, result.accepted() || broadcast);
+        Finish(board, job, delivery.delivered());
     }
 
     // Notes an exchange's end: availability, and the retry of a state that
@@ -381,7 +349,6 @@ struct Bridge::Impl {
     }
 
     void Run(Worker& worker) {
-        Send send;
         std::unique_lock lock(worker.mutex);
         while (!worker.stopping) {
             const Clock::time_point now = Clock::now();
@@ -428,7 +395,7 @@ struct Bridge::Impl {
                 due->clock.reset();
             }
             lock.unlock();
-            Serve(*due, send, job, writes, clock);
+            Serve(*due, job, writes, clock);
             lock.lock();
         }
     }

@@ -2,7 +2,7 @@
 
 #include "lines/keystroke.h"
 #include "protocol/content_frame.h"
-#include "tools/send/send_cli.h"
+#include "protocol/local_time.h"
 
 #include <algorithm>
 #include <cmath>
@@ -107,9 +107,7 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
 // empty text is cleared: its stored text is what the board shows and what a
 // restart sends.
 std::string FormatTypedLineText(std::string_view text, const LineFormat& format) {
-    std::array<LineFormat, kLineCount> formats;
-    formats[0] = format;
-    return FormatTypedLine(formats, 1, text).value_or("");
+    return FormatTypedLine(text, format).value_or("");
 }
 
 } // namespace
@@ -290,7 +288,7 @@ CheckCommand(const ParsedTopic& topic, std::string_view raw_payload,
             command.clock.emplace();
             return command;
         }
-        if (auto time = ParseClockTime(std::string(payload))) {
+        if (auto time = ParseClockTime(payload)) {
             command.clock = time;
             return command;
         }
