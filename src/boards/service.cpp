@@ -255,6 +255,7 @@ struct BoardService::Impl {
         if (board == nullptr) {
             return false;
         }
+        const bool stores = !change.writes.empty();
         {
             std::lock_guard store(board->store_mutex);
             if (change.content) {
@@ -264,6 +265,9 @@ struct BoardService::Impl {
                 Mark(*board, 1, true);
             }
             Store(*board, std::move(change.writes));
+        }
+        if (stores) {
+            Emit(StoredEvent{name});
         }
         Worker& worker = *board->worker;
         auto waiter = std::make_shared<Waiter>();

@@ -80,7 +80,13 @@ struct BoardSnapshot {
     std::optional<BoardStatus> last_status;
 };
 
-// The events the service tells its observers about.
+// The events the service tells its observers about: a board's values
+// stored (by any door; read them with Snapshot), what it shows after it
+// accepted them, a status, a change of availability. Changes the dialog
+// makes to a board's Config.ini are not seen until the service sends them.
+struct StoredEvent {
+    std::string board;
+};
 struct ShownEvent {
     std::string board;
     BoardShown shown;
@@ -92,7 +98,7 @@ struct AvailabilityEvent {
     std::string board;
     Availability availability = Availability::Unknown;
 };
-using BoardEvent = std::variant<ShownEvent, StatusEvent, AvailabilityEvent>;
+using BoardEvent = std::variant<StoredEvent, ShownEvent, StatusEvent, AvailabilityEvent>;
 
 // The pause before a failed board is tried again starts here and doubles up
 // to kLongestRetryPause; a newer value for the board is sent right after the
