@@ -272,6 +272,7 @@ struct BoardService::Impl {
         Worker& worker = *board->worker;
         auto waiter = std::make_shared<Waiter>();
         waiter->done = std::move(done);
+        bool nothing_to_send = false;
         {
             std::lock_guard lock(worker.mutex);
             const std::array<bool, 4> wanted{change.init, change.content, change.brightness,
@@ -293,13 +294,14 @@ struct BoardService::Impl {
             } else {
                 board->retry_at = Clock::time_point{};
             }
-            if (waiter->done && !waiter->Finished()) {
+            nothing_to_send = waiter->Finished();
+            if (waiter->done && !nothing_to_send) {
                 board->waiters.push_back(waiter);
             }
         }
         worker.wake.notify_one();
-        if (waiter->done && waiter->Finished()) {
-            waiter->done({}); // nothing to send: the values are stored, which is all
+        if (waiter->done && nothing_to_send) {
+            waiter->done({}); // the values are stored, which is all there is to do
         }
         return true;
     }
