@@ -19,7 +19,7 @@
 
 #include "lines/line_format.h"
 #include "protocol/content_frame.h"
-#include "tools/bridge/commands.h"
+#include "tools/bridge/topics.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -53,10 +53,10 @@ const std::regex& PatternOf(const LineFormat& format) {
 }
 
 void CheckLineValue(const LineFormat& format, std::string_view payload,
-                    const std::variant<CheckedCommand, std::string>& checked) {
+                    const std::variant<BoardChange, std::string>& checked) {
     const std::string typed(TrimPayloadBlanks(payload));
     const bool matches = std::regex_match(typed, PatternOf(format));
-    const auto* command = std::get_if<CheckedCommand>(&checked);
+    const auto* command = std::get_if<BoardChange>(&checked);
     const auto details = [&] {
         return "numbers '" + fuzz::Printable(format.numbers) + "', places '" +
                fuzz::Printable(format.places) + "', value '" + fuzz::Printable(typed) +
@@ -115,9 +115,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                               topic.command == CommandKind::Point;
     fuzz::Require(!line_command || (topic.line >= 1 && topic.line <= kLineCount),
                   "a line command names a line 1..6", where);
-    const auto checked = CheckCommand(topic, fields[3], formats);
+    const auto checked = CheckCommand(topic.command, topic.line, fields[3], formats);
     const std::string typed(TrimPayloadBlanks(fields[3]));
-    const auto* command = std::get_if<CheckedCommand>(&checked);
+    const auto* command = std::get_if<BoardChange>(&checked);
     switch (topic.command) {
     case CommandKind::Line:
         CheckLineValue(format, fields[3], checked);

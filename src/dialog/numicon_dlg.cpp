@@ -55,14 +55,7 @@ bool PasswordMatches(std::u16string_view typed) {
 
 CNumiconDlg::CNumiconDlg(DialogView& view, Environment environment)
     : view_(view), environment_(std::move(environment)), settings_(environment_.settings_path),
-      window_width_(kClosedWidth) {
-    for (auto [send, button] :
-         {std::pair{&udp_send_, kUdpButton}, {&serial_send_, kSerialButton}}) {
-        send->SetSocketsFailureHandler([this, button = button] {
-            Box(button, std::string(kSocketsFailure), environment_.application_name);
-        });
-    }
-}
+      window_width_(kClosedWidth) {}
 
 std::vector<CNumiconDlg::Route> CNumiconDlg::MakeRoutes() {
     std::vector<D::Route> routes;
@@ -554,68 +547,61 @@ std::string CNumiconDlg::ControllerAddressText() const {
     return FormatDottedAddress(view_.AddressValue(kAddressField));
 }
 
-void CNumiconDlg::ShowSendResult(const ExchangeResult& result, std::uint8_t address) {
-    Box(0, SendResultText(result, address), std::string(kWindowTitle));
+Delivery CNumiconDlg::DeliverFromDialog(const BoardCommand& command,
+                                        std::span<const LinkTarget> targets) {
+    // Every UDP send goes through the "TCP/IP" button, which owns the box
+    // that says the sockets library cannot be started.
+    DeliveryOptions options;
+    options.on_sockets_failure = [this] {
+        Box(kUdpButton, std::string(kSocketsFailure), environment_.application_name);
+    };
+    view_.SetBusy(true);
+    Delivery delivery = Deliver(command, settings_, targets, options);
+    view_.SetBusy(false);
+    return delivery;
 }
 
-void CNumiconDlg::SendContent(int mode) {
-    const ContentFrameResult built = BuildContentFrame(DialogState(), settings_);
-    std::string target;
-    if (mode == kModeUdp) {
-        target = ControllerAddressText();
-        controller_address_ = target;
-    } else {
-        target = settings_.Read(keys::kSerialPort);
-        current_baud_ = settings_.ReadNumber(keys::kBaudRate);
-    }
-    if (!built.frame) {
-        // Only a hand-edited settings file can make an oversized frame; it is
-        // not sent, and the operator is told it failed.
-        ShowSendResult({ExchangeOutcome::LinkFailed, built.refusal}, ReadBusAddress(settings_));
-        return;
-    }
-    const Frame& frame = *built.frame;
-    Send& send = mode == kModeUdp ? udp_send_ : serial_send_;
-    view_.SetBusy(true);
-    ExchangeResult result = send.Exchange(frame, target, mode, current_baud_);
-    if (!result.accepted()) {
-        result = send.Exchange(frame, target, mode, current_baud_);
-    }
-    view_.SetBusy(false);
-    ShowSendResult(result, frame[2]);
+void CNumiconDlg::SendContent(const LinkTarget& target) {
+    // An oversized frame (only a hand-edited settings file can make one) is
+    // not sent, and the operator is told it failed.
+    const Delivery delivery = DeliverFromDialog(ContentCommand{DialogState()}, {&target, 1});
+    Box(0, SendResultText(delivery.outcome, delivery.bus_address), std::string(kWindowTitle));
 }
 
 void CNumiconDlg::OnSendUdp(int) {
-    SendContent(kModeUdp);
+    controller_address_ = ControllerAddressText();
+    SendContent(UdpTarget{controller_address_});
 }
 
 void CNumiconDlg::OnSendSerial(int) {
-    SendContent(kModeSerial);
+    current_baud_ = settings_.ReadNumber(keys::kBaudRate);
+    SendContent(SerialTarget{settings_.Read(keys::kSerialPort), current_baud_});
 }
 
-void CNumiconDlg::SendCommand(const Frame& frame, bool serial_first) {
-    // Once over each link at the current baud rate; the results are not
-    // looked at. The initialise command goes over the network first and
-    // takes the stored baud rate for its serial half.
-    view_.SetBusy(true);
-    if (serial_first) {
-        serial_send_.Exchange(frame, settings_.Read(keys::kSerialPort), kModeSerial, current_baud_);
-    }
-    udp_send_.Exchange(frame, ControllerAddressText(), kModeUdp, current_baud_);
-    if (!serial_first) {
-        const std::string port = settings_.Read(keys::kSerialPort);
+void CNumiconDlg::SendCommand(const BoardCommand& command) {
+    // Once over each link; the results are not looked at. Brightness and
+    // the clock go over the serial line first, at the current baud rate;
+    // the initialise command goes over the network first and takes the
+    // stored baud rate for its serial half.
+    const UdpTarget udp{ControllerAddressText()};
+    if (std::holds_alternative<InitialiseCommand>(command)) {
         current_baud_ = settings_.ReadNumber(keys::kBaudRate);
-        serial_send_.Exchange(frame, port, kModeSerial, current_baud_);
+        const LinkTarget targets[] = {udp,
+                                      SerialTarget{settings_.Read(keys::kSerialPort), current_baud_}};
+        DeliverFromDialog(command, targets);
+        return;
     }
-    view_.SetBusy(false);
+    const LinkTarget targets[] = {SerialTarget{settings_.Read(keys::kSerialPort), current_baud_},
+                                  udp};
+    DeliverFromDialog(command, targets);
 }
 
 void CNumiconDlg::OnBrightness(int) {
-    SendCommand(BuildBrightnessFrame(settings_), true);
+    SendCommand(BrightnessCommand{});
 }
 
 void CNumiconDlg::OnProofTime(int) {
-    SendCommand(BuildClockFrame(settings_, view_.LocalTime()), true);
+    SendCommand(ClockCommand{view_.LocalTime()});
 }
 
 void CNumiconDlg::OnInitialize(int) {
@@ -623,7 +609,7 @@ void CNumiconDlg::OnInitialize(int) {
             BoxIcon::Warning) != BoxAnswer::Yes) {
         return;
     }
-    SendCommand(BuildInitialiseFrame(), false);
+    SendCommand(InitialiseCommand{});
 }
 
 } // namespace lumidex::dialog

@@ -2,7 +2,7 @@
 
 #include "dialog/dialog_view.h"
 #include "lines/keystroke.h"
-#include "link/send.h"
+#include "delivery/delivery.h"
 #include "protocol/content_frame.h"
 #include "settings/keys.h"
 
@@ -125,9 +125,12 @@ private:
     void WriteFlag(int box, const SettingKey& unified,
                    const std::array<SettingKey, kLineCount>& lines);
     std::string ControllerAddressText() const;
-    void ShowSendResult(const ExchangeResult& result, std::uint8_t address);
-    void SendContent(int mode);
-    void SendCommand(const Frame& frame, bool serial_first);
+    // Delivers the command over the targets in order, the window busy
+    // meanwhile.
+    Delivery DeliverFromDialog(const BoardCommand& command, std::span<const LinkTarget> targets);
+    // Sends the lines as the window shows them and says what became of them.
+    void SendContent(const LinkTarget& target);
+    void SendCommand(const BoardCommand& command);
 
     // Handlers, one per notification of the routing table.
     void OnHelp(int id);
@@ -156,11 +159,9 @@ private:
     DialogView& view_;
     Environment environment_;
     SettingsFile settings_;
-    Send udp_send_;
-    Send serial_send_;
     std::string controller_address_;
     int window_width_;
-    int current_baud_ = 9600;
+    int current_baud_ = kDefaultBaud;
     int program_change_depth_ = 0;
     bool told_lock_held_ = false;
 };

@@ -244,4 +244,8 @@ std::optional<std::string> FormatLineText(std::string_view text, std::string_vie
     return std::string(LastCharacters(formatted, static_cast<std::size_t>(digit_count) + 1));
 }
 
+std::optional<std::string> FormatTypedLine(std::string_view typed, const LineFormat& format) {
+    return FormatLineText(typed, ShownDigitCount(format.numbers), ShownDecimalPlaces(format.places));
+}
+
 } // namespace lumidex

@@ -77,6 +77,13 @@ std::string ShownDecimalPlaces(std::string_view stored);
 std::optional<std::string> FormatLineText(std::string_view text, std::string_view numbers_text,
                                           std::string_view fixed_point_text);
 
+// A text typed by an operator or a program brought into a line's format as
+// a settings refresh leaves it (LineFormatsAfterRefresh), exactly as the
+// line's editor formats it on losing the focus: the format's texts count as
+// the lists show them (ShownDigitCount, ShownDecimalPlaces). Nothing when a
+// fixed-point line is given the empty text (the editor stays empty).
+std::optional<std::string> FormatTypedLine(std::string_view typed, const LineFormat& format);
+
 // A double written with `decimals` places the way the legacy runtime
 // printed "%.Nf": first 17 significant digits, then that digit string rounded
 // at the last kept place, half away from zero (2.5 -> "3", 1.125 -> "1.13").

@@ -2,11 +2,18 @@
 
 #include "link/link.h"
 
+#include <array>
 #include <memory>
 #include <string>
 #include <string_view>
 
 namespace lumidex {
+
+// The serial line's baud rates, as the baud list offers them, and the one a
+// send uses until another is chosen.
+inline constexpr std::array<int, 2> kBaudRates{9600, 57600};
+inline constexpr std::array<std::string_view, 2> kBaudItems{"9600", "57600"};
+inline constexpr int kDefaultBaud = kBaudRates[0];
 
 inline constexpr std::chrono::milliseconds kSerialReplyDelay{200};
 inline constexpr std::chrono::milliseconds kSerialReadTimeout{2000};

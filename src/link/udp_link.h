@@ -3,6 +3,7 @@
 #include "link/link.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -21,7 +22,9 @@ bool StartSockets();
 // Write to the address at kUdpPort, and answers taken only from that
 // address; datagrams from any other host are ignored while the read goes on
 // waiting within its time-out. Open fails for a text that is no dotted IPv4
-// address and for 0.0.0.0, which names no controller.
-std::unique_ptr<Link> MakeUdpLink(std::string_view address, std::uint16_t port = kUdpPort);
+// address and for 0.0.0.0, which names no controller, and when the sockets
+// library cannot be started (Windows), after calling `on_sockets_failure`.
+std::unique_ptr<Link> MakeUdpLink(std::string_view address, std::uint16_t port = kUdpPort,
+                                  std::function<void()> on_sockets_failure = {});
 
 } // namespace lumidex

@@ -119,7 +119,8 @@ bool StartSockets() {
     return true;
 }
 
-std::unique_ptr<Link> MakeUdpLink(std::string_view address, std::uint16_t port) {
+std::unique_ptr<Link> MakeUdpLink(std::string_view address, std::uint16_t port,
+                                  std::function<void()> /*on_sockets_failure: never here*/) {
     return std::make_unique<UdpLink>(address, port);
 }
 

@@ -27,7 +27,8 @@ void ReleaseSockets() {
 
 class UdpLink final : public Link {
 public:
-    UdpLink(std::string_view address, std::uint16_t port) : text_(address), port_(port) {}
+    UdpLink(std::string_view address, std::uint16_t port, std::function<void()> on_sockets_failure)
+        : text_(address), port_(port), on_sockets_failure_(std::move(on_sockets_failure)) {}
     ~UdpLink() override { Close(); }
 
     bool Open() override {
@@ -43,6 +44,9 @@ public:
         }
         if (!StartSockets()) {
             error_ = "the sockets library cannot be started";
+            if (on_sockets_failure_) {
+                on_sockets_failure_();
+            }
             return false;
         }
         destination_ = {};
@@ -141,6 +145,7 @@ private:
 
     std::string text_;
     std::uint16_t port_;
+    std::function<void()> on_sockets_failure_;
     sockaddr_in destination_{};
     SOCKET socket_ = INVALID_SOCKET;
     std::string error_;
@@ -169,8 +174,9 @@ bool StartSockets() {
     return true;
 }
 
-std::unique_ptr<Link> MakeUdpLink(std::string_view address, std::uint16_t port) {
-    return std::make_unique<UdpLink>(address, port);
+std::unique_ptr<Link> MakeUdpLink(std::string_view address, std::uint16_t port,
+                                  std::function<void()> on_sockets_failure) {
+    return std::make_unique<UdpLink>(address, port, std::move(on_sockets_failure));
 }
 
 } // namespace lumidex

@@ -43,8 +43,8 @@ protected:
         test::WriteFileOrFail(dir_ / "dock.ini", test::BoardSettings(kDock));
         test::WriteFileOrFail(dir_ / "boards.ini",
                               "; the test's broker\r\n[bridge]\r\nbroker=127.0.0.1:" +
-                                  std::to_string(broker_->port()) +
-                                  "\r\n[hall]\r\nsettings=hall.ini\r\nlink=udp\r\n"
+                                  std::to_string(broker_->port()) + "\r\n" + Refresh() +
+                                  "[hall]\r\nsettings=hall.ini\r\nlink=udp\r\n"
                                   "groups=prices, site1\r\n[dock]\r\nsettings=dock.ini\r\n"
                                   "groups=prices\r\n");
         hall_ = std::make_unique<test::Board>(kHall);
@@ -56,6 +56,9 @@ protected:
     virtual test::Broker::Options BrokerOptions() const { return {}; }
     virtual std::vector<std::string> DockOptions() const { return {}; }
     virtual std::vector<std::string> BridgeOptions() const { return {}; }
+    // No re-assertion unless a test asks for it, so every frame a board
+    // gets is one the test caused.
+    virtual std::string Refresh() const { return "refresh=0\r\n"; }
 
     void StartBridge() {
         std::vector<std::string> argv{LUMIDEX_BRIDGE_EXE, "--boards",
@@ -164,8 +167,9 @@ TEST_F(Bridge, RefusedCommandsSendNothingAndStoreNothing) {
          "lumidex/hall/status", "content", "300 bytes"},
         {"payload not UTF-8", "lumidex/hall/line/1/set", "1\xff\xfe", "lumidex/hall/status",
          "content", "not UTF-8"},
-        {"unknown ending", "lumidex/hall/lines/1/set", "1", "lumidex/hall/status", "unknown",
-         "no such topic"},
+        // Junk never overwrites what a board last reported.
+        {"unknown ending", "lumidex/hall/lines/1/set", "1", "lumidex/bridge/status", "unknown",
+         "no board or group of this bridge has this topic"},
         {"unknown board", "lumidex/gate/line/1/set", "1", "lumidex/bridge/status", "content",
          "no board gate"},
         {"unknown group", "lumidex/group/nowhere/line/1/set", "1", "lumidex/bridge/status",
@@ -224,7 +228,8 @@ TEST_F(Bridge, RestartPublishesTheStoredStateAndSendsNothing) {
     broker_ = std::make_unique<test::Broker>(dir_ / "second", test::Broker::Options{});
     test::WriteFileOrFail(dir_ / "boards.ini",
                           "[bridge]\r\nbroker=127.0.0.1:" + std::to_string(broker_->port()) +
-                              "\r\n[hall]\r\nsettings=hall.ini\r\n[dock]\r\nsettings=dock.ini\r\n");
+                              "\r\nrefresh=0\r\n[hall]\r\nsettings=hall.ini\r\n[dock]\r\n"
+                              "settings=dock.ini\r\n");
     watch_ = std::make_unique<test::Watch>(*broker_, std::vector<std::string>{"lumidex/#"});
     StartBridge();
     EXPECT_EQ(test::Retained(*broker_, "lumidex/hall/line/1"), "4.20");
@@ -232,6 +237,58 @@ TEST_F(Bridge, RestartPublishesTheStoredStateAndSendsNothing) {
     EXPECT_EQ(test::Retained(*broker_, "lumidex/dock/brightness/day"), "5");
     EXPECT_FALSE(hall_->NextFrame(500ms)) << "the restarted bridge sent to hall unasked";
     EXPECT_FALSE(dock_->NextFrame(10ms)) << "the restarted bridge sent to dock unasked";
+}
+
+// A value that arrived while the board was off is remembered, not only
+// stored: killed and started again, the bridge sends it as soon as the board
+// answers, though nobody publishes again and nothing re-asserts the boards.
+TEST_F(Bridge, KilledWhileABoardIsOffTheBoardStillGetsTheLastValue) {
+    hall_->Stop();
+    Publish("lumidex/hall/line/1/set", "33.33");
+    watch_->WaitForStatus("lumidex/hall/status", "no answer", kSoon);
+    EXPECT_EQ(Stored("hall", "TextData", "TD1"), "33.33");
+    ASSERT_EQ(bridge_->Stop(SIGKILL, kSoon), 128 + SIGKILL);
+
+    hall_ = std::make_unique<test::Board>(kHall);
+    StartBridge();
+    const auto frame = hall_->NextFrame(kSoon);
+    ASSERT_TRUE(frame) << "the restarted bridge did not send the value the board missed";
+    EXPECT_EQ(LineText(*frame, 1), "33.33");
+    watch_->WaitForStatus("lumidex/hall/status", "accepted", kSoon);
+    watch_->WaitFor("lumidex/hall/availability", "online", kSoon);
+    EXPECT_FALSE(dock_->NextFrame(300ms)) << "dock had nothing pending";
+    EXPECT_FALSE(hall_->NextFrame(300ms)) << "once accepted, nothing is pending any more";
+}
+
+// Every board is re-asserted each refresh interval: an idle board that dies
+// turns offline within about one interval, and one that comes back (having
+// lost what it showed) gets its content and brightness again, unasked.
+class BridgeWithRefresh : public Bridge {
+protected:
+    std::string Refresh() const override { return "refresh=2\r\n"; }
+};
+
+TEST_F(BridgeWithRefresh, FindsDeadBoardsAndHealsThemWhenBack) {
+    // The first re-assertion, at start, is also the first sign of life.
+    watch_->WaitFor("lumidex/hall/availability", "online", kSoon);
+    watch_->WaitFor("lumidex/dock/availability", "online", kSoon);
+    Publish("lumidex/hall/line/1/set", "1.25");
+    watch_->WaitFor("lumidex/hall/line/1", "1.25", kSoon);
+
+    hall_->Stop();
+    watch_->WaitFor("lumidex/hall/availability", "offline", 10s);
+    hall_ = std::make_unique<test::Board>(kHall);
+    std::set<std::string> commands;
+    for (int i = 0; i < 2; ++i) {
+        const auto frame = hall_->NextFrame(40s);
+        ASSERT_TRUE(frame) << "the board that came back was not re-asserted";
+        commands.insert(frame->value("command", ""));
+        if (frame->value("command", "") == "content") {
+            EXPECT_EQ(LineText(*frame, 1), " 1.25");
+        }
+    }
+    EXPECT_EQ(commands, (std::set<std::string>{"content", "brightness"}));
+    watch_->WaitFor("lumidex/hall/availability", "online", kSoon);
 }
 
 // dock's board does not answer at first.
@@ -379,7 +436,7 @@ TEST(BridgeSerial, BoardsOnOnePortTakeTurns) {
     }
     test::WriteFileOrFail(dir / "boards.ini",
                           "[bridge]\nbroker=127.0.0.1:" + std::to_string(broker.port()) +
-                              "\n[first]\nsettings=bus01.ini\nlink=serial\ngroups=bus\n"
+                              "\nrefresh=0\n[first]\nsettings=bus01.ini\nlink=serial\ngroups=bus\n"
                               "[second]\nsettings=bus02.ini\nlink=serial\ngroups=bus\n");
     test::Watch watch(broker, {"lumidex/#"});
     test::ChildProcess bridge({LUMIDEX_BRIDGE_EXE, "--boards", (dir / "boards.ini").string()});

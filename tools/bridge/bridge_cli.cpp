@@ -1,13 +1,16 @@
 #include "tools/bridge/bridge_cli.h"
 
+#include "boards/service.h"
 #include "settings/file_io.h"
-#include "tools/bridge/bridge.h"
 #include "tools/bridge/mqtt_connection.h"
+#include "tools/bridge/mqtt_door.h"
 #include "tools/common/cli.h"
 
 #include <csignal>
+#include <cstdio>
 #include <ostream>
 #include <pthread.h>
+#include <unistd.h>
 
 namespace lumidex {
 namespace {
@@ -18,6 +21,32 @@ constexpr int kDefaultPort = 1883;
 constexpr int kDefaultTlsPort = 8883;
 // How long a stop waits for the broker to take the last messages.
 constexpr std::chrono::seconds kFlushTimeout{3};
+
+// A client id of this bridge alone, the same at every start: made from the
+// host's name and the boards file's path, so a second bridge (another
+// boards file, another host) never takes over this one's session.
+std::string DefaultClientId(const std::filesystem::path& boards_file) {
+    char host[256] = {};
+    if (::gethostname(host, sizeof host - 1) != 0 || host[0] == '\0') {
+        std::snprintf(host, sizeof host, "host");
+    }
+    // FNV-1a over the path: short, stable, and no more than a name.
+    std::uint32_t hash = 2166136261u;
+    for (const unsigned char c : boards_file.string()) {
+        hash = (hash ^ c) * 16777619u;
+    }
+    char id[32];
+    std::snprintf(id, sizeof id, "-%08x", hash);
+    std::string name = host;
+    // MQTT 3.1.1 brokers must take ids of up to 23 characters; longer ones
+    // are taken by Mosquitto and most others.
+    for (char& ch : name) {
+        if (std::isalnum(static_cast<unsigned char>(ch)) == 0 && ch != '-') {
+            ch = '-';
+        }
+    }
+    return "lumidex-bridge-" + name.substr(0, 32) + id;
+}
 
 } // namespace
 
@@ -99,6 +128,9 @@ int RunBridge(const BridgeOptions& options, std::ostream& err) {
         broker.prefix = *options.prefix;
     }
     broker.client_id = options.client_id.value_or(broker.client_id);
+    if (broker.client_id.empty()) {
+        broker.client_id = DefaultClientId(config->file);
+    }
     broker.username = options.username.value_or(broker.username);
     if (options.password_file) {
         broker.password_file = *options.password_file;
@@ -143,36 +175,40 @@ int RunBridge(const BridgeOptions& options, std::ostream& err) {
     sigaddset(&stop_signals, SIGINT);
     pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
 
+    BoardService service(*config);
     MqttConnection connection;
-    Bridge bridge(*config, connection);
-    connect.will_topic = bridge.AvailabilityTopic();
+    MqttDoor door(service, connection);
+    connect.will_topic = door.AvailabilityTopic();
     connect.will_payload = "offline";
-    bridge.Start();
+    service.Start();
     const bool started = connection.Start(
         connect,
         [&](const std::string& topic, const std::string& payload, bool retained) {
-            bridge.OnMessage(topic, payload, retained);
+            door.OnMessage(topic, payload, retained);
         },
         [&] {
-            for (const std::string& pattern : bridge.Subscriptions()) {
+            for (const std::string& pattern : door.Subscriptions()) {
                 connection.Subscribe(pattern);
             }
-            bridge.OnConnected();
+            door.OnConnected();
         },
         error);
     if (!started) {
         err << "lumidex-bridge: " << error << "\n";
-        bridge.Stop();
+        service.Stop();
         return kExitBadInput;
     }
     err << "lumidex-bridge: " << config->boards.size() << " board(s), broker " << connect.host
         << ":" << connect.port << (connect.tls_ca.empty() ? "" : " (TLS)") << ", prefix "
-        << broker.prefix << "\n"
+        << broker.prefix << ", client id " << broker.client_id << "\n"
         << std::flush;
 
     int signal = 0;
     sigwait(&stop_signals, &signal);
-    bridge.Stop();
+    // The exchanges in flight finish; what is stored and not yet sent stays
+    // pending for the next start.
+    service.Stop();
+    door.Stop();
     connection.Flush(kFlushTimeout);
     connection.Stop();
     return kExitOk;
@@ -208,7 +244,8 @@ P/B/availability, P/bridge/availability (offline through the last will).
   --boards FILE        the boards file (required)
   --broker HOST[:PORT] the broker (default 127.0.0.1, port 1883, 8883 with TLS)
   --prefix TOPIC       the topic prefix (default lumidex)
-  --client-id ID       the MQTT client id (default lumidex-bridge)
+  --client-id ID       the MQTT client id (default: lumidex-bridge-HOST-HASH,
+                       made from the host and the boards file)
   --username NAME      log in as NAME ...
   --password-file FILE ... with the password on the first line of FILE
   --tls-ca FILE        connect with TLS; the broker's certificate must be

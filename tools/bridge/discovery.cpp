@@ -1,6 +1,6 @@
 #include "tools/bridge/discovery.h"
 
-#include "tools/bridge/commands.h"
+#include "boards/board_rules.h"
 
 #include <nlohmann/json.hpp>
 

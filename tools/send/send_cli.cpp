@@ -1,9 +1,6 @@
 #include "tools/send/send_cli.h"
 
-#include "lines/line_format.h"
 #include "link/address.h"
-#include "link/send.h"
-#include "protocol/frame.h"
 #include "protocol/local_time.h"
 #include "settings/file_io.h"
 #include "settings/location.h"
@@ -20,14 +17,23 @@
 namespace lumidex {
 namespace {
 
-// The exit status one link's exchange gives. A frame that went out to bus
-// address 0, where no controller is expected to answer, counts as sent; a
-// link that could not be opened or written never does.
-int ExitStatusFor(const ExchangeResult& result, std::string_view shown_text) {
-    if (result.accepted() || shown_text == "Broadcast Send.") {
+// The exit status of a delivery's outcome: a broadcast that went out counts
+// as sent; a refusal counts as not accepted at any bus address; a link that
+// could not carry the frame never counts as sent.
+int ExitStatusFor(DeliveryOutcome outcome) {
+    switch (outcome) {
+    case DeliveryOutcome::Accepted:
+    case DeliveryOutcome::BroadcastSent:
         return kExitOk;
+    case DeliveryOutcome::Rejected:
+    case DeliveryOutcome::NoAnswer:
+        return kExitNotAccepted;
+    case DeliveryOutcome::LinkFailed:
+        return kExitLinkFailed;
+    case DeliveryOutcome::Refused:
+        break;
     }
-    return result.outcome == ExchangeOutcome::LinkFailed ? kExitLinkFailed : kExitNotAccepted;
+    return kExitBadInput;
 }
 
 bool ParseInt(std::string_view text, int& value) {
@@ -75,129 +81,31 @@ bool ParseFlag(std::string_view text, std::map<int, bool>& flags, std::string& e
     return true;
 }
 
-// The dialog's lines as a settings refresh leaves them, with the command
-// line's changes applied the way the dialog applies typed input.
-DialogLines DialogFromSettings(const SendOptions& options, const SettingsFile& settings,
-                               const std::array<LineFormat, kLineCount>& formats) {
-    DialogLines dialog = LinesAfterRefresh(settings);
-    for (int line = 1; line <= kLineCount; ++line) {
-        const auto i = static_cast<std::size_t>(line - 1);
-        if (auto typed = options.lines.find(line); typed != options.lines.end()) {
-            dialog.texts[i] = FormatTypedLine(formats, line, typed->second).value_or("");
-        }
-        if (auto f = options.flicker.find(line); f != options.flicker.end()) {
-            dialog.flicker[i] = f->second;
-        }
-        if (auto p = options.point.find(line); p != options.point.end()) {
-            dialog.point[i] = p->second;
-        }
-    }
-    if (options.update_index) {
-        dialog.update_index = *options.update_index;
-    }
-    return dialog;
-}
-
-struct LinkChoice {
-    int mode;
-    std::string target;
-    int baud;
-};
-
 // The links named on the command line, or else the ones the settings
 // configure: the controller address when it is not 0.0.0.0, and the serial
 // port when one is chosen.
-std::vector<LinkChoice> ChooseLinks(const SendOptions& options, const SettingsFile& settings) {
+std::vector<LinkTarget> ChooseLinks(const SendOptions& options, const SettingsFile& settings) {
     const int baud = options.baud.value_or(settings.ReadNumber(keys::kBaudRate));
-    std::vector<LinkChoice> links;
+    std::vector<LinkTarget> links;
     if (options.udp) {
-        links.push_back({kModeUdp, *options.udp, baud});
+        links.push_back(UdpTarget{*options.udp});
     }
     if (options.serial) {
-        links.push_back({kModeSerial, *options.serial, baud});
+        links.push_back(SerialTarget{*options.serial, baud});
     }
     if (!links.empty()) {
         return links;
     }
-    const std::uint32_t address = AddressFromStored(settings.ReadNumber(keys::kControllerIp));
-    if (address != 0) {
-        links.push_back({kModeUdp, FormatDottedAddress(address), baud});
+    if (auto udp = ConfiguredUdpTarget(settings)) {
+        links.push_back(*udp);
     }
-    if (const std::string port = settings.Read(keys::kSerialPort); !port.empty()) {
-        links.push_back({kModeSerial, port, baud});
+    if (auto serial = ConfiguredSerialTarget(settings, options.baud)) {
+        links.push_back(*serial);
     }
     return links;
 }
 
 } // namespace
-
-std::optional<std::string> FormatTypedLine(const std::array<LineFormat, kLineCount>& formats,
-                                           int line, std::string_view typed) {
-    const auto i = static_cast<std::size_t>(line - 1);
-    return FormatLineText(typed, ShownDigitCount(formats[i].numbers),
-                          ShownDecimalPlaces(formats[i].places));
-}
-
-ContentFrameResult BuildContentFromSettings(const SendOptions& options,
-                                            const SettingsFile& settings) {
-    // Every key of the frame from one reading of the file.
-    const SettingsFile::Snapshot snapshot(settings);
-    // In unified mode the dialog's refresh first copies the unified format
-    // into every line; the tool works from the same result.
-    const auto formats = LineFormatsAfterRefresh(settings);
-    std::array<std::string, kLineCount> digit_counts;
-    for (std::size_t i = 0; i < kLineCount; ++i) {
-        digit_counts[i] = formats[i].numbers;
-    }
-    return BuildContentFrame(DialogFromSettings(options, settings, formats), settings,
-                             digit_counts);
-}
-
-std::optional<ClockTime> ParseClockTime(const std::string& text) {
-    // Exactly "YYYY-MM-DD HH:MM:SS": every field written in digits, so no
-    // sign, blank or shortened field slips through a number conversion.
-    static constexpr std::string_view kPattern = "DDDD-DD-DD DD:DD:DD";
-    if (text.size() != kPattern.size()) {
-        return std::nullopt;
-    }
-    for (std::size_t i = 0; i < kPattern.size(); ++i) {
-        const bool digit = text[i] >= '0' && text[i] <= '9';
-        if (kPattern[i] == 'D' ? !digit : text[i] != kPattern[i]) {
-            return std::nullopt;
-        }
-    }
-    auto field = [&](std::size_t at, std::size_t width) {
-        int value = 0;
-        for (std::size_t i = at; i < at + width; ++i) {
-            value = value * 10 + (text[i] - '0');
-        }
-        return value;
-    };
-    ClockTime t;
-    t.year = field(0, 4);
-    t.month = field(5, 2);
-    t.day = field(8, 2);
-    t.hour = field(11, 2);
-    t.minute = field(14, 2);
-    t.second = field(17, 2);
-    if (t.month < 1 || t.month > 12 || t.day < 1 || t.day > 31) {
-        return std::nullopt;
-    }
-    std::tm probe{};
-    probe.tm_year = t.year - 1900;
-    probe.tm_mon = t.month - 1;
-    probe.tm_mday = t.day;
-    probe.tm_hour = 12;
-    probe.tm_isdst = -1;
-    const std::tm wanted = probe;
-    if (std::mktime(&probe) == -1 || probe.tm_year != wanted.tm_year ||
-        probe.tm_mon != wanted.tm_mon || probe.tm_mday != wanted.tm_mday || t.hour > 23 ||
-        t.minute > 59 || t.second > 59 || t.year < 2000 || t.year > 2255) {
-        return std::nullopt;
-    }
-    t.weekday = probe.tm_wday;
-    return t;
-}
 
 std::optional<SendOptions> ParseSendOptions(const std::vector<std::string>& args,
                                             std::string& error) {
@@ -243,7 +151,8 @@ std::optional<SendOptions> ParseSendOptions(const std::vector<std::string>& args
     }
     if (Given(baud_given)) {
         int value = 0;
-        if (!ParseInt(baud, value) || (value != 9600 && value != 57600)) {
+        if (!ParseInt(baud, value) ||
+            std::find(kBaudRates.begin(), kBaudRates.end(), value) == kBaudRates.end()) {
             error = "--baud wants 9600 or 57600, got '" + baud + "'";
             return std::nullopt;
         }
@@ -260,22 +169,22 @@ std::optional<SendOptions> ParseSendOptions(const std::vector<std::string>& args
                     "not at the start, as its editor does; got '" + text + "'";
             return std::nullopt;
         }
-        options.lines[line] = text;
+        options.edits.typed[line] = text;
     }
     if (Given(update_given)) {
-        options.update_index = UpdateIndexFromText(update);
-        if (!options.update_index) {
+        options.edits.update_index = UpdateIndexFromText(update);
+        if (!options.edits.update_index) {
             error = "--update wants Now or a whole hour HH:00, got '" + update + "'";
             return std::nullopt;
         }
     }
     for (const std::string& flag : flickers) {
-        if (!ParseFlag(flag, options.flicker, error)) {
+        if (!ParseFlag(flag, options.edits.flicker, error)) {
             return std::nullopt;
         }
     }
     for (const std::string& flag : points) {
-        if (!ParseFlag(flag, options.point, error)) {
+        if (!ParseFlag(flag, options.edits.point, error)) {
             return std::nullopt;
         }
     }
@@ -347,50 +256,43 @@ int RunSendUnchecked(const SendOptions& options, std::ostream& out, std::ostream
         }
     }
     const SettingsFile settings(config);
-    Frame frame;
-    if (options.command == "content") {
-        const ContentFrameResult built = BuildContentFromSettings(options, settings);
-        if (!built.frame) {
-            err << "lumidex-send: refused: " << Printable(built.refusal) << "\n";
-            return kExitBadInput;
-        }
-        frame = *built.frame;
-    } else if (options.command == "brightness") {
-        frame = BuildBrightnessFrame(settings);
+    BoardCommand command = ContentCommand{options.edits};
+    if (options.command == "brightness") {
+        command = BrightnessCommand{};
     } else if (options.command == "clock") {
-        frame = BuildClockFrame(settings, options.time.value_or(LocalTimeNow()));
-    } else {
-        frame = BuildInitialiseFrame();
+        command = ClockCommand{options.time};
+    } else if (options.command == "init") {
+        command = InitialiseCommand{};
     }
-    const std::vector<LinkChoice> links = ChooseLinks(options, settings);
+    ContentFrameResult built = BuildCommandFrame(command, settings);
+    if (!built.frame) {
+        err << "lumidex-send: refused: " << Printable(built.refusal) << "\n";
+        return kExitBadInput;
+    }
+    const std::vector<LinkTarget> links = ChooseLinks(options, settings);
     if (links.empty() && !options.dry_run) {
         err << "lumidex-send: no link to send over; give --udp or --serial, or set the "
                "controller address or serial port in the dialog\n";
         return kExitBadInput;
     }
-    out << FormatHex(frame) << "\n" << std::flush;
+    out << FormatHex(*built.frame) << "\n" << std::flush;
     if (options.dry_run || !out) {
         return kExitOk; // a failed output is reported by RunSend
     }
-    // Content retries once, as the dialog's send buttons do; commands go once.
-    const int attempts = options.command == "content" ? 2 : 1;
-    const std::uint8_t bus_address = frame[2];
-    int status = kExitOk;
-    Send send;
-    for (const LinkChoice& link : links) {
-        ExchangeResult result;
-        for (int attempt = 0; attempt < attempts && !result.accepted(); ++attempt) {
-            result = send.Exchange(frame, link.target, link.mode, link.baud);
+    const Delivery delivery = DeliverFrame(std::move(*built.frame),
+                                           std::holds_alternative<ContentCommand>(command), links);
+    for (const LinkDelivery& link : delivery.links) {
+        out << SendResultText(link.outcome, delivery.bus_address) << "\n";
+        if (link.outcome != DeliveryOutcome::Accepted) {
+            err << "lumidex-send: " << Printable(DescribeTarget(link.target)) << ": "
+                << (link.outcome == DeliveryOutcome::BroadcastSent
+                        ? std::string("sent to bus address 0, where no controller answers")
+                        : Printable(link.exchange.reason))
+                << "\n";
         }
-        const std::string text = SendResultText(result, bus_address);
-        out << text << "\n" << std::flush;
-        if (!result.accepted()) {
-            err << "lumidex-send: " << (link.mode == kModeUdp ? "udp " : "serial ")
-                << Printable(link.target) << ": " << Printable(result.reason) << "\n";
-        }
-        status = std::max(status, ExitStatusFor(result, text));
     }
-    return status;
+    out << std::flush;
+    return ExitStatusFor(delivery.outcome);
 }
 
 } // namespace
@@ -441,9 +343,9 @@ one result per link: "Sent successfully!", "Send failed!" or, at bus address 0
 where no controller answers, "Broadcast Send.".
 
 Exit status:
-  0  the controller accepted, a dry run, or a broadcast (bus address 0) that
-     went out
-  1  the controller rejected the frame or did not answer
+  0  the controller accepted, a dry run, or a broadcast: sent to bus address
+     0, where no controller answers, and none did
+  1  the controller rejected the frame (at any bus address) or did not answer
   2  bad usage or bad input (one line on standard error)
   3  the link could not be opened or written (no such port, a port another
      program holds, a datagram that could not be sent); "Send failed!" even

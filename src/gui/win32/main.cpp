@@ -8,6 +8,7 @@
 #include "link/port_list.h"
 #include "platform/library_search.h"
 #include "platform/library_search_win32.h"
+#include "settings/file_io.h"
 #include "settings/location.h"
 
 #include <filesystem>
@@ -101,22 +102,6 @@ bool ClaimSingleInstance() {
     return false;
 }
 
-std::filesystem::path ExecutablePath() {
-    std::wstring name(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length =
-            ::GetModuleFileNameW(nullptr, name.data(), static_cast<DWORD>(name.size()));
-        if (length == 0) {
-            return {};
-        }
-        if (length < name.size()) {
-            name.resize(length);
-            return name;
-        }
-        name.resize(name.size() * 2);
-    }
-}
-
 // The arguments after the program name, as UTF-8.
 std::vector<std::string> CommandLineArguments() {
     std::vector<std::string> args;
@@ -161,7 +146,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES | ICC_INTERNET_CLASSES};
     ::InitCommonControlsEx(&controls);
 
-    const std::filesystem::path program = ExecutablePath();
+    const std::filesystem::path program = lumidex::ExecutablePath();
     const std::filesystem::path program_dir = program.parent_path();
     // Config.ini beside the program when its folder can hold it and it is no
     // installed copy; otherwise in the user's application data, made on

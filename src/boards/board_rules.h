@@ -12,12 +12,9 @@
 
 namespace lumidex {
 
-// What a topic under the prefix names, its prefix taken off: a command to
-// one board or to a group, one of the bridge's own state topics (which it
-// publishes and takes no notice of), or something unknown.
-enum class TopicKind { BoardCommand, GroupCommand, OwnState, Unknown };
-
-// The command endings ("line/N/set", "brightness/day/set", ...).
+// The changes a board takes, one per command of either door (the MQTT
+// topic endings "line/N/set", "brightness/day/set", ...; the HTTP API's
+// fields).
 enum class CommandKind {
     Line,
     Flicker,
@@ -29,23 +26,12 @@ enum class CommandKind {
     Init
 };
 
-struct ParsedTopic {
-    TopicKind kind = TopicKind::Unknown;
-    std::string target; // the board or group named
-    CommandKind command = CommandKind::Line;
-    int line = 0; // 1..6 for the line commands
-};
-
-// Takes a topic apart, `rest` being what follows "PREFIX/". Board and group
-// names are not checked against the boards file here.
-ParsedTopic ParseTopic(std::string_view rest);
-
 // The frame a command leads to, as the status names it: "content",
 // "brightness", "clock" or "init".
 std::string CommandName(CommandKind command);
 
-// A checked command: the keys to store (in order) and what to send.
-struct CheckedCommand {
+// A checked change: the keys to store (in order) and what to send.
+struct BoardChange {
     std::vector<std::pair<SettingKey, std::string>> writes;
     bool content = false;
     bool brightness = false;
@@ -55,16 +41,21 @@ struct CheckedCommand {
     std::optional<std::optional<ClockTime>> clock;
 };
 
-// Checks a command's payload against the board's line formats (as a
-// settings refresh leaves them) and turns it into what is stored and sent.
+// Checks a command's value (for the line commands, of line 1..6) against the
+// board's line formats (as a settings refresh leaves them) and turns it into
+// what is stored and sent.
 // Returns the command, or the reason it is refused (nothing stored, nothing
 // sent): a line value that does not fit the line (LineValueFits), a flag other than 1 or 0, an
 // update time other than Now or HH:00, a brightness outside 0..7, a clock time not "YYYY-MM-DD
 // HH:MM:SS" (or empty or "now"), and an init without the payload INITIALIZE. Blanks and line breaks
 // around a payload do not count.
-std::variant<CheckedCommand, std::string>
-CheckCommand(const ParsedTopic& topic, std::string_view payload,
+std::variant<BoardChange, std::string>
+CheckCommand(CommandKind command, int line, std::string_view payload,
              const std::array<LineFormat, kLineCount>& formats);
+
+// Adds a later change to an earlier one: its writes follow (a later value of
+// a key replacing an earlier one), and what is to be sent is the union.
+void MergeChange(BoardChange& into, BoardChange later);
 
 // True when the line editor of a line with these digit-count and places
 // texts takes `text` typed key by key from an empty editor.

@@ -1,4 +1,4 @@
-#include "tools/bridge/boards_file.h"
+#include "boards/boards_file.h"
 
 #include "link/address.h"
 #include "settings/file_io.h"
@@ -18,8 +18,20 @@ constexpr std::size_t kValueChars = 4096;
 constexpr std::size_t kMaxTopicName = 64;
 
 const std::set<std::string> kBridgeKeys{"broker",        "prefix", "client-id", "username",
-                                        "password-file", "tls-ca", "discovery"};
-const std::set<std::string> kBoardKeys{"settings", "link", "groups"};
+                                        "password-file", "tls-ca", "discovery", "refresh"};
+const std::set<std::string> kBoardKeys{"settings", "link", "groups", "refresh"};
+constexpr long kLongestRefresh = 86400;
+
+// A refresh interval in whole seconds, 0..a day; nothing for any other text.
+std::optional<std::chrono::seconds> ParseRefresh(const std::string& text) {
+    long seconds = 0;
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), seconds);
+    if (text.empty() || result.ec != std::errc() || result.ptr != text.data() + text.size() ||
+        seconds < 0 || seconds > kLongestRefresh) {
+        return std::nullopt;
+    }
+    return std::chrono::seconds{seconds};
+}
 
 std::string Lower(std::string_view text) {
     std::string out(text);
@@ -100,6 +112,7 @@ std::optional<BridgeConfig> ReadBoardsFile(const std::filesystem::path& file, st
     };
 
     BridgeConfig config;
+    config.file = std::filesystem::absolute(file);
     std::vector<std::string> sections;
     for (const SettingName& name : ListSettingNames(text)) {
         if (name.section.empty()) {
@@ -156,6 +169,13 @@ std::optional<BridgeConfig> ReadBoardsFile(const std::filesystem::path& file, st
             }
             broker.discovery = v == "yes" || v == "1";
         }
+        if (const std::string v = value(s, "refresh"); !v.empty()) {
+            const auto refresh = ParseRefresh(v);
+            if (!refresh) {
+                return fail(s, "refresh", "wants whole seconds 0..86400 (0: never), got '" + v + "'");
+            }
+            config.refresh = *refresh;
+        }
     }
 
     for (const std::string& s : sections) {
@@ -197,6 +217,12 @@ std::optional<BridgeConfig> ReadBoardsFile(const std::filesystem::path& file, st
             }
         } else {
             return fail(s, "link", "wants udp or serial, got '" + link + "'");
+        }
+        if (const std::string v = value(s, "refresh"); !v.empty()) {
+            board.refresh = ParseRefresh(v);
+            if (!board.refresh) {
+                return fail(s, "refresh", "wants whole seconds 0..86400 (0: never), got '" + v + "'");
+            }
         }
         board.groups = SplitList(value(s, "groups"));
         for (const std::string& group : board.groups) {

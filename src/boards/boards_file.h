@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -21,6 +22,8 @@ struct BoardConfig {
     // The serial port named in its settings at start, for serial boards:
     // boards on one port share it one exchange at a time.
     std::string serial_port;
+    // How often the board is re-asserted, when its section says (0: never).
+    std::optional<std::chrono::seconds> refresh;
 };
 
 // Where the broker is and how to log in; every field may come from the
@@ -29,16 +32,22 @@ struct BrokerConfig {
     std::string host = "127.0.0.1";
     std::optional<int> port; // 1883, or 8883 with TLS, when not given
     std::string prefix = "lumidex";
-    std::string client_id = "lumidex-bridge";
+    std::string client_id; // empty: one made from the host and the boards file
     std::string username;
     std::filesystem::path password_file;
     std::filesystem::path tls_ca;
     bool discovery = false;
 };
 
+// How often a board is re-asserted unless the boards file says otherwise.
+inline constexpr std::chrono::seconds kDefaultRefresh{300};
+
 // The boards file read and checked.
 struct BridgeConfig {
+    std::filesystem::path file; // the boards file itself, made absolute
     BrokerConfig broker;
+    // [bridge] refresh: every board's re-assertion interval (0: never).
+    std::chrono::seconds refresh = kDefaultRefresh;
     std::vector<BoardConfig> boards;
 };
 

@@ -1,6 +1,6 @@
-// The line rules the bridge applies to a value before it stores it, and the
-// pattern Home Assistant is given for the same line.
-#include "tools/bridge/commands.h"
+// The line rules the board service applies to a value before it stores it,
+// and the pattern its doors give for the same line.
+#include "boards/board_rules.h"
 
 #include <gtest/gtest.h>
 #include <regex>
@@ -62,20 +62,18 @@ struct ValueRow {
 
 class LineCommand : public testing::TestWithParam<ValueRow> {};
 
-// What a value on P/B/line/N/set becomes, beside the dialog's formatting.
+// What a value for line 3 becomes, beside the dialog's formatting.
 TEST_P(LineCommand, StoresTheFormattedTextOrRefuses) {
     const ValueRow& row = GetParam();
     std::array<LineFormat, kLineCount> formats;
     formats[2] = {row.numbers, row.places};
-    ParsedTopic topic = ParseTopic("hall/line/3/set");
-    ASSERT_EQ(topic.kind, TopicKind::BoardCommand);
-    const auto checked = CheckCommand(topic, row.payload, formats);
+    const auto checked = CheckCommand(CommandKind::Line, 3, row.payload, formats);
     if (row.stored == nullptr) {
         EXPECT_TRUE(std::holds_alternative<std::string>(checked));
         return;
     }
-    ASSERT_TRUE(std::holds_alternative<CheckedCommand>(checked)) << std::get<std::string>(checked);
-    const auto& command = std::get<CheckedCommand>(checked);
+    ASSERT_TRUE(std::holds_alternative<BoardChange>(checked)) << std::get<std::string>(checked);
+    const auto& command = std::get<BoardChange>(checked);
     ASSERT_EQ(command.writes.size(), 1u);
     EXPECT_EQ(command.writes[0].first.name, "TD3");
     EXPECT_EQ(command.writes[0].second, row.stored);

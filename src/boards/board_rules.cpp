@@ -1,8 +1,8 @@
-#include "tools/bridge/commands.h"
+#include "boards/board_rules.h"
 
 #include "lines/keystroke.h"
 #include "protocol/content_frame.h"
-#include "tools/send/send_cli.h"
+#include "protocol/local_time.h"
 
 #include <algorithm>
 #include <cmath>
@@ -10,80 +10,6 @@
 
 namespace lumidex {
 namespace {
-
-std::vector<std::string_view> SplitLevels(std::string_view topic) {
-    std::vector<std::string_view> levels;
-    std::size_t start = 0;
-    while (true) {
-        const std::size_t slash = topic.find('/', start);
-        levels.push_back(topic.substr(start, slash - start));
-        if (slash == std::string_view::npos) {
-            return levels;
-        }
-        start = slash + 1;
-    }
-}
-
-std::optional<int> LineNumber(std::string_view level) {
-    if (level.size() == 1 && level[0] >= '1' && level[0] <= '0' + kLineCount) {
-        return level[0] - '0';
-    }
-    return std::nullopt;
-}
-
-// The command an ending names ("line/3/set" ...), or nothing.
-std::optional<ParsedTopic> ParseEnding(const std::vector<std::string_view>& e) {
-    ParsedTopic t;
-    t.kind = TopicKind::BoardCommand;
-    if (e.size() >= 3 && e[0] == "line" && e.back() == "set") {
-        const auto line = LineNumber(e[1]);
-        if (!line) {
-            return std::nullopt;
-        }
-        t.line = *line;
-        if (e.size() == 3) {
-            t.command = CommandKind::Line;
-            return t;
-        }
-        if (e.size() == 4 && (e[2] == "flicker" || e[2] == "point")) {
-            t.command = e[2] == "flicker" ? CommandKind::Flicker : CommandKind::Point;
-            return t;
-        }
-        return std::nullopt;
-    }
-    if (e.size() == 3 && e[0] == "brightness" && e[2] == "set" &&
-        (e[1] == "day" || e[1] == "night")) {
-        t.command = e[1] == "day" ? CommandKind::DayBrightness : CommandKind::NightBrightness;
-        return t;
-    }
-    if (e.size() == 2 && e[1] == "set") {
-        if (e[0] == "update") {
-            t.command = CommandKind::Update;
-            return t;
-        }
-        if (e[0] == "clock") {
-            t.command = CommandKind::Clock;
-            return t;
-        }
-        if (e[0] == "init") {
-            t.command = CommandKind::Init;
-            return t;
-        }
-    }
-    return std::nullopt;
-}
-
-// The topics the bridge itself publishes under a board.
-bool IsOwnStateEnding(const std::vector<std::string_view>& e) {
-    if (e.size() == 1) {
-        return e[0] == "status" || e[0] == "availability";
-    }
-    if (e.size() == 2) {
-        return (e[0] == "line" && LineNumber(e[1])) ||
-               (e[0] == "brightness" && (e[1] == "day" || e[1] == "night"));
-    }
-    return false;
-}
 
 std::string_view TrimPayload(std::string_view text) {
     const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
@@ -107,48 +33,10 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
 // empty text is cleared: its stored text is what the board shows and what a
 // restart sends.
 std::string FormatTypedLineText(std::string_view text, const LineFormat& format) {
-    std::array<LineFormat, kLineCount> formats;
-    formats[0] = format;
-    return FormatTypedLine(formats, 1, text).value_or("");
+    return FormatTypedLine(text, format).value_or("");
 }
 
 } // namespace
-
-ParsedTopic ParseTopic(std::string_view rest) {
-    const std::vector<std::string_view> levels = SplitLevels(rest);
-    ParsedTopic unknown;
-    if (levels.size() < 2 || levels[0].empty()) {
-        return unknown;
-    }
-    if (levels[0] == "group") {
-        if (levels.size() < 3 || levels[1].empty()) {
-            return unknown;
-        }
-        auto parsed = ParseEnding({levels.begin() + 2, levels.end()});
-        if (!parsed) {
-            unknown.target = std::string(levels[1]);
-            return unknown;
-        }
-        parsed->kind = TopicKind::GroupCommand;
-        parsed->target = std::string(levels[1]);
-        return *parsed;
-    }
-    const std::vector<std::string_view> ending(levels.begin() + 1, levels.end());
-    if (levels[0] == "bridge" &&
-        (ending.size() == 1 && (ending[0] == "availability" || ending[0] == "status"))) {
-        return {TopicKind::OwnState, "bridge", CommandKind::Line, 0};
-    }
-    if (IsOwnStateEnding(ending)) {
-        return {TopicKind::OwnState, std::string(levels[0]), CommandKind::Line, 0};
-    }
-    auto parsed = ParseEnding(ending);
-    if (!parsed) {
-        unknown.target = std::string(levels[0]);
-        return unknown;
-    }
-    parsed->target = std::string(levels[0]);
-    return *parsed;
-}
 
 std::string CommandName(CommandKind command) {
     switch (command) {
@@ -230,18 +118,23 @@ std::string LineValuePattern(const LineFormat& format) {
     return pattern + ")?$";
 }
 
-std::variant<CheckedCommand, std::string>
-CheckCommand(const ParsedTopic& topic, std::string_view raw_payload,
+std::variant<BoardChange, std::string>
+CheckCommand(CommandKind kind, int line, std::string_view raw_payload,
              const std::array<LineFormat, kLineCount>& formats) {
     const std::string_view payload = TrimPayload(raw_payload);
     const std::string quoted = "'" + std::string(payload) + "'";
-    CheckedCommand command;
-    const auto line_index = static_cast<std::size_t>(topic.line - 1);
-    switch (topic.command) {
+    BoardChange command;
+    const bool line_command =
+        kind == CommandKind::Line || kind == CommandKind::Flicker || kind == CommandKind::Point;
+    if (line_command && (line < 1 || line > kLineCount)) {
+        return "lines are 1 to 6, not " + std::to_string(line);
+    }
+    const auto line_index = static_cast<std::size_t>(line_command ? line - 1 : 0);
+    switch (kind) {
     case CommandKind::Line: {
         const LineFormat& format = formats[line_index];
         if (!LineValueFits(payload, format)) {
-            return "line " + std::to_string(topic.line) + " (" + format.numbers + " digits, " +
+            return "line " + std::to_string(line) + " (" + format.numbers + " digits, " +
                    (format.places == kFreePoint ? std::string("free point")
                                                 : format.places + " decimal places") +
                    ") does not take " + quoted;
@@ -258,7 +151,7 @@ CheckCommand(const ParsedTopic& topic, std::string_view raw_payload,
         if (payload != "0" && payload != "1") {
             return "a flag is 1 or 0, not " + quoted;
         }
-        command.writes.emplace_back(topic.command == CommandKind::Flicker
+        command.writes.emplace_back(kind == CommandKind::Flicker
                                         ? keys::kFlicker[line_index]
                                         : keys::kPoint[line_index],
                                     std::string(payload));
@@ -279,7 +172,7 @@ CheckCommand(const ParsedTopic& topic, std::string_view raw_payload,
         if (payload.size() != 1 || payload[0] < '0' || payload[0] > '7') {
             return "a brightness level is 0 to 7, not " + quoted;
         }
-        command.writes.emplace_back(topic.command == CommandKind::DayBrightness
+        command.writes.emplace_back(kind == CommandKind::DayBrightness
                                         ? keys::kDayBrightness
                                         : keys::kNightBrightness,
                                     std::string(payload));
@@ -290,7 +183,7 @@ CheckCommand(const ParsedTopic& topic, std::string_view raw_payload,
             command.clock.emplace();
             return command;
         }
-        if (auto time = ParseClockTime(std::string(payload))) {
+        if (auto time = ParseClockTime(payload)) {
             command.clock = time;
             return command;
         }
@@ -307,6 +200,19 @@ CheckCommand(const ParsedTopic& topic, std::string_view raw_payload,
         return command;
     }
     return "unknown command";
+}
+
+void MergeChange(BoardChange& into, BoardChange later) {
+    for (auto& write : later.writes) {
+        std::erase_if(into.writes, [&](const auto& w) { return w.first.name == write.first.name; });
+        into.writes.push_back(std::move(write));
+    }
+    into.content = into.content || later.content;
+    into.brightness = into.brightness || later.brightness;
+    into.init = into.init || later.init;
+    if (later.clock) {
+        into.clock = later.clock;
+    }
 }
 
 } // namespace lumidex

@@ -1,0 +1,219 @@
+#include "tools/bridge/mqtt_door.h"
+
+#include "settings/text_codec.h"
+#include "tools/bridge/discovery.h"
+#include "tools/bridge/topics.h"
+
+#include <atomic>
+#include <map>
+#include <mutex>
+
+namespace lumidex {
+
+struct MqttDoor::Impl {
+    BoardService& service;
+    Publisher& publisher;
+    const BrokerConfig& broker;
+    int observer = 0;
+    // Cleared when the door stops: what arrives then is not taken.
+    std::atomic<bool> accepting{true};
+
+    // What this door last published of each board's lines and brightness,
+    // so an event publishes only what changed.
+    std::mutex published_mutex;
+    std::map<std::string, BoardShown> published;
+
+    Impl(BoardService& s, Publisher& p) : service(s), publisher(p), broker(s.config().broker) {}
+
+    const std::string& prefix() const { return broker.prefix; }
+    std::string Base(const std::string& board) const { return prefix() + "/" + board; }
+    std::string BridgeStatusTopic() const { return prefix() + "/bridge/status"; }
+
+    void PublishShown(const std::string& board, const BoardShown& shown, bool everything) {
+        std::lock_guard lock(published_mutex);
+        auto [known, fresh] = published.try_emplace(board);
+        BoardShown& before = known->second;
+        const bool all = everything || fresh;
+        for (std::size_t i = 0; i < kLineCount; ++i) {
+            if (all || before.lines[i] != shown.lines[i]) {
+                publisher.Publish(Base(board) + "/line/" + std::to_string(i + 1), shown.lines[i],
+                                  true);
+            }
+        }
+        if (all || before.day != shown.day) {
+            publisher.Publish(Base(board) + "/brightness/day", shown.day, true);
+        }
+        if (all || before.night != shown.night) {
+            publisher.Publish(Base(board) + "/brightness/night", shown.night, true);
+        }
+        before = shown;
+    }
+
+    void PublishAvailability(const std::string& board, Availability availability) {
+        if (availability != Availability::Unknown) {
+            publisher.Publish(Base(board) + "/availability",
+                              std::string(AvailabilityName(availability)), true);
+        }
+    }
+
+    void OnEvent(const BoardEvent& event) {
+        if (const auto* shown = std::get_if<ShownEvent>(&event)) {
+            PublishShown(shown->board, shown->shown, false);
+        } else if (const auto* status = std::get_if<StatusEvent>(&event)) {
+            const std::string& board = status->status.board;
+            publisher.Publish(service.HasBoard(board) ? Base(board) + "/status"
+                                                      : BridgeStatusTopic(),
+                              StatusJson(status->status), true);
+        } else if (const auto* availability = std::get_if<AvailabilityEvent>(&event)) {
+            PublishAvailability(availability->board, availability->availability);
+        }
+    }
+
+    void PublishDiscovery() {
+        for (const std::string& name : service.BoardNames()) {
+            const auto snapshot = service.Snapshot(name);
+            DiscoveryBoard d{name, prefix(), {}, {}};
+            for (std::size_t i = 0; i < kLineCount; ++i) {
+                d.formats[i] = snapshot->lines[i].format;
+                d.chosen[i] = snapshot->lines[i].chosen;
+            }
+            for (const auto& [topic, document] : DiscoveryDocuments(d)) {
+                publisher.Publish(topic, document, true);
+            }
+        }
+    }
+
+    // A name as a refusal repeats it: a name the boards file could hold, or
+    // else not repeated at all (the status's topic shows it, cut short).
+    static std::string Named(const std::string& name) {
+        return IsTopicName(name) ? name : "of that name";
+    }
+
+    void Refuse(const std::string& board, const std::string& command, const std::string& topic,
+                const std::string& detail) {
+        BoardStatus status;
+        status.board = board;
+        status.command = command;
+        status.result = "refused";
+        status.detail = detail;
+        status.topic = topic;
+        service.Refuse(std::move(status));
+    }
+
+    void HandleForBoard(const std::string& board, const ParsedTopic& parsed,
+                        const std::string& topic, const std::string& payload) {
+        const auto formats = service.Formats(board);
+        auto checked = CheckCommand(parsed.command, parsed.line, payload, *formats);
+        if (auto* refusal = std::get_if<std::string>(&checked)) {
+            Refuse(board, CommandName(parsed.command), topic, *refusal);
+            return;
+        }
+        service.Submit(board, std::get<BoardChange>(std::move(checked)));
+    }
+
+    void OnMessage(const std::string& topic, const std::string& payload, bool retained) {
+        if (retained || !accepting) {
+            return;
+        }
+        if (broker.discovery && topic == kDiscoveryStatusTopic) {
+            if (payload == "online") {
+                PublishDiscovery();
+            }
+            return;
+        }
+        if (!topic.starts_with(prefix() + "/")) {
+            return;
+        }
+        const ParsedTopic parsed = ParseTopic(std::string_view(topic).substr(prefix().size() + 1));
+        if (parsed.kind == TopicKind::OwnState) {
+            return;
+        }
+        // A well-formed command for one of this bridge's boards is answered
+        // on that board's status; anything else on the bridge's, so junk
+        // never overwrites what a board last reported.
+        const bool for_board =
+            parsed.kind == TopicKind::BoardCommand && service.HasBoard(parsed.target);
+        const std::string board = for_board ? parsed.target : "";
+        const std::string command =
+            parsed.kind == TopicKind::Unknown ? "unknown" : CommandName(parsed.command);
+        if (payload.size() > kMaxPayloadBytes) {
+            Refuse(board, command, topic,
+                   "the payload has " + std::to_string(payload.size()) + " bytes; at most " +
+                       std::to_string(kMaxPayloadBytes) + " are taken");
+            return;
+        }
+        if (!IsValidUtf8(payload)) {
+            Refuse(board, command, topic, "the payload is not UTF-8 text");
+            return;
+        }
+        if (parsed.kind == TopicKind::Unknown) {
+            Refuse(board, command, topic, "no board or group of this bridge has this topic");
+            return;
+        }
+        if (parsed.kind == TopicKind::GroupCommand) {
+            const auto members = service.GroupMembers(parsed.target);
+            if (members.empty()) {
+                Refuse("", command, topic,
+                       "no board of this bridge is in group " + Named(parsed.target));
+                return;
+            }
+            for (const std::string& member : members) {
+                HandleForBoard(member, parsed, topic, payload);
+            }
+            return;
+        }
+        if (!for_board) {
+            Refuse("", command, topic, "no board " + Named(parsed.target) + " on this bridge");
+            return;
+        }
+        HandleForBoard(board, parsed, topic, payload);
+    }
+};
+
+MqttDoor::MqttDoor(BoardService& service, Publisher& publisher)
+    : impl_(std::make_unique<Impl>(service, publisher)) {
+    impl_->observer = service.Subscribe([this](const BoardEvent& event) { impl_->OnEvent(event); });
+}
+
+MqttDoor::~MqttDoor() {
+    impl_->service.Unsubscribe(impl_->observer);
+}
+
+std::vector<std::string> MqttDoor::Subscriptions() const {
+    std::vector<std::string> patterns{impl_->prefix() + "/#"};
+    if (impl_->broker.discovery) {
+        patterns.emplace_back(kDiscoveryStatusTopic);
+    }
+    return patterns;
+}
+
+std::string MqttDoor::AvailabilityTopic() const {
+    return impl_->prefix() + "/bridge/availability";
+}
+
+void MqttDoor::OnConnected() {
+    for (const std::string& board : impl_->service.BoardNames()) {
+        impl_->PublishShown(board, impl_->service.Shown(board), true);
+    }
+    for (const auto& [board, availability] : impl_->service.Availabilities()) {
+        impl_->PublishAvailability(board, availability);
+    }
+    if (impl_->broker.discovery) {
+        impl_->PublishDiscovery();
+    }
+    // Last, so whoever sees "online" finds the state and the documents
+    // already retained.
+    impl_->publisher.Publish(AvailabilityTopic(), "online", true);
+}
+
+void MqttDoor::OnMessage(const std::string& topic, const std::string& payload, bool retained) {
+    impl_->OnMessage(topic, payload, retained);
+}
+
+void MqttDoor::Stop() {
+    if (impl_->accepting.exchange(false)) {
+        impl_->publisher.Publish(AvailabilityTopic(), "offline", true);
+    }
+}
+
+} // namespace lumidex
