@@ -211,7 +211,7 @@ void CNumiconDlg::RefreshFromSettings() {
     view_.SetText(kBusAddress, settings_.Read(keys::kBusAddress));
     view_.ShowFromStart(kBusAddress);
     for (int line = 1; line <= kLineCount; ++line) {
-        const bool chosen = settings_.Read(keys::kLineChosen[Index(line)]) == keys::kChosen;
+        const bool chosen = keys::IsChosenForRefresh(settings_.Read(keys::kLineChosen[Index(line)]));
         view_.SetChecked(kChosenBoxes[Index(line)], chosen);
         view_.Enable(kLineEditors[Index(line)], chosen);
     }
@@ -227,7 +227,7 @@ void CNumiconDlg::RefreshFromSettings() {
                           AddressFromStored(settings_.ReadNumber(keys::kControllerIp)));
     controller_address_ = ControllerAddressText();
     view_.SetText(kAddressLabel, std::string(kAddressLabelPrefix) + controller_address_);
-    const bool separate = settings_.ReadNumber(keys::kMode) == 1;
+    const bool separate = keys::IsSeparateMode(settings_.ReadNumber(keys::kMode));
     view_.SetChecked(separate ? kUnifiedRadio : kSeparateRadio, false);
     view_.SetChecked(separate ? kSeparateRadio : kUnifiedRadio, true);
     EnableFormatControls(separate);
@@ -493,7 +493,8 @@ void CNumiconDlg::OnLineFormatLeft(int id) {
     } else {
         Box(0, std::string(kPlacesMessage), std::string(kWindowTitle));
         const ProgramChange change(*this);
-        view_.SelectListText(id, digits_list ? "8" : "0");
+        view_.SelectListText(
+            id, std::string(digits_list ? kDigitCountAfterRefusal : kPlacesAfterRefusal));
     }
     FormatLineValue(line);
 }
@@ -505,7 +506,8 @@ void CNumiconDlg::OnUnifiedFormatChanged(int id) {
     } else {
         Box(0, std::string(kPlacesMessage), std::string(kWindowTitle));
         const ProgramChange change(*this);
-        view_.SelectListText(id, id == kUnifiedDigitCount ? "8" : "0");
+        view_.SelectListText(id, std::string(id == kUnifiedDigitCount ? kDigitCountAfterRefusal
+                                                                       : kPlacesAfterRefusal));
     }
     for (int line = 1; line <= kLineCount; ++line) {
         FormatLineValue(line);

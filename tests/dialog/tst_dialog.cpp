@@ -95,7 +95,7 @@ TEST(DialogRefreshModes, EnableTheFormatControlsOfTheMode) {
     DialogFixture f;
     for (const bool unified : {false, true}) {
         f.Start(unified ? "[Set]\r\nSet=2\r\n" : "");
-        for (int line = 0; line < kLines; ++line) {
+        for (int line = 0; line < kLineCount; ++line) {
             for (int id : {kDigitCountLists[line], kPlacesLists[line], kFlickerBoxes[line],
                            kPointBoxes[line]}) {
                 EXPECT_EQ(f.view().at(id).enabled, !unified) << id;
@@ -263,7 +263,7 @@ TEST(DialogUnified, PlacesCheckRefusesAndAcceptsTheUnifiedLists) {
     EXPECT_EQ(f.view().boxes.size(), 1u);
     EXPECT_EQ(f.Stored(keys::kUnifiedDigitCount), "8");
     EXPECT_EQ(f.Stored(keys::kUnifiedDecimalPlaces), "2");
-    for (int line = 0; line < kLines; ++line) {
+    for (int line = 0; line < kLineCount; ++line) {
         EXPECT_EQ(f.Stored(keys::kDigitCount[line]), "8");
         EXPECT_EQ(f.Stored(keys::kDecimalPlaces[line]), "2");
     }
@@ -280,7 +280,7 @@ TEST(DialogUnified, SwitchingToUnifiedAndBack) {
     EXPECT_EQ(f.Stored(keys::kMode), "2");
     EXPECT_TRUE(f.view().at(kUnifiedDigitCount).enabled);
     EXPECT_FALSE(f.view().at(kDigitCountLists[0]).enabled);
-    for (int line = 0; line < kLines; ++line) {
+    for (int line = 0; line < kLineCount; ++line) {
         EXPECT_EQ(f.Stored(keys::kDigitCount[line]), "5");
         EXPECT_EQ(f.Stored(keys::kDecimalPlaces[line]), "2");
         EXPECT_EQ(f.Stored(keys::kFlicker[line]), "0");
@@ -304,10 +304,10 @@ TEST(DialogKeyboard, EnterWalksEachRingAndNothingElse) {
     f.Start();
     const LineIds* rings[] = {&kLineEditors, &kCaptionEditors};
     for (const LineIds* ring : rings) {
-        for (int i = 0; i < kLines; ++i) {
+        for (int i = 0; i < kLineCount; ++i) {
             f.view().focus = (*ring)[static_cast<std::size_t>(i)];
             f.dialog().OnOK();
-            EXPECT_EQ(f.view().focus, (*ring)[static_cast<std::size_t>((i + 1) % kLines)]);
+            EXPECT_EQ(f.view().focus, (*ring)[static_cast<std::size_t>((i + 1) % kLineCount)]);
             EXPECT_EQ(f.view().selected_all, f.view().focus);
         }
     }

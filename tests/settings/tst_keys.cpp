@@ -44,6 +44,25 @@ TEST(SettingKeys, DefaultsOfAFirstStart) {
     EXPECT_FALSE(std::filesystem::exists(dir / "Config.ini"));
 }
 
+// The check box and the content frame read a line's choice by two rules.
+TEST(SettingKeys, LineChosenForTheBoxAndForTheFrame) {
+    struct Row {
+        std::string_view value;
+        bool box;
+        bool frame;
+    };
+    for (const Row& row : {Row{"Yes", true, true}, Row{"Y", false, true}, Row{"Yup", false, true},
+                           Row{"yes", false, false}, Row{"No", false, false},
+                           Row{"", false, false}}) {
+        EXPECT_EQ(keys::IsChosenForRefresh(row.value), row.box) << row.value;
+        EXPECT_EQ(keys::IsChosenForFrame(row.value), row.frame) << row.value;
+    }
+    for (const std::int32_t mode : {0, 2, 3, -1}) {
+        EXPECT_FALSE(keys::IsSeparateMode(mode)) << mode;
+    }
+    EXPECT_TRUE(keys::IsSeparateMode(LeadingNumber(keys::kSeparateMode)));
+}
+
 TEST(SettingKeys, ReadersKeepTheirCharacters) {
     test::TempDir dir;
     const SettingsFile settings(dir / "Config.ini");

@@ -2,6 +2,7 @@
 
 #include "dialog/control_ids.h"
 #include "dialog/dialog_template.h"
+#include "dialog/editor_look.h"
 #include "gui/win32/dialog_template_win32.h"
 #include "gui/win32/password_dialog.h"
 #include "gui/win32/wide_text.h"
@@ -22,8 +23,6 @@ using dialog::Notification;
 constexpr UINT_PTR kSlideTimer = 1;
 constexpr UINT kShowNoticeMessage = WM_APP + 1;
 constexpr WORD kEnglishUs = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
-constexpr COLORREF kEditorText = RGB(240, 0, 0);
-constexpr COLORREF kEditorBackground = RGB(255, 255, 255);
 
 std::optional<ControlKind> KindOf(int id) {
     for (const dialog::ControlSpec& control : dialog::MainDialogControls()) {
@@ -47,10 +46,14 @@ std::wstring WindowText(HWND window) {
     return text;
 }
 
-bool FontInstalled(const wchar_t* face) {
+COLORREF ColorRef(dialog::Colour colour) {
+    return RGB(colour.red, colour.green, colour.blue);
+}
+
+bool FontInstalled(const std::wstring& face) {
     LOGFONTW wanted{};
     wanted.lfCharSet = DEFAULT_CHARSET;
-    lstrcpynW(wanted.lfFaceName, face, LF_FACESIZE);
+    lstrcpynW(wanted.lfFaceName, face.c_str(), LF_FACESIZE);
     HDC screen = ::GetDC(nullptr);
     bool found = false;
     ::EnumFontFamiliesExW(
@@ -64,16 +67,15 @@ bool FontInstalled(const wchar_t* face) {
     return found;
 }
 
-// The face to ask for: the wanted one, or where it is missing and the stand-in
-// is installed, the stand-in.
-const wchar_t* FaceOrStandIn(const wchar_t* wanted, const wchar_t* stand_in) {
-    return !FontInstalled(wanted) && FontInstalled(stand_in) ? stand_in : wanted;
-}
-
-HFONT MakeFont(int height, int width, const wchar_t* face) {
-    return ::CreateFontW(height, width, 0, -20, 900, FALSE, FALSE, FALSE, ANSI_CHARSET,
-                         OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                         FIXED_PITCH | FF_MODERN, face);
+// The editor font in its face, or where that is missing and the stand-in is
+// installed, in the stand-in.
+HFONT MakeFont(const dialog::EditorFont& font) {
+    const std::wstring wanted = Widen(font.face);
+    const std::wstring stand_in = Widen(font.stand_in);
+    const std::wstring& face = !FontInstalled(wanted) && FontInstalled(stand_in) ? stand_in : wanted;
+    return ::CreateFontW(font.height, font.width, 0, -20, dialog::kEditorFontWeight, FALSE, FALSE,
+                         FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                         DEFAULT_QUALITY, FIXED_PITCH | FF_MODERN, face.c_str());
 }
 
 } // namespace
@@ -207,8 +209,8 @@ INT_PTR MainDialog::OnMessage(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_CTLCOLOREDIT:
         if (LineOfEditor(::GetDlgCtrlID(reinterpret_cast<HWND>(lparam))) != 0) {
             HDC dc = reinterpret_cast<HDC>(wparam);
-            ::SetTextColor(dc, kEditorText);
-            ::SetBkColor(dc, kEditorBackground);
+            ::SetTextColor(dc, ColorRef(dialog::kLineEditorText));
+            ::SetBkColor(dc, ColorRef(dialog::kLineEditorBackground));
             return reinterpret_cast<INT_PTR>(editor_brush_);
         }
         return FALSE;
@@ -281,7 +283,7 @@ void MainDialog::OnInitDialog() {
     ::SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(large_icon_));
     ::SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small_icon_));
     SetTabOrder(window_);
-    editor_brush_ = ::CreateSolidBrush(kEditorBackground);
+    editor_brush_ = ::CreateSolidBrush(ColorRef(dialog::kLineEditorBackground));
     CreateFonts();
     for (std::size_t i = 0; i < dialog::kLineEditors.size(); ++i) {
         HWND editor = Control(dialog::kLineEditors[i]);
@@ -294,12 +296,10 @@ void MainDialog::OnInitDialog() {
 }
 
 void MainDialog::CreateFonts() {
-    // Without "DigifaceWide" the seven-segment face of Debian's fonts-dseg
-    // stands in when it is there, as on Linux, and Arial's metric twin for
-    // Arial (a Wine prefix has neither); otherwise the font mapper picks by
-    // the pitch-and-family hint, a fixed-pitch face.
-    line_font_ = MakeFont(42, 20, FaceOrStandIn(L"DigifaceWide", L"DSEG7 Classic"));
-    caption_font_ = MakeFont(24, 12, FaceOrStandIn(L"Arial", L"Liberation Sans"));
+    // A Wine prefix has neither face; where no stand-in is installed either,
+    // the font mapper picks by the pitch-and-family hint, a fixed-pitch face.
+    line_font_ = MakeFont(dialog::kLineEditorFont);
+    caption_font_ = MakeFont(dialog::kCaptionEditorFont);
 }
 
 void MainDialog::PaintIcon() {
