@@ -9,9 +9,9 @@
 
 // What the dialog's behaviour asks of a face: control operations by control
 // id, the window's width and slide timer, and the modal pieces (message
-// boxes, the password dialog, the help document). Texts are UTF-8. A face
-// never runs a handler for a change made through this interface; the
-// behaviour guards against it besides.
+// boxes, the password dialog, the help document). Texts are UTF-8. A change
+// made through this interface runs no handler: the behaviour ignores the
+// notifications its own changes make the controls send.
 namespace lumidex::dialog {
 
 enum class BoxButtons { Ok, YesNo };

@@ -100,13 +100,6 @@ std::span<const CNumiconDlg::Route> CNumiconDlg::Routes() {
     return routes;
 }
 
-bool CNumiconDlg::IsRouted(int id, Notification event) {
-    const auto routes = Routes();
-    return std::any_of(routes.begin(), routes.end(), [id, event](const Route& route) {
-        return route.id == id && route.event == event;
-    });
-}
-
 void CNumiconDlg::Notify(int id, Notification event) {
     if (program_changing()) {
         return;

@@ -55,11 +55,12 @@ public:
     void OnInitDialog();
 
     // A notification from the face. Runs the routed handler; does nothing
-    // while the program itself changes controls or when nothing is routed.
+    // when nothing is routed, or while the program itself changes controls:
+    // this is the one guard against handlers running for the program's own
+    // changes, so a face may hand on every notification its controls send.
     void Notify(int id, Notification event);
     // The routing table: which notifications of which controls have handlers.
     static std::span<const Route> Routes();
-    static bool IsRouted(int id, Notification event);
 
     // Refills every control from the settings file.
     void RefreshFromSettings();

@@ -3,7 +3,8 @@
 // A view without a toolkit for the dialog's behaviour: every control of the
 // table as plain state, message boxes answered from a script and recorded,
 // and operator actions that change a control and then notify the behaviour
-// as a face would.
+// as a face would. Like the Win32 face's controls it can also notify the
+// changes the program makes (`echo`).
 #include "dialog/control_ids.h"
 #include "dialog/dialog_template.h"
 #include "dialog/numicon_dlg.h"
@@ -54,10 +55,16 @@ public:
     const Control& at(int id) const { return const_cast<FakeView*>(this)->at(id); }
 
     std::string Text(int id) const override { return at(id).text; }
-    void SetText(int id, const std::string& text) override { at(id).text = text; }
+    void SetText(int id, const std::string& text) override {
+        at(id).text = text;
+        Echo(id, dialog::Notification::TextChange);
+    }
     void ShowFromStart(int id) override { at(id); }
     bool Checked(int id) const override { return at(id).checked; }
-    void SetChecked(int id, bool checked) override { at(id).checked = checked; }
+    void SetChecked(int id, bool checked) override {
+        at(id).checked = checked;
+        Echo(id, dialog::Notification::Click);
+    }
     int ListIndex(int id) const override { return at(id).index; }
     std::string ListText(int id) const override {
         const Control& list = at(id);
@@ -68,6 +75,7 @@ public:
         for (std::size_t i = 0; i < list.items.size(); ++i) {
             if (EqualIgnoringCase(list.items[i], text)) {
                 list.index = static_cast<int>(i);
+                Echo(id, dialog::Notification::SelectionChange);
                 return;
             }
         }
@@ -77,13 +85,19 @@ public:
         at(id).index = -1;
     }
     int SliderPosition(int id) const override { return at(id).position; }
-    void SetSliderPosition(int id, int position) override { at(id).position = position; }
+    void SetSliderPosition(int id, int position) override {
+        at(id).position = position;
+        Echo(id, dialog::Notification::Released);
+    }
     void SetSliderRange(int id, int min, int max) override {
         at(id).min = min;
         at(id).max = max;
     }
     std::uint32_t AddressValue(int id) const override { return at(id).address; }
-    void SetAddressValue(int id, std::uint32_t address) override { at(id).address = address; }
+    void SetAddressValue(int id, std::uint32_t address) override {
+        at(id).address = address;
+        Echo(id, dialog::Notification::FieldChanged);
+    }
     void Enable(int id, bool enabled) override {
         if (!enabled && focus == id) {
             focus = 0;
@@ -141,8 +155,17 @@ public:
     std::deque<dialog::BoxAnswer> answers;
     std::function<void()> password_dialog;
     std::vector<std::filesystem::path> opened;
+    // Called with each change the program makes, as the control would
+    // notify it.
+    std::function<void(int id, dialog::Notification event)> echo;
 
 private:
+    void Echo(int id, dialog::Notification event) {
+        if (echo) {
+            echo(id, event);
+        }
+    }
+
     static bool EqualIgnoringCase(const std::string& a, const std::string& b) {
         return a.size() == b.size() &&
                std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {

@@ -185,17 +185,33 @@ const HandlerRow kHandlerRows[] = {
 };
 INSTANTIATE_TEST_SUITE_P(Rows, DialogHandlers, ::testing::ValuesIn(kHandlerRows), RowName{});
 
+// Controls that notify the program's own changes too, as Win32 controls
+// do, run no handler: not in the refresh, not when a refused format choice
+// is put back, not when a line is formatted.
 TEST(DialogNotifications, ProgramChangesAndUnroutedNotificationsRunNothing) {
     DialogFixture f;
-    f.Start();
+    f.Start("[Set]\r\nSet=2\r\nADD485=7\r\nLEDIP=16909060\r\nsetsws=4\r\n[Text]\r\nText2=No\r\n"
+            "[TextBT]\r\nTB1=caption\r\n[TextData]\r\nTD1=1.5\r\n");
+    f.op().OpenPanel();
+    bool echoing = false; // one at a time, so a handler that did run cannot recurse forever
+    f.view().echo = [&f, &echoing](int id, Notification event) {
+        if (!std::exchange(echoing, true)) {
+            f.dialog().Notify(id, event);
+            echoing = false;
+        }
+    };
     const Keys before = ReadKeys(f.config());
     f.dialog().Notify(kChosenBoxes[0], Notification::FocusOut);   // not routed
     f.dialog().Notify(kLineEditors[0], Notification::TextChange); // not routed
     f.dialog().RefreshFromSettings();
-    EXPECT_EQ(ChangedKeys(before, ReadKeys(f.config())), "");
+    f.view().at(kUnifiedPlaces).index = 5; // 4 places on 4 digits: refused, "0" put back
+    f.dialog().Notify(kUnifiedPlaces, Notification::SelectionChange);
+    // The refusal formats the six lines again, as the operator's choice would.
+    Keys after = ReadKeys(f.config());
+    std::erase_if(after, [](const auto& entry) { return entry.first.starts_with("TextData/"); });
+    EXPECT_EQ(ChangedKeys(before, after), "");
+    EXPECT_EQ(f.view().BoxTexts(), std::vector<std::string>{kPlacesMessage});
     EXPECT_FALSE(f.dialog().program_changing());
-    EXPECT_TRUE(CNumiconDlg::IsRouted(kUdpButton, Notification::Click));
-    EXPECT_FALSE(CNumiconDlg::IsRouted(kUdpButton, Notification::FocusOut));
 }
 
 // ---- Digit counts and decimal places --------------------------------------

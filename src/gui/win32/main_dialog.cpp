@@ -322,19 +322,15 @@ void MainDialog::OnCommand(int id, UINT code) {
         return;
     }
     const auto kind = KindOf(id);
-    if (!kind || quiet_ > 0) {
+    if (!kind) {
         return;
     }
-    if (const auto notification = CommandNotification(*kind, code);
-        notification && dialog::CNumiconDlg::IsRouted(id, *notification)) {
+    if (const auto notification = CommandNotification(*kind, code)) {
         behaviour_->Notify(id, *notification);
     }
 }
 
 void MainDialog::OnNotify(const NMHDR& header) {
-    if (quiet_ > 0) {
-        return;
-    }
     const int id = static_cast<int>(header.idFrom);
     const auto kind = KindOf(id);
     std::optional<Notification> notification;
@@ -343,7 +339,7 @@ void MainDialog::OnNotify(const NMHDR& header) {
     } else if (kind == ControlKind::Address && header.code == static_cast<UINT>(IPN_FIELDCHANGED)) {
         notification = Notification::FieldChanged;
     }
-    if (notification && dialog::CNumiconDlg::IsRouted(id, *notification)) {
+    if (notification) {
         behaviour_->Notify(id, *notification);
     }
 }
@@ -375,7 +371,6 @@ bool MainDialog::OnLineEditorChar(HWND edit, int line, wchar_t key) {
                             static_cast<int>(end)};
     const auto after = behaviour_->OnLineKey(line, before, static_cast<char16_t>(key));
     if (after) {
-        const QuietChange quiet(*this);
         ::SetWindowTextW(edit, std::wstring(after->text.begin(), after->text.end()).c_str());
         ::SendMessageW(edit, EM_SETSEL, static_cast<WPARAM>(after->sel_start),
                        static_cast<LPARAM>(after->sel_end));
@@ -423,7 +418,6 @@ std::string MainDialog::Text(int id) const {
 }
 
 void MainDialog::SetText(int id, const std::string& text) {
-    const QuietChange quiet(*this);
     ::SetWindowTextW(Control(id), Widen(text).c_str());
 }
 
@@ -438,7 +432,6 @@ bool MainDialog::Checked(int id) const {
 }
 
 void MainDialog::SetChecked(int id, bool checked) {
-    const QuietChange quiet(*this);
     ::CheckDlgButton(window_, id, checked ? BST_CHECKED : BST_UNCHECKED);
 }
 
@@ -470,13 +463,11 @@ void MainDialog::SelectListText(int id, const std::string& text) {
     const LRESULT index = ::SendMessageW(list, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
                                          reinterpret_cast<LPARAM>(wanted.c_str()));
     if (index != CB_ERR) {
-        const QuietChange quiet(*this);
         ::SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
     }
 }
 
 void MainDialog::FillList(int id, const std::vector<std::string>& items) {
-    const QuietChange quiet(*this);
     HWND list = Control(id);
     ::SendMessageW(list, CB_RESETCONTENT, 0, 0);
     for (const std::string& item : items) {
@@ -489,12 +480,10 @@ int MainDialog::SliderPosition(int id) const {
 }
 
 void MainDialog::SetSliderPosition(int id, int position) {
-    const QuietChange quiet(*this);
     ::SendMessageW(Control(id), TBM_SETPOS, TRUE, position);
 }
 
 void MainDialog::SetSliderRange(int id, int min, int max) {
-    const QuietChange quiet(*this);
     ::SendMessageW(Control(id), TBM_SETRANGE, FALSE, MAKELPARAM(min, max));
     ::SendMessageW(Control(id), TBM_SETTICFREQ, 1, 0);
 }
@@ -506,7 +495,6 @@ std::uint32_t MainDialog::AddressValue(int id) const {
 }
 
 void MainDialog::SetAddressValue(int id, std::uint32_t address) {
-    const QuietChange quiet(*this);
     ::SendMessageW(Control(id), IPM_SETADDRESS, 0, static_cast<LPARAM>(address));
 }
 

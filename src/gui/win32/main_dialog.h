@@ -70,18 +70,6 @@ public:
     void SetBusy(bool busy) override;
 
 private:
-    // Changes the face makes to controls: their notifications are dropped.
-    class QuietChange {
-    public:
-        explicit QuietChange(const MainDialog& dialog) : dialog_(dialog) { ++dialog_.quiet_; }
-        ~QuietChange() { --dialog_.quiet_; }
-        QuietChange(const QuietChange&) = delete;
-        QuietChange& operator=(const QuietChange&) = delete;
-
-    private:
-        const MainDialog& dialog_;
-    };
-
     static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
     static LRESULT CALLBACK LineEditorProc(HWND edit, UINT message, WPARAM wparam, LPARAM lparam,
                                            UINT_PTR line, DWORD_PTR self);
@@ -119,7 +107,6 @@ private:
     HCURSOR cursor_before_busy_ = nullptr;
     int dpi_ = 96;
     int width_ = 0;
-    mutable int quiet_ = 0;
 };
 
 } // namespace lumidex::win32
