@@ -91,9 +91,13 @@ public:
 
     // Shows a modal message box until the operator answers it.
     virtual BoxAnswer ShowMessage(const BoxRequest& box) = 0;
-    // Runs the password dialog modally over the main dialog. The face calls
-    // CNumiconDlg::OnPasswordResult from it for each try.
+    // Runs the password dialog modally over the main dialog until
+    // EndPasswordDialog, Escape or its close button. Its OK (Enter) hands the
+    // edit's text to CNumiconDlg::OnPasswordOk.
     virtual void RunPasswordDialog() = 0;
+    virtual void EndPasswordDialog() = 0;
+    // Empties the password dialog's edit and gives it the keyboard focus.
+    virtual void ClearPasswordEdit() = 0;
     // Asks the platform to open a document ("Help..."); the outcome is not
     // looked at.
     virtual void OpenDocument(const std::filesystem::path& path) = 0;

@@ -22,6 +22,9 @@ constexpr std::string_view kInitializeQuestion = "Initialize control card";
 constexpr std::string_view kSocketsFailure = "Sends out the failure...";
 constexpr std::string_view kNoSerialPorts = "The serial port is not found in this system.";
 constexpr std::string_view kAddressLabelPrefix = "IP：  ";
+// The password that opens the settings panel.
+constexpr std::string_view kPassword = "v503";
+constexpr std::string_view kWrongPassword = "Wrong password!";
 
 // The line (1..6) whose control this is in the given group, or 0.
 int LineOf(const LineIds& group, int id) {
@@ -41,19 +44,21 @@ std::vector<std::string> Items(std::span<const std::string_view> items) {
     return {items.begin(), items.end()};
 }
 
+bool FileExists(const std::filesystem::path& path) {
+    std::error_code ec;
+    return std::filesystem::exists(path, ec);
+}
+
 } // namespace
 
 std::string PortLabelText(std::string_view port, std::string_view baud) {
     return "Port:  " + std::string(port) + "  Boud: " + std::string(baud);
 }
 
-bool PasswordMatches(std::u16string_view typed) {
-    return typed == u"v503";
-}
-
 CNumiconDlg::CNumiconDlg(DialogView& view, Environment environment)
-    : view_(view), environment_(std::move(environment)), settings_(environment_.settings_path),
-      window_width_(kClosedWidth) {}
+    : view_(view), environment_(std::move(environment)),
+      settings_existed_(FileExists(environment_.settings_path)),
+      settings_(environment_.settings_path), window_width_(kClosedWidth) {}
 
 std::vector<CNumiconDlg::Route> CNumiconDlg::MakeRoutes() {
     std::vector<D::Route> routes;
@@ -144,6 +149,16 @@ void CNumiconDlg::OnInitDialog() {
         }
     }
     WarnIfSettingsCannotBeSaved();
+}
+
+void CNumiconDlg::OnWindowShown() {
+    // The first settings refresh has made the file, if it could.
+    const std::string notice = SettingsPlaceNotice(
+        {environment_.settings_path, environment_.settings_place}, settings_existed_,
+        FileExists(environment_.settings_path));
+    if (!notice.empty()) {
+        Box(0, notice, std::string(kWindowTitle));
+    }
 }
 
 void CNumiconDlg::EnumeratePorts() {
@@ -343,10 +358,18 @@ void CNumiconDlg::OnSettings(int) {
     view_.RunPasswordDialog();
 }
 
-void CNumiconDlg::OnPasswordResult(bool accepted) {
-    if (!accepted) {
+void CNumiconDlg::OnPasswordOk(const std::string& typed) {
+    if (typed == kPassword) {
+        // The slide starts while the password dialog is still up.
+        OpenPanel();
+        view_.EndPasswordDialog();
         return;
     }
+    Box(kPasswordDialogOwner, std::string(kWrongPassword), environment_.application_name);
+    view_.ClearPasswordEdit();
+}
+
+void CNumiconDlg::OpenPanel() {
     view_.StartSlideTimer(kSlideIntervalMs);
     view_.Enable(kSettingsButton, false);
     for (int id : kCaptionEditors) {

@@ -5,6 +5,7 @@
 #include "delivery/delivery.h"
 #include "protocol/content_frame.h"
 #include "settings/keys.h"
+#include "settings/location.h"
 
 #include <filesystem>
 #include <functional>
@@ -36,6 +37,9 @@ public:
         // Caption of the boxes shown without one of their own: the
         // executable's file name without its extension.
         std::string application_name = "lumidex";
+        // Where the settings file was chosen to live; a file made in the
+        // user's folder is told once (OnWindowShown).
+        SettingsPlace settings_place = SettingsPlace::BesideProgram;
     };
 
     using Handler = void (CNumiconDlg::*)(int id);
@@ -53,6 +57,9 @@ public:
     // set up, the settings refresh, the focus in line editor 1, the caption
     // editors disabled; then says once when the settings cannot be saved.
     void OnInitDialog();
+    // Once, when the window is first up: where the settings file was made,
+    // when this start made it in the user's folder.
+    void OnWindowShown();
 
     // A notification from the face. Runs the routed handler; does nothing
     // when nothing is routed, or while the program itself changes controls:
@@ -75,8 +82,11 @@ public:
     // Enter: the focus moves on in its ring of editors, whole text selected;
     // outside the rings nothing happens.
     void OnOK();
-    // The password dialog's verdict: true starts the panel's slide open.
-    void OnPasswordResult(bool accepted);
+    // The password dialog's OK with the text its edit holds: the password
+    // (the whole text, letter case significant) starts the panel's slide
+    // open and ends the password dialog; anything else says "Wrong
+    // password!" over it and empties its edit for another try.
+    void OnPasswordOk(const std::string& typed);
     // One tick of the slide timer.
     void OnSlideTick();
     // The window's close command: asks "Exit the program?"; true when the
@@ -116,6 +126,7 @@ private:
     BoxAnswer Box(int owner, const std::string& text, const std::string& caption,
                   BoxButtons buttons = BoxButtons::Ok, BoxIcon icon = BoxIcon::None);
     void WarnIfSettingsCannotBeSaved();
+    void OpenPanel();
     void EnumeratePorts();
     void EnableFormatControls(bool separate);
     // Stores the flag box's state under the key and, for a unified box,
@@ -156,6 +167,8 @@ private:
 
     DialogView& view_;
     Environment environment_;
+    // Whether the settings file was there before this start.
+    bool settings_existed_;
     SettingsFile settings_;
     std::string controller_address_;
     int window_width_;
@@ -165,10 +178,5 @@ private:
 
 // The port label's text: "Port:  " port "  Boud: " baud.
 std::string PortLabelText(std::string_view port, std::string_view baud);
-
-// The password that opens the settings panel, and whether a typed text is
-// it: the whole text, letter case significant.
-bool PasswordMatches(std::u16string_view typed);
-inline constexpr std::string_view kWrongPassword = "Wrong password!";
 
 } // namespace lumidex::dialog

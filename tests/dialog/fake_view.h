@@ -128,10 +128,17 @@ public:
     }
     void RunPasswordDialog() override {
         ++password_runs;
+        password_open = true;
         if (password_dialog) {
             password_dialog();
         }
+        password_open = false; // Escape, when the script left it up
     }
+    void EndPasswordDialog() override {
+        password_open = false;
+        ++password_ends;
+    }
+    void ClearPasswordEdit() override { password_cleared.push_back(boxes.size()); }
     void OpenDocument(const std::filesystem::path& path) override { opened.push_back(path); }
     ClockTime LocalTime() const override { return {2024, 6, 15, 14, 30, 0, 6}; }
     void SetBusy(bool busy) override { busy_now = busy; }
@@ -149,6 +156,10 @@ public:
     int selected_all = 0;
     int timer_ms = 0;
     int password_runs = 0;
+    bool password_open = false;
+    int password_ends = 0;
+    // For each emptying of the password edit, how many boxes had been shown.
+    std::vector<std::size_t> password_cleared;
     bool busy_now = false;
     std::vector<int> widths;
     std::vector<dialog::BoxRequest> boxes;
@@ -221,10 +232,21 @@ public:
         FocusOn(id);
         FocusOn(dialog::kLineEditors[0]);
     }
+    // "Settings", then each text typed into the password dialog with Enter
+    // while the dialog is up, and Escape if it is still up after the last.
+    void EnterPasswords(std::vector<std::string> tries) {
+        view_.password_dialog = [this, tries = std::move(tries)] {
+            for (const std::string& typed : tries) {
+                if (view_.password_open) {
+                    dialog_.OnPasswordOk(typed);
+                }
+            }
+        };
+        Click(dialog::kSettingsButton);
+    }
     // "Settings" with the right password, and the slide to its end.
     void OpenPanel() {
-        view_.password_dialog = [this] { dialog_.OnPasswordResult(true); };
-        Click(dialog::kSettingsButton);
+        EnterPasswords({"v503"});
         while (view_.timer_ms != 0) {
             dialog_.OnSlideTick();
         }

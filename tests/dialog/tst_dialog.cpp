@@ -340,12 +340,7 @@ TEST(DialogKeyboard, EnterWalksEachRingAndNothingElse) {
 TEST(DialogPanel, SlidesOpenInTwentyThreeTicksAndSaveAndExitSnapsItShut) {
     DialogFixture f;
     f.Start();
-    f.view().password_dialog = [&f] {
-        f.dialog().OnPasswordResult(false); // a wrong try first
-        EXPECT_EQ(f.view().timer_ms, 0);
-        f.dialog().OnPasswordResult(true);
-    };
-    f.op().Click(kSettingsButton);
+    f.op().EnterPasswords({"v503"});
     EXPECT_EQ(f.view().timer_ms, kSlideIntervalMs);
     EXPECT_FALSE(f.view().at(kSettingsButton).enabled);
     EXPECT_TRUE(f.view().at(kCaptionEditors[5]).enabled);
@@ -375,16 +370,49 @@ TEST(DialogPanel, SlidesOpenInTwentyThreeTicksAndSaveAndExitSnapsItShut) {
     EXPECT_TRUE(f.view().boxes.empty());
 }
 
-TEST(DialogPanel, PasswordIsTheWholeTextInItsCase) {
-    for (const auto& [typed, matches] :
-         std::initializer_list<std::pair<std::u16string, bool>>{{u"v503", true},
-                                                                {u"V503", false},
-                                                                {u"v503 ", false},
-                                                                {u"xv503", false},
-                                                                {u"", false}}) {
-        EXPECT_EQ(PasswordMatches(typed), matches);
+struct PasswordRow {
+    const char* name;
+    std::vector<std::string> tries; // each typed and Enter; Escape after the last
+    bool opens;
+};
+
+class DialogPassword : public DialogFixture, public ::testing::TestWithParam<PasswordRow> {};
+
+// The whole password in its case opens the panel and ends the password
+// dialog; anything else says so over the password dialog and empties its
+// edit for the next try.
+TEST_P(DialogPassword, OpensThePanelForTheWholePasswordInItsCase) {
+    const PasswordRow& row = GetParam();
+    Start();
+    op().EnterPasswords(row.tries);
+    const std::size_t wrong = row.tries.size() - (row.opens ? 1 : 0);
+    std::vector<std::size_t> cleared_after;
+    for (const dialog::BoxRequest& box : view().boxes) {
+        EXPECT_EQ(box.text, "Wrong password!");
+        EXPECT_EQ(box.caption, "lumidex");
+        EXPECT_EQ(box.owner, kPasswordDialogOwner);
+        EXPECT_EQ(box.buttons, BoxButtons::Ok);
+        EXPECT_EQ(box.icon, BoxIcon::None);
+        cleared_after.push_back(cleared_after.size() + 1);
     }
+    EXPECT_EQ(view().boxes.size(), wrong);
+    EXPECT_EQ(view().password_cleared, cleared_after);
+    EXPECT_EQ(view().password_ends, row.opens ? 1 : 0);
+    EXPECT_EQ(view().timer_ms, row.opens ? kSlideIntervalMs : 0);
+    EXPECT_EQ(view().at(kSettingsButton).enabled, !row.opens);
+    EXPECT_EQ(view().at(kCaptionEditors[0]).enabled, row.opens);
 }
+
+const PasswordRow kPasswordRows[] = {
+    {"right", {"v503"}, true},
+    {"upper case", {"V503"}, false},
+    {"trailing blank", {"v503 "}, false},
+    {"leading character", {"xv503"}, false},
+    {"empty", {""}, false},
+    {"wrong twice then right", {"v50", "V503", "v503"}, true},
+    {"escape at once", {}, false},
+};
+INSTANTIATE_TEST_SUITE_P(Rows, DialogPassword, ::testing::ValuesIn(kPasswordRows), RowName{});
 
 TEST(DialogExit, AsksAndHelpOpensTheDocument) {
     DialogFixture f;
@@ -401,6 +429,30 @@ TEST(DialogExit, AsksAndHelpOpensTheDocument) {
     f.op().Click(kHelpButton);
     ASSERT_EQ(f.view().opened.size(), 1u);
     EXPECT_EQ(f.view().opened[0].filename(), "Help.doc");
+}
+
+class DialogStart : public DialogFixture, public ::testing::Test {};
+
+// A settings file this start made in the user's folder is told once the
+// window is up; a file beside the program, or one found there, is not.
+TEST_F(DialogStart, TellsWhereItMadeTheSettingsFile) {
+    place_ = SettingsPlace::UserConfig;
+    Start();
+    EXPECT_TRUE(view().boxes.empty());
+    dialog().OnWindowShown();
+    ASSERT_EQ(view().boxes.size(), 1u);
+    EXPECT_EQ(view().boxes[0].text.rfind("Lumidex keeps your settings in " + config().string(), 0),
+              0u);
+    EXPECT_EQ(view().boxes[0].caption, "Lumidex_1.0");
+    EXPECT_EQ(view().boxes[0].owner, 0);
+    EXPECT_EQ(view().boxes[0].icon, BoxIcon::None);
+    Reopen();
+    dialog().OnWindowShown();
+    EXPECT_TRUE(view().boxes.empty());
+    place_ = SettingsPlace::BesideProgram;
+    Start();
+    dialog().OnWindowShown();
+    EXPECT_TRUE(view().boxes.empty());
 }
 
 class DialogPorts : public DialogFixture, public ::testing::Test {};

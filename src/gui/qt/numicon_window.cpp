@@ -107,7 +107,8 @@ QString LineEditorFace() {
 NumiconWindow::NumiconWindow(Environment environment)
     : QDialog(nullptr), environment_(std::move(environment)),
       behaviour_(*this, {environment_.settings_path, environment_.port_lister,
-                         HelpDocumentPath().toStdString(), ToUtf8(ApplicationName())}) {
+                         HelpDocumentPath().toStdString(), ToUtf8(ApplicationName()),
+                         environment_.settings_place}) {
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
@@ -117,9 +118,11 @@ NumiconWindow::NumiconWindow(Environment environment)
     qApp->installEventFilter(this);
     connect(qApp, &QApplication::focusChanged, this, &NumiconWindow::OnFocusChanged);
     setWindowIcon(ApplicationIcon());
-    setWindowTitle(FromUtf8(std::string(dialog::kWindowTitle)));
+    setWindowTitle(FromUtf8(dialog::kWindowTitle));
     SetupFonts();
     behaviour_.OnInitDialog();
+    // The event loop that shows the window runs this first.
+    QTimer::singleShot(0, this, [this] { behaviour_.OnWindowShown(); });
 }
 
 NumiconWindow::~NumiconWindow() {
@@ -524,36 +527,33 @@ dialog::BoxAnswer NumiconWindow::ShowMessage(const dialog::BoxRequest& box) {
     QWidget* owner = box.owner == dialog::kPasswordDialogOwner ? password_
                      : box.owner != 0                          ? control(box.owner)
                                                                : nullptr;
-    const auto buttons = box.buttons == dialog::BoxButtons::YesNo ? MessageBoxes::Buttons::YesNo
-                                                                  : MessageBoxes::Buttons::Ok;
-    const auto icon = box.icon == dialog::BoxIcon::Exclamation ? MessageBoxes::Icon::Exclamation
-                      : box.icon == dialog::BoxIcon::Warning   ? MessageBoxes::Icon::Warning
-                                                               : MessageBoxes::Icon::None;
-    switch (environment_.boxes->Show(
-        {owner, FromUtf8(box.text), FromUtf8(box.caption), buttons, icon})) {
-    case MessageBoxes::Answer::Ok:
-        return dialog::BoxAnswer::Ok;
-    case MessageBoxes::Answer::Yes:
-        return dialog::BoxAnswer::Yes;
-    case MessageBoxes::Answer::No:
-        return dialog::BoxAnswer::No;
-    case MessageBoxes::Answer::Closed:
-        break;
-    }
-    return dialog::BoxAnswer::Closed;
+    return environment_.boxes->Show(owner, box);
 }
 
 void NumiconWindow::RunPasswordDialog() {
-    PassWord password(this, *environment_.boxes);
+    PassWord password(this);
     connect(
-        &password, &PassWord::passwordResult, this,
-        [this](bool accepted) { behaviour_.OnPasswordResult(accepted); }, Qt::DirectConnection);
+        &password, &PassWord::passwordEntered, this,
+        [this](const QString& typed) { behaviour_.OnPasswordOk(ToUtf8(typed)); },
+        Qt::DirectConnection);
     password_ = &password;
     password.exec();
     password_ = nullptr;
     // Without a window manager nobody hands the keyboard back to this
     // window when the password dialog goes away.
     activateWindow();
+}
+
+void NumiconWindow::EndPasswordDialog() {
+    if (password_ != nullptr) {
+        password_->done(QDialog::Rejected);
+    }
+}
+
+void NumiconWindow::ClearPasswordEdit() {
+    if (password_ != nullptr) {
+        password_->ClearEdit();
+    }
 }
 
 void NumiconWindow::OpenDocument(const std::filesystem::path& path) {

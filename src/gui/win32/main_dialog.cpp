@@ -21,7 +21,8 @@ using dialog::ControlKind;
 using dialog::Notification;
 
 constexpr UINT_PTR kSlideTimer = 1;
-constexpr UINT kShowNoticeMessage = WM_APP + 1;
+// Posted once the dialog exists: the message loop that shows it runs it.
+constexpr UINT kWindowShownMessage = WM_APP + 1;
 constexpr WORD kEnglishUs = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
 
 std::optional<ControlKind> KindOf(int id) {
@@ -122,10 +123,8 @@ void SetTabOrder(HWND dialog) {
     }
 }
 
-MainDialog::MainDialog(dialog::CNumiconDlg::Environment environment,
-                       std::function<std::string()> notice)
-    : environment_(std::move(environment)), notice_source_(std::move(notice)),
-      application_name_(Widen(environment_.application_name)) {
+MainDialog::MainDialog(dialog::CNumiconDlg::Environment environment)
+    : environment_(std::move(environment)) {
     behaviour_ = std::make_unique<dialog::CNumiconDlg>(*this, environment_);
     HDC screen = ::GetDC(nullptr);
     dpi_ = ::GetDeviceCaps(screen, LOGPIXELSX);
@@ -147,10 +146,7 @@ bool MainDialog::Run() {
                                      reinterpret_cast<LPARAM>(this)) == nullptr) {
         return false;
     }
-    notice_ = notice_source_ ? notice_source_() : std::string();
-    if (!notice_.empty()) {
-        ::PostMessageW(window_, kShowNoticeMessage, 0, 0);
-    }
+    ::PostMessageW(window_, kWindowShownMessage, 0, 0);
     MSG message;
     while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
         if (PreTranslateMessage(message)) {
@@ -223,13 +219,8 @@ INT_PTR MainDialog::OnMessage(UINT message, WPARAM wparam, LPARAM lparam) {
             behaviour_->OnSlideTick();
         }
         return FALSE;
-    case kPasswordResultMessage:
-        behaviour_->OnPasswordResult(reinterpret_cast<const wchar_t*>(lparam) == kPasswordAccepted);
-        ::SetWindowLongPtrW(window_, DWLP_MSGRESULT, 1);
-        return TRUE;
-    case kShowNoticeMessage:
-        ShowMessage({0, notice_, std::string(dialog::kWindowTitle), dialog::BoxButtons::Ok,
-                     dialog::BoxIcon::None});
+    case kWindowShownMessage:
+        behaviour_->OnWindowShown();
         return TRUE;
     case WM_PAINT:
         if (::IsIconic(window_)) {
@@ -581,7 +572,19 @@ void MainDialog::RunPasswordDialog() {
     // The "Settings" button the operator clicked is about to be disabled:
     // the dialog, not that button, gets the focus back afterwards.
     MoveFocusAside();
-    win32::RunPasswordDialog(window_, application_name_, &password_);
+    win32::RunPasswordDialog(
+        window_, [this](const std::string& typed) { behaviour_->OnPasswordOk(typed); },
+        &password_);
+}
+
+void MainDialog::EndPasswordDialog() {
+    ::EndDialog(password_, IDCANCEL);
+}
+
+void MainDialog::ClearPasswordEdit() {
+    HWND edit = ::GetDlgItem(password_, dialog::kPasswordEdit);
+    ::SetWindowTextW(edit, L"");
+    ::SetFocus(edit);
 }
 
 void MainDialog::OpenDocument(const std::filesystem::path& path) {

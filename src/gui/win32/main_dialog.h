@@ -4,7 +4,6 @@
 #include "dialog/dialog_view.h"
 #include "dialog/numicon_dlg.h"
 
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -29,9 +28,7 @@ void SetTabOrder(HWND dialog);
 
 class MainDialog : public dialog::DialogView {
 public:
-    // `notice` is asked once the dialog has initialised; what it says (if
-    // anything) is shown once the window is up.
-    MainDialog(dialog::CNumiconDlg::Environment environment, std::function<std::string()> notice);
+    explicit MainDialog(dialog::CNumiconDlg::Environment environment);
     ~MainDialog() override;
     MainDialog(const MainDialog&) = delete;
     MainDialog& operator=(const MainDialog&) = delete;
@@ -65,6 +62,8 @@ public:
     void StopSlideTimer() override;
     dialog::BoxAnswer ShowMessage(const dialog::BoxRequest& box) override;
     void RunPasswordDialog() override;
+    void EndPasswordDialog() override;
+    void ClearPasswordEdit() override;
     void OpenDocument(const std::filesystem::path& path) override;
     ClockTime LocalTime() const override;
     void SetBusy(bool busy) override;
@@ -94,9 +93,6 @@ private:
 
     dialog::CNumiconDlg::Environment environment_;
     std::unique_ptr<dialog::CNumiconDlg> behaviour_;
-    std::function<std::string()> notice_source_;
-    std::string notice_;
-    std::wstring application_name_;
     HWND window_ = nullptr;
     HWND password_ = nullptr;
     HFONT line_font_ = nullptr;
