@@ -153,9 +153,9 @@ void CNumiconDlg::OnInitDialog() {
 
 void CNumiconDlg::OnWindowShown() {
     // The first settings refresh has made the file, if it could.
-    const std::string notice = SettingsPlaceNotice(
-        {environment_.settings_path, environment_.settings_place}, settings_existed_,
-        FileExists(environment_.settings_path));
+    const std::string notice =
+        SettingsPlaceNotice({environment_.settings_path, environment_.settings_place},
+                            settings_existed_, FileExists(environment_.settings_path));
     if (!notice.empty()) {
         Box(0, notice, std::string(kWindowTitle));
     }
@@ -219,7 +219,8 @@ void CNumiconDlg::RefreshFromSettings() {
     view_.SetText(kBusAddress, settings_.Read(keys::kBusAddress));
     view_.ShowFromStart(kBusAddress);
     for (int line = 1; line <= kLineCount; ++line) {
-        const bool chosen = keys::IsChosenForRefresh(settings_.Read(keys::kLineChosen[Index(line)]));
+        const bool chosen =
+            keys::IsChosenForRefresh(settings_.Read(keys::kLineChosen[Index(line)]));
         view_.SetChecked(kChosenBoxes[Index(line)], chosen);
         view_.Enable(kLineEditors[Index(line)], chosen);
     }
@@ -523,7 +524,7 @@ void CNumiconDlg::OnUnifiedFormatChanged(int id) {
         Box(0, std::string(kPlacesMessage), std::string(kWindowTitle));
         const ProgramChange change(*this);
         view_.SelectListText(id, std::string(id == kUnifiedDigitCount ? kDigitCountAfterRefusal
-                                                                       : kPlacesAfterRefusal));
+                                                                      : kPlacesAfterRefusal));
     }
     for (int line = 1; line <= kLineCount; ++line) {
         FormatLineValue(line);

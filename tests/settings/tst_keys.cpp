@@ -51,9 +51,9 @@ TEST(SettingKeys, LineChosenForTheBoxAndForTheFrame) {
         bool box;
         bool frame;
     };
-    for (const Row& row : {Row{"Yes", true, true}, Row{"Y", false, true}, Row{"Yup", false, true},
-                           Row{"yes", false, false}, Row{"No", false, false},
-                           Row{"", false, false}}) {
+    for (const Row& row :
+         {Row{"Yes", true, true}, Row{"Y", false, true}, Row{"Yup", false, true},
+          Row{"yes", false, false}, Row{"No", false, false}, Row{"", false, false}}) {
         EXPECT_EQ(keys::IsChosenForRefresh(row.value), row.box) << row.value;
         EXPECT_EQ(keys::IsChosenForFrame(row.value), row.frame) << row.value;
     }

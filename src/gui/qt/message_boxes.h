@@ -21,7 +21,8 @@ public:
 // QMessageBox with English button texts.
 class QtMessageBoxes final : public MessageBoxes {
 public:
-    lumidex::dialog::BoxAnswer Show(QWidget* owner, const lumidex::dialog::BoxRequest& box) override;
+    lumidex::dialog::BoxAnswer Show(QWidget* owner,
+                                    const lumidex::dialog::BoxRequest& box) override;
     // The least width a box with this caption is given, so the window
     // manager's title bar shows the caption whole.
     static int MinimumWidth(const QString& caption);

@@ -288,8 +288,9 @@ void NumiconWindow::SetupFonts() {
     line_font_ = FitFont(line_font_, std::min(dialog::kLineEditorFont.height,
                                               control(dialog::kLineEditors[0])->height() - 8));
     caption_font_ = ArialFont(weight);
-    caption_font_ = FitFont(caption_font_, std::min(dialog::kCaptionEditorFont.height,
-                                                    control(dialog::kCaptionEditors[0])->height() - 4));
+    caption_font_ =
+        FitFont(caption_font_, std::min(dialog::kCaptionEditorFont.height,
+                                        control(dialog::kCaptionEditors[0])->height() - 4));
     QPalette palette = control(dialog::kLineEditors[0])->palette();
     for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
         palette.setColor(group, QPalette::Text, FromColour(dialog::kLineEditorText));

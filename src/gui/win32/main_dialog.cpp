@@ -73,7 +73,8 @@ bool FontInstalled(const std::wstring& face) {
 HFONT MakeFont(const dialog::EditorFont& font) {
     const std::wstring wanted = Widen(font.face);
     const std::wstring stand_in = Widen(font.stand_in);
-    const std::wstring& face = !FontInstalled(wanted) && FontInstalled(stand_in) ? stand_in : wanted;
+    const std::wstring& face =
+        !FontInstalled(wanted) && FontInstalled(stand_in) ? stand_in : wanted;
     return ::CreateFontW(font.height, font.width, 0, -20, dialog::kEditorFontWeight, FALSE, FALSE,
                          FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
                          DEFAULT_QUALITY, FIXED_PITCH | FF_MODERN, face.c_str());
@@ -573,8 +574,7 @@ void MainDialog::RunPasswordDialog() {
     // the dialog, not that button, gets the focus back afterwards.
     MoveFocusAside();
     win32::RunPasswordDialog(
-        window_, [this](const std::string& typed) { behaviour_->OnPasswordOk(typed); },
-        &password_);
+        window_, [this](const std::string& typed) { behaviour_->OnPasswordOk(typed); }, &password_);
 }
 
 void MainDialog::EndPasswordDialog() {
