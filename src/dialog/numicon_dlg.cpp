@@ -360,22 +360,18 @@ void CNumiconDlg::OnSettings(int) {
 }
 
 void CNumiconDlg::OnPasswordOk(const std::string& typed) {
-    if (typed == kPassword) {
-        // The slide starts while the password dialog is still up.
-        OpenPanel();
-        view_.EndPasswordDialog();
+    if (typed != kPassword) {
+        Box(kPasswordDialogOwner, std::string(kWrongPassword), environment_.application_name);
+        view_.ClearPasswordEdit();
         return;
     }
-    Box(kPasswordDialogOwner, std::string(kWrongPassword), environment_.application_name);
-    view_.ClearPasswordEdit();
-}
-
-void CNumiconDlg::OpenPanel() {
+    // The slide starts while the password dialog is still up.
     view_.StartSlideTimer(kSlideIntervalMs);
     view_.Enable(kSettingsButton, false);
     for (int id : kCaptionEditors) {
         view_.Enable(id, true);
     }
+    view_.EndPasswordDialog();
 }
 
 void CNumiconDlg::OnSlideTick() {

@@ -126,7 +126,6 @@ private:
     BoxAnswer Box(int owner, const std::string& text, const std::string& caption,
                   BoxButtons buttons = BoxButtons::Ok, BoxIcon icon = BoxIcon::None);
     void WarnIfSettingsCannotBeSaved();
-    void OpenPanel();
     void EnumeratePorts();
     void EnableFormatControls(bool separate);
     // Stores the flag box's state under the key and, for a unified box,

@@ -434,7 +434,7 @@ TEST(DialogExit, AsksAndHelpOpensTheDocument) {
 class DialogStart : public DialogFixture, public ::testing::Test {};
 
 // A settings file this start made in the user's folder is told once the
-// window is up; a file beside the program, or one found there, is not.
+// window is up; one found there is not.
 TEST_F(DialogStart, TellsWhereItMadeTheSettingsFile) {
     place_ = SettingsPlace::UserConfig;
     Start();
@@ -447,10 +447,6 @@ TEST_F(DialogStart, TellsWhereItMadeTheSettingsFile) {
     EXPECT_EQ(view().boxes[0].owner, 0);
     EXPECT_EQ(view().boxes[0].icon, BoxIcon::None);
     Reopen();
-    dialog().OnWindowShown();
-    EXPECT_TRUE(view().boxes.empty());
-    place_ = SettingsPlace::BesideProgram;
-    Start();
     dialog().OnWindowShown();
     EXPECT_TRUE(view().boxes.empty());
 }

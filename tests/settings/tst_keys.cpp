@@ -57,10 +57,6 @@ TEST(SettingKeys, LineChosenForTheBoxAndForTheFrame) {
         EXPECT_EQ(keys::IsChosenForRefresh(row.value), row.box) << row.value;
         EXPECT_EQ(keys::IsChosenForFrame(row.value), row.frame) << row.value;
     }
-    for (const std::int32_t mode : {0, 2, 3, -1}) {
-        EXPECT_FALSE(keys::IsSeparateMode(mode)) << mode;
-    }
-    EXPECT_TRUE(keys::IsSeparateMode(LeadingNumber(keys::kSeparateMode)));
 }
 
 TEST(SettingKeys, ReadersKeepTheirCharacters) {
