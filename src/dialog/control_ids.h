@@ -1,13 +1,14 @@
 #pragma once
 
+#include "settings/keys.h"
+
 #include <array>
 
 // Every control of the main dialog and of the password dialog by name. The
 // control table, the routing table, both faces and the tests use these.
 namespace lumidex::dialog {
 
-inline constexpr int kLines = 6;
-using LineIds = std::array<int, kLines>;
+using LineIds = std::array<int, kLineCount>;
 
 // Main dialog resource, window icon and password dialog resource.
 inline constexpr int kMainDialogResource = 102;

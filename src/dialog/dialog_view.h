@@ -9,9 +9,9 @@
 
 // What the dialog's behaviour asks of a face: control operations by control
 // id, the window's width and slide timer, and the modal pieces (message
-// boxes, the password dialog, the help document). Texts are UTF-8. A face
-// never runs a handler for a change made through this interface; the
-// behaviour guards against it besides.
+// boxes, the password dialog, the help document). Texts are UTF-8. A change
+// made through this interface runs no handler: the behaviour ignores the
+// notifications its own changes make the controls send.
 namespace lumidex::dialog {
 
 enum class BoxButtons { Ok, YesNo };
@@ -91,9 +91,13 @@ public:
 
     // Shows a modal message box until the operator answers it.
     virtual BoxAnswer ShowMessage(const BoxRequest& box) = 0;
-    // Runs the password dialog modally over the main dialog. The face calls
-    // CNumiconDlg::OnPasswordResult from it for each try.
+    // Runs the password dialog modally over the main dialog until
+    // EndPasswordDialog, Escape or its close button. Its OK (Enter) hands the
+    // edit's text to CNumiconDlg::OnPasswordOk.
     virtual void RunPasswordDialog() = 0;
+    virtual void EndPasswordDialog() = 0;
+    // Empties the password dialog's edit and gives it the keyboard focus.
+    virtual void ClearPasswordEdit() = 0;
     // Asks the platform to open a document ("Help..."); the outcome is not
     // looked at.
     virtual void OpenDocument(const std::filesystem::path& path) = 0;

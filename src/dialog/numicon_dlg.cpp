@@ -24,6 +24,9 @@ constexpr std::string_view kInitializeQuestion = "Initialize control card";
 constexpr std::string_view kSocketsFailure = "Sends out the failure...";
 constexpr std::string_view kNoSerialPorts = "The serial port is not found in this system.";
 constexpr std::string_view kAddressLabelPrefix = "IP：  ";
+// The password that opens the settings panel.
+constexpr std::string_view kPassword = "v503";
+constexpr std::string_view kWrongPassword = "Wrong password!";
 
 // The line (1..6) whose control this is in the given group, or 0.
 int LineOf(const LineIds& group, int id) {
@@ -43,19 +46,21 @@ std::vector<std::string> Items(std::span<const std::string_view> items) {
     return {items.begin(), items.end()};
 }
 
+bool FileExists(const std::filesystem::path& path) {
+    std::error_code ec;
+    return std::filesystem::exists(path, ec);
+}
+
 } // namespace
 
 std::string PortLabelText(std::string_view port, std::string_view baud) {
     return "Port:  " + std::string(port) + "  Boud: " + std::string(baud);
 }
 
-bool PasswordMatches(std::u16string_view typed) {
-    return typed == u"v503";
-}
-
 CNumiconDlg::CNumiconDlg(DialogView& view, Environment environment)
-    : view_(view), environment_(std::move(environment)), settings_(environment_.settings_path),
-      window_width_(kClosedWidth) {}
+    : view_(view), environment_(std::move(environment)),
+      settings_existed_(FileExists(environment_.settings_path)),
+      settings_(environment_.settings_path), window_width_(kClosedWidth) {}
 
 std::vector<CNumiconDlg::Route> CNumiconDlg::MakeRoutes() {
     std::vector<D::Route> routes;
@@ -100,13 +105,6 @@ std::vector<CNumiconDlg::Route> CNumiconDlg::MakeRoutes() {
 std::span<const CNumiconDlg::Route> CNumiconDlg::Routes() {
     static const std::vector<Route> routes = MakeRoutes();
     return routes;
-}
-
-bool CNumiconDlg::IsRouted(int id, Notification event) {
-    const auto routes = Routes();
-    return std::any_of(routes.begin(), routes.end(), [id, event](const Route& route) {
-        return route.id == id && route.event == event;
-    });
 }
 
 void CNumiconDlg::Notify(int id, Notification event) {
@@ -155,6 +153,16 @@ void CNumiconDlg::OnInitDialog() {
     }
     WarnIfSettingsCannotBeSaved();
     SayIfSettingsLocked();
+}
+
+void CNumiconDlg::OnWindowShown() {
+    // The first settings refresh has made the file, if it could.
+    const std::string notice =
+        SettingsPlaceNotice({environment_.settings_path, environment_.settings_place},
+                            settings_existed_, FileExists(environment_.settings_path));
+    if (!notice.empty()) {
+        Box(0, notice, std::string(kWindowTitle));
+    }
 }
 
 void CNumiconDlg::EnumeratePorts() {
@@ -229,7 +237,8 @@ void CNumiconDlg::RefreshFromSettings() {
     view_.SetText(kBusAddress, settings_.Read(keys::kBusAddress));
     view_.ShowFromStart(kBusAddress);
     for (int line = 1; line <= kLineCount; ++line) {
-        const bool chosen = settings_.Read(keys::kLineChosen[Index(line)]) == keys::kChosen;
+        const bool chosen =
+            keys::IsChosenForRefresh(settings_.Read(keys::kLineChosen[Index(line)]));
         view_.SetChecked(kChosenBoxes[Index(line)], chosen);
         view_.Enable(kLineEditors[Index(line)], chosen);
     }
@@ -245,7 +254,7 @@ void CNumiconDlg::RefreshFromSettings() {
                           AddressFromStored(settings_.ReadNumber(keys::kControllerIp)));
     controller_address_ = ControllerAddressText();
     view_.SetText(kAddressLabel, std::string(kAddressLabelPrefix) + controller_address_);
-    const bool separate = settings_.ReadNumber(keys::kMode) == 1;
+    const bool separate = keys::IsSeparateMode(settings_.ReadNumber(keys::kMode));
     view_.SetChecked(separate ? kUnifiedRadio : kSeparateRadio, false);
     view_.SetChecked(separate ? kSeparateRadio : kUnifiedRadio, true);
     EnableFormatControls(separate);
@@ -379,15 +388,19 @@ void CNumiconDlg::OnSettings(int) {
     view_.RunPasswordDialog();
 }
 
-void CNumiconDlg::OnPasswordResult(bool accepted) {
-    if (!accepted) {
+void CNumiconDlg::OnPasswordOk(const std::string& typed) {
+    if (typed != kPassword) {
+        Box(kPasswordDialogOwner, std::string(kWrongPassword), environment_.application_name);
+        view_.ClearPasswordEdit();
         return;
     }
+    // The slide starts while the password dialog is still up.
     view_.StartSlideTimer(kSlideIntervalMs);
     view_.Enable(kSettingsButton, false);
     for (int id : kCaptionEditors) {
         view_.Enable(id, true);
     }
+    view_.EndPasswordDialog();
 }
 
 void CNumiconDlg::OnSlideTick() {
@@ -522,7 +535,8 @@ void CNumiconDlg::OnLineFormatLeft(int id) {
     } else {
         Box(0, std::string(kPlacesMessage), std::string(kWindowTitle));
         const ProgramChange change(*this);
-        view_.SelectListText(id, digits_list ? "8" : "0");
+        view_.SelectListText(
+            id, std::string(digits_list ? kDigitCountAfterRefusal : kPlacesAfterRefusal));
     }
     FormatLineValue(line);
 }
@@ -534,7 +548,8 @@ void CNumiconDlg::OnUnifiedFormatChanged(int id) {
     } else {
         Box(0, std::string(kPlacesMessage), std::string(kWindowTitle));
         const ProgramChange change(*this);
-        view_.SelectListText(id, id == kUnifiedDigitCount ? "8" : "0");
+        view_.SelectListText(id, std::string(id == kUnifiedDigitCount ? kDigitCountAfterRefusal
+                                                                      : kPlacesAfterRefusal));
     }
     for (int line = 1; line <= kLineCount; ++line) {
         FormatLineValue(line);

@@ -5,6 +5,7 @@
 #include "delivery/delivery.h"
 #include "protocol/content_frame.h"
 #include "settings/keys.h"
+#include "settings/location.h"
 
 #include <filesystem>
 #include <functional>
@@ -36,6 +37,9 @@ public:
         // Caption of the boxes shown without one of their own: the
         // executable's file name without its extension.
         std::string application_name = "lumidex";
+        // Where the settings file was chosen to live; a file made in the
+        // user's folder is told once (OnWindowShown).
+        SettingsPlace settings_place = SettingsPlace::BesideProgram;
     };
 
     using Handler = void (CNumiconDlg::*)(int id);
@@ -53,13 +57,17 @@ public:
     // set up, the settings refresh, the focus in line editor 1, the caption
     // editors disabled; then says once when the settings cannot be saved.
     void OnInitDialog();
+    // Once, when the window is first up: where the settings file was made,
+    // when this start made it in the user's folder.
+    void OnWindowShown();
 
     // A notification from the face. Runs the routed handler; does nothing
-    // while the program itself changes controls or when nothing is routed.
+    // when nothing is routed, or while the program itself changes controls:
+    // this is the one guard against handlers running for the program's own
+    // changes, so a face may hand on every notification its controls send.
     void Notify(int id, Notification event);
     // The routing table: which notifications of which controls have handlers.
     static std::span<const Route> Routes();
-    static bool IsRouted(int id, Notification event);
 
     // Refills every control from the settings file.
     void RefreshFromSettings();
@@ -74,8 +82,11 @@ public:
     // Enter: the focus moves on in its ring of editors, whole text selected;
     // outside the rings nothing happens.
     void OnOK();
-    // The password dialog's verdict: true starts the panel's slide open.
-    void OnPasswordResult(bool accepted);
+    // The password dialog's OK with the text its edit holds: the password
+    // (the whole text, letter case significant) starts the panel's slide
+    // open and ends the password dialog; anything else says "Wrong
+    // password!" over it and empties its edit for another try.
+    void OnPasswordOk(const std::string& typed);
     // One tick of the slide timer.
     void OnSlideTick();
     // The window's close command: asks "Exit the program?"; true when the
@@ -158,6 +169,8 @@ private:
 
     DialogView& view_;
     Environment environment_;
+    // Whether the settings file was there before this start.
+    bool settings_existed_;
     SettingsFile settings_;
     std::string controller_address_;
     int window_width_;
@@ -168,10 +181,5 @@ private:
 
 // The port label's text: "Port:  " port "  Boud: " baud.
 std::string PortLabelText(std::string_view port, std::string_view baud);
-
-// The password that opens the settings panel, and whether a typed text is
-// it: the whole text, letter case significant.
-bool PasswordMatches(std::u16string_view typed);
-inline constexpr std::string_view kWrongPassword = "Wrong password!";
 
 } // namespace lumidex::dialog

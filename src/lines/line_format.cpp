@@ -120,7 +120,7 @@ std::array<LineFormat, kLineCount> LineFormatsAfterRefresh(const SettingsFile& s
     for (std::size_t i = 0; i < kLineCount; ++i) {
         formats[i] = {settings.Read(keys::kDigitCount[i]), settings.Read(keys::kDecimalPlaces[i])};
     }
-    if (settings.ReadNumber(keys::kMode) == 1) {
+    if (keys::IsSeparateMode(settings.ReadNumber(keys::kMode))) {
         return formats;
     }
     const auto writes =

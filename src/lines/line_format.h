@@ -18,6 +18,11 @@ inline constexpr std::array<std::string_view, 6> kDigitCountItems{"3", "4", "5",
 inline constexpr std::array<std::string_view, 6> kDecimalPlaceItems{"No", "0", "1", "2", "3", "4"};
 // The text that selects free-point mode.
 inline constexpr std::string_view kFreePoint = "No";
+// What a "Numbers" or a "Fixed point" list shows once the places check has
+// refused the operator's choice in it: the most digits, or no decimals. The
+// check accepts either beside any item of the other list.
+inline constexpr std::string_view kDigitCountAfterRefusal = "8";
+inline constexpr std::string_view kPlacesAfterRefusal = "0";
 
 // Digit count from a "Numbers" text: the value of its first character
 // ("5" -> 5; an empty text gives 0).

@@ -102,7 +102,7 @@ ContentFrameResult BuildContentFrame(const DialogLines& dialog, const SettingsFi
     record.address = ReadBusAddress(settings);
     for (std::size_t i = 0; i < kLineCount; ++i) {
         ContentLine& line = record.lines[i];
-        line.included = settings.Read(keys::kLineChosen[i]).starts_with('Y');
+        line.included = keys::IsChosenForFrame(settings.Read(keys::kLineChosen[i]));
         line.digit_count = LeadingNumber(digit_counts[i]);
         line.text = dialog.texts[i];
         line.flicker = dialog.flicker[i];

@@ -111,6 +111,23 @@ inline constexpr std::string_view kNotChosen = "No";
 inline constexpr std::string_view kSeparateMode = "1";
 inline constexpr std::string_view kUnifiedMode = "2";
 
+// Whether a line is chosen, from the "Text1".."Text6" value as read (three
+// characters kept). The dialog's check box shows the line chosen only for
+// "Yes" itself, letter case included; the content frame carries every line
+// whose value starts with an upper-case "Y". The two differ on purpose: a
+// hand-written "Y" is sent while its box shows clear.
+constexpr bool IsChosenForRefresh(std::string_view value) {
+    return value == kChosen;
+}
+constexpr bool IsChosenForFrame(std::string_view value) {
+    return value.starts_with('Y');
+}
+// Whether "Set", read as a number, asks for separate line formats: only 1
+// does; anything else is unified, and the settings refresh then stores "2".
+constexpr bool IsSeparateMode(std::int32_t mode) {
+    return mode == 1;
+}
+
 // Readers that use another default than the key's own.
 // The line editors read the digit count with this default and take its
 // leading digit.

@@ -29,7 +29,7 @@ public:
         view_ = std::make_unique<FakeView>();
         dialog_ = std::make_unique<dialog::CNumiconDlg>(
             *view_, dialog::CNumiconDlg::Environment{config(), [this] { return ports_; },
-                                                     dir_->path() / "Help.doc", "lumidex"});
+                                                     dir_->path() / "Help.doc", "lumidex", place_});
         dialog_->OnInitDialog();
         operator_ = std::make_unique<Operator>(*view_, *dialog_);
     }
@@ -42,6 +42,7 @@ public:
 
 protected:
     std::optional<std::vector<std::string>> ports_{{"/dev/ttyS2", "/dev/ttyS10", "/dev/ttyS1"}};
+    SettingsPlace place_ = SettingsPlace::BesideProgram;
 
 private:
     std::unique_ptr<TempDir> dir_;

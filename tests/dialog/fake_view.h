@@ -3,7 +3,8 @@
 // A view without a toolkit for the dialog's behaviour: every control of the
 // table as plain state, message boxes answered from a script and recorded,
 // and operator actions that change a control and then notify the behaviour
-// as a face would.
+// as a face would. Like the Win32 face's controls it can also notify the
+// changes the program makes (`echo`).
 #include "dialog/control_ids.h"
 #include "dialog/dialog_template.h"
 #include "dialog/numicon_dlg.h"
@@ -54,10 +55,16 @@ public:
     const Control& at(int id) const { return const_cast<FakeView*>(this)->at(id); }
 
     std::string Text(int id) const override { return at(id).text; }
-    void SetText(int id, const std::string& text) override { at(id).text = text; }
+    void SetText(int id, const std::string& text) override {
+        at(id).text = text;
+        Echo(id, dialog::Notification::TextChange);
+    }
     void ShowFromStart(int id) override { at(id); }
     bool Checked(int id) const override { return at(id).checked; }
-    void SetChecked(int id, bool checked) override { at(id).checked = checked; }
+    void SetChecked(int id, bool checked) override {
+        at(id).checked = checked;
+        Echo(id, dialog::Notification::Click);
+    }
     int ListIndex(int id) const override { return at(id).index; }
     std::string ListText(int id) const override {
         const Control& list = at(id);
@@ -68,6 +75,7 @@ public:
         for (std::size_t i = 0; i < list.items.size(); ++i) {
             if (EqualIgnoringCase(list.items[i], text)) {
                 list.index = static_cast<int>(i);
+                Echo(id, dialog::Notification::SelectionChange);
                 return;
             }
         }
@@ -77,13 +85,19 @@ public:
         at(id).index = -1;
     }
     int SliderPosition(int id) const override { return at(id).position; }
-    void SetSliderPosition(int id, int position) override { at(id).position = position; }
+    void SetSliderPosition(int id, int position) override {
+        at(id).position = position;
+        Echo(id, dialog::Notification::Released);
+    }
     void SetSliderRange(int id, int min, int max) override {
         at(id).min = min;
         at(id).max = max;
     }
     std::uint32_t AddressValue(int id) const override { return at(id).address; }
-    void SetAddressValue(int id, std::uint32_t address) override { at(id).address = address; }
+    void SetAddressValue(int id, std::uint32_t address) override {
+        at(id).address = address;
+        Echo(id, dialog::Notification::FieldChanged);
+    }
     void Enable(int id, bool enabled) override {
         if (!enabled && focus == id) {
             focus = 0;
@@ -114,10 +128,17 @@ public:
     }
     void RunPasswordDialog() override {
         ++password_runs;
+        password_open = true;
         if (password_dialog) {
             password_dialog();
         }
+        password_open = false; // Escape, when the script left it up
     }
+    void EndPasswordDialog() override {
+        password_open = false;
+        ++password_ends;
+    }
+    void ClearPasswordEdit() override { password_cleared.push_back(boxes.size()); }
     void OpenDocument(const std::filesystem::path& path) override { opened.push_back(path); }
     ClockTime LocalTime() const override { return {2024, 6, 15, 14, 30, 0, 6}; }
     void SetBusy(bool busy) override { busy_now = busy; }
@@ -135,14 +156,27 @@ public:
     int selected_all = 0;
     int timer_ms = 0;
     int password_runs = 0;
+    bool password_open = false;
+    int password_ends = 0;
+    // For each emptying of the password edit, how many boxes had been shown.
+    std::vector<std::size_t> password_cleared;
     bool busy_now = false;
     std::vector<int> widths;
     std::vector<dialog::BoxRequest> boxes;
     std::deque<dialog::BoxAnswer> answers;
     std::function<void()> password_dialog;
     std::vector<std::filesystem::path> opened;
+    // Called with each change the program makes, as the control would
+    // notify it.
+    std::function<void(int id, dialog::Notification event)> echo;
 
 private:
+    void Echo(int id, dialog::Notification event) {
+        if (echo) {
+            echo(id, event);
+        }
+    }
+
     static bool EqualIgnoringCase(const std::string& a, const std::string& b) {
         return a.size() == b.size() &&
                std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
@@ -198,10 +232,21 @@ public:
         FocusOn(id);
         FocusOn(dialog::kLineEditors[0]);
     }
+    // "Settings", then each text typed into the password dialog with Enter
+    // while the dialog is up, and Escape if it is still up after the last.
+    void EnterPasswords(std::vector<std::string> tries) {
+        view_.password_dialog = [this, tries = std::move(tries)] {
+            for (const std::string& typed : tries) {
+                if (view_.password_open) {
+                    dialog_.OnPasswordOk(typed);
+                }
+            }
+        };
+        Click(dialog::kSettingsButton);
+    }
     // "Settings" with the right password, and the slide to its end.
     void OpenPanel() {
-        view_.password_dialog = [this] { dialog_.OnPasswordResult(true); };
-        Click(dialog::kSettingsButton);
+        EnterPasswords({"v503"});
         while (view_.timer_ms != 0) {
             dialog_.OnSlideTick();
         }

@@ -95,7 +95,7 @@ TEST(DialogRefreshModes, EnableTheFormatControlsOfTheMode) {
     DialogFixture f;
     for (const bool unified : {false, true}) {
         f.Start(unified ? "[Set]\r\nSet=2\r\n" : "");
-        for (int line = 0; line < kLines; ++line) {
+        for (int line = 0; line < kLineCount; ++line) {
             for (int id : {kDigitCountLists[line], kPlacesLists[line], kFlickerBoxes[line],
                            kPointBoxes[line]}) {
                 EXPECT_EQ(f.view().at(id).enabled, !unified) << id;
@@ -185,17 +185,33 @@ const HandlerRow kHandlerRows[] = {
 };
 INSTANTIATE_TEST_SUITE_P(Rows, DialogHandlers, ::testing::ValuesIn(kHandlerRows), RowName{});
 
+// Controls that notify the program's own changes too, as Win32 controls
+// do, run no handler: not in the refresh, not when a refused format choice
+// is put back, not when a line is formatted.
 TEST(DialogNotifications, ProgramChangesAndUnroutedNotificationsRunNothing) {
     DialogFixture f;
-    f.Start();
+    f.Start("[Set]\r\nSet=2\r\nADD485=7\r\nLEDIP=16909060\r\nsetsws=4\r\n[Text]\r\nText2=No\r\n"
+            "[TextBT]\r\nTB1=caption\r\n[TextData]\r\nTD1=1.5\r\n");
+    f.op().OpenPanel();
+    bool echoing = false; // one at a time, so a handler that did run cannot recurse forever
+    f.view().echo = [&f, &echoing](int id, Notification event) {
+        if (!std::exchange(echoing, true)) {
+            f.dialog().Notify(id, event);
+            echoing = false;
+        }
+    };
     const Keys before = ReadKeys(f.config());
     f.dialog().Notify(kChosenBoxes[0], Notification::FocusOut);   // not routed
     f.dialog().Notify(kLineEditors[0], Notification::TextChange); // not routed
     f.dialog().RefreshFromSettings();
-    EXPECT_EQ(ChangedKeys(before, ReadKeys(f.config())), "");
+    f.view().at(kUnifiedPlaces).index = 5; // 4 places on 4 digits: refused, "0" put back
+    f.dialog().Notify(kUnifiedPlaces, Notification::SelectionChange);
+    // The refusal formats the six lines again, as the operator's choice would.
+    Keys after = ReadKeys(f.config());
+    std::erase_if(after, [](const auto& entry) { return entry.first.starts_with("TextData/"); });
+    EXPECT_EQ(ChangedKeys(before, after), "");
+    EXPECT_EQ(f.view().BoxTexts(), std::vector<std::string>{kPlacesMessage});
     EXPECT_FALSE(f.dialog().program_changing());
-    EXPECT_TRUE(CNumiconDlg::IsRouted(kUdpButton, Notification::Click));
-    EXPECT_FALSE(CNumiconDlg::IsRouted(kUdpButton, Notification::FocusOut));
 }
 
 // ---- Digit counts and decimal places --------------------------------------
@@ -263,7 +279,7 @@ TEST(DialogUnified, PlacesCheckRefusesAndAcceptsTheUnifiedLists) {
     EXPECT_EQ(f.view().boxes.size(), 1u);
     EXPECT_EQ(f.Stored(keys::kUnifiedDigitCount), "8");
     EXPECT_EQ(f.Stored(keys::kUnifiedDecimalPlaces), "2");
-    for (int line = 0; line < kLines; ++line) {
+    for (int line = 0; line < kLineCount; ++line) {
         EXPECT_EQ(f.Stored(keys::kDigitCount[line]), "8");
         EXPECT_EQ(f.Stored(keys::kDecimalPlaces[line]), "2");
     }
@@ -280,7 +296,7 @@ TEST(DialogUnified, SwitchingToUnifiedAndBack) {
     EXPECT_EQ(f.Stored(keys::kMode), "2");
     EXPECT_TRUE(f.view().at(kUnifiedDigitCount).enabled);
     EXPECT_FALSE(f.view().at(kDigitCountLists[0]).enabled);
-    for (int line = 0; line < kLines; ++line) {
+    for (int line = 0; line < kLineCount; ++line) {
         EXPECT_EQ(f.Stored(keys::kDigitCount[line]), "5");
         EXPECT_EQ(f.Stored(keys::kDecimalPlaces[line]), "2");
         EXPECT_EQ(f.Stored(keys::kFlicker[line]), "0");
@@ -304,10 +320,10 @@ TEST(DialogKeyboard, EnterWalksEachRingAndNothingElse) {
     f.Start();
     const LineIds* rings[] = {&kLineEditors, &kCaptionEditors};
     for (const LineIds* ring : rings) {
-        for (int i = 0; i < kLines; ++i) {
+        for (int i = 0; i < kLineCount; ++i) {
             f.view().focus = (*ring)[static_cast<std::size_t>(i)];
             f.dialog().OnOK();
-            EXPECT_EQ(f.view().focus, (*ring)[static_cast<std::size_t>((i + 1) % kLines)]);
+            EXPECT_EQ(f.view().focus, (*ring)[static_cast<std::size_t>((i + 1) % kLineCount)]);
             EXPECT_EQ(f.view().selected_all, f.view().focus);
         }
     }
@@ -324,12 +340,7 @@ TEST(DialogKeyboard, EnterWalksEachRingAndNothingElse) {
 TEST(DialogPanel, SlidesOpenInTwentyThreeTicksAndSaveAndExitSnapsItShut) {
     DialogFixture f;
     f.Start();
-    f.view().password_dialog = [&f] {
-        f.dialog().OnPasswordResult(false); // a wrong try first
-        EXPECT_EQ(f.view().timer_ms, 0);
-        f.dialog().OnPasswordResult(true);
-    };
-    f.op().Click(kSettingsButton);
+    f.op().EnterPasswords({"v503"});
     EXPECT_EQ(f.view().timer_ms, kSlideIntervalMs);
     EXPECT_FALSE(f.view().at(kSettingsButton).enabled);
     EXPECT_TRUE(f.view().at(kCaptionEditors[5]).enabled);
@@ -359,16 +370,49 @@ TEST(DialogPanel, SlidesOpenInTwentyThreeTicksAndSaveAndExitSnapsItShut) {
     EXPECT_TRUE(f.view().boxes.empty());
 }
 
-TEST(DialogPanel, PasswordIsTheWholeTextInItsCase) {
-    for (const auto& [typed, matches] :
-         std::initializer_list<std::pair<std::u16string, bool>>{{u"v503", true},
-                                                                {u"V503", false},
-                                                                {u"v503 ", false},
-                                                                {u"xv503", false},
-                                                                {u"", false}}) {
-        EXPECT_EQ(PasswordMatches(typed), matches);
+struct PasswordRow {
+    const char* name;
+    std::vector<std::string> tries; // each typed and Enter; Escape after the last
+    bool opens;
+};
+
+class DialogPassword : public DialogFixture, public ::testing::TestWithParam<PasswordRow> {};
+
+// The whole password in its case opens the panel and ends the password
+// dialog; anything else says so over the password dialog and empties its
+// edit for the next try.
+TEST_P(DialogPassword, OpensThePanelForTheWholePasswordInItsCase) {
+    const PasswordRow& row = GetParam();
+    Start();
+    op().EnterPasswords(row.tries);
+    const std::size_t wrong = row.tries.size() - (row.opens ? 1 : 0);
+    std::vector<std::size_t> cleared_after;
+    for (const dialog::BoxRequest& box : view().boxes) {
+        EXPECT_EQ(box.text, "Wrong password!");
+        EXPECT_EQ(box.caption, "lumidex");
+        EXPECT_EQ(box.owner, kPasswordDialogOwner);
+        EXPECT_EQ(box.buttons, BoxButtons::Ok);
+        EXPECT_EQ(box.icon, BoxIcon::None);
+        cleared_after.push_back(cleared_after.size() + 1);
     }
+    EXPECT_EQ(view().boxes.size(), wrong);
+    EXPECT_EQ(view().password_cleared, cleared_after);
+    EXPECT_EQ(view().password_ends, row.opens ? 1 : 0);
+    EXPECT_EQ(view().timer_ms, row.opens ? kSlideIntervalMs : 0);
+    EXPECT_EQ(view().at(kSettingsButton).enabled, !row.opens);
+    EXPECT_EQ(view().at(kCaptionEditors[0]).enabled, row.opens);
 }
+
+const PasswordRow kPasswordRows[] = {
+    {"right", {"v503"}, true},
+    {"upper case", {"V503"}, false},
+    {"trailing blank", {"v503 "}, false},
+    {"leading character", {"xv503"}, false},
+    {"empty", {""}, false},
+    {"wrong twice then right", {"v50", "V503", "v503"}, true},
+    {"escape at once", {}, false},
+};
+INSTANTIATE_TEST_SUITE_P(Rows, DialogPassword, ::testing::ValuesIn(kPasswordRows), RowName{});
 
 TEST(DialogExit, AsksAndHelpOpensTheDocument) {
     DialogFixture f;
@@ -385,6 +429,26 @@ TEST(DialogExit, AsksAndHelpOpensTheDocument) {
     f.op().Click(kHelpButton);
     ASSERT_EQ(f.view().opened.size(), 1u);
     EXPECT_EQ(f.view().opened[0].filename(), "Help.doc");
+}
+
+class DialogStart : public DialogFixture, public ::testing::Test {};
+
+// A settings file this start made in the user's folder is told once the
+// window is up; one found there is not.
+TEST_F(DialogStart, TellsWhereItMadeTheSettingsFile) {
+    place_ = SettingsPlace::UserConfig;
+    Start();
+    EXPECT_TRUE(view().boxes.empty());
+    dialog().OnWindowShown();
+    ASSERT_EQ(view().boxes.size(), 1u);
+    EXPECT_EQ(view().boxes[0].text.rfind("Lumidex keeps your settings in " + config().string(), 0),
+              0u);
+    EXPECT_EQ(view().boxes[0].caption, "Lumidex_1.0");
+    EXPECT_EQ(view().boxes[0].owner, 0);
+    EXPECT_EQ(view().boxes[0].icon, BoxIcon::None);
+    Reopen();
+    dialog().OnWindowShown();
+    EXPECT_TRUE(view().boxes.empty());
 }
 
 class DialogPorts : public DialogFixture, public ::testing::Test {};

@@ -44,6 +44,21 @@ TEST(SettingKeys, DefaultsOfAFirstStart) {
     EXPECT_FALSE(std::filesystem::exists(dir / "Config.ini"));
 }
 
+// The check box and the content frame read a line's choice by two rules.
+TEST(SettingKeys, LineChosenForTheBoxAndForTheFrame) {
+    struct Row {
+        std::string_view value;
+        bool box;
+        bool frame;
+    };
+    for (const Row& row :
+         {Row{"Yes", true, true}, Row{"Y", false, true}, Row{"Yup", false, true},
+          Row{"yes", false, false}, Row{"No", false, false}, Row{"", false, false}}) {
+        EXPECT_EQ(keys::IsChosenForRefresh(row.value), row.box) << row.value;
+        EXPECT_EQ(keys::IsChosenForFrame(row.value), row.frame) << row.value;
+    }
+}
+
 TEST(SettingKeys, ReadersKeepTheirCharacters) {
     test::TempDir dir;
     const SettingsFile settings(dir / "Config.ini");

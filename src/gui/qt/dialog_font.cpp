@@ -1,12 +1,17 @@
 #include "gui/qt/dialog_font.h"
 
+#include "dialog/editor_look.h"
+
 #include <QFontInfo>
 #include <QStringList>
 
 namespace {
 
-// Arial and faces with its metrics, first choice first.
-const QStringList kArialFaces{"Arial", "Liberation Sans", "Arimo"};
+// Arial (the caption editors' face) and faces with its metrics, first choice
+// first.
+const QStringList kArialFaces{
+    QString::fromUtf8(lumidex::dialog::kCaptionEditorFont.face.data()),
+    QString::fromUtf8(lumidex::dialog::kCaptionEditorFont.stand_in.data()), "Arimo"};
 // A face with the CJK full-width punctuation ("：", "！") the texts use.
 constexpr const char* kFullWidthFace = "WenQuanYi Micro Hei";
 constexpr int kDialogFontPixels = 11;

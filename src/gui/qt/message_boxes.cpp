@@ -9,6 +9,10 @@
 
 namespace {
 
+using lumidex::dialog::BoxAnswer;
+using lumidex::dialog::BoxButtons;
+using lumidex::dialog::BoxIcon;
+
 // Room a window manager's title bar takes beside the title: the window's
 // icon, its buttons (iconify, maximise, close) and their padding. Openbox's
 // default theme shows "Lumidex_1.0" whole from about 120 pixels more than
@@ -23,16 +27,17 @@ int QtMessageBoxes::MinimumWidth(const QString& caption) {
     return QFontMetrics(font).horizontalAdvance(caption) + kTitleBarButtonsRoom;
 }
 
-MessageBoxes::Answer QtMessageBoxes::Show(const Box& box) {
-    QMessageBox message(box.owner);
-    message.setWindowTitle(box.caption);
-    message.setText(box.text);
+BoxAnswer QtMessageBoxes::Show(QWidget* owner, const lumidex::dialog::BoxRequest& box) {
+    const QString caption = QString::fromStdString(box.caption);
+    QMessageBox message(owner);
+    message.setWindowTitle(caption);
+    message.setText(QString::fromStdString(box.text));
     switch (box.icon) {
-    case Icon::None:
+    case BoxIcon::None:
         message.setIcon(QMessageBox::NoIcon);
         break;
-    case Icon::Exclamation:
-    case Icon::Warning:
+    case BoxIcon::Exclamation:
+    case BoxIcon::Warning:
         message.setIcon(QMessageBox::Warning);
         break;
     }
@@ -40,7 +45,7 @@ MessageBoxes::Answer QtMessageBoxes::Show(const Box& box) {
     QPushButton* yes = nullptr;
     QPushButton* no = nullptr;
     QPushButton* ok = nullptr;
-    if (box.buttons == Buttons::YesNo) {
+    if (box.buttons == BoxButtons::YesNo) {
         yes = message.addButton("&Yes", QMessageBox::YesRole);
         no = message.addButton("&No", QMessageBox::NoRole);
         message.setDefaultButton(yes);
@@ -56,27 +61,27 @@ MessageBoxes::Answer QtMessageBoxes::Show(const Box& box) {
     // (the box overrides a plain minimum width when it lays itself out).
     if (auto* grid = qobject_cast<QGridLayout*>(message.layout())) {
         grid->addItem(
-            new QSpacerItem(MinimumWidth(box.caption), 0, QSizePolicy::Fixed, QSizePolicy::Minimum),
+            new QSpacerItem(MinimumWidth(caption), 0, QSizePolicy::Fixed, QSizePolicy::Minimum),
             grid->rowCount(), 0, 1, grid->columnCount());
     }
     // The window the box comes back to: its owner's, or the one that was
     // active. Without a window manager nobody else hands the keyboard back
     // when the box closes, so the box does it.
     const QPointer<QWidget> back =
-        box.owner != nullptr ? box.owner->window() : QApplication::activeWindow();
+        owner != nullptr ? owner->window() : QApplication::activeWindow();
     message.exec();
     if (back != nullptr && back->isVisible()) {
         back->activateWindow();
     }
     const auto* clicked = message.clickedButton();
     if (clicked == yes && yes) {
-        return Answer::Yes;
+        return BoxAnswer::Yes;
     }
     if (clicked == no && no) {
-        return Answer::No;
+        return BoxAnswer::No;
     }
     if (clicked == ok && ok) {
-        return Answer::Ok;
+        return BoxAnswer::Ok;
     }
-    return Answer::Closed;
+    return BoxAnswer::Closed;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "dialog/dialog_view.h"
+
 #include <QString>
 
 class QWidget;
@@ -8,27 +10,19 @@ class QWidget;
 // tests can answer them and see what was shown.
 class MessageBoxes {
 public:
-    enum class Buttons { Ok, YesNo };
-    enum class Icon { None, Exclamation, Warning };
-    enum class Answer { Ok, Yes, No, Closed };
-
-    struct Box {
-        QWidget* owner; // nullptr: a box of its own, owned by no window
-        QString text;
-        QString caption;
-        Buttons buttons;
-        Icon icon;
-    };
-
     virtual ~MessageBoxes() = default;
-    // Shows the box until the operator answers it.
-    virtual Answer Show(const Box& box) = 0;
+    // Shows the box over `owner` (nullptr: a box of its own, owned by no
+    // window) until the operator answers it; the request's own owner id has
+    // been turned into `owner` already.
+    virtual lumidex::dialog::BoxAnswer Show(QWidget* owner,
+                                            const lumidex::dialog::BoxRequest& box) = 0;
 };
 
 // QMessageBox with English button texts.
 class QtMessageBoxes final : public MessageBoxes {
 public:
-    Answer Show(const Box& box) override;
+    lumidex::dialog::BoxAnswer Show(QWidget* owner,
+                                    const lumidex::dialog::BoxRequest& box) override;
     // The least width a box with this caption is given, so the window
     // manager's title bar shows the caption whole.
     static int MinimumWidth(const QString& caption);

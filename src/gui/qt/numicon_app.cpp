@@ -11,8 +11,6 @@
 #include "settings/file_io.h"
 #include "settings/location.h"
 
-#include <QTimer>
-
 CNumiconApp::CNumiconApp(int& argc, char** argv) : QApplication(argc, argv) {
     // Message boxes and the password dialog speak in the dialog font too.
     setFont(DialogFont());
@@ -34,9 +32,8 @@ int CNumiconApp::InitInstance() {
     if (location.place == lumidex::SettingsPlace::UserConfig) {
         lumidex::PrepareSettingsFolder(location.file);
     }
-    std::error_code ec;
-    const bool existed = std::filesystem::exists(location.file, ec);
     environment.settings_path = location.file;
+    environment.settings_place = location.place;
     environment.boxes = &boxes;
     environment.port_lister = lumidex::ListSerialPorts;
     environment.open_document = [this](const QString& path) { OpenHelpDocument(path, this); };
@@ -44,17 +41,6 @@ int CNumiconApp::InitInstance() {
     NumiconWindow dialog(environment);
     connect(&guard, &SingleInstanceGuard::raiseRequested, &dialog,
             [&dialog] { BringForward(&dialog); });
-    // The first settings refresh has created the file; the operator hears
-    // once where it is, when the window is up.
-    const std::string notice =
-        lumidex::SettingsPlaceNotice(location, existed, std::filesystem::exists(location.file, ec));
-    if (!notice.empty()) {
-        QTimer::singleShot(0, &dialog, [&boxes, notice] {
-            boxes.Show({nullptr, QString::fromStdString(notice),
-                        QString::fromUtf8(lumidex::dialog::kWindowTitle.data()),
-                        MessageBoxes::Buttons::Ok, MessageBoxes::Icon::None});
-        });
-    }
     dialog.exec();
     return 0;
 }

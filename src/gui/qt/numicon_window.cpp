@@ -2,6 +2,7 @@
 
 #include "dialog/control_ids.h"
 #include "dialog/dialog_template.h"
+#include "dialog/editor_look.h"
 #include "gui/qt/app_globals.h"
 #include "gui/qt/controls.h"
 #include "gui/qt/dialog_font.h"
@@ -27,7 +28,7 @@ namespace dialog = lumidex::dialog;
 using dialog::ControlKind;
 using dialog::Notification;
 
-QString FromUtf8(const std::string& text) {
+QString FromUtf8(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 std::string ToUtf8(const QString& text) {
@@ -85,13 +86,18 @@ constexpr const char* kGroupBoxSheet =
     "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
     " left: 6px; padding: 0px 2px; }";
 
+QColor FromColour(dialog::Colour colour) {
+    return QColor(colour.red, colour.green, colour.blue);
+}
+
+// The line editors' face, else its stand-in, else the platform's fixed-pitch
+// face.
 QString LineEditorFace() {
     const QStringList families = QFontDatabase::families();
-    if (families.contains("DigifaceWide")) {
-        return "DigifaceWide";
-    }
-    if (families.contains("DSEG7 Classic")) {
-        return "DSEG7 Classic";
+    for (std::string_view face : {dialog::kLineEditorFont.face, dialog::kLineEditorFont.stand_in}) {
+        if (families.contains(FromUtf8(face))) {
+            return FromUtf8(face);
+        }
     }
     return QFontDatabase::systemFont(QFontDatabase::FixedFont).family();
 }
@@ -101,7 +107,8 @@ QString LineEditorFace() {
 NumiconWindow::NumiconWindow(Environment environment)
     : QDialog(nullptr), environment_(std::move(environment)),
       behaviour_(*this, {environment_.settings_path, environment_.port_lister,
-                         HelpDocumentPath().toStdString(), ToUtf8(ApplicationName())}) {
+                         HelpDocumentPath().toStdString(), ToUtf8(ApplicationName()),
+                         environment_.settings_place}) {
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
@@ -111,9 +118,11 @@ NumiconWindow::NumiconWindow(Environment environment)
     qApp->installEventFilter(this);
     connect(qApp, &QApplication::focusChanged, this, &NumiconWindow::OnFocusChanged);
     setWindowIcon(ApplicationIcon());
-    setWindowTitle(FromUtf8(std::string(dialog::kWindowTitle)));
+    setWindowTitle(FromUtf8(dialog::kWindowTitle));
     SetupFonts();
     behaviour_.OnInitDialog();
+    // The event loop that shows the window runs this first.
+    QTimer::singleShot(0, this, [this] { behaviour_.OnWindowShown(); });
 }
 
 NumiconWindow::~NumiconWindow() {
@@ -269,18 +278,23 @@ void NumiconWindow::ConnectRoutes() {
 }
 
 void NumiconWindow::SetupFonts() {
+    // The toolkit cannot ask for a character width: each font is as high as
+    // the template's font where the editor has room for it, else as high as
+    // fits inside the editor's frame.
+    const auto weight = static_cast<QFont::Weight>(dialog::kEditorFontWeight);
     line_font_ = QFont(LineEditorFace());
     line_font_.setStyleHint(QFont::TypeWriter);
-    line_font_.setWeight(QFont::Black);
-    const int line_height = control(dialog::kLineEditors[0])->height();
-    line_font_ = FitFont(line_font_, line_height - 8);
-    caption_font_ = ArialFont(QFont::Black);
+    line_font_.setWeight(weight);
+    line_font_ = FitFont(line_font_, std::min(dialog::kLineEditorFont.height,
+                                              control(dialog::kLineEditors[0])->height() - 8));
+    caption_font_ = ArialFont(weight);
     caption_font_ =
-        FitFont(caption_font_, std::min(24, control(dialog::kCaptionEditors[0])->height() - 4));
+        FitFont(caption_font_, std::min(dialog::kCaptionEditorFont.height,
+                                        control(dialog::kCaptionEditors[0])->height() - 4));
     QPalette palette = control(dialog::kLineEditors[0])->palette();
     for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
-        palette.setColor(group, QPalette::Text, QColor(240, 0, 0));
-        palette.setColor(group, QPalette::Base, QColor(255, 255, 255));
+        palette.setColor(group, QPalette::Text, FromColour(dialog::kLineEditorText));
+        palette.setColor(group, QPalette::Base, FromColour(dialog::kLineEditorBackground));
     }
     for (int id : dialog::kLineEditors) {
         control(id)->setFont(line_font_);
@@ -514,36 +528,33 @@ dialog::BoxAnswer NumiconWindow::ShowMessage(const dialog::BoxRequest& box) {
     QWidget* owner = box.owner == dialog::kPasswordDialogOwner ? password_
                      : box.owner != 0                          ? control(box.owner)
                                                                : nullptr;
-    const auto buttons = box.buttons == dialog::BoxButtons::YesNo ? MessageBoxes::Buttons::YesNo
-                                                                  : MessageBoxes::Buttons::Ok;
-    const auto icon = box.icon == dialog::BoxIcon::Exclamation ? MessageBoxes::Icon::Exclamation
-                      : box.icon == dialog::BoxIcon::Warning   ? MessageBoxes::Icon::Warning
-                                                               : MessageBoxes::Icon::None;
-    switch (environment_.boxes->Show(
-        {owner, FromUtf8(box.text), FromUtf8(box.caption), buttons, icon})) {
-    case MessageBoxes::Answer::Ok:
-        return dialog::BoxAnswer::Ok;
-    case MessageBoxes::Answer::Yes:
-        return dialog::BoxAnswer::Yes;
-    case MessageBoxes::Answer::No:
-        return dialog::BoxAnswer::No;
-    case MessageBoxes::Answer::Closed:
-        break;
-    }
-    return dialog::BoxAnswer::Closed;
+    return environment_.boxes->Show(owner, box);
 }
 
 void NumiconWindow::RunPasswordDialog() {
-    PassWord password(this, *environment_.boxes);
+    PassWord password(this);
     connect(
-        &password, &PassWord::passwordResult, this,
-        [this](bool accepted) { behaviour_.OnPasswordResult(accepted); }, Qt::DirectConnection);
+        &password, &PassWord::passwordEntered, this,
+        [this](const QString& typed) { behaviour_.OnPasswordOk(ToUtf8(typed)); },
+        Qt::DirectConnection);
     password_ = &password;
     password.exec();
     password_ = nullptr;
     // Without a window manager nobody hands the keyboard back to this
     // window when the password dialog goes away.
     activateWindow();
+}
+
+void NumiconWindow::EndPasswordDialog() {
+    if (password_ != nullptr) {
+        password_->done(QDialog::Rejected);
+    }
+}
+
+void NumiconWindow::ClearPasswordEdit() {
+    if (password_ != nullptr) {
+        password_->ClearEdit();
+    }
 }
 
 void NumiconWindow::OpenDocument(const std::filesystem::path& path) {

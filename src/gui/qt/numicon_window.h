@@ -3,6 +3,7 @@
 #include "dialog/dialog_view.h"
 #include "dialog/numicon_dlg.h"
 #include "gui/qt/message_boxes.h"
+#include "settings/location.h"
 
 #include <QDialog>
 #include <QFont>
@@ -28,6 +29,7 @@ public:
     // What the dialog needs from outside; tests put their own in.
     struct Environment {
         std::filesystem::path settings_path; // Config.ini beside the executable
+        lumidex::SettingsPlace settings_place = lumidex::SettingsPlace::BesideProgram;
         MessageBoxes* boxes = nullptr;
         std::function<std::optional<std::vector<std::string>>()> port_lister;
         std::function<void(const QString& path)> open_document;
@@ -79,6 +81,8 @@ private:
     void StopSlideTimer() override;
     lumidex::dialog::BoxAnswer ShowMessage(const lumidex::dialog::BoxRequest& box) override;
     void RunPasswordDialog() override;
+    void EndPasswordDialog() override;
+    void ClearPasswordEdit() override;
     void OpenDocument(const std::filesystem::path& path) override;
     lumidex::ClockTime LocalTime() const override;
     void SetBusy(bool busy) override;

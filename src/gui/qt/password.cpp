@@ -1,16 +1,14 @@
 #include "gui/qt/password.h"
 
 #include "dialog/control_ids.h"
-#include "dialog/numicon_dlg.h"
-#include "gui/qt/app_globals.h"
+#include "dialog/dialog_template.h"
 #include "gui/qt/dialog_font.h"
 #include "gui/qt/dialog_units.h"
-#include "gui/qt/message_boxes.h"
 
 #include <QLineEdit>
 #include <QPushButton>
 
-PassWord::PassWord(QWidget* owner, MessageBoxes& boxes) : QDialog(owner), boxes_(boxes) {
+PassWord::PassWord(QWidget* owner) : QDialog(owner) {
     namespace dialog = lumidex::dialog;
     setWindowTitle(QString::fromUtf8(dialog::kPasswordTitle.data(),
                                      static_cast<qsizetype>(dialog::kPasswordTitle.size())));
@@ -44,15 +42,10 @@ PassWord::PassWord(QWidget* owner, MessageBoxes& boxes) : QDialog(owner), boxes_
 }
 
 void PassWord::accept() {
-    if (lumidex::dialog::PasswordMatches(edit_->text().toStdU16String())) {
-        emit passwordResult(true);
-        done(QDialog::Rejected);
-        return;
-    }
-    emit passwordResult(false);
-    boxes_.Show({this, QString::fromUtf8(lumidex::dialog::kWrongPassword.data()), ApplicationName(),
-                 MessageBoxes::Buttons::Ok, MessageBoxes::Icon::None});
-    // Empty and with the keyboard, so the next try can be typed at once.
+    emit passwordEntered(edit_->text());
+}
+
+void PassWord::ClearEdit() {
     edit_->clear();
     edit_->setFocus(Qt::OtherFocusReason);
     activateWindow();

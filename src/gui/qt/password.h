@@ -2,27 +2,25 @@
 
 #include <QDialog>
 
-class MessageBoxes;
 class QLineEdit;
 
-// Asks for the password that opens the settings panel. Enter checks it:
-// the right one reports true and closes the dialog; a wrong one reports
-// false, says "Wrong password!" and empties the edit for another try.
-// Escape and the close button end it without a report.
+// The password dialog of the settings panel: one masked edit. Enter hands
+// the edit's text on (passwordEntered) and leaves the verdict to the
+// dialog's behaviour; Escape and the close button end it.
 class PassWord : public QDialog {
     Q_OBJECT
 public:
-    PassWord(QWidget* owner, MessageBoxes& boxes);
+    explicit PassWord(QWidget* owner);
     QLineEdit* edit() const { return edit_; }
+    // Empties the edit and gives it the keyboard, for another try.
+    void ClearEdit();
 
 signals:
-    // Sent before the dialog closes, so the panel starts opening meanwhile.
-    void passwordResult(bool accepted);
+    void passwordEntered(const QString& typed);
 
 public slots:
     void accept() override;
 
 private:
-    MessageBoxes& boxes_;
     QLineEdit* edit_;
 };

@@ -14,7 +14,6 @@
 #include <filesystem>
 #include <string>
 #include <vector>
-#include <system_error>
 
 #include <commctrl.h>
 #include <shellapi.h>
@@ -156,21 +155,14 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     if (location.place == lumidex::SettingsPlace::UserConfig) {
         lumidex::PrepareSettingsFolder(location.file);
     }
-    std::error_code ec;
-    const bool existed = std::filesystem::exists(location.file, ec);
 
     lumidex::dialog::CNumiconDlg::Environment environment;
     environment.settings_path = location.file;
+    environment.settings_place = location.place;
     environment.port_lister = lumidex::ListSerialPorts;
     environment.help_document = program_dir / L"Help.doc";
     environment.application_name = lumidex::win32::Narrow(program.stem().wstring());
-    // The first settings refresh creates the file; the operator hears once
-    // where it is, when the window is up.
-    lumidex::win32::MainDialog dialog(environment, [&location, existed] {
-        std::error_code exists_ec;
-        return lumidex::SettingsPlaceNotice(location, existed,
-                                            std::filesystem::exists(location.file, exists_ec));
-    });
+    lumidex::win32::MainDialog dialog(environment);
     dialog.Run();
     return 0;
 }

@@ -2,6 +2,7 @@
 
 #include "dialog/control_ids.h"
 #include "dialog/dialog_template.h"
+#include "dialog/editor_look.h"
 #include "gui/win32/dialog_template_win32.h"
 #include "gui/win32/password_dialog.h"
 #include "gui/win32/wide_text.h"
@@ -21,10 +22,9 @@ using dialog::ControlKind;
 using dialog::Notification;
 
 constexpr UINT_PTR kSlideTimer = 1;
-constexpr UINT kShowNoticeMessage = WM_APP + 1;
+// Posted once the dialog exists: the message loop that shows it runs it.
+constexpr UINT kWindowShownMessage = WM_APP + 1;
 constexpr WORD kEnglishUs = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
-constexpr COLORREF kEditorText = RGB(240, 0, 0);
-constexpr COLORREF kEditorBackground = RGB(255, 255, 255);
 
 std::optional<ControlKind> KindOf(int id) {
     for (const dialog::ControlSpec& control : dialog::MainDialogControls()) {
@@ -48,10 +48,14 @@ std::wstring WindowText(HWND window) {
     return text;
 }
 
-bool FontInstalled(const wchar_t* face) {
+COLORREF ColorRef(dialog::Colour colour) {
+    return RGB(colour.red, colour.green, colour.blue);
+}
+
+bool FontInstalled(const std::wstring& face) {
     LOGFONTW wanted{};
     wanted.lfCharSet = DEFAULT_CHARSET;
-    lstrcpynW(wanted.lfFaceName, face, LF_FACESIZE);
+    lstrcpynW(wanted.lfFaceName, face.c_str(), LF_FACESIZE);
     HDC screen = ::GetDC(nullptr);
     bool found = false;
     ::EnumFontFamiliesExW(
@@ -65,16 +69,16 @@ bool FontInstalled(const wchar_t* face) {
     return found;
 }
 
-// The face to ask for: the wanted one, or where it is missing and the stand-in
-// is installed, the stand-in.
-const wchar_t* FaceOrStandIn(const wchar_t* wanted, const wchar_t* stand_in) {
-    return !FontInstalled(wanted) && FontInstalled(stand_in) ? stand_in : wanted;
-}
-
-HFONT MakeFont(int height, int width, const wchar_t* face) {
-    return ::CreateFontW(height, width, 0, -20, 900, FALSE, FALSE, FALSE, ANSI_CHARSET,
-                         OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                         FIXED_PITCH | FF_MODERN, face);
+// The editor font in its face, or where that is missing and the stand-in is
+// installed, in the stand-in.
+HFONT MakeFont(const dialog::EditorFont& font) {
+    const std::wstring wanted = Widen(font.face);
+    const std::wstring stand_in = Widen(font.stand_in);
+    const std::wstring& face =
+        !FontInstalled(wanted) && FontInstalled(stand_in) ? stand_in : wanted;
+    return ::CreateFontW(font.height, font.width, 0, -20, dialog::kEditorFontWeight, FALSE, FALSE,
+                         FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                         DEFAULT_QUALITY, FIXED_PITCH | FF_MODERN, face.c_str());
 }
 
 } // namespace
@@ -121,10 +125,8 @@ void SetTabOrder(HWND dialog) {
     }
 }
 
-MainDialog::MainDialog(dialog::CNumiconDlg::Environment environment,
-                       std::function<std::string()> notice)
-    : environment_(std::move(environment)), notice_source_(std::move(notice)),
-      application_name_(Widen(environment_.application_name)) {
+MainDialog::MainDialog(dialog::CNumiconDlg::Environment environment)
+    : environment_(std::move(environment)) {
     behaviour_ = std::make_unique<dialog::CNumiconDlg>(*this, environment_);
     HDC screen = ::GetDC(nullptr);
     dpi_ = ::GetDeviceCaps(screen, LOGPIXELSX);
@@ -146,10 +148,7 @@ bool MainDialog::Run() {
                                      reinterpret_cast<LPARAM>(this)) == nullptr) {
         return false;
     }
-    notice_ = notice_source_ ? notice_source_() : std::string();
-    if (!notice_.empty()) {
-        ::PostMessageW(window_, kShowNoticeMessage, 0, 0);
-    }
+    ::PostMessageW(window_, kWindowShownMessage, 0, 0);
     MSG message;
     while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
         if (PreTranslateMessage(message)) {
@@ -208,8 +207,8 @@ INT_PTR MainDialog::OnMessage(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_CTLCOLOREDIT:
         if (LineOfEditor(::GetDlgCtrlID(reinterpret_cast<HWND>(lparam))) != 0) {
             HDC dc = reinterpret_cast<HDC>(wparam);
-            ::SetTextColor(dc, kEditorText);
-            ::SetBkColor(dc, kEditorBackground);
+            ::SetTextColor(dc, ColorRef(dialog::kLineEditorText));
+            ::SetBkColor(dc, ColorRef(dialog::kLineEditorBackground));
             return reinterpret_cast<INT_PTR>(editor_brush_);
         }
         return FALSE;
@@ -222,13 +221,8 @@ INT_PTR MainDialog::OnMessage(UINT message, WPARAM wparam, LPARAM lparam) {
             behaviour_->OnSlideTick();
         }
         return FALSE;
-    case kPasswordResultMessage:
-        behaviour_->OnPasswordResult(reinterpret_cast<const wchar_t*>(lparam) == kPasswordAccepted);
-        ::SetWindowLongPtrW(window_, DWLP_MSGRESULT, 1);
-        return TRUE;
-    case kShowNoticeMessage:
-        ShowMessage({0, notice_, std::string(dialog::kWindowTitle), dialog::BoxButtons::Ok,
-                     dialog::BoxIcon::None});
+    case kWindowShownMessage:
+        behaviour_->OnWindowShown();
         return TRUE;
     case WM_PAINT:
         if (::IsIconic(window_)) {
@@ -282,7 +276,7 @@ void MainDialog::OnInitDialog() {
     ::SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(large_icon_));
     ::SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small_icon_));
     SetTabOrder(window_);
-    editor_brush_ = ::CreateSolidBrush(kEditorBackground);
+    editor_brush_ = ::CreateSolidBrush(ColorRef(dialog::kLineEditorBackground));
     CreateFonts();
     for (std::size_t i = 0; i < dialog::kLineEditors.size(); ++i) {
         HWND editor = Control(dialog::kLineEditors[i]);
@@ -295,12 +289,10 @@ void MainDialog::OnInitDialog() {
 }
 
 void MainDialog::CreateFonts() {
-    // Without "DigifaceWide" the seven-segment face of Debian's fonts-dseg
-    // stands in when it is there, as on Linux, and Arial's metric twin for
-    // Arial (a Wine prefix has neither); otherwise the font mapper picks by
-    // the pitch-and-family hint, a fixed-pitch face.
-    line_font_ = MakeFont(42, 20, FaceOrStandIn(L"DigifaceWide", L"DSEG7 Classic"));
-    caption_font_ = MakeFont(24, 12, FaceOrStandIn(L"Arial", L"Liberation Sans"));
+    // A Wine prefix has neither face; where no stand-in is installed either,
+    // the font mapper picks by the pitch-and-family hint, a fixed-pitch face.
+    line_font_ = MakeFont(dialog::kLineEditorFont);
+    caption_font_ = MakeFont(dialog::kCaptionEditorFont);
 }
 
 void MainDialog::PaintIcon() {
@@ -323,19 +315,15 @@ void MainDialog::OnCommand(int id, UINT code) {
         return;
     }
     const auto kind = KindOf(id);
-    if (!kind || quiet_ > 0) {
+    if (!kind) {
         return;
     }
-    if (const auto notification = CommandNotification(*kind, code);
-        notification && dialog::CNumiconDlg::IsRouted(id, *notification)) {
+    if (const auto notification = CommandNotification(*kind, code)) {
         behaviour_->Notify(id, *notification);
     }
 }
 
 void MainDialog::OnNotify(const NMHDR& header) {
-    if (quiet_ > 0) {
-        return;
-    }
     const int id = static_cast<int>(header.idFrom);
     const auto kind = KindOf(id);
     std::optional<Notification> notification;
@@ -344,7 +332,7 @@ void MainDialog::OnNotify(const NMHDR& header) {
     } else if (kind == ControlKind::Address && header.code == static_cast<UINT>(IPN_FIELDCHANGED)) {
         notification = Notification::FieldChanged;
     }
-    if (notification && dialog::CNumiconDlg::IsRouted(id, *notification)) {
+    if (notification) {
         behaviour_->Notify(id, *notification);
     }
 }
@@ -376,7 +364,6 @@ bool MainDialog::OnLineEditorChar(HWND edit, int line, wchar_t key) {
                             static_cast<int>(end)};
     const auto after = behaviour_->OnLineKey(line, before, static_cast<char16_t>(key));
     if (after) {
-        const QuietChange quiet(*this);
         ::SetWindowTextW(edit, std::wstring(after->text.begin(), after->text.end()).c_str());
         ::SendMessageW(edit, EM_SETSEL, static_cast<WPARAM>(after->sel_start),
                        static_cast<LPARAM>(after->sel_end));
@@ -424,7 +411,6 @@ std::string MainDialog::Text(int id) const {
 }
 
 void MainDialog::SetText(int id, const std::string& text) {
-    const QuietChange quiet(*this);
     ::SetWindowTextW(Control(id), Widen(text).c_str());
 }
 
@@ -439,7 +425,6 @@ bool MainDialog::Checked(int id) const {
 }
 
 void MainDialog::SetChecked(int id, bool checked) {
-    const QuietChange quiet(*this);
     ::CheckDlgButton(window_, id, checked ? BST_CHECKED : BST_UNCHECKED);
 }
 
@@ -471,13 +456,11 @@ void MainDialog::SelectListText(int id, const std::string& text) {
     const LRESULT index = ::SendMessageW(list, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
                                          reinterpret_cast<LPARAM>(wanted.c_str()));
     if (index != CB_ERR) {
-        const QuietChange quiet(*this);
         ::SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
     }
 }
 
 void MainDialog::FillList(int id, const std::vector<std::string>& items) {
-    const QuietChange quiet(*this);
     HWND list = Control(id);
     ::SendMessageW(list, CB_RESETCONTENT, 0, 0);
     for (const std::string& item : items) {
@@ -490,12 +473,10 @@ int MainDialog::SliderPosition(int id) const {
 }
 
 void MainDialog::SetSliderPosition(int id, int position) {
-    const QuietChange quiet(*this);
     ::SendMessageW(Control(id), TBM_SETPOS, TRUE, position);
 }
 
 void MainDialog::SetSliderRange(int id, int min, int max) {
-    const QuietChange quiet(*this);
     ::SendMessageW(Control(id), TBM_SETRANGE, FALSE, MAKELPARAM(min, max));
     ::SendMessageW(Control(id), TBM_SETTICFREQ, 1, 0);
 }
@@ -507,7 +488,6 @@ std::uint32_t MainDialog::AddressValue(int id) const {
 }
 
 void MainDialog::SetAddressValue(int id, std::uint32_t address) {
-    const QuietChange quiet(*this);
     ::SendMessageW(Control(id), IPM_SETADDRESS, 0, static_cast<LPARAM>(address));
 }
 
@@ -594,7 +574,18 @@ void MainDialog::RunPasswordDialog() {
     // The "Settings" button the operator clicked is about to be disabled:
     // the dialog, not that button, gets the focus back afterwards.
     MoveFocusAside();
-    win32::RunPasswordDialog(window_, application_name_, &password_);
+    win32::RunPasswordDialog(
+        window_, [this](const std::string& typed) { behaviour_->OnPasswordOk(typed); }, &password_);
+}
+
+void MainDialog::EndPasswordDialog() {
+    ::EndDialog(password_, IDCANCEL);
+}
+
+void MainDialog::ClearPasswordEdit() {
+    HWND edit = ::GetDlgItem(password_, dialog::kPasswordEdit);
+    ::SetWindowTextW(edit, L"");
+    ::SetFocus(edit);
 }
 
 void MainDialog::OpenDocument(const std::filesystem::path& path) {

@@ -4,7 +4,6 @@
 #include "dialog/dialog_view.h"
 #include "dialog/numicon_dlg.h"
 
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -29,9 +28,7 @@ void SetTabOrder(HWND dialog);
 
 class MainDialog : public dialog::DialogView {
 public:
-    // `notice` is asked once the dialog has initialised; what it says (if
-    // anything) is shown once the window is up.
-    MainDialog(dialog::CNumiconDlg::Environment environment, std::function<std::string()> notice);
+    explicit MainDialog(dialog::CNumiconDlg::Environment environment);
     ~MainDialog() override;
     MainDialog(const MainDialog&) = delete;
     MainDialog& operator=(const MainDialog&) = delete;
@@ -65,23 +62,13 @@ public:
     void StopSlideTimer() override;
     dialog::BoxAnswer ShowMessage(const dialog::BoxRequest& box) override;
     void RunPasswordDialog() override;
+    void EndPasswordDialog() override;
+    void ClearPasswordEdit() override;
     void OpenDocument(const std::filesystem::path& path) override;
     ClockTime LocalTime() const override;
     void SetBusy(bool busy) override;
 
 private:
-    // Changes the face makes to controls: their notifications are dropped.
-    class QuietChange {
-    public:
-        explicit QuietChange(const MainDialog& dialog) : dialog_(dialog) { ++dialog_.quiet_; }
-        ~QuietChange() { --dialog_.quiet_; }
-        QuietChange(const QuietChange&) = delete;
-        QuietChange& operator=(const QuietChange&) = delete;
-
-    private:
-        const MainDialog& dialog_;
-    };
-
     static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
     static LRESULT CALLBACK LineEditorProc(HWND edit, UINT message, WPARAM wparam, LPARAM lparam,
                                            UINT_PTR line, DWORD_PTR self);
@@ -106,9 +93,6 @@ private:
 
     dialog::CNumiconDlg::Environment environment_;
     std::unique_ptr<dialog::CNumiconDlg> behaviour_;
-    std::function<std::string()> notice_source_;
-    std::string notice_;
-    std::wstring application_name_;
     HWND window_ = nullptr;
     HWND password_ = nullptr;
     HFONT line_font_ = nullptr;
@@ -119,7 +103,6 @@ private:
     HCURSOR cursor_before_busy_ = nullptr;
     int dpi_ = 96;
     int width_ = 0;
-    mutable int quiet_ = 0;
 };
 
 } // namespace lumidex::win32

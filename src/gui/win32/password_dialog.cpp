@@ -2,46 +2,22 @@
 
 #include "dialog/control_ids.h"
 #include "dialog/dialog_template.h"
-#include "dialog/numicon_dlg.h"
 #include "gui/win32/dialog_template_win32.h"
 #include "gui/win32/wide_text.h"
 
 namespace lumidex::win32 {
-
-const wchar_t kPasswordAccepted[] = L"ok";
-const wchar_t kPasswordRefused[] = L"no";
-
 namespace {
 
 struct PasswordRun {
-    HWND owner;
-    const std::wstring* application_name;
+    const std::function<void(const std::string&)>* on_ok;
     HWND* running;
 };
 
-std::u16string EditText(HWND edit) {
-    std::u16string text(static_cast<std::size_t>(::GetWindowTextLengthW(edit)) + 1, u'\0');
-    const int length = ::GetWindowTextW(edit, reinterpret_cast<wchar_t*>(text.data()),
-                                        static_cast<int>(text.size()));
+std::wstring EditText(HWND edit) {
+    std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(edit)) + 1, L'\0');
+    const int length = ::GetWindowTextW(edit, text.data(), static_cast<int>(text.size()));
     text.resize(static_cast<std::size_t>(length));
     return text;
-}
-
-void OnPasswordOk(HWND dialog, const PasswordRun& run) {
-    HWND edit = ::GetDlgItem(dialog, dialog::kPasswordEdit);
-    if (dialog::PasswordMatches(EditText(edit))) {
-        // The main dialog starts its slide while this one is still up.
-        ::SendMessageW(run.owner, kPasswordResultMessage, 0,
-                       reinterpret_cast<LPARAM>(kPasswordAccepted));
-        ::EndDialog(dialog, IDCANCEL);
-        return;
-    }
-    ::SendMessageW(run.owner, kPasswordResultMessage, 0,
-                   reinterpret_cast<LPARAM>(kPasswordRefused));
-    ::MessageBoxExW(dialog, Widen(dialog::kWrongPassword).c_str(), run.application_name->c_str(),
-                    MB_OK, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
-    ::SetWindowTextW(edit, L"");
-    ::SetFocus(edit);
 }
 
 INT_PTR CALLBACK PasswordProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -58,7 +34,7 @@ INT_PTR CALLBACK PasswordProc(HWND dialog, UINT message, WPARAM wparam, LPARAM l
             break;
         }
         if (LOWORD(wparam) == IDOK) {
-            OnPasswordOk(dialog, *run);
+            (*run->on_ok)(Narrow(EditText(::GetDlgItem(dialog, dialog::kPasswordEdit))));
             return TRUE;
         }
         if (LOWORD(wparam) == IDCANCEL) {
@@ -79,11 +55,12 @@ INT_PTR CALLBACK PasswordProc(HWND dialog, UINT message, WPARAM wparam, LPARAM l
 
 } // namespace
 
-void RunPasswordDialog(HWND owner, const std::wstring& application_name, HWND* running) {
+void RunPasswordDialog(HWND owner, const std::function<void(const std::string&)>& on_ok,
+                       HWND* running) {
     static const DialogTemplate dialog_template(
         {dialog::kPasswordTitle, dialog::kPasswordTemplateWidth, dialog::kPasswordTemplateHeight,
          kPasswordDialogStyle, 0, dialog::PasswordDialogControls()});
-    PasswordRun run{owner, &application_name, running};
+    PasswordRun run{&on_ok, running};
     ::DialogBoxIndirectParamW(::GetModuleHandleW(nullptr), dialog_template.get(), owner,
                               PasswordProc, reinterpret_cast<LPARAM>(&run));
 }
