@@ -181,7 +181,7 @@ TEST_F(Site, QosOneCommandWhileTheBridgeIsDownIsAppliedWhenItIsBack) {
     {
         LoggedBridge bridge(args);
         ASSERT_TRUE(bridge.WaitFor("connected to the broker", kSoon));
-        EXPECT_EQ(bridge.Count("warning: without --tls-ca the user name go"), 1);
+        EXPECT_EQ(bridge.Count("warning: without --tls-ca the user name goes"), 1);
         ASSERT_EQ(bridge.Stop(SIGTERM), 0);
     }
     test::Publish(broker, "lumidex/hall/line/1/set", "21.5");
@@ -268,8 +268,13 @@ TEST_F(Site, TlsFailuresAreToldByTheirReasonAndAGoodCaConnects) {
     }
 
     // The site's CA file held the wrong CA; put right, it is read again.
+    // The password comes as systemd hands it over (LoadCredential=).
     std::filesystem::copy_file(dir / "other.crt", dir / "site-ca.crt");
-    LoggedBridge bridge(args("good", "site-ca.crt"));
+    std::filesystem::create_directory(dir / "credentials");
+    std::filesystem::rename(dir / "password", dir / "credentials/mqtt-password");
+    auto site = args("good", "site-ca.crt");
+    site.resize(site.size() - 2); // no --password-file
+    LoggedBridge bridge(site, "CREDENTIALS_DIRECTORY=" + (dir / "credentials").string());
     ASSERT_TRUE(bridge.WaitFor("unknown CA", kSoon));
     std::filesystem::copy_file(dir / "ca.crt", dir / "site-ca.crt",
                                std::filesystem::copy_options::overwrite_existing);

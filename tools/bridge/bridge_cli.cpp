@@ -198,8 +198,8 @@ int RunBridge(const BridgeOptions& options, std::ostream& err) {
         }
     } else if (!broker.username.empty()) {
         err << "lumidex-bridge: warning: without --tls-ca the user name"
-            << (connect.password.empty() ? "" : " and the password")
-            << " go to the broker unencrypted, readable on the way\n";
+            << (connect.password.empty() ? " goes" : " and the password go")
+            << " to the broker unencrypted, readable on the way\n";
     }
 
     // SIGTERM and SIGINT are taken by this thread alone, in sigtimedwait
@@ -227,8 +227,9 @@ int RunBridge(const BridgeOptions& options, std::ostream& err) {
         door.OnConnected();
     };
     handlers.tick = [&] { door.OnTick(); };
+    // Each line is written whole: the connection's thread logs too.
     handlers.log = [&](const std::string& line) {
-        err << "lumidex-bridge: " << Printable(line) << "\n" << std::flush;
+        err << "lumidex-bridge: " + Printable(line) + "\n" << std::flush;
         manager.Status(line);
     };
     if (!connection.Start(connect, std::move(handlers), error)) {
@@ -236,9 +237,10 @@ int RunBridge(const BridgeOptions& options, std::ostream& err) {
         return kExitBadInput;
     }
     service.Start();
-    err << "lumidex-bridge: " << config->boards.size() << " board(s), broker "
-        << Printable(connect.host) << ":" << connect.port << (connect.tls_ca.empty() ? "" : " (TLS)")
-        << ", prefix " << broker.prefix << ", client id " << Printable(broker.client_id) << "\n"
+    err << "lumidex-bridge: " + std::to_string(config->boards.size()) + " board(s), broker " +
+               Printable(connect.host) + ":" + std::to_string(connect.port) +
+               (connect.tls_ca.empty() ? "" : " (TLS)") + ", prefix " + broker.prefix +
+               ", client id " + Printable(broker.client_id) + "\n"
         << std::flush;
     manager.Ready();
 
@@ -250,9 +252,9 @@ int RunBridge(const BridgeOptions& options, std::ostream& err) {
     while (signal != SIGTERM && signal != SIGINT) {
         signal = sigtimedwait(&stop_signals, nullptr, &turn);
         if (connection.SinceLastTurn() > kLoopStuckAfter) {
-            err << "lumidex-bridge: the MQTT connection's loop has not turned for "
-                << kLoopStuckAfter.count()
-                << " s; stopping, so that the service manager starts the bridge again\n"
+            err << "lumidex-bridge: the MQTT connection's loop has not turned for " +
+                       std::to_string(kLoopStuckAfter.count()) +
+                       " s; stopping, so that the service manager starts the bridge again\n"
                 << std::flush;
             // Whatever holds the loop may hold what a clean stop waits for;
             // stored values are on disk and go out at the next start.
