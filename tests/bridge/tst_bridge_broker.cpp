@@ -5,6 +5,7 @@
 #include "boards/service.h"
 #include "settings/profile.h"
 #include "tests/bridge/bridge_fixture.h"
+#include "tools/bridge/discovery.h"
 #include "tests/support/addresses.h"
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
+#include <set>
 #include <sys/stat.h>
 #include <thread>
 
@@ -376,6 +378,32 @@ TEST_F(Site, DiscoveryFollowsTheBoardsFileAndIsResentAtMostEveryTenSeconds) {
     EXPECT_LT(bridge->PeakKb(), 30 * 1024) << "kB at most, after 1000 requests";
 #endif
     EXPECT_EQ(bridge->Stop(SIGTERM), 0);
+}
+
+struct StaleRow {
+    std::string name;
+    std::string list; // as kept retained on P/bridge/discovery
+    std::vector<std::string> removed;
+};
+
+// Only this bridge's documents that are no longer offered are removed,
+// whatever the retained list says.
+TEST(DiscoveryList, RemovesOnlyOwnDocumentsNoLongerOffered) {
+    const std::set<std::string> current{"homeassistant/text/lumidex_hall/line1/config"};
+    const std::string gone = "homeassistant/text/lumidex_dock/line1/config";
+    const std::vector<StaleRow> rows{
+        {"what the bridge kept", DiscoveryList({gone, *current.begin()}), {gone}},
+        {"nothing left", DiscoveryList(current), {}},
+        {"another program's document", R"(["homeassistant/light/zigbee_lamp/light/config"])", {}},
+        {"another prefix's node", R"(["homeassistant/text/plant_hall/line1/config"])", {}},
+        {"not a discovery topic", R"(["lumidex/hall/line/1", "homeassistant/status"])", {}},
+        {"too many levels", R"(["homeassistant/text/lumidex_x/a/b/config"])", {}},
+        {"not a list of texts", R"({"a": 1})", {}},
+        {"not JSON", "homeassistant/text/lumidex_dock/line1/config", {}},
+    };
+    for (const StaleRow& row : rows) {
+        EXPECT_EQ(StaleDiscoveryTopics(row.list, "lumidex", current), row.removed) << row.name;
+    }
 }
 
 struct StartRefusal {

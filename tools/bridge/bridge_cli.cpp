@@ -170,15 +170,18 @@ int RunBridge(const BridgeOptions& options, std::ostream& err) {
     connect.client_id = broker.client_id;
     connect.username = broker.username;
     connect.tls_ca = broker.tls_ca;
+    bool from_systemd = false;
     if (broker.password_file.empty() && !broker.username.empty()) {
         broker.password_file = CredentialPasswordFile();
+        from_systemd = !broker.password_file.empty();
     }
     if (!broker.password_file.empty()) {
         if (broker.username.empty()) {
             err << "lumidex-bridge: a password file needs a user name (--username)\n";
             return kExitBadInput;
         }
-        if (auto why = UntrustedFileReason(broker.password_file, FileUse::Secret)) {
+        if (auto why = UntrustedFileReason(broker.password_file,
+                                           from_systemd ? FileUse::Credential : FileUse::Secret)) {
             err << "lumidex-bridge: refusing the password file: " << Printable(*why) << "\n";
             return kExitBadInput;
         }

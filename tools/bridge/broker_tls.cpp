@@ -129,6 +129,7 @@ struct BrokerTls::State {
     int verify_error = X509_V_OK;
     std::string expired_on;
     bool answered = false;
+    bool completed = false;
 };
 
 BrokerTls::BrokerTls() : state_(std::make_unique<State>()) {}
@@ -190,6 +191,13 @@ std::unique_ptr<BrokerTls> BrokerTls::Load(const std::filesystem::path& ca_file,
             state->answered = true;
         }
     });
+    SSL_CTX_set_info_callback(s.context, [](const SSL* ssl, int where, int) {
+        auto* state =
+            static_cast<State*>(SSL_CTX_get_ex_data(SSL_get_SSL_CTX(ssl), StateIndex()));
+        if (state != nullptr && (where & SSL_CB_HANDSHAKE_DONE) != 0) {
+            state->completed = true;
+        }
+    });
     return tls;
 }
 
@@ -220,6 +228,11 @@ void BrokerTls::StartHandshake() {
     state_->verify_error = X509_V_OK;
     state_->expired_on.clear();
     state_->answered = false;
+    state_->completed = false;
+}
+
+bool BrokerTls::HandshakeCompleted() const {
+    return state_->completed;
 }
 
 TlsFailure BrokerTls::Failure(const std::string& library_detail) const {

@@ -52,6 +52,9 @@ public:
     // What went wrong in the handshake since StartHandshake, with the text
     // OpenSSL gave; `library_detail` is kept as it is given.
     TlsFailure Failure(const std::string& library_detail) const;
+    // True once the handshake since StartHandshake completed: what fails
+    // after it is no TLS failure.
+    bool HandshakeCompleted() const;
 
     const std::filesystem::path& ca_file() const;
     const std::string& host() const;

@@ -91,8 +91,10 @@ std::optional<std::string> UntrustedFileReason(const std::filesystem::path& file
         }
     }
     struct stat info {};
-    if (use == FileUse::Secret && ::stat(target.c_str(), &info) == 0 &&
-        (info.st_mode & (S_IRGRP | S_IROTH)) != 0) {
+    const mode_t readers = use == FileUse::Secret       ? S_IRGRP | S_IROTH
+                           : use == FileUse::Credential ? S_IROTH
+                                                        : 0;
+    if (readers != 0 && ::stat(target.c_str(), &info) == 0 && (info.st_mode & readers) != 0) {
         return target.string() + " can be read by " +
                ((info.st_mode & S_IROTH) != 0 ? "every user" : "its group") +
                " (chmod 600 it, or give it to the service through LoadCredential=)";

@@ -109,7 +109,7 @@ struct MqttConnection::State {
         if (network) {
             return std::strerror(error);
         }
-        if (tls && !had_connected &&
+        if (tls && !had_connected && !tls->HandshakeCompleted() &&
             (rc == MOSQ_ERR_TLS || rc == MOSQ_ERR_TLS_HANDSHAKE || rc == MOSQ_ERR_ERRNO ||
              rc == MOSQ_ERR_CONN_LOST || rc == MOSQ_ERR_PROTOCOL)) {
             return TlsFailureText(tls->Failure(library_error), options.host, tls->ca_file());
