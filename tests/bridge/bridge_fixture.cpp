@@ -294,6 +294,15 @@ void Board::Stop() {
     EXPECT_EQ(process_->Stop(SIGTERM, 5s), 0);
 }
 
+std::string LineText(const nlohmann::json& frame, int line) {
+    for (const nlohmann::json& l : frame.value("lines", nlohmann::json::array())) {
+        if (l.value("line", 0) == line) {
+            return l.value("text", "");
+        }
+    }
+    return "(line " + std::to_string(line) + " not in the frame)";
+}
+
 std::string BoardSettings(const std::string& address) {
     return "[Set]\r\nwsv1=4\r\nwsv6=2\r\nwsv2=3\r\nwsv7=No\r\nLEDIP=" +
            std::to_string(StoredAddressValue(*ParseDottedAddress(address))) +

@@ -124,6 +124,10 @@ private:
     std::string serial_;
 };
 
+// The text of line `line` in a frame a Board took, or a note that the
+// frame has no such line.
+std::string LineText(const nlohmann::json& frame, int line);
+
 // The Config.ini of a board at `address`: line 1 with 4 digits and 2
 // decimal places, line 2 with 3 digits and a free point, lines 3..6 not
 // sent.

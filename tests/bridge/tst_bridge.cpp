@@ -23,14 +23,7 @@ const std::string kDock = test::kBridgeTestsBoardB;
 // them; the order of messages shows what ran side by side.
 constexpr auto kSoon = 5s;
 
-std::string LineText(const json& frame, int line) {
-    for (const json& l : frame.value("lines", json::array())) {
-        if (l.value("line", 0) == line) {
-            return l.value("text", "");
-        }
-    }
-    return "(line " + std::to_string(line) + " not in the frame)";
-}
+using test::LineText;
 
 // Two boards, hall and dock, both in group "prices", on their own
 // simulators, with a bridge between them and a broker.

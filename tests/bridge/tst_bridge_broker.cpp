@@ -32,14 +32,7 @@ constexpr auto kSoon = 5s;
 // Longer than the pauses between broker attempts a test waits through.
 constexpr auto kReconnect = 20s;
 
-std::string LineText(const json& frame, int line) {
-    for (const json& l : frame.value("lines", json::array())) {
-        if (l.value("line", 0) == line) {
-            return l.value("text", "");
-        }
-    }
-    return "(line " + std::to_string(line) + " not in the frame)";
-}
+using test::LineText;
 
 // lumidex-bridge with its log (standard error) read line by line.
 class LoggedBridge {
@@ -418,8 +411,17 @@ void Chmod(const std::filesystem::path& file, mode_t mode) {
     ASSERT_EQ(::chmod(file.c_str(), mode), 0) << file;
 }
 
-std::vector<std::string> Boards(const std::filesystem::path& boards) {
-    return {"--boards", boards.string()};
+// The arguments for the boards file DIR/BOARDS and further options.
+std::vector<std::string> Boards(const std::filesystem::path& dir, std::vector<std::string> more = {},
+                                const std::string& boards = "boards.ini") {
+    more.insert(more.begin(), {"--boards", (dir / boards).string()});
+    return more;
+}
+
+// A password file of the given mode.
+std::vector<std::string> WithPasswordFile(const std::filesystem::path& dir, mode_t mode) {
+    Chmod(dir / "secret", mode);
+    return Boards(dir, {"--username", "u", "--password-file", (dir / "secret").string()});
 }
 
 class BridgeStart : public testing::TestWithParam<StartRefusal> {};
@@ -446,7 +448,7 @@ INSTANTIATE_TEST_SUITE_P(
         StartRefusal{"boards file every user may write",
                      [](const std::filesystem::path& dir) {
                          Chmod(dir / "boards.ini", 0666);
-                         return Boards(dir / "boards.ini");
+                         return Boards(dir);
                      },
                      "boards.ini can be written by every user"},
         StartRefusal{"boards file in a folder every user may write",
@@ -454,52 +456,34 @@ INSTANTIATE_TEST_SUITE_P(
                          std::filesystem::create_directory(dir / "open");
                          Chmod(dir / "open", 0777);
                          std::filesystem::copy_file(dir / "boards.ini", dir / "open/boards.ini");
-                         return Boards(dir / "open/boards.ini");
+                         return Boards(dir, {}, "open/boards.ini");
                      },
                      "refusing the boards file: the folder "},
         StartRefusal{"password file every user may read",
-                     [](const std::filesystem::path& dir) {
-                         Chmod(dir / "secret", 0644);
-                         auto args = Boards(dir / "boards.ini");
-                         args.insert(args.end(), {"--username", "u", "--password-file",
-                                                  (dir / "secret").string()});
-                         return args;
-                     },
+                     [](const std::filesystem::path& dir) { return WithPasswordFile(dir, 0644); },
                      "refusing the password file: "},
         StartRefusal{"password file its group may read",
-                     [](const std::filesystem::path& dir) {
-                         Chmod(dir / "secret", 0640);
-                         auto args = Boards(dir / "boards.ini");
-                         args.insert(args.end(), {"--username", "u", "--password-file",
-                                                  (dir / "secret").string()});
-                         return args;
-                     },
+                     [](const std::filesystem::path& dir) { return WithPasswordFile(dir, 0640); },
                      "secret can be read by its group"},
         StartRefusal{"password handed over by systemd, readable by every user",
                      [](const std::filesystem::path& dir) {
                          std::filesystem::create_directory(dir / "creds");
                          test::WriteFileOrFail(dir / "creds/mqtt-password", "pw\n");
                          Chmod(dir / "creds/mqtt-password", 0644);
-                         auto args = Boards(dir / "boards.ini");
-                         args.insert(args.end(), {"--username", "u"});
-                         return args;
+                         return Boards(dir, {"--username", "u"});
                      },
                      "mqtt-password can be read by every user", "CREDENTIALS_DIRECTORY"},
         StartRefusal{"CA file every user may write",
                      [](const std::filesystem::path& dir) {
                          test::MakeCa(dir, "ca");
                          Chmod(dir / "ca.crt", 0666);
-                         auto args = Boards(dir / "boards.ini");
-                         args.insert(args.end(), {"--tls-ca", (dir / "ca.crt").string()});
-                         return args;
+                         return Boards(dir, {"--tls-ca", (dir / "ca.crt").string()});
                      },
                      "refusing the CA file: "},
         StartRefusal{"CA file without a certificate",
                      [](const std::filesystem::path& dir) {
                          test::WriteFileOrFail(dir / "ca.crt", "no certificate here\n");
-                         auto args = Boards(dir / "boards.ini");
-                         args.insert(args.end(), {"--tls-ca", (dir / "ca.crt").string()});
-                         return args;
+                         return Boards(dir, {"--tls-ca", (dir / "ca.crt").string()});
                      },
                      "ca.crt holds no certificate"}),
     test::RowName{});
