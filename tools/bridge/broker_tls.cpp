@@ -86,16 +86,13 @@ X509_STORE* ReadCaFile(const std::filesystem::path& file, std::string& error) {
 
 std::string TlsFailureText(const TlsFailure& failure, const std::string& host,
                            const std::filesystem::path& ca_file) {
-    const std::string detail =
-        failure.library_detail.empty() ? "" : " (" + failure.library_detail + ")";
     switch (failure.verify_error) {
     case X509_V_OK:
         if (!failure.handshake_answered) {
-            return "not TLS: the broker did not answer the TLS handshake; is this port one "
-                   "without TLS?" +
-                   detail;
+            return "not TLS: no TLS answer from the broker (is this a port without TLS?)";
         }
-        return "TLS handshake failed" + detail;
+        return "TLS handshake failed" +
+               (failure.library_detail.empty() ? "" : ": " + failure.library_detail);
     case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
     case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
     case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
