@@ -3,7 +3,9 @@
 // second for 30 s through a mosquitto of the benchmark's own. Reports the
 // updates delivered, the latency from the publish to the frame at the board
 // (median and 99th percentile), the bridge's memory, and, in the same run,
-// the updates a second that a loop of lumidex-send processes reaches.
+// the updates a second that a loop of lumidex-send processes reaches, and,
+// the broker restarted without its store, how long after it takes
+// connections again every board's availability is published.
 //
 //   bench_bridge [--boards N] [--seconds S] [--dir PARENT]
 //
@@ -25,6 +27,8 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <mutex>
+#include <set>
 #include <netinet/in.h>
 #include <poll.h>
 #include <pwd.h>
@@ -132,6 +136,25 @@ std::pair<long, long> Memory(pid_t pid) {
     return {rss, peak};
 }
 
+bool Accepts(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    const bool accepted = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(fd);
+    return accepted;
+}
+
+// The boards seen online on their availability topics, and when the last
+// one was.
+struct AvailabilityWatch {
+    std::mutex mutex;
+    std::set<std::string> online;
+    Clock::time_point last{};
+};
+
 // Started as root, mosquitto would change to its own user.
 std::string RunAsUser() {
     const passwd* user = ::getpwuid(::getuid());
@@ -155,8 +178,8 @@ int main(int argc, char** argv) {
         }
     }
     ::signal(SIGPIPE, SIG_IGN);
-    const std::filesystem::path dir = std::filesystem::temp_directory_path() /
-                                      ("lumidex-bench-bridge-" + std::to_string(::getpid()));
+    const std::filesystem::path dir =
+        parent / ("lumidex-bench-bridge-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
 
     const int port = FreePort();
@@ -341,12 +364,53 @@ int main(int argc, char** argv) {
 
     mosquitto_loop_stop(client, true);
     mosquitto_destroy(client);
+
+    // The broker restarts without its store: from the moment it takes
+    // connections again to every board's availability published again.
+    Stop(broker);
+    broker = Spawn({LUMIDEX_MOSQUITTO_EXE, "-c", (dir / "mosquitto.conf").string()}, false);
+    while (!Accepts(port)) {
+        std::this_thread::sleep_for(1ms);
+    }
+    const Clock::time_point broker_up = Clock::now();
+    AvailabilityWatch watch;
+    mosquitto* watcher = mosquitto_new("lumidex-bench-watch", true, &watch);
+    mosquitto_message_callback_set(watcher, [](mosquitto*, void* self, const mosquitto_message* m) {
+        auto* w = static_cast<AvailabilityWatch*>(self);
+        const std::string payload(static_cast<const char*>(m->payload),
+                                  static_cast<std::size_t>(m->payloadlen));
+        std::lock_guard lock(w->mutex);
+        const std::string topic = m->topic;
+        if (payload == "online" && topic != "lumidex/bridge/availability" &&
+            w->online.insert(topic).second) {
+            w->last = Clock::now();
+        }
+    });
+    mosquitto_connect(watcher, "127.0.0.1", port, 30);
+    mosquitto_subscribe(watcher, nullptr, "lumidex/+/availability", 1);
+    mosquitto_loop_start(watcher);
+    const auto all_online = [&] {
+        std::lock_guard lock(watch.mutex);
+        return watch.online.size() == static_cast<std::size_t>(boards);
+    };
+    while (!all_online() && Clock::now() - broker_up < 60s) {
+        std::this_thread::sleep_for(5ms);
+    }
+    const bool recovered = all_online();
+    const double recovery_seconds =
+        std::chrono::duration<double>(watch.last - broker_up).count();
+    mosquitto_loop_stop(watcher, true);
+    mosquitto_destroy(watcher);
     mosquitto_lib_cleanup();
+    std::printf("broker restarted: every board's availability published %.2f s after it took "
+                "connections again%s\n",
+                recovery_seconds, recovered ? "" : " (NOT ALL within 60 s)");
+
     Stop(bridge);
     for (Child& sim : sims) {
         Stop(sim);
     }
     Stop(broker);
     std::filesystem::remove_all(dir);
-    return count == total ? 0 : 1;
+    return count == total && recovered ? 0 : 1;
 }

@@ -17,22 +17,6 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-// A TCP port on 127.0.0.1 that nothing listens on now.
-int FreePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
-        port = ntohs(address.sin_port);
-    }
-    ::close(fd);
-    return port;
-}
-
 bool Accepts(int port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
@@ -52,8 +36,41 @@ void RunOrFail(const std::vector<std::string>& argv) {
 
 } // namespace
 
+int FreePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    int port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
+        port = ntohs(address.sin_port);
+    }
+    ::close(fd);
+    return port;
+}
+
+void MakeCa(const std::filesystem::path& dir, const std::string& name) {
+    RunOrFail({LUMIDEX_OPENSSL_EXE, "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout",
+               (dir / (name + ".key")).string(), "-out", (dir / (name + ".crt")).string(),
+               "-days", "1", "-subj", "/CN=Lumidex test CA " + name});
+}
+
+void MakeServerCertificate(const std::filesystem::path& dir, const std::string& ca,
+                           const std::string& name, const std::string& alt_name, int days) {
+    const std::string csr = (dir / (name + ".csr")).string();
+    RunOrFail({LUMIDEX_OPENSSL_EXE, "req", "-newkey", "rsa:2048", "-nodes", "-keyout",
+               (dir / (name + ".key")).string(), "-out", csr, "-subj", "/CN=" + name});
+    WriteFileOrFail(dir / (name + ".ext"), "subjectAltName=" + alt_name + "\n");
+    RunOrFail({LUMIDEX_OPENSSL_EXE, "x509", "-req", "-in", csr, "-CA",
+               (dir / (ca + ".crt")).string(), "-CAkey", (dir / (ca + ".key")).string(),
+               "-CAcreateserial", "-out", (dir / (name + ".crt")).string(), "-days",
+               std::to_string(days), "-extfile", (dir / (name + ".ext")).string()});
+}
+
 Broker::Broker(const std::filesystem::path& dir, const Options& options)
-    : dir_(dir), options_(options), port_(FreePort()) {
+    : dir_(dir), options_(options), port_(options.port != 0 ? options.port : FreePort()) {
     std::string config = "listener " + std::to_string(port_) + " 127.0.0.1\n";
     // Started as root, mosquitto would change to its own user, which cannot
     // read the test's files.
@@ -63,20 +80,10 @@ Broker::Broker(const std::filesystem::path& dir, const Options& options)
     config += "persistence false\nlog_dest file " + (dir / "mosquitto.log").string() + "\n";
     if (options.tls) {
         ca_file_ = dir / "ca.crt";
-        const std::string key = (dir / "server.key").string();
-        const std::string csr = (dir / "server.csr").string();
-        const std::string cert = (dir / "server.crt").string();
-        const std::string ca_key = (dir / "ca.key").string();
-        RunOrFail({LUMIDEX_OPENSSL_EXE, "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout",
-                   ca_key, "-out", ca_file_.string(), "-days", "1", "-subj",
-                   "/CN=Lumidex test CA"});
-        RunOrFail({LUMIDEX_OPENSSL_EXE, "req", "-newkey", "rsa:2048", "-nodes", "-keyout", key,
-                   "-out", csr, "-subj", "/CN=127.0.0.1"});
-        WriteFileOrFail(dir / "san.ext", "subjectAltName=IP:127.0.0.1\n");
-        RunOrFail({LUMIDEX_OPENSSL_EXE, "x509", "-req", "-in", csr, "-CA", ca_file_.string(),
-                   "-CAkey", ca_key, "-CAcreateserial", "-out", cert, "-days", "1", "-extfile",
-                   (dir / "san.ext").string()});
-        config += "cafile " + ca_file_.string() + "\ncertfile " + cert + "\nkeyfile " + key + "\n";
+        MakeCa(dir, "ca");
+        MakeServerCertificate(dir, "ca", "server", "IP:127.0.0.1", 1);
+        config += "cafile " + ca_file_.string() + "\ncertfile " + (dir / "server.crt").string() +
+                  "\nkeyfile " + (dir / "server.key").string() + "\n";
     }
     if (!options.user.empty()) {
         const std::string passwords = (dir / "passwords").string();
@@ -86,19 +93,32 @@ Broker::Broker(const std::filesystem::path& dir, const Options& options)
     } else {
         config += "allow_anonymous true\n";
     }
-    WriteFileOrFail(dir / "mosquitto.conf", config);
+    WriteFileOrFail(dir / "mosquitto.conf", config + options.extra);
+    if (options.start) {
+        Start();
+    }
+}
+
+void Broker::Start() {
     process_ = std::make_unique<ChildProcess>(
-        std::vector<std::string>{LUMIDEX_MOSQUITTO_EXE, "-c", (dir / "mosquitto.conf").string()});
+        std::vector<std::string>{LUMIDEX_MOSQUITTO_EXE, "-c", (dir_ / "mosquitto.conf").string()});
     const auto deadline = Clock::now() + 5s;
     while (!Accepts(port_) && Clock::now() < deadline) {
         std::this_thread::sleep_for(20ms);
     }
     EXPECT_TRUE(Accepts(port_)) << "mosquitto did not start on port " << port_
-                                << "; its log: " << ReadFileOrFail(dir / "mosquitto.log");
+                                << "; its log: " << ReadFileOrFail(dir_ / "mosquitto.log");
+}
+
+void Broker::Stop() {
+    if (process_) {
+        process_->Stop(SIGTERM, 5s);
+        process_.reset();
+    }
 }
 
 Broker::~Broker() {
-    process_->Stop(SIGTERM, 5s);
+    Stop();
 }
 
 std::vector<std::string> Broker::ClientArgs() const {
@@ -124,15 +144,32 @@ Watch::Watch(const Broker& broker, const std::vector<std::string>& patterns) {
     }
     argv.insert(argv.end(), {"-t", probe});
     process_ = std::make_unique<ChildProcess>(argv);
-    // Subscribed once a message of its own comes back.
+    // Subscribed once a message of its own comes back; the retained
+    // messages that came first are kept.
+    probe_ = probe + " ";
     const auto deadline = Clock::now() + 5s;
     while (Clock::now() < deadline) {
         Publish(broker, probe, "ready");
-        if (auto line = process_->ReadLine(200ms); line && *line == probe + " ready") {
-            return;
+        while (auto line = process_->ReadLine(200ms)) {
+            if (line->starts_with(probe_)) {
+                return;
+            }
+            log_.push_back(*line);
+            taken_.push_back(false);
         }
     }
     ADD_FAILURE() << "mosquitto_sub did not subscribe within 5 s";
+}
+
+std::optional<std::string> Watch::NextLine(std::chrono::steady_clock::time_point deadline) {
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        auto line = left.count() > 0 ? process_->ReadLine(left) : std::nullopt;
+        if (!line || !line->starts_with(probe_)) {
+            return line;
+        }
+    }
 }
 
 std::optional<std::string> Watch::WaitFor(const std::string& topic,
@@ -151,9 +188,7 @@ std::optional<std::string> Watch::WaitFor(const std::string& topic,
                 return line.substr(topic.size() + 1);
             }
         }
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        const auto line = left.count() > 0 ? process_->ReadLine(left) : std::nullopt;
+        const auto line = NextLine(deadline);
         if (!line) {
             break;
         }
@@ -175,6 +210,22 @@ std::optional<std::string> Watch::WaitFor(const std::string& topic, const std::s
     return WaitFor(
         topic, [&](const std::string& got) { return got == payload; }, "'" + payload + "'",
         timeout);
+}
+
+int Watch::Count(const std::string& topic, std::chrono::milliseconds duration) {
+    const auto deadline = Clock::now() + duration;
+    while (const auto line = NextLine(deadline)) {
+        log_.push_back(*line);
+        taken_.push_back(false);
+    }
+    int count = 0;
+    for (std::size_t i = 0; i < log_.size(); ++i) {
+        if (!taken_[i] && log_[i].starts_with(topic + " ")) {
+            taken_[i] = true;
+            ++count;
+        }
+    }
+    return count;
 }
 
 std::optional<nlohmann::json> Watch::WaitForStatus(const std::string& topic,
@@ -241,6 +292,15 @@ std::optional<nlohmann::json> Board::NextFrame(std::chrono::milliseconds timeout
 
 void Board::Stop() {
     EXPECT_EQ(process_->Stop(SIGTERM, 5s), 0);
+}
+
+std::string LineText(const nlohmann::json& frame, int line) {
+    for (const nlohmann::json& l : frame.value("lines", nlohmann::json::array())) {
+        if (l.value("line", 0) == line) {
+            return l.value("text", "");
+        }
+    }
+    return "(line " + std::to_string(line) + " not in the frame)";
 }
 
 std::string BoardSettings(const std::string& address) {

@@ -24,14 +24,7 @@ const std::string kDock = test::kBridgeTestsBoardB;
 // them; the order of messages shows what ran side by side.
 constexpr auto kSoon = 5s;
 
-std::string LineText(const json& frame, int line) {
-    for (const json& l : frame.value("lines", json::array())) {
-        if (l.value("line", 0) == line) {
-            return l.value("text", "");
-        }
-    }
-    return "(line " + std::to_string(line) + " not in the frame)";
-}
+using test::LineText;
 
 // Two boards, hall and dock, both in group "prices", on their own
 // simulators, with a bridge between them and a broker.
@@ -370,58 +363,6 @@ TEST_F(Bridge, AnotherUserCannotDelayAStore) {
     ASSERT_TRUE(frame);
     EXPECT_EQ(LineText(*frame, 1), " 7.50");
     EXPECT_EQ(Stored("hall", "TextData", "TD1"), "7.50");
-}
-
-// The broker wants TLS and a password.
-class BridgeOverTls : public Bridge {
-protected:
-    test::Broker::Options BrokerOptions() const override { return {true, "plant", "s3cret pw"}; }
-    std::vector<std::string> BridgeOptions() const override {
-        test::WriteFileOrFail(dir_ / "password", "s3cret pw\n");
-        return {"--tls-ca", broker_->ca_file().string(), "--username",
-                "plant",    "--password-file",           (dir_ / "password").string()};
-    }
-};
-
-TEST_F(BridgeOverTls, ValueReachesTheBoard) {
-    Publish("lumidex/dock/line/2/set", "5");
-    const auto frame = dock_->NextFrame(kSoon);
-    ASSERT_TRUE(frame);
-    EXPECT_EQ(LineText(*frame, 2), "  5");
-    watch_->WaitForStatus("lumidex/dock/status", "accepted", kSoon);
-}
-
-// Home Assistant discovery asked for.
-class BridgeWithDiscovery : public Bridge {
-protected:
-    std::vector<std::string> BridgeOptions() const override { return {"--discovery"}; }
-};
-
-TEST_F(BridgeWithDiscovery, OffersTheSelectedLinesAndTheCommandsAgainWhenAsked) {
-    const auto line = test::Retained(*broker_, "homeassistant/text/lumidex_hall/line1/config");
-    ASSERT_TRUE(line) << "no discovery document for hall's line 1";
-    const json text = json::parse(*line);
-    EXPECT_EQ(text.value("command_topic", ""), "lumidex/hall/line/1/set");
-    EXPECT_EQ(text.value("state_topic", ""), "lumidex/hall/line/1");
-    // Four digits with two decimal places: two whole digits.
-    EXPECT_EQ(text.value("pattern", ""), "^([0-9]{1,2}|[0-9]{1,2}\\.[0-9]*)?$");
-    EXPECT_FALSE(test::Retained(*broker_, "homeassistant/text/lumidex_hall/line3/config"))
-        << "line 3 is not selected for sending";
-    const auto day =
-        test::Retained(*broker_, "homeassistant/number/lumidex_dock/brightness_day/config");
-    ASSERT_TRUE(day);
-    EXPECT_EQ(json::parse(*day).value("max", 0), 7);
-    const auto init = test::Retained(*broker_, "homeassistant/button/lumidex_dock/init/config");
-    ASSERT_TRUE(init);
-    EXPECT_EQ(json::parse(*init).value("payload_press", ""), "INITIALIZE");
-    EXPECT_TRUE(test::Retained(*broker_, "homeassistant/sensor/lumidex_hall/status/config"));
-
-    test::Watch offers(*broker_, {"homeassistant/button/#"});
-    Publish("homeassistant/status", "online");
-    offers.WaitFor(
-        "homeassistant/button/lumidex_hall/clock/config",
-        [](const std::string& doc) { return doc.find("clock/set") != std::string::npos; },
-        "the clock button offered again", kSoon);
 }
 
 // Two boards on one RS-485 bus: one serial port, bus addresses 1 and 2.

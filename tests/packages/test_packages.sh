@@ -74,9 +74,14 @@ check "the desktop entry is valid" desktop-file-validate "$desktop"
 unit="$root/usr/lib/systemd/system/lumidex-bridge.service"
 for line in "ExecStart=lumidex-bridge --boards /etc/lumidex/boards.ini" \
             "ConditionPathExists=/etc/lumidex/boards.ini" "DynamicUser=yes" \
-            "SupplementaryGroups=dialout" "Restart=on-failure"; do
+            "SupplementaryGroups=dialout" "Restart=on-failure" "Type=notify" \
+            "RestartPreventExitStatus=2 243" "DeviceAllow=char-ttyUSB rw"; do
   check "the bridge's unit has $line" grep -qx -- "$line" "$unit"
 done
+# systemd rates the unit's exposure from 0 (none) to 10; 2.5 or lower is
+# what a distribution would ship.
+check "systemd-analyze security rates the bridge's unit 2.5 or lower" \
+  sh -c "systemd-analyze security --offline=yes --threshold=25 '$unit' >/dev/null"
 check "the example boards file is one the bridge reads as far as its boards" \
   sh -c "'$root/usr/bin/lumidex-bridge' --boards '$root/usr/share/doc/lumidex/examples/boards.ini' 2>&1 | grep -q 'cannot read /var/lib/lumidex/hall.ini'"
 for line in "Categories=Utility;" "Icon=lumidex" "Exec=lumidex" "Type=Application"; do

@@ -2,12 +2,15 @@
 
 #include "boards/service.h"
 #include "settings/file_io.h"
+#include "tools/bridge/file_trust.h"
 #include "tools/bridge/mqtt_connection.h"
 #include "tools/bridge/mqtt_door.h"
+#include "tools/bridge/service_manager.h"
 #include "tools/common/cli.h"
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <ostream>
 #include <pthread.h>
 #include <unistd.h>
@@ -16,7 +19,13 @@ namespace lumidex {
 namespace {
 
 constexpr int kExitOk = 0;
+constexpr int kExitLoopStuck = 1;
 constexpr int kExitBadInput = 2;
+// A loop that has not turned for this long is stuck: longer than the
+// slowest name lookup (a few resolvers times their time-outs).
+constexpr std::chrono::seconds kLoopStuckAfter{90};
+// The password as systemd hands it over (LoadCredential=mqtt-password:FILE).
+constexpr const char* kPasswordCredential = "mqtt-password";
 constexpr int kDefaultPort = 1883;
 constexpr int kDefaultTlsPort = 8883;
 // How long a stop waits for the broker to take the last messages.
@@ -46,6 +55,17 @@ std::string DefaultClientId(const std::filesystem::path& boards_file) {
         }
     }
     return "lumidex-bridge-" + name.substr(0, 32) + id;
+}
+
+// The password file systemd made for the service, when it made one.
+std::filesystem::path CredentialPasswordFile() {
+    const char* directory = std::getenv("CREDENTIALS_DIRECTORY");
+    if (directory == nullptr || directory[0] == '\0') {
+        return {};
+    }
+    std::filesystem::path file = std::filesystem::path(directory) / kPasswordCredential;
+    std::error_code error;
+    return std::filesystem::exists(file, error) ? file : std::filesystem::path();
 }
 
 } // namespace
@@ -108,6 +128,10 @@ std::optional<BridgeOptions> ParseBridgeOptions(const std::vector<std::string>& 
 
 int RunBridge(const BridgeOptions& options, std::ostream& err) {
     std::string error;
+    if (auto why = UntrustedFileReason(options.boards, FileUse::Configuration)) {
+        err << "lumidex-bridge: refusing the boards file: " << Printable(*why) << "\n";
+        return kExitBadInput;
+    }
     auto config = ReadBoardsFile(options.boards, error);
     if (!config) {
         err << "lumidex-bridge: " << error << "\n";
@@ -146,65 +170,106 @@ int RunBridge(const BridgeOptions& options, std::ostream& err) {
     connect.client_id = broker.client_id;
     connect.username = broker.username;
     connect.tls_ca = broker.tls_ca;
+    bool from_systemd = false;
+    if (broker.password_file.empty() && !broker.username.empty()) {
+        broker.password_file = CredentialPasswordFile();
+        from_systemd = !broker.password_file.empty();
+    }
     if (!broker.password_file.empty()) {
         if (broker.username.empty()) {
             err << "lumidex-bridge: a password file needs a user name (--username)\n";
             return kExitBadInput;
         }
-        std::string why;
-        const auto text = ReadWholeFile(broker.password_file, &why);
+        if (auto why = UntrustedFileReason(broker.password_file,
+                                           from_systemd ? FileUse::Credential : FileUse::Secret)) {
+            err << "lumidex-bridge: refusing the password file: " << Printable(*why) << "\n";
+            return kExitBadInput;
+        }
+        const auto text = ReadWholeFile(broker.password_file, &error);
         if (!text) {
             err << "lumidex-bridge: cannot read the password file "
-                << Printable(broker.password_file.string()) << ": " << Printable(why) << "\n";
+                << Printable(broker.password_file.string()) << ": " << Printable(error) << "\n";
             return kExitBadInput;
         }
         // The first line is the password; its line break is not part of it.
         connect.password = text->substr(0, text->find_first_of("\r\n"));
     }
-    if (std::string why; !broker.tls_ca.empty() && !ReadWholeFile(broker.tls_ca, &why)) {
-        err << "lumidex-bridge: cannot read the CA file " << Printable(broker.tls_ca.string())
-            << ": " << Printable(why) << "\n";
-        return kExitBadInput;
+    if (!broker.tls_ca.empty()) {
+        if (auto why = UntrustedFileReason(broker.tls_ca, FileUse::Configuration)) {
+            err << "lumidex-bridge: refusing the CA file: " << Printable(*why) << "\n";
+            return kExitBadInput;
+        }
+    } else if (!broker.username.empty()) {
+        err << "lumidex-bridge: warning: without --tls-ca the user name"
+            << (connect.password.empty() ? " goes" : " and the password go")
+            << " to the broker unencrypted, readable on the way\n";
     }
 
-    // SIGTERM and SIGINT are taken by this thread alone, in sigwait below;
-    // every thread started from here on inherits the mask.
+    // SIGTERM and SIGINT are taken by this thread alone, in sigtimedwait
+    // below; every thread started from here on inherits the mask.
     sigset_t stop_signals;
     sigemptyset(&stop_signals);
     sigaddset(&stop_signals, SIGTERM);
     sigaddset(&stop_signals, SIGINT);
     pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
 
+    ServiceManager manager;
     BoardService service(*config);
     MqttConnection connection;
     MqttDoor door(service, connection);
     connect.will_topic = door.AvailabilityTopic();
     connect.will_payload = "offline";
-    service.Start();
-    const bool started = connection.Start(
-        connect,
-        [&](const std::string& topic, const std::string& payload, bool retained) {
-            door.OnMessage(topic, payload, retained);
-        },
-        [&] {
-            for (const std::string& pattern : door.Subscriptions()) {
-                connection.Subscribe(pattern);
-            }
-            door.OnConnected();
-        },
-        error);
-    if (!started) {
-        err << "lumidex-bridge: " << error << "\n";
-        service.Stop();
+    MqttConnection::Handlers handlers;
+    handlers.message = [&](const std::string& topic, const std::string& payload, bool retained) {
+        door.OnMessage(topic, payload, retained);
+    };
+    handlers.connected = [&] {
+        for (const std::string& pattern : door.Subscriptions()) {
+            connection.Subscribe(pattern);
+        }
+        door.OnConnected();
+    };
+    handlers.tick = [&] { door.OnTick(); };
+    // Each line is written whole: the connection's thread logs too.
+    handlers.log = [&](const std::string& line) {
+        err << "lumidex-bridge: " + Printable(line) + "\n" << std::flush;
+        manager.Status(line);
+    };
+    if (!connection.Start(connect, std::move(handlers), error)) {
+        err << "lumidex-bridge: " << Printable(error) << "\n";
         return kExitBadInput;
     }
-    err << "lumidex-bridge: " << config->boards.size() << " board(s), broker " << connect.host
-        << ":" << connect.port << (connect.tls_ca.empty() ? "" : " (TLS)") << ", prefix "
-        << broker.prefix << ", client id " << broker.client_id << "\n"
+    service.Start();
+    err << "lumidex-bridge: " + std::to_string(config->boards.size()) + " board(s), broker " +
+               Printable(connect.host) + ":" + std::to_string(connect.port) +
+               (connect.tls_ca.empty() ? "" : " (TLS)") + ", prefix " + broker.prefix +
+               ", client id " + Printable(broker.client_id) + "\n"
         << std::flush;
+    manager.Ready();
 
+    // Wakes once a second: to tell the service manager the bridge is alive
+    // while the connection's loop turns, and to stop when it no longer does.
+    const timespec turn{1, 0};
+    auto next_alive = std::chrono::steady_clock::now();
     int signal = 0;
-    sigwait(&stop_signals, &signal);
+    while (signal != SIGTERM && signal != SIGINT) {
+        signal = sigtimedwait(&stop_signals, nullptr, &turn);
+        if (connection.SinceLastTurn() > kLoopStuckAfter) {
+            err << "lumidex-bridge: the MQTT connection's loop has not turned for " +
+                       std::to_string(kLoopStuckAfter.count()) +
+                       " s; stopping, so that the service manager starts the bridge again\n"
+                << std::flush;
+            // Whatever holds the loop may hold what a clean stop waits for;
+            // stored values are on disk and go out at the next start.
+            std::_Exit(kExitLoopStuck);
+        }
+        if (const auto period = manager.AlivePeriod();
+            period && std::chrono::steady_clock::now() >= next_alive) {
+            manager.Alive();
+            next_alive = std::chrono::steady_clock::now() + *period;
+        }
+    }
+    manager.Stopping();
     // The exchanges in flight finish; what is stored and not yet sent stays
     // pending for the next start.
     service.Stop();
@@ -216,7 +281,7 @@ int RunBridge(const BridgeOptions& options, std::ostream& err) {
 
 std::string BridgeUsage() {
     return R"(Usage: lumidex-bridge --boards FILE [--broker HOST[:PORT]] [--prefix TOPIC]
-                      [--client-id ID] [--username NAME --password-file FILE]
+                      [--client-id ID] [--username NAME [--password-file FILE]]
                       [--tls-ca FILE] [--discovery]
 
 Feeds Lumidex boards from an MQTT broker. Each board is a Config.ini prepared
@@ -238,24 +303,33 @@ Topics (P the prefix, B a board, G a group, N a line 1..6):
   P/B/clock/set             empty or now (local time), or YYYY-MM-DD HH:MM:SS
   P/B/init/set              INITIALIZE (anything else is refused)
   P/group/G/...             the same endings, for every board of group G
-Published (retained): P/B/line/N, P/B/brightness/day|night, P/B/status (JSON),
-P/B/availability, P/bridge/availability (offline through the last will).
+Published (retained, again after every connection): P/B/line/N (an empty
+line as one blank), P/B/brightness/day|night, P/B/status (JSON),
+P/B/availability, P/bridge/status, P/bridge/availability (offline through the
+last will), P/bridge/discovery (the discovery topics, with --discovery).
 
   --boards FILE        the boards file (required)
   --broker HOST[:PORT] the broker (default 127.0.0.1, port 1883, 8883 with TLS)
   --prefix TOPIC       the topic prefix (default lumidex)
   --client-id ID       the MQTT client id (default: lumidex-bridge-HOST-HASH,
-                       made from the host and the boards file)
+                       made from the host and the boards file); the broker
+                       keeps this id's session while the bridge is away
   --username NAME      log in as NAME ...
-  --password-file FILE ... with the password on the first line of FILE
+  --password-file FILE ... with the password on the first line of FILE (no
+                       other user may read it); under systemd the credential
+                       mqtt-password (LoadCredential=) is read when no file
+                       is named
   --tls-ca FILE        connect with TLS; the broker's certificate must be
-                       signed by this CA and name the broker's host
+                       signed by a CA of this file and name the broker's host
   --discovery          publish Home Assistant discovery documents
   --help               show this text
   --version            show the version and the licence
 
-Stops on SIGTERM or SIGINT after the exchanges in flight: exit 0. Exit 2
-when the boards file or an option cannot be used.
+The broker is tried until it answers, 1 s apart growing to 30 s, and each
+change of the connection is logged once with its reason. Stops on SIGTERM or
+SIGINT after the exchanges in flight: exit 0. Exit 2 when the boards file, an
+option, the password file or the CA file cannot be used, or when another user
+could change one of these files; exit 1 when the connection's loop is stuck.
 )";
 }
 

@@ -29,9 +29,13 @@ std::optional<BridgeOptions> ParseBridgeOptions(const std::vector<std::string>& 
                                                 std::string& error);
 
 // Runs the bridge until SIGTERM or SIGINT: reads and checks the boards
-// file, connects to the broker and serves the boards. Returns 0 after a
-// clean stop, 2 when the boards file, the options, the password file or the
-// CA file cannot be used (one line on `err` says why).
+// file, connects to the broker (for as long as it takes) and serves the
+// boards; the connection's changes are logged on `err`, and on systemd's
+// status line when systemd runs it. Returns 0 after a clean stop, 2 when the
+// boards file, the options, the password file or the CA file cannot be used
+// or another user could change one of them, or the password file can be
+// read by others (one line on `err` says why). Exits at once with 1 when
+// the connection's loop is stuck.
 int RunBridge(const BridgeOptions& options, std::ostream& err);
 
 // The text --help prints.

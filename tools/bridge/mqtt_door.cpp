@@ -7,6 +7,8 @@
 #include <atomic>
 #include <map>
 #include <mutex>
+#include <optional>
+#include <set>
 
 namespace lumidex {
 
@@ -19,15 +21,24 @@ struct MqttDoor::Impl {
     std::atomic<bool> accepting{true};
 
     // What this door last published of each board's lines and brightness,
-    // so an event publishes only what changed.
+    // so an event publishes only what changed, and the last refusal that
+    // named no board; both are published again after every connection.
     std::mutex published_mutex;
     std::map<std::string, BoardShown> published;
+    std::optional<std::string> bridge_status;
+
+    // The connection's thread's own: when the discovery documents last went
+    // out, whether a request waits, and the topics they use.
+    std::chrono::steady_clock::time_point discovery_sent{};
+    bool discovery_wanted = false;
+    std::set<std::string> discovery_topics;
 
     Impl(BoardService& s, Publisher& p) : service(s), publisher(p), broker(s.config().broker) {}
 
     const std::string& prefix() const { return broker.prefix; }
     std::string Base(const std::string& board) const { return prefix() + "/" + board; }
     std::string BridgeStatusTopic() const { return prefix() + "/bridge/status"; }
+    std::string DiscoveryListTopic() const { return prefix() + "/bridge/discovery"; }
 
     void PublishShown(const std::string& board, const BoardShown& shown, bool everything) {
         std::lock_guard lock(published_mutex);
@@ -36,8 +47,8 @@ struct MqttDoor::Impl {
         const bool all = everything || fresh;
         for (std::size_t i = 0; i < kLineCount; ++i) {
             if (all || before.lines[i] != shown.lines[i]) {
-                publisher.Publish(Base(board) + "/line/" + std::to_string(i + 1), shown.lines[i],
-                                  true);
+                publisher.Publish(Base(board) + "/line/" + std::to_string(i + 1),
+                                  LineStatePayload(shown.lines[i]), true);
             }
         }
         if (all || before.day != shown.day) {
@@ -61,15 +72,21 @@ struct MqttDoor::Impl {
             PublishShown(shown->board, shown->shown, false);
         } else if (const auto* status = std::get_if<StatusEvent>(&event)) {
             const std::string& board = status->status.board;
-            publisher.Publish(service.HasBoard(board) ? Base(board) + "/status"
-                                                      : BridgeStatusTopic(),
-                              StatusJson(status->status), true);
+            const std::string json = StatusJson(status->status);
+            if (service.HasBoard(board)) {
+                publisher.Publish(Base(board) + "/status", json, true);
+            } else {
+                std::lock_guard lock(published_mutex);
+                bridge_status = json;
+                publisher.Publish(BridgeStatusTopic(), json, true);
+            }
         } else if (const auto* availability = std::get_if<AvailabilityEvent>(&event)) {
             PublishAvailability(availability->board, availability->availability);
         }
     }
 
     void PublishDiscovery() {
+        discovery_topics.clear();
         for (const std::string& name : service.BoardNames()) {
             const auto snapshot = service.Snapshot(name);
             DiscoveryBoard d{name, prefix(), {}, {}};
@@ -79,7 +96,36 @@ struct MqttDoor::Impl {
             }
             for (const auto& [topic, document] : DiscoveryDocuments(d)) {
                 publisher.Publish(topic, document, true);
+                discovery_topics.insert(topic);
             }
+        }
+        discovery_sent = std::chrono::steady_clock::now();
+        discovery_wanted = false;
+    }
+
+    // Home Assistant asked for the documents: now, or once the interval
+    // since the last time is over.
+    void RequestDiscovery() {
+        discovery_wanted = true;
+        OnTick();
+    }
+
+    void OnTick() {
+        if (discovery_wanted &&
+            std::chrono::steady_clock::now() - discovery_sent >= kDiscoveryInterval) {
+            PublishDiscovery();
+        }
+    }
+
+    // The list of discovery topics the bridge kept retained when it last
+    // ran: what is not offered now is removed (everything, when discovery
+    // was turned off), with the list itself when nothing is left.
+    void RemoveStaleDiscovery(const std::string& list) {
+        for (const std::string& topic : StaleDiscoveryTopics(list, prefix(), discovery_topics)) {
+            publisher.Publish(topic, "", true);
+        }
+        if (discovery_topics.empty()) {
+            publisher.Publish(DiscoveryListTopic(), "", true);
         }
     }
 
@@ -112,12 +158,16 @@ struct MqttDoor::Impl {
     }
 
     void OnMessage(const std::string& topic, const std::string& payload, bool retained) {
+        if (retained && topic == DiscoveryListTopic() && !payload.empty()) {
+            RemoveStaleDiscovery(payload);
+            return;
+        }
         if (retained || !accepting) {
             return;
         }
         if (broker.discovery && topic == kDiscoveryStatusTopic) {
             if (payload == "online") {
-                PublishDiscovery();
+                RequestDiscovery();
             }
             return;
         }
@@ -192,14 +242,33 @@ std::string MqttDoor::AvailabilityTopic() const {
 }
 
 void MqttDoor::OnConnected() {
-    for (const std::string& board : impl_->service.BoardNames()) {
-        impl_->PublishShown(board, impl_->service.Shown(board), true);
+    Impl& door = *impl_;
+    for (const std::string& board : door.service.BoardNames()) {
+        door.PublishShown(board, door.service.Shown(board), true);
+        if (const auto snapshot = door.service.Snapshot(board); snapshot && snapshot->last_status) {
+            door.publisher.Publish(door.Base(board) + "/status",
+                                   StatusJson(*snapshot->last_status), true);
+        }
     }
-    for (const auto& [board, availability] : impl_->service.Availabilities()) {
-        impl_->PublishAvailability(board, availability);
+    {
+        std::lock_guard lock(door.published_mutex);
+        if (door.bridge_status) {
+            door.publisher.Publish(door.BridgeStatusTopic(), *door.bridge_status, true);
+        }
     }
-    if (impl_->broker.discovery) {
-        impl_->PublishDiscovery();
+    for (const auto& [board, availability] : door.service.Availabilities()) {
+        door.PublishAvailability(board, availability);
+    }
+    if (door.broker.discovery) {
+        door.PublishDiscovery();
+        door.publisher.Publish(door.DiscoveryListTopic(), DiscoveryList(door.discovery_topics),
+                               true);
+        // Earlier versions offered the initialisation as a one-click button.
+        for (const std::string& board : door.service.BoardNames()) {
+            door.publisher.Publish("homeassistant/button/" +
+                                       DiscoveryNode(door.prefix(), board) + "/init/config",
+                                   "", true);
+        }
     }
     // Last, so whoever sees "online" finds the state and the documents
     // already retained.
@@ -208,6 +277,10 @@ void MqttDoor::OnConnected() {
 
 void MqttDoor::OnMessage(const std::string& topic, const std::string& payload, bool retained) {
     impl_->OnMessage(topic, payload, retained);
+}
+
+void MqttDoor::OnTick() {
+    impl_->OnTick();
 }
 
 void MqttDoor::Stop() {

@@ -3,6 +3,7 @@
 #include "boards/service.h"
 #include "tools/bridge/mqtt_connection.h"
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -11,6 +12,9 @@ namespace lumidex {
 
 // Payloads longer than this are refused.
 inline constexpr std::size_t kMaxPayloadBytes = 256;
+// The discovery documents go out at most this often, whatever arrives on
+// Home Assistant's status topic.
+inline constexpr std::chrono::seconds kDiscoveryInterval{10};
 
 // The board service's MQTT door. Messages on the command topics are checked
 // with the board rules and handed to the service; the service's events come
@@ -27,15 +31,25 @@ public:
     std::vector<std::string> Subscriptions() const;
 
     // After every connection (a broker restarted without its store has
-    // forgotten every retained message): each board's state as shown and
-    // its availability as the service knows it, the discovery documents
-    // when they are asked for, then "online" on the bridge's availability.
-    // Sends nothing to a board.
+    // forgotten every retained message): each board's state as shown, its
+    // last status and its availability as the service knows them, the
+    // discovery documents when they are asked for (with the list of their
+    // topics, so the next start can remove those that left the boards
+    // file), then "online" on the bridge's availability. Sends nothing to a
+    // board.
     void OnConnected();
 
     // One message from the broker. Retained messages are not commands: a
     // command counts only when it is published, not when it is replayed.
+    // The retained list of discovery topics a start finds removes the
+    // documents of boards and lines no longer offered. Home Assistant's
+    // "online" has the documents sent again, at most once every
+    // kDiscoveryInterval: a request within that time is kept for its end.
     void OnMessage(const std::string& topic, const std::string& payload, bool retained);
+
+    // Called about twice a second on the connection's thread: sends the
+    // discovery documents a request kept waiting.
+    void OnTick();
 
     // Stops taking commands and publishes "offline" for the bridge.
     void Stop();

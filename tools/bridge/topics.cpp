@@ -103,7 +103,8 @@ ParsedTopic ParseTopic(std::string_view rest) {
     }
     const std::vector<std::string_view> ending(levels.begin() + 1, levels.end());
     if (levels[0] == "bridge" &&
-        (ending.size() == 1 && (ending[0] == "availability" || ending[0] == "status"))) {
+        (ending.size() == 1 && (ending[0] == "availability" || ending[0] == "status" ||
+                                ending[0] == "discovery"))) {
         return {TopicKind::OwnState, "bridge", CommandKind::Line, 0};
     }
     if (IsOwnStateEnding(ending)) {
@@ -116,6 +117,10 @@ ParsedTopic ParseTopic(std::string_view rest) {
     }
     parsed->target = std::string(levels[0]);
     return *parsed;
+}
+
+std::string LineStatePayload(const std::string& text) {
+    return text.empty() ? std::string(kEmptyLinePayload) : text;
 }
 
 } // namespace lumidex

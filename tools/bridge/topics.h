@@ -26,4 +26,10 @@ struct ParsedTopic {
 // against the boards file here.
 ParsedTopic ParseTopic(std::string_view rest);
 
+// What a line's state topic carries for its text. A zero-length retained
+// message deletes a topic, so an empty line is published as one blank:
+// after a broker restart it still reads as empty, never as unknown.
+inline constexpr const char* kEmptyLinePayload = " ";
+std::string LineStatePayload(const std::string& text);
+
 } // namespace lumidex
