@@ -69,6 +69,8 @@ std::optional<BridgeOptions> ParseBridgeOptions(const std::vector<std::string>& 
     AddFlag(parser, "--discovery", options.discovery);
     std::string boards;
     AddSingle(parser, "--boards", boards);
+    HttpOptionTexts http;
+    AddHttpOptions(parser, http, options.http);
     struct Text {
         const char* name;
         std::optional<std::string>& target;
@@ -98,8 +100,11 @@ std::optional<BridgeOptions> ParseBridgeOptions(const std::vector<std::string>& 
         }
         text.target = text.value;
     }
+    if (!TakeHttpOptions(http, options.http, error)) {
+        return std::nullopt;
+    }
     options.boards = boards;
-    if (options.boards.empty() && !options.help && !options.version) {
+    if (options.boards.empty() && !options.help && !options.version && !options.http.hash_password) {
         error = "--boards FILE is required (see --help)";
         return std::nullopt;
     }
@@ -140,6 +145,20 @@ int RunBridge(const BridgeOptions& options, std::ostream& err) {
     }
     broker.discovery = broker.discovery || options.discovery;
 
+    // The HTTP door beside MQTT, or alone when no broker is named.
+    ApplyHttpOptions(options.http, config->http);
+    std::optional<HttpServer::Options> http;
+    if (!config->http.listen.empty()) {
+        http = PrepareHttpDoor(config->http, error);
+        if (!http) {
+            err << "lumidex-bridge: " << error << "\n";
+            return kExitBadInput;
+        }
+        if (!broker.named && !options.broker) {
+            return RunHttpDoorAlone(*config, *http, err);
+        }
+    }
+
     MqttConnection::Options connect;
     connect.host = broker.host;
     connect.port = broker.port.value_or(broker.tls_ca.empty() ? kDefaultPort : kDefaultTlsPort);
@@ -174,6 +193,7 @@ int RunBridge(const BridgeOptions& options, std::ostream& err) {
     pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
 
     BoardService service(*config);
+    HttpServer http_door(service);
     MqttConnection connection;
     MqttDoor door(service, connection);
     connect.will_topic = door.AvailabilityTopic();
@@ -196,6 +216,15 @@ int RunBridge(const BridgeOptions& options, std::ostream& err) {
         service.Stop();
         return kExitBadInput;
     }
+    if (http && !http_door.Start(*http, error)) {
+        err << "lumidex-bridge: " << error << "\n";
+        service.Stop();
+        connection.Stop();
+        return kExitBadInput;
+    }
+    if (http) {
+        err << "lumidex-bridge: " << DoorAddress(*http, http_door.Port()) << "\n";
+    }
     err << "lumidex-bridge: " << config->boards.size() << " board(s), broker " << connect.host
         << ":" << connect.port << (connect.tls_ca.empty() ? "" : " (TLS)") << ", prefix "
         << broker.prefix << ", client id " << broker.client_id << "\n"
@@ -206,6 +235,7 @@ int RunBridge(const BridgeOptions& options, std::ostream& err) {
     // The exchanges in flight finish; what is stored and not yet sent stays
     // pending for the next start.
     service.Stop();
+    http_door.Stop();
     door.Stop();
     connection.Flush(kFlushTimeout);
     connection.Stop();
@@ -249,12 +279,17 @@ P/B/availability, P/bridge/availability (offline through the last will).
   --tls-ca FILE        connect with TLS; the broker's certificate must be
                        signed by this CA and name the broker's host
   --discovery          publish Home Assistant discovery documents
+  --http ADDRESS:PORT  also serve the HTTP API and the web page (see below);
+                       with no broker named, the HTTP door runs alone
+  --tls-cert FILE, --tls-key FILE   HTTPS for the HTTP door
+  --hash-password      print a password file's line for a password read from
+                       standard input
   --help               show this text
   --version            show the version and the licence
 
 Stops on SIGTERM or SIGINT after the exchanges in flight: exit 0. Exit 2
 when the boards file or an option cannot be used.
-)";
+)" + HttpUsage();
 }
 
 } // namespace lumidex

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tools/bridge/http_cli.h"
+
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -18,6 +20,7 @@ struct BridgeOptions {
     std::optional<std::string> password_file;
     std::optional<std::string> tls_ca;
     bool discovery = false;
+    HttpOptions http;
     bool help = false;
     bool version = false;
 };
