@@ -12,8 +12,9 @@ BodyRefusal Unprocessable(std::string error, std::string field) {
     return {422, std::move(error), std::move(field)};
 }
 
-BodyRefusal AdminOnly(const std::string& field) {
-    return {403, "only an admin may change " + field, field};
+// `field` names the field at fault; empty when the whole command is.
+BodyRefusal AdminOnly(const std::string& what, const std::string& field) {
+    return {403, "only an admin may " + what, field};
 }
 
 // Text for an echo in an error: JSON as written, cut short.
@@ -126,7 +127,7 @@ Checked ChangeFromBody(const Json& body, const std::array<LineFormat, kLineCount
     if (role != Role::Admin) {
         for (const char* admin : {"flicker", "point", "brightness"}) {
             if (body.contains(admin)) {
-                return AdminOnly(admin);
+                return AdminOnly("change " + std::string(admin), admin);
             }
         }
     }
@@ -159,7 +160,7 @@ Checked ClockFromBody(const Json& body, Role role) {
         }
     }
     if (role != Role::Admin) {
-        return AdminOnly("the clock");
+        return AdminOnly("set the clock", "");
     }
     std::string time;
     if (body.contains("time")) {
@@ -189,7 +190,7 @@ Checked InitFromBody(const Json& body, Role role) {
         }
     }
     if (role != Role::Admin) {
-        return AdminOnly("the control card (initialise)");
+        return AdminOnly("initialise the control card", "");
     }
     const bool confirmed = body.contains("confirm") && body["confirm"].is_string() &&
                            body["confirm"].get<std::string>() == "INITIALIZE";

@@ -39,6 +39,56 @@ public:
 // How many events an event stream may have waiting to be written before
 // the client counts as stuck and is cut off.
 inline constexpr std::size_t kMaxQueuedEvents = 256;
+// How long, and for how many bytes, a connection that is being closed still
+// reads what its client sends.
+inline constexpr std::chrono::seconds kLingerTime{2};
+inline constexpr std::size_t kMaxLingerBytes = 64 * 1024;
+
+using HttpMessage = boost::beast::http::request<boost::beast::http::string_body>;
+using HttpParser = boost::beast::http::request_parser<boost::beast::http::string_body>;
+
+// A parser held to the door's limits on headers and body.
+inline void LimitParser(HttpParser& parser) {
+    parser.header_limit(static_cast<std::uint32_t>(kMaxHeaderBytes));
+    parser.body_limit(kMaxBodyBytes);
+}
+
+// The answer to a request that could not be read (too large, no HTTP);
+// nothing when reading ended for another reason (the client went, it was
+// too slow) or did not fail.
+inline std::optional<HttpResponse> RefusalOfUnreadable(boost::beast::error_code error) {
+    namespace http = boost::beast::http;
+    if (error == http::error::body_limit) {
+        return ErrorResponse(413, "the body is larger than " + std::to_string(kMaxBodyBytes / 1024) +
+                                      " KB");
+    }
+    if (error == http::error::header_limit || error == http::error::buffer_overflow) {
+        return ErrorResponse(431, "the headers are larger than " +
+                                      std::to_string(kMaxHeaderBytes / 1024) + " KB");
+    }
+    if (error && error.category() == http::make_error_code(http::error::body_limit).category() &&
+        error != http::error::end_of_stream && error != http::error::partial_message) {
+        return ErrorResponse(400, "this is no HTTP/1 request: " + error.message());
+    }
+    return std::nullopt;
+}
+
+// What the door looks at in a request that was read.
+inline HttpRequest RequestOf(const HttpMessage& message, const std::string& peer) {
+    namespace http = boost::beast::http;
+    HttpRequest request;
+    request.method = std::string(message.method_string());
+    request.target = std::string(message.target());
+    const auto field = [&](http::field name) { return std::string(message[name]); };
+    request.host = field(http::field::host);
+    request.origin = field(http::field::origin);
+    request.content_type = field(http::field::content_type);
+    request.authorization = field(http::field::authorization);
+    request.cookie = field(http::field::cookie);
+    request.body = message.body();
+    request.peer = peer;
+    return request;
+}
 
 template <class Stream>
 class HttpConnection : public EventSink,
@@ -82,8 +132,7 @@ private:
 
     void ReadRequest() {
         parser_.emplace();
-        parser_->header_limit(static_cast<std::uint32_t>(kMaxHeaderBytes));
-        parser_->body_limit(kMaxBodyBytes);
+        LimitParser(*parser_);
         Lowest().expires_after(kRequestTimeout);
         boost::beast::http::async_read(
             stream_, buffer_, *parser_,
@@ -93,40 +142,19 @@ private:
     }
 
     void OnRead(boost::beast::error_code error) {
-        namespace http = boost::beast::http;
-        if (error == http::error::body_limit) {
-            return Refuse(ErrorResponse(413, "the body is larger than " +
-                                                 std::to_string(kMaxBodyBytes / 1024) + " KB"));
-        }
-        if (error == http::error::header_limit || error == http::error::buffer_overflow) {
-            return Refuse(ErrorResponse(431, "the headers are larger than " +
-                                                 std::to_string(kMaxHeaderBytes / 1024) + " KB"));
-        }
-        if (error && error.category() == http::make_error_code(http::error::body_limit).category() &&
-            error != http::error::end_of_stream && error != http::error::partial_message) {
-            return Refuse(ErrorResponse(400, "this is no HTTP/1 request: " + error.message()));
+        if (auto refusal = RefusalOfUnreadable(error)) {
+            return Refuse(std::move(*refusal));
         }
         if (error) {
             return Close(); // the client went, or took longer than the door waits
         }
         const auto& message = parser_->get();
-        HttpRequest request;
-        request.method = std::string(message.method_string());
-        request.target = std::string(message.target());
-        const auto field = [&](http::field name) { return std::string(message[name]); };
-        request.host = field(http::field::host);
-        request.origin = field(http::field::origin);
-        request.content_type = field(http::field::content_type);
-        request.authorization = field(http::field::authorization);
-        request.cookie = field(http::field::cookie);
-        request.body = message.body();
-        request.peer = peer_;
         keep_alive_ = message.keep_alive();
         version_ = message.version();
-        if (message.count(http::field::host) != 1) {
+        if (message.count(boost::beast::http::field::host) != 1) {
             return Refuse(ErrorResponse(400, "a request names its Host once"));
         }
-        host_.Api().Handle(request, [self = this->shared_from_this()](HttpResponse response) {
+        host_.Api().Handle(RequestOf(message, peer_), [self = this->shared_from_this()](HttpResponse response) {
             self->Answer(std::move(response));
         });
     }
@@ -162,11 +190,37 @@ private:
         http::async_write(stream_, response_,
                           [self = this->shared_from_this()](boost::beast::error_code error,
                                                             std::size_t) {
-                              if (error || !self->keep_alive_) {
+                              if (error) {
                                   return self->Close();
+                              }
+                              if (!self->keep_alive_) {
+                                  return self->Linger();
                               }
                               self->ReadRequest();
                           });
+    }
+
+    // Ends a connection after its last answer: the sending side first, then
+    // what the client still sends is read and dropped for a moment, so a
+    // refused request's rest does not reset the connection before the
+    // client has read the answer.
+    void Linger() {
+        boost::beast::error_code ignored;
+        Lowest().socket().shutdown(boost::asio::ip::tcp::socket::shutdown_send, ignored);
+        Lowest().expires_after(kLingerTime);
+        DropInput();
+    }
+
+    void DropInput() {
+        Lowest().async_read_some(boost::asio::buffer(scratch_),
+                                 [self = this->shared_from_this()](boost::beast::error_code error,
+                                                                   std::size_t bytes) {
+                                     self->dropped_ += bytes;
+                                     if (error || self->dropped_ > kMaxLingerBytes) {
+                                         return self->Close();
+                                     }
+                                     self->DropInput();
+                                 });
     }
 
     void StartStream(const HttpResponse& answer) {
@@ -239,13 +293,14 @@ private:
     std::string peer_;
     Stream stream_;
     boost::beast::flat_buffer buffer_{kMaxHeaderBytes + kMaxBodyBytes + 1024};
-    std::optional<boost::beast::http::request_parser<boost::beast::http::string_body>> parser_;
+    std::optional<HttpParser> parser_;
     boost::beast::http::response<boost::beast::http::string_body> response_;
     unsigned version_ = 11;
     bool keep_alive_ = true;
     bool streaming_ = false;
     bool writing_ = false;
     bool closed_ = false;
+    std::size_t dropped_ = 0;
     std::deque<std::shared_ptr<const std::string>> queue_;
     char scratch_[512];
 };
