@@ -5,8 +5,10 @@
 #include <windows.h>
 #include <aclapi.h>
 #include <sddl.h>
+#include <shlobj.h>
 
 #include <fstream>
+#include <vector>
 #include <ostream>
 #include <thread>
 
@@ -48,7 +50,43 @@ std::string SystemMessage(DWORD code) {
     return Narrow(message) + " (" + std::to_string(code) + ")";
 }
 
-// The system, the administrators and the installer's own account may
+std::string SidText(PSID sid) {
+    wchar_t* text = nullptr;
+    if (sid == nullptr || !ConvertSidToStringSidW(sid, &text)) {
+        return "an unknown account";
+    }
+    std::string out = Narrow(text);
+    LocalFree(text);
+    return out;
+}
+
+// True when `sid` is the account this program runs as and that account is
+// an administrator (the one installing the service, or, under Wine, the
+// one account everything runs as).
+bool IsRunningAdministrator(PSID sid) {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        return false;
+    }
+    bool same = false;
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<unsigned char> buffer(size);
+    if (size > 0 && GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) {
+        same = EqualSid(sid, reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid) != FALSE;
+    }
+    CloseHandle(token);
+    if (!same) {
+        return false;
+    }
+    unsigned char admins[SECURITY_MAX_SID_SIZE];
+    DWORD admins_size = sizeof admins;
+    BOOL member = FALSE;
+    return CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &admins_size) &&
+           CheckTokenMembership(nullptr, admins, &member) && member;
+}
+
+// The system, the administrators and an administrator running this may
 // change the folder; nobody else.
 bool TrustedWriter(PSID sid) {
     static const WELL_KNOWN_SID_TYPE kTrusted[] = {WinLocalSystemSid, WinBuiltinAdministratorsSid};
@@ -56,6 +94,9 @@ bool TrustedWriter(PSID sid) {
         if (IsWellKnownSid(sid, type)) {
             return true;
         }
+    }
+    if (IsRunningAdministrator(sid)) {
+        return true;
     }
     // NT SERVICE\TrustedInstaller owns what Windows itself installs.
     PSID installer = nullptr;
@@ -82,7 +123,7 @@ std::optional<std::string> OthersMayWrite(const std::filesystem::path& folder) {
     }
     std::optional<std::string> why;
     if (owner == nullptr || !TrustedWriter(owner)) {
-        why = "it belongs to an account other than the administrators or the system";
+        why = "it belongs to " + SidText(owner) + ", not to the administrators or the system";
     } else if (dacl == nullptr) {
         why = "it has no access list: everyone may write it";
     } else {
@@ -98,7 +139,7 @@ std::optional<std::string> OthersMayWrite(const std::filesystem::path& folder) {
             const auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(entry);
             PSID sid = const_cast<DWORD*>(&allowed->SidStart);
             if ((allowed->Mask & kWriteRights) != 0 && !TrustedWriter(sid)) {
-                why = "accounts other than the administrators and the system may write it";
+                why = SidText(sid) + " may write it";
             }
         }
     }
@@ -192,10 +233,14 @@ void WINAPI ServiceMain(DWORD, wchar_t**) {
 } // namespace
 
 std::filesystem::path ServiceFolder() {
-    wchar_t data[MAX_PATH] = {};
-    const DWORD size = GetEnvironmentVariableW(L"ProgramData", data, MAX_PATH);
-    const std::filesystem::path base =
-        size > 0 && size < MAX_PATH ? std::filesystem::path(data) : std::filesystem::path(L"C:\\ProgramData");
+    // The known folder, not %ProgramData%: a service's environment may not
+    // name it as the installer's does.
+    wchar_t* data = nullptr;
+    std::filesystem::path base = L"C:\\ProgramData";
+    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &data))) {
+        base = data;
+    }
+    CoTaskMemFree(data);
     return base / "Lumidex";
 }
 
