@@ -109,8 +109,9 @@ void CheckBody(const std::string& body) {
         if (change == nullptr) {
             continue;
         }
-        for (const auto& [key, value] : change->writes) {
-            const std::string name(key.name);
+        for (const auto& write : change->writes) {
+            const std::string name(write.first.name);
+            const std::string& value = write.second;
             const bool line_text = name.starts_with("TD");
             const bool operators = line_text || name == "UIN";
             fuzz::Require(role == Role::Admin || operators,
