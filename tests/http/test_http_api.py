@@ -490,6 +490,17 @@ class HttpDoorTest(unittest.TestCase):
         for c, r in streams:
             r.close()
             c.close()
+        # The streams whose clients went are freed: a new one is served.
+        deadline = time.monotonic() + 10
+        while self.request_on(self.open, "GET", "/api/session").status == 200:
+            c = http.client.HTTPConnection("127.0.0.1", self.open.port, timeout=10)
+            c.request("GET", "/api/events")
+            served = c.getresponse().status == 200
+            c.close()
+            if served or time.monotonic() > deadline:
+                break
+            time.sleep(0.1)
+        self.assertTrue(served, "closed streams were not freed")
 
     def test_the_page_and_its_font_are_built_in(self):
         for path, content_type in (("/", "text/html; charset=utf-8"), ("/index.html", "text/html; charset=utf-8"),
