@@ -71,7 +71,8 @@ check "the installer is made" test -f "$setup"
 # --- The portable zip ------------------------------------------------------
 unzip -q "$zip_file" -d "$work/unpacked"
 portable="$work/unpacked/lumidex-$version-win64-portable"
-for file in lumidex.exe lumidex-send.exe lumidex-sim.exe lumidex-bridge.exe Help.doc Help.html LICENSE README.txt; do
+for file in lumidex.exe lumidex-send.exe lumidex-sim.exe lumidex-bridge.exe Help.doc Help.html LICENSE \
+    FONT-LICENSE.txt README.txt; do
   check "the zip holds $file" test -f "$portable/$file"
 done
 # The version resource Explorer shows: the version of project() and the
@@ -81,7 +82,7 @@ for program in lumidex lumidex-send lumidex-sim lumidex-bridge; do
   check "$program.exe's version resource says $version and MIT" \
     test "$(grep -cx -e "$version" -e "SPDX-License-Identifier: MIT" <<<"$texts")" -ge 3
 done
-check "the zip holds nothing else" test "$(find "$work/unpacked" -type f | wc -l)" -eq 7
+check "the zip holds nothing else" test "$(find "$work/unpacked" -type f | wc -l)" -eq 9
 
 wineboot -i >/dev/null 2>&1 </dev/null
 wineserver -w
