@@ -209,8 +209,7 @@ int main(int argc, char** argv) {
         }
     }
     ::signal(SIGPIPE, SIG_IGN);
-    const std::filesystem::path dir = std::filesystem::temp_directory_path() /
-                                      ("lumidex-bench-bridge-" + std::to_string(::getpid()));
+    const std::filesystem::path dir = parent / ("lumidex-bench-bridge-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
 
     const int port = FreePort();
@@ -503,8 +502,8 @@ int main(int argc, char** argv) {
                 seconds, parent.c_str());
     std::printf("updates delivered: %ld of %ld (%ld lost)\n", count, total, total - count);
     std::printf("publish-to-frame latency: median %.2f ms, 99th percentile %.2f ms, max %.2f ms\n",
-                Percentile(latencies_ms, 0.5), Percentile(latencies_ms, 0.99),
-                Percentile(latencies_ms, 1.0));
+                Percentile(mqtt_latencies_ms, 0.5), Percentile(mqtt_latencies_ms, 0.99),
+                Percentile(mqtt_latencies_ms, 1.0));
     std::printf("bridge memory: %ld kB resident, %ld kB at most\n", rss, peak);
     std::printf("burst of %d updates: every board showed its last after %.2f s: %.0f updates/s "
                 "(%.0f frames/s at the boards)%s\n",
