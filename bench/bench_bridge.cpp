@@ -363,6 +363,7 @@ int main(int argc, char** argv) {
         drain(Clock::now() + 5ms);
     }
     const double burst_seconds = std::chrono::duration<double>(Clock::now() - burst_start).count();
+    const bool burst_shown = all_shown();
     const double bridge_rate = boards * kBurstRounds / burst_seconds;
     const double frame_rate = static_cast<double>(frames - frames_before) / burst_seconds;
 
@@ -508,7 +509,7 @@ int main(int argc, char** argv) {
     std::printf("burst of %d updates: every board showed its last after %.2f s: %.0f updates/s "
                 "(%.0f frames/s at the boards)%s\n",
                 boards * kBurstRounds, burst_seconds, bridge_rate, frame_rate,
-                all_shown() ? "" : ", NOT ALL SHOWN");
+                burst_shown ? "" : ", NOT ALL SHOWN");
     std::printf("lumidex-send loop: %.1f updates/s; the bridge %.1f x that\n", loop_rate,
                 bridge_rate / loop_rate);
     const double mqtt_p99 = Percentile(mqtt_latencies_ms, 0.99);
