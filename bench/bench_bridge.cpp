@@ -5,7 +5,10 @@
 // (median and 99th percentile), the bridge's memory, and, in the same run,
 // the updates a second that a loop of lumidex-send processes reaches, and,
 // the broker restarted without its store, how long after it takes
-// connections again every board's availability is published.
+// connections again every board's availability is published. Then, from
+// the same bridge's HTTP door: the same updates as POSTs (the latency from
+// the request to the frame at the board), event-stream clients told of a
+// change, and the bridge's memory with them open.
 //
 //   bench_bridge [--boards N] [--seconds S] [--dir PARENT]
 //
@@ -36,6 +39,8 @@
 #include <string>
 #include <sys/socket.h>
 #include <sys/wait.h>
+#include <atomic>
+#include <netinet/tcp.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -136,15 +141,63 @@ std::pair<long, long> Memory(pid_t pid) {
     return {rss, peak};
 }
 
-bool Accepts(int port) {
+// A client connection to the bridge's HTTP door on loopback; -1 when it
+// cannot connect.
+int ConnectHttp(int port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     a.sin_port = htons(static_cast<std::uint16_t>(port));
-    const bool accepted = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    const int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    return fd;
+}
+
+// Sends one request on a kept-alive connection and reads its answer whole;
+// the answer's status, or 0 when the connection failed.
+int HttpExchange(int fd, const std::string& request) {
+    if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size())) {
+        return 0;
+    }
+    std::string answer;
+    char buffer[16384];
+    while (true) {
+        const std::size_t head = answer.find("\r\n\r\n");
+        if (head != std::string::npos) {
+            const std::size_t length_at = answer.find("Content-Length: ");
+            const std::size_t length =
+                length_at < head ? std::stoul(answer.substr(length_at + 16)) : 0;
+            if (answer.size() >= head + 4 + length) {
+                return std::atoi(answer.c_str() + 9);
+            }
+        }
+        const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+        if (got <= 0) {
+            return 0;
+        }
+        answer.append(buffer, static_cast<std::size_t>(got));
+    }
+}
+
+std::string HttpPost(int port, const std::string& path, const std::string& body) {
+    return "POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+           "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
+           "\r\n\r\n" + body;
+}
+
+// Whether the port takes a connection (the broker is up again).
+bool Accepts(int port) {
+    const int fd = ConnectHttp(port);
+    if (fd < 0) {
+        return false;
+    }
     ::close(fd);
-    return accepted;
+    return true;
 }
 
 // The boards seen online on their availability topics, and when the last
@@ -190,7 +243,9 @@ int main(int argc, char** argv) {
                   RunAsUser());
     Child broker = Spawn({LUMIDEX_MOSQUITTO_EXE, "-c", (dir / "mosquitto.conf").string()}, false);
 
-    std::string boards_file = "[bridge]\nbroker=127.0.0.1:" + std::to_string(port) + "\n";
+    const int http_port = FreePort();
+    std::string boards_file = "[bridge]\nbroker=127.0.0.1:" + std::to_string(port) +
+                              "\n[http]\nlisten=127.0.0.1:" + std::to_string(http_port) + "\n";
     std::vector<Child> sims;
     std::map<int, int> board_of_fd;
     for (int b = 0; b < boards; ++b) {
@@ -218,14 +273,19 @@ int main(int argc, char** argv) {
     std::this_thread::sleep_for(1s); // the bridge connects and subscribes
 
     // publish time of (board, update number)
-    std::vector<std::vector<Clock::time_point>> published(
-        static_cast<std::size_t>(boards),
-        std::vector<Clock::time_point>(static_cast<std::size_t>(seconds) + 1));
+    // When update k of board b went out (steady clock ticks; 0: not yet),
+    // written by whichever thread sends it.
+    std::vector<std::atomic<long long>> published(static_cast<std::size_t>(boards) *
+                                                  static_cast<std::size_t>(seconds + 1));
+    const auto sent_at = [&](int b, int k) -> std::atomic<long long>& {
+        return published[static_cast<std::size_t>(b * (seconds + 1) + k)];
+    };
     std::vector<double> latencies_ms;
     std::vector<std::vector<bool>> delivered(
         static_cast<std::size_t>(boards), std::vector<bool>(static_cast<std::size_t>(seconds) + 1));
     std::vector<int> last_value(static_cast<std::size_t>(boards), 0);
     long frames = 0;
+    int value_base = 0; // update k carries value_base + k
     std::vector<pollfd> fds;
     for (const Child& sim : sims) {
         fds.push_back({sim.out, POLLIN, 0});
@@ -265,15 +325,16 @@ int main(int argc, char** argv) {
                     for (const auto& l : frame["lines"]) {
                         std::string text = l.value("text", "");
                         text.erase(0, text.find_first_not_of(' '));
-                        const int k = text.empty() ? 0 : std::atoi(text.c_str());
-                        last_value[static_cast<std::size_t>(b)] = k;
+                        const int value = text.empty() ? 0 : std::atoi(text.c_str());
+                        last_value[static_cast<std::size_t>(b)] = value;
+                        const int k = value - value_base;
                         if (k >= 1 && k <= seconds &&
+                            sent_at(b, k) != 0 &&
                             !delivered[static_cast<std::size_t>(b)][static_cast<std::size_t>(k)]) {
                             delivered[static_cast<std::size_t>(b)][static_cast<std::size_t>(k)] =
                                 true;
                             latencies_ms.push_back(std::chrono::duration<double, std::milli>(
-                                                       now - published[static_cast<std::size_t>(b)]
-                                                                      [static_cast<std::size_t>(k)])
+                                                       now - Clock::time_point(Clock::duration(sent_at(b, k).load())))
                                                        .count());
                         }
                     }
@@ -292,7 +353,7 @@ int main(int argc, char** argv) {
             drain(at);
             const std::string topic = "lumidex/b" + std::to_string(b) + "/line/1/set";
             const std::string value = std::to_string(k);
-            published[static_cast<std::size_t>(b)][static_cast<std::size_t>(k)] = Clock::now();
+            sent_at(b, k) = Clock::now().time_since_epoch().count();
             mosquitto_publish(client, nullptr, topic.c_str(), static_cast<int>(value.size()),
                               value.data(), 1, false);
         }
@@ -325,6 +386,7 @@ int main(int argc, char** argv) {
         drain(Clock::now() + 5ms);
     }
     const double burst_seconds = std::chrono::duration<double>(Clock::now() - burst_start).count();
+    const bool burst_shown = all_shown();
     const double bridge_rate = boards * kBurstRounds / burst_seconds;
     const double frame_rate = static_cast<double>(frames - frames_before) / burst_seconds;
 
@@ -348,19 +410,144 @@ int main(int argc, char** argv) {
         count += std::count(board.begin() + 1, board.end(), true);
     }
     const long total = static_cast<long>(boards) * seconds;
+    const std::vector<double> mqtt_latencies_ms = latencies_ms;
+
+    // The same updates as POSTs to the HTTP door, from a client thread of
+    // their own while this one reads the boards: the latency runs from the
+    // request to the frame at the board. Update k carries 2000 + k.
+    constexpr int kHttpBase = 2000;
+    latencies_ms.clear();
+    value_base = kHttpBase;
+    for (auto& board : delivered) {
+        std::fill(board.begin(), board.end(), false);
+    }
+    for (auto& at : published) {
+        at = 0;
+    }
+
+    std::atomic<int> http_failures{0};
+    std::atomic<bool> posted_all{false};
+    const Clock::time_point http_start = Clock::now() + 200ms;
+    std::thread poster([&] {
+        const int fd = ConnectHttp(http_port);
+        for (int k = 1; k <= seconds; ++k) {
+            for (int b = 0; b < boards; ++b) {
+                std::this_thread::sleep_until(http_start + std::chrono::seconds(k - 1) + step * b);
+                sent_at(b, k) = Clock::now().time_since_epoch().count();
+                const int status = HttpExchange(
+                    fd, HttpPost(http_port, "/api/boards/b" + std::to_string(b),
+                                 "{\"lines\":{\"1\":\"" + std::to_string(kHttpBase + k) + "\"}}"));
+                if (status != 200) {
+                    ++http_failures;
+                }
+            }
+        }
+        ::close(fd);
+        posted_all = true;
+    });
+    // Every request waits for its exchange, so a loaded machine makes the
+    // poster late: the boards are read until it is done, and a while more.
+    while (!posted_all) {
+        drain(Clock::now() + 50ms);
+    }
+    drain(Clock::now() + 3s);
+    poster.join();
+    long http_count = 0;
+    for (const auto& board : delivered) {
+        http_count += std::count(board.begin() + 1, board.end(), true);
+    }
+    const std::vector<double> http_latencies_ms = latencies_ms;
+
+    // Event streams: as many clients as there are boards ask for one; the
+    // door serves 32 and refuses the rest. Then a change to one board, 20
+    // times: how long until every stream served has its state.
+    std::vector<int> streams;
+    int refused_streams = 0;
+    const std::string stream_request = "GET /api/events HTTP/1.1\r\nHost: 127.0.0.1:" +
+                                       std::to_string(http_port) + "\r\n\r\n";
+    for (int c = 0; c < boards; ++c) {
+        const int fd = ConnectHttp(http_port);
+        ::send(fd, stream_request.data(), stream_request.size(), MSG_NOSIGNAL);
+        char head[512] = {};
+        const ssize_t got = ::recv(fd, head, sizeof head - 1, 0);
+        if (got > 12 && std::string(head, 12) == "HTTP/1.1 200") {
+            streams.push_back(fd);
+        } else {
+            ++refused_streams;
+            ::close(fd);
+        }
+    }
+    const auto [stream_rss, stream_peak] = Memory(bridge.pid);
+    std::vector<double> told_ms;
+    const int control = ConnectHttp(http_port);
+    for (int round = 0; round < 20; ++round) {
+        const std::string value = std::to_string(3000 + round);
+        const Clock::time_point changed_at = Clock::now();
+        HttpExchange(control, HttpPost(http_port, "/api/boards/b0", "{\"lines\":{\"1\":\"" + value + "\"}}"));
+        // Told: a state event whose line 1 has the value.
+        std::vector<std::string> seen(streams.size());
+        std::vector<bool> told(streams.size(), false);
+        std::size_t left = streams.size();
+        Clock::time_point last = changed_at;
+        while (left > 0 && Clock::now() - changed_at < 2s) {
+            std::vector<pollfd> watch;
+            for (const int fd : streams) {
+                watch.push_back({fd, POLLIN, 0});
+            }
+            if (::poll(watch.data(), watch.size(), 100) <= 0) {
+                continue;
+            }
+            for (std::size_t i = 0; i < watch.size(); ++i) {
+                if ((watch[i].revents & POLLIN) == 0) {
+                    continue;
+                }
+                char buffer[16384];
+                const ssize_t got = ::recv(watch[i].fd, buffer, sizeof buffer, 0);
+                if (got <= 0) {
+                    continue;
+                }
+                seen[i].append(buffer, static_cast<std::size_t>(got));
+                if (!told[i] && seen[i].find("\"text\":\"" + value + "\"") != std::string::npos) {
+                    told[i] = true;
+                    --left;
+                    last = Clock::now();
+                }
+            }
+        }
+        told_ms.push_back(left == 0 ? std::chrono::duration<double, std::milli>(last - changed_at).count()
+                                    : 2000.0);
+        drain(Clock::now() + 50ms);
+    }
+    ::close(control);
+    for (const int fd : streams) {
+        ::close(fd);
+    }
     std::printf("boards %d, %d s, one update per board per second, settings in %s\n", boards,
                 seconds, parent.c_str());
     std::printf("updates delivered: %ld of %ld (%ld lost)\n", count, total, total - count);
     std::printf("publish-to-frame latency: median %.2f ms, 99th percentile %.2f ms, max %.2f ms\n",
-                Percentile(latencies_ms, 0.5), Percentile(latencies_ms, 0.99),
-                Percentile(latencies_ms, 1.0));
+                Percentile(mqtt_latencies_ms, 0.5), Percentile(mqtt_latencies_ms, 0.99),
+                Percentile(mqtt_latencies_ms, 1.0));
     std::printf("bridge memory: %ld kB resident, %ld kB at most\n", rss, peak);
     std::printf("burst of %d updates: every board showed its last after %.2f s: %.0f updates/s "
                 "(%.0f frames/s at the boards)%s\n",
                 boards * kBurstRounds, burst_seconds, bridge_rate, frame_rate,
-                all_shown() ? "" : ", NOT ALL SHOWN");
+                burst_shown ? "" : ", NOT ALL SHOWN");
     std::printf("lumidex-send loop: %.1f updates/s; the bridge %.1f x that\n", loop_rate,
                 bridge_rate / loop_rate);
+    const double mqtt_p99 = Percentile(mqtt_latencies_ms, 0.99);
+    const double http_p99 = Percentile(http_latencies_ms, 0.99);
+    std::printf("HTTP: updates delivered: %ld of %ld (%d requests not answered 200)\n", http_count,
+                total, http_failures.load());
+    std::printf("HTTP: request-to-frame latency: median %.2f ms, 99th percentile %.2f ms, max %.2f ms "
+                "(%.2f x the MQTT path's 99th percentile)\n",
+                Percentile(http_latencies_ms, 0.5), http_p99, Percentile(http_latencies_ms, 1.0),
+                mqtt_p99 > 0 ? http_p99 / mqtt_p99 : 0.0);
+    std::printf("HTTP: %zu event streams served, %d refused; every stream told of a change within: "
+                "median %.2f ms, max %.2f ms (20 changes)\n",
+                streams.size(), refused_streams, Percentile(told_ms, 0.5), Percentile(told_ms, 1.0));
+    std::printf("HTTP: bridge memory with the streams open: %ld kB resident, %ld kB at most\n",
+                stream_rss, stream_peak);
 
     mosquitto_loop_stop(client, true);
     mosquitto_destroy(client);
@@ -412,5 +599,5 @@ int main(int argc, char** argv) {
     }
     Stop(broker);
     std::filesystem::remove_all(dir);
-    return count == total && recovered ? 0 : 1;
+    return count == total && recovered && http_count == total ? 0 : 1;
 }

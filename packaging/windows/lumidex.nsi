@@ -1,7 +1,9 @@
 ; The Lumidex installer for Windows, built by scripts/package with NSIS:
 ;   makensis -DVERSION=1.0 -DVERSION4=1.0.0.0 -DSTAGE=<folder> -DICON=<.ico> -DOUTFILE=<setup.exe> lumidex.nsi
-; STAGE holds what is installed (the three programs, the help, LICENSE and
-; README.txt). The programs go to Program Files\Lumidex; an installed copy
+; STAGE holds what is installed (the four programs, the help, LICENSE and
+; README.txt). The optional part "Board service (HTTP)" registers
+; lumidex-bridge.exe as the Windows service LumidexBridge; /SERVICE on the
+; command line chooses it for a silent install. The programs go to Program Files\Lumidex; an installed copy
 ; keeps its settings in %APPDATA%\Lumidex\Config.ini, which uninstalling
 ; leaves in place. /S installs (and, given to Uninstall.exe, uninstalls)
 ; without asking.
@@ -18,6 +20,7 @@ Target amd64-unicode
 !include "LogicLib.nsh"
 !include "MUI2.nsh"
 !include "x64.nsh"
+!include "FileFunc.nsh"
 
 !define PRODUCT "Lumidex"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Lumidex"
@@ -42,19 +45,12 @@ VIAddVersionKey /LANG=1033 "License" "SPDX-License-Identifier: MIT"
 !define MUI_UNICON "${ICON}"
 !define MUI_LICENSEPAGE_TEXT_TOP "Lumidex is released under the MIT licence (SPDX-License-Identifier: MIT)."
 !insertmacro MUI_PAGE_LICENSE "${STAGE}\LICENSE"
+!insertmacro MUI_PAGE_COMPONENTS
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "English"
-
-Function .onInit
-  ${IfNot} ${RunningX64}
-    MessageBox MB_ICONSTOP "${PRODUCT} needs a 64-bit Windows." /SD IDOK
-    Abort
-  ${EndIf}
-  SetRegView 64
-FunctionEnd
 
 Function un.onInit
   SetRegView 64
@@ -83,7 +79,8 @@ Function .onVerifyInstDir
   ${EndIf}
 FunctionEnd
 
-Section "${PRODUCT}"
+Section "${PRODUCT}" SectionMain
+  SectionIn RO
   SetShellVarContext all
   ; /D=... skips the directory page, so the folder is checked here too.
   Call InsideProgramFiles
@@ -96,9 +93,11 @@ Section "${PRODUCT}"
   File "${STAGE}\lumidex.exe"
   File "${STAGE}\lumidex-send.exe"
   File "${STAGE}\lumidex-sim.exe"
+  File "${STAGE}\lumidex-bridge.exe"
   File "${STAGE}\Help.doc"
   File "${STAGE}\Help.html"
   File "${STAGE}\LICENSE"
+  File "${STAGE}\FONT-LICENSE.txt"
   File "${STAGE}\README.txt"
   WriteUninstaller "$INSTDIR\Uninstall.exe"
   CreateShortcut "$SMPROGRAMS\${PRODUCT}.lnk" "$INSTDIR\lumidex.exe" "" "$INSTDIR\lumidex.exe" 0
@@ -114,19 +113,49 @@ Section "${PRODUCT}"
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
 SectionEnd
 
+; The board service: the HTTP door over %ProgramData%\Lumidex\boards.ini,
+; started with Windows.
+Section /o "Board service (HTTP)" SectionService
+  ExecWait '"$INSTDIR\lumidex-bridge.exe" --install-service' $0
+  ${If} $0 != 0
+    MessageBox MB_ICONEXCLAMATION "The board service could not be registered (lumidex-bridge.exe --install-service ended with $0)." /SD IDOK
+  ${EndIf}
+SectionEnd
+
 ; The programs, the Start-menu entry and the entry in the list of installed
 ; programs go; %APPDATA%\Lumidex (the operator's settings) stays.
 Section "Uninstall"
   SetShellVarContext all
+  ; The service, if it was chosen; %ProgramData%\Lumidex stays.
+  ExecWait '"$INSTDIR\lumidex-bridge.exe" --uninstall-service'
+  Delete "$INSTDIR\lumidex-bridge.exe"
   Delete "$INSTDIR\lumidex.exe"
   Delete "$INSTDIR\lumidex-send.exe"
   Delete "$INSTDIR\lumidex-sim.exe"
   Delete "$INSTDIR\Help.doc"
   Delete "$INSTDIR\Help.html"
   Delete "$INSTDIR\LICENSE"
+  Delete "$INSTDIR\FONT-LICENSE.txt"
   Delete "$INSTDIR\README.txt"
   Delete "$INSTDIR\Uninstall.exe"
   RMDir "$INSTDIR"
   Delete "$SMPROGRAMS\${PRODUCT}.lnk"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
 SectionEnd
+
+; After the sections, whose numbers it uses.
+Function .onInit
+  ${IfNot} ${RunningX64}
+    MessageBox MB_ICONSTOP "${PRODUCT} needs a 64-bit Windows." /SD IDOK
+    Abort
+  ${EndIf}
+  SetRegView 64
+  ${GetParameters} $0
+  ClearErrors
+  ${GetOptions} $0 "/SERVICE" $1
+  ${IfNot} ${Errors}
+    SectionGetFlags ${SectionService} $1
+    IntOp $1 $1 | ${SF_SELECTED}
+    SectionSetFlags ${SectionService} $1
+  ${EndIf}
+FunctionEnd

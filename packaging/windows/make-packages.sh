@@ -21,7 +21,7 @@ name=lumidex-$version-win64-portable
 stage=$build/package-stage/$name
 rm -rf "$build/package-stage"
 mkdir -p "$stage"
-for program in lumidex lumidex-send lumidex-sim; do
+for program in lumidex lumidex-send lumidex-sim lumidex-bridge; do
   if [ ! -f "$build/bin/$program.exe" ]; then
     echo "make-packages: $build/bin/$program.exe was not built" >&2
     exit 2
@@ -32,6 +32,15 @@ cp "$build/bin/Help.doc" "$build/bin/Help.html" "$stage/"
 # Notepad wants CRLF line ends.
 sed 's/$/\r/' "$source_dir/LICENSE" >"$stage/LICENSE"
 sed 's/$/\r/' "$here/README.txt" >"$stage/README.txt"
+# lumidex-bridge.exe's web page carries the DSEG7 font: its licence goes
+# with every copy.
+{
+  echo "lumidex-bridge.exe serves the DSEG7 Classic font (Debian's fonts-dseg) to its web page."
+  echo "Copyright 2017-2020 keshikan <http://www.keshikan.net> with Reserved Font Name \"DSEG\"."
+  echo
+  sed -n '/^License: OFL-1.1$/,$p' "$source_dir/packaging/debian/copyright.in" | tail -n +2 |
+    sed 's/^ //; s/^\.$//'
+} | sed 's/$/\r/' >"$stage/FONT-LICENSE.txt"
 
 rm -f "$out/$name.zip"
 (cd "$build/package-stage" && zip -q -r -X "$out/$name.zip" "$name")

@@ -20,6 +20,10 @@ constexpr std::size_t kMaxTopicName = 64;
 const std::set<std::string> kBridgeKeys{"broker",        "prefix", "client-id", "username",
                                         "password-file", "tls-ca", "discovery", "refresh"};
 const std::set<std::string> kBoardKeys{"settings", "link", "groups", "refresh"};
+constexpr std::string_view kHttpSection = "http";
+const std::set<std::string> kHttpKeys{"listen",      "operator-password-file", "admin-password-file",
+                                      "tokens-file", "allow-origin",           "tls-cert",
+                                      "tls-key"};
 constexpr long kLongestRefresh = 86400;
 
 // A refresh interval in whole seconds, 0..a day; nothing for any other text.
@@ -57,6 +61,56 @@ std::vector<std::string> SplitList(const std::string& text) {
 }
 
 } // namespace
+
+bool IsWebOrigin(const std::string& origin) {
+    std::string_view rest(origin);
+    if (rest.starts_with("https://")) {
+        rest.remove_prefix(8);
+    } else if (rest.starts_with("http://")) {
+        rest.remove_prefix(7);
+    } else {
+        return false;
+    }
+    std::string_view host = rest;
+    std::string_view port;
+    if (rest.starts_with('[')) {
+        const std::size_t close = rest.find(']');
+        if (close == std::string_view::npos || close < 3) {
+            return false;
+        }
+        host = rest.substr(1, close - 1);
+        rest.remove_prefix(close + 1);
+        if (!rest.empty() && (rest[0] != ':' || rest.size() == 1)) {
+            return false;
+        }
+        port = rest.empty() ? rest : rest.substr(1);
+        if (!std::all_of(host.begin(), host.end(), [](unsigned char c) {
+                return std::isxdigit(c) != 0 || c == ':' || c == '.';
+            })) {
+            return false;
+        }
+    } else {
+        const std::size_t colon = rest.find(':');
+        host = rest.substr(0, colon);
+        if (colon != std::string_view::npos) {
+            port = rest.substr(colon + 1);
+            if (port.empty()) {
+                return false;
+            }
+        }
+        if (host.empty() || !std::all_of(host.begin(), host.end(), [](unsigned char c) {
+                return std::isalnum(c) != 0 || c == '-' || c == '.';
+            })) {
+            return false;
+        }
+    }
+    if (port.size() > 5 || !std::all_of(port.begin(), port.end(), [](unsigned char c) {
+            return std::isdigit(c) != 0;
+        })) {
+        return false;
+    }
+    return port.empty() || (std::stoi(std::string(port)) >= 1 && std::stoi(std::string(port)) <= 65535);
+}
 
 bool IsTopicName(const std::string& name) {
     return !name.empty() && name.size() <= kMaxTopicName &&
@@ -121,6 +175,7 @@ std::optional<BridgeConfig> ReadBoardsFile(const std::filesystem::path& file, st
             return std::nullopt;
         }
         const bool bridge = Lower(name.section) == kBridgeSection;
+        const bool http = Lower(name.section) == kHttpSection;
         if (name.key.empty()) {
             if (std::any_of(sections.begin(), sections.end(), [&](const std::string& s) {
                     return Lower(s) == Lower(name.section);
@@ -130,7 +185,7 @@ std::optional<BridgeConfig> ReadBoardsFile(const std::filesystem::path& file, st
             sections.push_back(name.section);
             continue;
         }
-        const std::set<std::string>& allowed = bridge ? kBridgeKeys : kBoardKeys;
+        const std::set<std::string>& allowed = bridge ? kBridgeKeys : http ? kHttpKeys : kBoardKeys;
         if (!allowed.contains(Lower(name.key))) {
             return fail(name.section, name.key, "unknown key");
         }
@@ -146,6 +201,7 @@ std::optional<BridgeConfig> ReadBoardsFile(const std::filesystem::path& file, st
             !v.empty() && !ParseBrokerAddress(v, broker)) {
             return fail(s, "broker", "wants HOST[:PORT], got '" + v + "'");
         }
+        broker.named = !value(s, "broker").empty();
         if (const std::string v = value(s, "prefix"); !v.empty()) {
             if (!IsTopicPrefix(v)) {
                 return fail(s, "prefix",
@@ -178,8 +234,32 @@ std::optional<BridgeConfig> ReadBoardsFile(const std::filesystem::path& file, st
         }
     }
 
+    const auto http_section =
+        std::find_if(sections.begin(), sections.end(),
+                     [](const std::string& s) { return Lower(s) == kHttpSection; });
+    if (http_section != sections.end()) {
+        const std::string& s = *http_section;
+        HttpConfig& http = config.http;
+        http.listen = value(s, "listen");
+        const auto path = [&](std::string_view key) {
+            const std::string v = value(s, key);
+            return v.empty() ? std::filesystem::path{}
+                             : std::filesystem::absolute(file.parent_path() / v);
+        };
+        http.operator_password_file = path("operator-password-file");
+        http.admin_password_file = path("admin-password-file");
+        http.tokens_file = path("tokens-file");
+        http.tls_cert = path("tls-cert");
+        http.tls_key = path("tls-key");
+        http.allow_origin = value(s, "allow-origin");
+        if (!http.allow_origin.empty() && !IsWebOrigin(http.allow_origin)) {
+            return fail(s, "allow-origin",
+                        "wants an origin like https://host[:port], got '" + http.allow_origin + "'");
+        }
+    }
+
     for (const std::string& s : sections) {
-        if (Lower(s) == kBridgeSection) {
+        if (Lower(s) == kBridgeSection || Lower(s) == kHttpSection) {
             continue;
         }
         BoardConfig board;

@@ -37,6 +37,21 @@ struct BrokerConfig {
     std::filesystem::path password_file;
     std::filesystem::path tls_ca;
     bool discovery = false;
+    // True when the boards file names a broker ([bridge] broker=).
+    bool named = false;
+};
+
+// The HTTP door's settings, from the boards file's [http] section (paths
+// made absolute against the boards file) or the command line. An empty
+// `listen` means no HTTP door.
+struct HttpConfig {
+    std::string listen; // "ADDRESS:PORT"
+    std::filesystem::path operator_password_file;
+    std::filesystem::path admin_password_file;
+    std::filesystem::path tokens_file;
+    std::string allow_origin; // the one other origin that may call the API
+    std::filesystem::path tls_cert;
+    std::filesystem::path tls_key;
 };
 
 // How often a board is re-asserted unless the boards file says otherwise.
@@ -46,6 +61,7 @@ inline constexpr std::chrono::seconds kDefaultRefresh{300};
 struct BridgeConfig {
     std::filesystem::path file; // the boards file itself, made absolute
     BrokerConfig broker;
+    HttpConfig http;
     // [bridge] refresh: every board's re-assertion interval (0: never).
     std::chrono::seconds refresh = kDefaultRefresh;
     std::vector<BoardConfig> boards;
@@ -63,13 +79,19 @@ bool ParseBrokerAddress(const std::string& text, BrokerConfig& broker);
 // level, no wildcard ('+', '#') and no NUL.
 bool IsTopicPrefix(const std::string& prefix);
 
+// True for an origin as a browser sends it: "http://" or "https://", then a
+// host (a name, an IPv4 address or a bracketed IPv6 one) and an optional
+// ":PORT", nothing else (no path, no trailing slash).
+bool IsWebOrigin(const std::string& origin);
+
 // Reads the boards file with the settings reader. Refuses (nothing, and one
 // line in `error` naming the file, the section and the key) a file that
 // cannot be read, a key the file may not hold, a board section without
 // "settings", a bad board or group name, a board named "bridge" or "group"
 // (topic levels of their own), a link other than udp or serial, a settings
 // file that cannot be read, a UDP board without a controller address and a
-// serial board without a port.
+// serial board without a port; in [http], a key it may not hold and an
+// allow-origin that is no origin ("http://host[:port]" or "https://...").
 std::optional<BridgeConfig> ReadBoardsFile(const std::filesystem::path& file, std::string& error);
 
 } // namespace lumidex

@@ -71,17 +71,18 @@ check "the installer is made" test -f "$setup"
 # --- The portable zip ------------------------------------------------------
 unzip -q "$zip_file" -d "$work/unpacked"
 portable="$work/unpacked/lumidex-$version-win64-portable"
-for file in lumidex.exe lumidex-send.exe lumidex-sim.exe Help.doc Help.html LICENSE README.txt; do
+for file in lumidex.exe lumidex-send.exe lumidex-sim.exe lumidex-bridge.exe Help.doc Help.html LICENSE \
+    FONT-LICENSE.txt README.txt; do
   check "the zip holds $file" test -f "$portable/$file"
 done
 # The version resource Explorer shows: the version of project() and the
 # licence (its texts are UTF-16).
-for program in lumidex lumidex-send lumidex-sim; do
+for program in lumidex lumidex-send lumidex-sim lumidex-bridge; do
   texts=$(strings -n 3 -el "$portable/$program.exe")
   check "$program.exe's version resource says $version and MIT" \
     test "$(grep -cx -e "$version" -e "SPDX-License-Identifier: MIT" <<<"$texts")" -ge 3
 done
-check "the zip holds nothing else" test "$(find "$work/unpacked" -type f | wc -l)" -eq 7
+check "the zip holds nothing else" test "$(find "$work/unpacked" -type f | wc -l)" -eq 9
 
 wineboot -i >/dev/null 2>&1 </dev/null
 wineserver -w
@@ -118,9 +119,14 @@ wineserver -w
 check "the installer refuses a folder outside Program Files (status 2)" test "$outside_status" = 2
 check "the refused installer leaves nothing" test ! -e "$drive/Lumidex" -a ! -e "$program_dir"
 check "the refused installer registers nothing" unregistered
-wine "$setup" /S </dev/null >/dev/null 2>&1
+# /SERVICE chooses the optional board service (tst_windows_service tries
+# the service itself).
+wine "$setup" /S /SERVICE </dev/null >/dev/null 2>&1
 wineserver -w
-for file in lumidex.exe lumidex-send.exe lumidex-sim.exe Help.doc Help.html LICENSE Uninstall.exe; do
+service_key='HKLM\System\CurrentControlSet\Services\LumidexBridge'
+service_registered() { wine reg query "$service_key" /v ImagePath </dev/null >/dev/null 2>&1; }
+check "the installer registers the board service LumidexBridge" service_registered
+for file in lumidex.exe lumidex-send.exe lumidex-sim.exe lumidex-bridge.exe Help.doc Help.html LICENSE Uninstall.exe; do
   check "the installer puts $file into Program Files\\Lumidex" test -f "$program_dir/$file"
 done
 check "the installer makes the Start-menu entry Lumidex" test -f "$start_menu"
@@ -153,6 +159,7 @@ wineserver -w
 check "uninstalling removes the program folder" poll 10 test ! -e "$program_dir"
 check "uninstalling removes the Start-menu entry" test ! -e "$start_menu"
 check "uninstalling removes the entry among installed programs" unregistered
+check "uninstalling removes the board service" poll 15 eval '! service_registered' 
 check "uninstalling keeps the operator's settings" test -f "$settings"
 
 if [ "$failures" -ne 0 ]; then

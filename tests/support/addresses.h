@@ -17,6 +17,10 @@ inline constexpr const char* kBridgeTestsBoardA = "127.0.0.31";
 inline constexpr const char* kBridgeTestsBoardB = "127.0.0.32";
 inline constexpr const char* kBridgeTestsBoardC = "127.0.0.33";
 inline constexpr const char* kBridgeBenchFirstBoard = "127.0.1.1";
+// The HTTP door's suite (tests/http, in Python): its two boards, and the
+// client addresses it logs in from (127.0.0.45 ..).
+inline constexpr const char* kHttpTestsBoardA = "127.0.0.41";
+inline constexpr const char* kHttpTestsBoardB = "127.0.0.42";
 // A host that is never a controller: stray datagrams come from here.
 inline constexpr const char* kStrayHost = "127.0.0.99";
 

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <ostream>
 #include <pthread.h>
+#include <tuple>
 #include <unistd.h>
 
 namespace lumidex {
@@ -89,6 +90,8 @@ std::optional<BridgeOptions> ParseBridgeOptions(const std::vector<std::string>& 
     AddFlag(parser, "--discovery", options.discovery);
     std::string boards;
     AddSingle(parser, "--boards", boards);
+    HttpOptionTexts http;
+    AddHttpOptions(parser, http, options.http);
     struct Text {
         const char* name;
         std::optional<std::string>& target;
@@ -118,8 +121,11 @@ std::optional<BridgeOptions> ParseBridgeOptions(const std::vector<std::string>& 
         }
         text.target = text.value;
     }
+    if (!TakeHttpOptions(http, options.http, error)) {
+        return std::nullopt;
+    }
     options.boards = boards;
-    if (options.boards.empty() && !options.help && !options.version) {
+    if (options.boards.empty() && !options.help && !options.version && !options.http.hash_password) {
         error = "--boards FILE is required (see --help)";
         return std::nullopt;
     }
@@ -164,6 +170,36 @@ int RunBridge(const BridgeOptions& options, std::ostream& err) {
     }
     broker.discovery = broker.discovery || options.discovery;
 
+    // The HTTP door beside MQTT, or alone when no broker is named.
+    ApplyHttpOptions(options.http, config->http);
+    std::optional<HttpServer::Options> http;
+    if (!config->http.listen.empty()) {
+        // Who could change a password file could log in; who could read the
+        // tokens or the key could pose as a script or as the service.
+        const HttpConfig& files = config->http;
+        const std::tuple<const char*, const std::filesystem::path&, FileUse> checked[] = {
+            {"operator password", files.operator_password_file, FileUse::Configuration},
+            {"admin password", files.admin_password_file, FileUse::Configuration},
+            {"tokens", files.tokens_file, FileUse::Secret},
+            {"certificate", files.tls_cert, FileUse::Configuration},
+            {"key", files.tls_key, FileUse::Secret}};
+        for (const auto& [what, file, use] : checked) {
+            if (auto why = file.empty() ? std::nullopt : UntrustedFileReason(file, use)) {
+                err << "lumidex-bridge: refusing the " << what << " file: " << Printable(*why)
+                    << "\n";
+                return kExitBadInput;
+            }
+        }
+        http = PrepareHttpDoor(config->http, error);
+        if (!http) {
+            err << "lumidex-bridge: " << error << "\n";
+            return kExitBadInput;
+        }
+    }
+    // A boards file that names no broker but an HTTP address runs the HTTP
+    // door alone.
+    const bool with_mqtt = !http || broker.named || options.broker;
+
     MqttConnection::Options connect;
     connect.host = broker.host;
     connect.port = broker.port.value_or(broker.tls_ca.empty() ? kDefaultPort : kDefaultTlsPort);
@@ -171,11 +207,11 @@ int RunBridge(const BridgeOptions& options, std::ostream& err) {
     connect.username = broker.username;
     connect.tls_ca = broker.tls_ca;
     bool from_systemd = false;
-    if (broker.password_file.empty() && !broker.username.empty()) {
+    if (with_mqtt && broker.password_file.empty() && !broker.username.empty()) {
         broker.password_file = CredentialPasswordFile();
         from_systemd = !broker.password_file.empty();
     }
-    if (!broker.password_file.empty()) {
+    if (with_mqtt && !broker.password_file.empty()) {
         if (broker.username.empty()) {
             err << "lumidex-bridge: a password file needs a user name (--username)\n";
             return kExitBadInput;
@@ -194,12 +230,12 @@ int RunBridge(const BridgeOptions& options, std::ostream& err) {
         // The first line is the password; its line break is not part of it.
         connect.password = text->substr(0, text->find_first_of("\r\n"));
     }
-    if (!broker.tls_ca.empty()) {
+    if (with_mqtt && !broker.tls_ca.empty()) {
         if (auto why = UntrustedFileReason(broker.tls_ca, FileUse::Configuration)) {
             err << "lumidex-bridge: refusing the CA file: " << Printable(*why) << "\n";
             return kExitBadInput;
         }
-    } else if (!broker.username.empty()) {
+    } else if (with_mqtt && !broker.username.empty()) {
         err << "lumidex-bridge: warning: without --tls-ca the user name"
             << (connect.password.empty() ? " goes" : " and the password go")
             << " to the broker unencrypted, readable on the way\n";
@@ -215,35 +251,52 @@ int RunBridge(const BridgeOptions& options, std::ostream& err) {
 
     ServiceManager manager;
     BoardService service(*config);
-    MqttConnection connection;
-    MqttDoor door(service, connection);
-    connect.will_topic = door.AvailabilityTopic();
-    connect.will_payload = "offline";
-    MqttConnection::Handlers handlers;
-    handlers.message = [&](const std::string& topic, const std::string& payload, bool retained) {
-        door.OnMessage(topic, payload, retained);
-    };
-    handlers.connected = [&] {
-        for (const std::string& pattern : door.Subscriptions()) {
-            connection.Subscribe(pattern);
+    HttpServer http_door(service);
+    std::optional<MqttConnection> connection;
+    std::optional<MqttDoor> door;
+    if (with_mqtt) {
+        connection.emplace();
+        door.emplace(service, *connection);
+        connect.will_topic = door->AvailabilityTopic();
+        connect.will_payload = "offline";
+        MqttConnection::Handlers handlers;
+        handlers.message = [&](const std::string& topic, const std::string& payload,
+                               bool retained) { door->OnMessage(topic, payload, retained); };
+        handlers.connected = [&] {
+            for (const std::string& pattern : door->Subscriptions()) {
+                connection->Subscribe(pattern);
+            }
+            door->OnConnected();
+        };
+        handlers.tick = [&] { door->OnTick(); };
+        // Each line is written whole: the connection's thread logs too.
+        handlers.log = [&](const std::string& line) {
+            err << "lumidex-bridge: " + Printable(line) + "\n" << std::flush;
+            manager.Status(line);
+        };
+        if (!connection->Start(connect, std::move(handlers), error)) {
+            err << "lumidex-bridge: " << Printable(error) << "\n";
+            return kExitBadInput;
         }
-        door.OnConnected();
-    };
-    handlers.tick = [&] { door.OnTick(); };
-    // Each line is written whole: the connection's thread logs too.
-    handlers.log = [&](const std::string& line) {
-        err << "lumidex-bridge: " + Printable(line) + "\n" << std::flush;
-        manager.Status(line);
-    };
-    if (!connection.Start(connect, std::move(handlers), error)) {
+    }
+    if (http && !http_door.Start(*http, error)) {
         err << "lumidex-bridge: " << Printable(error) << "\n";
+        if (connection) {
+            connection->Stop();
+        }
         return kExitBadInput;
     }
+    if (http) {
+        err << "lumidex-bridge: " << DoorAddress(*http, http_door.Port()) << "\n";
+    }
     service.Start();
-    err << "lumidex-bridge: " + std::to_string(config->boards.size()) + " board(s), broker " +
-               Printable(connect.host) + ":" + std::to_string(connect.port) +
-               (connect.tls_ca.empty() ? "" : " (TLS)") + ", prefix " + broker.prefix +
-               ", client id " + Printable(broker.client_id) + "\n"
+    err << "lumidex-bridge: " + std::to_string(config->boards.size()) + " board(s), " +
+               (with_mqtt ? "broker " + Printable(connect.host) + ":" +
+                                std::to_string(connect.port) +
+                                (connect.tls_ca.empty() ? "" : " (TLS)") + ", prefix " +
+                                broker.prefix + ", client id " + Printable(broker.client_id)
+                          : std::string("no MQTT broker named")) +
+               "\n"
         << std::flush;
     manager.Ready();
 
@@ -254,7 +307,7 @@ int RunBridge(const BridgeOptions& options, std::ostream& err) {
     int signal = 0;
     while (signal != SIGTERM && signal != SIGINT) {
         signal = sigtimedwait(&stop_signals, nullptr, &turn);
-        if (connection.SinceLastTurn() > kLoopStuckAfter) {
+        if (connection && connection->SinceLastTurn() > kLoopStuckAfter) {
             err << "lumidex-bridge: the MQTT connection's loop has not turned for " +
                        std::to_string(kLoopStuckAfter.count()) +
                        " s; stopping, so that the service manager starts the bridge again\n"
@@ -273,9 +326,12 @@ int RunBridge(const BridgeOptions& options, std::ostream& err) {
     // The exchanges in flight finish; what is stored and not yet sent stays
     // pending for the next start.
     service.Stop();
-    door.Stop();
-    connection.Flush(kFlushTimeout);
-    connection.Stop();
+    http_door.Stop();
+    if (connection) {
+        door->Stop();
+        connection->Flush(kFlushTimeout);
+        connection->Stop();
+    }
     return kExitOk;
 }
 
@@ -322,6 +378,11 @@ last will), P/bridge/discovery (the discovery topics, with --discovery).
   --tls-ca FILE        connect with TLS; the broker's certificate must be
                        signed by a CA of this file and name the broker's host
   --discovery          publish Home Assistant discovery documents
+  --http ADDRESS:PORT  also serve the HTTP API and the web page (see below);
+                       with no broker named, the HTTP door runs alone
+  --tls-cert FILE, --tls-key FILE   HTTPS for the HTTP door
+  --hash-password      print a password file's line for a password read from
+                       standard input
   --help               show this text
   --version            show the version and the licence
 
@@ -330,7 +391,7 @@ change of the connection is logged once with its reason. Stops on SIGTERM or
 SIGINT after the exchanges in flight: exit 0. Exit 2 when the boards file, an
 option, the password file or the CA file cannot be used, or when another user
 could change one of these files; exit 1 when the connection's loop is stuck.
-)";
+)" + HttpUsage();
 }
 
 } // namespace lumidex

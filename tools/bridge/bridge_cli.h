@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tools/bridge/http_cli.h"
+
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -18,6 +20,12 @@ struct BridgeOptions {
     std::optional<std::string> password_file;
     std::optional<std::string> tls_ca;
     bool discovery = false;
+    HttpOptions http;
+    // Windows: register or remove the Windows service, or run as it (what
+    // the service manager starts).
+    bool install_service = false;
+    bool uninstall_service = false;
+    bool service = false;
     bool help = false;
     bool version = false;
 };

@@ -21,5 +21,8 @@ int main(int argc, char** argv) {
         std::cout << lumidex::VersionText("lumidex-bridge");
         return 0;
     }
+    if (options->http.hash_password) {
+        return lumidex::RunHashPassword(std::cin, std::cout, std::cerr);
+    }
     return lumidex::RunBridge(*options, std::cerr);
 }

@@ -1,0 +1,592 @@
+#!/usr/bin/python3
+"""The HTTP door end to end: the real lumidex-bridge over two lumidex-sim
+boards on loopback, asked with a plain HTTP client. Every endpoint and every
+refusal once, as tables; every JSON answer checked against the OpenAPI
+document the bridge itself serves.
+
+    test_http_api.py BRIDGE_EXE SIM_EXE [unittest arguments]
+"""
+
+import base64
+import http.client
+import json
+import os
+import re
+import shutil
+import socket
+import ssl
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+import jsonschema
+
+BRIDGE = SIM = None
+# The boards' controllers, and the addresses clients come from (each
+# throttle case its own, so a wait never spills into another case);
+# tests/support/addresses.h keeps them apart from the other suites'.
+BOARD_A, BOARD_B = "127.0.0.41", "127.0.0.42"
+CLIENT_ADDRESSES = iter(f"127.0.0.{n}" for n in range(45, 90))
+
+OPERATOR_PASSWORD = "pump-4711"
+ADMIN_PASSWORD = "back office!"
+ADMIN_TOKEN = "a" * 8 + "0123456789abcdef"
+OPERATOR_TOKEN = "o" * 8 + "0123456789abcdef"
+ALLOWED_ORIGIN = "https://rates.example"
+
+
+def board_settings(address):
+    """A Config.ini: line 1 with 4 digits and 2 places, line 2 with 3 digits
+    and a free point, lines 3..6 not sent."""
+    a, b, c, d = (int(x) for x in address.split("."))
+    stored = (a << 24) | (b << 16) | (c << 8) | d
+    if stored >= 1 << 31:
+        stored -= 1 << 32
+    return (f"[Set]\r\nwsv1=4\r\nwsv6=2\r\nwsv2=3\r\nwsv7=No\r\nLEDIP={stored}\r\n"
+            "[Text]\r\nText3=No\r\nText4=No\r\nText5=No\r\nText6=No\r\n[TextBT]\r\nTB1=Super\r\n")
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def wait_for_port(port, process, seconds=20):
+    end = time.monotonic() + seconds
+    while time.monotonic() < end:
+        if process.poll() is not None:
+            raise AssertionError(f"the bridge ended: {process.stderr.read()}")
+        try:
+            socket.create_connection(("127.0.0.1", port), timeout=0.2).close()
+            return
+        except OSError:
+            time.sleep(0.05)
+    raise AssertionError(f"nothing listens on port {port}")
+
+
+class Sim:
+    """lumidex-sim on one loopback address, printing one JSON object per frame."""
+
+    def __init__(self, address):
+        self.process = subprocess.Popen([SIM, "--udp", address, "--json"], stdout=subprocess.PIPE,
+                                        stderr=subprocess.DEVNULL, text=True)
+        first = self.process.stdout.readline()
+        assert first.startswith("udp:"), first
+
+    def next_frame(self, seconds=5):
+        """The next frame the board took, or None."""
+        import select
+        end = time.monotonic() + seconds
+        while time.monotonic() < end:
+            ready, _, _ = select.select([self.process.stdout], [], [], end - time.monotonic())
+            if not ready:
+                break
+            line = self.process.stdout.readline()
+            if line.startswith("{"):
+                return json.loads(line)
+        return None
+
+    def drain(self):
+        while self.next_frame(0.05):
+            pass
+
+    def stop(self):
+        self.process.terminate()
+        self.process.wait()
+        self.process.stdout.close()
+
+
+class Bridge:
+    """lumidex-bridge over the boards file in `folder`, HTTP alone."""
+
+    def __init__(self, folder, http_section, extra=()):
+        self.port = free_port()
+        boards = (f"[http]\nlisten=127.0.0.1:{self.port}\n{http_section}"
+                  "[hall]\nsettings=hall.ini\ngroups=prices\n"
+                  "[dock]\nsettings=dock.ini\ngroups=prices\nrefresh=0\n")
+        self.boards = os.path.join(folder, "boards.ini")
+        with open(self.boards, "w") as f:
+            f.write(boards)
+        self.process = subprocess.Popen([BRIDGE, "--boards", self.boards, *extra],
+                                        stderr=subprocess.PIPE, text=True)
+        wait_for_port(self.port, self.process)
+
+    def stop(self):
+        self.process.terminate()
+        assert self.process.wait(10) == 0
+        self.process.stderr.close()
+
+
+class Answer:
+    def __init__(self, response):
+        self.status = response.status
+        self.headers = response.headers
+        self.raw = response.read()
+        self.json = None
+        if response.headers.get("Content-Type", "").startswith("application/json") and self.raw:
+            self.json = json.loads(self.raw)
+
+
+class HttpDoorTest(unittest.TestCase):
+    maxDiff = None
+
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = tempfile.mkdtemp(prefix="lumidex-http-")
+        cls.addClassCleanup(shutil.rmtree, cls.dir)
+        cls.sims = {"hall": Sim(BOARD_A), "dock": Sim(BOARD_B)}
+        for sim in cls.sims.values():
+            cls.addClassCleanup(sim.stop)
+        for name, address in (("hall", BOARD_A), ("dock", BOARD_B)):
+            for folder in ("open", "closed"):
+                os.makedirs(os.path.join(cls.dir, folder), exist_ok=True)
+                with open(os.path.join(cls.dir, folder, name + ".ini"), "w", newline="") as f:
+                    f.write(board_settings(address))
+        closed = os.path.join(cls.dir, "closed")
+        for role, password in (("operator", OPERATOR_PASSWORD), ("admin", ADMIN_PASSWORD)):
+            line = subprocess.run([BRIDGE, "--hash-password"], input=password + "\n", text=True,
+                                  capture_output=True, check=True).stdout
+            with open(os.path.join(closed, role + ".pass"), "w") as f:
+                f.write(line)
+        # The bridge takes a tokens file only its own user may read.
+        with open(os.open(os.path.join(closed, "tokens"), os.O_WRONLY | os.O_CREAT, 0o600), "w") as f:
+            f.write(f"# scripts\nadmin {ADMIN_TOKEN}\noperator {OPERATOR_TOKEN}\n")
+        cls.open = Bridge(os.path.join(cls.dir, "open"), "")
+        cls.addClassCleanup(cls.open.stop)
+        cls.closed = Bridge(closed, "operator-password-file=operator.pass\n"
+                                    "admin-password-file=admin.pass\ntokens-file=tokens\n"
+                                    f"allow-origin={ALLOWED_ORIGIN}\n")
+        cls.addClassCleanup(cls.closed.stop)
+        cls.document = cls.request_on(cls.open, "GET", "/api/openapi.json").json
+        cls.answered = set()
+
+    @staticmethod
+    def request_on(bridge, method, path, body=None, headers=None, source=None, raw_body=None):
+        connection = http.client.HTTPConnection("127.0.0.1", bridge.port, timeout=15,
+                                                source_address=(source, 0) if source else None)
+        sent = dict(headers or {})
+        data = raw_body
+        if body is not None:
+            data = json.dumps(body).encode()
+            sent.setdefault("Content-Type", "application/json")
+        connection.request(method, path, body=data, headers=sent)
+        answer = Answer(connection.getresponse())
+        connection.close()
+        return answer
+
+    def request(self, bridge, method, path, body=None, headers=None, source=None, raw_body=None):
+        answer = self.request_on(bridge, method, path, body, headers, source, raw_body)
+        self.check_against_document(method, path, answer)
+        return answer
+
+    # The OpenAPI document against what the server answers.
+
+    def operation(self, method, path):
+        path = path.split("?")[0]
+        for template, item in self.document["paths"].items():
+            pattern = "^" + re.sub(r"\{[^}]+\}", "[^/]+", template) + "$"
+            if re.match(pattern, path) and method.lower() in item:
+                return template, item[method.lower()]
+        if not path.startswith("/api/"):
+            return "/", self.document["paths"]["/"]["get"]
+        return None, None
+
+    def check_against_document(self, method, path, answer):
+        if method == "OPTIONS":
+            return  # a CORS preflight is no operation of the API
+        template, operation = self.operation(method, path)
+        if operation is None:
+            self.assertIn(answer.status, (404, 405), f"{method} {path} is not in the document")
+            return
+        described = operation["responses"].get(str(answer.status))
+        if described is None and answer.status >= 400:
+            described = operation["responses"].get("default")
+        self.assertIsNotNone(described, f"{method} {path} answered {answer.status}, which the "
+                                        "document does not list")
+        self.answered.add((template, method.lower(), answer.status))
+        if "$ref" in described:
+            described = self.resolve(described["$ref"])
+        content = described.get("content", {}).get("application/json")
+        if content is None or answer.json is None:
+            return
+        resolver = jsonschema.RefResolver.from_schema(self.document)
+        jsonschema.Draft202012Validator(content["schema"], resolver=resolver).validate(answer.json)
+
+    def resolve(self, reference):
+        node = self.document
+        for part in reference.lstrip("#/").split("/"):
+            node = node[part]
+        return node
+
+    def test_the_document_describes_paths_the_server_has(self):
+        self.assertEqual(self.document["openapi"], "3.1.0")
+        for name, schema in self.document["components"]["schemas"].items():
+            with self.subTest(schema=name):
+                jsonschema.Draft202012Validator.check_schema(schema)
+        for template, item in self.document["paths"].items():
+            for method in item:
+                if method == "parameters" or template == "/api/events":
+                    continue  # the event stream has a test of its own
+                with self.subTest(f"{method} {template}"):
+                    concrete = template.replace("{board}", "hall").replace("{group}", "prices")
+                    answer = self.request(self.open, method.upper(), concrete,
+                                          body={} if method == "post" else None)
+                    self.assertNotIn(answer.status, (404, 405), answer.raw)
+
+    # Reading.
+
+    def test_boards_read_as_the_boards_file_orders_them(self):
+        answer = self.request(self.open, "GET", "/api/boards")
+        self.assertEqual(answer.status, 200)
+        self.assertEqual([b["name"] for b in answer.json["boards"]], ["hall", "dock"])
+        hall = self.request(self.open, "GET", "/api/boards/hall").json
+        line = hall["lines"][0]
+        self.assertEqual((line["number"], line["caption"], line["digits"], line["places"]),
+                         (1, "Super", 4, "2"))
+        self.assertEqual(hall["lines"][1]["places"], "No")
+        self.assertEqual([l["chosen"] for l in hall["lines"]], [True, True] + [False] * 4)
+        self.assertEqual(hall["groups"], ["prices"])
+
+    # Changing: every refusal once, as a table.
+
+    def test_refusals(self):
+        json_type = {"Content-Type": "application/json"}
+        cases = [
+            # name, method, path, body, headers, status, field, error part
+            ("unknown board", "GET", "/api/boards/nowhere", None, {}, 404, None, "no board nowhere"),
+            ("unknown board, posted", "POST", "/api/boards/nowhere", {"lines": {"1": "1"}}, {}, 404, None, "no board"),
+            ("unknown group", "POST", "/api/groups/nowhere", {"lines": {"1": "1"}}, {}, 404, None, "no group"),
+            ("unknown path", "GET", "/api/nothing", None, {}, 404, None, "no such API path"),
+            ("unknown command", "POST", "/api/boards/hall/reboot", {}, {}, 404, None, "no such API path"),
+            ("unknown page file", "GET", "/nothing.js", None, {}, 404, None, "no such page"),
+            ("wrong method", "DELETE", "/api/boards/hall", None, {}, 405, None, "GET or POST"),
+            ("GET on a change", "GET", "/api/groups/prices", None, {}, 405, None, "POST"),
+            ("not JSON", "POST", "/api/boards/hall", None, {"Content-Type": "text/plain"}, 415, None, "application/json"),
+            ("no JSON body", "POST", "/api/boards/hall", None, json_type, 400, None, "no JSON"),
+            ("not an object", "POST", "/api/boards/hall", [1], {}, 422, None, "object"),
+            ("empty change", "POST", "/api/boards/hall", {}, {}, 422, None, "nothing to change"),
+            ("unknown field", "POST", "/api/boards/hall", {"lines": {"1": "1"}, "colour": "red"}, {}, 422, "colour", "no such field"),
+            ("line too long", "POST", "/api/boards/hall", {"lines": {"1": "123.4"}}, {}, 422, "lines.1", "does not take '123.4'"),
+            ("rounding carries", "POST", "/api/boards/hall", {"lines": {"1": "99.999"}}, {}, 422, "lines.1", "does not take"),
+            ("line 7", "POST", "/api/boards/hall", {"lines": {"7": "1"}}, {}, 422, "lines.7", "1 to 6"),
+            ("a number, not a text", "POST", "/api/boards/hall", {"lines": {"1": 1.5}}, {}, 422, "lines.1", "string"),
+            ("letters", "POST", "/api/boards/hall", {"lines": {"2": "1a"}}, {}, 422, "lines.2", "does not take"),
+            ("update time", "POST", "/api/boards/hall", {"update": "14:30"}, {}, 422, "update", "HH:00"),
+            ("operator's flicker", "POST", "/api/boards/hall", {"flicker": {"1": True}}, {}, 403, "flicker", "admin"),
+            ("operator's brightness", "POST", "/api/boards/hall", {"brightness": {"day": 3}}, {}, 403, "brightness", "admin"),
+            ("operator's clock", "POST", "/api/boards/hall/clock", {}, {}, 403, None, "admin"),
+            ("operator's init", "POST", "/api/groups/prices/init", {"confirm": "INITIALIZE"}, {}, 403, None, "admin"),
+            ("group refusal names the board", "POST", "/api/groups/prices", {"lines": {"1": "123"}}, {}, 422, "hall.lines.1", "does not take"),
+            ("foreign Host", "GET", "/api/boards", None, {"Host": "rebound.example:80"}, 403, None, "Host"),
+            ("Host on another port", "GET", "/api/boards", None, {"Host": "127.0.0.1:1"}, 403, None, "Host"),
+            ("foreign Origin", "POST", "/api/boards/hall", {"lines": {"1": "1"}}, {"Origin": "http://evil.example"}, 403, None, "origin"),
+            ("preflight from another origin", "OPTIONS", "/api/boards/hall", None, {"Origin": "http://evil.example"}, 403, None, "origin"),
+            ("login without passwords", "POST", "/api/login", {"password": "x"}, {}, 400, None, "no passwords"),
+        ]
+        before = open(os.path.join(self.dir, "open", "hall.ini"), "rb").read()
+        for name, method, path, body, headers, status, field, error in cases:
+            with self.subTest(name):
+                answer = self.request(self.open, method, path, body, headers)
+                self.assertEqual(answer.status, status, answer.raw)
+                self.assertIn(error.lower(), answer.json["error"].lower())
+                self.assertNotIn("\n", answer.json["error"])
+                self.assertEqual(answer.json.get("field"), field)
+        self.assertEqual(open(os.path.join(self.dir, "open", "hall.ini"), "rb").read(), before,
+                         "a refused request stored something")
+
+    def test_a_change_reaches_the_board_and_its_file(self):
+        self.sims["hall"].drain()
+        answer = self.request(self.open, "POST", "/api/boards/hall",
+                              {"lines": {"1": "1.899", "2": "7"}, "update": "14:00"},
+                              {"Origin": f"http://127.0.0.1:{self.open.port}"})
+        self.assertEqual(answer.status, 200, answer.raw)
+        self.assertEqual([s["result"] for s in answer.json["statuses"]], ["accepted"])
+        board = answer.json["board"]
+        self.assertEqual((board["lines"][0]["text"], board["lines"][0]["shown"]), ("1.90", "1.90"))
+        self.assertEqual(board["update"], "14:00")
+        frame = self.sims["hall"].next_frame()
+        while frame and frame["hex"] != answer.json["statuses"][0]["frame"]:
+            frame = self.sims["hall"].next_frame()
+        self.assertIsNotNone(frame, "the board never took the frame the status names")
+        self.assertEqual(frame["lines"][0]["text"].strip(), "1.90")
+        with open(os.path.join(self.dir, "open", "hall.ini"), newline="") as f:
+            self.assertIn("TD1=1.90", f.read())
+
+    def test_a_group_change_goes_to_every_board(self):
+        answer = self.request(self.open, "POST", "/api/groups/prices", {"lines": {"2": "42"}})
+        self.assertEqual(answer.status, 200, answer.raw)
+        self.assertEqual([r["board"] for r in answer.json["results"]], ["hall", "dock"])
+        for result in answer.json["results"]:
+            self.assertEqual(result["statuses"][0]["result"], "accepted")
+
+    def test_a_board_that_does_not_answer_is_pending_not_waited_for(self):
+        # Nothing listens on 127.0.0.43: the exchanges time out, the answer
+        # comes when they have, with their statuses.
+        folder = os.path.join(self.dir, "silent")
+        os.makedirs(folder, exist_ok=True)
+        for name in ("hall", "dock"):
+            with open(os.path.join(folder, name + ".ini"), "w", newline="") as f:
+                f.write(board_settings("127.0.0.43"))
+        bridge = Bridge(folder, "")
+        try:
+            answer = self.request(bridge, "POST", "/api/boards/dock", {"lines": {"1": "3"}})
+            self.assertIn(answer.status, (200, 202), answer.raw)
+            if answer.status == 200:
+                self.assertIn(answer.json["statuses"][0]["result"], ("no answer", "link failed"))
+            else:
+                self.assertTrue(answer.json["pending"])
+        finally:
+            bridge.stop()
+
+    # Logging in and roles.
+
+    def test_roles_and_logins(self):
+        closed = self.closed
+        basic = lambda user, password: {"Authorization": "Basic " + base64.b64encode(
+            f"{user}:{password}".encode()).decode()}
+        source = next(CLIENT_ADDRESSES)
+        login = self.request(closed, "POST", "/api/login", {"password": OPERATOR_PASSWORD}, source=source)
+        self.assertEqual((login.status, login.json), (200, {"role": "operator"}))
+        cookie_header = login.headers["Set-Cookie"]
+        for part in ("HttpOnly", "SameSite=Strict", "Path=/", "Max-Age=43200"):
+            self.assertIn(part, cookie_header)
+        operator = {"Cookie": cookie_header.split(";")[0]}
+        admin_login = self.request(closed, "POST", "/api/login", {"password": ADMIN_PASSWORD}, source=source)
+        admin = {"Cookie": admin_login.headers["Set-Cookie"].split(";")[0]}
+        flicker = {"flicker": {"1": False}}
+        cases = [
+            # name, method, path, body, headers, status
+            ("no login", "GET", "/api/boards", None, {}, 401),
+            ("no login, session", "GET", "/api/session", None, {}, 401),
+            ("no login, events", "GET", "/api/events", None, {}, 401),
+            ("the page needs none", "GET", "/", None, {}, 200),
+            ("the document needs none", "GET", "/api/openapi.json", None, {}, 200),
+            ("operator's session", "GET", "/api/session", None, operator, 200),
+            ("operator's line", "POST", "/api/boards/hall", {"lines": {"1": "2"}}, operator, 200),
+            ("operator's flicker", "POST", "/api/boards/hall", flicker, operator, 403),
+            ("admin's flicker", "POST", "/api/boards/hall", flicker, admin, 200),
+            ("admin's brightness", "POST", "/api/boards/hall", {"brightness": {"day": 6, "night": 1}}, admin, 200),
+            ("admin's clock", "POST", "/api/boards/hall/clock", {"time": "2026-12-08 10:00:00"}, admin, 200),
+            ("admin's clock, bad time", "POST", "/api/boards/hall/clock", {"time": "2026-02-30 10:00:00"}, admin, 422),
+            ("admin's clock, now", "POST", "/api/groups/prices/clock", {}, admin, 200),
+            ("admin's init unconfirmed", "POST", "/api/boards/hall/init", {"confirm": "yes"}, admin, 422),
+            ("admin's init", "POST", "/api/boards/hall/init", {"confirm": "INITIALIZE"}, admin, 200),
+            ("Basic operator", "POST", "/api/boards/dock", {"update": "Now"}, basic("operator", OPERATOR_PASSWORD), 200),
+            ("Basic operator's point", "POST", "/api/boards/dock", {"point": {"2": True}}, basic("operator", OPERATOR_PASSWORD), 403),
+            ("Basic admin", "POST", "/api/boards/dock", {"point": {"2": False}}, basic("admin", ADMIN_PASSWORD), 200),
+            ("Basic with the other role's password", "GET", "/api/boards", None, basic("operator", ADMIN_PASSWORD), 401),
+            ("bearer admin", "POST", "/api/groups/prices/init", {"confirm": "INITIALIZE"}, {"Authorization": "Bearer " + ADMIN_TOKEN}, 200),
+            ("bearer operator", "POST", "/api/boards/hall", {"brightness": {"day": 1}}, {"Authorization": "Bearer " + OPERATOR_TOKEN}, 403),
+            ("unknown bearer", "GET", "/api/boards", None, {"Authorization": "Bearer " + "x" * 24}, 401),
+            ("CORS for the allowed origin", "GET", "/api/boards", None, {"Origin": ALLOWED_ORIGIN, **admin}, 200),
+            ("POST from the allowed origin", "POST", "/api/boards/dock", {"update": "Now"}, {"Origin": ALLOWED_ORIGIN, **admin}, 200),
+        ]
+        for name, method, path, body, headers, status in cases:
+            with self.subTest(name):
+                answer = self.request(closed, method, path, body, headers, source=source)
+                self.assertEqual(answer.status, status, answer.raw)
+                if status == 200 and path == "/api/session":
+                    self.assertEqual(answer.json, {"role": "operator", "login": True})
+                if headers.get("Origin") == ALLOWED_ORIGIN:
+                    self.assertEqual(answer.headers["Access-Control-Allow-Origin"], ALLOWED_ORIGIN)
+        preflight = self.request(closed, "OPTIONS", "/api/boards/hall", headers={"Origin": ALLOWED_ORIGIN})
+        self.assertEqual(preflight.status, 204)
+        self.assertIn("Authorization", preflight.headers["Access-Control-Allow-Headers"])
+        no_cors = self.request(closed, "GET", "/api/boards", headers={"Origin": "http://other.example", **admin})
+        self.assertIsNone(no_cors.headers.get("Access-Control-Allow-Origin"))
+        logout = self.request(closed, "POST", "/api/logout", {}, admin)
+        self.assertEqual(logout.status, 204)
+        self.assertIn("Max-Age=0", logout.headers["Set-Cookie"])
+        self.assertEqual(self.request(closed, "GET", "/api/boards", headers=admin).status, 401)
+        session = self.request(self.open, "GET", "/api/session")
+        self.assertEqual(session.json, {"role": "operator", "login": False})
+
+    def test_five_wrong_passwords_make_an_address_wait(self):
+        source = next(CLIENT_ADDRESSES)
+        for attempt in range(5):
+            wrong = self.request(self.closed, "POST", "/api/login", {"password": f"guess {attempt}"}, source=source)
+            self.assertEqual((wrong.status, wrong.json["error"]), (401, "wrong password"))
+        for password in ("guess 6", ADMIN_PASSWORD):
+            waiting = self.request(self.closed, "POST", "/api/login", {"password": password}, source=source)
+            self.assertEqual(waiting.status, 429, password)
+            self.assertTrue(1 <= int(waiting.headers["Retry-After"]) <= 30)
+        basic = "Basic " + base64.b64encode(f"admin:{ADMIN_PASSWORD}".encode()).decode()
+        self.assertEqual(self.request(self.closed, "GET", "/api/boards", headers={"Authorization": basic},
+                                      source=source).status, 429)
+        other = self.request(self.closed, "POST", "/api/login", {"password": ADMIN_PASSWORD},
+                             source=next(CLIENT_ADDRESSES))
+        self.assertEqual(other.status, 200, "another address does not wait")
+
+    # Live changes.
+
+    def test_event_streams_see_every_change(self):
+        connection = http.client.HTTPConnection("127.0.0.1", self.open.port, timeout=10)
+        connection.request("GET", "/api/events")
+        response = connection.getresponse()
+        self.assertEqual((response.status, response.headers["Content-Type"]), (200, "text/event-stream"))
+        self.answered.add(("/api/events", "get", 200))
+        self.assertEqual(response.readline(), b"retry: 2000\n")
+        self.request(self.open, "POST", "/api/boards/dock", {"lines": {"1": "5.5"}})
+        events = {}
+        while not {"state", "status"} <= events.keys():
+            line = response.readline().decode()
+            if line.startswith("event: "):
+                name = line[7:].strip()
+                data = response.readline().decode()
+                self.assertTrue(data.startswith("data: "))
+                events.setdefault(name, json.loads(data[6:]))
+        self.assertEqual(events["state"]["name"], "dock")
+        self.assertEqual(events["state"]["lines"][0]["text"], "5.50")
+        self.assertEqual((events["status"]["board"], events["status"]["result"]), ("dock", "accepted"))
+        resolver = jsonschema.RefResolver.from_schema(self.document)
+        for name, schema in (("state", "Board"), ("status", "Status")):
+            jsonschema.Draft202012Validator({"$ref": f"#/components/schemas/{schema}"},
+                                            resolver=resolver).validate(events[name])
+        connection.close()
+
+    # Limits.
+
+    def test_limits(self):
+        big = self.request(self.open, "POST", "/api/boards/hall", raw_body=b"{" + b" " * 17000 + b"}",
+                           headers={"Content-Type": "application/json"})
+        self.assertEqual(big.status, 413)
+        headers = self.request(self.open, "GET", "/api/boards", headers={"X-Filler": "x" * 9000})
+        self.assertEqual(headers.status, 431)
+        garbage = socket.create_connection(("127.0.0.1", self.open.port))
+        garbage.sendall(b"\x16\x03\x01 not HTTP at all\r\n\r\n")
+        self.assertIn(b" 400 ", garbage.recv(4096))
+        garbage.close()
+        # A client that sends half a request is cut off.
+        slow = socket.create_connection(("127.0.0.1", self.open.port))
+        slow.sendall(b"GET /api/boards HTTP/1.1\r\nHost: 127.0.0.1\r\n")
+        slow.settimeout(20)
+        try:
+            self.assertEqual(slow.recv(4096), b"", "the slow client was not cut off")
+        except ConnectionResetError:
+            pass
+        slow.close()
+
+    def test_connection_and_stream_limits(self):
+        streams = []
+        for _ in range(32):
+            c = http.client.HTTPConnection("127.0.0.1", self.open.port, timeout=10)
+            c.request("GET", "/api/events")
+            r = c.getresponse()
+            self.assertEqual(r.status, 200)
+            streams.append((c, r))
+        one_more = self.request(self.open, "GET", "/api/events")
+        self.assertEqual(one_more.status, 503)
+        idle = [socket.create_connection(("127.0.0.1", self.open.port)) for _ in range(64 - 32)]
+        refused = socket.create_connection(("127.0.0.1", self.open.port))
+        refused.settimeout(5)
+        self.assertIn(b" 503 ", refused.recv(4096))
+        for s in idle + [refused]:
+            s.close()
+        for c, r in streams:
+            r.close()
+            c.close()
+        # The streams whose clients went are freed: a new one is served.
+        deadline = time.monotonic() + 10
+        served = False
+        while not served and time.monotonic() < deadline:
+            c = http.client.HTTPConnection("127.0.0.1", self.open.port, timeout=10)
+            try:
+                c.request("GET", "/api/events")
+                served = c.getresponse().status == 200
+            except OSError:
+                pass  # the door may still count the closed connections
+            c.close()
+            if not served:
+                time.sleep(0.1)
+        self.assertTrue(served, "closed streams were not freed")
+
+    def test_the_page_and_its_font_are_built_in(self):
+        for path, content_type in (("/", "text/html; charset=utf-8"), ("/index.html", "text/html; charset=utf-8"),
+                                   ("/dseg7.ttf", "font/ttf")):
+            with self.subTest(path):
+                answer = self.request(self.open, "GET", path)
+                self.assertEqual((answer.status, answer.headers["Content-Type"]), (200, content_type))
+                self.assertEqual(answer.headers["X-Content-Type-Options"], "nosniff")
+        font = self.request(self.open, "GET", "/dseg7.ttf").raw
+        self.assertEqual(font[:4], b"\x00\x01\x00\x00")
+
+    # Starting.
+
+    def test_starts_closed_by_default(self):
+        folder = os.path.join(self.dir, "open")
+        cases = [
+            # name, extra arguments, http section, message part
+            ("beyond loopback without passwords", ["--http", "0.0.0.0:1"], "", "both passwords"),
+            ("beyond loopback with one password", ["--http", "0.0.0.0:1"], "admin-password-file=../closed/admin.pass\n", "both passwords"),
+            ("a listen address that is a name", ["--http", "example.org:80"], "", "ADDRESS:PORT"),
+            ("a password file without a hash", [], "admin-password-file=hall.ini\n", "--hash-password"),
+            ("tokens without passwords", [], "tokens-file=../closed/tokens\n", "needs the passwords"),
+            ("a certificate without its key", ["--tls-cert", "hall.ini"], "", "tls-key"),
+            ("an origin that is no origin", [], "allow-origin=rates.example\n", "allow-origin"),
+            ("a tokens file every user may read", [],
+             "operator-password-file=../closed/operator.pass\n"
+             "admin-password-file=../closed/admin.pass\ntokens-file=readable-tokens\n",
+             "read by every user"),
+        ]
+        shutil.copy(os.path.join(self.dir, "closed", "tokens"), os.path.join(folder, "readable-tokens"))
+        os.chmod(os.path.join(folder, "readable-tokens"), 0o644)
+        for name, extra, section, message in cases:
+            with self.subTest(name):
+                with open(os.path.join(folder, "refused.ini"), "w") as f:
+                    f.write(f"[http]\nlisten=127.0.0.1:{free_port()}\n{section}[hall]\nsettings=hall.ini\n")
+                run = subprocess.run([BRIDGE, "--boards", os.path.join(folder, "refused.ini"), *extra],
+                                     capture_output=True, text=True, timeout=10)
+                self.assertEqual(run.returncode, 2, run.stderr)
+                self.assertIn(message, run.stderr)
+                self.assertEqual(run.stderr.count("\n"), 1, run.stderr)
+
+    def test_https_with_a_certificate(self):
+        folder = os.path.join(self.dir, "tls")
+        os.makedirs(folder, exist_ok=True)
+        for name, address in (("hall", BOARD_A), ("dock", BOARD_B)):
+            with open(os.path.join(folder, name + ".ini"), "w", newline="") as f:
+                f.write(board_settings(address))
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                        "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1",
+                        "-keyout", os.path.join(folder, "key.pem"), "-out", os.path.join(folder, "cert.pem")],
+                       check=True, capture_output=True)
+        shutil.copy(os.path.join(self.dir, "closed", "admin.pass"), folder)
+        bridge = Bridge(folder, "tls-cert=cert.pem\ntls-key=key.pem\nadmin-password-file=admin.pass\n")
+        try:
+            context = ssl.create_default_context(cafile=os.path.join(folder, "cert.pem"))
+            connection = http.client.HTTPSConnection("127.0.0.1", bridge.port, context=context, timeout=10)
+            connection.request("POST", "/api/login", body=json.dumps({"password": ADMIN_PASSWORD}),
+                               headers={"Content-Type": "application/json"})
+            response = connection.getresponse()
+            self.assertEqual(response.status, 200)
+            self.assertIn("; Secure", response.headers["Set-Cookie"])
+            response.read()
+            connection.request("GET", "/api/boards", headers={"Cookie": response.headers["Set-Cookie"].split(";")[0]})
+            self.assertEqual(connection.getresponse().status, 200)
+        finally:
+            bridge.stop()
+
+    def test_hash_password_lines(self):
+        run = subprocess.run([BRIDGE, "--hash-password"], input="", capture_output=True, text=True)
+        self.assertEqual(run.returncode, 2)
+        lines = [subprocess.run([BRIDGE, "--hash-password"], input="same\n", capture_output=True,
+                                text=True, check=True).stdout for _ in range(2)]
+        for line in lines:
+            self.assertRegex(line, r"^pbkdf2-sha256\$[0-9]+\$[A-Za-z0-9+/=]{24}\$[A-Za-z0-9+/=]{44}\n$")
+        self.assertNotEqual(lines[0], lines[1], "each line has a salt of its own")
+
+    def test_zz_every_operation_in_the_document_was_answered(self):
+        # Named to run last: the other cases made the answers.
+        seen = {(t, m) for t, m, _ in self.answered}
+        for template, item in self.document["paths"].items():
+            for method in item:
+                if method != "parameters":
+                    self.assertIn((template, method), seen, f"{method.upper()} {template} never answered")
+
+
+if __name__ == "__main__":
+    BRIDGE, SIM = sys.argv[1], sys.argv[2]
+    unittest.main(argv=[sys.argv[0], *sys.argv[3:]], verbosity=2)

@@ -1,0 +1,115 @@
+// lumidex-bridge on Windows: the HTTP door alone (the Windows build has no
+// MQTT client), on the command line or as a Windows service.
+#include "tools/bridge/bridge_cli.h"
+
+#include "tools/bridge/http_service.h"
+#include "tools/common/cli.h"
+
+#include <ostream>
+
+namespace lumidex {
+namespace {
+
+constexpr int kExitBadInput = 2;
+constexpr const char* kDefaultListen = "127.0.0.1:8080";
+
+} // namespace
+
+std::optional<BridgeOptions> ParseBridgeOptions(const std::vector<std::string>& args,
+                                                std::string& error) {
+    BridgeOptions options;
+    CLI::App parser("lumidex-bridge");
+    ConfigureToolParser(parser);
+    AddFlag(parser, "-h,--help", options.help);
+    AddFlag(parser, "--version", options.version);
+    AddFlag(parser, "--install-service", options.install_service);
+    AddFlag(parser, "--uninstall-service", options.uninstall_service);
+    AddFlag(parser, "--service", options.service);
+    AddSingle(parser, "--boards", options.boards);
+    HttpOptionTexts http;
+    AddHttpOptions(parser, http, options.http);
+    if (auto refused = ParseArguments(parser, args)) {
+        error = *refused;
+        return std::nullopt;
+    }
+    if (!TakeHttpOptions(http, options.http, error)) {
+        return std::nullopt;
+    }
+    const bool other_task = options.help || options.version || options.http.hash_password ||
+                            options.install_service || options.uninstall_service || options.service;
+    if (options.boards.empty() && !other_task) {
+        error = "--boards FILE is required (see --help)";
+        return std::nullopt;
+    }
+    return options;
+}
+
+int RunWindowsBridge(const std::filesystem::path& boards, const HttpOptions& options,
+                     std::ostream& err) {
+    std::string error;
+    auto config = ReadBoardsFile(boards, error);
+    if (!config) {
+        err << "lumidex-bridge: " << error << "\n";
+        return kExitBadInput;
+    }
+    if (config->broker.named) {
+        err << "lumidex-bridge: the Windows build has no MQTT client; [bridge] broker= is not "
+               "used, the HTTP door serves the boards\n";
+    }
+    ApplyHttpOptions(options, config->http);
+    if (config->http.listen.empty()) {
+        config->http.listen = kDefaultListen;
+    }
+    const auto http = PrepareHttpDoor(config->http, error);
+    if (!http) {
+        err << "lumidex-bridge: " << error << "\n";
+        return kExitBadInput;
+    }
+    return RunHttpDoorAlone(*config, *http, err);
+}
+
+int RunBridge(const BridgeOptions& options, std::ostream& err) {
+    if (options.install_service) {
+        return InstallBridgeService(err, err);
+    }
+    if (options.uninstall_service) {
+        return UninstallBridgeService(err, err);
+    }
+    if (options.service) {
+        return RunBridgeService();
+    }
+    return RunWindowsBridge(options.boards, options.http, err);
+}
+
+std::string BridgeUsage() {
+    return R"(Usage: lumidex-bridge --boards FILE [--http ADDRESS:PORT]
+       lumidex-bridge --install-service | --uninstall-service
+       lumidex-bridge --hash-password
+
+Serves Lumidex boards over HTTP: a JSON API and a web page for phones and
+browsers (the Windows build has no MQTT). Each board is a Config.ini prepared
+in the dialog plus a link, named in the boards file:
+
+  [http]
+  listen=127.0.0.1:8080
+  [hall]
+  settings=hall.ini
+  link=udp
+  groups=site1,prices
+
+  --boards FILE        the boards file
+  --install-service    register the Windows service "LumidexBridge" (needs an
+                       administrator): it serves %ProgramData%\Lumidex\boards.ini
+                       from Windows' start on
+  --uninstall-service  stop and remove the service (its folder stays)
+  --help               show this text
+  --version            show the version and the licence
+
+Without --http or [http] listen= the door listens on 127.0.0.1:8080.
+Stops on Ctrl+C: exit 0. Exit 2 when the boards file or an option cannot be
+used.
+
+)" + HttpUsage();
+}
+
+} // namespace lumidex
