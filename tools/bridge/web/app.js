@@ -327,9 +327,7 @@ class BoardCard {
     const { digits, places, pattern } = this.line(n);
     const typed = line.input.value;
     if (!lineTakes(typed, digits, places, pattern)) {
-      line.row.classList.add("refused");
-      line.input.setAttribute("aria-invalid", "true");
-      this.describe(n, `does not fit ${describeFormat(digits, places)}`);
+      this.markRefused(n);
       return;
     }
     const shown = formatLine(typed, digits, places);
@@ -337,6 +335,16 @@ class BoardCard {
       line.input.value = shown;
       this.lineEdited(n);
     }
+  }
+
+  // A value the line does not take: the line says what it takes (the
+  // card's result says why, in the service's words).
+  markRefused(n) {
+    const line = this.lines[n - 1];
+    const { digits, places } = this.line(n);
+    line.row.classList.add("refused");
+    line.input.setAttribute("aria-invalid", "true");
+    this.describe(n, `does not fit ${describeFormat(digits, places)}`);
   }
 
   describe(n, problem = "") {
@@ -364,8 +372,7 @@ class BoardCard {
       line.tenth.textContent = stored.point ? "!".repeat(stored.digits - 1) + "!." : "";
       line.row.classList.toggle("unchosen", !stored.chosen);
       line.row.classList.toggle("flicker", stored.flicker);
-      const editing = this.edits.has(`lines.${n}`) || document.activeElement === line.input;
-      if (!editing) line.input.value = stored.text;
+      if (!this.edits.has(`lines.${n}`)) line.input.value = stored.text;
       else if (line.input.value === stored.text) this.edits.delete(`lines.${n}`);
       if (line.flicker && !this.edits.has(`flicker.${n}`)) line.flicker.checked = stored.flicker;
       if (line.point && !this.edits.has(`point.${n}`)) line.point.checked = stored.point;
@@ -425,12 +432,7 @@ class BoardCard {
     showResult(this.result, text, kind);
     const field = answer.body?.field ?? "";
     const refusedLine = /^lines\.(\d)$/.exec(field);
-    if (refusedLine) {
-      const n = Number(refusedLine[1]);
-      this.lines[n - 1].row.classList.add("refused");
-      this.lines[n - 1].input.setAttribute("aria-invalid", "true");
-      this.describe(n, answer.body.error);
-    }
+    if (refusedLine) this.markRefused(Number(refusedLine[1]));
     if (answer.body?.board) {
       if (changes && (answer.status === 200 || answer.status === 202)) this.edits.clear();
       this.show(answer.body.board);
@@ -538,6 +540,8 @@ class GroupCard {
     this.send.disabled = false;
     if (answer.status !== 200) {
       showResult(this.result, ...answerWords(answer));
+      const refusedLine = /\.lines\.(\d)$/.exec(answer.body?.field ?? "");
+      if (refusedLine) this.inputs[Number(refusedLine[1]) - 1].setAttribute("aria-invalid", "true");
       return;
     }
     const results = answer.body?.results ?? [];
@@ -556,7 +560,7 @@ function confirmInitialize(what, go) {
   const dialog = $("confirm-init");
   const word = $("confirm-init-word");
   $("confirm-init-text").textContent =
-    `This resets the control card of ${what}: it forgets what it shows and how it is set up.`;
+    `This sends the initialise command to the control card of ${what}.`;
   word.value = "";
   $("confirm-init-go").disabled = true;
   dialog.onclose = () => {
