@@ -39,7 +39,7 @@ window.__drawn = new Promise((resolve) => {
 
 
 def start_bridge(bridge_exe, boards, folder):
-    sections = ["[bridge]", "refresh=0", "[http]", "listen=127.0.0.1:0"]
+    sections = ["[bridge]", "refresh=0", "[http]", f"listen=127.0.0.1:{fx.free_port()}"]
     lines = [(4, "2", "Super 95", "18.99"), (4, "2", "Diesel", "16.59"), (3, "No", "LPG", "99"),
              (5, "1", "AdBlue", "1234.5"), (4, "2", "Rate", "1.25"), (8, "0", "Total", "12345678")]
     for n in range(1, boards + 1):
@@ -63,7 +63,7 @@ def start_bridge(bridge_exe, boards, folder):
 
 
 def measure(url, boards, loads):
-    browser = fx.Browser("about:blank")
+    browser = fx.Browser()
     driver = browser.driver
     driver.execute_cdp_cmd("Network.enable", {})
     driver.execute_cdp_cmd("Network.setCacheDisabled", {"cacheDisabled": True})

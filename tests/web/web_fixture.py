@@ -72,6 +72,13 @@ def board_settings(address, lines):
     return "\r\n".join(sets + chosen + captions + texts) + "\r\n"
 
 
+def free_port():
+    """A TCP port on 127.0.0.1 that nothing listens on now."""
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
 def read_setting(path, section, key):
     """A key of a settings file (sections and keys without regard to case),
     or None."""
@@ -127,6 +134,7 @@ class Board:
     def stop(self):
         self.process.terminate()
         self.process.wait(timeout=5)
+        self.process.stdout.close()
 
 
 class Service:
@@ -153,7 +161,7 @@ class Service:
         for name, address, lines in (("hall", HALL_ADDRESS, self.HALL), ("dock", DOCK_ADDRESS, self.DOCK),
                                      ("yard", YARD_ADDRESS, self.YARD)):
             self._write(f"{name}.ini", board_settings(address, lines))
-        http = ["[http]", "listen=127.0.0.1:0"]
+        http = ["[http]", f"listen=127.0.0.1:{free_port()}"]
         if passwords:
             for role, password in (("operator", OPERATOR_PASSWORD), ("admin", ADMIN_PASSWORD)):
                 line = subprocess.run([bridge_exe, "--hash-password"], input=password + "\n", text=True,
@@ -211,10 +219,9 @@ class Service:
 
 
 class Browser:
-    """A headless Chromium of its own (a fresh profile), `width` pixels
-    wide; a width under 500 is a phone (touch, the page's viewport)."""
+    """A headless Chromium of its own (a fresh profile)."""
 
-    def __init__(self, url, width=1280, height=900):
+    def __init__(self):
         self.profile = tempfile.mkdtemp(prefix="lumidex-chromium-")
         options = webdriver.ChromeOptions()
         options.binary_location = CHROMIUM
@@ -223,10 +230,16 @@ class Browser:
                          "--hide-scrollbars", f"--user-data-dir={self.profile}"):
             options.add_argument(argument)
         self.driver = webdriver.Chrome(service=DriverService(CHROMEDRIVER), options=options)
+
+    def load(self, url, width=1280, height=900):
+        """Opens `url` afresh (no cookies) in a window `width` pixels wide;
+        under 500 it is a phone (touch, the page's viewport)."""
+        self.driver.execute_cdp_cmd("Network.clearBrowserCookies", {})
         self.driver.set_window_size(width, height)
         self.driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {
             "width": width, "height": height, "deviceScaleFactor": 1, "mobile": width < 500})
         self.driver.get(url)
+        return self
 
     def find(self, name, timeout=5.0):
         """The control whose accessible name is `name` (waits for it)."""

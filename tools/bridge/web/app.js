@@ -65,8 +65,10 @@ async function api(method, path, body) {
 
 // --- what a result says ---------------------------------------------------
 
+// "no answer within 1000 ms", "link failed: Connection refused".
 function failureReason(status) {
-  return status.detail ? `${status.result}: ${status.detail}` : status.result;
+  if (!status.detail || status.detail.startsWith(status.result)) return status.detail || status.result;
+  return `${status.result}: ${status.detail}`;
 }
 
 // The dialog's words for the exchanges that carried a change, and why a
