@@ -167,15 +167,20 @@ function keepLineRules(input, formats, edited) {
 }
 
 // Enter moves to the next line of the same card (after line 6, line 1),
-// with its whole text selected, as in the dialog.
+// with its whole text selected, as in the dialog; lines that are off are
+// passed over.
 function enterMovesOn(inputs) {
   inputs.forEach((input, index) => {
     input.addEventListener("keydown", (event) => {
       if (event.key !== "Enter" || event.isComposing) return;
       event.preventDefault();
-      const next = inputs[(index + 1) % inputs.length];
-      next.focus();
-      next.select();
+      for (let step = 1; step < inputs.length; ++step) {
+        const next = inputs[(index + step) % inputs.length];
+        if (next.disabled || next.closest("[hidden]")) continue;
+        next.focus();
+        next.select();
+        return;
+      }
     });
   });
 }
@@ -280,6 +285,7 @@ class BoardCard {
       h("header", {}, h("h2", { id: `${id}-name` }, board.name), this.availability),
       h("p", { class: "groups" }, board.groups.length ? `Groups: ${board.groups.join(", ")}` : ""),
       h("ol", { class: "lines" }, rows),
+      this.off = h("p", { class: "off" }),
       h("div", { class: "settings" }, settings),
       h("div", { class: "actions" }, actions),
       this.result, this.last);
@@ -354,7 +360,6 @@ class BoardCard {
     const stored = this.line(n);
     if (!problem) line.input.removeAttribute("aria-invalid");
     let note = problem;
-    if (!note && !stored.chosen) note = "not sent (off in the dialog)";
     if (!note && stored.shown !== stored.text) note = `the board shows ${stored.shown || "nothing"} yet`;
     line.note.textContent = note;
   }
@@ -372,7 +377,9 @@ class BoardCard {
       line.display.style.setProperty("--digits", stored.digits);
       line.ghost.textContent = "8.".repeat(stored.digits);
       line.tenth.textContent = stored.point ? "!".repeat(stored.digits - 1) + "!." : "";
-      line.row.classList.toggle("unchosen", !stored.chosen);
+      // A line that is off is not sent, and its editor is off as in the dialog.
+      line.row.hidden = !stored.chosen;
+      line.input.disabled = !stored.chosen;
       line.row.classList.toggle("flicker", stored.flicker);
       if (!this.edits.has(`lines.${n}`)) line.input.value = stored.text;
       else if (line.input.value === stored.text) this.edits.delete(`lines.${n}`);
@@ -380,6 +387,9 @@ class BoardCard {
       if (line.point && !this.edits.has(`point.${n}`)) line.point.checked = stored.point;
       if (!line.row.classList.contains("refused")) this.describe(n);
     });
+    const off = board.lines.filter((l) => !l.chosen).map((l) => l.number);
+    this.off.textContent = off.length === 0 ? "" :
+      `${off.length === 1 ? "Line" : "Lines"} ${off.join(", ")} ${off.length === 1 ? "is" : "are"} off (not sent).`;
     if (!this.edits.has("update")) setSelect(this.update, board.update);
     for (const key of ["day", "night"]) {
       if (this[key] && !this.edits.has(key)) setSelect(this[key], this.brightness(key));
@@ -505,17 +515,24 @@ class GroupCard {
     return [...page.boards.values()].filter((card) => card.board.groups.includes(this.name));
   }
 
+  // The formats of line n on the boards that send it.
   formats(n) {
-    return this.memberCards().map((card) => card.format(n));
+    return this.memberCards().filter((card) => card.line(n).chosen).map((card) => card.format(n));
   }
 
   refresh() {
-    this.members.textContent = `Boards: ${this.memberCards().map((c) => c.name).join(", ")}`;
+    const members = this.memberCards();
+    this.members.textContent = `Boards: ${members.map((c) => c.name).join(", ")}`;
+    this.inputs.forEach((input, index) => {
+      const used = members.some((card) => card.line(index + 1).chosen);
+      input.closest("li").hidden = !used;
+      input.disabled = !used;
+    });
   }
 
   check(n) {
     const input = this.inputs[n - 1];
-    const fits = this.memberCards().every((card) => {
+    const fits = this.memberCards().filter((card) => card.line(n).chosen).every((card) => {
       const { digits, places, pattern } = card.line(n);
       return lineTakes(input.value, digits, places, pattern);
     });
@@ -649,6 +666,7 @@ function openEvents() {
   events.addEventListener("state", (event) => {
     const board = JSON.parse(event.data);
     page.boards.get(board.name)?.show(board);
+    for (const group of board.groups) page.groups.get(group)?.refresh();
   });
   events.addEventListener("status", (event) => {
     const status = JSON.parse(event.data);
