@@ -188,7 +188,7 @@ class WithPasswords(PageTest):
         page.find("hall line 1")
         self.assertEqual(page.by_id("role").text, "operator")
         for name in ("Flicker hall line 1", "9/10 hall line 1", "Proof time hall", "Initialize hall",
-                     "hall Day brightness", "hall Night brightness"):
+                     "Day brightness hall", "Night brightness hall"):
             self.assertIsNone(page.find_now(name), name)
         for path, body in (("/api/boards/hall", {"flicker": {"1": True}}),
                            ("/api/boards/hall", {"brightness": {"day": 3}}),
@@ -201,7 +201,7 @@ class WithPasswords(PageTest):
     def test_admin_sets_flags_and_brightness_and_initializes(self):
         page = self.log_in(fx.ADMIN_PASSWORD, 360)
         page.find("Flicker hall line 2").click()
-        fx.Select(page.find("hall Day brightness")).select_by_value("3")
+        fx.Select(page.find("Day brightness hall")).select_by_value("3")
         self.assertEqual(page.horizontal_overflow(), 0)
         page.find("Send hall").click()
         fx.wait_until(lambda: page.by_id("b-hall-result").text == "Sent successfully!", 5, "the result")

@@ -193,9 +193,10 @@ function setSelect(select, value) {
   if (select.value !== value) select.value = value;
 }
 
-// A label read by screen readers and tests, beside text for the eye.
-function label(forId, hidden, visible) {
-  return h("label", { for: forId }, h("span", { class: "sr" }, hidden), visible);
+// A label: its visible words, then what only screen readers and tests read
+// ("Update in" + " hall").
+function label(forId, visible, hidden) {
+  return h("label", { for: forId }, visible, h("span", { class: "sr" }, hidden));
 }
 
 // --- a board's card -----------------------------------------------------------
@@ -255,7 +256,7 @@ class BoardCard {
 
     this.update = h("select", { id: `${id}-update` }, options(UPDATE_TIMES, board.update));
     this.update.addEventListener("change", () => this.edit("update", this.update.value, this.board.update));
-    const settings = [h("span", { class: "setting" }, label(`${id}-update`, `${board.name} `, "Update in"),
+    const settings = [h("span", { class: "setting" }, label(`${id}-update`, "Update in", ` ${board.name}`),
       this.update)];
     if (admin) {
       for (const [key, word] of [["day", "Day"], ["night", "Night"]]) {
@@ -263,7 +264,7 @@ class BoardCard {
         select.addEventListener("change", () => this.edit(key, select.value, this.brightness(key)));
         this[key] = select;
         settings.push(h("span", { class: "setting" },
-          label(`${id}-${key}`, `${board.name} `, `${word} brightness`), select));
+          label(`${id}-${key}`, `${word} brightness`, ` ${board.name}`), select));
       }
     }
 
@@ -481,11 +482,11 @@ class GroupCard {
     enterMovesOn(this.inputs);
     const keep = "unchanged";
     this.update = h("select", { id: `${id}-update` }, options([keep, ...UPDATE_TIMES], keep));
-    const settings = [h("span", { class: "setting" }, label(`${id}-update`, `${name} `, "Update in"), this.update)];
+    const settings = [h("span", { class: "setting" }, label(`${id}-update`, "Update in", ` ${name}`), this.update)];
     if (admin) {
       for (const [key, word] of [["day", "Day"], ["night", "Night"]]) {
         this[key] = h("select", { id: `${id}-${key}` }, options([keep, ...LEVELS], keep));
-        settings.push(h("span", { class: "setting" }, label(`${id}-${key}`, `${name} `, `${word} brightness`),
+        settings.push(h("span", { class: "setting" }, label(`${id}-${key}`, `${word} brightness`, ` ${name}`),
           this[key]));
       }
     }
