@@ -31,18 +31,19 @@ std::size_t Slot(Job job) {
     return static_cast<std::size_t>(job);
 }
 
-std::string_view JobName(Job job) {
+// The command a job sends.
+BoardCommand CommandOf(Job job, const std::optional<ClockTime>& clock_time = std::nullopt) {
     switch (job) {
     case Job::Init:
-        return "init";
+        return InitialiseCommand{};
     case Job::Brightness:
-        return "brightness";
+        return BrightnessCommand{};
     case Job::Clock:
-        return "clock";
+        return ClockCommand{clock_time};
     case Job::Content:
         break;
     }
-    return "content";
+    return ContentCommand{};
 }
 
 // The moment as a status gives it: UTC, to the second.
@@ -272,6 +273,7 @@ struct BoardService::Impl {
         Worker& worker = *board->worker;
         auto waiter = std::make_shared<Waiter>();
         waiter->done = std::move(done);
+        bool nothing_to_send = false;
         {
             std::lock_guard lock(worker.mutex);
             const std::array<bool, 4> wanted{change.init, change.content, change.brightness,
@@ -293,13 +295,14 @@ struct BoardService::Impl {
             } else {
                 board->retry_at = Clock::time_point{};
             }
-            if (waiter->done && !waiter->Finished()) {
+            nothing_to_send = waiter->Finished();
+            if (waiter->done && !nothing_to_send) {
                 board->waiters.push_back(waiter);
             }
         }
         worker.wake.notify_one();
-        if (waiter->done && waiter->Finished()) {
-            waiter->done({}); // nothing to send: the values are stored, which is all
+        if (waiter->done && nothing_to_send) {
+            waiter->done({}); // the values are stored, which is all there is to do
         }
         return true;
     }
@@ -321,11 +324,18 @@ struct BoardService::Impl {
         return status;
     }
 
-    // One exchange of one job with one board; true when the board has it.
-    BoardStatus Serve(Board& board, Job job, const std::optional<ClockTime>& clock_time,
-                      bool& delivered) {
-        delivered = false;
-        const std::string_view command = JobName(job);
+    // One exchange of one job with one board: its status, whether the board
+    // has what was sent, and whether there was an exchange at all (values
+    // that cannot be stored yet hold it back, which says nothing of the
+    // board).
+    struct Served {
+        BoardStatus status;
+        bool delivered = false;
+        bool exchanged = false;
+    };
+    Served Serve(Board& board, Job job, const std::optional<ClockTime>& clock_time) {
+        const BoardCommand boardcommand = CommandOf(job, clock_time);
+        const std::string_view command = CommandName(boardcommand);
         {
             // Values that could not be stored before are stored first: the
             // frame is built from the file.
@@ -334,11 +344,11 @@ struct BoardService::Impl {
                 BoardStatus status;
                 status.board = board.config.name;
                 status.command = std::string(command);
-                status.result = std::string(OutcomeName(DeliveryOutcome::Refused));
+                status.result = "not sent";
                 status.detail = board.config.settings.string() +
                                 " cannot be written now; the values wait and are tried again";
                 status.at = UtcNow();
-                return status;
+                return {status, false, false};
             }
         }
         // A SettingsFile of the worker's own: the frame's reads come from one
@@ -350,14 +360,6 @@ struct BoardService::Impl {
         }
         shown.day = settings.Read(keys::kDayBrightness);
         shown.night = settings.Read(keys::kNightBrightness);
-        BoardCommand boardcommand = ContentCommand{};
-        if (job == Job::Init) {
-            boardcommand = InitialiseCommand{};
-        } else if (job == Job::Brightness) {
-            boardcommand = BrightnessCommand{};
-        } else if (job == Job::Clock) {
-            boardcommand = ClockCommand{clock_time};
-        }
         std::vector<LinkTarget> targets;
         if (board.config.link == BoardLink::Udp) {
             targets.push_back(ConfiguredUdpTarget(settings).value_or(UdpTarget{"0.0.0.0"}));
@@ -366,7 +368,7 @@ struct BoardService::Impl {
                 SerialTarget{board.config.serial_port, settings.ReadNumber(keys::kBaudRate)});
         }
         const Delivery delivery = Deliver(boardcommand, settings, targets);
-        delivered = delivery.delivered();
+        const bool delivered = delivery.delivered();
         if (delivered && (job == Job::Content || job == Job::Brightness)) {
             bool changed = false;
             BoardShown now;
@@ -386,7 +388,7 @@ struct BoardService::Impl {
                 Emit(ShownEvent{board.config.name, now});
             }
         }
-        return StatusOf(board, command, delivery);
+        return {StatusOf(board, command, delivery), delivered, true};
     }
 
     void Run(Worker& worker) {
@@ -442,9 +444,12 @@ struct BoardService::Impl {
             due->in_flight = true;
             lock.unlock();
 
-            bool delivered = false;
-            BoardStatus status = Serve(*due, job, clock_time, delivered);
-            Finish(*due, job, delivered, generation);
+            const Served served = Serve(*due, job, clock_time);
+            const bool delivered = served.delivered;
+            const BoardStatus& status = served.status;
+            if (served.exchanged) {
+                Finish(*due, job, delivered, generation);
+            }
             Report(due, status);
 
             lock.lock();
@@ -458,8 +463,8 @@ struct BoardService::Impl {
                 }
             } else {
                 // The state stays due; the clock and the initialisation are
-                // one-off commands and are not repeated.
-                if (job == Job::Content || job == Job::Brightness) {
+                // one-off commands and are not repeated once they went out.
+                if (job == Job::Content || job == Job::Brightness || !served.exchanged) {
                     due->due[Slot(job)] = true;
                 }
                 due->retry_at = newer ? Clock::time_point{} : Clock::now() + due->pause;
@@ -639,7 +644,8 @@ void BoardService::Stop() {
             BoardStatus status;
             status.board = board->config.name;
             const auto first = std::find(waiter->needs.begin(), waiter->needs.end(), true);
-            status.command = std::string(JobName(kJobs[static_cast<std::size_t>(first - waiter->needs.begin())]));
+            status.command = std::string(
+                CommandName(CommandOf(kJobs[static_cast<std::size_t>(first - waiter->needs.begin())])));
             status.result = "not sent";
             status.detail = "the service is stopping; the values are stored and go out when it "
                             "starts again";

@@ -238,6 +238,58 @@ TEST_F(Bridge, RestartPublishesTheStoredStateAndSendsNothing) {
     EXPECT_FALSE(dock_->NextFrame(10ms)) << "the restarted bridge sent to dock unasked";
 }
 
+// A value that arrived while the board was off is remembered, not only
+// stored: killed and started again, the bridge sends it as soon as the board
+// answers, though nobody publishes again and nothing re-asserts the boards.
+TEST_F(Bridge, KilledWhileABoardIsOffTheBoardStillGetsTheLastValue) {
+    hall_->Stop();
+    Publish("lumidex/hall/line/1/set", "33.33");
+    watch_->WaitForStatus("lumidex/hall/status", "no answer", kSoon);
+    EXPECT_EQ(Stored("hall", "TextData", "TD1"), "33.33");
+    ASSERT_EQ(bridge_->Stop(SIGKILL, kSoon), 128 + SIGKILL);
+
+    hall_ = std::make_unique<test::Board>(kHall);
+    StartBridge();
+    const auto frame = hall_->NextFrame(kSoon);
+    ASSERT_TRUE(frame) << "the restarted bridge did not send the value the board missed";
+    EXPECT_EQ(LineText(*frame, 1), "33.33");
+    watch_->WaitForStatus("lumidex/hall/status", "accepted", kSoon);
+    watch_->WaitFor("lumidex/hall/availability", "online", kSoon);
+    EXPECT_FALSE(dock_->NextFrame(300ms)) << "dock had nothing pending";
+    EXPECT_FALSE(hall_->NextFrame(300ms)) << "once accepted, nothing is pending any more";
+}
+
+// Every board is re-asserted each refresh interval: an idle board that dies
+// turns offline within about one interval, and one that comes back (having
+// lost what it showed) gets its content and brightness again, unasked.
+class BridgeWithRefresh : public Bridge {
+protected:
+    std::string Refresh() const override { return "refresh=2\r\n"; }
+};
+
+TEST_F(BridgeWithRefresh, FindsDeadBoardsAndHealsThemWhenBack) {
+    // The first re-assertion, at start, is also the first sign of life.
+    watch_->WaitFor("lumidex/hall/availability", "online", kSoon);
+    watch_->WaitFor("lumidex/dock/availability", "online", kSoon);
+    Publish("lumidex/hall/line/1/set", "1.25");
+    watch_->WaitFor("lumidex/hall/line/1", "1.25", kSoon);
+
+    hall_->Stop();
+    watch_->WaitFor("lumidex/hall/availability", "offline", 10s);
+    hall_ = std::make_unique<test::Board>(kHall);
+    std::set<std::string> commands;
+    for (int i = 0; i < 2; ++i) {
+        const auto frame = hall_->NextFrame(40s);
+        ASSERT_TRUE(frame) << "the board that came back was not re-asserted";
+        commands.insert(frame->value("command", ""));
+        if (frame->value("command", "") == "content") {
+            EXPECT_EQ(LineText(*frame, 1), " 1.25");
+        }
+    }
+    EXPECT_EQ(commands, (std::set<std::string>{"content", "brightness"}));
+    watch_->WaitFor("lumidex/hall/availability", "online", kSoon);
+}
+
 // dock's board does not answer at first.
 class BridgeWithSilentBoard : public Bridge {
 protected:

@@ -1,7 +1,9 @@
-// The dialog and lumidex-send build the same content frame from the same
-// Config.ini: what the dialog sends right after start, without a key
-// touched, is what `lumidex-send --dry-run content` prints; and both report
-// the controller's answer by the one result rule.
+// The dialog, lumidex-send and the board service build the same content
+// frame from the same Config.ini: what the dialog sends right after start,
+// without a key touched, is what `lumidex-send --dry-run content` prints and
+// what the service sends; and all three report the controller's answer by
+// the one result rule.
+#include "boards/service.h"
 #include "dialog/control_ids.h"
 #include "link/address.h"
 #include "protocol/frame.h"
@@ -10,6 +12,7 @@
 #include "tests/support/udp_peer.h"
 #include "tools/send/send_cli.h"
 
+#include <future>
 #include <gtest/gtest.h>
 #include <sstream>
 
@@ -28,7 +31,30 @@ struct SameBytesRow {
     int answer = 1;     // the controller's answer byte 3; -1 silent
     const char* dialog_text = "Sent successfully!";
     int send_status = 0; // lumidex-send's exit status
+    const char* service_result = "accepted"; // the board service's status
 };
+
+// The board service's status for one content exchange with the board whose
+// settings are `config`.
+BoardStatus ServiceContentStatus(const std::filesystem::path& config) {
+    BridgeConfig boards;
+    boards.refresh = std::chrono::seconds{0};
+    boards.boards.push_back({"board", config, BoardLink::Udp, {}, {}, {}});
+    BoardService service(boards);
+    service.Start();
+    std::promise<std::vector<BoardStatus>> statuses;
+    BoardChange change;
+    change.content = true;
+    service.Submit("board", change,
+                   [&](const std::vector<BoardStatus>& got) { statuses.set_value(got); });
+    auto done = statuses.get_future();
+    if (done.wait_for(std::chrono::seconds{10}) != std::future_status::ready) {
+        ADD_FAILURE() << "the service made no exchange";
+        return {};
+    }
+    const auto got = done.get();
+    return got.empty() ? BoardStatus{} : got.front();
+}
 
 class DialogAndSender : public DialogFixture, public ::testing::TestWithParam<SameBytesRow> {};
 
@@ -69,9 +95,14 @@ TEST_P(DialogAndSender, BuildTheSameFrame) {
     std::ostringstream sent, sent_err;
     EXPECT_EQ(RunSend(*send, sent, sent_err), GetParam().send_status) << sent_err.str();
     EXPECT_EQ(sent.str(), out.str() + GetParam().dialog_text + "\n");
-    const auto all = controller.received();
-    ASSERT_EQ(all.size(), 2 * from_dialog.size()) << "as many attempts from both";
-    EXPECT_EQ(all.back().bytes, from_dialog[0].bytes);
+    ASSERT_EQ(controller.received().size(), 2 * from_dialog.size()) << "as many attempts";
+    EXPECT_EQ(controller.received().back().bytes, from_dialog[0].bytes);
+
+    // The board service, as the bridge's doors report it.
+    const BoardStatus status = ServiceContentStatus(config());
+    EXPECT_EQ(status.result, GetParam().service_result) << status.detail;
+    EXPECT_EQ(status.frame, FormatHex(from_dialog[0].bytes));
+    ASSERT_EQ(controller.received().size(), 3 * from_dialog.size()) << "as many attempts";
 }
 
 const SameBytesRow kSameBytesRows[] = {
@@ -91,9 +122,10 @@ const SameBytesRow kSameBytesRows[] = {
     {"several points", "[Set]\r\nwsv1=5\r\n[TextData]\r\nTD1=1.2.3\r\n"},
     // At bus address 0 silence is a broadcast sent; a refusal stays a
     // refusal, though the dialog words both alike.
-    {"silence at bus address 0", "[Set]\r\nADD485=00\r\n", -1, "Broadcast Send.", 0},
-    {"refusal at bus address 0", "[Set]\r\nADD485=00\r\n", 0, "Broadcast Send.", 1},
-    {"refusal at bus address 3", "[Set]\r\nADD485=03\r\n", 0, "Send failed!", 1},
+    {"silence at bus address 0", "[Set]\r\nADD485=00\r\n", -1, "Broadcast Send.", 0,
+     "broadcast sent"},
+    {"refusal at bus address 0", "[Set]\r\nADD485=00\r\n", 0, "Broadcast Send.", 1, "rejected"},
+    {"refusal at bus address 3", "[Set]\r\nADD485=03\r\n", 0, "Send failed!", 1, "rejected"},
 };
 INSTANTIATE_TEST_SUITE_P(Rows, DialogAndSender, ::testing::ValuesIn(kSameBytesRows), RowName{});
 
