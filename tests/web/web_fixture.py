@@ -38,9 +38,9 @@ def missing_tools():
 
 
 # Each board listens on a loopback address of its own (tests/support/addresses.h).
-HALL_ADDRESS = "127.0.0.41"
-DOCK_ADDRESS = "127.0.0.42"
-YARD_ADDRESS = "127.0.0.43"  # no simulator: a board that does not answer
+HALL_ADDRESS = "127.0.0.91"
+DOCK_ADDRESS = "127.0.0.92"
+YARD_ADDRESS = "127.0.0.93"  # no simulator: a board that does not answer
 
 OPERATOR_PASSWORD = "pump-operator"
 ADMIN_PASSWORD = "back-office admin"
