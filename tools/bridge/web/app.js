@@ -361,6 +361,7 @@ class BoardCard {
     const stored = this.line(n);
     if (!problem) line.input.removeAttribute("aria-invalid");
     let note = problem;
+    if (!note && this.edits.has(`lines.${n}`)) note = "changed, not sent yet";
     if (!note && stored.shown !== stored.text) note = `the board shows ${stored.shown || "nothing"} yet`;
     line.note.textContent = note;
   }
