@@ -279,17 +279,6 @@ class Browser:
         return self.driver.execute_script(
             "return document.documentElement.scrollWidth - document.documentElement.clientWidth")
 
-    def screenshot(self, path):
-        """The whole page, as tall as it is."""
-        import base64
-        size = self.driver.execute_script(
-            "return [document.documentElement.scrollWidth, document.documentElement.scrollHeight]")
-        shot = self.driver.execute_cdp_cmd("Page.captureScreenshot", {
-            "captureBeyondViewport": True,
-            "clip": {"x": 0, "y": 0, "width": size[0], "height": size[1], "scale": 1}})
-        with open(path, "wb") as file:
-            file.write(base64.b64decode(shot["data"]))
-
     def close(self):
         self.driver.quit()
         shutil.rmtree(self.profile, ignore_errors=True)

@@ -312,6 +312,8 @@ class BoardCard {
     if (value === stored) this.edits.delete(field);
     else this.edits.set(field, value);
     this.markChanges();
+    const line = /\.(\d)$/.exec(field);
+    if (line) this.describe(Number(line[1]));
   }
 
   markChanges() {
@@ -323,10 +325,8 @@ class BoardCard {
   }
 
   lineEdited(n) {
-    const line = this.lines[n - 1];
-    line.row.classList.remove("refused");
-    this.edit(`lines.${n}`, line.input.value, this.line(n).text);
-    this.describe(n);
+    this.lines[n - 1].row.classList.remove("refused");
+    this.edit(`lines.${n}`, this.lines[n - 1].input.value, this.line(n).text);
   }
 
   // Leaving a line shows its text as the board will show it; a value the
@@ -361,7 +361,7 @@ class BoardCard {
     const stored = this.line(n);
     if (!problem) line.input.removeAttribute("aria-invalid");
     let note = problem;
-    if (!note && this.edits.has(`lines.${n}`)) note = "changed, not sent yet";
+    if (!note && this.lines[n - 1].row.classList.contains("changed")) note = "changed, not sent yet";
     if (!note && stored.shown !== stored.text) note = `the board shows ${stored.shown || "nothing"} yet`;
     line.note.textContent = note;
   }
@@ -387,7 +387,10 @@ class BoardCard {
       else if (line.input.value === stored.text) this.edits.delete(`lines.${n}`);
       if (line.flicker && !this.edits.has(`flicker.${n}`)) line.flicker.checked = stored.flicker;
       if (line.point && !this.edits.has(`point.${n}`)) line.point.checked = stored.point;
-      if (!line.row.classList.contains("refused")) this.describe(n);
+    });
+    this.markChanges();
+    this.lines.forEach((line, index) => {
+      if (!line.row.classList.contains("refused")) this.describe(index + 1);
     });
     const off = board.lines.filter((l) => !l.chosen).map((l) => l.number);
     this.off.textContent = off.length === 0 ? "" :
@@ -397,7 +400,6 @@ class BoardCard {
       if (this[key] && !this.edits.has(key)) setSelect(this[key], this.brightness(key));
     }
     if (board.status) this.showLast(board.status);
-    this.markChanges();
   }
 
   showAvailability(availability) {
