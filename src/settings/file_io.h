@@ -87,8 +87,13 @@ bool RunWithFileLock(const std::filesystem::path& file, const std::function<bool
 // user are removed.
 bool ReplaceFileDurably(const std::filesystem::path& file, std::string_view bytes);
 
+// The running executable's full path; empty when it cannot be found.
+std::filesystem::path ExecutablePath();
+
 // The directory of the running executable; empty when it cannot be found.
-std::filesystem::path ExecutableDirectory();
+inline std::filesystem::path ExecutableDirectory() {
+    return ExecutablePath().parent_path();
+}
 
 // True when a file could be created in the directory (it tries one).
 bool DirectoryIsWritable(const std::filesystem::path& directory);

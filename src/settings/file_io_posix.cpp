@@ -596,10 +596,10 @@ bool ReplaceFileDurably(const std::filesystem::path& file, std::string_view byte
     return MayWrite(found) && ReplaceInFolder(found, bytes);
 }
 
-std::filesystem::path ExecutableDirectory() {
+std::filesystem::path ExecutablePath() {
     std::error_code ec;
     const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    return ec ? std::filesystem::path() : exe.parent_path();
+    return ec ? std::filesystem::path() : exe;
 }
 
 bool DirectoryIsWritable(const std::filesystem::path& directory) {

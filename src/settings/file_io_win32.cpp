@@ -286,7 +286,7 @@ bool ReplaceFileDurably(const std::filesystem::path& file, std::string_view byte
     return true;
 }
 
-std::filesystem::path ExecutableDirectory() {
+std::filesystem::path ExecutablePath() {
     std::wstring name(MAX_PATH, L'\0');
     for (;;) {
         const DWORD length =
@@ -296,11 +296,10 @@ std::filesystem::path ExecutableDirectory() {
         }
         if (length < name.size()) {
             name.resize(length);
-            break;
+            return name;
         }
         name.resize(name.size() * 2); // the name was cut; try with more room
     }
-    return std::filesystem::path(name).parent_path();
 }
 
 bool DirectoryIsWritable(const std::filesystem::path& directory) {

@@ -6,11 +6,11 @@
 #include "tests/dialog/dialog_fixture.h"
 #include "tests/support/addresses.h"
 #include "tests/support/pty_pair.h"
+#include "tests/support/serial_controller.h"
 #include "tests/support/udp_peer.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <thread>
 #include <unistd.h>
 
 namespace lumidex::test {
@@ -43,15 +43,11 @@ TEST_F(DialogPosix, CommandButtonsSendTheirFramesOverBothLinks) {
     view().answers = {BoxAnswer::Yes};
     op().OpenPanel();
     for (const Command& command : commands) {
-        std::vector<std::uint8_t> serial;
-        std::thread serial_controller([&] {
-            serial = pty.ReadFrame(std::chrono::seconds(5));
-            pty.Write(ReplyWithStatus(1));
-        });
+        SerialController serial(pty, 1, [](int) { return ReplyWithStatus(1); });
         const auto datagrams = controller.received().size();
         op().Click(command.button);
-        serial_controller.join();
-        EXPECT_EQ(FormatHex(serial), command.frame);
+        ASSERT_EQ(serial.Frames().size(), 1u);
+        EXPECT_EQ(FormatHex(serial.Frames()[0]), command.frame);
         const auto received = controller.received();
         ASSERT_EQ(received.size(), datagrams + 1);
         EXPECT_EQ(FormatHex(received.back().bytes), command.frame);
@@ -82,15 +78,11 @@ TEST_F(DialogPosix, SerialSendUsesTheStoredBaud) {
     Start("[Set]\r\nwsv1=4\r\n[Port]\r\nPort=" + pty.device() +
           "\r\nBoud=57600\r\n[Text]\r\n"
           "Text2=No\r\nText3=No\r\nText4=No\r\nText5=No\r\nText6=No\r\n[TextData]\r\nTD1=12.5\r\n");
-    std::vector<std::uint8_t> frame;
-    std::thread serial_controller([&] {
-        frame = pty.ReadFrame(std::chrono::seconds(5));
-        pty.Write(ReplyWithStatus(1));
-    });
+    SerialController serial(pty, 1, [](int) { return ReplyWithStatus(1); });
     op().Click(kSerialButton);
-    serial_controller.join();
     EXPECT_EQ(view().BoxTexts(), std::vector<std::string>{"Sent successfully!"});
-    EXPECT_EQ(FormatHex(frame).substr(0, 26), "FE 0E 01 AB 01 01 FA 00 14");
+    ASSERT_EQ(serial.Frames().size(), 1u);
+    EXPECT_EQ(FormatHex(serial.Frames()[0]).substr(0, 26), "FE 0E 01 AB 01 01 FA 00 14");
     EXPECT_EQ(dialog().current_baud(), 57600);
 }
 

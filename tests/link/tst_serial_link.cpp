@@ -4,6 +4,7 @@
 #include "protocol/frame.h"
 #include "tests/support/alarm.h"
 #include "tests/support/pty_pair.h"
+#include "tests/support/serial_controller.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/udp_peer.h"
 
@@ -14,7 +15,6 @@
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
-#include <thread>
 #include <unistd.h>
 
 namespace lumidex {
@@ -23,41 +23,7 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<std::uint8_t>;
-
-// Plays the controller on the pty: reads one frame per exchange and answers
-// with what `answer` gives for it (nothing for silence).
-class SerialController {
-public:
-    using Answer = std::function<std::optional<Bytes>(int index)>;
-    SerialController(test::PtyPair& pty, int exchanges, Answer answer)
-        : thread_([&pty, exchanges, answer, this] {
-              for (int i = 0; i < exchanges; ++i) {
-                  Bytes frame = pty.ReadFrame(5s);
-                  if (frame.empty()) {
-                      return;
-                  }
-                  frames_.push_back(std::move(frame));
-                  if (auto bytes = answer(i)) {
-                      pty.Write(*bytes);
-                  }
-              }
-          }) {}
-    ~SerialController() { Join(); }
-    // Waits for the controller to finish and returns the frames it read.
-    const std::vector<Bytes>& Frames() {
-        Join();
-        return frames_;
-    }
-
-private:
-    void Join() {
-        if (thread_.joinable()) {
-            thread_.join();
-        }
-    }
-    std::vector<Bytes> frames_;
-    std::thread thread_;
-};
+using test::SerialController;
 
 // True when another program could take the port now: nobody holds its lock
 // or exclusive mode.
@@ -341,15 +307,15 @@ TEST(SerialExchange, LineSettingsAtTheGivenBaud) {
 // A cable pulled during the exchange fails it at once instead of hanging.
 TEST(SerialExchange, DeviceThatGoesAwayFailsTheExchange) {
     test::PtyPair pty;
-    std::thread unplug([&] {
-        pty.ReadFrame(5s);
+    SerialController unplug(pty, 1, [&](int) {
         pty.Hangup();
+        return std::optional<Bytes>();
     });
     Send send;
     const auto start = Clock::now();
     EXPECT_FALSE(send.TransmitFrame(BuildInitialiseFrame(), pty.device(), kModeSerial, 9600));
     EXPECT_LT(Clock::now() - start, 1500ms);
-    unplug.join();
+    EXPECT_EQ(unplug.Frames().size(), 1u);
     // And a device that is gone before the send fails to open.
     EXPECT_FALSE(send.TransmitFrame(BuildInitialiseFrame(), pty.device(), kModeSerial, 9600));
 }

@@ -1,18 +1,16 @@
 // The serial exchange over a COM port. Wine maps COMn to a device through
 // its dosdevices folder, so scripts/test-windows links two COM names to the
-// two ends of a relayed pseudo-terminal pair and names them in
-// LUMIDEX_TEST_COM_PAIR ("COM17,COM8"): the program under test uses the
-// first, the test plays the controller on the second.
+// two ends of a relayed pseudo-terminal pair (test::ComPairFromEnvironment).
 #include "link/send.h"
 #include "link/serial_port.h"
 #include "link/system_error_win32.h"
 #include "protocol/frame.h"
+#include "tests/support/serial_controller.h"
+#include "tests/support/udp_peer.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <cstdlib>
-#include <functional>
 #include <optional>
 #include <thread>
 
@@ -22,24 +20,7 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<std::uint8_t>;
-
-struct ComPair {
-    std::string program; // the port the program under test opens
-    std::string controller;
-};
-
-std::optional<ComPair> ComPairFromEnvironment() {
-    const char* pair = std::getenv("LUMIDEX_TEST_COM_PAIR");
-    if (pair == nullptr) {
-        return std::nullopt;
-    }
-    const std::string text = pair;
-    const auto comma = text.find(',');
-    if (comma == std::string::npos) {
-        return std::nullopt;
-    }
-    return ComPair{text.substr(0, comma), text.substr(comma + 1)};
-}
+using test::SerialController;
 
 HANDLE OpenCom(const std::string& name) {
     return ::CreateFileW(WideFromUtf8("\\\\.\\" + name).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
@@ -47,7 +28,7 @@ HANDLE OpenCom(const std::string& name) {
 }
 
 // The controller's end of the line: reads return at once with what is there.
-class ComEnd {
+class ComEnd final : public test::SerialEnd {
 public:
     explicit ComEnd(const std::string& name) : handle_(OpenCom(name)) {
         if (ok()) {
@@ -58,7 +39,7 @@ public:
     }
     ComEnd(const ComEnd&) = delete;
     ComEnd& operator=(const ComEnd&) = delete;
-    ~ComEnd() {
+    ~ComEnd() override {
         if (ok()) {
             ::CloseHandle(handle_);
         }
@@ -67,7 +48,7 @@ public:
 
     // What the program wrote: waits up to `timeout` for the first byte,
     // then until the line has been quiet for 50 ms.
-    Bytes ReadFrame(std::chrono::milliseconds timeout) {
+    Bytes ReadFrame(std::chrono::milliseconds timeout) override {
         Bytes frame;
         const auto deadline = Clock::now() + timeout;
         auto last = Clock::now();
@@ -88,7 +69,7 @@ public:
             std::this_thread::sleep_for(2ms);
         }
     }
-    void Write(const Bytes& bytes) {
+    void Write(const Bytes& bytes) override {
         DWORD written = 0;
         ::WriteFile(handle_, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
     }
@@ -97,52 +78,10 @@ private:
     HANDLE handle_;
 };
 
-// Plays the controller: reads one frame per exchange and answers with what
-// `answer` gives for it (nothing for silence).
-class ComController {
-public:
-    using Answer = std::function<std::optional<Bytes>(int index)>;
-    ComController(ComEnd& line, int exchanges, Answer answer)
-        : thread_([&line, exchanges, answer, this] {
-              for (int i = 0; i < exchanges; ++i) {
-                  Bytes frame = line.ReadFrame(5s);
-                  if (frame.empty()) {
-                      return;
-                  }
-                  frames_.push_back(std::move(frame));
-                  if (auto bytes = answer(i)) {
-                      line.Write(*bytes);
-                  }
-              }
-          }) {}
-    ~ComController() { Join(); }
-    const std::vector<Bytes>& Frames() {
-        Join();
-        return frames_;
-    }
-
-private:
-    void Join() {
-        if (thread_.joinable()) {
-            thread_.join();
-        }
-    }
-    std::vector<Bytes> frames_;
-    std::thread thread_;
-};
-
-Bytes Answer(std::uint8_t status, std::size_t size = kReplySize) {
-    Bytes bytes(size, 0);
-    if (size > kReplyStatusByte) {
-        bytes[kReplyStatusByte] = status;
-    }
-    return bytes;
-}
-
 class ComPortExchange : public testing::Test {
 protected:
     void SetUp() override {
-        pair_ = ComPairFromEnvironment();
+        pair_ = test::ComPairFromEnvironment();
         if (!pair_) {
             GTEST_SKIP() << "no COM port pair named in LUMIDEX_TEST_COM_PAIR";
         }
@@ -153,7 +92,7 @@ protected:
     ComEnd& controller() { return *controller_; }
 
 private:
-    std::optional<ComPair> pair_;
+    std::optional<test::ComPair> pair_;
     std::optional<ComEnd> controller_;
 };
 
@@ -165,12 +104,12 @@ TEST_F(ComPortExchange, AnswersAreJudgedByByte3) {
         std::size_t bytes_kept;
     };
     const Case cases[] = {
-        {"accepted", Answer(1), true, 23},
-        {"three bytes keep the fill in byte 3", Answer(1, 3), false, 3},
+        {"accepted", test::ReplyWithStatus(1), true, 23},
+        {"three bytes keep the fill in byte 3", test::ReplyWithStatus(1, 3), false, 3},
         {"silent", std::nullopt, false, 0},
     };
     for (const Case& c : cases) {
-        ComController peer(controller(), 1, [&](int) { return c.answer; });
+        SerialController peer(controller(), 1, [&](int) { return c.answer; });
         Send send;
         const Frame frame = BuildInitialiseFrame();
         EXPECT_EQ(send.TransmitFrame(frame, port(), kModeSerial, 9600), c.accepted) << c.name;
@@ -186,9 +125,9 @@ TEST_F(ComPortExchange, AnswersAreJudgedByByte3) {
 // Bytes waiting on the line before an exchange are discarded when the port
 // opens, so they are never taken for the answer.
 TEST_F(ComPortExchange, StaleBytesOnTheLineAreDiscarded) {
-    controller().Write(Answer(1));
+    controller().Write(test::ReplyWithStatus(1));
     std::this_thread::sleep_for(100ms);
-    ComController peer(controller(), 1, [](int) { return std::nullopt; });
+    SerialController peer(controller(), 1, [](int) { return std::nullopt; });
     Send send;
     EXPECT_FALSE(send.TransmitFrame(BuildInitialiseFrame(), port(), kModeSerial, 57600));
     EXPECT_EQ(peer.Frames().size(), 1u);

@@ -69,10 +69,10 @@ TEST(SettingsFileOnWindows, FailedReplaceKeepsTheOldFile) {
     EXPECT_TRUE(std::filesystem::is_directory(occupied));
 }
 
-TEST(SettingsFileOnWindows, ExecutableDirectoryAndWritability) {
-    const auto directory = ExecutableDirectory();
-    EXPECT_EQ(directory, OwnExecutable().parent_path());
-    EXPECT_TRUE(std::filesystem::exists(directory / OwnExecutable().filename()));
+TEST(SettingsFileOnWindows, ExecutablePathAndWritability) {
+    EXPECT_EQ(ExecutablePath(), OwnExecutable());
+    EXPECT_EQ(ExecutableDirectory(), OwnExecutable().parent_path());
+    EXPECT_TRUE(std::filesystem::exists(ExecutablePath()));
     test::TempDir dir;
     EXPECT_TRUE(DirectoryIsWritable(dir.path()));
     EXPECT_FALSE(DirectoryIsWritable(dir / "missing"));

@@ -160,6 +160,13 @@ TEST_P(ReadOnlyFile, IsNotWritten) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, ReadOnlyFile, testing::ValuesIn(kReadOnlyModes), test::RowName());
 
+// Where the settings location looks for the program's own folder.
+TEST(SettingsFileOnDisk, ExecutablePathNamesThisProgram) {
+    const auto program = ExecutablePath();
+    EXPECT_EQ(program.filename(), "tst_settings");
+    EXPECT_TRUE(std::filesystem::is_regular_file(program)) << program;
+}
+
 TEST(SettingsFileOnDisk, WriteFollowsASymbolicLinkAndKeepsTheFileMode) {
     test::TempDir dir;
     const auto real = dir / "real.ini";

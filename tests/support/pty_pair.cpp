@@ -26,7 +26,7 @@ PtyPair::~PtyPair() {
     }
 }
 
-std::vector<std::uint8_t> PtyPair::ReadFrame(std::chrono::milliseconds timeout) {
+PtyPair::Bytes PtyPair::ReadFrame(std::chrono::milliseconds timeout) {
     std::vector<std::uint8_t> bytes;
     int wait = static_cast<int>(timeout.count());
     for (;;) {
@@ -44,7 +44,7 @@ std::vector<std::uint8_t> PtyPair::ReadFrame(std::chrono::milliseconds timeout) 
     }
 }
 
-void PtyPair::Write(const std::vector<std::uint8_t>& bytes) {
+void PtyPair::Write(const Bytes& bytes) {
     [[maybe_unused]] auto ignored = ::write(controller_, bytes.data(), bytes.size());
 }
 

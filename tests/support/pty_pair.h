@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tests/support/serial_controller.h"
+
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -9,19 +11,17 @@ namespace lumidex::test {
 
 // A pseudo-terminal standing in for a serial cable: the program under test
 // opens `device()`, the test plays the controller on the other end.
-class PtyPair {
+class PtyPair final : public SerialEnd {
 public:
     PtyPair();
     PtyPair(const PtyPair&) = delete;
     PtyPair& operator=(const PtyPair&) = delete;
-    ~PtyPair();
+    ~PtyPair() override;
 
     const std::string& device() const { return device_; }
 
-    // Reads what the program wrote, waiting up to `timeout` for the first
-    // byte and then until the line has been quiet for 50 ms.
-    std::vector<std::uint8_t> ReadFrame(std::chrono::milliseconds timeout);
-    void Write(const std::vector<std::uint8_t>& bytes);
+    Bytes ReadFrame(std::chrono::milliseconds timeout) override;
+    void Write(const Bytes& bytes) override;
     // Cuts the cable: the program's end then fails on every call.
     void Hangup();
     bool ok() const { return controller_ >= 0; }

@@ -2,6 +2,7 @@
 // the same checks run on every system (child processes and signals are not
 // needed): what the sender prints and returns, and what the card saw.
 #include "tests/support/addresses.h"
+#include "tests/support/serial_controller.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/udp_peer.h"
 #include "tools/send/send_cli.h"
@@ -11,7 +12,6 @@
 
 #include <atomic>
 #include <condition_variable>
-#include <cstdlib>
 #include <mutex>
 #include <sstream>
 #include <thread>
@@ -193,16 +193,13 @@ TEST_F(ToolsInProcess, ContentOverUdp) {
 
 // Over the pair of COM ports scripts/test-windows lays out under Wine.
 TEST_F(ToolsInProcess, InitialiseOverAComPort) {
-    const char* pair = std::getenv("LUMIDEX_TEST_COM_PAIR");
-    if (pair == nullptr) {
+    const auto ports = test::ComPairFromEnvironment();
+    if (!ports) {
         GTEST_SKIP() << "no COM port pair named in LUMIDEX_TEST_COM_PAIR";
     }
-    const std::string ports = pair;
-    const std::string program_port = ports.substr(0, ports.find(','));
-    const std::string card_port = ports.substr(ports.find(',') + 1);
-    SimThread sim({"--count", "1", "--serial", card_port});
+    SimThread sim({"--count", "1", "--serial", ports->controller});
     ASSERT_TRUE(sim.Listening()) << sim.Errors();
-    const SendRun sent = RunSendWith({"--config", config(), "--serial", program_port, "init"});
+    const SendRun sent = RunSendWith({"--config", config(), "--serial", ports->program, "init"});
     EXPECT_EQ(sent.status, 0) << sent.err;
     EXPECT_NE(sent.out.find("FE 05 00 CC FF 01 72"), std::string::npos) << sent.out;
     ASSERT_EQ(sim.Status(), 0) << sim.Errors();

@@ -3,6 +3,9 @@
 #include "link/address.h"
 #include "protocol/frame.h"
 #include "tools/common/cli.h"
+#include "tools/sim/card_links.h"
+#include "tools/sim/frame_assembler.h"
+#include "tools/sim/reporter.h"
 
 #include <charconv>
 #include <ostream>
@@ -13,6 +16,15 @@ namespace {
 bool ParseNumber(const std::string& text, long& value) {
     const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
     return result.ec == std::errc() && result.ptr == text.data() + text.size() && value >= 0;
+}
+
+// A serial line quiet for this long in the middle of a frame has lost it.
+constexpr std::chrono::milliseconds kSerialIdle{100};
+
+// A datagram from the card's own address and port (a forged source, or a
+// second card answering this one) is never answered: that would loop.
+bool FromSelf(const UdpEndpoint& sender, const UdpEndpoint& own) {
+    return sender.port == own.port && (own.address == 0 || sender.address == own.address);
 }
 
 } // namespace
@@ -139,6 +151,97 @@ std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& args,
         return std::nullopt;
     }
     return options;
+}
+
+int RunSimulator(const SimOptions& options, std::ostream& out, std::ostream& err) {
+    std::string error;
+    const auto links = CardLinks::Create(error);
+    if (!links) {
+        err << "lumidex-sim: " << error << "\n";
+        return 2;
+    }
+    std::string serial_name;
+    if (const auto refused = links->OpenSerial(options, serial_name)) {
+        err << "lumidex-sim: " << *refused << "\n";
+        return 2;
+    }
+    // UDP listens always; the serial line is announced first, so a sender
+    // can take its name from the first line.
+    if (!serial_name.empty()) {
+        out << "serial: " << serial_name << "\n" << std::flush;
+    }
+    UdpEndpoint own;
+    if (const auto refused = links->OpenUdp(options, own)) {
+        err << "lumidex-sim: cannot listen on " << options.udp_address << ":" << options.udp_port
+            << ": " << *refused << "\n";
+        return 2;
+    }
+    out << "udp: " << options.udp_address << ":" << options.udp_port << "\n" << std::flush;
+
+    ControlCard card(options);
+    Reporter report(options, out);
+    FrameAssembler assembler;
+    auto handle = [&](const std::string& link, const std::string& peer,
+                      std::span<const std::uint8_t> bytes, auto answer) {
+        const auto outcome = card.Receive(bytes);
+        if (outcome.reply) {
+            answer(*outcome.reply);
+        }
+        report.Frame(link, peer, bytes, outcome, card.display());
+    };
+    auto serial_pieces = [&](const std::vector<FrameAssembler::Piece>& pieces) {
+        for (const auto& piece : pieces) {
+            if (piece.kind == FrameAssembler::Piece::Frame) {
+                handle("serial", serial_name, piece.bytes,
+                       [&](const ReplyBlock& reply) { links->AnswerSerial(reply); });
+            } else {
+                report.Garbage("serial", serial_name, piece.bytes,
+                               piece.kind == FrameAssembler::Piece::Truncated);
+            }
+        }
+    };
+
+    auto last_serial_byte = CardLinks::Clock::now();
+    while (!options.count || card.frames() < *options.count) {
+        std::optional<CardLinks::Clock::time_point> flush_at;
+        if (assembler.pending()) {
+            flush_at = last_serial_byte + kSerialIdle;
+        }
+        const CardInput input = links->Wait(flush_at);
+        if (input.stop) {
+            break;
+        }
+        if (input.failure) {
+            err << "lumidex-sim: " << *input.failure << "\n";
+            return 2;
+        }
+        if (input.sender) {
+            const std::string peer = FormatDottedAddress(input.sender->address) + ":" +
+                                     std::to_string(input.sender->port);
+            if (FromSelf(*input.sender, own)) {
+                report.Ignored("udp", peer, input.datagram, "from the card's own address");
+            } else {
+                handle("udp", peer, input.datagram, [&](const ReplyBlock& reply) {
+                    links->AnswerDatagram(*input.sender, reply);
+                });
+            }
+        }
+        if (input.serial_closed) {
+            err << "lumidex-sim: " << serial_name << " closed\n";
+            return 2;
+        }
+        if (!input.serial.empty()) {
+            last_serial_byte = CardLinks::Clock::now();
+            serial_pieces(assembler.Feed(input.serial));
+        } else if (flush_at && CardLinks::Clock::now() >= *flush_at) {
+            serial_pieces(assembler.Flush());
+        }
+    }
+    serial_pieces(assembler.Flush());
+    if (options.count && card.frames() >= *options.count) {
+        links->LetAnswerArrive();
+    }
+    return 0;
 }
 
 std::string SimUsage() {

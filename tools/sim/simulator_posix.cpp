@@ -1,17 +1,17 @@
-// The simulator's event loop on POSIX: a UDP socket, a serial device or a
+// The card's links on POSIX: a UDP socket, a serial device or a
 // pseudo-terminal, and SIGINT/SIGTERM, all waited for with poll().
 #include "link/raw_line_posix.h"
-#include "tools/sim/frame_assembler.h"
-#include "tools/sim/reporter.h"
-#include "tools/sim/simulator.h"
+#include "tools/sim/card_links.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
+#include <array>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <netinet/in.h>
-#include <ostream>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -21,8 +21,6 @@
 namespace lumidex {
 namespace {
 
-// A serial line quiet for this long in the middle of a frame has lost it.
-constexpr int kSerialIdleMs = 100;
 // The longest a sender takes to read an answer: 200 ms, then a 2000 ms read.
 constexpr std::chrono::milliseconds kDrainLimit{2500};
 constexpr std::chrono::milliseconds kDrainShowLimit{100};
@@ -77,159 +75,144 @@ void DrainSerialAnswer(int line, int pty_peer) {
     }
 }
 
-} // namespace
+class PosixCardLinks final : public CardLinks {
+public:
+    ~PosixCardLinks() override {
+        // A signal after the card has stopped reaches what was there before.
+        ::sigaction(SIGINT, &old_int_, nullptr);
+        ::sigaction(SIGTERM, &old_term_, nullptr);
+        g_signal_pipe[0] = g_signal_pipe[1] = -1;
+    }
 
-int RunSimulator(const SimOptions& options, std::ostream& out, std::ostream& err) {
-    if (::pipe2(g_signal_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-        err << "lumidex-sim: pipe: " << std::strerror(errno) << "\n";
-        return 2;
+    bool Start(std::string& error) {
+        if (::pipe2(g_signal_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+            error = std::string("pipe: ") + std::strerror(errno);
+            return false;
+        }
+        signal_read_.fd = g_signal_pipe[0];
+        signal_write_.fd = g_signal_pipe[1];
+        struct sigaction action {};
+        action.sa_handler = OnStopSignal;
+        ::sigaction(SIGINT, &action, &old_int_);
+        ::sigaction(SIGTERM, &action, &old_term_);
+        ::signal(SIGPIPE, SIG_IGN);
+        return true;
     }
-    Fd signal_read(g_signal_pipe[0]);
-    Fd signal_write(g_signal_pipe[1]);
-    struct sigaction action {};
-    action.sa_handler = OnStopSignal;
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
-    ::signal(SIGPIPE, SIG_IGN);
 
-    Fd serial;   // where frames are read and answers written
-    Fd pty_peer; // the pseudo-terminal's own end, held so the line stays up
-    std::string serial_name;
-    if (options.pty) {
-        serial.fd = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (serial.fd < 0 || ::grantpt(serial.fd) != 0 || ::unlockpt(serial.fd) != 0) {
-            err << "lumidex-sim: cannot create a pseudo-terminal: " << std::strerror(errno) << "\n";
-            return 2;
+    std::optional<std::string> OpenSerial(const SimOptions& options, std::string& name) override {
+        if (options.pty) {
+            serial_.fd = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+            if (serial_.fd < 0 || ::grantpt(serial_.fd) != 0 || ::unlockpt(serial_.fd) != 0) {
+                return std::string("cannot create a pseudo-terminal: ") + std::strerror(errno);
+            }
+            name = ::ptsname(serial_.fd);
+            // The pseudo-terminal's own end, held so the line stays up.
+            pty_peer_.fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+            ConfigureRawLine(pty_peer_.fd, options.baud);
+            ::fcntl(serial_.fd, F_SETFL, O_NONBLOCK);
+        } else if (options.serial) {
+            name = *options.serial;
+            serial_.fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+            if (serial_.fd < 0) {
+                return "cannot open " + name + ": " + std::strerror(errno);
+            }
+            ConfigureRawLine(serial_.fd, options.baud);
         }
-        serial_name = ::ptsname(serial.fd);
-        pty_peer.fd = ::open(serial_name.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-        ConfigureRawLine(pty_peer.fd, options.baud);
-        ::fcntl(serial.fd, F_SETFL, O_NONBLOCK);
-    } else if (options.serial) {
-        serial_name = *options.serial;
-        serial.fd = ::open(serial_name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (serial.fd < 0) {
-            err << "lumidex-sim: cannot open " << serial_name << ": " << std::strerror(errno)
-                << "\n";
-            return 2;
-        }
-        ConfigureRawLine(serial.fd, options.baud);
+        return std::nullopt;
     }
-    if (serial.fd >= 0) {
-        out << "serial: " << serial_name << "\n" << std::flush;
-    }
-    // UDP listens always; the serial line is announced first, so a sender
-    // can take its name from the first line.
-    Fd udp;
-    {
-        udp.fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+
+    std::optional<std::string> OpenUdp(const SimOptions& options, UdpEndpoint& own) override {
+        udp_.fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(options.udp_port);
         ::inet_pton(AF_INET, options.udp_address.c_str(), &address.sin_addr);
-        if (udp.fd < 0 ||
-            ::bind(udp.fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-            err << "lumidex-sim: cannot listen on " << options.udp_address << ":"
-                << options.udp_port << ": " << std::strerror(errno) << "\n";
-            return 2;
+        if (udp_.fd < 0 ||
+            ::bind(udp_.fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            return std::strerror(errno);
         }
-        out << "udp: " << options.udp_address << ":" << options.udp_port << "\n";
+        socklen_t size = sizeof address;
+        ::getsockname(udp_.fd, reinterpret_cast<sockaddr*>(&address), &size);
+        own = {ntohl(address.sin_addr.s_addr), ntohs(address.sin_port)};
+        return std::nullopt;
     }
-    sockaddr_in own{};
-    socklen_t own_size = sizeof own;
-    ::getsockname(udp.fd, reinterpret_cast<sockaddr*>(&own), &own_size);
-    // A datagram from the card's own address and port (a forged source, or a
-    // second card answering this one) is never answered: that would loop.
-    auto from_self = [&](const sockaddr_in& sender) {
-        return sender.sin_port == own.sin_port && (own.sin_addr.s_addr == htonl(INADDR_ANY) ||
-                                                   sender.sin_addr.s_addr == own.sin_addr.s_addr);
-    };
 
-    out << std::flush;
-
-    ControlCard card(options);
-    Reporter report(options, out);
-    FrameAssembler assembler;
-    auto handle = [&](const std::string& link, const std::string& peer,
-                      std::span<const std::uint8_t> bytes, auto answer) {
-        const auto outcome = card.Receive(bytes);
-        if (outcome.reply) {
-            answer(*outcome.reply);
+    CardInput Wait(std::optional<Clock::time_point> until) override {
+        CardInput input;
+        int timeout = -1;
+        if (until) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(*until - Clock::now());
+            timeout = static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
         }
-        report.Frame(link, peer, bytes, outcome, card.display());
-    };
-    auto serial_pieces = [&](const std::vector<FrameAssembler::Piece>& pieces) {
-        for (const auto& piece : pieces) {
-            if (piece.kind == FrameAssembler::Piece::Frame) {
-                handle("serial", serial_name, piece.bytes, [&](const ReplyBlock& reply) {
-                    [[maybe_unused]] const ssize_t ignored =
-                        ::write(serial.fd, reply.data(), reply.size());
-                });
-            } else {
-                report.Garbage("serial", serial_name, piece.bytes,
-                               piece.kind == FrameAssembler::Piece::Truncated);
+        pollfd fds[3] = {
+            {signal_read_.fd, POLLIN, 0}, {udp_.fd, POLLIN, 0}, {serial_.fd, POLLIN, 0}};
+        if (::poll(fds, 3, timeout) < 0) {
+            if (errno != EINTR) {
+                input.failure = std::string("poll: ") + std::strerror(errno);
             }
-        }
-    };
-
-    std::vector<std::uint8_t> datagram(65536);
-    while (!options.count || card.frames() < *options.count) {
-        pollfd fds[3] = {{signal_read.fd, POLLIN, 0}, {udp.fd, POLLIN, 0}, {serial.fd, POLLIN, 0}};
-        const int ready = ::poll(fds, 3, assembler.pending() ? kSerialIdleMs : -1);
-        if (ready < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            err << "lumidex-sim: poll: " << std::strerror(errno) << "\n";
-            return 2;
+            return input;
         }
         if (fds[0].revents & POLLIN) {
-            break;
-        }
-        if (ready == 0) {
-            serial_pieces(assembler.Flush());
-            continue;
+            input.stop = true;
+            return input;
         }
         if (fds[1].revents & POLLIN) {
             sockaddr_in sender{};
             socklen_t size = sizeof sender;
-            const ssize_t got = ::recvfrom(udp.fd, datagram.data(), datagram.size(), MSG_DONTWAIT,
-                                           reinterpret_cast<sockaddr*>(&sender), &size);
+            const ssize_t got =
+                ::recvfrom(udp_.fd, datagram_.data(), datagram_.size(), MSG_DONTWAIT,
+                           reinterpret_cast<sockaddr*>(&sender), &size);
             if (got >= 0) {
-                char host[INET_ADDRSTRLEN] = {};
-                ::inet_ntop(AF_INET, &sender.sin_addr, host, sizeof host);
-                const std::string peer =
-                    std::string(host) + ":" + std::to_string(ntohs(sender.sin_port));
-                if (from_self(sender)) {
-                    report.Ignored("udp", peer,
-                                   std::span(datagram).first(static_cast<std::size_t>(got)),
-                                   "from the card's own address");
-                    continue;
-                }
-                handle("udp", peer, std::span(datagram).first(static_cast<std::size_t>(got)),
-                       [&](const ReplyBlock& reply) {
-                           ::sendto(udp.fd, reply.data(), reply.size(), 0,
-                                    reinterpret_cast<sockaddr*>(&sender), size);
-                       });
+                input.sender = {ntohl(sender.sin_addr.s_addr), ntohs(sender.sin_port)};
+                input.datagram = std::span(datagram_).first(static_cast<std::size_t>(got));
             }
         }
         if (fds[2].revents & (POLLIN | POLLHUP | POLLERR)) {
-            std::uint8_t bytes[512];
-            const ssize_t got = ::read(serial.fd, bytes, sizeof bytes);
+            const ssize_t got = ::read(serial_.fd, serial_bytes_.data(), serial_bytes_.size());
             if (got > 0) {
-                serial_pieces(
-                    assembler.Feed(std::span(bytes).first(static_cast<std::size_t>(got))));
+                input.serial = std::span(serial_bytes_).first(static_cast<std::size_t>(got));
             } else if (got == 0 || (errno != EAGAIN && errno != EINTR)) {
-                err << "lumidex-sim: " << serial_name << " closed\n";
-                return 2;
+                input.serial_closed = true;
             }
         }
+        return input;
     }
-    serial_pieces(assembler.Flush());
-    if (options.count && card.frames() >= *options.count) {
-        DrainSerialAnswer(serial.fd, pty_peer.fd);
+
+    void AnswerDatagram(const UdpEndpoint& to, const ReplyBlock& reply) override {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(to.address);
+        address.sin_port = htons(to.port);
+        ::sendto(udp_.fd, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&address),
+                 sizeof address);
     }
-    return 0;
+
+    void AnswerSerial(const ReplyBlock& reply) override {
+        [[maybe_unused]] const ssize_t ignored = ::write(serial_.fd, reply.data(), reply.size());
+    }
+
+    void LetAnswerArrive() override { DrainSerialAnswer(serial_.fd, pty_peer_.fd); }
+
+private:
+    Fd signal_read_;
+    Fd signal_write_;
+    struct sigaction old_int_ {};
+    struct sigaction old_term_ {};
+    Fd serial_;   // where frames are read and answers written
+    Fd pty_peer_; // with --pty: the line's other end
+    Fd udp_;
+    std::array<std::uint8_t, 65536> datagram_{};
+    std::array<std::uint8_t, 512> serial_bytes_{};
+};
+
+} // namespace
+
+std::unique_ptr<CardLinks> CardLinks::Create(std::string& error) {
+    auto links = std::make_unique<PosixCardLinks>();
+    if (!links->Start(error)) {
+        return nullptr;
+    }
+    return links;
 }
 
 } // namespace lumidex

@@ -1,29 +1,23 @@
-// The simulator's event loop on Windows: a UDP socket waited for with
-// WSAPoll, a COM port read without waiting in between, and Ctrl+C or a
-// console close to stop.
+// The card's links on Windows: a UDP socket waited for with WSAPoll, a COM
+// port read without waiting in between, and Ctrl+C or a console close to
+// stop.
 #include "link/address.h"
 #include "link/system_error_win32.h"
 #include "link/udp_link.h"
-#include "tools/sim/frame_assembler.h"
-#include "tools/sim/reporter.h"
-#include "tools/sim/simulator.h"
+#include "tools/sim/card_links.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
 // after winsock2.h, which it needs
 #include <mswsock.h>
 
+#include <array>
 #include <atomic>
-#include <chrono>
-#include <ostream>
+#include <memory>
 
 namespace lumidex {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// A serial line quiet for this long in the middle of a frame has lost it.
-constexpr std::chrono::milliseconds kSerialIdle{100};
 // How long one wait for a datagram lasts while a COM port is read too.
 constexpr int kPollWithSerialMs = 10;
 constexpr int kPollMs = 100;
@@ -63,138 +57,128 @@ HANDLE OpenComPort(const std::string& name, int baud, std::string& error) {
     return port;
 }
 
+class Win32CardLinks final : public CardLinks {
+public:
+    Win32CardLinks() {
+        g_stop = false;
+        ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+    }
+    ~Win32CardLinks() override {
+        ::SetConsoleCtrlHandler(OnConsoleEvent, FALSE);
+        if (serial_ != INVALID_HANDLE_VALUE) {
+            ::CloseHandle(serial_);
+        }
+        if (udp_ != INVALID_SOCKET) {
+            ::closesocket(udp_);
+        }
+    }
+
+    std::optional<std::string> OpenSerial(const SimOptions& options, std::string& name) override {
+        if (options.pty) {
+            return "--pty needs a POSIX system; give a COM port with --serial";
+        }
+        if (options.serial) {
+            name = *options.serial;
+            std::string error;
+            serial_ = OpenComPort(name, options.baud, error);
+            if (serial_ == INVALID_HANDLE_VALUE) {
+                return "cannot open " + name + ": " + error;
+            }
+        }
+        return std::nullopt;
+    }
+
+    std::optional<std::string> OpenUdp(const SimOptions& options, UdpEndpoint& own) override {
+        if (!StartSockets()) {
+            return "the sockets library cannot be started";
+        }
+        udp_ = ::socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = ::htons(options.udp_port);
+        address.sin_addr.s_addr = ::htonl(ParseDottedAddress(options.udp_address).value_or(0));
+        // An answer to a sender that has gone must not make the next receive fail.
+        BOOL report_resets = FALSE;
+        DWORD ignored = 0;
+        ::WSAIoctl(udp_, SIO_UDP_CONNRESET, &report_resets, sizeof report_resets, nullptr, 0,
+                   &ignored, nullptr, nullptr);
+        if (udp_ == INVALID_SOCKET ||
+            ::bind(udp_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            return SystemMessage(static_cast<unsigned long>(::WSAGetLastError()));
+        }
+        int size = sizeof address;
+        ::getsockname(udp_, reinterpret_cast<sockaddr*>(&address), &size);
+        own = {::ntohl(address.sin_addr.s_addr), ::ntohs(address.sin_port)};
+        return std::nullopt;
+    }
+
+    // A COM port cannot be waited on together with a socket, so the wait
+    // takes turns: a short wait for a datagram, then a look at the port.
+    CardInput Wait(std::optional<Clock::time_point> until) override {
+        CardInput input;
+        for (;;) {
+            if (g_stop) {
+                input.stop = true;
+                return input;
+            }
+            WSAPOLLFD waiting{udp_, POLLRDNORM, 0};
+            const int ready = ::WSAPoll(
+                &waiting, 1, serial_ != INVALID_HANDLE_VALUE ? kPollWithSerialMs : kPollMs);
+            if (ready > 0 && (waiting.revents & POLLRDNORM)) {
+                sockaddr_in sender{};
+                int size = sizeof sender;
+                const int got = ::recvfrom(udp_, reinterpret_cast<char*>(datagram_.data()),
+                                           static_cast<int>(datagram_.size()), 0,
+                                           reinterpret_cast<sockaddr*>(&sender), &size);
+                if (got >= 0) {
+                    input.sender = {::ntohl(sender.sin_addr.s_addr), ::ntohs(sender.sin_port)};
+                    input.datagram = std::span(datagram_).first(static_cast<std::size_t>(got));
+                }
+            }
+            if (serial_ != INVALID_HANDLE_VALUE) {
+                DWORD got = 0;
+                if (!::ReadFile(serial_, serial_bytes_.data(),
+                                static_cast<DWORD>(serial_bytes_.size()), &got, nullptr)) {
+                    input.serial_closed = true;
+                } else {
+                    input.serial = std::span(serial_bytes_).first(got);
+                }
+            }
+            if (input.sender || input.serial_closed || !input.serial.empty() ||
+                (until && Clock::now() >= *until)) {
+                return input;
+            }
+        }
+    }
+
+    void AnswerDatagram(const UdpEndpoint& to, const ReplyBlock& reply) override {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = ::htonl(to.address);
+        address.sin_port = ::htons(to.port);
+        ::sendto(udp_, reinterpret_cast<const char*>(reply.data()), static_cast<int>(reply.size()),
+                 0, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    }
+
+    void AnswerSerial(const ReplyBlock& reply) override {
+        DWORD written = 0;
+        ::WriteFile(serial_, reply.data(), static_cast<DWORD>(reply.size()), &written, nullptr);
+    }
+
+    // WriteFile has handed the answer to the port by the time it returns.
+    void LetAnswerArrive() override {}
+
+private:
+    HANDLE serial_ = INVALID_HANDLE_VALUE;
+    SOCKET udp_ = INVALID_SOCKET;
+    std::array<std::uint8_t, 65536> datagram_{};
+    std::array<std::uint8_t, 512> serial_bytes_{};
+};
+
 } // namespace
 
-int RunSimulator(const SimOptions& options, std::ostream& out, std::ostream& err) {
-    if (options.pty) {
-        err << "lumidex-sim: --pty needs a POSIX system; give a COM port with --serial\n";
-        return 2;
-    }
-    ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
-
-    HANDLE serial = INVALID_HANDLE_VALUE;
-    const std::string serial_name = options.serial.value_or("");
-    if (options.serial) {
-        std::string error;
-        serial = OpenComPort(serial_name, options.baud, error);
-        if (serial == INVALID_HANDLE_VALUE) {
-            err << "lumidex-sim: cannot open " << serial_name << ": " << error << "\n";
-            return 2;
-        }
-        out << "serial: " << serial_name << "\n" << std::flush;
-    }
-
-    if (!StartSockets()) {
-        err << "lumidex-sim: the sockets library cannot be started\n";
-        return 2;
-    }
-    const SOCKET udp = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = ::htons(options.udp_port);
-    address.sin_addr.s_addr = ::htonl(ParseDottedAddress(options.udp_address).value_or(0));
-    // An answer to a sender that has gone must not make the next receive fail.
-    BOOL report_resets = FALSE;
-    DWORD ignored = 0;
-    ::WSAIoctl(udp, SIO_UDP_CONNRESET, &report_resets, sizeof report_resets, nullptr, 0, &ignored,
-               nullptr, nullptr);
-    if (udp == INVALID_SOCKET ||
-        ::bind(udp, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        err << "lumidex-sim: cannot listen on " << options.udp_address << ":" << options.udp_port
-            << ": " << SystemMessage(static_cast<unsigned long>(::WSAGetLastError())) << "\n";
-        if (serial != INVALID_HANDLE_VALUE) {
-            ::CloseHandle(serial);
-        }
-        return 2;
-    }
-    out << "udp: " << options.udp_address << ":" << options.udp_port << "\n" << std::flush;
-    sockaddr_in own{};
-    int own_size = sizeof own;
-    ::getsockname(udp, reinterpret_cast<sockaddr*>(&own), &own_size);
-    // A datagram from the card's own address and port (a forged source, or a
-    // second card answering this one) is never answered: that would loop.
-    auto from_self = [&](const sockaddr_in& sender) {
-        return sender.sin_port == own.sin_port &&
-               (own.sin_addr.s_addr == INADDR_ANY || sender.sin_addr.s_addr == own.sin_addr.s_addr);
-    };
-
-    ControlCard card(options);
-    Reporter report(options, out);
-    FrameAssembler assembler;
-    auto handle = [&](const std::string& link, const std::string& peer,
-                      std::span<const std::uint8_t> bytes, auto answer) {
-        const auto outcome = card.Receive(bytes);
-        if (outcome.reply) {
-            answer(*outcome.reply);
-        }
-        report.Frame(link, peer, bytes, outcome, card.display());
-    };
-    auto serial_pieces = [&](const std::vector<FrameAssembler::Piece>& pieces) {
-        for (const auto& piece : pieces) {
-            if (piece.kind == FrameAssembler::Piece::Frame) {
-                handle("serial", serial_name, piece.bytes, [&](const ReplyBlock& reply) {
-                    DWORD written = 0;
-                    ::WriteFile(serial, reply.data(), static_cast<DWORD>(reply.size()), &written,
-                                nullptr);
-                });
-            } else {
-                report.Garbage("serial", serial_name, piece.bytes,
-                               piece.kind == FrameAssembler::Piece::Truncated);
-            }
-        }
-    };
-
-    int status = 0;
-    std::vector<std::uint8_t> datagram(65536);
-    auto last_serial_byte = Clock::now();
-    while (!g_stop && (!options.count || card.frames() < *options.count)) {
-        WSAPOLLFD waiting{udp, POLLRDNORM, 0};
-        const int ready =
-            ::WSAPoll(&waiting, 1, serial != INVALID_HANDLE_VALUE ? kPollWithSerialMs : kPollMs);
-        if (ready > 0 && (waiting.revents & POLLRDNORM)) {
-            sockaddr_in sender{};
-            int size = sizeof sender;
-            const int got = ::recvfrom(udp, reinterpret_cast<char*>(datagram.data()),
-                                       static_cast<int>(datagram.size()), 0,
-                                       reinterpret_cast<sockaddr*>(&sender), &size);
-            if (got >= 0) {
-                const std::string peer = FormatDottedAddress(::ntohl(sender.sin_addr.s_addr)) +
-                                         ":" + std::to_string(::ntohs(sender.sin_port));
-                const auto bytes = std::span(datagram).first(static_cast<std::size_t>(got));
-                if (from_self(sender)) {
-                    report.Ignored("udp", peer, bytes, "from the card's own address");
-                    continue;
-                }
-                handle("udp", peer, bytes, [&](const ReplyBlock& reply) {
-                    ::sendto(udp, reinterpret_cast<const char*>(reply.data()),
-                             static_cast<int>(reply.size()), 0,
-                             reinterpret_cast<sockaddr*>(&sender), size);
-                });
-            }
-        }
-        if (serial == INVALID_HANDLE_VALUE) {
-            continue;
-        }
-        std::uint8_t bytes[512];
-        DWORD got = 0;
-        if (!::ReadFile(serial, bytes, sizeof bytes, &got, nullptr)) {
-            err << "lumidex-sim: " << serial_name << " closed\n";
-            status = 2;
-            break;
-        }
-        if (got > 0) {
-            last_serial_byte = Clock::now();
-            serial_pieces(assembler.Feed(std::span(bytes).first(got)));
-        } else if (assembler.pending() && Clock::now() - last_serial_byte >= kSerialIdle) {
-            serial_pieces(assembler.Flush());
-        }
-    }
-    if (serial != INVALID_HANDLE_VALUE) {
-        serial_pieces(assembler.Flush());
-        ::CloseHandle(serial);
-    }
-    ::closesocket(udp);
-    return status;
+std::unique_ptr<CardLinks> CardLinks::Create(std::string&) {
+    return std::make_unique<Win32CardLinks>();
 }
 
 } // namespace lumidex

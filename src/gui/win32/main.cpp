@@ -5,6 +5,7 @@
 #include "gui/win32/main_dialog.h"
 #include "gui/win32/wide_text.h"
 #include "link/port_list.h"
+#include "settings/file_io.h"
 #include "settings/location.h"
 
 #include <filesystem>
@@ -32,22 +33,6 @@ bool ClaimSingleInstance() {
     }
     ::SetForegroundWindow(popup != nullptr ? popup : running);
     return false;
-}
-
-std::filesystem::path ExecutablePath() {
-    std::wstring name(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length =
-            ::GetModuleFileNameW(nullptr, name.data(), static_cast<DWORD>(name.size()));
-        if (length == 0) {
-            return {};
-        }
-        if (length < name.size()) {
-            name.resize(length);
-            return name;
-        }
-        name.resize(name.size() * 2);
-    }
 }
 
 // The arguments after the program name, as UTF-8.
@@ -90,7 +75,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES | ICC_INTERNET_CLASSES};
     ::InitCommonControlsEx(&controls);
 
-    const std::filesystem::path program = ExecutablePath();
+    const std::filesystem::path program = lumidex::ExecutablePath();
     const std::filesystem::path program_dir = program.parent_path();
     // Config.ini beside the program when its folder can hold it and it is no
     // installed copy; otherwise in the user's application data, made on
