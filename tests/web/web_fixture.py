@@ -2,6 +2,7 @@
 over boards simulated by lumidex-sim on loopback, and headless Chromium
 driven by Selenium as the people who use the page."""
 
+import configparser
 import json
 import os
 import queue
@@ -80,19 +81,10 @@ def free_port():
 
 
 def read_setting(path, section, key):
-    """A key of a settings file (sections and keys without regard to case),
-    or None."""
-    current = None
-    with open(path, encoding="utf-8-sig") as file:
-        for raw in file:
-            line = raw.strip()
-            if line.startswith("[") and line.endswith("]"):
-                current = line[1:-1].lower()
-            elif current == section.lower() and "=" in line:
-                name, value = line.split("=", 1)
-                if name.strip().lower() == key.lower():
-                    return value
-    return None
+    """A key of a settings file, or None."""
+    settings = configparser.ConfigParser(strict=False, interpolation=None)
+    settings.read(path, encoding="utf-8-sig")
+    return settings.get(section, key, fallback=None)
 
 
 def wait_until(condition, timeout=5.0, what="the condition"):
