@@ -5,10 +5,17 @@
 ; keeps its settings in %APPDATA%\Lumidex\Config.ini, which uninstalling
 ; leaves in place. /S installs (and, given to Uninstall.exe, uninstalls)
 ; without asking.
+;
+; Only a folder inside Program Files is taken (the directory page and /D
+; alike): there only administrators may change the programs, the help and
+; the uninstaller that an administrator later runs elevated. A folder
+; elsewhere inherits what its drive allows, often "Authenticated Users:
+; Modify".
 
 ; A 64-bit installer for 64-bit programs (and Wine without its 32-bit half
 ; runs it).
 Target amd64-unicode
+!include "LogicLib.nsh"
 !include "MUI2.nsh"
 !include "x64.nsh"
 
@@ -53,8 +60,38 @@ Function un.onInit
   SetRegView 64
 FunctionEnd
 
+; $0 = 1 when $INSTDIR is a folder inside Program Files, else 0. (NSIS
+; itself turns a /D with ".." in it back into InstallDir.)
+Function InsideProgramFiles
+  StrLen $2 "$PROGRAMFILES64"
+  StrCpy $3 "$INSTDIR" $2
+  StrCpy $4 "$INSTDIR" 1 $2
+  StrCpy $5 "$INSTDIR" "" $2
+  StrCpy $0 0
+  ${If} $3 == "$PROGRAMFILES64"
+  ${AndIf} $4 == "\"
+  ${AndIf} $5 != "\"
+    StrCpy $0 1
+  ${EndIf}
+FunctionEnd
+
+; The directory page offers "Install" only for a folder inside Program Files.
+Function .onVerifyInstDir
+  Call InsideProgramFiles
+  ${If} $0 != 1
+    Abort
+  ${EndIf}
+FunctionEnd
+
 Section "${PRODUCT}"
   SetShellVarContext all
+  ; /D=... skips the directory page, so the folder is checked here too.
+  Call InsideProgramFiles
+  ${If} $0 != 1
+    MessageBox MB_ICONSTOP "${PRODUCT} installs only into a folder inside $PROGRAMFILES64, where only administrators may change it; $INSTDIR is not. Unpack the portable zip for a copy elsewhere." /SD IDOK
+    SetErrorLevel 2
+    Quit
+  ${EndIf}
   SetOutPath "$INSTDIR"
   File "${STAGE}\lumidex.exe"
   File "${STAGE}\lumidex-send.exe"

@@ -96,9 +96,10 @@ bool ParseBrokerAddress(const std::string& text, BrokerConfig& broker) {
 
 std::optional<BridgeConfig> ReadBoardsFile(const std::filesystem::path& file, std::string& error) {
     const std::string where = file.string();
-    const auto bytes = ReadWholeFile(file);
+    std::string why;
+    const auto bytes = ReadWholeFile(file, &why);
     if (!bytes) {
-        error = where + ": cannot read the boards file";
+        error = where + ": cannot read the boards file: " + why;
         return std::nullopt;
     }
     const std::string text = DecodeSettingsText(*bytes).text;
@@ -194,8 +195,8 @@ std::optional<BridgeConfig> ReadBoardsFile(const std::filesystem::path& file, st
             return fail(s, "settings", "missing: name the board's Config.ini");
         }
         board.settings = std::filesystem::absolute(file.parent_path() / settings);
-        if (!ReadWholeFile(board.settings)) {
-            return fail(s, "settings", "cannot read " + board.settings.string());
+        if (!ReadWholeFile(board.settings, &why)) {
+            return fail(s, "settings", "cannot read " + board.settings.string() + ": " + why);
         }
         const std::string link = Lower(value(s, "link"));
         const SettingsFile board_settings(board.settings);

@@ -3,6 +3,8 @@
 #include "delivery/delivery.h"
 #include "lines/line_format.h"
 #include "protocol/local_time.h"
+#include "settings/file_io.h"
+#include "settings/profile.h"
 #include "settings/text_codec.h"
 
 #include <nlohmann/json.hpp>
@@ -82,6 +84,10 @@ std::filesystem::path PendingFile(const std::filesystem::path& settings) {
 }
 constexpr SettingKey kPendingContent{"Pending", "content", "0", 1};
 constexpr SettingKey kPendingBrightness{"Pending", "brightness", "0", 1};
+
+// How long a door's thread waits for a board's settings lock before it
+// leaves the values to the board's worker.
+constexpr std::chrono::milliseconds kDoorLockWait{100};
 
 } // namespace
 
@@ -233,21 +239,26 @@ struct BoardService::Impl {
         }
     }
 
-    // Stores writes in order after any that are still waiting; false when
-    // some wait for the file to become writable again. Called under
-    // store_mutex.
-    static bool Store(Board& board, std::vector<std::pair<SettingKey, std::string>> writes) {
+    // Stores writes in order after any that are still waiting, each within
+    // `lock_wait` of the file's lock; false when some still wait because
+    // another program of this user holds the lock. A write the file refuses
+    // for good (a read-only file) is dropped: it would hold back every
+    // later one. Called under store_mutex.
+    static bool Store(Board& board, std::vector<std::pair<SettingKey, std::string>> writes,
+                      std::chrono::milliseconds lock_wait) {
         for (auto& write : writes) {
             board.unstored.push_back(std::move(write));
         }
-        const SettingsFile settings(board.config.settings);
-        std::size_t stored = 0;
-        while (stored < board.unstored.size() &&
-               settings.Write(board.unstored[stored].first, board.unstored[stored].second)) {
-            ++stored;
+        std::size_t done = 0;
+        for (; done < board.unstored.size(); ++done) {
+            const auto& [key, value] = board.unstored[done];
+            if (StoreSetting(board.config.settings, key.section, key.name, value, lock_wait) ==
+                WriteOutcome::Locked) {
+                break;
+            }
         }
         board.unstored.erase(board.unstored.begin(),
-                             board.unstored.begin() + static_cast<std::ptrdiff_t>(stored));
+                             board.unstored.begin() + static_cast<std::ptrdiff_t>(done));
         return board.unstored.empty();
     }
 
@@ -265,7 +276,9 @@ struct BoardService::Impl {
             if (change.brightness) {
                 Mark(*board, 1, true);
             }
-            Store(*board, std::move(change.writes));
+            // A door's thread waits only briefly; the worker waits out the
+            // whole lock wait for what is left.
+            Store(*board, std::move(change.writes), kDoorLockWait);
         }
         if (stores) {
             Emit(StoredEvent{name});
@@ -340,13 +353,13 @@ struct BoardService::Impl {
             // Values that could not be stored before are stored first: the
             // frame is built from the file.
             std::lock_guard store(board.store_mutex);
-            if (!Store(board, {})) {
+            if (!Store(board, {}, kSettingsLockWait)) {
                 BoardStatus status;
                 status.board = board.config.name;
                 status.command = std::string(command);
-                status.result = "not sent";
-                status.detail = board.config.settings.string() +
-                                " cannot be written now; the values wait and are tried again";
+                status.result = "locked";
+                status.detail = LockedReason(board.config.settings) +
+                                "; the change stays pending and is tried again";
                 status.at = UtcNow();
                 return {status, false, false};
             }
@@ -467,8 +480,15 @@ struct BoardService::Impl {
                 if (job == Job::Content || job == Job::Brightness || !served.exchanged) {
                     due->due[Slot(job)] = true;
                 }
-                due->retry_at = newer ? Clock::time_point{} : Clock::now() + due->pause;
-                due->pause = std::min(due->pause * 2, kLongestRetryPause);
+                if (newer) {
+                    due->retry_at = Clock::time_point{};
+                } else if (!served.exchanged) {
+                    // Held back by a lock, not by the board: tried again soon.
+                    due->retry_at = Clock::now() + kFirstRetryPause;
+                } else {
+                    due->retry_at = Clock::now() + due->pause;
+                    due->pause = std::min(due->pause * 2, kLongestRetryPause);
+                }
             }
             std::vector<std::shared_ptr<Waiter>> finished;
             for (const auto& waiter : carried) {

@@ -5,6 +5,8 @@
 #include "lines/line_format.h"
 #include "link/address.h"
 #include "settings/file_io.h"
+#include "settings/location.h"
+#include "settings/profile.h"
 
 #include <algorithm>
 #include <cctype>
@@ -114,6 +116,7 @@ void CNumiconDlg::Notify(int id, Notification event) {
     for (const Route& route : Routes()) {
         if (route.id == id && route.event == event) {
             (this->*route.handler)(id);
+            SayIfSettingsLocked();
             return;
         }
     }
@@ -151,6 +154,7 @@ void CNumiconDlg::OnInitDialog() {
         }
     }
     WarnIfSettingsCannotBeSaved();
+    SayIfSettingsLocked();
 }
 
 void CNumiconDlg::EnumeratePorts() {
@@ -185,6 +189,20 @@ void CNumiconDlg::WarnIfSettingsCannotBeSaved() {
             : " Lumidex shows and sends what is there, but changes are lost when it closes.";
     Box(0, "Settings cannot be saved: " + reason + "." + consequence, std::string(kWindowTitle),
         BoxButtons::Ok, BoxIcon::Exclamation);
+}
+
+void CNumiconDlg::SayIfSettingsLocked() {
+    const bool held = settings_.lock_held();
+    const bool tell = held && !told_lock_held_;
+    // Noted before the box: notifications handled while it is up come here
+    // again.
+    told_lock_held_ = held;
+    if (tell) {
+        Box(0,
+            "Settings cannot be saved: " + LockedReason(environment_.settings_path) +
+                ". Lumidex works on, but changes made while it is held are not stored.",
+            std::string(kWindowTitle), BoxButtons::Ok, BoxIcon::Exclamation);
+    }
 }
 
 void CNumiconDlg::RefreshFromSettings() {
@@ -343,7 +361,18 @@ bool CNumiconDlg::OnCloseRequest() {
 }
 
 void CNumiconDlg::OnHelp(int) {
-    view_.OpenDocument(environment_.help_document);
+    // The help is opened by another program (a word processor, a browser),
+    // so one that another user could have replaced is never handed to it;
+    // Help.html beside it stands in where nothing opens the document.
+    const std::filesystem::path& document = environment_.help_document;
+    for (const auto& file : {document, HtmlHelpFor(document)}) {
+        if (const auto why = WhyUntrusted(file)) {
+            Box(kHelpButton, "Help is not opened: " + *why + ".", std::string(kWindowTitle),
+                BoxButtons::Ok, BoxIcon::Exclamation);
+            return;
+        }
+    }
+    view_.OpenDocument(document);
 }
 
 void CNumiconDlg::OnSettings(int) {

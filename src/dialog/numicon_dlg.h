@@ -115,6 +115,9 @@ private:
     BoxAnswer Box(int owner, const std::string& text, const std::string& caption,
                   BoxButtons buttons = BoxButtons::Ok, BoxIcon icon = BoxIcon::None);
     void WarnIfSettingsCannotBeSaved();
+    // Says once when a write found the settings file's lock held past the
+    // wait, and again after a write got through and a later one did not.
+    void SayIfSettingsLocked();
     void EnumeratePorts();
     void EnableFormatControls(bool separate);
     // Stores the flag box's state under the key and, for a unified box,
@@ -160,6 +163,7 @@ private:
     int window_width_;
     int current_baud_ = kDefaultBaud;
     int program_change_depth_ = 0;
+    bool told_lock_held_ = false;
 };
 
 // The port label's text: "Port:  " port "  Boud: " baud.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <filesystem>
 #include <functional>
@@ -28,6 +29,17 @@ struct SettingsFileCheck {
     std::string reason;
 };
 
+// How long a writer waits for the lock of a settings file while another
+// process of the same user holds it (no other user can: see RunWithFileLock).
+inline constexpr std::chrono::milliseconds kSettingsLockWait{2000};
+
+// What became of a write.
+enum class WriteOutcome {
+    Written,
+    Locked, // another process held the file's lock for the whole wait
+    Failed, // refused, or a step failed
+};
+
 // Says whether the settings file may be read and written. On POSIX systems
 // the file, its folder and every symbolic link on the way to it must belong
 // to the running user or root and be writable by no other user (a sticky
@@ -40,7 +52,18 @@ struct SettingsFileCheck {
 // file in a folder that can be written is ReadWrite. ReadWholeFile and the
 // writers below apply the same rule on every call, so a file that is not
 // ReadWrite is never written and one that is NotTrusted is never read.
+// On Windows the owner and the access list stand for the owner and mode:
+// what a user other than the running one, the Administrators, SYSTEM or
+// TrustedInstaller may change (or owns) counts as another user's, and an
+// elevated process stands where root does (see trust_rule.h).
 SettingsFileCheck CheckSettingsFile(const std::filesystem::path& file);
+
+// Why what `file` holds cannot be trusted: another user could have changed
+// it, its folder or a link on the way to it, or it is no regular file (as
+// CheckSettingsFile judges them, whoever runs). Nothing when it can be
+// trusted, and for a missing file in a folder no one else can change. For
+// files that are only ever read, such as the help document.
+std::optional<std::string> WhyUntrusted(const std::filesystem::path& file);
 
 // Reads a whole regular file. Returns nothing when it is missing, cannot be
 // read, is bigger than kMaxSettingsFileBytes, is not a regular file (a
@@ -56,22 +79,33 @@ std::optional<std::string> ReadWholeFile(const std::filesystem::path& file,
 // ReplaceFileDurably stores them. On POSIX systems the folder is opened once
 // and the lock, the read, the temporary file and the rename all work through
 // that one handle, so a folder or link swapped meanwhile cannot redirect any
-// step. Returns false without calling `edit` when the file is not ReadWrite
-// (CheckSettingsFile), cannot be read or locked; false when `edit` gives
+// step. Waits up to `lock_wait` for a lock another process holds, and gives
+// Locked without calling `edit` when it is still held then. Gives Failed
+// without calling `edit` when the file is not ReadWrite (CheckSettingsFile),
+// cannot be read or its lock cannot be opened; Failed when `edit` gives
 // nothing or a step of the replacement fails.
-bool RewriteFile(const std::filesystem::path& file,
-                 const std::function<std::optional<std::string>(std::string_view)>& edit);
+WriteOutcome RewriteFile(const std::filesystem::path& file,
+                         const std::function<std::optional<std::string>(std::string_view)>& edit,
+                         std::chrono::milliseconds lock_wait = kSettingsLockWait);
 
 // Runs `work` while holding an exclusive lock on `file` that every process
 // writing the file through these functions respects; symbolic links are
 // followed to the end of their chain first, so writers through a link and
-// writers of the file itself exclude each other. Waits while another process
-// holds the lock. The lock dies with its holder, so a killed writer never
-// leaves it held. Readers need no lock (the file is replaced whole). Returns
-// false without running `work` when the lock cannot be taken (the directory
-// cannot be written, the file is not a regular file or not ReadWrite);
-// otherwise what `work` returned.
+// writers of the file itself exclude each other. The lock is a file of its
+// own beside the settings file (SettingsLockFile), which only the running
+// user may open, so no other user can take it and keep a writer waiting;
+// it stays there when released. Waits up to kSettingsLockWait while
+// another process holds it. The lock dies with its holder, so a killed
+// writer never leaves it held. Readers need no lock (the file is replaced
+// whole). Returns false without running `work` when the lock cannot be
+// taken (still held after the wait, the directory cannot be written, the
+// file is not a regular file or not ReadWrite, a lock file there that
+// another user owns); otherwise what `work` returned.
 bool RunWithFileLock(const std::filesystem::path& file, const std::function<bool()>& work);
+
+// The lock file of a settings file: ".<name>.lock" beside the file at the
+// end of its chain of links.
+std::filesystem::path SettingsLockFile(const std::filesystem::path& file);
 
 // Replaces a file's contents so that a crash at any moment leaves either the
 // old file or the new one whole: the bytes go to a temporary file beside it,

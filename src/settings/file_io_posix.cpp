@@ -1,5 +1,7 @@
 #include "settings/file_io.h"
 
+#include "settings/trust_rule.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -13,6 +15,7 @@
 #include <random>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -166,13 +169,7 @@ std::optional<std::string> OthersCouldChange(const struct stat& info, const std:
     return std::nullopt;
 }
 
-// What stands against using a settings file, from least to most serious.
-enum class Concern {
-    None,
-    CreateThroughLink, // a link to a missing file: nothing is created through it
-    OtherUsers,        // another user could have changed the file or its way
-    NotRegular,        // a directory, a device, a FIFO, a link loop
-};
+using Concern = TrustConcern;
 
 // A settings file as found: the folder that holds it, opened once, and its
 // name there, with links followed where the rule allows.
@@ -193,20 +190,9 @@ struct Resolved {
     }
 };
 
+// Root must not act on what another user could have put there.
 SettingsAccess AccessFor(Concern concern) {
-    switch (concern) {
-    case Concern::None:
-        return SettingsAccess::ReadWrite;
-    case Concern::CreateThroughLink:
-        return SettingsAccess::ReadOnly;
-    case Concern::OtherUsers:
-        // Root must not act on what another user could have put there (a
-        // port name makes root write into any terminal).
-        return ::geteuid() == 0 ? SettingsAccess::NotTrusted : SettingsAccess::ReadOnly;
-    case Concern::NotRegular:
-        return SettingsAccess::NotTrusted;
-    }
-    return SettingsAccess::NotTrusted;
+    return lumidex::AccessFor(concern, ::geteuid() == 0);
 }
 
 std::filesystem::path DirectoryOf(const std::filesystem::path& file) {
@@ -413,15 +399,6 @@ bool TakeOverOwnerAndMode(int fd, const struct stat& old_info) {
     return ::fchmod(fd, old_info.st_mode & 07777) == 0;
 }
 
-bool LockExclusively(int fd) {
-    while (::flock(fd, LOCK_EX) != 0) {
-        if (errno != EINTR) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // The mode a new settings file is created with, before the umask: writable
 // by the group only when that group is the user's own, so the program never
 // makes a file it would then have to distrust.
@@ -429,33 +406,64 @@ mode_t NewFileMode() {
     return IsPrivateGroup(::getegid()) ? 0666 : 0644;
 }
 
-// Takes the lock on the file itself, creating it when it is missing. A
-// writer replaces the file by a rename, so a waiter may wake up holding the
-// lock of a file that is no longer there; it then starts over on the file
-// that took its place. Gives -1 when the lock cannot be taken.
-Descriptor LockInFolder(Resolved& found) {
-    constexpr int kMaxAttempts = 1000;
-    for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
-        Descriptor fd(::openat(found.folder.get(), found.leaf.c_str(),
-                               O_RDONLY | O_CREAT | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC,
-                               NewFileMode()));
-        if (fd.get() < 0) {
-            return fd; // a link in its place (ELOOP) is never followed here
-        }
-        struct stat held {};
-        if (::fstat(fd.get(), &held) != 0 || !S_ISREG(held.st_mode) ||
-            !LockExclusively(fd.get())) {
-            return Descriptor();
-        }
-        struct stat now {};
-        if (::fstatat(found.folder.get(), found.leaf.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
-            SameFile(now, held)) {
-            found.exists = true;
-            found.info = held;
-            return fd;
-        }
+std::string LockName(const std::string& leaf) {
+    return "." + leaf + ".lock";
+}
+
+// Opens the lock file beside the settings file, creating it for the running
+// user alone (mode 0600): no other user can open it, so no other user can
+// hold the lock. One that another user owns, that is no regular file or has
+// other names (a hard link) is not used; one of ours that others may open
+// (left by an older copy) is closed to them first.
+Descriptor OpenLockFile(const Resolved& found) {
+    Descriptor fd(::openat(found.folder.get(), LockName(found.leaf).c_str(),
+                           O_RDONLY | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC,
+                           0600));
+    struct stat info {};
+    if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        info.st_uid != ::geteuid() || info.st_nlink != 1 ||
+        ((info.st_mode & 077) != 0 && ::fchmod(fd.get(), 0600) != 0)) {
+        return Descriptor();
     }
-    return Descriptor();
+    return fd;
+}
+
+struct HeldLock {
+    Descriptor fd{-1};
+    WriteOutcome outcome = WriteOutcome::Failed;
+};
+
+// Takes the settings file's lock, trying again every millisecond while
+// another process holds it, for at most `wait`. A lock file removed and
+// made anew meanwhile is opened again, so the lock held is always the one
+// the name leads to.
+HeldLock LockInFolder(const Resolved& found, std::chrono::milliseconds wait) {
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    const std::string name = LockName(found.leaf);
+    Descriptor fd = OpenLockFile(found);
+    for (;;) {
+        if (fd.get() < 0) {
+            return {};
+        }
+        if (::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) {
+            struct stat held {};
+            struct stat now {};
+            if (::fstat(fd.get(), &held) == 0 &&
+                ::fstatat(found.folder.get(), name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+                SameFile(held, now)) {
+                return {std::move(fd), WriteOutcome::Written};
+            }
+            fd = OpenLockFile(found);
+            continue;
+        }
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+            return {};
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return {Descriptor(), WriteOutcome::Locked};
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
 }
 
 // Writes the bytes to a temporary file in the same folder and renames it
@@ -491,9 +499,26 @@ bool ReplaceInFolder(const Resolved& found, std::string_view bytes) {
     return true;
 }
 
-// A file that may be written: found, its folder open and nothing against it.
+// The file's bytes as a writer holding its lock finds them: empty when it
+// does not exist, nothing when it is there but cannot be read.
+std::optional<std::string> ReadUnderLock(const Resolved& found) {
+    Descriptor fd(::openat(found.folder.get(), found.leaf.c_str(),
+                           O_RDONLY | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (fd.get() < 0) {
+        return errno == ENOENT ? std::optional<std::string>(std::string()) : std::nullopt;
+    }
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return std::nullopt;
+    }
+    return ReadAllFrom(fd.get(), info, nullptr);
+}
+
+// A file that may be written: found, its folder open, nothing against it
+// and, when it exists, not read-only (so no lock file is made beside it).
 bool MayWrite(const Resolved& found) {
-    return found.folder.get() >= 0 && AccessFor(found.concern) == SettingsAccess::ReadWrite;
+    return found.folder.get() >= 0 && AccessFor(found.concern) == SettingsAccess::ReadWrite &&
+           (!found.exists || MayRewrite(found, found.info));
 }
 
 } // namespace
@@ -562,33 +587,45 @@ std::optional<std::string> ReadWholeFile(const std::filesystem::path& file, std:
     return ReadAllFrom(fd.get(), info, why);
 }
 
-bool RewriteFile(const std::filesystem::path& file,
-                 const std::function<std::optional<std::string>(std::string_view)>& edit) {
-    Resolved found = Resolve(file);
+WriteOutcome RewriteFile(const std::filesystem::path& file,
+                         const std::function<std::optional<std::string>(std::string_view)>& edit,
+                         std::chrono::milliseconds lock_wait) {
+    const Resolved found = Resolve(file);
     if (!MayWrite(found)) {
-        return false;
+        return WriteOutcome::Failed;
     }
-    const Descriptor lock = LockInFolder(found);
-    if (lock.get() < 0) {
-        return false;
+    const HeldLock lock = LockInFolder(found, lock_wait);
+    if (lock.outcome != WriteOutcome::Written) {
+        return lock.outcome;
     }
-    // The locked descriptor is the file as it stands: no other writer can
-    // replace it until the lock is released.
-    const auto current = ReadAllFrom(lock.get(), found.info, nullptr);
+    // With the lock held no other writer can replace the file: what is read
+    // now is what the edit starts from.
+    const auto current = ReadUnderLock(found);
     if (!current) {
-        return false; // there but unreadable: rewriting it would lose its keys
+        return WriteOutcome::Failed; // there but unreadable: rewriting it would lose its keys
     }
     const auto updated = edit(*current);
-    return updated && ReplaceInFolder(found, *updated);
+    return updated && ReplaceInFolder(found, *updated) ? WriteOutcome::Written
+                                                       : WriteOutcome::Failed;
 }
 
 bool RunWithFileLock(const std::filesystem::path& file, const std::function<bool()>& work) {
-    Resolved found = Resolve(file);
-    if (!MayWrite(found)) {
-        return false;
+    const Resolved found = Resolve(file);
+    return MayWrite(found) &&
+           LockInFolder(found, kSettingsLockWait).outcome == WriteOutcome::Written && work();
+}
+
+std::filesystem::path SettingsLockFile(const std::filesystem::path& file) {
+    const Resolved found = Resolve(file);
+    return DirectoryOf(found.shown) / LockName(found.leaf);
+}
+
+std::optional<std::string> WhyUntrusted(const std::filesystem::path& file) {
+    const Resolved found = Resolve(file);
+    if (found.concern == Concern::OtherUsers || found.concern == Concern::NotRegular) {
+        return found.reason;
     }
-    const Descriptor lock = LockInFolder(found);
-    return lock.get() >= 0 && work();
+    return std::nullopt;
 }
 
 bool ReplaceFileDurably(const std::filesystem::path& file, std::string_view bytes) {

@@ -1,12 +1,21 @@
 #include "settings/file_io.h"
 
+#include "link/system_error_win32.h"
+#include "settings/trust_rule.h"
+
 #include <windows.h>
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <atomic>
+#include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <thread>
+#include <vector>
 
 namespace lumidex {
 namespace {
@@ -20,6 +29,7 @@ public:
     ~Handle() { Close(); }
     HANDLE get() const { return handle_; }
     bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+    void Release() { handle_ = INVALID_HANDLE_VALUE; }
     bool Close() {
         if (!valid()) {
             return true;
@@ -111,6 +121,321 @@ std::filesystem::path DirectoryOf(const std::filesystem::path& target) {
     return directory.empty() ? std::filesystem::path(L".") : directory;
 }
 
+std::string Shown(const std::filesystem::path& path) {
+    return Utf8FromWide(path.wstring());
+}
+
+// Frees what a Windows call allocated with LocalAlloc.
+struct LocalMemory {
+    HLOCAL memory = nullptr;
+    ~LocalMemory() { ::LocalFree(memory); }
+};
+
+std::string SidText(PSID sid) {
+    LPWSTR text = nullptr;
+    if (sid == nullptr || !::ConvertSidToStringSidW(sid, &text)) {
+        return "?";
+    }
+    const LocalMemory owned{text};
+    return Utf8FromWide(text);
+}
+
+// "DOMAIN\name" of a SID, or the SID itself when it has no name here.
+std::string AccountName(const std::string& sid_text) {
+    PSID sid = nullptr;
+    if (!::ConvertStringSidToSidW(WideFromUtf8(sid_text).c_str(), &sid)) {
+        return sid_text;
+    }
+    const LocalMemory owned{sid};
+    wchar_t name[256];
+    wchar_t domain[256];
+    DWORD name_size = 256;
+    DWORD domain_size = 256;
+    SID_NAME_USE use{};
+    if (!::LookupAccountSidW(nullptr, sid, name, &name_size, domain, &domain_size, &use)) {
+        return sid_text;
+    }
+    const std::wstring account =
+        domain_size > 0 ? std::wstring(domain) + L"\\" + name : std::wstring(name);
+    return Utf8FromWide(account);
+}
+
+// The running user's SID (binary, and as text), read once.
+struct CurrentUser {
+    std::vector<BYTE> token_user;
+    std::string sid;
+    bool elevated = false;
+
+    static const CurrentUser& Get() {
+        static const CurrentUser user = [] {
+            CurrentUser found;
+            HANDLE token = nullptr;
+            if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
+                return found;
+            }
+            DWORD size = 0;
+            ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+            found.token_user.resize(size);
+            if (size == 0 ||
+                !::GetTokenInformation(token, TokenUser, found.token_user.data(), size, &size)) {
+                found.token_user.clear();
+            } else {
+                found.sid = SidText(found.binary());
+            }
+            TOKEN_ELEVATION elevation{};
+            DWORD got = 0;
+            found.elevated =
+                ::GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &got) &&
+                elevation.TokenIsElevated != 0;
+            ::CloseHandle(token);
+            return found;
+        }();
+        return user;
+    }
+
+    PSID binary() const {
+        return token_user.empty()
+                   ? nullptr
+                   : reinterpret_cast<const TOKEN_USER*>(token_user.data())->User.Sid;
+    }
+};
+
+// The owner and access list as SecurityFacts; nothing when they cannot be
+// read. `descriptor` comes from GetNamedSecurityInfoW or GetSecurityInfo.
+SecurityFacts FactsOf(PSID owner, PACL list) {
+    SecurityFacts facts;
+    facts.owner_sid = SidText(owner);
+    if (list == nullptr) {
+        return facts;
+    }
+    facts.entries.emplace();
+    for (DWORD i = 0; i < list->AceCount; ++i) {
+        ACE_HEADER* header = nullptr;
+        if (!::GetAce(list, i, reinterpret_cast<void**>(&header))) {
+            continue;
+        }
+        const bool allowed = header->AceType == ACCESS_ALLOWED_ACE_TYPE ||
+                             header->AceType == ACCESS_ALLOWED_CALLBACK_ACE_TYPE;
+        const bool denied = header->AceType == ACCESS_DENIED_ACE_TYPE ||
+                            header->AceType == ACCESS_DENIED_CALLBACK_ACE_TYPE;
+        if (!allowed && !denied) {
+            continue; // object entries belong to directory objects, not files
+        }
+        // The plain and the callback entries share this layout.
+        const auto* entry = reinterpret_cast<const ACCESS_ALLOWED_ACE*>(header);
+        facts.entries->push_back({allowed, SidText(const_cast<DWORD*>(&entry->SidStart)),
+                                  entry->Mask, (header->AceFlags & INHERIT_ONLY_ACE) != 0});
+    }
+    return facts;
+}
+
+std::optional<SecurityFacts> SecurityOf(const std::filesystem::path& path) {
+    PSID owner = nullptr;
+    PACL list = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (::GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT,
+                                OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                                nullptr, &list, nullptr, &descriptor) != ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    const LocalMemory owned{descriptor};
+    return FactsOf(owner, list);
+}
+
+// Why a user other than the running one (and those trusted beside it)
+// could change the file or folder; nothing when none could.
+std::optional<std::string> OthersCouldChange(const std::filesystem::path& path,
+                                             const std::string& shown) {
+    const auto facts = SecurityOf(path);
+    if (!facts) {
+        return shown + ": its owner and access list cannot be read";
+    }
+    return WhoElseMay(*facts, CurrentUser::Get().sid, rights::kToChange, shown, "changed",
+                      AccountName);
+}
+
+// A settings file as judged before any use: where its links lead, and what
+// stands against it.
+struct Judged {
+    std::optional<std::filesystem::path> target; // nothing for a loop of links
+    TrustConcern concern = TrustConcern::None;
+    std::string reason;
+
+    void Note(TrustConcern seen, std::string why) {
+        if (seen > concern) {
+            concern = seen;
+            reason = std::move(why);
+        }
+    }
+};
+
+// Follows the links, judging the folder of each and the file at the end
+// (see CheckSettingsFile).
+Judged Judge(const std::filesystem::path& file) {
+    Judged judged;
+    judged.target = FollowLinks(file);
+    if (!judged.target) {
+        judged.Note(TrustConcern::NotRegular, Shown(file) + " is a loop of links");
+        return judged;
+    }
+    std::vector<std::filesystem::path> folders{DirectoryOf(file)};
+    for (std::filesystem::path hop = file; hop != *judged.target;) {
+        std::error_code ec;
+        const auto next = std::filesystem::read_symlink(hop, ec);
+        if (ec) {
+            break;
+        }
+        hop = next.is_absolute() ? next : hop.parent_path() / next;
+        folders.push_back(DirectoryOf(hop));
+    }
+    for (const auto& folder : folders) {
+        if (KindOf(folder) == PathKind::Missing) {
+            continue; // nothing there yet; whoever makes the folder makes the file
+        }
+        if (auto why = OthersCouldChange(folder, "the folder " + Shown(folder))) {
+            judged.Note(TrustConcern::OtherUsers, *why);
+        }
+    }
+    switch (KindOf(*judged.target)) {
+    case PathKind::Other:
+        judged.Note(TrustConcern::NotRegular, Shown(*judged.target) + " is not a regular file");
+        break;
+    case PathKind::RegularFile:
+        if (auto why = OthersCouldChange(*judged.target, Shown(*judged.target))) {
+            judged.Note(TrustConcern::OtherUsers, *why);
+        }
+        break;
+    case PathKind::Missing:
+        if (*judged.target != file) {
+            judged.Note(TrustConcern::CreateThroughLink,
+                        Shown(file) + " is a link to " + Shown(*judged.target) +
+                            ", which does not exist; no file is created through a link");
+        }
+        break;
+    }
+    return judged;
+}
+
+SettingsAccess AccessOf(const Judged& judged) {
+    return AccessFor(judged.concern, CurrentUser::Get().elevated);
+}
+
+// An access list that lets the running user alone in, protected from what
+// the folder would pass on: for the lock file.
+class UserOnlyAccess {
+public:
+    UserOnlyAccess() {
+        const PSID user = CurrentUser::Get().binary();
+        if (user == nullptr) {
+            return;
+        }
+        const DWORD size = sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + ::GetLengthSid(user);
+        list_.resize(size);
+        ready_ = ::InitializeAcl(acl(), size, ACL_REVISION) &&
+                 ::AddAccessAllowedAce(acl(), ACL_REVISION, FILE_ALL_ACCESS, user) &&
+                 ::InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) &&
+                 ::SetSecurityDescriptorDacl(&descriptor_, TRUE, acl(), FALSE) &&
+                 ::SetSecurityDescriptorControl(&descriptor_, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+        attributes_ = {sizeof attributes_, &descriptor_, FALSE};
+    }
+    UserOnlyAccess(const UserOnlyAccess&) = delete;
+    UserOnlyAccess& operator=(const UserOnlyAccess&) = delete;
+
+    bool ready() const { return ready_; }
+    PACL acl() { return reinterpret_cast<PACL>(list_.data()); }
+    SECURITY_ATTRIBUTES* attributes() { return &attributes_; }
+
+private:
+    std::vector<BYTE> list_;
+    SECURITY_DESCRIPTOR descriptor_{};
+    SECURITY_ATTRIBUTES attributes_{};
+    bool ready_ = false;
+};
+
+std::filesystem::path LockPathOf(const std::filesystem::path& target) {
+    return DirectoryOf(target) / (L"." + target.filename().wstring() + L".lock");
+}
+
+// Opens the lock file, creating it for the running user alone. One left by
+// an older copy that others may open is closed to them first; one that
+// another user owns, a link or a second name of another file is not used.
+// `busy` says that another process has it open in a way that shuts us out.
+HANDLE OpenLockFile(const std::filesystem::path& lock_path, bool& busy) {
+    busy = false;
+    UserOnlyAccess access;
+    if (!access.ready()) {
+        return INVALID_HANDLE_VALUE;
+    }
+    HANDLE file =
+        ::CreateFileW(lock_path.c_str(), GENERIC_READ | GENERIC_WRITE | READ_CONTROL,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, access.attributes(),
+                      OPEN_ALWAYS, FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        busy = ::GetLastError() == ERROR_SHARING_VIOLATION;
+        return file;
+    }
+    Handle opened(file);
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (::GetFileType(file) != FILE_TYPE_DISK || !::GetFileInformationByHandle(file, &info) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
+        info.nNumberOfLinks != 1) {
+        return INVALID_HANDLE_VALUE;
+    }
+    PSID owner = nullptr;
+    PACL list = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (::GetSecurityInfo(file, SE_FILE_OBJECT,
+                          OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
+                          &list, nullptr, &descriptor) != ERROR_SUCCESS) {
+        return INVALID_HANDLE_VALUE;
+    }
+    const LocalMemory owned{descriptor};
+    const SecurityFacts facts = FactsOf(owner, list);
+    const std::string& user = CurrentUser::Get().sid;
+    if (!IsTrustedSid(facts.owner_sid, user)) {
+        return INVALID_HANDLE_VALUE;
+    }
+    if (WhoElseMay(facts, user, rights::kToLock, "", "opened", AccountName) &&
+        ::SetNamedSecurityInfoW(const_cast<wchar_t*>(lock_path.c_str()), SE_FILE_OBJECT,
+                                DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                nullptr, nullptr, access.acl(), nullptr) != ERROR_SUCCESS) {
+        return INVALID_HANDLE_VALUE;
+    }
+    const HANDLE kept = opened.get();
+    opened.Release();
+    return kept;
+}
+
+// Runs `work` holding the lock of the file at `target`: the lock file is
+// taken with LockFileEx without waiting, tried again every millisecond for
+// at most `wait` while another process holds it or shuts us out of it.
+WriteOutcome WithLock(const std::filesystem::path& target, std::chrono::milliseconds wait,
+                      const std::function<WriteOutcome()>& work) {
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    const std::filesystem::path lock_path = LockPathOf(target);
+    for (;;) {
+        bool busy = false;
+        Handle lock_file(OpenLockFile(lock_path, busy));
+        if (lock_file.valid()) {
+            OVERLAPPED whole{};
+            if (::LockFileEx(lock_file.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY,
+                             0, 1, 0, &whole)) {
+                const WriteOutcome done = work();
+                ::UnlockFileEx(lock_file.get(), 0, 1, 0, &whole);
+                return done;
+            }
+            busy = ::GetLastError() == ERROR_LOCK_VIOLATION;
+        }
+        if (!busy) {
+            return WriteOutcome::Failed;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return WriteOutcome::Locked;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
 struct TempFile {
     std::filesystem::path path; // empty when no file could be created
     HANDLE handle = INVALID_HANDLE_VALUE;
@@ -136,118 +461,157 @@ TempFile CreateTempBeside(const std::filesystem::path& target) {
     return {};
 }
 
+// What reading a file came to; Shut when another program kept it shut (a
+// handle that shares nothing, or a lock on its bytes) for the whole wait.
+enum class ReadResult { Read, Missing, Shut, Failed };
+
+ReadResult ReadFileBytes(const std::filesystem::path& file, std::string& bytes, std::string& why) {
+    const auto deadline = std::chrono::steady_clock::now() + kSettingsLockWait;
+    for (;;) {
+        // Others may read, write or replace the file meanwhile; a directory
+        // cannot be opened this way at all.
+        Handle handle(::CreateFileW(file.c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        DWORD code = handle.valid() ? ERROR_SUCCESS : ::GetLastError();
+        if (handle.valid()) {
+            // Only a file on a disk is read: a pipe or a device could keep
+            // the reader waiting.
+            if (::GetFileType(handle.get()) != FILE_TYPE_DISK) {
+                why = "not a regular file";
+                return ReadResult::Failed;
+            }
+            LARGE_INTEGER size{};
+            if (!::GetFileSizeEx(handle.get(), &size) || size.QuadPart < 0 ||
+                static_cast<unsigned long long>(size.QuadPart) > kMaxSettingsFileBytes) {
+                why = "bigger than " + std::to_string(kMaxSettingsFileBytes) + " bytes";
+                return ReadResult::Failed;
+            }
+            bytes.assign(size.QuadPart > 0 ? static_cast<std::size_t>(size.QuadPart) : 4096, '\0');
+            std::size_t filled = 0;
+            for (;;) {
+                if (filled == bytes.size()) {
+                    bytes.resize(bytes.size() * 2);
+                }
+                const std::size_t room = bytes.size() - filled;
+                DWORD got = 0;
+                if (!::ReadFile(handle.get(), bytes.data() + filled,
+                                room > 0x10000000 ? 0x10000000 : static_cast<DWORD>(room), &got,
+                                nullptr)) {
+                    code = ::GetLastError();
+                    break;
+                }
+                if (got == 0) {
+                    bytes.resize(filled);
+                    return ReadResult::Read;
+                }
+                filled += got;
+                if (filled > kMaxSettingsFileBytes) {
+                    why = "it grew beyond " + std::to_string(kMaxSettingsFileBytes) + " bytes";
+                    return ReadResult::Failed; // while being read
+                }
+            }
+        }
+        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) {
+            why = SystemMessage(code);
+            return ReadResult::Missing;
+        }
+        if (code != ERROR_SHARING_VIOLATION && code != ERROR_LOCK_VIOLATION) {
+            why = SystemMessage(code);
+            return ReadResult::Failed;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            why = "another program keeps it locked";
+            return ReadResult::Shut;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
 } // namespace
 
 SettingsFileCheck CheckSettingsFile(const std::filesystem::path& file) {
-    const auto target = FollowLinks(file);
-    if (!target) {
-        return {SettingsAccess::NotTrusted, file.string() + " is a loop of links"};
+    const Judged judged = Judge(file);
+    const SettingsAccess access = AccessOf(judged);
+    if (access != SettingsAccess::ReadWrite) {
+        return {access, judged.reason};
     }
-    switch (KindOf(*target)) {
-    case PathKind::Other:
-        return {SettingsAccess::NotTrusted, target->string() + " is not a regular file"};
-    case PathKind::RegularFile:
-        if ((::GetFileAttributesW(target->c_str()) & FILE_ATTRIBUTE_READONLY) != 0) {
-            return {SettingsAccess::ReadOnly, target->string() + " is read-only"};
-        }
-        break;
-    case PathKind::Missing:
-        break;
+    if (KindOf(*judged.target) == PathKind::RegularFile &&
+        (::GetFileAttributesW(judged.target->c_str()) & FILE_ATTRIBUTE_READONLY) != 0) {
+        return {SettingsAccess::ReadOnly, Shown(*judged.target) + " is read-only"};
     }
     return {};
 }
 
+std::optional<std::string> WhyUntrusted(const std::filesystem::path& file) {
+    const Judged judged = Judge(file);
+    if (judged.concern == TrustConcern::OtherUsers || judged.concern == TrustConcern::NotRegular) {
+        return judged.reason;
+    }
+    return std::nullopt;
+}
+
+std::filesystem::path SettingsLockFile(const std::filesystem::path& file) {
+    return LockPathOf(FollowLinks(file).value_or(file));
+}
+
 std::optional<std::string> ReadWholeFile(const std::filesystem::path& file, std::string* why) {
-    const auto fail = [why](std::string reason) -> std::optional<std::string> {
-        if (why) {
-            *why = std::move(reason);
-        }
-        return std::nullopt;
-    };
-    // Others may read, write or replace the file meanwhile; a directory
-    // cannot be opened this way at all.
-    Handle handle(::CreateFileW(file.c_str(), GENERIC_READ,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!handle.valid()) {
-        return fail(std::system_category().message(static_cast<int>(::GetLastError())));
-    }
-    // Only a file on a disk is read: a pipe or a device could keep the
-    // reader waiting.
-    if (::GetFileType(handle.get()) != FILE_TYPE_DISK) {
-        return fail("not a regular file");
-    }
-    LARGE_INTEGER size{};
-    if (!::GetFileSizeEx(handle.get(), &size) || size.QuadPart < 0 ||
-        static_cast<unsigned long long>(size.QuadPart) > kMaxSettingsFileBytes) {
-        return std::nullopt;
-    }
+    std::string reason;
     std::string bytes;
-    bytes.resize(size.QuadPart > 0 ? static_cast<std::size_t>(size.QuadPart) : 4096);
-    std::size_t filled = 0;
-    for (;;) {
-        if (filled == bytes.size()) {
-            bytes.resize(bytes.size() * 2);
-        }
-        const std::size_t room = bytes.size() - filled;
-        DWORD got = 0;
-        if (!::ReadFile(handle.get(), bytes.data() + filled,
-                        room > 0x10000000 ? 0x10000000 : static_cast<DWORD>(room), &got, nullptr)) {
-            return std::nullopt;
-        }
-        if (got == 0) {
-            break;
-        }
-        filled += got;
-        if (filled > kMaxSettingsFileBytes) {
-            return std::nullopt; // it grew while being read
-        }
+    const Judged judged = Judge(file);
+    if (AccessOf(judged) == SettingsAccess::NotTrusted) {
+        reason = judged.reason;
+    } else if (ReadFileBytes(file, bytes, reason) == ReadResult::Read) {
+        return bytes;
     }
-    bytes.resize(filled);
-    return bytes;
+    if (why) {
+        *why = reason;
+    }
+    return std::nullopt;
 }
 
 bool RunWithFileLock(const std::filesystem::path& file, const std::function<bool()>& work) {
-    const auto target = FollowLinks(file);
-    if (!target || KindOf(*target) == PathKind::Other) {
+    if (CheckSettingsFile(file).access != SettingsAccess::ReadWrite) {
         return false;
     }
     // A byte-range lock on the settings file itself would keep readers out
     // and the file from being replaced, so the lock lives in a file of its
     // own beside it, which stays there.
-    const std::filesystem::path lock_path =
-        DirectoryOf(*target) / (L"." + target->filename().wstring() + L".lock");
-    Handle lock_file(::CreateFileW(lock_path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                   OPEN_ALWAYS, FILE_ATTRIBUTE_HIDDEN, nullptr));
-    if (!lock_file.valid()) {
-        return false;
-    }
-    OVERLAPPED whole{};
-    if (!::LockFileEx(lock_file.get(), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &whole)) {
-        return false;
-    }
-    const bool done = work();
-    ::UnlockFileEx(lock_file.get(), 0, 1, 0, &whole);
-    return done;
+    return WithLock(*FollowLinks(file), kSettingsLockWait, [&] {
+               return work() ? WriteOutcome::Written : WriteOutcome::Failed;
+           }) == WriteOutcome::Written;
 }
 
-bool RewriteFile(const std::filesystem::path& file,
-                 const std::function<std::optional<std::string>(std::string_view)>& edit) {
-    return RunWithFileLock(file, [&] {
+WriteOutcome RewriteFile(const std::filesystem::path& file,
+                         const std::function<std::optional<std::string>(std::string_view)>& edit,
+                         std::chrono::milliseconds lock_wait) {
+    if (CheckSettingsFile(file).access != SettingsAccess::ReadWrite) {
+        return WriteOutcome::Failed;
+    }
+    const std::filesystem::path target = *FollowLinks(file);
+    return WithLock(target, lock_wait, [&] {
+        std::string bytes;
         std::string why;
-        const auto bytes = ReadWholeFile(file, &why);
-        if (!bytes && KindOf(*FollowLinks(file)) != PathKind::Missing) {
-            return false; // there but unreadable: rewriting it would lose its keys
+        switch (ReadFileBytes(target, bytes, why)) {
+        case ReadResult::Read:
+            break;
+        case ReadResult::Missing:
+            bytes.clear();
+            break;
+        case ReadResult::Shut:
+            return WriteOutcome::Locked;
+        case ReadResult::Failed:
+            return WriteOutcome::Failed; // there but unreadable: rewriting it would lose its keys
         }
-        const auto updated = edit(bytes ? *bytes : std::string());
-        return updated && ReplaceFileDurably(file, *updated);
+        const auto updated = edit(bytes);
+        return updated && ReplaceFileDurably(target, *updated) ? WriteOutcome::Written
+                                                               : WriteOutcome::Failed;
     });
 }
 
 bool ReplaceFileDurably(const std::filesystem::path& file, std::string_view bytes) {
     const auto target = FollowLinks(file);
-    if (!target) {
+    if (!target || CheckSettingsFile(file).access != SettingsAccess::ReadWrite) {
         return false;
     }
     RemoveStaleTempFiles(DirectoryOf(*target), *target);

@@ -58,8 +58,19 @@ std::int32_t SettingsFile::ReadNumber(const SettingKey& key) const {
 }
 
 bool SettingsFile::Write(const SettingKey& key, std::string_view value) const {
+    return Store(key, value) == WriteOutcome::Written;
+}
+
+WriteOutcome SettingsFile::Store(const SettingKey& key, std::string_view value) const {
     held_.reset();
-    return WriteSetting(path_, key.section, key.name, value);
+    // Once the lock stayed held for a whole wait, later writes try it once
+    // until one gets through: a lock held for long costs one wait, not one
+    // per key.
+    const WriteOutcome outcome =
+        StoreSetting(path_, key.section, key.name, value,
+                     lock_held_ ? std::chrono::milliseconds(0) : kSettingsLockWait);
+    lock_held_ = outcome == WriteOutcome::Locked;
+    return outcome;
 }
 
 std::int32_t LeadingNumber(std::string_view text) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings/file_io.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -138,6 +140,13 @@ public:
     std::int32_t ReadNumber(const SettingKey& key) const;
     // Stores the value; false when the file could not be written.
     bool Write(const SettingKey& key, std::string_view value) const;
+    // The same, saying what became of it (see StoreSetting). After a write
+    // that found the file's lock held for the whole wait, the next writes
+    // through this SettingsFile try the lock once without waiting, until one
+    // gets through.
+    WriteOutcome Store(const SettingKey& key, std::string_view value) const;
+    // True from a write that found the lock held until one that got it.
+    bool lock_held() const { return lock_held_; }
 
     // While one lives, the reads through this SettingsFile are answered from
     // a single reading of the file, taken again after every write through
@@ -166,6 +175,7 @@ private:
     // The decoded text a Snapshot holds (empty when the file is unreadable).
     mutable std::optional<std::string> held_;
     mutable int snapshots_ = 0;
+    mutable bool lock_held_ = false;
 };
 
 // The number at the start of a text the way the legacy runtime converts it:

@@ -282,8 +282,18 @@ std::string ReadSetting(const std::filesystem::path& file, std::string_view sect
 
 bool WriteSetting(const std::filesystem::path& file, std::string_view section, std::string_view key,
                   std::string_view value) {
+    return StoreSetting(file, section, key, value) == WriteOutcome::Written;
+}
+
+std::string LockedReason(const std::filesystem::path& file) {
+    return "its lock " + SettingsLockFile(file).string() + " is held by another program";
+}
+
+WriteOutcome StoreSetting(const std::filesystem::path& file, std::string_view section,
+                          std::string_view key, std::string_view value,
+                          std::chrono::milliseconds lock_wait) {
     if (!AreWritableNames(section, key)) {
-        return false;
+        return WriteOutcome::Failed;
     }
     // The whole read-modify-write runs under the file's lock, so a second
     // writer (another copy of the program, a script) cannot replace the file
@@ -296,7 +306,7 @@ bool WriteSetting(const std::filesystem::path& file, std::string_view section, s
             return std::nullopt; // no reader could read it back
         }
         return encoded;
-    });
+    }, lock_wait);
 }
 
 } // namespace lumidex

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "settings/file_io.h"
+
+#include <chrono>
 #include <cstddef>
 #include <filesystem>
 #include <string>
@@ -41,6 +44,17 @@ std::string ReadSetting(const std::filesystem::path& file, std::string_view sect
 // its directory cannot be written; callers are free to ignore it.
 bool WriteSetting(const std::filesystem::path& file, std::string_view section, std::string_view key,
                   std::string_view value);
+
+// The same, saying what became of it: Locked when another process of the
+// user held the file's lock for all of `lock_wait` (nothing is written; a
+// later write may get through), Failed for every reason above.
+WriteOutcome StoreSetting(const std::filesystem::path& file, std::string_view section,
+                          std::string_view key, std::string_view value,
+                          std::chrono::milliseconds lock_wait = kSettingsLockWait);
+
+// The one-line reason a write that came back Locked gives, naming the lock
+// file.
+std::string LockedReason(const std::filesystem::path& file);
 
 // True when `section` and `key` can be stored as names without breaking the
 // file's lines: neither holds a CR or LF, the section holds no ']', and the key

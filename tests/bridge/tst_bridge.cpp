@@ -8,6 +8,7 @@
 #include <csignal>
 #include <gtest/gtest.h>
 #include <set>
+#include <unistd.h>
 
 namespace lumidex {
 namespace {
@@ -326,6 +327,49 @@ TEST_F(BridgeWithSilentBoard, DelaysNoOtherBoardAndGetsTheLatestStateWhenBack) {
     watch_->WaitForStatus("lumidex/dock/status", "accepted", kSoon);
     watch_->WaitFor("lumidex/dock/line/1", "8.00", kSoon);
     watch_->WaitFor("lumidex/dock/availability", "online", kSoon);
+}
+
+// Another program of the bridge's user keeping a board's settings lock
+// past the wait: the value stays pending, the status says why, and once the
+// lock is free it is stored and sent without anyone publishing again.
+TEST_F(Bridge, AValueWaitsForAHeldSettingsLockAndIsNotLost) {
+    test::ChildProcess holder({"/bin/sh", "-c",
+                               "exec 9>'" + (dir_ / ".hall.ini.lock").string() +
+                                   "' && flock -x 9 && echo holding && exec sleep 600"});
+    ASSERT_EQ(holder.ReadLine(kSoon), "holding");
+    Publish("lumidex/hall/line/1/set", "7.5");
+    const auto status = watch_->WaitForStatus("lumidex/hall/status", "locked", kSoon);
+    ASSERT_TRUE(status);
+    EXPECT_NE(status->value("detail", "").find(".hall.ini.lock is held by another program"),
+              std::string::npos)
+        << status->value("detail", "");
+    EXPECT_FALSE(hall_->NextFrame(500ms)) << "a frame went out without the value";
+    EXPECT_EQ(Stored("hall", "TextData", "TD1"), "(missing)");
+    EXPECT_NE(holder.Stop(SIGTERM, kSoon), -1) << "the holder did not end";
+    const auto frame = hall_->NextFrame(kSoon);
+    ASSERT_TRUE(frame) << "the pending value never went out";
+    EXPECT_EQ(LineText(*frame, 1), " 7.50");
+    EXPECT_EQ(Stored("hall", "TextData", "TD1"), "7.50");
+    watch_->WaitForStatus("lumidex/hall/status", "accepted", kSoon);
+}
+
+// Another user can hold nothing the bridge waits for: with a lock on the
+// board's Config.ini itself (all it can take) the value goes out at once.
+TEST_F(Bridge, AnotherUserCannotDelayAStore) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to play another user with setpriv";
+    }
+    test::ChildProcess other(
+        {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "/bin/sh", "-c",
+         "cd '" + dir_.path().string() +
+             "' && { flock -xn .hall.ini.lock true 2>/dev/null && echo took the lock; "
+             "exec 9<hall.ini && flock -x 9 && echo holding && exec sleep 600; }"});
+    ASSERT_EQ(other.ReadLine(kSoon), "holding");
+    Publish("lumidex/hall/line/1/set", "7.5");
+    const auto frame = hall_->NextFrame(kSoon);
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(LineText(*frame, 1), " 7.50");
+    EXPECT_EQ(Stored("hall", "TextData", "TD1"), "7.50");
 }
 
 // The broker wants TLS and a password.

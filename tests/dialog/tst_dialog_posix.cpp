@@ -3,7 +3,9 @@
 #include "dialog/control_ids.h"
 #include "link/address.h"
 #include "protocol/frame.h"
+#include "settings/file_io.h"
 #include "tests/dialog/dialog_fixture.h"
+#include "tests/settings/forked_posix.h"
 #include "tests/support/addresses.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/serial_controller.h"
@@ -11,6 +13,8 @@
 
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace lumidex::test {
@@ -121,6 +125,81 @@ TEST_F(DialogPosix, SettingsThatCannotBeSavedAreToldOnceWithTheReason) {
         EXPECT_NE(view().boxes[0].text.find("Settings cannot be saved: "), std::string::npos);
         EXPECT_NE(view().boxes[0].text.find(row.says), std::string::npos) << view().boxes[0].text;
         EXPECT_EQ(view().ListText(kDigitCountLists[0]), row.shown_digits);
+    }
+}
+
+// A lock another program of the user keeps past the wait: the dialog comes
+// up all the same, says once why settings cannot be saved, and stores again
+// once the lock is free.
+TEST_F(DialogPosix, SettingsLockHeldPastTheWaitIsToldOnce) {
+    Start("[Text]\r\nText1=Yes\r\n");
+    ChildSignal locked;
+    Forked holder([&] {
+        RunWithFileLock(config(), [&] {
+            locked.Send();
+            ::pause();
+            return true;
+        });
+        return 1;
+    });
+    ASSERT_TRUE(holder.started());
+    ASSERT_TRUE(locked.Await(std::chrono::seconds(10)));
+    Reopen(); // its refresh stores the mode
+    ASSERT_EQ(view().boxes.size(), 1u);
+    EXPECT_EQ(view().boxes[0].text,
+              "Settings cannot be saved: its lock " +
+                  (config().parent_path() / ".Config.ini.lock").string() +
+                  " is held by another program. Lumidex works on, but changes made while it is "
+                  "held are not stored.");
+    op().Click(kChosenBoxes[0]);
+    EXPECT_EQ(view().boxes.size(), 1u) << "told once";
+    EXPECT_EQ(Stored(keys::kLineChosen[0]), "Yes");
+    holder.Kill();
+    op().Click(kChosenBoxes[0]);
+    op().Click(kChosenBoxes[0]);
+    EXPECT_EQ(Stored(keys::kLineChosen[0]), "No");
+    EXPECT_EQ(view().boxes.size(), 1u);
+}
+
+// "Help..." hands the help to another program only when no other user
+// could have changed it or its HTML copy.
+TEST(DialogHelp, OpensOnlyWhatNoOtherUserCouldChange) {
+    struct Row {
+        const char* name;
+        mode_t folder;
+        mode_t document;
+        mode_t html;
+        const char* says; // nothing when the help opens
+    };
+    const Row rows[] = {
+        {"the user's own folder", 0755, 0644, 0644, nullptr},
+        {"a folder every user may write", 0777, 0644, 0644, "can be written by every user"},
+        {"a document every user may write", 0755, 0666, 0644, "can be written by every user"},
+        {"an HTML copy every user may write", 0755, 0644, 0666, "can be written by every user"},
+        {"a sticky folder", 01777, 0644, 0644, nullptr},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        DialogFixture f;
+        f.Start();
+        const auto folder = f.config().parent_path();
+        WriteFileOrFail(folder / "Help.doc", "{\\rtf1 help}");
+        WriteFileOrFail(folder / "Help.html", "<p>help</p>");
+        ASSERT_EQ(::chmod((folder / "Help.doc").c_str(), row.document), 0);
+        ASSERT_EQ(::chmod((folder / "Help.html").c_str(), row.html), 0);
+        ASSERT_EQ(::chmod(folder.c_str(), row.folder), 0);
+        f.op().Click(kHelpButton);
+        if (row.says == nullptr) {
+            EXPECT_EQ(f.view().opened.size(), 1u);
+            EXPECT_TRUE(f.view().boxes.empty());
+            continue;
+        }
+        EXPECT_TRUE(f.view().opened.empty());
+        ASSERT_EQ(f.view().boxes.size(), 1u);
+        EXPECT_TRUE(f.view().boxes[0].text.starts_with("Help is not opened: "))
+            << f.view().boxes[0].text;
+        EXPECT_NE(f.view().boxes[0].text.find(row.says), std::string::npos)
+            << f.view().boxes[0].text;
     }
 }
 

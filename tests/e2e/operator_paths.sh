@@ -200,13 +200,62 @@ scenario_password_retry() {
   e2e_stop_app
 }
 
+# Another local user holds every lock it can take while the dialog starts:
+# one on Config.ini itself (it may read the file), and it tries the lock the
+# dialog's writers take, which only the dialog's user may open. The window
+# comes up at once (within 3 s, more under the sanitizers), nothing is said,
+# and what is typed is stored; lumidex-send beside it, which only reads,
+# answers within 3 s too.
+scenario_another_user_cannot_hold_the_dialog() {
+  if [ "$(id -u)" != 0 ]; then
+    e2e_log "skipped: needs root to play another user with setpriv"
+    return 0
+  fi
+  # A folder the other user can reach, as a shared PC's folders are.
+  local shared other started elapsed_ms
+  shared=$(mktemp -d /tmp/lumidex-e2e-shared.XXXXXX)
+  chmod 755 "$shared"
+  cp "$LUMIDEX_EXE" "$shared/"
+  printf '%s\r\n' "${BASE_CONFIG[@]}" 'wsv1=4' 'wsv6=2' >"$shared/Config.ini"
+  E2E_APP_DIR=$shared
+  setpriv --reuid=nobody --regid=nogroup --clear-groups sh -c \
+    'cd "$1" && { flock -xn .Config.ini.lock true 2>/dev/null && echo took the lock; exec 9<Config.ini && flock -x 9 && echo holding && exec sleep 600; }' \
+    sh "$shared" >"$E2E_WORK/other.out" 2>&1 &
+  other=$!
+  e2e_pids+=("$other")
+  e2e_poll grep -q holding "$E2E_WORK/other.out" || e2e_fail "the other user holds nothing"
+  ! grep -q 'took the lock' "$E2E_WORK/other.out" || e2e_fail "the other user took the writers' lock"
+  started=$(date +%s%N)
+  e2e_start_app
+  elapsed_ms=$((($(date +%s%N) - started) / 1000000))
+  e2e_log "the window came up $elapsed_ms ms after the start, the other user holding on"
+  if [ -z "${ASAN_OPTIONS:-}" ] && [ "$elapsed_ms" -gt 3000 ]; then
+    e2e_fail "the window took $elapsed_ms ms"
+  fi
+  window_gone "$E2E_TITLE" || e2e_fail "a box came up"
+  e2e_type 12.5
+  e2e_key Return
+  e2e_wait_ini TextData TD1 12.50
+  local send
+  send=$(dirname "$LUMIDEX_EXE")/lumidex-send
+  if [ -x "$send" ]; then
+    timeout 3 "$send" --config "$shared/Config.ini" --dry-run content >"$E2E_WORK/send.out" ||
+      e2e_fail "lumidex-send did not answer within 3 s"
+    grep -q '^FE ' "$E2E_WORK/send.out" || e2e_fail "lumidex-send printed no frame"
+  fi
+  e2e_stop_app
+  kill "$other" 2>/dev/null || true
+  wait "$other" 2>/dev/null || true
+  rm -rf "$shared"
+}
+
 # ---- sessions --------------------------------------------------------------
 
 # Alt+F4 is the window manager's, so the exit scenario needs one.
 with_wm=(tab_skips_hidden_panel panel_focus_and_tab_order exit_stores_what_was_typed
   drop_down_is_no_leave password_retry list_without_choice_keeps_port)
 without_wm=(password_retry tab_skips_hidden_panel panel_focus_and_tab_order drop_down_is_no_leave
-  list_without_choice_keeps_port)
+  list_without_choice_keeps_port another_user_cannot_hold_the_dialog)
 wanted=("$@")
 
 run_session() {

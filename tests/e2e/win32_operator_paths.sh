@@ -21,6 +21,7 @@ BIN_DIR=$(realpath "$1")
 W32_PROBE=$(realpath "$2")
 shift 2
 LUMIDEX_EXE=$BIN_DIR/lumidex.exe
+PLANTED_LIBRARY=$(dirname "$W32_PROBE")/planted-library.dll
 E2E_WORK=$(mktemp -d "${TMPDIR:-/tmp}/lumidex-e2e-win32.XXXXXX")
 export WINEPREFIX=${LUMIDEX_E2E_WINEPREFIX:-$(dirname "$W32_PROBE")/e2e-wineprefix}
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
@@ -238,6 +239,74 @@ scenario_installed_copy_uses_appdata() {
   w32_not_shown "$MAIN" 'Lumidex keeps your settings' || e2e_fail "the notice came again"
   e2e_stop_app
   rm -rf "$program_dir" "$appdata_dir"
+}
+
+# Another program shows a dialog titled like ours: the new copy does not
+# take it for a running copy (it is no lumidex.exe), leaves it alone and
+# comes up itself.
+scenario_planted_window_is_left_alone() {
+  e2e_prepare "${BASE_CONFIG[@]}"
+  local planter planted
+  (exec wine "$W32_PROBE" plant "$MAIN" </dev/null >"$E2E_WORK/plant.out" 2>/dev/null) &
+  planter=$!
+  e2e_poll grep -q '[0-9a-f]' "$E2E_WORK/plant.out" || e2e_fail "the planted window did not appear"
+  planted=$(tr -d '\r' <"$E2E_WORK/plant.out")
+  e2e_start_app
+  [ "$E2E_MAIN" != "$planted" ] || e2e_fail "the planted window was taken for the main window"
+  [ "$(w32 list | awk -F'\t' -v t="$MAIN" '$3 == t' | wc -l)" = 2 ] ||
+    e2e_fail "the new copy did not come up beside the planted window"
+  kill "$planter" 2>/dev/null || true
+  wait "$planter" 2>/dev/null || true
+  e2e_stop_app
+}
+
+# A library planted beside lumidex.exe under a system library's name
+# (shcore.dll, which the shell brings along) is never loaded: the program
+# comes up, the library leaves no trace, and Wine's loader took the system's.
+scenario_planted_library_is_not_loaded() {
+  e2e_prepare "${BASE_CONFIG[@]}"
+  cp "$PLANTED_LIBRARY" "$E2E_APP_DIR/shcore.dll"
+  WINEDEBUG=+loaddll e2e_start_app
+  # The shell is loaded when first used: the command line is read at start.
+  e2e_stop_app
+  [ ! -e "$E2E_APP_DIR/shcore.dll.ran" ] || e2e_fail "the planted shcore.dll ran"
+  ! grep -qi 'app\.[A-Za-z0-9]*\\\\shcore\.dll' "$E2E_APP_DIR/stdout.log" ||
+    e2e_fail "the planted shcore.dll was loaded: $(grep -i 'shcore' "$E2E_APP_DIR/stdout.log")"
+  grep -qi 'system32\\\\shcore\.dll' "$E2E_APP_DIR/stdout.log" ||
+    e2e_fail "no shcore.dll was loaded at all, so the check above proves nothing"
+}
+
+# Another program holds the settings lock: the dialog comes up after its
+# bounded wait, says why settings cannot be saved, works on, and stores
+# again once the lock is free.
+scenario_held_lock_is_told_and_waited_out() {
+  e2e_prepare "${BASE_CONFIG[@]}"
+  local holder start=$SECONDS
+  (cd "$E2E_APP_DIR" && exec wine "$W32_PROBE" lock .Config.ini.lock </dev/null \
+    >"$E2E_WORK/lock.out" 2>/dev/null) &
+  holder=$!
+  e2e_poll grep -q locked "$E2E_WORK/lock.out" || e2e_fail "the lock was not taken"
+  start=$SECONDS
+  (cd "$E2E_APP_DIR" && exec wine ./lumidex.exe </dev/null >"$E2E_APP_DIR/stdout.log" 2>&1) &
+  E2E_APP_PID=$!
+  w32_wait_box "$MAIN" 'Settings cannot be saved: its lock'
+  e2e_log "the notice came $((SECONDS - start)) s after the start"
+  # The notice comes as the window is made, before it shows; OK goes on.
+  # shellcheck disable=SC2046
+  xdotool mousemove $(w32 center "$(w32_find "$MAIN" 'Settings cannot be saved')" 1)
+  e2e_key Return
+  w32_wait_box_gone "$MAIN" 'Settings cannot be saved'
+  e2e_poll w32_shown "$MAIN" "$MAIN_LABELS" || e2e_fail "the main window did not appear"
+  E2E_MAIN=$(w32_find "$MAIN" "$MAIN_LABELS")
+  # shellcheck disable=SC2046
+  xdotool mousemove $(w32 center "$E2E_MAIN" 1005)
+  kill "$holder" 2>/dev/null || true
+  wait "$holder" 2>/dev/null || true
+  e2e_poll w32_focus_is "$E2E_MAIN" 1005 "$MAIN" || e2e_fail "line editor 1 did not get the keyboard"
+  e2e_type 42
+  e2e_key Return
+  e2e_wait_ini TextData TD1 42
+  e2e_stop_app
 }
 
 # ---- runner ----------------------------------------------------------------

@@ -20,6 +20,12 @@
 //   win32_probe shot HANDLE FILE     the picture of the window's client area
 //                                    on screen, as a PNG
 //   win32_probe minimize HANDLE      minimises the window
+//   win32_probe plant TITLE          shows a dialog of class #32770 with
+//                                    that title, as any program could, and
+//                                    keeps it until killed
+//   win32_probe lock FILE            takes a lock on the first byte of the
+//                                    file (made when missing), prints
+//                                    "locked" and keeps it until killed
 //
 // Handles are printed and read in hexadecimal.
 #include <windows.h>
@@ -27,6 +33,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <cwchar>
 #include <string>
 #include <vector>
@@ -258,6 +265,49 @@ int Shot(HWND window, const char* file) {
     return std::fclose(out) == 0 ? 0 : 1;
 }
 
+// A dialog of the dialog manager's class, titled as asked: an in-memory
+// template of one empty dialog.
+int Plant(const char* title) {
+    struct {
+        DLGTEMPLATE dialog;
+        WORD menu, window_class, caption;
+    } empty{};
+    empty.dialog.style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_VISIBLE;
+    empty.dialog.cx = 120;
+    empty.dialog.cy = 40;
+    HWND window = CreateDialogIndirectParamW(
+        nullptr, &empty.dialog, nullptr,
+        [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; }, 0);
+    if (window == nullptr) {
+        return 1;
+    }
+    std::wstring wide(title, title + std::strlen(title));
+    SetWindowTextW(window, wide.c_str());
+    std::printf("%llx\n", static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(window)));
+    std::fflush(stdout);
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        DispatchMessageW(&message);
+    }
+    return 0;
+}
+
+int Lock(const char* file) {
+    HANDLE handle = CreateFileA(file, GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    OVERLAPPED whole{};
+    if (handle == INVALID_HANDLE_VALUE ||
+        !LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                    &whole)) {
+        return 1;
+    }
+    std::printf("locked\n");
+    std::fflush(stdout);
+    Sleep(INFINITE);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -268,6 +318,12 @@ int main(int argc, char** argv) {
     }
     if (command == "item" && argc > 2) {
         return DroppedItem(std::atoi(argv[2]));
+    }
+    if (command == "plant" && argc > 2) {
+        return Plant(argv[2]);
+    }
+    if (command == "lock" && argc > 2) {
+        return Lock(argv[2]);
     }
     if (argc < 3) {
         std::fprintf(stderr, "usage: win32_probe list|controls|focus|client|shot|minimize ...\n");

@@ -5,6 +5,7 @@
 #include "dialog/dialog_template.h"
 #include "gui/win32/dialog_template_win32.h"
 #include "gui/win32/main_dialog.h"
+#include "gui/win32/running_copy.h"
 
 #include <gtest/gtest.h>
 #include <string>
@@ -184,6 +185,33 @@ TEST(PasswordDialogTemplate, HasOneVisibleMaskedEdit) {
     GetClientRect(dialog.get(), &got);
     EXPECT_EQ(got.right, client.right);
     EXPECT_EQ(got.bottom, client.bottom);
+}
+
+// The window-search guard hands over only to a copy of this program run by
+// the same user; a window of that title that anything else made is not
+// raised, and this copy starts.
+TEST(RunningCopy, IsThisProgramOfTheSameUser) {
+    using win32::IsRunningCopy;
+    using win32::ProcessIdentity;
+    const ProcessIdentity self{L"lumidex.exe", "S-1-5-21-1-2-3-1001"};
+    struct Row {
+        const char* name;
+        ProcessIdentity owner;
+        bool copy;
+    };
+    const Row rows[] = {
+        {"this program, this user", {L"lumidex.exe", "S-1-5-21-1-2-3-1001"}, true},
+        {"the name in other letter case", {L"LUMIDEX.EXE", "S-1-5-21-1-2-3-1001"}, true},
+        {"another user", {L"lumidex.exe", "S-1-5-21-1-2-3-1002"}, false},
+        {"another program", {L"notepad.exe", "S-1-5-21-1-2-3-1001"}, false},
+        {"a longer name", {L"lumidex.exe.exe", "S-1-5-21-1-2-3-1001"}, false},
+        {"a process it may not read", {L"", ""}, false},
+        {"its program unread", {L"", "S-1-5-21-1-2-3-1001"}, false},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(IsRunningCopy(row.owner, self), row.copy) << row.name;
+    }
+    EXPECT_FALSE(IsRunningCopy({L"", ""}, {L"", ""})) << "nothing known about either";
 }
 
 } // namespace

@@ -106,17 +106,29 @@ wineserver -w
 drive="$WINEPREFIX/drive_c"
 program_dir="$drive/Program Files/Lumidex"
 start_menu="$drive/ProgramData/Microsoft/Windows/Start Menu/Programs/Lumidex.lnk"
+uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Lumidex'
+unregistered() { ! wine reg query "$uninstall_key" </dev/null >/dev/null 2>&1; }
+# A folder outside Program Files inherits what its drive lets users do, so
+# the installer refuses it and installs nothing.
+set +e
+wine "$setup" /S '/D=C:\Lumidex' </dev/null >/dev/null 2>&1
+outside_status=$?
+set -e
+wineserver -w
+check "the installer refuses a folder outside Program Files (status 2)" test "$outside_status" = 2
+check "the refused installer leaves nothing" test ! -e "$drive/Lumidex" -a ! -e "$program_dir"
+check "the refused installer registers nothing" unregistered
 wine "$setup" /S </dev/null >/dev/null 2>&1
 wineserver -w
 for file in lumidex.exe lumidex-send.exe lumidex-sim.exe Help.doc Help.html LICENSE Uninstall.exe; do
   check "the installer puts $file into Program Files\\Lumidex" test -f "$program_dir/$file"
 done
 check "the installer makes the Start-menu entry Lumidex" test -f "$start_menu"
-uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Lumidex'
-registered() { wine reg query "$uninstall_key" /v DisplayVersion </dev/null 2>/dev/null | tr -d '\r'; }
-unregistered() { ! wine reg query "$uninstall_key" </dev/null >/dev/null 2>&1; }
+registered() { wine reg query "$uninstall_key" /v "$1" </dev/null 2>/dev/null | tr -d '\r'; }
 check "the installer lists Lumidex $version among installed programs" \
-  grep -q "DisplayVersion.*$version" <<<"$(registered)"
+  grep -q "DisplayVersion.*$version" <<<"$(registered DisplayVersion)"
+check "the uninstaller it registers lies in Program Files" \
+  grep -qF '"C:\Program Files\Lumidex\Uninstall.exe"' <<<"$(registered UninstallString)"
 
 appdata=$(wine cmd.exe /c echo %APPDATA% </dev/null 2>/dev/null | tr -d '\r')
 settings="$(winepath -u "$appdata" 2>/dev/null)/Lumidex/Config.ini"

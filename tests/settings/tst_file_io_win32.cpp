@@ -1,11 +1,15 @@
 // The settings file on Windows: wide-character paths, a durable replace that
-// a kill cannot tear, and the executable's own directory.
+// a kill cannot tear, the executable's own directory, and the lock and the
+// trust rule through the real security calls.
 #include "settings/file_io.h"
 #include "settings/profile.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
+
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <algorithm>
 #include <atomic>
@@ -59,7 +63,7 @@ TEST(SettingsFileOnWindows, FailedReplaceKeepsTheOldFile) {
     EXPECT_FALSE(WriteSetting(file, "Set", "Set", "2"));
     EXPECT_EQ(ReadSetting(file, "Set", "Set", "0", 2), "1");
     ::SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
-    EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{".Config.ini.lock", "Config.ini"}));
+    EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"Config.ini"}));
 
     // A directory standing where the file should be is neither read nor replaced.
     const auto occupied = dir / "Occupied.ini";
@@ -127,6 +131,168 @@ TEST(SettingsFileOnWindows, LockExcludesASecondWriter) {
     bool ran = false;
     EXPECT_FALSE(RunWithFileLock(dir / "Folder.ini", [&] { return ran = true; }));
     EXPECT_FALSE(ran);
+}
+
+// A child copy of this program running one test, with one environment
+// variable set for it; killed when the object goes away.
+class ChildTest {
+public:
+    ChildTest(const char* test, const wchar_t* variable, const std::filesystem::path& value) {
+        ::SetEnvironmentVariableW(variable, value.c_str());
+        std::wstring command = L"\"" + OwnExecutable().wstring() + L"\" --gtest_filter=" +
+                               std::filesystem::path(test).wstring();
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        started_ = ::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE,
+                                    DETACHED_PROCESS, nullptr, nullptr, &startup, &child_);
+        ::SetEnvironmentVariableW(variable, nullptr);
+    }
+    ChildTest(const ChildTest&) = delete;
+    ChildTest& operator=(const ChildTest&) = delete;
+    ~ChildTest() { Kill(); }
+    bool started() const { return started_ != FALSE; }
+    void Kill() {
+        if (started_) {
+            ::TerminateProcess(child_.hProcess, 9);
+            ::WaitForSingleObject(child_.hProcess, INFINITE);
+            ::CloseHandle(child_.hThread);
+            ::CloseHandle(child_.hProcess);
+            started_ = FALSE;
+        }
+    }
+
+private:
+    PROCESS_INFORMATION child_{};
+    BOOL started_ = FALSE;
+};
+
+constexpr const wchar_t* kHolderVariable = L"LUMIDEX_TEST_LOCK_HOLDER_FILE";
+
+// The holder for the lock test, run in a child copy of this program: it
+// takes the lock, says so with a file beside the settings file, and keeps
+// it until it is killed.
+TEST(SettingsFileOnWindows, HolderForTheLockTest) {
+    const char* target = std::getenv("LUMIDEX_TEST_LOCK_HOLDER_FILE");
+    if (target == nullptr) {
+        GTEST_SKIP() << "runs only as the lock test's child";
+    }
+    const std::filesystem::path file(target);
+    RunWithFileLock(file, [&] {
+        test::WriteFileOrFail(file.parent_path() / "holding", "");
+        ::Sleep(INFINITE);
+        return true;
+    });
+}
+
+// Another process keeping the lock past the wait makes a write Locked, with
+// nothing written; once it is gone the write goes through.
+TEST(SettingsFileOnWindows, ALockHeldByAnotherProcessMakesTheWriteLocked) {
+    test::TempDir dir;
+    const auto file = dir / "Config.ini";
+    ASSERT_TRUE(WriteSetting(file, "Set", "Set", "1"));
+    ChildTest holder("SettingsFileOnWindows.HolderForTheLockTest", kHolderVariable, file);
+    ASSERT_TRUE(holder.started());
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (!std::filesystem::exists(dir / "holding") && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(5ms);
+    }
+    ASSERT_TRUE(std::filesystem::exists(dir / "holding"));
+    EXPECT_EQ(StoreSetting(file, "Set", "Set", "2", 20ms), WriteOutcome::Locked);
+    EXPECT_EQ(test::ReadFileOrFail(file), "[Set]\r\nSet=1\r\n");
+    holder.Kill();
+    EXPECT_EQ(StoreSetting(file, "Set", "Set", "2", 20ms), WriteOutcome::Written);
+    EXPECT_EQ(test::ReadFileOrFail(file), "[Set]\r\nSet=2\r\n");
+}
+
+std::string SidOf(PSID sid) {
+    LPWSTR text = nullptr;
+    if (!::ConvertSidToStringSidW(sid, &text)) {
+        return "?";
+    }
+    std::string narrow;
+    for (const wchar_t* c = text; *c != 0; ++c) {
+        narrow += static_cast<char>(*c);
+    }
+    ::LocalFree(text);
+    return narrow;
+}
+
+std::string CurrentUserSid() {
+    HANDLE token = nullptr;
+    EXPECT_TRUE(::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token));
+    BYTE buffer[512];
+    DWORD size = 0;
+    EXPECT_TRUE(::GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size));
+    ::CloseHandle(token);
+    return SidOf(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid);
+}
+
+bool RunsElevated() {
+    HANDLE token = nullptr;
+    EXPECT_TRUE(::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token));
+    TOKEN_ELEVATION elevation{};
+    DWORD size = 0;
+    ::GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size);
+    ::CloseHandle(token);
+    return elevation.TokenIsElevated != 0;
+}
+
+// The lock file lets in the user alone (and SYSTEM and the Administrators,
+// who can take any file anyway): no other user can hold it.
+TEST(SettingsFileOnWindows, TheLockFileIsTheUsersAlone) {
+    test::TempDir dir;
+    ASSERT_TRUE(WriteSetting(dir / "Config.ini", "Set", "Set", "2"));
+    PACL list = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_EQ(::GetNamedSecurityInfoW((dir / ".Config.ini.lock").c_str(), SE_FILE_OBJECT,
+                                      DACL_SECURITY_INFORMATION, nullptr, nullptr, &list, nullptr,
+                                      &descriptor),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    ASSERT_NE(list, nullptr);
+    const std::string user = CurrentUserSid();
+    for (DWORD i = 0; i < list->AceCount; ++i) {
+        ACCESS_ALLOWED_ACE* entry = nullptr;
+        ASSERT_TRUE(::GetAce(list, i, reinterpret_cast<void**>(&entry)));
+        const std::string sid = SidOf(&entry->SidStart);
+        EXPECT_TRUE(sid == user || sid == "S-1-5-18" || sid == "S-1-5-32-544") << sid;
+    }
+    ::LocalFree(descriptor);
+}
+
+// A folder that every user may change (as Windows sets up folders made at
+// the top of a second drive) holds a file that is read but never written by
+// an ordinary user, and not used at all by an elevated process; the reason
+// names who else may change it.
+TEST(SettingsFileOnWindows, AFolderOthersMayChangeIsNotTrusted) {
+    test::TempDir dir;
+    const auto folder = dir / "shared";
+    ASSERT_TRUE(std::filesystem::create_directory(folder));
+    const auto file = folder / "Config.ini";
+    ASSERT_TRUE(WriteSetting(file, "Set", "Set", "7"));
+    EXPLICIT_ACCESSW everyone{};
+    everyone.grfAccessPermissions = 0x001301BF; // Modify
+    everyone.grfAccessMode = GRANT_ACCESS;
+    everyone.grfInheritance = NO_INHERITANCE;
+    PSID sid = nullptr;
+    ASSERT_TRUE(::ConvertStringSidToSidW(L"S-1-1-0", &sid));
+    everyone.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+    everyone.Trustee.ptstrName = static_cast<LPWSTR>(sid);
+    PACL opened = nullptr;
+    ASSERT_EQ(::SetEntriesInAclW(1, &everyone, nullptr, &opened), static_cast<DWORD>(ERROR_SUCCESS));
+    ASSERT_EQ(::SetNamedSecurityInfoW(const_cast<wchar_t*>(folder.c_str()), SE_FILE_OBJECT,
+                                      DACL_SECURITY_INFORMATION, nullptr, nullptr, opened, nullptr),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    ::LocalFree(opened);
+    ::LocalFree(sid);
+
+    const SettingsFileCheck check = CheckSettingsFile(file);
+    const bool elevated = RunsElevated();
+    EXPECT_EQ(check.access, elevated ? SettingsAccess::NotTrusted : SettingsAccess::ReadOnly);
+    EXPECT_NE(check.reason.find("the folder " + folder.string() + " can be changed by "),
+              std::string::npos)
+        << check.reason;
+    EXPECT_FALSE(WriteSetting(file, "Set", "Set", "2"));
+    EXPECT_EQ(ReadSetting(file, "Set", "Set", "d", 2), elevated ? "d" : "7");
 }
 
 // The writer for the kill test, run in a child copy of this program: it

@@ -1,12 +1,14 @@
 // The settings file on disk, as POSIX systems have it: modes and owners,
 // links, FIFOs, leftovers of killed writers, and writers side by side.
 #include "settings/file_io.h"
+#include "settings/keys.h"
 #include "settings/profile.h"
 #include "tests/settings/forked_posix.h"
 #include "tests/support/temp_dir.h"
 
 #include <atomic>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <map>
 #include <sys/stat.h>
@@ -177,8 +179,9 @@ TEST(SettingsFileOnDisk, WriteFollowsASymbolicLinkAndKeepsTheFileMode) {
     EXPECT_TRUE(std::filesystem::is_symlink(dir / "Config.ini"));
     EXPECT_EQ(test::ReadFileOrFail(real), "[Set]\r\nSet=2\r\n");
     EXPECT_EQ(std::filesystem::status(real).permissions(), std::filesystem::perms(0640));
-    // No temporary file is left behind.
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
+    // No temporary file is left behind; the lock stays beside the real file.
+    EXPECT_EQ(Listing(dir.path()),
+              (std::vector<std::string>{".real.ini.lock", "Config.ini", "real.ini"}));
 }
 
 TEST(SettingsFileLinks, TwoLinksAcrossFoldersLeadToTheFileThatIsUpdated) {
@@ -203,7 +206,8 @@ TEST(SettingsFileLinks, TwoLinksAcrossFoldersLeadToTheFileThatIsUpdated) {
     EXPECT_EQ(ReadSetting(file, "LD", "LD", "5", 2), "3");
     EXPECT_EQ(Listing(dir / "app"), std::vector<std::string>{"Config.ini"});
     EXPECT_EQ(Listing(dir / "shared"), std::vector<std::string>{"mid.ini"});
-    EXPECT_EQ(Listing(dir / "real"), std::vector<std::string>{"settings.ini"});
+    EXPECT_EQ(Listing(dir / "real"),
+              (std::vector<std::string>{".settings.ini.lock", "settings.ini"}));
 }
 
 // No file is ever created through a link: one that leads nowhere is read as
@@ -343,6 +347,94 @@ TEST(SettingsFileLock, AKilledHolderReleasesIt) {
     EXPECT_EQ(ReadSetting(file, "Set", "Set", "1", 2), "2");
 }
 
+// A lock another process of the user keeps past the wait makes a write
+// Locked: nothing is written, and the same write goes through once the lock
+// is free. After one Locked write a SettingsFile says so until a write gets
+// through.
+TEST(SettingsFileLock, AHolderPastTheWaitMakesTheWriteLocked) {
+    test::TempDir dir;
+    const auto file = dir / "Config.ini";
+    test::WriteFileOrFail(file, "[Set]\r\nSet=1\r\n");
+    test::ChildSignal locked;
+    test::Forked holder([&] {
+        RunWithFileLock(file, [&] {
+            locked.Send();
+            ::pause();
+            return true;
+        });
+        return 1;
+    });
+    ASSERT_TRUE(holder.started());
+    ASSERT_TRUE(locked.Await(10s));
+    EXPECT_EQ(StoreSetting(file, "Set", "Set", "2", 20ms), WriteOutcome::Locked);
+    const SettingsFile settings(file);
+    EXPECT_EQ(settings.Store(keys::kDayBrightness, "3"), WriteOutcome::Locked);
+    EXPECT_TRUE(settings.lock_held());
+    EXPECT_EQ(settings.Store(keys::kDayBrightness, "3"), WriteOutcome::Locked);
+    EXPECT_EQ(test::ReadFileOrFail(file), "[Set]\r\nSet=1\r\n");
+    holder.Kill();
+    EXPECT_EQ(settings.Store(keys::kDayBrightness, "3"), WriteOutcome::Written);
+    EXPECT_FALSE(settings.lock_held());
+    EXPECT_EQ(StoreSetting(file, "Set", "Set", "2", 20ms), WriteOutcome::Written);
+    EXPECT_EQ(test::ReadFileOrFail(file), "[Set]\r\nSet=2\r\n[LD]\r\nLD=3\r\n");
+}
+
+struct LockFileCase {
+    const char* name;
+    // Puts something where the lock file goes (dir holds Config.ini).
+    std::function<void(const fs::path& dir)> lay_out;
+    bool written;
+};
+
+const LockFileCase kLockFileCases[] = {
+    {"none yet", [](const fs::path&) {}, true},
+    {"one of ours that others may read",
+     [](const fs::path& dir) {
+         test::WriteFileOrFail(dir / ".Config.ini.lock", "");
+         ::chmod((dir / ".Config.ini.lock").c_str(), 0644);
+     },
+     true},
+    {"a link to another file",
+     [](const fs::path& dir) {
+         test::WriteFileOrFail(dir / "other", "");
+         fs::create_symlink("other", dir / ".Config.ini.lock");
+     },
+     false},
+    {"a second name of another file",
+     [](const fs::path& dir) {
+         test::WriteFileOrFail(dir / "other", "");
+         ::chmod((dir / "other").c_str(), 0644);
+         fs::create_hard_link(dir / "other", dir / ".Config.ini.lock");
+     },
+     false},
+    {"a folder", [](const fs::path& dir) { fs::create_directory(dir / ".Config.ini.lock"); },
+     false},
+};
+
+class LockFileAsFound : public testing::TestWithParam<LockFileCase> {};
+
+// The lock file is one only the running user may open: made so, or closed
+// to others when an older copy left it open to them. Anything else in its
+// place is left alone, and the write does not happen.
+TEST_P(LockFileAsFound, IsTakenOnlyWhenItIsTheUsersAlone) {
+    const LockFileCase& c = GetParam();
+    test::TempDir dir;
+    const auto file = dir / "Config.ini";
+    test::WriteFileOrFail(file, "[Set]\r\nSet=1\r\n");
+    c.lay_out(dir.path());
+    EXPECT_EQ(StoreSetting(file, "Set", "Set", "2"),
+              c.written ? WriteOutcome::Written : WriteOutcome::Failed);
+    EXPECT_EQ(test::ReadFileOrFail(file), c.written ? "[Set]\r\nSet=2\r\n" : "[Set]\r\nSet=1\r\n");
+    if (c.written) {
+        EXPECT_EQ(ModeOf(dir / ".Config.ini.lock"), 0600u);
+    } else if (fs::exists(dir / "other")) {
+        EXPECT_EQ(ModeOf(dir / "other"), 0644u) << "the file behind it kept its mode";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, LockFileAsFound, testing::ValuesIn(kLockFileCases),
+                         test::RowName());
+
 // Two processes (two copies of the program, or the program and a script)
 // write different keys at the same time. No key may ever go back to an older
 // value, and every key ends at the last value written.
@@ -409,7 +501,7 @@ TEST(SettingsFileWriters, TwoProcessesLoseNoneOfEachOthersKeys) {
                 << key_name(w, k);
         }
     }
-    EXPECT_EQ(Listing(dir.path()), std::vector<std::string>{"Config.ini"});
+    EXPECT_EQ(Listing(dir.path()), (std::vector<std::string>{".Config.ini.lock", "Config.ini"}));
 }
 
 } // namespace

@@ -216,6 +216,30 @@ TEST(SettingsTrustAsUser, AnotherUsersFolderIsReadOnly) {
     EXPECT_EQ(test::ReadFileOrFail(file), kStored);
 }
 
+// Another user who can read the settings file cannot make a writer wait:
+// the lock a writer takes lives in a file only its user may open. The other
+// user holds what it can (a lock on the settings file itself) while the
+// writer stores a key with the usual wait.
+TEST(SettingsTrustAsRoot, AnotherUserCannotHoldTheLock) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to play another user with setpriv";
+    }
+    test::TempDir dir;
+    MakeFolder(dir.path(), 0755);
+    const fs::path file = dir / "Config.ini";
+    ASSERT_TRUE(WriteSetting(file, "Set", "Set", "7"));
+    test::ChildProcess other({"/usr/bin/setpriv", "--reuid=" + std::to_string(kOtherUser),
+                              "--regid=" + std::to_string(kOtherUser), "--clear-groups", "/bin/sh",
+                              "-c",
+                              "cd '" + dir.path().string() +
+                                  "' && { flock -xn .Config.ini.lock true 2>/dev/null && "
+                                  "echo took the lock; exec 9<Config.ini && flock -x 9 && "
+                                  "echo holding && exec sleep 600; }"});
+    ASSERT_EQ(other.ReadLine(10s), "holding") << "the other user took the writer's lock";
+    EXPECT_EQ(StoreSetting(file, "Set", "Set", "2"), WriteOutcome::Written);
+    EXPECT_EQ(ReadSetting(file, "Set", "Set", "d", 2), "2");
+}
+
 // Another user may put files named like the writer's temporary files into
 // a sticky folder; a write removes only leftovers of its own user.
 TEST(SettingsTrustAsRoot, OtherUsersTemporaryFilesStay) {

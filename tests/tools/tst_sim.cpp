@@ -170,8 +170,8 @@ TEST_F(SimAndSend, LinkThatNeverCarriedTheFrameFailsWithStatus3) {
     const int holder = ::open(held.device().c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(holder, 0);
     ASSERT_EQ(::flock(holder, LOCK_EX), 0);
-    const bool may_unshare = ::geteuid() == 0 &&
-                             test::RunProgram({"/usr/bin/unshare", "-n", "/bin/true"}).status == 0;
+    const bool may_unshare =
+        ::geteuid() == 0 && test::RunProgram({"/usr/bin/unshare", "-n", "/bin/true"}).status == 0;
     struct Case {
         const char* name;
         std::vector<std::string> prefix;
@@ -368,6 +368,71 @@ TEST(Simulator, FloodOfRejectedInputIsRateLimited) {
     EXPECT_GE(held_back, 100);
     EXPECT_LE(reported + held_back, 201);
     EXPECT_TRUE(client.received().empty()) << "no answers to garbage";
+}
+
+// A flood of valid frames is reported only up to its own rate limit too,
+// and a later report says how many were held back; every frame is still
+// answered.
+TEST(Simulator, FloodOfValidFramesIsRateLimited) {
+    Sim sim;
+    test::UdpPeer client("127.0.0.1", 0,
+                         [](const test::UdpPeer::Bytes&, int) { return std::nullopt; });
+    const test::UdpPeer::Bytes brightness{0xFE, 0x07, 0x01, 0x02, 0x07, 0x00, 0xFF, 0x09, 0x08};
+    constexpr int kFlood = 600;
+    long reported = 0;
+    long held_back = 0;
+    auto read_until_quiet = [&] {
+        for (std::string line = sim.Next(500ms); !line.empty(); line = sim.Next(500ms)) {
+            if (Has(line, "\"held_back\":")) {
+                EXPECT_TRUE(Has(line, "\"of\":\"frames\"")) << line;
+                held_back += std::stol(line.substr(line.find(':') + 1));
+            } else if (Has(line, "\"valid\":true")) {
+                ++reported;
+            } else {
+                ADD_FAILURE() << line;
+            }
+        }
+    };
+    for (int i = 0; i < kFlood; ++i) {
+        client.SendTo(kController, kUdpPort, brightness);
+    }
+    read_until_quiet();
+    EXPECT_GE(reported, 10);
+    EXPECT_LE(reported, 150) << "50 a second, and the flood takes well under 3 s";
+    std::this_thread::sleep_for(1100ms);
+    client.SendTo(kController, kUdpPort, brightness);
+    read_until_quiet();
+    // The system drops datagrams of a flood that the card cannot take in
+    // time; every one it took was answered, and reported or counted.
+    EXPECT_GT(held_back, 0);
+    EXPECT_EQ(static_cast<std::size_t>(reported + held_back), client.received().size());
+}
+
+// Listening beyond this machine is said on stderr before anything else.
+TEST(Simulator, WarnsWhenItListensBeyondLoopback) {
+    struct Row {
+        const char* address;
+        bool warns;
+    };
+    for (const Row& row : {Row{"127.0.0.1", false}, Row{"127.200.3.4", false}, Row{"0.0.0.0", true},
+                           Row{"192.168.1.20", true}, Row{"128.0.0.1", true}}) {
+        SimOptions options;
+        options.udp_address = row.address;
+        const auto warning = ExposureWarning(options);
+        EXPECT_EQ(warning.has_value(), row.warns) << row.address;
+        if (warning) {
+            EXPECT_TRUE(warning->starts_with("lumidex-sim: warning: listening on " +
+                                             std::string(row.address) + ":10006, beyond"))
+                << *warning;
+        }
+    }
+    // An address of a documentation network, which no interface here has:
+    // the warning comes, then the card cannot listen there.
+    const auto run = test::RunProgram({LUMIDEX_SIM_EXE, "--udp", "192.0.2.1:10999"});
+    EXPECT_NE(run.status, 0);
+    EXPECT_TRUE(run.err.starts_with("lumidex-sim: warning: listening on 192.0.2.1:10999, beyond "
+                                    "this machine"))
+        << run.err;
 }
 
 TEST(ReportLimiter, LetsABurstThroughPerWindow) {

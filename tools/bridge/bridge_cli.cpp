@@ -151,17 +151,19 @@ int RunBridge(const BridgeOptions& options, std::ostream& err) {
             err << "lumidex-bridge: a password file needs a user name (--username)\n";
             return kExitBadInput;
         }
-        const auto text = ReadWholeFile(broker.password_file);
+        std::string why;
+        const auto text = ReadWholeFile(broker.password_file, &why);
         if (!text) {
-            err << "lumidex-bridge: cannot read the password file " << broker.password_file.string()
-                << "\n";
+            err << "lumidex-bridge: cannot read the password file "
+                << Printable(broker.password_file.string()) << ": " << Printable(why) << "\n";
             return kExitBadInput;
         }
         // The first line is the password; its line break is not part of it.
         connect.password = text->substr(0, text->find_first_of("\r\n"));
     }
-    if (!broker.tls_ca.empty() && !ReadWholeFile(broker.tls_ca)) {
-        err << "lumidex-bridge: cannot read the CA file " << broker.tls_ca.string() << "\n";
+    if (std::string why; !broker.tls_ca.empty() && !ReadWholeFile(broker.tls_ca, &why)) {
+        err << "lumidex-bridge: cannot read the CA file " << Printable(broker.tls_ca.string())
+            << ": " << Printable(why) << "\n";
         return kExitBadInput;
     }
 

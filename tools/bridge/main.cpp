@@ -1,3 +1,4 @@
+#include "platform/library_search.h"
 #include "tools/bridge/bridge_cli.h"
 #include "tools/common/cli.h"
 #include "version.h"
@@ -5,6 +6,7 @@
 #include <iostream>
 
 int main(int argc, char** argv) {
+    lumidex::LoadLibrariesFromSystemOnly();
     std::string error;
     const auto options = lumidex::ParseBridgeOptions({argv + 1, argv + argc}, error);
     if (!options) {

@@ -1,3 +1,4 @@
+#include "platform/library_search.h"
 #include "tools/common/cli.h"
 #include "tools/send/send_cli.h"
 
@@ -6,6 +7,7 @@
 #include <vector>
 
 int main(int argc, char** argv) {
+    lumidex::LoadLibrariesFromSystemOnly();
     const std::vector<std::string> args(argv + 1, argv + argc);
     std::string error;
     const auto options = lumidex::ParseSendOptions(args, error);

@@ -243,7 +243,11 @@ int RunSendUnchecked(const SendOptions& options, std::ostream& out, std::ostream
         err << "lumidex-send: " << Printable(config.string())
             << " is used read-only: " << Printable(check.reason) << "\n";
     }
-    if (options.config) {
+    // A file named on the command line must be read; so must the default
+    // one when it is there (another program keeping it locked, say): the
+    // frame would otherwise go out built from defaults.
+    std::error_code ec;
+    if (options.config || std::filesystem::exists(config, ec)) {
         std::string why;
         if (!ReadWholeFile(config, &why)) {
             err << "lumidex-send: cannot read " << Printable(config.string()) << ": "

@@ -80,9 +80,10 @@ std::string IgnoredReportJson(const std::string& link, const std::string& peer,
     return Dump(object);
 }
 
-std::string HeldBackReportJson(long held_back) {
+std::string HeldBackReportJson(long held_back, bool valid) {
     Json object;
     object["held_back"] = held_back;
+    object["of"] = valid ? "frames" : "rejected input";
     return Dump(object);
 }
 

@@ -23,7 +23,8 @@ std::string FrameReportJson(const std::string& link, const std::string& peer,
 std::string IgnoredReportJson(const std::string& link, const std::string& peer,
                               std::span<const std::uint8_t> bytes, const std::string& what);
 
-// How many reports of rejected input the rate limit held back.
-std::string HeldBackReportJson(long held_back);
+// How many reports the rate limit held back, and of what: "frames" the card
+// took, or "rejected input" ({"held_back":N,"of":"frames"}).
+std::string HeldBackReportJson(long held_back, bool valid);
 
 } // namespace lumidex

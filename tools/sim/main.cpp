@@ -1,3 +1,4 @@
+#include "platform/library_search.h"
 #include "tools/common/cli.h"
 #include "tools/sim/simulator.h"
 #include "version.h"
@@ -5,6 +6,7 @@
 #include <iostream>
 
 int main(int argc, char** argv) {
+    lumidex::LoadLibrariesFromSystemOnly();
     std::string error;
     const auto options = lumidex::ParseSimOptions({argv + 1, argv + argc}, error);
     if (!options) {
@@ -18,6 +20,9 @@ int main(int argc, char** argv) {
     if (options->version) {
         std::cout << lumidex::VersionText("lumidex-sim");
         return 0;
+    }
+    if (const auto warning = lumidex::ExposureWarning(*options)) {
+        std::cerr << *warning << "\n";
     }
     return lumidex::RunSimulator(*options, std::cout, std::cerr);
 }

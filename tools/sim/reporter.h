@@ -28,10 +28,16 @@ inline std::string RejectedHex(std::span<const std::uint8_t> bytes) {
 // Rejected input reported at most this often.
 constexpr int kRejectedReportsPerWindow = 20;
 constexpr std::chrono::seconds kRejectedReportWindow{1};
+// Frames the card took reported at most this often: a controller meets a
+// few a second (an operator, a bridge, a script in a loop), and a flood of
+// valid frames must not fill the log any more than one of garbage.
+constexpr int kFrameReportsPerWindow = 50;
+constexpr std::chrono::seconds kFrameReportWindow{1};
 
 // Prints what the virtual control card received and what the display now
 // shows: a picture of the display, or one JSON object per frame. Reports of
-// rejected input are rate-limited.
+// frames and of rejected input are rate-limited, each on its own; the next
+// report after some were held back says how many.
 class Reporter {
 public:
     Reporter(const SimOptions& options, std::ostream& out) : options_(options), out_(out) {}
@@ -40,7 +46,7 @@ public:
                std::span<const std::uint8_t> bytes, const ControlCard::Outcome& outcome,
                const DisplayState& display) {
         const DecodeResult& d = outcome.decoded;
-        if (!d.frame && !MayReportRejected()) {
+        if (d.frame ? !MayReport(frames_limiter_, true) : !MayReport(limiter_, false)) {
             return;
         }
         const std::string answered = !outcome.reply                  ? "none"
@@ -74,7 +80,7 @@ public:
     // from its own address), reported within the rate limit.
     void Ignored(const std::string& link, const std::string& peer,
                  std::span<const std::uint8_t> bytes, const std::string& what) {
-        if (!MayReportRejected()) {
+        if (!MayReport(limiter_, false)) {
             return;
         }
         if (options_.json) {
@@ -87,16 +93,20 @@ public:
     }
 
 private:
-    bool MayReportRejected() {
+    // True when a report of a valid frame (or of rejected input) may be
+    // printed now; first says how many of its kind were held back.
+    bool MayReport(ReportLimiter& limiter, bool valid) {
         long held_back = 0;
-        if (!limiter_.Allow(ReportLimiter::Clock::now(), held_back)) {
+        if (!limiter.Allow(ReportLimiter::Clock::now(), held_back)) {
             return false;
         }
         if (held_back > 0) {
             if (options_.json) {
-                out_ << HeldBackReportJson(held_back) << "\n";
+                out_ << HeldBackReportJson(held_back, valid) << "\n";
             } else {
-                out_ << "(" << held_back << " reports of rejected input held back)\n";
+                out_ << "(" << held_back
+                     << (valid ? " reports of frames held back)\n"
+                               : " reports of rejected input held back)\n");
             }
         }
         return true;
@@ -105,6 +115,7 @@ private:
     const SimOptions& options_;
     std::ostream& out_;
     ReportLimiter limiter_{kRejectedReportsPerWindow, kRejectedReportWindow};
+    ReportLimiter frames_limiter_{kFrameReportsPerWindow, kFrameReportWindow};
 };
 
 } // namespace lumidex

@@ -244,6 +244,17 @@ int RunSimulator(const SimOptions& options, std::ostream& out, std::ostream& err
     return 0;
 }
 
+std::optional<std::string> ExposureWarning(const SimOptions& options) {
+    const auto address = ParseDottedAddress(options.udp_address);
+    if (address && (*address >> 24) == 127) {
+        return std::nullopt;
+    }
+    return "lumidex-sim: warning: listening on " + options.udp_address + ":" +
+           std::to_string(options.udp_port) +
+           ", beyond this machine: anyone who reaches it can send the card frames and fill "
+           "its log; use 127.0.0.1 unless other machines must reach it";
+}
+
 std::string SimUsage() {
     return R"(Usage: lumidex-sim [--udp ADDR[:PORT]] [--serial DEVICE | --pty] [--baud N]
                   [--reply ok|nak|silent] [--drop N] [--count N] [--json]

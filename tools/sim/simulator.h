@@ -87,4 +87,8 @@ int RunSimulator(const SimOptions& options, std::ostream& out, std::ostream& err
 
 std::string SimUsage();
 
+// The warning for a card that listens beyond this machine (a UDP address
+// outside 127.0.0.0/8, such as 0.0.0.0); nothing for a loopback one.
+std::optional<std::string> ExposureWarning(const SimOptions& options);
+
 } // namespace lumidex

@@ -3,8 +3,11 @@
 #include "dialog/dialog_template.h"
 #include "dialog/numicon_dlg.h"
 #include "gui/win32/main_dialog.h"
+#include "gui/win32/running_copy.h"
 #include "gui/win32/wide_text.h"
 #include "link/port_list.h"
+#include "platform/library_search.h"
+#include "platform/library_search_win32.h"
 #include "settings/file_io.h"
 #include "settings/location.h"
 
@@ -17,13 +20,77 @@
 #include <shellapi.h>
 #include <windows.h>
 
+#include <sddl.h>
+
 namespace {
 
-// One copy per desktop: a running copy's window (or the pop-up it shows) is
-// brought forward instead. Returns false when one was found.
+// Frees a handle when it goes out of scope.
+struct OwnedHandle {
+    HANDLE handle = nullptr;
+    ~OwnedHandle() {
+        if (handle != nullptr) {
+            ::CloseHandle(handle);
+        }
+    }
+};
+
+// The program file name and user of a process; empty parts where this
+// process may not read them.
+lumidex::win32::ProcessIdentity IdentityOf(HANDLE process) {
+    lumidex::win32::ProcessIdentity identity;
+    std::wstring image(MAX_PATH, L'\0');
+    DWORD length = static_cast<DWORD>(image.size());
+    if (::QueryFullProcessImageNameW(process, 0, image.data(), &length)) {
+        image.resize(length);
+        identity.program = std::filesystem::path(image).filename().wstring();
+    }
+    OwnedHandle token;
+    BYTE user[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)];
+    DWORD size = 0;
+    LPWSTR sid = nullptr;
+    if (::OpenProcessToken(process, TOKEN_QUERY, &token.handle) &&
+        ::GetTokenInformation(token.handle, TokenUser, user, sizeof user, &size) &&
+        ::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, &sid)) {
+        identity.user_sid = lumidex::win32::Narrow(sid);
+        ::LocalFree(sid);
+    }
+    return identity;
+}
+
+struct CopySearch {
+    lumidex::win32::ProcessIdentity self;
+    std::wstring title;
+    HWND found = nullptr;
+};
+
+BOOL CALLBACK CheckWindow(HWND window, LPARAM data) {
+    auto& search = *reinterpret_cast<CopySearch*>(data);
+    wchar_t class_name[16] = {};
+    wchar_t title[64] = {};
+    if (::GetClassNameW(window, class_name, 16) == 0 || std::wstring(class_name) != L"#32770" ||
+        ::GetWindowTextW(window, title, 64) == 0 || search.title != title) {
+        return TRUE;
+    }
+    DWORD process_id = 0;
+    ::GetWindowThreadProcessId(window, &process_id);
+    OwnedHandle process{::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id)};
+    if (process.handle != nullptr &&
+        lumidex::win32::IsRunningCopy(IdentityOf(process.handle), search.self)) {
+        search.found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// One copy per user and desktop: a running copy's window (or the pop-up it
+// shows) is brought forward instead. A window of that title that another
+// program or another user made is left alone, and this copy starts as
+// usual. Returns false when a running copy was found.
 bool ClaimSingleInstance() {
-    HWND running =
-        ::FindWindowW(L"#32770", lumidex::win32::Widen(lumidex::dialog::kWindowTitle).c_str());
+    CopySearch search{IdentityOf(::GetCurrentProcess()),
+                      lumidex::win32::Widen(lumidex::dialog::kWindowTitle)};
+    ::EnumWindows(CheckWindow, reinterpret_cast<LPARAM>(&search));
+    HWND running = search.found;
     if (running == nullptr) {
         return true;
     }
@@ -39,7 +106,10 @@ bool ClaimSingleInstance() {
 std::vector<std::string> CommandLineArguments() {
     std::vector<std::string> args;
     int count = 0;
-    LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    // The shell is loaded from the system folder alone (SystemFunction).
+    auto* split = lumidex::SystemFunction<decltype(::CommandLineToArgvW)>(L"shell32.dll",
+                                                                          "CommandLineToArgvW");
+    LPWSTR* argv = split != nullptr ? split(::GetCommandLineW(), &count) : nullptr;
     if (argv == nullptr) {
         return args;
     }
@@ -65,6 +135,7 @@ void WriteToStandardOutput(const std::string& text) {
 } // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    lumidex::LoadLibrariesFromSystemOnly();
     if (const auto answer = lumidex::dialog::CommandLineAnswer(CommandLineArguments())) {
         WriteToStandardOutput(*answer);
         return 0;

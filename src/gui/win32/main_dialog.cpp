@@ -5,6 +5,7 @@
 #include "gui/win32/dialog_template_win32.h"
 #include "gui/win32/password_dialog.h"
 #include "gui/win32/wide_text.h"
+#include "platform/library_search_win32.h"
 #include "protocol/local_time.h"
 #include "settings/location.h"
 
@@ -597,13 +598,19 @@ void MainDialog::RunPasswordDialog() {
 }
 
 void MainDialog::OpenDocument(const std::filesystem::path& path) {
+    // The shell is loaded only now, from the system folder, with all it
+    // brings along (see SystemFunction).
+    auto* shell_execute = SystemFunction<decltype(::ShellExecuteW)>(L"shell32.dll", "ShellExecuteW");
+    if (shell_execute == nullptr) {
+        return;
+    }
     const auto opened = reinterpret_cast<INT_PTR>(
-        ::ShellExecuteW(nullptr, L"open", path.wstring().c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+        shell_execute(nullptr, L"open", path.wstring().c_str(), nullptr, nullptr, SW_SHOWNORMAL));
     // No program is registered for .doc files: the browser shows the HTML
     // copy of the help instead.
     if (opened == SE_ERR_NOASSOC) {
-        ::ShellExecuteW(nullptr, L"open", HtmlHelpFor(path).wstring().c_str(), nullptr, nullptr,
-                        SW_SHOWNORMAL);
+        shell_execute(nullptr, L"open", HtmlHelpFor(path).wstring().c_str(), nullptr, nullptr,
+                      SW_SHOWNORMAL);
     }
 }
 
