@@ -21,6 +21,11 @@ inline constexpr const char* kBridgeBenchFirstBoard = "127.0.1.1";
 // client addresses it logs in from (127.0.0.45 ..).
 inline constexpr const char* kHttpTestsBoardA = "127.0.0.41";
 inline constexpr const char* kHttpTestsBoardB = "127.0.0.42";
+// The web page's browser tests (tests/web/web_fixture.py, which names them
+// again): two simulated boards and one no controller answers for.
+inline constexpr const char* kWebTestsHall = "127.0.0.91";
+inline constexpr const char* kWebTestsDock = "127.0.0.92";
+inline constexpr const char* kWebTestsYard = "127.0.0.93";
 // A host that is never a controller: stray datagrams come from here.
 inline constexpr const char* kStrayHost = "127.0.0.99";
 

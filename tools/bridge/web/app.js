@@ -1,0 +1,723 @@
+// The boards page: a card per board and per group, drawn from the service's
+// JSON API, kept live by its event stream. Plain DOM, no framework: the
+// page must work on a LAN without internet.
+import { applyKey, editorTakes, formatLine, lineTakes } from "/lines.js";
+
+const LINE_COUNT = 6;
+// The "Update in" list as the dialog has it.
+const UPDATE_TIMES = ["Now"];
+for (let hour = 1; hour <= 24; ++hour) UPDATE_TIMES.push(`${String(hour % 24).padStart(2, "0")}:00`);
+const LEVELS = ["0", "1", "2", "3", "4", "5", "6", "7"];
+// The dialog's own words for the outcome of a send.
+const SENT = "Sent successfully!";
+const FAILED = "Send failed!";
+const BROADCAST = "Broadcast Send.";
+
+const page = {
+  role: null,
+  login: false,
+  boards: new Map(), // name -> BoardCard
+  groups: new Map(), // name -> GroupCard
+  events: null,
+};
+
+const $ = (id) => document.getElementById(id);
+
+// An element with attributes ("on..." adds a listener) and children.
+function h(tag, attributes = {}, ...children) {
+  const element = document.createElement(tag);
+  for (const [name, value] of Object.entries(attributes)) {
+    if (value === undefined || value === null || value === false) continue;
+    if (name.startsWith("on")) element.addEventListener(name.slice(2), value);
+    else element.setAttribute(name, value === true ? "" : String(value));
+  }
+  element.append(...children.flat().filter((c) => c !== null && c !== undefined && c !== false));
+  return element;
+}
+
+// A name usable in an element id.
+const idPart = (name) => name.replace(/[^A-Za-z0-9_-]/g, "_");
+
+// One request to the service's API: {status, body}; status 0 when the
+// service did not answer. A 401 outside the login means the session ended.
+async function api(method, path, body) {
+  const request = { method, headers: {}, credentials: "same-origin" };
+  if (body !== undefined) {
+    request.headers["Content-Type"] = "application/json";
+    request.body = JSON.stringify(body);
+  }
+  let response;
+  try {
+    response = await fetch(path, request);
+  } catch {
+    return { status: 0, body: { error: "the service did not answer" }, headers: new Headers() };
+  }
+  const text = await response.text();
+  let data = null;
+  try {
+    data = text ? JSON.parse(text) : null;
+  } catch {
+    data = { error: text.trim() || response.statusText };
+  }
+  if (response.status === 401 && path !== "/api/login") showLogin();
+  return { status: response.status, body: data, headers: response.headers };
+}
+
+// --- what a result says ---------------------------------------------------
+
+// "no answer within 1000 ms", "link failed: Connection refused".
+function failureReason(status) {
+  if (!status.detail || status.detail.startsWith(status.result)) return status.detail || status.result;
+  return `${status.result}: ${status.detail}`;
+}
+
+// The dialog's words for the exchanges that carried a change, and why a
+// failed one failed.
+function statusWords(statuses) {
+  if (statuses.length === 0) return "Stored.";
+  const failed = statuses.filter((s) => s.result !== "accepted" && s.result !== "broadcast sent");
+  if (failed.length > 0) {
+    const reasons = failed.map((s) => (statuses.length > 1 ? `${s.command} ` : "") + failureReason(s));
+    return `${FAILED} (${reasons.join("; ")})`;
+  }
+  return statuses.every((s) => s.result === "broadcast sent") ? BROADCAST : SENT;
+}
+
+// What an answer of the API means to the user: [text, kind].
+function answerWords(answer) {
+  const error = answer.body?.error ?? "";
+  switch (answer.status) {
+    case 200:
+      return [statusWords(answer.body?.statuses ?? []), answerKind(answer.body?.statuses ?? [])];
+    case 202:
+      return ["Stored; the board has not answered yet.", "pending"];
+    case 0:
+      return [`${FAILED} (the service did not answer)`, "failed"];
+    case 401:
+      return ["Not sent: please log in again.", "refused"];
+    case 403:
+      return [`Not allowed: ${error}`, "refused"];
+    case 422:
+      return [`Refused, nothing stored: ${error}`, "refused"];
+    default:
+      return [`Not sent: ${error || `the service answered ${answer.status}`}`, "refused"];
+  }
+}
+
+function answerKind(statuses) {
+  return statuses.some((s) => s.result !== "accepted" && s.result !== "broadcast sent")
+    ? "failed"
+    : "sent";
+}
+
+function showResult(element, text, kind) {
+  element.textContent = text;
+  element.dataset.kind = kind;
+}
+
+// --- line editors -----------------------------------------------------------
+
+// Makes `input` a line editor: it takes only the keystrokes every format of
+// `formats()` takes (a group's line is every member's line), as the dialog's
+// editor does; refused keystrokes change nothing. Typed text and pastes go
+// through the keystroke rule; other edits (delete, cut, an input method)
+// must leave a text the editor would take typed.
+function keepLineRules(input, formats, edited) {
+  let before = null;
+  const takes = (editor, key) => {
+    let outcome = null;
+    for (const { digits, places } of formats()) {
+      outcome = applyKey(editor, key, digits, places);
+      if (outcome.verdict !== "accepted") return null;
+    }
+    return outcome?.editor ?? null;
+  };
+  input.addEventListener("beforeinput", (event) => {
+    before = { text: input.value, start: input.selectionStart, end: input.selectionEnd };
+    let keys;
+    if (event.inputType === "deleteContentBackward") {
+      keys = ["Backspace"];
+    } else if (event.inputType === "insertText" || event.inputType === "insertFromPaste") {
+      const text = event.data ?? event.dataTransfer?.getData("text/plain") ?? "";
+      // Keyboards of some languages have a comma where the point is.
+      keys = [...text.replace(/\s+/g, "").replaceAll(",", ".")];
+    } else {
+      return;
+    }
+    event.preventDefault();
+    let editor = before;
+    for (const key of keys) {
+      editor = takes(editor, key);
+      if (!editor) return;
+    }
+    if (editor.text === input.value) return;
+    input.value = editor.text;
+    input.setSelectionRange(editor.start, editor.end);
+    edited();
+  });
+  input.addEventListener("input", () => {
+    const allowed = formats().every(({ digits, places }) => editorTakes(input.value, digits, places));
+    if (!allowed && before) {
+      input.value = before.text;
+      input.setSelectionRange(before.start, before.end);
+    }
+    before = null;
+    edited();
+  });
+}
+
+// Enter moves to the next line of the same card (after line 6, line 1),
+// with its whole text selected, as in the dialog; lines that are off are
+// passed over.
+function enterMovesOn(inputs) {
+  inputs.forEach((input, index) => {
+    input.addEventListener("keydown", (event) => {
+      if (event.key !== "Enter" || event.isComposing) return;
+      event.preventDefault();
+      for (let step = 1; step < inputs.length; ++step) {
+        const next = inputs[(index + step) % inputs.length];
+        if (next.disabled || next.closest("[hidden]")) continue;
+        next.focus();
+        next.select();
+        return;
+      }
+    });
+  });
+}
+
+function options(values, chosen) {
+  return values.map((value) => h("option", { value, selected: value === chosen }, value));
+}
+
+function setSelect(select, value) {
+  if (select.value !== value) select.value = value;
+}
+
+// A label: its visible words, then what only screen readers and tests read
+// ("Update in" + " hall").
+function label(forId, visible, hidden) {
+  return h("label", { for: forId }, visible, h("span", { class: "sr" }, hidden));
+}
+
+// --- a board's card -----------------------------------------------------------
+
+class BoardCard {
+  constructor(board) {
+    this.name = board.name;
+    this.board = board;
+    this.edits = new Map(); // field ("lines.1", "flicker.2", "update", "day") -> value
+    const id = `b-${idPart(board.name)}`;
+    const admin = page.role === "admin";
+
+    this.availability = h("span", { class: "availability" });
+    this.last = h("p", { class: "last" });
+    this.lines = [];
+    const rows = [];
+    for (let n = 1; n <= LINE_COUNT; ++n) {
+      const line = { number: n };
+      const lineId = `${id}-l${n}`;
+      line.caption = h("span", { class: "caption", id: `${lineId}-caption` });
+      line.input = h("input", {
+        id: lineId,
+        type: "text",
+        inputmode: "decimal",
+        enterkeyhint: "next",
+        autocomplete: "off",
+        spellcheck: "false",
+        "aria-label": `${board.name} line ${n}`,
+        "aria-describedby": `${lineId}-caption ${lineId}-note`,
+      });
+      line.ghost = h("span", { class: "ghost", "aria-hidden": "true" });
+      line.tenth = h("span", { class: "tenth", "aria-hidden": "true" });
+      line.display = h("div", { class: "display" }, line.ghost, line.tenth, line.input);
+      line.note = h("span", { class: "note", id: `${lineId}-note` });
+      const flags = [];
+      if (admin) {
+        line.flicker = h("input", { type: "checkbox", id: `${lineId}-flicker`,
+          "aria-label": `Flicker ${board.name} line ${n}` });
+        line.point = h("input", { type: "checkbox", id: `${lineId}-point`,
+          "aria-label": `9/10 ${board.name} line ${n}` });
+        line.flicker.addEventListener("change", () => this.edit(`flicker.${n}`, line.flicker.checked,
+          this.line(n).flicker));
+        line.point.addEventListener("change", () => this.edit(`point.${n}`, line.point.checked,
+          this.line(n).point));
+        flags.push(h("span", { class: "flags" },
+          h("label", { class: "flag" }, line.flicker, "Flicker"),
+          h("label", { class: "flag" }, line.point, "9/10")));
+      }
+      keepLineRules(line.input, () => [this.format(n)], () => this.lineEdited(n));
+      line.input.addEventListener("blur", () => this.lineLeft(n));
+      line.row = h("li", { class: "line" }, line.caption, h("div", { class: "row" }, line.display, flags),
+        line.note);
+      this.lines.push(line);
+      rows.push(line.row);
+    }
+    enterMovesOn(this.lines.map((l) => l.input));
+
+    this.update = h("select", { id: `${id}-update` }, options(UPDATE_TIMES, board.update));
+    this.update.addEventListener("change", () => this.edit("update", this.update.value, this.board.update));
+    const settings = [h("span", { class: "setting" }, label(`${id}-update`, "Update in", ` ${board.name}`),
+      this.update)];
+    if (admin) {
+      for (const [key, word] of [["day", "Day"], ["night", "Night"]]) {
+        const select = h("select", { id: `${id}-${key}` }, options(LEVELS, ""));
+        select.addEventListener("change", () => this.edit(key, select.value, this.brightness(key)));
+        this[key] = select;
+        settings.push(h("span", { class: "setting" },
+          label(`${id}-${key}`, `${word} brightness`, ` ${board.name}`), select));
+      }
+    }
+
+    this.send = h("button", { type: "button", class: "primary", "aria-label": `Send ${board.name}` }, "Send");
+    this.send.addEventListener("click", () => this.sendChanges());
+    const actions = [this.send];
+    if (admin) {
+      const clock = h("button", { type: "button", "aria-label": `Proof time ${board.name}` }, "Proof time");
+      clock.addEventListener("click", () => this.command(`/api/boards/${encodeURIComponent(this.name)}/clock`, {}));
+      const init = h("button", { type: "button", class: "danger", "aria-label": `Initialize ${board.name}` },
+        "Initialize");
+      init.addEventListener("click", () => confirmInitialize(this.name, () =>
+        this.command(`/api/boards/${encodeURIComponent(this.name)}/init`, { confirm: "INITIALIZE" })));
+      actions.push(clock, init);
+    }
+    this.result = h("p", { class: "result", role: "status", id: `${id}-result` });
+
+    this.element = h("article", { class: "card board", "aria-labelledby": `${id}-name` },
+      h("header", {}, h("h2", { id: `${id}-name` }, board.name), this.availability),
+      h("p", { class: "groups" }, board.groups.length ? `Groups: ${board.groups.join(", ")}` : ""),
+      h("ol", { class: "lines" }, rows),
+      this.off = h("p", { class: "off" }),
+      h("div", { class: "settings" }, settings),
+      h("div", { class: "actions" }, actions),
+      this.result, this.last);
+    this.show(board);
+  }
+
+  line(n) {
+    return this.board.lines[n - 1];
+  }
+
+  format(n) {
+    const { digits, places } = this.line(n);
+    return { digits, places };
+  }
+
+  brightness(key) {
+    return String(this.board.brightness?.[key] ?? "");
+  }
+
+  // Remembers a change the user made, or forgets it when it is back to
+  // what is stored.
+  edit(field, value, stored) {
+    if (value === stored) this.edits.delete(field);
+    else this.edits.set(field, value);
+    this.markChanges();
+    const line = /\.(\d)$/.exec(field);
+    if (line) this.describe(Number(line[1]));
+  }
+
+  markChanges() {
+    for (const line of this.lines) {
+      const changed = ["lines", "flicker", "point"].some((f) => this.edits.has(`${f}.${line.number}`));
+      line.row.classList.toggle("changed", changed);
+    }
+    this.send.classList.toggle("pending", this.edits.size > 0);
+  }
+
+  lineEdited(n) {
+    this.lines[n - 1].row.classList.remove("refused");
+    this.edit(`lines.${n}`, this.lines[n - 1].input.value, this.line(n).text);
+  }
+
+  // Leaving a line shows its text as the board will show it; a value the
+  // board would not take stays as typed and is marked.
+  lineLeft(n) {
+    const line = this.lines[n - 1];
+    const { digits, places, pattern } = this.line(n);
+    const typed = line.input.value;
+    if (!lineTakes(typed, digits, places, pattern)) {
+      this.markRefused(n);
+      return;
+    }
+    const shown = formatLine(typed, digits, places);
+    if (shown !== null && shown !== typed) {
+      line.input.value = shown;
+      this.lineEdited(n);
+    }
+  }
+
+  // A value the line does not take: the line says what it takes (the
+  // card's result says why, in the service's words).
+  markRefused(n) {
+    const line = this.lines[n - 1];
+    const { digits, places } = this.line(n);
+    line.row.classList.add("refused");
+    line.input.setAttribute("aria-invalid", "true");
+    this.describe(n, `does not fit ${describeFormat(digits, places)}`);
+  }
+
+  describe(n, problem = "") {
+    const line = this.lines[n - 1];
+    const stored = this.line(n);
+    if (!problem) line.input.removeAttribute("aria-invalid");
+    let note = problem;
+    if (!note && this.lines[n - 1].row.classList.contains("changed")) note = "changed, not sent yet";
+    if (!note && stored.shown !== stored.text) note = `the board shows ${stored.shown || "nothing"} yet`;
+    line.note.textContent = note;
+  }
+
+  // Draws the board as the service last told it; what the user is editing
+  // stays as the user left it.
+  show(board) {
+    this.board = board;
+    this.availability.textContent = board.availability;
+    this.availability.dataset.state = board.availability;
+    board.lines.forEach((stored, index) => {
+      const n = index + 1;
+      const line = this.lines[index];
+      line.caption.textContent = stored.caption || `Line ${n}`;
+      line.display.style.setProperty("--digits", stored.digits);
+      line.ghost.textContent = "8.".repeat(stored.digits);
+      line.tenth.textContent = stored.point ? "!".repeat(stored.digits - 1) + "!." : "";
+      // A line that is off is not sent, and its editor is off as in the dialog.
+      line.row.hidden = !stored.chosen;
+      line.input.disabled = !stored.chosen;
+      line.row.classList.toggle("flicker", stored.flicker);
+      if (!this.edits.has(`lines.${n}`)) line.input.value = stored.text;
+      else if (line.input.value === stored.text) this.edits.delete(`lines.${n}`);
+      if (line.flicker && !this.edits.has(`flicker.${n}`)) line.flicker.checked = stored.flicker;
+      if (line.point && !this.edits.has(`point.${n}`)) line.point.checked = stored.point;
+    });
+    this.markChanges();
+    this.lines.forEach((line, index) => {
+      if (!line.row.classList.contains("refused")) this.describe(index + 1);
+    });
+    const off = board.lines.filter((l) => !l.chosen).map((l) => l.number);
+    this.off.textContent = off.length === 0 ? "" :
+      `${off.length === 1 ? "Line" : "Lines"} ${off.join(", ")} ${off.length === 1 ? "is" : "are"} off (not sent).`;
+    if (!this.edits.has("update")) setSelect(this.update, board.update);
+    for (const key of ["day", "night"]) {
+      if (this[key] && !this.edits.has(key)) setSelect(this[key], this.brightness(key));
+    }
+    if (board.status) this.showLast(board.status);
+  }
+
+  showAvailability(availability) {
+    this.board = { ...this.board, availability };
+    this.availability.textContent = availability;
+    this.availability.dataset.state = availability;
+  }
+
+  showLast(status) {
+    const at = status.at ? new Date(status.at) : null;
+    const when = at && !Number.isNaN(at.getTime()) ? ` ${at.toLocaleTimeString([], { hour12: false })}` : "";
+    this.last.textContent = `Last: ${status.command} ${status.result}${when}`;
+  }
+
+  // The request body of the changes made: the lines, flags, "Update in"
+  // and brightness that differ from what is stored. With nothing changed,
+  // "Update in" alone, which sends the board its lines again.
+  body() {
+    const body = {};
+    for (const [field, value] of this.edits) {
+      const [part, key] = field.split(".");
+      if (key) (body[part] ??= {})[key] = value;
+      else if (part === "day" || part === "night") (body.brightness ??= {})[part] = Number(value);
+      else body[part] = value;
+    }
+    if (Object.keys(body).length === 0) body.update = this.update.value;
+    return body;
+  }
+
+  async sendChanges() {
+    // A line being edited is left first, as the dialog's send button takes the focus.
+    this.send.focus();
+    await this.run(`/api/boards/${encodeURIComponent(this.name)}`, this.body(), true);
+  }
+
+  async command(path, body) {
+    await this.run(path, body, false);
+  }
+
+  async run(path, body, changes) {
+    this.send.disabled = true;
+    showResult(this.result, "Sending…", "busy");
+    const answer = await api("POST", path, body);
+    this.send.disabled = false;
+    const [text, kind] = answerWords(answer);
+    showResult(this.result, text, kind);
+    const field = answer.body?.field ?? "";
+    const refusedLine = /^lines\.(\d)$/.exec(field);
+    if (refusedLine) this.markRefused(Number(refusedLine[1]));
+    if (answer.body?.board) {
+      if (changes && (answer.status === 200 || answer.status === 202)) this.edits.clear();
+      this.show(answer.body.board);
+    }
+  }
+}
+
+function describeFormat(digits, places) {
+  return `${digits} digits, ${places === "No" ? "free point" : `${places} decimal places`}`;
+}
+
+// --- a group's card -------------------------------------------------------------
+
+// The same change for every board of a group: the lines typed (an empty
+// line is left as it is), "Update in", and for an admin the brightness,
+// the clock and the initialisation.
+class GroupCard {
+  constructor(name) {
+    this.name = name;
+    const id = `g-${idPart(name)}`;
+    const admin = page.role === "admin";
+    this.inputs = [];
+    const rows = [];
+    for (let n = 1; n <= LINE_COUNT; ++n) {
+      const input = h("input", {
+        id: `${id}-l${n}`, type: "text", inputmode: "decimal", enterkeyhint: "next", autocomplete: "off",
+        spellcheck: "false", placeholder: "unchanged", "aria-label": `${name} line ${n}`,
+      });
+      keepLineRules(input, () => this.formats(n), () => input.removeAttribute("aria-invalid"));
+      input.addEventListener("blur", () => this.check(n));
+      this.inputs.push(input);
+      rows.push(h("li", {}, h("span", { class: "number", "aria-hidden": "true" }, String(n)), input));
+    }
+    enterMovesOn(this.inputs);
+    const keep = "unchanged";
+    this.update = h("select", { id: `${id}-update` }, options([keep, ...UPDATE_TIMES], keep));
+    const settings = [h("span", { class: "setting" }, label(`${id}-update`, "Update in", ` ${name}`), this.update)];
+    if (admin) {
+      for (const [key, word] of [["day", "Day"], ["night", "Night"]]) {
+        this[key] = h("select", { id: `${id}-${key}` }, options([keep, ...LEVELS], keep));
+        settings.push(h("span", { class: "setting" }, label(`${id}-${key}`, `${word} brightness`, ` ${name}`),
+          this[key]));
+      }
+    }
+    this.send = h("button", { type: "button", class: "primary", "aria-label": `Send ${name}` }, "Send");
+    this.send.addEventListener("click", () => this.run("", this.body()));
+    const actions = [this.send];
+    if (admin) {
+      const clock = h("button", { type: "button", "aria-label": `Proof time ${name}` }, "Proof time");
+      clock.addEventListener("click", () => this.run("/clock", {}));
+      const init = h("button", { type: "button", class: "danger", "aria-label": `Initialize ${name}` },
+        "Initialize");
+      init.addEventListener("click", () => confirmInitialize(`every board of ${name}`, () =>
+        this.run("/init", { confirm: "INITIALIZE" })));
+      actions.push(clock, init);
+    }
+    this.members = h("p", { class: "groups" });
+    this.result = h("p", { class: "result", role: "status" });
+    this.element = h("article", { class: "card group", "aria-labelledby": `${id}-name` },
+      h("header", {}, h("h3", { id: `${id}-name` }, name)), this.members,
+      h("ol", { class: "group-lines" }, rows),
+      h("div", { class: "settings" }, settings),
+      h("div", { class: "actions" }, actions), this.result);
+    this.refresh();
+  }
+
+  memberCards() {
+    return [...page.boards.values()].filter((card) => card.board.groups.includes(this.name));
+  }
+
+  // The formats of line n on the boards that send it.
+  formats(n) {
+    return this.memberCards().filter((card) => card.line(n).chosen).map((card) => card.format(n));
+  }
+
+  refresh() {
+    const members = this.memberCards();
+    this.members.textContent = `Boards: ${members.map((c) => c.name).join(", ")}`;
+    this.inputs.forEach((input, index) => {
+      const used = members.some((card) => card.line(index + 1).chosen);
+      input.closest("li").hidden = !used;
+      input.disabled = !used;
+    });
+  }
+
+  check(n) {
+    const input = this.inputs[n - 1];
+    const fits = this.memberCards().filter((card) => card.line(n).chosen).every((card) => {
+      const { digits, places, pattern } = card.line(n);
+      return lineTakes(input.value, digits, places, pattern);
+    });
+    if (fits) input.removeAttribute("aria-invalid");
+    else input.setAttribute("aria-invalid", "true");
+  }
+
+  body() {
+    const body = {};
+    this.inputs.forEach((input, index) => {
+      if (input.value !== "") (body.lines ??= {})[String(index + 1)] = input.value;
+    });
+    if (this.update.value !== "unchanged") body.update = this.update.value;
+    for (const key of ["day", "night"]) {
+      if (this[key] && this[key].value !== "unchanged") (body.brightness ??= {})[key] = Number(this[key].value);
+    }
+    return body;
+  }
+
+  async run(path, body) {
+    this.send.disabled = true;
+    showResult(this.result, "Sending…", "busy");
+    const answer = await api("POST", `/api/groups/${encodeURIComponent(this.name)}${path}`, body);
+    this.send.disabled = false;
+    if (answer.status !== 200) {
+      showResult(this.result, ...answerWords(answer));
+      const refusedLine = /\.lines\.(\d)$/.exec(answer.body?.field ?? "");
+      if (refusedLine) this.inputs[Number(refusedLine[1]) - 1].setAttribute("aria-invalid", "true");
+      return;
+    }
+    const results = answer.body?.results ?? [];
+    const kinds = results.map((r) => answerKind(r.statuses ?? []));
+    showResult(this.result, results.map((r) => `${r.board}: ${statusWords(r.statuses ?? [])}`).join(" · "),
+      kinds.includes("failed") ? "failed" : "sent");
+    if (path === "") {
+      for (const input of this.inputs) input.value = "";
+    }
+  }
+}
+
+// --- the initialisation's confirmation ----------------------------------------
+
+function confirmInitialize(what, go) {
+  const dialog = $("confirm-init");
+  const word = $("confirm-init-word");
+  $("confirm-init-text").textContent =
+    `This sends the initialise command to the control card of ${what}.`;
+  word.value = "";
+  $("confirm-init-go").disabled = true;
+  dialog.onclose = () => {
+    if (dialog.returnValue === "go" && word.value === "INITIALIZE") go();
+  };
+  dialog.returnValue = "";
+  dialog.showModal();
+  word.focus();
+}
+
+$("confirm-init-word").addEventListener("input", (event) => {
+  $("confirm-init-go").disabled = event.target.value !== "INITIALIZE";
+});
+
+// --- the page -------------------------------------------------------------------
+
+function showLogin() {
+  page.events?.close();
+  page.events = null;
+  page.role = null;
+  $("boards").replaceChildren();
+  $("group-cards").replaceChildren();
+  page.boards.clear();
+  page.groups.clear();
+  $("groups").hidden = true;
+  $("role").textContent = "";
+  $("logout").hidden = true;
+  $("live").hidden = true;
+  $("login").hidden = false;
+  $("password").focus();
+}
+
+function setLive(live) {
+  $("live").hidden = false;
+  $("live").textContent = live ? "live" : "reconnecting…";
+  $("live").dataset.live = live;
+}
+
+async function loadBoards() {
+  const answer = await api("GET", "/api/boards");
+  if (answer.status !== 200) {
+    if (answer.status !== 401) showResult($("page-result"), answerWords(answer)[0], "failed");
+    return;
+  }
+  showResult($("page-result"), "", "");
+  const boards = answer.body.boards;
+  const same = boards.length === page.boards.size && boards.every((b) => page.boards.has(b.name));
+  if (same) {
+    for (const board of boards) page.boards.get(board.name).show(board);
+    return;
+  }
+  page.boards.clear();
+  page.groups.clear();
+  for (const board of boards) page.boards.set(board.name, new BoardCard(board));
+  for (const board of boards) {
+    for (const group of board.groups) {
+      if (!page.groups.has(group)) page.groups.set(group, null);
+    }
+  }
+  for (const group of page.groups.keys()) page.groups.set(group, new GroupCard(group));
+  $("boards").replaceChildren(...[...page.boards.values()].map((c) => c.element));
+  $("group-cards").replaceChildren(...[...page.groups.values()].map((c) => c.element));
+  $("groups").hidden = page.groups.size === 0;
+}
+
+function openEvents() {
+  page.events?.close();
+  const events = new EventSource("/api/events");
+  let dropped = false;
+  page.events = events;
+  events.addEventListener("open", () => {
+    setLive(true);
+    // Changes made while the stream was down are read at once.
+    if (dropped) loadBoards();
+    dropped = false;
+  });
+  events.addEventListener("error", () => {
+    dropped = true;
+    setLive(false);
+    if (events.readyState === EventSource.CLOSED && page.events === events) {
+      setTimeout(() => page.events === events && start(), 3000);
+    }
+  });
+  events.addEventListener("state", (event) => {
+    const board = JSON.parse(event.data);
+    page.boards.get(board.name)?.show(board);
+    for (const group of board.groups) page.groups.get(group)?.refresh();
+  });
+  events.addEventListener("status", (event) => {
+    const status = JSON.parse(event.data);
+    page.boards.get(status.board)?.showLast(status);
+  });
+  events.addEventListener("availability", (event) => {
+    const { board, availability } = JSON.parse(event.data);
+    page.boards.get(board)?.showAvailability(availability);
+  });
+}
+
+function enter({ role, login }) {
+  page.role = role;
+  page.login = login;
+  $("login").hidden = true;
+  $("role").textContent = login ? role : `${role} (no passwords)`;
+  $("logout").hidden = !login;
+  openEvents();
+  loadBoards();
+}
+
+async function start() {
+  const session = await api("GET", "/api/session");
+  if (session.status === 200) enter(session.body);
+  else if (session.status !== 401) showResult($("page-result"), answerWords(session)[0], "failed");
+}
+
+$("login").addEventListener("submit", async (event) => {
+  event.preventDefault();
+  const password = $("password");
+  const answer = await api("POST", "/api/login", { password: password.value });
+  password.value = "";
+  if (answer.status === 200) {
+    showResult($("login-result"), "", "");
+    enter({ role: answer.body.role, login: true });
+  } else if (answer.status === 429) {
+    const wait = answer.headers.get("Retry-After");
+    showResult($("login-result"), `Too many wrong passwords: try again${wait ? ` in ${wait} s` : " later"}.`,
+      "refused");
+  } else {
+    showResult($("login-result"), answer.status === 401 ? "Wrong password." : answerWords(answer)[0], "refused");
+  }
+});
+
+$("logout").addEventListener("click", async () => {
+  await api("POST", "/api/logout", {});
+  showLogin();
+});
+
+start();
