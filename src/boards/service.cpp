@@ -547,7 +547,7 @@ struct BoardService::Impl {
             BoardLine& line = snap.lines[i];
             line.number = static_cast<int>(i) + 1;
             line.caption = settings.Read(keys::kCaption[i]);
-            line.chosen = settings.Read(keys::kLineChosen[i]).starts_with('Y');
+            line.chosen = keys::IsChosenForFrame(settings.Read(keys::kLineChosen[i]));
             line.format = formats[i];
             line.text = lines.texts[i];
             line.flicker = lines.flicker[i];
