@@ -1,4 +1,5 @@
 #include "settings/file_io.h"
+#include "settings/file_owner_posix.h"
 
 #include "settings/trust_rule.h"
 
@@ -117,10 +118,6 @@ bool SameFile(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-bool OwnedByUserOrRoot(const struct stat& info) {
-    return info.st_uid == ::geteuid() || info.st_uid == 0;
-}
-
 // True when the group is the running user's private one: named as the user,
 // with no other member. Such a group's write permission lets no one else in.
 bool IsPrivateGroup(gid_t gid) {
@@ -147,26 +144,8 @@ bool IsPrivateGroup(gid_t gid) {
     return true;
 }
 
-// Why a user other than the running one or root could change this file,
-// folder or link; nothing when none could.
-std::optional<std::string> OthersCouldChange(const struct stat& info, const std::string& shown) {
-    if (!OwnedByUserOrRoot(info)) {
-        return shown + " belongs to another user (uid " + std::to_string(info.st_uid) + ")";
-    }
-    if (S_ISLNK(info.st_mode)) {
-        return std::nullopt; // a link's own mode means nothing
-    }
-    // Others may add names to a sticky folder but not rename or remove ours.
-    if (S_ISDIR(info.st_mode) && (info.st_mode & S_ISVTX) != 0) {
-        return std::nullopt;
-    }
-    if ((info.st_mode & S_IWOTH) != 0) {
-        return shown + " can be written by every user";
-    }
-    if ((info.st_mode & S_IWGRP) != 0 && !IsPrivateGroup(info.st_gid)) {
-        return shown + " can be written by its group";
-    }
-    return std::nullopt;
+bool OwnedByUserOrRoot(const struct stat& info) {
+    return info.st_uid == ::geteuid() || info.st_uid == 0;
 }
 
 using Concern = TrustConcern;
@@ -513,6 +492,29 @@ bool MayWrite(const Resolved& found) {
 }
 
 } // namespace
+
+// Why a user other than the running one or root could change this file,
+// folder or link; nothing when none could.
+std::optional<std::string> OthersCouldChange(const struct stat& info, const std::string& shown) {
+    if (!OwnedByUserOrRoot(info)) {
+        return shown + " belongs to another user (uid " + std::to_string(info.st_uid) + ")";
+    }
+    if (S_ISLNK(info.st_mode)) {
+        return std::nullopt; // a link's own mode means nothing
+    }
+    // Others may add names to a sticky folder but not rename or remove ours.
+    if (S_ISDIR(info.st_mode) && (info.st_mode & S_ISVTX) != 0) {
+        return std::nullopt;
+    }
+    if ((info.st_mode & S_IWOTH) != 0) {
+        return shown + " can be written by every user";
+    }
+    if ((info.st_mode & S_IWGRP) != 0 && !IsPrivateGroup(info.st_gid)) {
+        return shown + " can be written by its group";
+    }
+    return std::nullopt;
+}
+
 
 SettingsFileCheck CheckSettingsFile(const std::filesystem::path& file) {
     const Resolved found = Resolve(file);

@@ -1,58 +1,11 @@
 #include "tools/bridge/file_trust.h"
 
-#include <cstring>
-#include <grp.h>
-#include <pwd.h>
+#include "settings/file_owner_posix.h"
+
 #include <sys/stat.h>
-#include <unistd.h>
-#include <vector>
 
 namespace lumidex {
 namespace {
-
-// True when the group is the running user's private one: named as the user,
-// with no other member, so its write permission lets no one else in.
-bool IsOwnPrivateGroup(gid_t gid) {
-    if (gid != ::getegid()) {
-        return false;
-    }
-    std::vector<char> buffer(16384);
-    passwd user{};
-    passwd* found_user = nullptr;
-    group grp{};
-    group* found_group = nullptr;
-    const std::size_t half = buffer.size() / 2;
-    if (::getpwuid_r(::geteuid(), &user, buffer.data(), half, &found_user) != 0 ||
-        found_user == nullptr ||
-        ::getgrgid_r(gid, &grp, buffer.data() + half, half, &found_group) != 0 ||
-        found_group == nullptr || std::strcmp(grp.gr_name, user.pw_name) != 0) {
-        return false;
-    }
-    for (char** member = grp.gr_mem; *member != nullptr; ++member) {
-        if (std::strcmp(*member, user.pw_name) != 0) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// Why another user could change this file, folder or link; nothing when
-// none could.
-std::optional<std::string> OthersCouldChange(const struct stat& info, const std::string& shown) {
-    if (info.st_uid != ::geteuid() && info.st_uid != 0) {
-        return shown + " belongs to another user (uid " + std::to_string(info.st_uid) + ")";
-    }
-    if (S_ISLNK(info.st_mode) || (S_ISDIR(info.st_mode) && (info.st_mode & S_ISVTX) != 0)) {
-        return std::nullopt;
-    }
-    if ((info.st_mode & S_IWOTH) != 0) {
-        return shown + " can be written by every user";
-    }
-    if ((info.st_mode & S_IWGRP) != 0 && !IsOwnPrivateGroup(info.st_gid)) {
-        return shown + " can be written by its group";
-    }
-    return std::nullopt;
-}
 
 // Checks every level of a path from the root down; the first reason found.
 std::optional<std::string> CheckLevels(const std::filesystem::path& path) {
