@@ -17,6 +17,7 @@
 
 #include "fuzz/fuzz_support.h"
 
+#include "boards/board_rules.h"
 #include "lines/line_format.h"
 #include "protocol/content_frame.h"
 #include "tools/bridge/topics.h"
@@ -31,17 +32,6 @@ using namespace lumidex;
 
 namespace {
 
-std::string_view TrimPayloadBlanks(std::string_view text) {
-    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    while (!text.empty() && blank(text.front())) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && blank(text.back())) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
-
 const std::regex& PatternOf(const LineFormat& format) {
     static std::map<std::pair<std::string, std::string>, std::regex> patterns;
     const auto key = std::make_pair(format.numbers, format.places);
@@ -54,7 +44,7 @@ const std::regex& PatternOf(const LineFormat& format) {
 
 void CheckLineValue(const LineFormat& format, std::string_view payload,
                     const std::variant<BoardChange, std::string>& checked) {
-    const std::string typed(TrimPayloadBlanks(payload));
+    const std::string typed(TrimPayload(payload));
     const bool matches = std::regex_match(typed, PatternOf(format));
     const auto* command = std::get_if<BoardChange>(&checked);
     const auto details = [&] {
@@ -116,7 +106,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::Require(!line_command || (topic.line >= 1 && topic.line <= kLineCount),
                   "a line command names a line 1..6", where);
     const auto checked = CheckCommand(topic.command, topic.line, fields[3], formats);
-    const std::string typed(TrimPayloadBlanks(fields[3]));
+    const std::string typed(TrimPayload(fields[3]));
     const auto* command = std::get_if<BoardChange>(&checked);
     switch (topic.command) {
     case CommandKind::Line:

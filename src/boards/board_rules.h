@@ -57,6 +57,10 @@ CheckCommand(CommandKind command, int line, std::string_view payload,
 // a key replacing an earlier one), and what is to be sent is the union.
 void MergeChange(BoardChange& into, BoardChange later);
 
+// The payload without the blanks and line breaks around it, which no
+// command counts.
+std::string_view TrimPayload(std::string_view text);
+
 // True when the line editor of a line with these digit-count and places
 // texts takes `text` typed key by key from an empty editor.
 bool EditorTakes(std::string_view text, const LineFormat& format);
