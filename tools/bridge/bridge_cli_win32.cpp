@@ -2,10 +2,12 @@
 // MQTT client), on the command line or as a Windows service.
 #include "tools/bridge/bridge_cli.h"
 
+#include "settings/file_io.h"
 #include "tools/bridge/http_service.h"
 #include "tools/common/cli.h"
 
 #include <ostream>
+#include <utility>
 
 namespace lumidex {
 namespace {
@@ -47,6 +49,12 @@ std::optional<BridgeOptions> ParseBridgeOptions(const std::vector<std::string>& 
 int RunWindowsBridge(const std::filesystem::path& boards, const HttpOptions& options,
                      std::ostream& err) {
     std::string error;
+    // The same rule as for settings: a file another user could change is
+    // not taken.
+    if (auto why = WhyUntrusted(boards)) {
+        err << "lumidex-bridge: refusing the boards file: " << *why << "\n";
+        return kExitBadInput;
+    }
     auto config = ReadBoardsFile(boards, error);
     if (!config) {
         err << "lumidex-bridge: " << error << "\n";
@@ -59,6 +67,16 @@ int RunWindowsBridge(const std::filesystem::path& boards, const HttpOptions& opt
     ApplyHttpOptions(options, config->http);
     if (config->http.listen.empty()) {
         config->http.listen = kDefaultListen;
+    }
+    const std::pair<const char*, const std::filesystem::path&> files[] = {
+        {"operator password", config->http.operator_password_file},
+        {"admin password", config->http.admin_password_file},
+        {"tokens", config->http.tokens_file}};
+    for (const auto& [what, file] : files) {
+        if (auto why = file.empty() ? std::nullopt : WhyUntrusted(file)) {
+            err << "lumidex-bridge: refusing the " << what << " file: " << *why << "\n";
+            return kExitBadInput;
+        }
     }
     const auto http = PrepareHttpDoor(config->http, error);
     if (!http) {
