@@ -3,7 +3,9 @@
 #include "tools/bridge/bridge_cli.h"
 
 #include "settings/file_io.h"
+#include "boards/service.h"
 #include "tools/bridge/http_service.h"
+#include "tools/bridge/http_stop.h"
 #include "tools/common/cli.h"
 
 #include <ostream>
@@ -14,6 +16,32 @@ namespace {
 
 constexpr int kExitBadInput = 2;
 constexpr const char* kDefaultListen = "127.0.0.1:8080";
+
+// Runs the HTTP door until a stop is asked for: the service and its door
+// over the boards. 0 after a clean stop, 2 when the door cannot listen
+// (one line on `err` says why).
+int RunHttpDoorAlone(const BridgeConfig& config, const HttpServer::Options& options,
+                     std::ostream& err) {
+    StopSignal stop; // before any thread
+    BoardService service(config);
+    HttpServer server(service);
+    service.Start();
+    std::string error;
+    if (!server.Start(options, error)) {
+        err << "lumidex-bridge: " << error << "\n";
+        service.Stop();
+        return 2;
+    }
+    err << "lumidex-bridge: " << config.boards.size() << " board(s), no MQTT broker named; "
+        << DoorAddress(options, server.Port()) << "\n"
+        << std::flush;
+    stop.Wait();
+    // The exchanges in flight finish and their answers go out; then the
+    // door closes.
+    service.Stop();
+    server.Stop();
+    return 0;
+}
 
 } // namespace
 

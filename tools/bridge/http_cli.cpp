@@ -1,7 +1,6 @@
 #include "tools/bridge/http_cli.h"
 
 #include "settings/file_io.h"
-#include "tools/bridge/http_stop.h"
 #include "tools/common/cli.h"
 
 #include <istream>
@@ -143,29 +142,6 @@ int RunHashPassword(std::istream& in, std::ostream& out, std::ostream& err) {
         return 2;
     }
     out << *line << "\n";
-    return 0;
-}
-
-int RunHttpDoorAlone(const BridgeConfig& config, const HttpServer::Options& options,
-                     std::ostream& err) {
-    StopSignal stop; // before any thread
-    BoardService service(config);
-    HttpServer server(service);
-    service.Start();
-    std::string error;
-    if (!server.Start(options, error)) {
-        err << "lumidex-bridge: " << error << "\n";
-        service.Stop();
-        return 2;
-    }
-    err << "lumidex-bridge: " << config.boards.size() << " board(s), no MQTT broker named; "
-        << DoorAddress(options, server.Port()) << "\n"
-        << std::flush;
-    stop.Wait();
-    // The exchanges in flight finish and their answers go out; then the
-    // door closes.
-    service.Stop();
-    server.Stop();
     return 0;
 }
 

@@ -50,12 +50,6 @@ std::optional<HttpServer::Options> PrepareHttpDoor(const HttpConfig& http, std::
 // failure of the system's random source.
 int RunHashPassword(std::istream& in, std::ostream& out, std::ostream& err);
 
-// Runs the HTTP door alone (no MQTT) until a stop is asked for: the
-// service and its door over the boards. 0 after a clean stop, 2 when the
-// door cannot listen (one line on `err` says why).
-int RunHttpDoorAlone(const BridgeConfig& config, const HttpServer::Options& options,
-                     std::ostream& err);
-
 // "the page and the API at http://ADDRESS:PORT/", for the start-up line.
 std::string DoorAddress(const HttpServer::Options& options, int port);
 

@@ -1,14 +1,12 @@
 #pragma once
 
-// The request to stop lumidex-bridge: SIGTERM or SIGINT on POSIX; Ctrl+C,
-// closing the console, or the service manager's stop on Windows.
+// The request to stop lumidex-bridge on Windows: Ctrl+C, closing the
+// console, or the service manager's stop. (On Linux the bridge's own loop
+// waits for SIGTERM and SIGINT.)
 namespace lumidex {
 
 class StopSignal {
 public:
-    // On POSIX the stop signals are blocked from here on, for this thread
-    // and every thread it starts, so only Wait takes them: make it before
-    // any thread.
     StopSignal();
     ~StopSignal();
     StopSignal(const StopSignal&) = delete;
