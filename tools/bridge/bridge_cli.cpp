@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <ostream>
 #include <pthread.h>
-#include <tuple>
 #include <unistd.h>
 
 namespace lumidex {
@@ -174,19 +173,11 @@ int RunBridge(const BridgeOptions& options, std::ostream& err) {
     ApplyHttpOptions(options.http, config->http);
     std::optional<HttpServer::Options> http;
     if (!config->http.listen.empty()) {
-        // Who could change a password file could log in; who could read the
-        // tokens or the key could pose as a script or as the service.
-        const HttpConfig& files = config->http;
-        const std::tuple<const char*, const std::filesystem::path&, FileUse> checked[] = {
-            {"operator password", files.operator_password_file, FileUse::Configuration},
-            {"admin password", files.admin_password_file, FileUse::Configuration},
-            {"tokens", files.tokens_file, FileUse::Secret},
-            {"certificate", files.tls_cert, FileUse::Configuration},
-            {"key", files.tls_key, FileUse::Secret}};
-        for (const auto& [what, file, use] : checked) {
-            if (auto why = file.empty() ? std::nullopt : UntrustedFileReason(file, use)) {
-                err << "lumidex-bridge: refusing the " << what << " file: " << Printable(*why)
-                    << "\n";
+        for (const HttpDoorFile& file : HttpDoorFiles(config->http)) {
+            if (auto why = UntrustedFileReason(
+                    file.path, file.secret ? FileUse::Secret : FileUse::Configuration)) {
+                err << "lumidex-bridge: refusing the " << file.what
+                    << " file: " << Printable(*why) << "\n";
                 return kExitBadInput;
             }
         }

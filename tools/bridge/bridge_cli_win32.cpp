@@ -2,14 +2,13 @@
 // MQTT client), on the command line or as a Windows service.
 #include "tools/bridge/bridge_cli.h"
 
-#include "settings/file_io.h"
 #include "boards/service.h"
+#include "settings/file_io.h"
 #include "tools/bridge/http_service.h"
 #include "tools/bridge/http_stop.h"
 #include "tools/common/cli.h"
 
 #include <ostream>
-#include <utility>
 
 namespace lumidex {
 namespace {
@@ -30,7 +29,7 @@ int RunHttpDoorAlone(const BridgeConfig& config, const HttpServer::Options& opti
     if (!server.Start(options, error)) {
         err << "lumidex-bridge: " << error << "\n";
         service.Stop();
-        return 2;
+        return kExitBadInput;
     }
     err << "lumidex-bridge: " << config.boards.size() << " board(s), no MQTT broker named; "
         << DoorAddress(options, server.Port()) << "\n"
@@ -96,13 +95,9 @@ int RunWindowsBridge(const std::filesystem::path& boards, const HttpOptions& opt
     if (config->http.listen.empty()) {
         config->http.listen = kDefaultListen;
     }
-    const std::pair<const char*, const std::filesystem::path&> files[] = {
-        {"operator password", config->http.operator_password_file},
-        {"admin password", config->http.admin_password_file},
-        {"tokens", config->http.tokens_file}};
-    for (const auto& [what, file] : files) {
-        if (auto why = file.empty() ? std::nullopt : WhyUntrusted(file)) {
-            err << "lumidex-bridge: refusing the " << what << " file: " << *why << "\n";
+    for (const HttpDoorFile& file : HttpDoorFiles(config->http)) {
+        if (auto why = WhyUntrusted(file.path)) {
+            err << "lumidex-bridge: refusing the " << file.what << " file: " << *why << "\n";
             return kExitBadInput;
         }
     }

@@ -145,6 +145,21 @@ int RunHashPassword(std::istream& in, std::ostream& out, std::ostream& err) {
     return 0;
 }
 
+std::vector<HttpDoorFile> HttpDoorFiles(const HttpConfig& http) {
+    const HttpDoorFile all[] = {{"operator password", http.operator_password_file, false},
+                                {"admin password", http.admin_password_file, false},
+                                {"tokens", http.tokens_file, true},
+                                {"certificate", http.tls_cert, false},
+                                {"key", http.tls_key, true}};
+    std::vector<HttpDoorFile> named;
+    for (const HttpDoorFile& file : all) {
+        if (!file.path.empty()) {
+            named.push_back(file);
+        }
+    }
+    return named;
+}
+
 std::string DoorAddress(const HttpServer::Options& options, int port) {
     const bool v6 = options.listen.host.find(':') != std::string::npos;
     return std::string("the page and the API at ") + (options.tls_cert.empty() ? "http" : "https") +

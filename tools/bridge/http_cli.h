@@ -10,6 +10,7 @@
 #include <iosfwd>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace lumidex {
 
@@ -44,6 +45,19 @@ void ApplyHttpOptions(const HttpOptions& options, HttpConfig& http);
 // on loopback only; beyond it, it needs both passwords. Nothing, with one
 // line in `error`, when any of this does not hold.
 std::optional<HttpServer::Options> PrepareHttpDoor(const HttpConfig& http, std::string& error);
+
+// A file the HTTP door reads, as its messages name it ("tokens"). Who could
+// change a password file could log in; who could read the tokens or the
+// key (`secret`) could pose as a script or as the service.
+struct HttpDoorFile {
+    const char* what;
+    std::filesystem::path path;
+    bool secret;
+};
+
+// The files the boards file's [http] section names, for the trust check
+// before the door reads them.
+std::vector<HttpDoorFile> HttpDoorFiles(const HttpConfig& http);
 
 // --hash-password: reads a password (the first line) from `in` and writes
 // the password file's line for it. 0, or 2 for an empty password or a
