@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Makes the Windows zip and installer from a mingw-w64 build tree and tries
+# Makes the Windows zip and installer from a mingw-w64 build tree with
+# packaging/windows/build-packages.sh, as scripts/package does, and tries
 # them under Wine as an operator would: the unpacked zip sends; the setup
 # installs silently into a fresh Wine prefix, its programs run from Program
 # Files, the installed dialog comes up and keeps its settings in
@@ -59,8 +60,8 @@ poll 10 grep -q '[0-9]' "$screen_file" || { echo "FAIL: Xvfb did not start" >&2;
 export DISPLAY=":$(tr -dc '0-9' <"$screen_file")"
 poll 10 xdotool getmouselocation >/dev/null
 
-"$here/../../packaging/windows/make-packages.sh" "$build" "$work/out" >"$work/make.log" 2>&1 ||
-  { cat "$work/make.log" >&2; exit 1; }
+"$here/../../packaging/windows/build-packages.sh" "$build" "$work/out" >"$work/build.log" 2>&1 ||
+  { cat "$work/build.log" >&2; exit 1; }
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 zip_file="$work/out/lumidex-$version-win64-portable.zip"
 setup="$work/out/lumidex-$version-win64-setup.exe"

@@ -1,18 +1,27 @@
 #!/usr/bin/env bash
-# Makes the two Windows packages from a mingw-w64 build tree:
+# Builds whatever is not yet built in a configured mingw-w64 build tree and
+# makes the two Windows packages from it:
 #   lumidex-VERSION-win64-portable.zip  one folder to unpack and run anywhere
 #   lumidex-VERSION-win64-setup.exe     the NSIS installer (lumidex.nsi)
-# The version is the one project() gave that build.
-# Usage: make-packages.sh BUILD_DIR OUTPUT_DIR
+# The version is the one project() gave that build. scripts/package and
+# tests/packages/test_windows_packages.sh both make the packages this way.
+# Usage: build-packages.sh BUILD_DIR OUTPUT_DIR
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source_dir=$(cd "$here/../.." && pwd)
-build=$(cd "${1:?usage: make-packages.sh BUILD_DIR OUTPUT_DIR}" && pwd)
-mkdir -p "${2:?usage: make-packages.sh BUILD_DIR OUTPUT_DIR}"
+usage="usage: build-packages.sh BUILD_DIR OUTPUT_DIR"
+build=$(cd "${1:?$usage}" && pwd)
+mkdir -p "${2:?$usage}"
 out=$(cd "$2" && pwd)
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
-[ -n "$version" ] || { echo "make-packages: no project version in $build" >&2; exit 2; }
+[ -n "$version" ] || { echo "build-packages: no project version in $build" >&2; exit 2; }
+
+# Everything the tree builds, not a list of programs that could miss one
+# packed below (a release tree, with tests off, builds only the programs and
+# their help; in a test tree it is all built already).
+cmake --build "$build" -j2
+
 # The installer's version resource wants four numbers.
 version4=$version
 while [ "$(tr -cd . <<<"$version4" | wc -c)" -lt 3 ]; do version4+=.0; done
@@ -23,7 +32,7 @@ rm -rf "$build/package-stage"
 mkdir -p "$stage"
 for program in lumidex lumidex-send lumidex-sim lumidex-bridge; do
   if [ ! -f "$build/bin/$program.exe" ]; then
-    echo "make-packages: $build/bin/$program.exe was not built" >&2
+    echo "build-packages: $build/bin/$program.exe was not built" >&2
     exit 2
   fi
   x86_64-w64-mingw32-strip -o "$stage/$program.exe" "$build/bin/$program.exe"
@@ -52,5 +61,5 @@ if command -v makensis >/dev/null; then
     -DICON="$source_dir/src/gui/win32/lumidex.ico" -DOUTFILE="$setup" "$here/lumidex.nsi" >&2
   echo "package: $setup"
 else
-  echo "make-packages: makensis is missing (Debian package nsis): no installer" >&2
+  echo "build-packages: makensis is missing (Debian package nsis): no installer" >&2
 fi
