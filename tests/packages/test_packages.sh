@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Builds the .deb and the portable .tar.gz from an already built tree and
-# checks what a user gets from each: the files and their places, what
-# lintian and appstreamcli say about the .deb (any error or warning fails),
-# manual pages that tell what --help tells, a valid desktop entry,
-# lumidex-send reading the right Config.ini, and the dialog
+# Makes the .deb and the portable .tar.gz from a build tree with
+# packaging/build-packages.sh, as scripts/package does, and checks what a
+# user gets from each: the files and their places, what lintian and
+# appstreamcli say about the .deb (any error or warning fails), manual pages
+# that tell what --help tells, a valid desktop entry, lumidex-send reading
+# the right Config.ini, and the dialog
 # (offscreen) finding and using its settings file, and telling once on a
 # private X screen where an installed copy keeps it.
 #
@@ -19,6 +20,7 @@ if [ -z "${LUMIDEX_PACKAGE_TEST_PRIVATE_NET:-}" ] && [ "$(id -u)" -eq 0 ] &&
   LUMIDEX_PACKAGE_TEST_PRIVATE_NET=1 exec unshare -n "$0" "$@"
 fi
 
+here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:?usage: test_packages.sh BUILD_DIR}" && pwd)
 work=$(mktemp -d "$build/package-test.XXXXXX")
 dialog_pid=""
@@ -44,8 +46,8 @@ check() { # check DESCRIPTION COMMAND...
 }
 
 # --- Packages -------------------------------------------------------------
-cpack --config "$build/CPackConfig.cmake" -B "$work/out" >"$work/cpack.log" 2>&1 ||
-  { cat "$work/cpack.log" >&2; exit 1; }
+"$here/../../packaging/build-packages.sh" "$build" "$work/out" >"$work/build.log" 2>&1 ||
+  { cat "$work/build.log" >&2; exit 1; }
 debs=("$work"/out/lumidex_*.deb)
 tars=("$work"/out/lumidex-*-portable.tar.gz)
 [ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || { echo "FAIL: no single .deb made" >&2; exit 1; }
