@@ -1,8 +1,9 @@
+#include "link/exchange.h"
 #include "link/lock_file.h"
-#include "link/send.h"
 #include "link/serial_port.h"
 #include "protocol/frame.h"
 #include "tests/support/alarm.h"
+#include "tests/support/exchange_with.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/serial_controller.h"
 #include "tests/support/temp_dir.h"
@@ -23,6 +24,7 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<std::uint8_t>;
+using test::ExchangeWith;
 using test::SerialController;
 
 // True when another program could take the port now: nobody holds its lock
@@ -48,7 +50,7 @@ ReplyBlock Filled() {
 struct AnswerCase {
     const char* name;
     std::optional<Bytes> answer;
-    bool accepted;
+    ExchangeOutcome outcome;
     std::size_t kept;
 };
 
@@ -60,23 +62,23 @@ TEST(SerialExchange, AnswersAreJudgedByByte3) {
     Bytes long_answer = test::ReplyWithStatus(1, 30);
     long_answer[22] = 0x5A;
     const AnswerCase cases[] = {
-        {"accepted", test::ReplyWithStatus(1), true, 23},
-        {"long answer: the first 23 bytes count", long_answer, true, 23},
+        {"accepted", test::ReplyWithStatus(1), ExchangeOutcome::Accepted, 23},
+        {"long answer: the first 23 bytes count", long_answer, ExchangeOutcome::Accepted, 23},
     };
     const Frame frame = BuildBrightnessFrame(1, 5, 5);
     for (const AnswerCase& c : cases) {
         test::PtyPair pty;
         ASSERT_TRUE(pty.ok());
         SerialController controller(pty, 1, [&](int) { return c.answer; });
-        Send send;
         const auto start = Clock::now();
-        EXPECT_EQ(send.TransmitFrame(frame, pty.device(), kModeSerial, 9600), c.accepted) << c.name;
+        const ExchangeResult result = ExchangeWith(SerialTarget{pty.device(), 9600}, frame);
         const auto took = Clock::now() - start;
+        EXPECT_EQ(result.outcome, c.outcome) << c.name << ": " << result.reason;
         ReplyBlock expected = Filled();
         for (std::size_t i = 0; i < c.kept; ++i) {
             expected[i] = (*c.answer)[i];
         }
-        EXPECT_EQ(send.reply(), expected) << c.name;
+        EXPECT_EQ(result.reply, expected) << c.name;
         ASSERT_EQ(controller.Frames().size(), 1u) << c.name;
         EXPECT_EQ(controller.Frames()[0], frame) << c.name << ": one write of the whole frame";
         EXPECT_TRUE(PortIsFree(pty.device())) << c.name << ": the port is closed afterwards";
@@ -87,7 +89,8 @@ TEST(SerialExchange, AnswersAreJudgedByByte3) {
 }
 
 // Signals during the wait before the read and during the read itself do not
-// lengthen the exchange: every wait runs to one deadline.
+// lengthen the exchange (every wait runs to one deadline), nor do they fail
+// the line.
 TEST(SerialExchange, InterruptedWaitsKeepTheirDeadlines) {
     test::PtyPair pty;
     std::optional<SerialController> controller;
@@ -95,19 +98,21 @@ TEST(SerialExchange, InterruptedWaitsKeepTheirDeadlines) {
         test::BlockAlarm keep_off_the_controller;
         controller.emplace(pty, 1, [](int) { return std::nullopt; });
     }
-    Send send;
     const auto start = Clock::now();
     int alarms = 0;
+    ExchangeResult result;
     {
         test::AlarmDuring alarm(50ms, 150ms);
-        EXPECT_FALSE(send.TransmitFrame(BuildInitialiseFrame(), pty.device(), kModeSerial, 9600));
+        result = ExchangeWith(SerialTarget{pty.device(), 9600}, BuildInitialiseFrame());
         alarms = test::AlarmDuring::count();
     }
     const auto took = Clock::now() - start;
+    EXPECT_EQ(result.outcome, ExchangeOutcome::NoAnswer);
+    EXPECT_EQ(result.reason, "no answer within 2000 ms");
     EXPECT_GE(alarms, 10);
     EXPECT_GE(took, 2150ms);
     EXPECT_LT(took, 2600ms);
-    EXPECT_EQ(send.reply(), Filled());
+    EXPECT_EQ(result.reply, Filled());
 }
 
 // Each send opens and closes the port; what the controller sent after its
@@ -118,23 +123,25 @@ TEST(SerialExchange, TwoSendsInARow) {
     chatter.insert(chatter.end(), {0, 0, 0, 0, 0, 0});
     SerialController controller(
         pty, 2, [&](int index) { return index == 0 ? chatter : test::ReplyWithStatus(1); });
-    Send send;
-    EXPECT_TRUE(send.TransmitFrame(BuildInitialiseFrame(), pty.device(), kModeSerial, 9600));
+    const SerialTarget target{pty.device(), 9600};
+    const ExchangeResult first = ExchangeWith(target, BuildInitialiseFrame());
+    EXPECT_EQ(first.outcome, ExchangeOutcome::Accepted) << first.reason;
     EXPECT_TRUE(PortIsFree(pty.device()));
-    EXPECT_TRUE(send.TransmitFrame(BuildBrightnessFrame(0, 1, 2), pty.device(), kModeSerial, 9600));
+    const ExchangeResult second = ExchangeWith(target, BuildBrightnessFrame(0, 1, 2));
+    EXPECT_EQ(second.outcome, ExchangeOutcome::Accepted) << second.reason;
     EXPECT_TRUE(PortIsFree(pty.device()));
     ASSERT_EQ(controller.Frames().size(), 2u);
     EXPECT_EQ(controller.Frames()[1], BuildBrightnessFrame(0, 1, 2));
 }
 
 TEST(SerialExchange, PortThatCannotBeOpenedFailsAtOnce) {
-    Send send;
     for (const char* device : {"/dev/lumidex-no-such-port", "", "/dev/null"}) {
         const auto start = Clock::now();
-        EXPECT_FALSE(send.TransmitFrame(BuildInitialiseFrame(), device, kModeSerial, 9600))
-            << device;
+        const ExchangeResult result =
+            ExchangeWith(SerialTarget{device, 9600}, BuildInitialiseFrame());
         EXPECT_LT(Clock::now() - start, 100ms) << device;
-        EXPECT_FALSE(send.reason().empty()) << device;
+        EXPECT_EQ(result.outcome, ExchangeOutcome::LinkFailed) << device;
+        EXPECT_FALSE(result.reason.empty()) << device;
     }
 }
 
@@ -155,12 +162,12 @@ TEST(SerialExchange, PortHeldByAnotherProgram) {
     };
     for (const Hold& hold : holds) {
         hold.take();
-        Send send;
         const auto start = Clock::now();
-        EXPECT_FALSE(send.TransmitFrame(BuildInitialiseFrame(), pty.device(), kModeSerial, 9600))
-            << hold.how;
+        const ExchangeResult result =
+            ExchangeWith(SerialTarget{pty.device(), 9600}, BuildInitialiseFrame());
         EXPECT_LT(Clock::now() - start, 100ms) << hold.how;
-        EXPECT_NE(send.reason().find("in use"), std::string::npos) << send.reason();
+        EXPECT_EQ(result.outcome, ExchangeOutcome::LinkFailed) << hold.how;
+        EXPECT_NE(result.reason.find("in use"), std::string::npos) << result.reason;
         EXPECT_TRUE(pty.ReadFrame(200ms).empty()) << hold.how << ": nothing written";
         hold.release();
     }
@@ -223,16 +230,17 @@ TEST(SerialExchange, HonoursTheLockFileConvention) {
     } restore;
     test::PtyPair pty;
     const auto lock_file = locks / LockFileName(pty.device());
+    const SerialTarget target{pty.device(), 9600};
     const Frame frame = BuildInitialiseFrame();
     char live[16];
     std::snprintf(live, sizeof live, "%10ld\n", static_cast<long>(::getppid()));
     {
         test::WriteFileOrFail(lock_file, live);
-        Send send;
         const auto start = Clock::now();
-        EXPECT_FALSE(send.TransmitFrame(frame, pty.device(), kModeSerial, 9600));
+        const ExchangeResult result = ExchangeWith(target, frame);
         EXPECT_LT(Clock::now() - start, 100ms);
-        EXPECT_NE(send.reason().find("in use"), std::string::npos) << send.reason();
+        EXPECT_EQ(result.outcome, ExchangeOutcome::LinkFailed);
+        EXPECT_NE(result.reason.find("in use"), std::string::npos) << result.reason;
         EXPECT_TRUE(pty.ReadFrame(200ms).empty()) << "nothing written";
         EXPECT_EQ(test::ReadFileOrFail(lock_file), live) << "another's lock stays";
     }
@@ -248,10 +256,9 @@ TEST(SerialExchange, HonoursTheLockFileConvention) {
     };
     for (const std::string& held : held_texts) {
         test::WriteFileOrFail(lock_file, held);
-        Send send;
-        EXPECT_FALSE(send.TransmitFrame(frame, pty.device(), kModeSerial, 9600)) << held;
-        EXPECT_NE(send.reason().find(lock_file.string()), std::string::npos)
-            << send.reason();
+        const ExchangeResult result = ExchangeWith(target, frame);
+        EXPECT_EQ(result.outcome, ExchangeOutcome::LinkFailed) << held;
+        EXPECT_NE(result.reason.find(lock_file.string()), std::string::npos) << result.reason;
         EXPECT_TRUE(pty.ReadFrame(100ms).empty()) << "nothing written";
         EXPECT_EQ(test::ReadFileOrFail(lock_file), held) << "another's lock stays";
     }
@@ -268,9 +275,8 @@ TEST(SerialExchange, HonoursTheLockFileConvention) {
             during = test::ReadFileOrFail(lock_file);
             return std::optional<Bytes>(test::ReplyWithStatus(1));
         });
-        Send send;
-        EXPECT_TRUE(send.TransmitFrame(frame, pty.device(), kModeSerial, 9600))
-            << stale << send.reason();
+        const ExchangeResult result = ExchangeWith(target, frame);
+        EXPECT_EQ(result.outcome, ExchangeOutcome::Accepted) << stale << result.reason;
         ASSERT_EQ(controller.Frames().size(), 1u);
         char ours[16];
         std::snprintf(ours, sizeof ours, "%10ld\n", static_cast<long>(::getpid()));
@@ -281,8 +287,8 @@ TEST(SerialExchange, HonoursTheLockFileConvention) {
     SetSerialLockDirectory(locks / "missing");
     SerialController controller(pty, 1,
                                 [](int) { return std::optional<Bytes>(test::ReplyWithStatus(1)); });
-    Send send;
-    EXPECT_TRUE(send.TransmitFrame(frame, pty.device(), kModeSerial, 9600)) << send.reason();
+    const ExchangeResult result = ExchangeWith(target, frame);
+    EXPECT_EQ(result.outcome, ExchangeOutcome::Accepted) << result.reason;
 }
 
 TEST(SerialExchange, LineSettingsAtTheGivenBaud) {
@@ -311,13 +317,15 @@ TEST(SerialExchange, DeviceThatGoesAwayFailsTheExchange) {
         pty.Hangup();
         return std::optional<Bytes>();
     });
-    Send send;
+    const SerialTarget target{pty.device(), 9600};
     const auto start = Clock::now();
-    EXPECT_FALSE(send.TransmitFrame(BuildInitialiseFrame(), pty.device(), kModeSerial, 9600));
+    const ExchangeResult during = ExchangeWith(target, BuildInitialiseFrame());
     EXPECT_LT(Clock::now() - start, 1500ms);
+    EXPECT_EQ(during.outcome, ExchangeOutcome::NoAnswer) << "the frame went out: " << during.reason;
     EXPECT_EQ(unplug.Frames().size(), 1u);
     // And a device that is gone before the send fails to open.
-    EXPECT_FALSE(send.TransmitFrame(BuildInitialiseFrame(), pty.device(), kModeSerial, 9600));
+    const ExchangeResult after = ExchangeWith(target, BuildInitialiseFrame());
+    EXPECT_EQ(after.outcome, ExchangeOutcome::LinkFailed) << after.reason;
 }
 
 } // namespace

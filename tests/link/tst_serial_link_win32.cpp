@@ -1,10 +1,11 @@
 // The serial exchange over a COM port. Wine maps COMn to a device through
 // its dosdevices folder, so scripts/test-windows links two COM names to the
 // two ends of a relayed pseudo-terminal pair (test::ComPairFromEnvironment).
-#include "link/send.h"
+#include "link/exchange.h"
 #include "link/serial_port.h"
 #include "link/system_error_win32.h"
 #include "protocol/frame.h"
+#include "tests/support/exchange_with.h"
 #include "tests/support/serial_controller.h"
 #include "tests/support/udp_peer.h"
 
@@ -20,6 +21,7 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<std::uint8_t>;
+using test::ExchangeWith;
 using test::SerialController;
 
 HANDLE OpenCom(const std::string& name) {
@@ -89,6 +91,7 @@ protected:
         ASSERT_TRUE(controller_->ok()) << "cannot open " << pair_->controller;
     }
     const std::string& port() const { return pair_->program; }
+    SerialTarget target(int baud = 9600) const { return {port(), baud}; }
     ComEnd& controller() { return *controller_; }
 
 private:
@@ -100,22 +103,23 @@ TEST_F(ComPortExchange, AnswersAreJudgedByByte3) {
     struct Case {
         const char* name;
         std::optional<Bytes> answer;
-        bool accepted;
+        ExchangeOutcome outcome;
         std::size_t bytes_kept;
     };
     const Case cases[] = {
-        {"accepted", test::ReplyWithStatus(1), true, 23},
-        {"three bytes keep the fill in byte 3", test::ReplyWithStatus(1, 3), false, 3},
-        {"silent", std::nullopt, false, 0},
+        {"accepted", test::ReplyWithStatus(1), ExchangeOutcome::Accepted, 23},
+        {"three bytes keep the fill in byte 3", test::ReplyWithStatus(1, 3),
+         ExchangeOutcome::Rejected, 3},
+        {"silent", std::nullopt, ExchangeOutcome::NoAnswer, 0},
     };
     for (const Case& c : cases) {
         SerialController peer(controller(), 1, [&](int) { return c.answer; });
-        Send send;
         const Frame frame = BuildInitialiseFrame();
-        EXPECT_EQ(send.TransmitFrame(frame, port(), kModeSerial, 9600), c.accepted) << c.name;
+        const ExchangeResult result = ExchangeWith(target(), frame);
+        EXPECT_EQ(result.outcome, c.outcome) << c.name << ": " << result.reason;
         for (std::size_t i = 0; i < kReplySize; ++i) {
             const std::uint8_t expected = i < c.bytes_kept ? (*c.answer)[i] : kReplyFill;
-            EXPECT_EQ(send.reply()[i], expected) << c.name << " byte " << i;
+            EXPECT_EQ(result.reply[i], expected) << c.name << " byte " << i;
         }
         ASSERT_EQ(peer.Frames().size(), 1u) << c.name;
         EXPECT_EQ(peer.Frames()[0], frame) << c.name;
@@ -128,8 +132,11 @@ TEST_F(ComPortExchange, StaleBytesOnTheLineAreDiscarded) {
     controller().Write(test::ReplyWithStatus(1));
     std::this_thread::sleep_for(100ms);
     SerialController peer(controller(), 1, [](int) { return std::nullopt; });
-    Send send;
-    EXPECT_FALSE(send.TransmitFrame(BuildInitialiseFrame(), port(), kModeSerial, 57600));
+    const ExchangeResult result = ExchangeWith(target(57600), BuildInitialiseFrame());
+    EXPECT_EQ(result.outcome, ExchangeOutcome::NoAnswer) << result.reason;
+    for (std::size_t i = 0; i < kReplySize; ++i) {
+        EXPECT_EQ(result.reply[i], kReplyFill) << "byte " << i << " came from the stale bytes";
+    }
     EXPECT_EQ(peer.Frames().size(), 1u);
 }
 
@@ -143,22 +150,23 @@ TEST_F(ComPortExchange, PortHeldByAnotherProgramFailsAtOnce) {
         ::CloseHandle(holder);
         GTEST_SKIP() << "this system lets a COM port be opened twice";
     }
-    Send send;
     const auto start = Clock::now();
-    EXPECT_FALSE(send.TransmitFrame(BuildInitialiseFrame(), port(), kModeSerial, 9600));
+    const ExchangeResult result = ExchangeWith(target(), BuildInitialiseFrame());
     EXPECT_LT(Clock::now() - start, 500ms);
-    EXPECT_NE(send.reason().find("in use"), std::string::npos) << send.reason();
+    EXPECT_EQ(result.outcome, ExchangeOutcome::LinkFailed);
+    EXPECT_NE(result.reason.find("in use"), std::string::npos) << result.reason;
     ::CloseHandle(holder);
     EXPECT_TRUE(controller().ReadFrame(200ms).empty()) << "no byte was written";
 }
 
 TEST(ComPort, NamesThatOpenNothingFailAtOnce) {
     for (const char* name : {"", "COM97", "NOTAPORT"}) {
-        Send send;
         const auto start = Clock::now();
-        EXPECT_FALSE(send.TransmitFrame(BuildInitialiseFrame(), name, kModeSerial, 9600)) << name;
+        const ExchangeResult result =
+            ExchangeWith(SerialTarget{name, 9600}, BuildInitialiseFrame());
         EXPECT_LT(Clock::now() - start, 500ms) << name;
-        EXPECT_FALSE(send.reason().empty()) << name;
+        EXPECT_EQ(result.outcome, ExchangeOutcome::LinkFailed) << name;
+        EXPECT_FALSE(result.reason.empty()) << name;
     }
 }
 

@@ -1,7 +1,9 @@
+#include "link/exchange.h"
 #include "link/send.h"
 #include "link/udp_link.h"
 #include "protocol/frame.h"
 #include "tests/support/addresses.h"
+#include "tests/support/exchange_with.h"
 #include "tests/support/udp_peer.h"
 
 #include <gtest/gtest.h>
@@ -9,11 +11,19 @@
 namespace lumidex {
 namespace {
 
+using test::ExchangeWith;
 using test::ReplyWithStatus;
 using test::UdpPeer;
 using namespace std::chrono_literals;
 
 const char* const kController = test::ControllerAddress(test::kLinkTestsController);
+const UdpTarget kControllerTarget{kController};
+
+ReplyBlock Filled() {
+    ReplyBlock block;
+    block.fill(kReplyFill);
+    return block;
+}
 
 // The stray-host cases need datagrams that come from a second loopback
 // address.
@@ -25,7 +35,7 @@ const char* const kController = test::ControllerAddress(test::kLinkTestsControll
 struct ReplyCase {
     const char* name;
     std::optional<UdpPeer::Bytes> answer;
-    bool accepted;
+    ExchangeOutcome outcome;
     std::size_t bytes_kept; // how much of the answer is in the reply block
 };
 
@@ -37,19 +47,18 @@ TEST(UdpExchange, ReplyBlockAndJudgement) {
     UdpPeer::Bytes tail_accepts = ReplyWithStatus(1, 40);
     tail_accepts[22] = 0x77;
     const ReplyCase cases[] = {
-        {"accepted", ReplyWithStatus(1), true, 23},
-        {"long answer: first 23 bytes kept", tail_accepts, true, 23},
+        {"accepted", ReplyWithStatus(1), ExchangeOutcome::Accepted, 23},
+        {"long answer: first 23 bytes kept", tail_accepts, ExchangeOutcome::Accepted, 23},
     };
     for (const ReplyCase& c : cases) {
         UdpPeer peer(kController, kUdpPort, [&](const UdpPeer::Bytes&, int) { return c.answer; });
         ASSERT_TRUE(peer.bound());
-        Send send;
         const Frame frame = BuildInitialiseFrame();
-        EXPECT_EQ(send.TransmitFrame(frame, kController, kModeUdp, 9600), c.accepted) << c.name;
-        const ReplyBlock& reply = send.reply();
+        const ExchangeResult result = ExchangeWith(kControllerTarget, frame);
+        EXPECT_EQ(result.outcome, c.outcome) << c.name << ": " << result.reason;
         for (std::size_t i = 0; i < kReplySize; ++i) {
             const std::uint8_t expected = i < c.bytes_kept ? (*c.answer)[i] : kReplyFill;
-            EXPECT_EQ(reply[i], expected) << c.name << " byte " << i;
+            EXPECT_EQ(result.reply[i], expected) << c.name << " byte " << i;
         }
         ASSERT_EQ(peer.received().size(), 1u) << c.name;
         EXPECT_EQ(peer.received()[0].bytes, frame) << c.name;
@@ -58,15 +67,14 @@ TEST(UdpExchange, ReplyBlockAndJudgement) {
 
 TEST(UdpExchange, SilentControllerTimesOutAfterOneSecond) {
     UdpPeer peer(kController, kUdpPort, [](const UdpPeer::Bytes&, int) { return std::nullopt; });
-    Send send;
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(send.TransmitFrame(BuildInitialiseFrame(), kController, kModeUdp, 9600));
+    const ExchangeResult result = ExchangeWith(kControllerTarget, BuildInitialiseFrame());
     const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(result.outcome, ExchangeOutcome::NoAnswer) << result.reason;
+    EXPECT_EQ(result.reason, "no answer within 1000 ms");
     EXPECT_GE(took, 950ms);
     EXPECT_LT(took, 1300ms);
-    ReplyBlock fill;
-    fill.fill(kReplyFill);
-    EXPECT_EQ(send.reply(), fill);
+    EXPECT_EQ(result.reply, Filled());
     EXPECT_EQ(peer.received().size(), 1u);
 }
 
@@ -85,9 +93,10 @@ TEST(UdpExchange, StrayDatagramFromAnotherHostIsIgnored) {
             stray.SendTo("127.0.0.1", silent.received()[0].sender_port, ReplyWithStatus(1));
         }
     });
-    Send send;
-    EXPECT_FALSE(send.TransmitFrame(BuildInitialiseFrame(), kController, kModeUdp, 9600));
+    const ExchangeResult result = ExchangeWith(kControllerTarget, BuildInitialiseFrame());
     meddler.join();
+    EXPECT_EQ(result.outcome, ExchangeOutcome::NoAnswer) << result.reason;
+    EXPECT_EQ(result.reply, Filled()) << "the stray answer is not in the reply block";
     ASSERT_EQ(silent.received().size(), 1u);
 }
 
@@ -105,9 +114,9 @@ TEST(UdpExchange, AnswerAfterAStrayDatagramStillCounts) {
         std::this_thread::sleep_for(100ms);
         controller.SendTo("127.0.0.1", port, ReplyWithStatus(1));
     });
-    Send send;
-    EXPECT_TRUE(send.TransmitFrame(BuildInitialiseFrame(), kController, kModeUdp, 9600));
+    const ExchangeResult result = ExchangeWith(kControllerTarget, BuildInitialiseFrame());
     answerer.join();
+    EXPECT_EQ(result.outcome, ExchangeOutcome::Accepted) << result.reason;
 }
 
 TEST(UdpExchange, NoControllerAddressSendsNothing) {
@@ -119,11 +128,11 @@ TEST(UdpExchange, NoControllerAddressSendsNothing) {
     }
     const char* targets[] = {"0.0.0.0", "", "not an address", "300.1.1.1"};
     for (const char* target : targets) {
-        Send send;
         const auto start = std::chrono::steady_clock::now();
-        EXPECT_FALSE(send.TransmitFrame(BuildInitialiseFrame(), target, kModeUdp, 9600)) << target;
+        const ExchangeResult result = ExchangeWith(UdpTarget{target}, BuildInitialiseFrame());
         EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms) << target;
-        EXPECT_FALSE(send.reason().empty()) << target;
+        EXPECT_EQ(result.outcome, ExchangeOutcome::LinkFailed) << target;
+        EXPECT_FALSE(result.reason.empty()) << target;
     }
     EXPECT_TRUE(any.received().empty());
 }

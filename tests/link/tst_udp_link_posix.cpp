@@ -1,9 +1,10 @@
 // Receives interrupted by signals, which only POSIX systems have.
-#include "link/send.h"
+#include "link/exchange.h"
 #include "link/udp_link.h"
 #include "protocol/frame.h"
 #include "tests/support/addresses.h"
 #include "tests/support/alarm.h"
+#include "tests/support/exchange_with.h"
 #include "tests/support/udp_peer.h"
 
 #include <gtest/gtest.h>
@@ -17,7 +18,8 @@ using namespace std::chrono_literals;
 const char* const kController = test::kLinkTestsController;
 
 // A signal interrupting the receive does not start the second afresh: the
-// exchange waits only for what is left of it.
+// exchange waits only for what is left of it, and the interruption is no
+// failure of the link.
 TEST(UdpExchange, InterruptedReceiveKeepsTheDeadline) {
     struct Case {
         const char* name;
@@ -35,15 +37,17 @@ TEST(UdpExchange, InterruptedReceiveKeepsTheDeadline) {
             peer.emplace(kController, kUdpPort,
                          [](const UdpPeer::Bytes&, int) { return std::nullopt; });
         }
-        Send send;
         const auto start = std::chrono::steady_clock::now();
         int alarms = 0;
+        ExchangeResult result;
         {
             test::AlarmDuring alarm(c.first, c.every);
-            EXPECT_FALSE(send.TransmitFrame(BuildInitialiseFrame(), kController, kModeUdp, 9600));
+            result = test::ExchangeWith(UdpTarget{kController}, BuildInitialiseFrame());
             alarms = test::AlarmDuring::count();
         }
         const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_EQ(result.outcome, ExchangeOutcome::NoAnswer) << c.name;
+        EXPECT_EQ(result.reason, "no answer within 1000 ms") << c.name;
         EXPECT_GE(alarms, 1) << c.name;
         EXPECT_GE(took, 950ms) << c.name;
         EXPECT_LT(took, 1300ms) << c.name;
