@@ -1,9 +1,10 @@
 #include "link/address.h"
-#include "link/send.h"
+#include "link/exchange.h"
 #include "link/udp_link.h"
 #include "protocol/frame.h"
 #include "tests/support/addresses.h"
 #include "tests/support/child_process.h"
+#include "tests/support/exchange_with.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/udp_peer.h"
@@ -28,6 +29,18 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 const std::string kController = test::kToolTestsController;
+const UdpTarget kControllerTarget{kController};
+
+// Success when the card accepts the frame in one exchange over the
+// target's link; otherwise the link and the reason.
+::testing::AssertionResult AcceptedBy(const LinkTarget& target,
+                                      std::span<const std::uint8_t> frame) {
+    const ExchangeResult result = test::ExchangeWith(target, frame);
+    if (result.accepted()) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure() << DescribeTarget(target) << ": " << result.reason;
+}
 
 // lumidex-sim with --json on this suite's controller address, and the lines
 // it prints.
@@ -263,10 +276,9 @@ TEST(Simulator, MalformedInputIsRejectedAndReported) {
     ignored = ::write(line_fd, good.data(), 4);
     EXPECT_TRUE(Has(sim.Next(), "\"error\":\"truncated frame\""));
     ::close(line_fd);
-    Send send;
-    EXPECT_TRUE(send.TransmitFrame(good, sim.device(), kModeSerial, 9600));
+    EXPECT_TRUE(AcceptedBy(SerialTarget{sim.device(), 9600}, good));
     EXPECT_TRUE(Has(sim.Next(), "\"command\":\"init\""));
-    EXPECT_TRUE(send.TransmitFrame(good, kController, kModeUdp, 9600));
+    EXPECT_TRUE(AcceptedBy(kControllerTarget, good));
     EXPECT_EQ(sim.process().Stop(SIGTERM, 5s), 0);
     for (const auto& got : client.received()) {
         EXPECT_TRUE(false) << "the card answered undecodable input with " << FormatHex(got.bytes);
@@ -308,8 +320,7 @@ TEST(Simulator, NeverAnswersItsOwnAddress) {
     EXPECT_TRUE(Has(line, "own address") && Has(line, "\"answer\":\"none\"")) << line;
     EXPECT_EQ(sim.Next(500ms), "") << "the card answered itself";
     // It still answers everyone else.
-    Send send;
-    EXPECT_TRUE(send.TransmitFrame(frame, kController, kModeUdp, 9600));
+    EXPECT_TRUE(AcceptedBy(kControllerTarget, frame));
 }
 
 // A rejected datagram is logged as its first 64 bytes and its length, so a
@@ -504,9 +515,8 @@ TEST(Display, ExtraDigitsAreDrawnAndCounted) {
 
 TEST(Simulator, StopsAfterCountFramesAndOnSignals) {
     Sim counted({"--count", "2"});
-    Send send;
-    EXPECT_TRUE(send.TransmitFrame(BuildInitialiseFrame(), kController, kModeUdp, 9600));
-    EXPECT_TRUE(send.TransmitFrame(BuildInitialiseFrame(), kController, kModeUdp, 9600));
+    EXPECT_TRUE(AcceptedBy(kControllerTarget, BuildInitialiseFrame()));
+    EXPECT_TRUE(AcceptedBy(kControllerTarget, BuildInitialiseFrame()));
     EXPECT_EQ(counted.process().Wait(5s), 0);
 
     for (int signal : {SIGINT, SIGTERM}) {
@@ -657,12 +667,11 @@ TEST(FrameAssembler, FindsTheFrameAfterNoise) {
 // Over a real pseudo-terminal: noise then a frame, and the sender is answered.
 TEST(Simulator, SerialFrameAfterNoiseIsAnswered) {
     Sim sim({}, true);
-    Send send;
     const int line_fd = ::open(sim.device().c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(line_fd, 0);
     [[maybe_unused]] auto ignored = ::write(line_fd, "\xFE\xFF", 2);
     ::close(line_fd);
-    EXPECT_TRUE(send.TransmitFrame(BuildInitialiseFrame(), sim.device(), kModeSerial, 9600));
+    EXPECT_TRUE(AcceptedBy(SerialTarget{sim.device(), 9600}, BuildInitialiseFrame()));
     std::string line;
     do {
         line = sim.Next();
