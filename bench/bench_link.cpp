@@ -1,7 +1,7 @@
-// Link speed: TransmitFrame over UDP against a loopback responder, beside a
+// Link speed: one exchange over UDP against a loopback responder, beside a
 // bare UDP round trip of the same bytes on one reused socket, and how many
 // frames a second lumidex-sim answers.
-#include "link/send.h"
+#include "link/exchange.h"
 #include "link/udp_link.h"
 #include "protocol/frame.h"
 
@@ -80,17 +80,20 @@ const Frame& ContentLikeFrame() {
     return frame;
 }
 
-void BM_TransmitFrameUdp(benchmark::State& state) {
+// As the command path sends over one link: the link made for the target,
+// then one exchange, which opens a new socket and closes it again.
+void BM_ExchangeUdp(benchmark::State& state) {
     Responder responder;
-    Send send;
+    const LinkTarget target = UdpTarget{kResponder};
     for (auto _ : state) {
-        if (!send.TransmitFrame(ContentLikeFrame(), kResponder, kModeUdp, 9600)) {
+        const auto link = MakeLink(target);
+        if (!Exchange(*link, ContentLikeFrame(), TimingOf(target)).accepted()) {
             state.SkipWithError("not accepted");
             break;
         }
     }
 }
-BENCHMARK(BM_TransmitFrameUdp)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_ExchangeUdp)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 void BM_BareUdpRoundTrip(benchmark::State& state) {
     Responder responder;
