@@ -1,5 +1,4 @@
 #include "link/exchange.h"
-#include "link/send.h"
 #include "link/udp_link.h"
 #include "protocol/frame.h"
 #include "tests/support/addresses.h"
@@ -135,16 +134,6 @@ TEST(UdpExchange, NoControllerAddressSendsNothing) {
         EXPECT_FALSE(result.reason.empty()) << target;
     }
     EXPECT_TRUE(any.received().empty());
-}
-
-TEST(TransmitFrame, UnknownModeTouchesNoLink) {
-    UdpPeer peer(kController, kUdpPort,
-                 [](const UdpPeer::Bytes&, int) { return ReplyWithStatus(1); });
-    Send send;
-    for (int mode : {0, 232 + 1, 10007, -1}) {
-        EXPECT_FALSE(send.TransmitFrame(BuildInitialiseFrame(), kController, mode, 9600)) << mode;
-    }
-    EXPECT_TRUE(peer.received().empty());
 }
 
 } // namespace
