@@ -6,8 +6,10 @@
 #include "tests/support/addresses.h"
 
 #include <csignal>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <set>
+#include <sstream>
 #include <unistd.h>
 
 namespace lumidex {
@@ -363,6 +365,77 @@ TEST_F(Bridge, AnotherUserCannotDelayAStore) {
     ASSERT_TRUE(frame);
     EXPECT_EQ(LineText(*frame, 1), " 7.50");
     EXPECT_EQ(Stored("hall", "TextData", "TD1"), "7.50");
+}
+
+// A process's resident memory, now or at its highest, in kB.
+long MemoryKb(int pid, const std::string& field) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.starts_with(field + ":")) {
+            return std::stol(line.substr(field.size() + 1));
+        }
+    }
+    ADD_FAILURE() << "no " << field << " in /proc/" << pid << "/status";
+    return 0;
+}
+
+// The broker's log names the bridge's client by this id.
+const std::string kBurstClientId = "bridge-under-burst";
+
+class BridgeUnderBurst : public Bridge {
+protected:
+    std::vector<std::string> BridgeOptions() const override {
+        return {"--client-id", kBurstClientId};
+    }
+};
+
+// Commands far faster than a board takes them, from one mosquitto_pub: the
+// bridge keeps answering the broker, later values replace the ones still
+// waiting, and the board ends with the last one sent.
+TEST_F(BridgeUnderBurst, StaysConnectedAndTheBoardEndsWithTheLastValue) {
+    constexpr int kMessages = 20000;
+    const std::string last = "42.42"; // no earlier message carries it
+    std::string lines;
+    for (int i = 1; i < kMessages; ++i) {
+        lines += std::to_string(i % 100) + "\n";
+    }
+    test::WriteFileOrFail(dir_ / "burst.txt", lines + last + "\n");
+    test::Watch availability(*broker_, {"lumidex/bridge/availability"});
+    availability.WaitFor("lumidex/bridge/availability", "online", kSoon);
+    const long resident_before = MemoryKb(bridge_->pid(), "VmRSS");
+
+    const auto sent = test::RunProgram(
+        {"/bin/sh", "-c",
+         "exec '" LUMIDEX_MOSQUITTO_PUB_EXE "' -h 127.0.0.1 -p " + std::to_string(broker_->port()) +
+             " -q 0 -l -t lumidex/hall/line/1/set < '" + (dir_ / "burst.txt").string() + "'"});
+    ASSERT_EQ(sent.status, 0) << sent.err;
+    // The board takes frames until nothing newer waits; the last one counts.
+    std::string shown = "(no frame)";
+    int frames = 0;
+    while (const auto frame = hall_->NextFrame(shown == last ? 1s : 20s)) {
+        shown = LineText(*frame, 1);
+        ++frames;
+    }
+    EXPECT_EQ(shown, last) << "after " << frames << " frames";
+    EXPECT_EQ(Stored("hall", "TextData", "TD1"), last);
+
+    EXPECT_EQ(availability.Count("lumidex/bridge/availability", 300ms), 0)
+        << "the bridge's availability changed during the burst";
+    std::istringstream log(test::ReadFileOrFail(dir_ / "mosquitto.log"));
+    std::vector<std::string> naming_bridge;
+    for (std::string line; std::getline(log, line);) {
+        if (line.find(kBurstClientId) != std::string::npos) {
+            naming_bridge.push_back(line);
+        }
+    }
+    ASSERT_EQ(naming_bridge.size(), 1u)
+        << "the broker's log: " << testing::PrintToString(naming_bridge);
+    EXPECT_NE(naming_bridge[0].find("New client connected"), std::string::npos) << naming_bridge[0];
+
+    // The waiting commands are a few per topic, not one per message.
+    const long peak = MemoryKb(bridge_->pid(), "VmHWM");
+    EXPECT_LT(peak - resident_before, 32 * 1024)
+        << "resident " << resident_before << " kB before the burst, at most " << peak << " kB";
 }
 
 // Two boards on one RS-485 bus: one serial port, bus addresses 1 and 2.
