@@ -5,6 +5,7 @@
 #include "tools/bridge/discovery.h"
 #include "tools/bridge/topics.h"
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <map>
@@ -14,6 +15,12 @@
 #include <thread>
 
 namespace lumidex {
+namespace {
+
+// How many boards' stores of one batch the door's worker makes at once.
+constexpr std::size_t kStoresSideBySide = 8;
+
+} // namespace
 
 struct MqttDoor::Impl {
     BoardService& service;
@@ -244,9 +251,20 @@ struct MqttDoor::Impl {
                 MergeChange(changes[at->second].second, std::get<BoardChange>(std::move(checked)));
             }
         }
-        for (auto& [board, change] : changes) {
-            service.Submit(board, std::move(change));
+        // Each board's store is a durable replacement of a file of its own:
+        // several go side by side, so that the disk's waits overlap. The
+        // batch ends with the last, so a board's changes stay in order.
+        std::atomic<std::size_t> next{0};
+        const auto submit = [&] {
+            for (std::size_t i = next++; i < changes.size(); i = next++) {
+                service.Submit(changes[i].first, std::move(changes[i].second));
+            }
+        };
+        std::vector<std::jthread> helpers;
+        while (helpers.size() + 1 < std::min(changes.size(), kStoresSideBySide)) {
+            helpers.emplace_back(submit);
         }
+        submit();
     }
 
     // Ends the worker once it finished the batch in hand; returns how many
