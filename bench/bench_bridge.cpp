@@ -5,9 +5,11 @@
 // (median and 99th percentile), the bridge's memory, and, in the same run,
 // the updates a second that a loop of lumidex-send processes reaches, and,
 // the broker restarted without its store, how long after it takes
-// connections again every board's availability is published. Then, from
-// the same bridge's HTTP door: the same updates as POSTs (the latency from
-// the request to the frame at the board), event-stream clients told of a
+// connections again every board's availability is published. A second
+// burst is cut short by a kill -9 of the bridge: started again, every board
+// must come to show what its Config.ini held at the kill. Then, from the
+// same bridge's HTTP door: the same updates as POSTs (the latency from the
+// request to the frame at the board), event-stream clients told of a
 // change, and the bridge's memory with them open.
 //
 //   bench_bridge [--boards N] [--seconds S] [--dir PARENT]
@@ -17,6 +19,7 @@
 // write before it is sent, so the disk under PARENT shows in the latency
 // (a memory file system such as /dev/shm leaves it out).
 #include "link/address.h"
+#include "settings/profile.h"
 
 #include <mosquitto.h>
 #include <nlohmann/json.hpp>
@@ -26,6 +29,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -208,6 +212,15 @@ struct AvailabilityWatch {
     Clock::time_point last{};
 };
 
+// What the bench's own client hears: the publishes the broker has
+// acknowledged, and each board's line 1 as the bridge publishes it once the
+// board accepted a frame with it.
+struct ClientWatch {
+    std::atomic<long> acknowledged{0};
+    std::mutex mutex;
+    std::map<int, int> accepted;
+};
+
 // Started as root, mosquitto would change to its own user.
 std::string RunAsUser() {
     const passwd* user = ::getpwuid(::getuid());
@@ -266,9 +279,32 @@ int main(int argc, char** argv) {
     Child bridge = Spawn({LUMIDEX_BRIDGE_EXE, "--boards", (dir / "boards.ini").string()}, false);
 
     mosquitto_lib_init();
-    mosquitto* client = mosquitto_new("lumidex-bench", true, nullptr);
+    ClientWatch heard;
+    std::atomic<long>& acknowledged = heard.acknowledged;
+    mosquitto* client = mosquitto_new("lumidex-bench", true, &heard);
+    mosquitto_publish_callback_set(client, [](mosquitto*, void* self, int) {
+        ++static_cast<ClientWatch*>(self)->acknowledged;
+    });
+    mosquitto_message_callback_set(client, [](mosquitto*, void* self, const mosquitto_message* m) {
+        auto* watch = static_cast<ClientWatch*>(self);
+        std::string text(static_cast<const char*>(m->payload),
+                         static_cast<std::size_t>(m->payloadlen));
+        text.erase(0, text.find_first_not_of(' '));
+        std::lock_guard lock(watch->mutex);
+        watch->accepted[std::atoi(m->topic + std::strlen("lumidex/b"))] = std::atoi(text.c_str());
+    });
+    long publishes = 0; // publish calls that went out
+    const auto publish_line = [&](int b, int value) {
+        const std::string topic = "lumidex/b" + std::to_string(b) + "/line/1/set";
+        const std::string text = std::to_string(value);
+        if (mosquitto_publish(client, nullptr, topic.c_str(), static_cast<int>(text.size()),
+                              text.data(), 1, false) == MOSQ_ERR_SUCCESS) {
+            ++publishes;
+        }
+    };
     mosquitto_int_option(client, MOSQ_OPT_TCP_NODELAY, 1);
     mosquitto_connect(client, "127.0.0.1", port, 30);
+    mosquitto_subscribe(client, nullptr, "lumidex/+/line/1", 1);
     mosquitto_loop_start(client);
     std::this_thread::sleep_for(1s); // the bridge connects and subscribes
 
@@ -351,11 +387,8 @@ int main(int argc, char** argv) {
         for (int b = 0; b < boards; ++b) {
             const Clock::time_point at = start + std::chrono::seconds(k - 1) + step * b;
             drain(at);
-            const std::string topic = "lumidex/b" + std::to_string(b) + "/line/1/set";
-            const std::string value = std::to_string(k);
             sent_at(b, k) = Clock::now().time_since_epoch().count();
-            mosquitto_publish(client, nullptr, topic.c_str(), static_cast<int>(value.size()),
-                              value.data(), 1, false);
+            publish_line(b, k);
         }
     }
     drain(Clock::now() + 3s);
@@ -371,22 +404,39 @@ int main(int argc, char** argv) {
     const Clock::time_point burst_start = Clock::now();
     for (int r = 1; r <= kBurstRounds; ++r) {
         for (int b = 0; b < boards; ++b) {
-            const std::string topic = "lumidex/b" + std::to_string(b) + "/line/1/set";
-            const std::string value = std::to_string(kBurstBase + r);
-            mosquitto_publish(client, nullptr, topic.c_str(), static_cast<int>(value.size()),
-                              value.data(), 1, false);
+            publish_line(b, kBurstBase + r);
         }
         drain(Clock::now());
     }
+    // The simulator reports at most 50 frames a second and holds back the
+    // rest, the last one included when no frame follows; what a board
+    // accepted last the bridge's state topic tells as well.
+    const auto shows_last = [&](int b) {
+        constexpr int kLast = kBurstBase + kBurstRounds;
+        std::lock_guard lock(heard.mutex);
+        return last_value[static_cast<std::size_t>(b)] == kLast || heard.accepted[b] == kLast;
+    };
     const auto all_shown = [&] {
-        return std::all_of(last_value.begin(), last_value.end(),
-                           [&](int v) { return v == kBurstBase + kBurstRounds; });
+        for (int b = 0; b < boards; ++b) {
+            if (!shows_last(b)) {
+                return false;
+            }
+        }
+        return true;
     };
     while (!all_shown() && Clock::now() - burst_start < 30s) {
         drain(Clock::now() + 5ms);
     }
     const double burst_seconds = std::chrono::duration<double>(Clock::now() - burst_start).count();
     const bool burst_shown = all_shown();
+    std::string burst_misses; // the first boards that do not show the last value
+    for (int b = 0, told = 0; b < boards && told < 5; ++b) {
+        if (!shows_last(b)) {
+            burst_misses += "  b" + std::to_string(b) + " shows " +
+                            std::to_string(last_value[static_cast<std::size_t>(b)]) + "\n";
+            ++told;
+        }
+    }
     const double bridge_rate = boards * kBurstRounds / burst_seconds;
     const double frame_rate = static_cast<double>(frames - frames_before) / burst_seconds;
 
@@ -404,6 +454,88 @@ int main(int argc, char** argv) {
     }
     const double loop_rate =
         sent / std::chrono::duration<double>(Clock::now() - loop_start).count();
+
+    // A second burst, the bridge killed with SIGKILL half-way through it,
+    // once half the boards show one of its values. A tenth of the boards
+    // are off meanwhile and come back, blank, after the kill: their files
+    // hold values they never showed.
+    // What each board's Config.ini holds at the kill was stored, so it must
+    // reach the board after the restart, though nobody publishes again. The
+    // restarted bridge takes a new client id: the broker's copies of
+    // commands still in flight at the kill would otherwise arrive again and
+    // move the boards past their files.
+    constexpr int kKillBase = 4000;
+    const Clock::time_point kill_start = Clock::now();
+    const int off = std::max(1, boards / 10);
+    for (int b = 0; b < off; ++b) {
+        Stop(sims[static_cast<std::size_t>(b)]);
+        fds[static_cast<std::size_t>(b)].fd = -1;
+    }
+    const auto shows_kill_burst = [&] {
+        return 2 * std::count_if(last_value.begin(), last_value.end(),
+                                 [&](int v) { return v > kKillBase; }) >=
+               boards;
+    };
+    for (int r = 1; r <= kBurstRounds / 2; ++r) {
+        for (int b = 0; b < boards; ++b) {
+            publish_line(b, kKillBase + r);
+        }
+        drain(Clock::now());
+    }
+    while (!shows_kill_burst() && Clock::now() - kill_start < 30s) {
+        drain(Clock::now() + 1ms);
+    }
+    ::kill(bridge.pid, SIGKILL);
+    ::waitpid(bridge.pid, nullptr, 0);
+    for (int b = 0; b < off; ++b) {
+        Child& sim = sims[static_cast<std::size_t>(b)];
+        sim = Spawn({LUMIDEX_SIM_EXE, "--json", "--udp", BoardAddress(b) + ":10006"}, true);
+        fds[static_cast<std::size_t>(b)].fd = sim.out;
+        board_of_fd[sim.out] = b;
+        last_value[static_cast<std::size_t>(b)] = 0;
+    }
+    // Frames already on their way, and a new second at every simulator, so
+    // that none holds back its report of the next frame; and the rest of
+    // the burst, which the broker keeps for the killed bridge's session
+    // once it has it all.
+    drain(Clock::now() + 1100ms);
+    while (acknowledged < publishes && Clock::now() - kill_start < 60s) {
+        drain(Clock::now() + 5ms);
+    }
+    std::vector<int> stored_at_kill(static_cast<std::size_t>(boards), 0);
+    int behind_at_kill = 0;
+    int burst_stored = 0;
+    for (int b = 0; b < boards; ++b) {
+        std::string text = lumidex::ReadSetting(dir / ("b" + std::to_string(b) + ".ini"),
+                                                "TextData", "TD1", "", 64);
+        text.erase(0, text.find_first_not_of(' '));
+        const int value = std::atoi(text.c_str());
+        stored_at_kill[static_cast<std::size_t>(b)] = value;
+        behind_at_kill += value != last_value[static_cast<std::size_t>(b)] ? 1 : 0;
+        burst_stored += value > kKillBase ? 1 : 0;
+    }
+    bridge = Spawn({LUMIDEX_BRIDGE_EXE, "--boards", (dir / "boards.ini").string(), "--client-id",
+                    "lumidex-bench-restarted"},
+                   false);
+    const Clock::time_point restarted = Clock::now();
+    const auto shows_stored = [&] { return last_value == stored_at_kill; };
+    while (!shows_stored() && Clock::now() - restarted < 30s) {
+        drain(Clock::now() + 5ms);
+    }
+    const bool kill_kept = shows_stored();
+    const double healed_seconds = std::chrono::duration<double>(Clock::now() - restarted).count();
+    drain(Clock::now() + 1s); // the bridge connects and subscribes again
+    const bool kill_still_kept = shows_stored();
+    std::string kill_misses; // the first boards that do not show their file's value
+    for (int b = 0, told = 0; b < boards && told < 5; ++b) {
+        const auto at = static_cast<std::size_t>(b);
+        if (last_value[at] != stored_at_kill[at]) {
+            kill_misses += "  b" + std::to_string(b) + ": its file held " +
+                           std::to_string(stored_at_kill[at]) + " at the kill, it shows " +
+                           std::to_string(last_value[at]) + "\n";
+            ++told;
+        }
+    }
 
     long count = 0;
     for (const auto& board : delivered) {
@@ -533,8 +665,15 @@ int main(int argc, char** argv) {
                 "(%.0f frames/s at the boards)%s\n",
                 boards * kBurstRounds, burst_seconds, bridge_rate, frame_rate,
                 burst_shown ? "" : ", NOT ALL SHOWN");
+    std::printf("%s", burst_misses.c_str());
     std::printf("lumidex-send loop: %.1f updates/s; the bridge %.1f x that\n", loop_rate,
                 bridge_rate / loop_rate);
+    std::printf("kill -9 half-way through a second burst: %d boards' files held a value of it, "
+                "%d a value their board did not show yet; restarted, every board showed what its "
+                "file held after %.2f s%s\n",
+                burst_stored, behind_at_kill, healed_seconds,
+                kill_kept && kill_still_kept ? "" : ", NOT EVERY BOARD");
+    std::printf("%s", kill_misses.c_str());
     const double mqtt_p99 = Percentile(mqtt_latencies_ms, 0.99);
     const double http_p99 = Percentile(http_latencies_ms, 0.99);
     std::printf("HTTP: updates delivered: %ld of %ld (%d requests not answered 200)\n", http_count,
@@ -599,5 +738,6 @@ int main(int argc, char** argv) {
     }
     Stop(broker);
     std::filesystem::remove_all(dir);
-    return count == total && recovered && http_count == total ? 0 : 1;
+    const bool kept = burst_shown && kill_kept && kill_still_kept;
+    return count == total && recovered && http_count == total && kept ? 0 : 1;
 }

@@ -239,27 +239,32 @@ struct BoardService::Impl {
         }
     }
 
-    // Stores writes in order after any that are still waiting, each within
-    // `lock_wait` of the file's lock; false when some still wait because
-    // another program of this user holds the lock. A write the file refuses
-    // for good (a read-only file) is dropped: it would hold back every
-    // later one. Called under store_mutex.
+    // Stores writes in order after any that are still waiting, all of them
+    // with one durable replacement of the file, within `lock_wait` of its
+    // lock; false when they still wait because another program of this
+    // user holds the lock; a later value of a waiting key replaces it, so
+    // what waits stays one write per key however long the lock is held.
+    // Writes the file refuses for good (a read-only file) are dropped: they
+    // would hold back every later one. Called under store_mutex.
     static bool Store(Board& board, std::vector<std::pair<SettingKey, std::string>> writes,
                       std::chrono::milliseconds lock_wait) {
         for (auto& write : writes) {
+            std::erase_if(board.unstored, [&](const auto& waiting) {
+                return waiting.first.section == write.first.section &&
+                       waiting.first.name == write.first.name;
+            });
             board.unstored.push_back(std::move(write));
         }
-        std::size_t done = 0;
-        for (; done < board.unstored.size(); ++done) {
-            const auto& [key, value] = board.unstored[done];
-            if (StoreSetting(board.config.settings, key.section, key.name, value, lock_wait) ==
-                WriteOutcome::Locked) {
-                break;
-            }
+        std::vector<SettingWrite> all;
+        all.reserve(board.unstored.size());
+        for (const auto& [key, value] : board.unstored) {
+            all.push_back({key.section, key.name, value});
         }
-        board.unstored.erase(board.unstored.begin(),
-                             board.unstored.begin() + static_cast<std::ptrdiff_t>(done));
-        return board.unstored.empty();
+        if (StoreSettings(board.config.settings, all, lock_wait) == WriteOutcome::Locked) {
+            return false;
+        }
+        board.unstored.clear();
+        return true;
     }
 
     bool Submit(const std::string& name, BoardChange change, Done done) {

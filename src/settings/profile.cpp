@@ -292,17 +292,31 @@ std::string LockedReason(const std::filesystem::path& file) {
 WriteOutcome StoreSetting(const std::filesystem::path& file, std::string_view section,
                           std::string_view key, std::string_view value,
                           std::chrono::milliseconds lock_wait) {
-    if (!AreWritableNames(section, key)) {
-        return WriteOutcome::Failed;
+    const SettingWrite write{section, key, value};
+    return StoreSettings(file, std::span(&write, 1), lock_wait);
+}
+
+WriteOutcome StoreSettings(const std::filesystem::path& file, std::span<const SettingWrite> writes,
+                           std::chrono::milliseconds lock_wait) {
+    if (writes.empty()) {
+        return WriteOutcome::Written;
+    }
+    for (const SettingWrite& write : writes) {
+        if (!AreWritableNames(write.section, write.key)) {
+            return WriteOutcome::Failed;
+        }
     }
     // The whole read-modify-write runs under the file's lock, so a second
     // writer (another copy of the program, a script) cannot replace the file
-    // between this read and this write and have its key lost.
+    // between this read and this write and have its keys lost.
     return RewriteFile(
         file,
         [&](std::string_view bytes) -> std::optional<std::string> {
             const DecodedText decoded = DecodeSettingsText(bytes);
-            const std::string text = WriteSettingToText(decoded.text, section, key, value);
+            std::string text = decoded.text;
+            for (const SettingWrite& write : writes) {
+                text = WriteSettingToText(text, write.section, write.key, write.value);
+            }
             std::string encoded = EncodeSettingsText(text, decoded.encoding);
             if (encoded.size() > kMaxSettingsFileBytes) {
                 return std::nullopt; // no reader could read it back

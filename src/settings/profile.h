@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstddef>
 #include <filesystem>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -51,6 +52,24 @@ bool WriteSetting(const std::filesystem::path& file, std::string_view section, s
 WriteOutcome StoreSetting(const std::filesystem::path& file, std::string_view section,
                           std::string_view key, std::string_view value,
                           std::chrono::milliseconds lock_wait = kSettingsLockWait);
+
+// One key to store with StoreSettings.
+struct SettingWrite {
+    std::string_view section;
+    std::string_view key;
+    std::string_view value;
+};
+
+// Stores several keys with one durable replacement of the file, under one
+// taking of its lock: the file ends as storing them one by one with
+// StoreSetting, in order, would leave it (a later value of a key replaces
+// an earlier one), but a crash leaves either all of them or none. Written
+// without touching the file when there is nothing to store; Locked as
+// StoreSetting (nothing is written); Failed, writing nothing, when any
+// write's names are refused (see AreWritableNames) and for every reason
+// StoreSetting fails.
+WriteOutcome StoreSettings(const std::filesystem::path& file, std::span<const SettingWrite> writes,
+                           std::chrono::milliseconds lock_wait = kSettingsLockWait);
 
 // The one-line reason a write that came back Locked gives, naming the lock
 // file.

@@ -6,8 +6,10 @@
 #include "tests/support/addresses.h"
 
 #include <csignal>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <set>
+#include <sstream>
 #include <unistd.h>
 
 namespace lumidex {
@@ -363,6 +365,83 @@ TEST_F(Bridge, AnotherUserCannotDelayAStore) {
     ASSERT_TRUE(frame);
     EXPECT_EQ(LineText(*frame, 1), " 7.50");
     EXPECT_EQ(Stored("hall", "TextData", "TD1"), "7.50");
+}
+
+// The most memory a process has held, in kB.
+[[maybe_unused]] long PeakKb(int pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.starts_with("VmHWM:")) {
+            return std::stol(line.substr(6));
+        }
+    }
+    ADD_FAILURE() << "no VmHWM in /proc/" << pid << "/status";
+    return 0;
+}
+
+// The broker's log names the bridge's client by this id.
+const std::string kBurstClientId = "bridge-under-burst";
+
+class BridgeUnderBurst : public Bridge {
+protected:
+    std::vector<std::string> BridgeOptions() const override {
+        return {"--client-id", kBurstClientId};
+    }
+};
+
+// Commands far faster than a board takes them, from one mosquitto_pub: the
+// bridge keeps answering the broker, later values replace the ones still
+// waiting, and the board ends with the last one sent.
+TEST_F(BridgeUnderBurst, StaysConnectedAndTheBoardEndsWithTheLastValue) {
+    constexpr int kMessages = 20000;
+    const std::string last = "42.42"; // no earlier message carries it
+    std::string lines;
+    for (int i = 1; i < kMessages; ++i) {
+        lines += std::to_string(i % 100) + "\n";
+    }
+    test::WriteFileOrFail(dir_ / "burst.txt", lines + last + "\n");
+    test::Watch state(*broker_, {"lumidex/bridge/availability", "lumidex/hall/line/1"});
+    state.WaitFor("lumidex/bridge/availability", "online", kSoon);
+
+    const auto sent = test::RunProgram(
+        {"/bin/sh", "-c",
+         "exec '" LUMIDEX_MOSQUITTO_PUB_EXE "' -h 127.0.0.1 -p " + std::to_string(broker_->port()) +
+             " -q 0 -l -t lumidex/hall/line/1/set < '" + (dir_ / "burst.txt").string() + "'"});
+    ASSERT_EQ(sent.status, 0) << sent.err;
+    // Published once the board accepted a frame with it.
+    ASSERT_TRUE(state.WaitFor("lumidex/hall/line/1", last, 20s));
+    EXPECT_EQ(Stored("hall", "TextData", "TD1"), last);
+    // The simulator reports at most 50 frames a second: once they stopped
+    // for longer, the board's next frame is reported and shows what the
+    // board holds.
+    while (hall_->NextFrame(1500ms)) {
+    }
+    Publish("lumidex/hall/line/2/set", "1");
+    auto frame = hall_->NextFrame(kSoon);
+    while (frame && !frame->contains("lines")) { // a note of reports held back
+        frame = hall_->NextFrame(kSoon);
+    }
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(LineText(*frame, 1), last);
+
+    EXPECT_EQ(state.Count("lumidex/bridge/availability", 300ms), 0)
+        << "the bridge's availability changed during the burst";
+    std::istringstream log(test::ReadFileOrFail(dir_ / "mosquitto.log"));
+    std::vector<std::string> naming_bridge;
+    for (std::string line; std::getline(log, line);) {
+        if (line.find(kBurstClientId) != std::string::npos) {
+            naming_bridge.push_back(line);
+        }
+    }
+    ASSERT_EQ(naming_bridge.size(), 1u)
+        << "the broker's log: " << testing::PrintToString(naming_bridge);
+    EXPECT_NE(naming_bridge[0].find("New client connected"), std::string::npos) << naming_bridge[0];
+
+    // The waiting commands are one per topic, not one per message. (The
+    // sanitizers' allocator keeps what was freed for a while.)
+#if !defined(__SANITIZE_ADDRESS__)
+    EXPECT_LT(PeakKb(bridge_->pid()), 30 * 1024) << "kB at most, after the burst";
+#endif
 }
 
 // Two boards on one RS-485 bus: one serial port, bus addresses 1 and 2.

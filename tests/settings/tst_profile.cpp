@@ -289,6 +289,72 @@ TEST(SettingsFileNames, RefusedNamesWriteNothing) {
     EXPECT_EQ(test::ReadFileOrFail(file), "[A]\r\nx=1\r\n[B]\r\nx=2\r\n");
 }
 
+struct StoreSettingsCase {
+    const char* name;
+    const char* before; // nullptr: no file yet
+    std::vector<SettingWrite> writes;
+    WriteOutcome outcome;
+    const char* after; // nullptr: no file
+};
+
+const StoreSettingsCase kStoreSettingsCases[] = {
+    {"keys across sections, one stored twice",
+     "[Set]\r\nwsv1=4\r\n",
+     {{"TextData", "TD1", "1.00"},
+      {"Set", "FCC1", "1"},
+      {"TextData", "TD1", "2.00"},
+      {"Set", "UIN", "Now"}},
+     WriteOutcome::Written,
+     "[Set]\r\nwsv1=4\r\nFCC1=1\r\nUIN=Now\r\n[TextData]\r\nTD1=2.00\r\n"},
+    {"a new file",
+     nullptr,
+     {{"A", "x", "1"}, {"A", "y", "2"}, {"A", "x", "3"}},
+     WriteOutcome::Written,
+     "[A]\r\nx=3\r\ny=2\r\n"},
+    {"LF line ends kept",
+     "[Set]\nSet=2\n",
+     {{"Set", "Set", "1"}, {"LD", "LD", "3"}},
+     WriteOutcome::Written,
+     "[Set]\nSet=1\n[LD]\nLD=3\n"},
+    {"nothing to store", nullptr, {}, WriteOutcome::Written, nullptr},
+    {"one refused name writes none",
+     "[A]\r\nx=1\r\n",
+     {{"A", "x", "2"}, {"A", "y=", "3"}},
+     WriteOutcome::Failed,
+     "[A]\r\nx=1\r\n"},
+};
+
+class StoreSettingsTable : public testing::TestWithParam<StoreSettingsCase> {};
+
+// Several keys in one replacement of the file leave the bytes that storing
+// them one by one leaves.
+TEST_P(StoreSettingsTable, OneReplacementEndsAsStoringOneByOne) {
+    const StoreSettingsCase& c = GetParam();
+    test::TempDir dir;
+    const auto together = dir / "together.ini";
+    const auto one_by_one = dir / "one_by_one.ini";
+    if (c.before != nullptr) {
+        test::WriteFileOrFail(together, c.before);
+        test::WriteFileOrFail(one_by_one, c.before);
+    }
+    EXPECT_EQ(StoreSettings(together, c.writes), c.outcome);
+    if (c.after == nullptr) {
+        EXPECT_FALSE(fs::exists(together));
+        return;
+    }
+    EXPECT_EQ(test::ReadFileOrFail(together), c.after);
+    if (c.outcome == WriteOutcome::Written) {
+        for (const SettingWrite& write : c.writes) {
+            ASSERT_EQ(StoreSetting(one_by_one, write.section, write.key, write.value),
+                      WriteOutcome::Written);
+        }
+        EXPECT_EQ(test::ReadFileOrFail(one_by_one), c.after);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, StoreSettingsTable, testing::ValuesIn(kStoreSettingsCases),
+                         test::RowName());
+
 // Makes a sparse file of `size` bytes that starts with `text`.
 void MakeSparseFile(const fs::path& file, std::string_view text, std::size_t size) {
     test::WriteFileOrFail(file, text);

@@ -24,6 +24,8 @@ public:
     int Stop(int signal, std::chrono::milliseconds timeout);
     // Waits for the exit; the exit status or -1 on time-out.
     int Wait(std::chrono::milliseconds timeout);
+    // The program's process id, for what /proc tells of it.
+    int pid() const { return pid_; }
 
 private:
     int pid_ = -1;

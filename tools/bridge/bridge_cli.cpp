@@ -319,7 +319,13 @@ int RunBridge(const BridgeOptions& options, std::ostream& err) {
     service.Stop();
     http_door.Stop();
     if (connection) {
-        door->Stop();
+        // What the door's worker had not taken yet is not stored: the
+        // senders see the bridge go offline right after.
+        if (const std::size_t dropped = door->Stop(); dropped > 0) {
+            err << "lumidex-bridge: stopping: " + std::to_string(dropped) +
+                       " command(s) that had just arrived were dropped, not stored\n"
+                << std::flush;
+        }
         connection->Flush(kFlushTimeout);
         connection->Stop();
     }

@@ -1,16 +1,26 @@
 #include "tools/bridge/mqtt_door.h"
 
 #include "settings/text_codec.h"
+#include "tools/bridge/command_queue.h"
 #include "tools/bridge/discovery.h"
 #include "tools/bridge/topics.h"
 
+#include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <set>
+#include <thread>
 
 namespace lumidex {
+namespace {
+
+// How many boards' stores of one batch the door's worker makes at once.
+constexpr std::size_t kStoresSideBySide = 8;
+
+} // namespace
 
 struct MqttDoor::Impl {
     BoardService& service;
@@ -32,6 +42,19 @@ struct MqttDoor::Impl {
     std::chrono::steady_clock::time_point discovery_sent{};
     bool discovery_wanted = false;
     std::set<std::string> discovery_topics;
+
+    // Commands between the connection's thread, which only puts them here,
+    // and the door's worker, which checks, stores and hands them on; and
+    // the commands refused since the worker last said so, because the
+    // queue was full. Guarded by queue_mutex.
+    std::mutex queue_mutex;
+    std::condition_variable queue_wake;
+    CommandQueue queue;
+    std::size_t overflowed = 0;
+    std::string overflow_topic; // the last of them
+    std::string overflow_command;
+    bool worker_stopping = false;
+    std::thread worker;
 
     Impl(BoardService& s, Publisher& p) : service(s), publisher(p), broker(s.config().broker) {}
 
@@ -146,15 +169,117 @@ struct MqttDoor::Impl {
         service.Refuse(std::move(status));
     }
 
-    void HandleForBoard(const std::string& board, const ParsedTopic& parsed,
-                        const std::string& topic, const std::string& payload) {
-        const auto formats = service.Formats(board);
-        auto checked = CheckCommand(parsed.command, parsed.line, payload, *formats);
-        if (auto* refusal = std::get_if<std::string>(&checked)) {
-            Refuse(board, CommandName(parsed.command), topic, *refusal);
-            return;
+    // Puts a command for the worker; one the full queue cannot take is
+    // counted for the next status on the bridge's topic.
+    void Enqueue(std::string key, const std::string& payload, const std::string& topic,
+                 const std::string& command) {
+        {
+            std::lock_guard lock(queue_mutex);
+            if (worker_stopping) {
+                return;
+            }
+            if (queue.Put(std::move(key), payload) == QueuePut::Refused) {
+                ++overflowed;
+                overflow_topic = topic;
+                overflow_command = command;
+            }
         }
-        service.Submit(board, std::get<BoardChange>(std::move(checked)));
+        queue_wake.notify_one();
+    }
+
+    // The door's worker: takes everything that waits, as one batch, until
+    // the door stops; a batch in hand is finished first.
+    void RunWorker() {
+        std::unique_lock lock(queue_mutex);
+        for (;;) {
+            queue_wake.wait(lock,
+                            [&] { return worker_stopping || !queue.empty() || overflowed > 0; });
+            if (worker_stopping) {
+                return;
+            }
+            std::vector<QueuedCommand> batch = queue.TakeAll();
+            const std::size_t refused = std::exchange(overflowed, 0);
+            const std::string topic = overflow_topic;
+            const std::string command = overflow_command;
+            lock.unlock();
+            if (refused > 0) {
+                Refuse("", command, topic,
+                       std::to_string(kMaxQueuedCommands) +
+                           " commands wait to be stored, the most the bridge keeps; this one was "
+                           "refused" +
+                           (refused > 1 ? ", and " + std::to_string(refused - 1) +
+                                              " other(s) since the last status like this"
+                                        : std::string()));
+            }
+            HandleBatch(batch);
+            lock.lock();
+        }
+    }
+
+    // Checks each command with the rules of every board it names (each
+    // board's line formats read once), refuses what does not fit, and hands
+    // each board the accepted changes merged in order: one store of its
+    // Config.ini and one round of exchanges for the whole batch.
+    void HandleBatch(const std::vector<QueuedCommand>& batch) {
+        std::map<std::string, std::optional<std::array<LineFormat, kLineCount>>> formats;
+        std::vector<std::pair<std::string, BoardChange>> changes;
+        std::map<std::string, std::size_t> change_of;
+        for (const QueuedCommand& queued : batch) {
+            const ParsedTopic parsed = ParseTopic(queued.key);
+            const std::string topic = prefix() + "/" + queued.key;
+            const std::vector<std::string> boards = parsed.kind == TopicKind::GroupCommand
+                                                        ? service.GroupMembers(parsed.target)
+                                                        : std::vector{parsed.target};
+            for (const std::string& board : boards) {
+                auto [read, first_read] = formats.try_emplace(board);
+                if (first_read) {
+                    read->second = service.Formats(board);
+                }
+                if (!read->second) {
+                    continue; // the board was checked when the command arrived
+                }
+                auto checked =
+                    CheckCommand(parsed.command, parsed.line, queued.payload, *read->second);
+                if (auto* refusal = std::get_if<std::string>(&checked)) {
+                    Refuse(board, CommandName(parsed.command), topic, *refusal);
+                    continue;
+                }
+                auto [at, first_change] = change_of.try_emplace(board, changes.size());
+                if (first_change) {
+                    changes.emplace_back(board, BoardChange{});
+                }
+                MergeChange(changes[at->second].second, std::get<BoardChange>(std::move(checked)));
+            }
+        }
+        // Each board's store is a durable replacement of a file of its own:
+        // several go side by side, so that the disk's waits overlap. The
+        // batch ends with the last, so a board's changes stay in order.
+        std::atomic<std::size_t> next{0};
+        const auto submit = [&] {
+            for (std::size_t i = next++; i < changes.size(); i = next++) {
+                service.Submit(changes[i].first, std::move(changes[i].second));
+            }
+        };
+        std::vector<std::jthread> helpers;
+        while (helpers.size() + 1 < std::min(changes.size(), kStoresSideBySide)) {
+            helpers.emplace_back(submit);
+        }
+        submit();
+    }
+
+    // Ends the worker once it finished the batch in hand; returns how many
+    // commands were still waiting, which are dropped.
+    std::size_t StopWorker() {
+        {
+            std::lock_guard lock(queue_mutex);
+            worker_stopping = true;
+        }
+        queue_wake.notify_one();
+        if (worker.joinable()) {
+            worker.join();
+        }
+        std::lock_guard lock(queue_mutex);
+        return queue.TakeAll().size();
     }
 
     void OnMessage(const std::string& topic, const std::string& payload, bool retained) {
@@ -200,32 +325,29 @@ struct MqttDoor::Impl {
             Refuse(board, command, topic, "no board or group of this bridge has this topic");
             return;
         }
-        if (parsed.kind == TopicKind::GroupCommand) {
-            const auto members = service.GroupMembers(parsed.target);
-            if (members.empty()) {
-                Refuse("", command, topic,
-                       "no board of this bridge is in group " + Named(parsed.target));
-                return;
-            }
-            for (const std::string& member : members) {
-                HandleForBoard(member, parsed, topic, payload);
-            }
+        if (parsed.kind == TopicKind::GroupCommand && service.GroupMembers(parsed.target).empty()) {
+            Refuse("", command, topic,
+                   "no board of this bridge is in group " + Named(parsed.target));
             return;
         }
-        if (!for_board) {
+        if (parsed.kind == TopicKind::BoardCommand && !for_board) {
             Refuse("", command, topic, "no board " + Named(parsed.target) + " on this bridge");
             return;
         }
-        HandleForBoard(board, parsed, topic, payload);
+        // The value is checked against the board's lines by the worker: this
+        // thread also answers the broker's keep-alive.
+        Enqueue(topic.substr(prefix().size() + 1), payload, topic, command);
     }
 };
 
 MqttDoor::MqttDoor(BoardService& service, Publisher& publisher)
     : impl_(std::make_unique<Impl>(service, publisher)) {
     impl_->observer = service.Subscribe([this](const BoardEvent& event) { impl_->OnEvent(event); });
+    impl_->worker = std::thread([door = impl_.get()] { door->RunWorker(); });
 }
 
 MqttDoor::~MqttDoor() {
+    impl_->StopWorker();
     impl_->service.Unsubscribe(impl_->observer);
 }
 
@@ -283,10 +405,13 @@ void MqttDoor::OnTick() {
     impl_->OnTick();
 }
 
-void MqttDoor::Stop() {
-    if (impl_->accepting.exchange(false)) {
-        impl_->publisher.Publish(AvailabilityTopic(), "offline", true);
+std::size_t MqttDoor::Stop() {
+    if (!impl_->accepting.exchange(false)) {
+        return 0;
     }
+    const std::size_t dropped = impl_->StopWorker();
+    impl_->publisher.Publish(AvailabilityTopic(), "offline", true);
+    return dropped;
 }
 
 } // namespace lumidex

@@ -16,10 +16,14 @@ inline constexpr std::size_t kMaxPayloadBytes = 256;
 // Home Assistant's status topic.
 inline constexpr std::chrono::seconds kDiscoveryInterval{10};
 
-// The board service's MQTT door. Messages on the command topics are checked
-// with the board rules and handed to the service; the service's events come
-// back as retained topics: each board's lines and brightness as shown, its
-// status and availability, and the bridge's own availability.
+// The board service's MQTT door. Messages on the command topics wait in a
+// CommandQueue (a later value for the same topic replacing the waiting one)
+// for the door's worker thread, which checks them with the board rules in
+// batches and hands the service one change per board per batch, so the
+// connection's thread stays free for the broker however fast commands come.
+// The service's events come back as retained topics: each board's lines and
+// brightness as shown, its status and availability, and the bridge's own
+// availability.
 class MqttDoor {
 public:
     MqttDoor(BoardService& service, Publisher& publisher);
@@ -41,6 +45,11 @@ public:
 
     // One message from the broker. Retained messages are not commands: a
     // command counts only when it is published, not when it is replayed.
+    // What can be refused without reading a board's settings (an unknown
+    // topic, board or group, a payload too long or not UTF-8) is refused
+    // here; a command is queued for the worker, or, with kMaxQueuedCommands
+    // other topics waiting, refused on the bridge's status (one status for
+    // all refused before the worker's next batch).
     // The retained list of discovery topics a start finds removes the
     // documents of boards and lines no longer offered. Home Assistant's
     // "online" has the documents sent again, at most once every
@@ -51,8 +60,11 @@ public:
     // discovery documents a request kept waiting.
     void OnTick();
 
-    // Stops taking commands and publishes "offline" for the bridge.
-    void Stop();
+    // Stops taking commands, lets the worker finish the batch in hand and
+    // publishes "offline" for the bridge. Returns how many commands were
+    // still waiting: they are dropped, for the caller to log (a status
+    // published now would stay retained as the bridge's last one).
+    std::size_t Stop();
 
     // The bridge's availability topic, for the last will.
     std::string AvailabilityTopic() const;
