@@ -204,6 +204,14 @@ struct HttpApi::Impl {
         return std::nullopt;
     }
 
+    // Hands a refused login to `then` after kFailedLoginPause.
+    template <class Then>
+    void Slowly(Then then, HttpResponse refusal) {
+        after(kFailedLoginPause, [then = std::move(then), refusal = std::move(refusal)]() mutable {
+            then(std::move(refusal));
+        });
+    }
+
     static HttpResponse ChecksBusy() {
         HttpResponse response =
             ErrorResponse(503, "too many logins are being checked; try again in a moment");
@@ -258,12 +266,12 @@ struct HttpApi::Impl {
         if (scheme("Bearer ")) {
             const std::vector<Role> both{Role::Admin, Role::Operator};
             if (auto refused = Throttled(request, both)) {
-                return then(std::move(*refused));
+                return Slowly(then, std::move(*refused));
             }
             const auto role = settings.credentials->Bearer(std::string_view(authorization).substr(7));
             if (!role) {
                 throttle.Failed(client, both, Clock::now());
-                return then(ErrorResponse(401, "wrong user, password or token"));
+                return Slowly(then, ErrorResponse(401, "wrong user, password or token"));
             }
             return then(Caller{*role, std::nullopt});
         }
@@ -276,21 +284,21 @@ struct HttpApi::Impl {
             const std::vector<Role> tried =
                 role ? std::vector<Role>{*role} : std::vector<Role>{Role::Admin, Role::Operator};
             if (auto refused = Throttled(request, tried)) {
-                return then(std::move(*refused));
+                return Slowly(then, std::move(*refused));
             }
             if (!role || !settings.credentials->HasPassword(*role)) {
                 throttle.Failed(client, tried, Clock::now());
-                return then(ErrorResponse(401, "wrong user, password or token"));
+                return Slowly(then, ErrorResponse(401, "wrong user, password or token"));
             }
             const bool queued =
-                CheckPassword(client, tried, pair.substr(colon + 1), [then](std::optional<Role> found) {
+                CheckPassword(client, tried, pair.substr(colon + 1), [this, then](std::optional<Role> found) {
                     if (!found) {
-                        return then(ErrorResponse(401, "wrong user, password or token"));
+                        return Slowly(then, ErrorResponse(401, "wrong user, password or token"));
                     }
                     then(Caller{*found, std::nullopt});
                 });
             if (!queued) {
-                then(ChecksBusy());
+                Slowly(then, ChecksBusy());
             }
             return;
         }
@@ -534,7 +542,7 @@ struct HttpApi::Impl {
         }
         const std::vector<Role> roles = LoginRoles();
         if (auto refused = Throttled(request, roles)) {
-            return reply(std::move(*refused));
+            return Slowly(reply, std::move(*refused));
         }
         const auto body = ParseBody(request.body);
         if (!body) {
@@ -547,7 +555,7 @@ struct HttpApi::Impl {
             ClientOf(request.peer), roles, (*body)["password"].get<std::string>(),
             [this, reply](std::optional<Role> role) {
                 if (!role) {
-                    return reply(ErrorResponse(401, "wrong password"));
+                    return Slowly(reply, ErrorResponse(401, "wrong password"));
                 }
                 const auto token = sessions.Open(*role, Clock::now());
                 if (!token) {
@@ -561,7 +569,7 @@ struct HttpApi::Impl {
                 reply(std::move(response));
             });
         if (!queued) {
-            reply(ChecksBusy());
+            Slowly(reply, ChecksBusy());
         }
     }
 

@@ -61,6 +61,10 @@ inline constexpr std::chrono::seconds kRequestTimeout{10};
 inline constexpr std::size_t kMaxConnections = 64;
 inline constexpr std::size_t kMaxConnectionsPerClient = 16;
 inline constexpr std::size_t kReservedConnections = 8;
+// A refused login (a wrong password, an address that must wait, a full
+// queue of checks) is answered after this pause, so a client that guesses
+// gets its answers no faster, whatever it sends.
+inline constexpr std::chrono::milliseconds kFailedLoginPause{500};
 // Event streams: at most this many at once, and from one client.
 inline constexpr std::size_t kMaxEventStreams = 32;
 inline constexpr std::size_t kMaxEventStreamsPerClient = 8;

@@ -1,5 +1,7 @@
 #include "tools/bridge/http_password_checks.h"
 
+#include "tools/bridge/thread_priority.h"
+
 namespace lumidex {
 
 PasswordChecks::PasswordChecks() = default;
@@ -42,6 +44,9 @@ void PasswordChecks::Stop() {
 }
 
 void PasswordChecks::Loop() {
+    // A flood of logins keeps this thread busy; the door's own thread and
+    // the boards' workers go first.
+    LowerThisThreadsPriority();
     std::unique_lock lock(mutex_);
     while (true) {
         wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
