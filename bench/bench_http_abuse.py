@@ -30,30 +30,6 @@ FLOOD_FIRST = 10  # the flood's addresses: 127.0.5.10 .. 127.0.5.105
 USER = "127.0.5.200"
 PASSWORD = "pump-4711"
 
-FLOOD = r"""
-import http.client, sys, threading, time
-port, seconds, first = int(sys.argv[1]), float(sys.argv[2]), int(sys.argv[3])
-end = time.monotonic() + seconds
-def flood(k):
-    n = 0
-    while time.monotonic() < end:
-        source = f"127.0.5.{first + (k * 7 + n) % 96}"
-        n += 1
-        c = http.client.HTTPConnection("127.0.0.1", port, timeout=10, source_address=(source, 0))
-        try:
-            c.request("POST", "/api/login", body='{"password": "wrong"}',
-                      headers={"Content-Type": "application/json"})
-            c.getresponse().read()
-        except OSError:
-            pass
-        finally:
-            c.close()
-threads = [threading.Thread(target=flood, args=(k,)) for k in range(24)]
-for t in threads: t.start()
-for t in threads: t.join()
-"""
-
-
 def hold_connections(port, stop, held_counts):
     """One client keeps 16 connections open, opening a new one for each the
     door cuts."""
@@ -148,7 +124,7 @@ def main():
         held = []
         holder = threading.Thread(target=hold_connections, args=(port, stop, held))
         holder.start()
-        flood = subprocess.Popen([sys.executable, "-c", FLOOD, str(port), "600", str(FLOOD_FIRST)])
+        flood = fx.start_login_flood(port, 600, "127.0.5.", FLOOD_FIRST)
         time.sleep(1)
         try:
             attacked = posts(port, cookie, args.boards, args.posts)

@@ -9,6 +9,7 @@ import os
 import select
 import socket
 import subprocess
+import sys
 import time
 
 PROGRAMS = {"bridge": None, "sim": None}
@@ -110,3 +111,40 @@ class Bridge:
         self.process.terminate()
         assert self.process.wait(10) == 0
         self.process.stderr.close()
+
+
+# Wrong logins from 96 client addresses (PREFIX + FIRST .. FIRST + 95),
+# THREADS at a time, for SECONDS; prints how often each answer came back.
+_FLOOD = r"""
+import http.client, json, sys, threading, time
+port, seconds, prefix, first, threads = (int(sys.argv[1]), float(sys.argv[2]), sys.argv[3],
+                                         int(sys.argv[4]), int(sys.argv[5]))
+counts, lock, end = {}, threading.Lock(), time.monotonic() + seconds
+def flood(k):
+    n = 0
+    while time.monotonic() < end:
+        source = f"{prefix}{first + (k * 7 + n) % 96}"
+        n += 1
+        c = http.client.HTTPConnection("127.0.0.1", port, timeout=10, source_address=(source, 0))
+        try:
+            c.request("POST", "/api/login", body='{"password": "wrong"}',
+                      headers={"Content-Type": "application/json"})
+            status = str(c.getresponse().status)
+        except OSError as e:
+            status = type(e).__name__
+        finally:
+            c.close()
+        with lock:
+            counts[status] = counts.get(status, 0) + 1
+workers = [threading.Thread(target=flood, args=(k,)) for k in range(threads)]
+for w in workers: w.start()
+for w in workers: w.join()
+print(json.dumps(counts))
+"""
+
+
+def start_login_flood(port, seconds, address_prefix, first, threads=24):
+    """A process of its own that floods the door with wrong logins; its
+    standard output ends with the count of each answer (JSON)."""
+    return subprocess.Popen([sys.executable, "-c", _FLOOD, str(port), str(seconds), address_prefix,
+                             str(first), str(threads)], stdout=subprocess.PIPE, text=True)

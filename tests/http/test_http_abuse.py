@@ -22,7 +22,8 @@ import threading
 import time
 import unittest
 
-from http_fixture import PROGRAMS, Bridge, Sim, board_settings, free_port, password_line, use, write_secret
+from http_fixture import (PROGRAMS, Bridge, Sim, board_settings, free_port, password_line, start_login_flood,
+                          use, write_secret)
 
 # This suite's board and the addresses its clients come from; see
 # tests/support/addresses.h.
@@ -250,7 +251,7 @@ class DoorUnderAttack(unittest.TestCase):
 
     def test_a_login_flood_leaves_page_files_fast(self):
         port = self.closed.port
-        flood = subprocess.Popen([sys.executable, "-c", FLOOD, str(port), "3"], stdout=subprocess.PIPE, text=True)
+        flood = start_login_flood(port, 3, "127.0.4.", 100)
         time.sleep(0.3)
         connection = http.client.HTTPConnection("127.0.0.1", port, timeout=10, source_address=(client(32), 0))
         times = []
@@ -377,34 +378,6 @@ class DoorUnderAttack(unittest.TestCase):
                     self.assertFalse(handshake(old))
         finally:
             bridge.stop()
-
-
-# The flood: wrong logins from many client addresses, 24 at a time, for
-# the seconds given; prints how often each status came back.
-FLOOD = r"""
-import http.client, json, sys, threading, time
-port, seconds = int(sys.argv[1]), float(sys.argv[2])
-counts, lock, end = {}, threading.Lock(), time.monotonic() + seconds
-def flood(k):
-    n = 0
-    while time.monotonic() < end:
-        source = f"127.0.4.{100 + (k * 12 + n) % 96}"
-        n += 1
-        c = http.client.HTTPConnection("127.0.0.1", port, timeout=10, source_address=(source, 0))
-        try:
-            c.request("POST", "/api/login", body='{"password": "wrong"}', headers={"Content-Type": "application/json"})
-            status = str(c.getresponse().status)
-        except OSError as e:
-            status = type(e).__name__
-        finally:
-            c.close()
-        with lock:
-            counts[status] = counts.get(status, 0) + 1
-threads = [threading.Thread(target=flood, args=(k,)) for k in range(24)]
-for t in threads: t.start()
-for t in threads: t.join()
-print(json.dumps(counts))
-"""
 
 
 if __name__ == "__main__":

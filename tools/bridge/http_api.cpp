@@ -117,6 +117,18 @@ bool HasScheme(std::string_view authorization, std::string_view scheme) {
                                  boost::beast::string_view(scheme.data(), scheme.size()));
 }
 
+// HTTP Basic's user, as a role (nothing for another user or a header that
+// is not base64 of "USER:PASSWORD"), and password.
+std::pair<std::optional<Role>, std::string> BasicCredentials(std::string_view authorization) {
+    const auto decoded = FromBase64(authorization.substr(6));
+    const std::string pair = decoded ? std::string(decoded->begin(), decoded->end()) : "";
+    const std::size_t colon = pair.find(':');
+    if (colon == std::string::npos) {
+        return {std::nullopt, ""};
+    }
+    return {RoleFromName(std::string_view(pair).substr(0, colon)), pair.substr(colon + 1)};
+}
+
 std::string SessionCookie(const std::string& token, bool tls, long max_age) {
     return std::string(kSessionCookie) + "=" + token + "; HttpOnly; SameSite=Strict; Path=/; Max-Age=" +
            std::to_string(max_age) + (tls ? "; Secure" : "");
@@ -276,11 +288,7 @@ struct HttpApi::Impl {
             return then(Caller{*role, std::nullopt});
         }
         if (scheme("Basic ")) {
-            const auto decoded = FromBase64(std::string_view(authorization).substr(6));
-            const std::string pair = decoded ? std::string(decoded->begin(), decoded->end()) : "";
-            const std::size_t colon = pair.find(':');
-            const auto role = colon == std::string::npos ? std::nullopt
-                                                         : RoleFromName(pair.substr(0, colon));
+            const auto [role, password] = BasicCredentials(authorization);
             const std::vector<Role> tried =
                 role ? std::vector<Role>{*role} : std::vector<Role>{Role::Admin, Role::Operator};
             if (auto refused = Throttled(request, tried)) {
@@ -291,7 +299,7 @@ struct HttpApi::Impl {
                 return Slowly(then, ErrorResponse(401, "wrong user, password or token"));
             }
             const bool queued =
-                CheckPassword(client, tried, pair.substr(colon + 1), [this, then](std::optional<Role> found) {
+                CheckPassword(client, tried, password, [this, then](std::optional<Role> found) {
                     if (!found) {
                         return Slowly(then, ErrorResponse(401, "wrong user, password or token"));
                     }
@@ -321,12 +329,8 @@ struct HttpApi::Impl {
             return settings.credentials->Bearer(std::string_view(authorization).substr(7)).has_value();
         }
         if (scheme("Basic ")) {
-            const auto decoded = FromBase64(std::string_view(authorization).substr(6));
-            const std::string pair = decoded ? std::string(decoded->begin(), decoded->end()) : "";
-            const std::size_t colon = pair.find(':');
-            const auto role = colon == std::string::npos ? std::nullopt
-                                                         : RoleFromName(pair.substr(0, colon));
-            return role && settings.credentials->Recognised(role, pair.substr(colon + 1)) == role;
+            const auto [role, password] = BasicCredentials(authorization);
+            return role && settings.credentials->Recognised(role, password) == role;
         }
         const std::string token = CookieValue(request.cookie, kSessionCookie);
         return !token.empty() && sessions.Find(token, Clock::now()).has_value();
