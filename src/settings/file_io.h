@@ -65,6 +65,14 @@ SettingsFileCheck CheckSettingsFile(const std::filesystem::path& file);
 // files that are only ever read, such as the help document.
 std::optional<std::string> WhyUntrusted(const std::filesystem::path& file);
 
+// Why a secret kept in `file` (a password's hash, a token, a key) is not
+// the running user's alone: a user other than the running one (root, and
+// on Windows the Administrators, SYSTEM and TrustedInstaller aside) could
+// read it, by its group's or every user's permission on POSIX systems and
+// by its access list on Windows. Nothing when no one else could, and for a
+// file that cannot be looked at (its reader says why).
+std::optional<std::string> WhoElseMayRead(const std::filesystem::path& file);
+
 // Reads a whole regular file. Returns nothing when it is missing, cannot be
 // read, is bigger than kMaxSettingsFileBytes, is not a regular file (a
 // directory, a FIFO or a device is never opened, waited on or read), or is

@@ -621,6 +621,15 @@ std::optional<std::string> WhyUntrusted(const std::filesystem::path& file) {
     return std::nullopt;
 }
 
+std::optional<std::string> WhoElseMayRead(const std::filesystem::path& file) {
+    struct stat info {};
+    if (::stat(file.c_str(), &info) != 0 || (info.st_mode & (S_IRGRP | S_IROTH)) == 0) {
+        return std::nullopt;
+    }
+    return file.string() + " can be read by " +
+           ((info.st_mode & S_IROTH) != 0 ? "every user" : "its group") + " (chmod 600 it)";
+}
+
 bool ReplaceFileDurably(const std::filesystem::path& file, std::string_view bytes) {
     const Resolved found = Resolve(file);
     return MayWrite(found) && ReplaceInFolder(found, bytes);

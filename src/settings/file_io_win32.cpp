@@ -542,6 +542,25 @@ std::optional<std::string> WhyUntrusted(const std::filesystem::path& file) {
     return std::nullopt;
 }
 
+std::optional<std::string> WhoElseMayRead(const std::filesystem::path& file) {
+    const auto target = FollowLinks(file);
+    if (!target || KindOf(*target) != PathKind::RegularFile) {
+        return std::nullopt;
+    }
+    const auto facts = SecurityOf(*target);
+    if (!facts) {
+        return Shown(*target) + ": its owner and access list cannot be read";
+    }
+    auto why = WhoElseMay(*facts, CurrentUser::Get().sid,
+                          rights::kReadData | rights::kGenericRead | rights::kGenericAll,
+                          Shown(*target), "read", AccountName);
+    if (why) {
+        *why += " (leave only your own account on its access list: icacls FILE /inheritance:r "
+                "/grant:r %USERNAME%:F)";
+    }
+    return why;
+}
+
 std::filesystem::path SettingsLockFile(const std::filesystem::path& file) {
     return LockPathOf(FollowLinks(file).value_or(file));
 }

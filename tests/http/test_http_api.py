@@ -18,10 +18,11 @@ import ssl
 import subprocess
 import sys
 import tempfile
-import time
 import unittest
 
 import jsonschema
+
+from http_fixture import Bridge, Sim, board_settings, free_port, password_line, use, write_secret
 
 BRIDGE = SIM = None
 # The boards' controllers, and the addresses clients come from (each
@@ -35,89 +36,6 @@ ADMIN_PASSWORD = "back office!"
 ADMIN_TOKEN = "a" * 8 + "0123456789abcdef"
 OPERATOR_TOKEN = "o" * 8 + "0123456789abcdef"
 ALLOWED_ORIGIN = "https://rates.example"
-
-
-def board_settings(address):
-    """A Config.ini: line 1 with 4 digits and 2 places, line 2 with 3 digits
-    and a free point, lines 3..6 not sent."""
-    a, b, c, d = (int(x) for x in address.split("."))
-    stored = (a << 24) | (b << 16) | (c << 8) | d
-    if stored >= 1 << 31:
-        stored -= 1 << 32
-    return (f"[Set]\r\nwsv1=4\r\nwsv6=2\r\nwsv2=3\r\nwsv7=No\r\nLEDIP={stored}\r\n"
-            "[Text]\r\nText3=No\r\nText4=No\r\nText5=No\r\nText6=No\r\n[TextBT]\r\nTB1=Super\r\n")
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def wait_for_port(port, process, seconds=20):
-    end = time.monotonic() + seconds
-    while time.monotonic() < end:
-        if process.poll() is not None:
-            raise AssertionError(f"the bridge ended: {process.stderr.read()}")
-        try:
-            socket.create_connection(("127.0.0.1", port), timeout=0.2).close()
-            return
-        except OSError:
-            time.sleep(0.05)
-    raise AssertionError(f"nothing listens on port {port}")
-
-
-class Sim:
-    """lumidex-sim on one loopback address, printing one JSON object per frame."""
-
-    def __init__(self, address):
-        self.process = subprocess.Popen([SIM, "--udp", address, "--json"], stdout=subprocess.PIPE,
-                                        stderr=subprocess.DEVNULL, text=True)
-        first = self.process.stdout.readline()
-        assert first.startswith("udp:"), first
-
-    def next_frame(self, seconds=5):
-        """The next frame the board took, or None."""
-        import select
-        end = time.monotonic() + seconds
-        while time.monotonic() < end:
-            ready, _, _ = select.select([self.process.stdout], [], [], end - time.monotonic())
-            if not ready:
-                break
-            line = self.process.stdout.readline()
-            if line.startswith("{"):
-                return json.loads(line)
-        return None
-
-    def drain(self):
-        while self.next_frame(0.05):
-            pass
-
-    def stop(self):
-        self.process.terminate()
-        self.process.wait()
-        self.process.stdout.close()
-
-
-class Bridge:
-    """lumidex-bridge over the boards file in `folder`, HTTP alone."""
-
-    def __init__(self, folder, http_section, extra=()):
-        self.port = free_port()
-        boards = (f"[http]\nlisten=127.0.0.1:{self.port}\n{http_section}"
-                  "[hall]\nsettings=hall.ini\ngroups=prices\n"
-                  "[dock]\nsettings=dock.ini\ngroups=prices\nrefresh=0\n")
-        self.boards = os.path.join(folder, "boards.ini")
-        with open(self.boards, "w") as f:
-            f.write(boards)
-        self.process = subprocess.Popen([BRIDGE, "--boards", self.boards, *extra],
-                                        stderr=subprocess.PIPE, text=True)
-        wait_for_port(self.port, self.process)
-
-    def stop(self):
-        self.process.terminate()
-        assert self.process.wait(10) == 0
-        self.process.stderr.close()
 
 
 class Answer:
@@ -146,14 +64,10 @@ class HttpDoorTest(unittest.TestCase):
                 with open(os.path.join(cls.dir, folder, name + ".ini"), "w", newline="") as f:
                     f.write(board_settings(address))
         closed = os.path.join(cls.dir, "closed")
+        # The bridge takes secrets only its own user may read.
         for role, password in (("operator", OPERATOR_PASSWORD), ("admin", ADMIN_PASSWORD)):
-            line = subprocess.run([BRIDGE, "--hash-password"], input=password + "\n", text=True,
-                                  capture_output=True, check=True).stdout
-            with open(os.path.join(closed, role + ".pass"), "w") as f:
-                f.write(line)
-        # The bridge takes a tokens file only its own user may read.
-        with open(os.open(os.path.join(closed, "tokens"), os.O_WRONLY | os.O_CREAT, 0o600), "w") as f:
-            f.write(f"# scripts\nadmin {ADMIN_TOKEN}\noperator {OPERATOR_TOKEN}\n")
+            write_secret(os.path.join(closed, role + ".pass"), password_line(password))
+        write_secret(os.path.join(closed, "tokens"), f"# scripts\nadmin {ADMIN_TOKEN}\noperator {OPERATOR_TOKEN}\n")
         cls.open = Bridge(os.path.join(cls.dir, "open"), "")
         cls.addClassCleanup(cls.open.stop)
         cls.closed = Bridge(closed, "operator-password-file=operator.pass\n"
@@ -469,40 +383,6 @@ class HttpDoorTest(unittest.TestCase):
             pass
         slow.close()
 
-    def test_connection_and_stream_limits(self):
-        streams = []
-        for _ in range(32):
-            c = http.client.HTTPConnection("127.0.0.1", self.open.port, timeout=10)
-            c.request("GET", "/api/events")
-            r = c.getresponse()
-            self.assertEqual(r.status, 200)
-            streams.append((c, r))
-        one_more = self.request(self.open, "GET", "/api/events")
-        self.assertEqual(one_more.status, 503)
-        idle = [socket.create_connection(("127.0.0.1", self.open.port)) for _ in range(64 - 32)]
-        refused = socket.create_connection(("127.0.0.1", self.open.port))
-        refused.settimeout(5)
-        self.assertIn(b" 503 ", refused.recv(4096))
-        for s in idle + [refused]:
-            s.close()
-        for c, r in streams:
-            r.close()
-            c.close()
-        # The streams whose clients went are freed: a new one is served.
-        deadline = time.monotonic() + 10
-        served = False
-        while not served and time.monotonic() < deadline:
-            c = http.client.HTTPConnection("127.0.0.1", self.open.port, timeout=10)
-            try:
-                c.request("GET", "/api/events")
-                served = c.getresponse().status == 200
-            except OSError:
-                pass  # the door may still count the closed connections
-            c.close()
-            if not served:
-                time.sleep(0.1)
-        self.assertTrue(served, "closed streams were not freed")
-
     def test_the_page_and_its_font_are_built_in(self):
         for path, content_type in (("/", "text/html; charset=utf-8"), ("/index.html", "text/html; charset=utf-8"),
                                    ("/dseg7.ttf", "font/ttf")):
@@ -510,6 +390,14 @@ class HttpDoorTest(unittest.TestCase):
                 answer = self.request(self.open, "GET", path)
                 self.assertEqual((answer.status, answer.headers["Content-Type"]), (200, content_type))
                 self.assertEqual(answer.headers["X-Content-Type-Options"], "nosniff")
+                policy = answer.headers["Content-Security-Policy"]
+                for directive in ("default-src 'self'", "frame-ancestors 'none'", "object-src 'none'"):
+                    self.assertIn(directive, policy)
+                self.assertNotIn("unsafe", policy)
+        for path in ("/api/boards", "/api/nothing", "/api/openapi.json"):
+            with self.subTest(path):
+                self.assertEqual(self.request(self.open, "GET", path).headers["X-Content-Type-Options"],
+                                 "nosniff")
         font = self.request(self.open, "GET", "/dseg7.ttf").raw
         self.assertEqual(font[:4], b"\x00\x01\x00\x00")
 
@@ -522,7 +410,8 @@ class HttpDoorTest(unittest.TestCase):
             ("beyond loopback without passwords", ["--http", "0.0.0.0:1"], "", "both passwords"),
             ("beyond loopback with one password", ["--http", "0.0.0.0:1"], "admin-password-file=../closed/admin.pass\n", "both passwords"),
             ("a listen address that is a name", ["--http", "example.org:80"], "", "ADDRESS:PORT"),
-            ("a password file without a hash", [], "admin-password-file=hall.ini\n", "--hash-password"),
+            ("a password file without a hash", [], "admin-password-file=../closed/tokens\n", "--hash-password"),
+            ("a password file every user may read", [], "admin-password-file=readable.pass\n", "read by every user"),
             ("tokens without passwords", [], "tokens-file=../closed/tokens\n", "needs the passwords"),
             ("a certificate without its key", ["--tls-cert", "hall.ini"], "", "tls-key"),
             ("an origin that is no origin", [], "allow-origin=rates.example\n", "allow-origin"),
@@ -531,8 +420,9 @@ class HttpDoorTest(unittest.TestCase):
              "admin-password-file=../closed/admin.pass\ntokens-file=readable-tokens\n",
              "read by every user"),
         ]
-        shutil.copy(os.path.join(self.dir, "closed", "tokens"), os.path.join(folder, "readable-tokens"))
-        os.chmod(os.path.join(folder, "readable-tokens"), 0o644)
+        for source, copy in (("tokens", "readable-tokens"), ("admin.pass", "readable.pass")):
+            shutil.copy(os.path.join(self.dir, "closed", source), os.path.join(folder, copy))
+            os.chmod(os.path.join(folder, copy), 0o644)
         for name, extra, section, message in cases:
             with self.subTest(name):
                 with open(os.path.join(folder, "refused.ini"), "w") as f:
@@ -563,6 +453,7 @@ class HttpDoorTest(unittest.TestCase):
             response = connection.getresponse()
             self.assertEqual(response.status, 200)
             self.assertIn("; Secure", response.headers["Set-Cookie"])
+            self.assertEqual(response.headers["Strict-Transport-Security"], "max-age=31536000")
             response.read()
             connection.request("GET", "/api/boards", headers={"Cookie": response.headers["Set-Cookie"].split(";")[0]})
             self.assertEqual(connection.getresponse().status, 200)
@@ -589,4 +480,5 @@ class HttpDoorTest(unittest.TestCase):
 
 if __name__ == "__main__":
     BRIDGE, SIM = sys.argv[1], sys.argv[2]
+    use(BRIDGE, SIM)
     unittest.main(argv=[sys.argv[0], *sys.argv[3:]], verbosity=2)

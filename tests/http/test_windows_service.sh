@@ -3,7 +3,9 @@
 # registers it and makes %ProgramData%\Lumidex; started by the service
 # manager over the boards file put there, it answers GET /api/boards and a
 # POST reaches lumidex-sim.exe; --uninstall-service stops and removes it and
-# keeps the folder. Runs in the Wine prefix scripts/test-windows set up
+# keeps the folder. A password file other users may read is refused at
+# start, as far as Wine keeps access lists (it makes them from the file's
+# mode). Runs in the Wine prefix scripts/test-windows set up
 # (WINEPREFIX). Exits 77 (skipped) without Wine or python3.
 #
 # Usage: test_windows_service.sh BIN_DIR
@@ -83,6 +85,24 @@ got=$(http POST /api/boards/hall '{"lines": {"1": "12.5"}}')
 check "a POST is answered with the board's accepted status" grep -q '^200 .*"result":"accepted"' <<<"$got"
 check "the POST reaches the simulated card" poll 10 grep -q '"text":"12.50"' "$work/sim.log"
 check "the board's Config.ini holds the value" grep -q 'TD1=12.50' "$folder/hall.ini"
+
+# A password's hash that every user may read could be guessed at leisure:
+# refused at start (exit 2). Kept to its user, the file is taken, and the
+# bridge goes on to fail on the port the service holds.
+printf '[http]\r\nlisten=127.0.0.1:%s\r\nadmin-password-file=admin.pass\r\n[hall]\r\nsettings=%s\r\n' \
+  "$port" "$(winepath -w "$folder/hall.ini")" >"$work/boards.ini"
+wine "$bin/lumidex-bridge.exe" --hash-password <<<'the admin password' >"$work/admin.pass" 2>/dev/null
+chmod 644 "$work/admin.pass"
+status=0
+wine "$bin/lumidex-bridge.exe" --boards "$(winepath -w "$work/boards.ini")" </dev/null \
+  >"$work/readable.log" 2>&1 || status=$?
+check "a password file every user may read is refused (exit 2)" \
+  grep -q 'refusing the admin password file: .* can be read by' "$work/readable.log"
+check "... with exit status 2" test "$status" -eq 2
+chmod 600 "$work/admin.pass"
+wine "$bin/lumidex-bridge.exe" --boards "$(winepath -w "$work/boards.ini")" </dev/null \
+  >"$work/private.log" 2>&1 || true
+check "a password file of its user alone is taken" grep -q 'cannot listen' "$work/private.log"
 
 wine "$bin/lumidex-bridge.exe" --uninstall-service </dev/null >"$work/uninstall.log" 2>&1
 gone() { ! grep -q '^200' <<<"$(http GET /api/boards 2>/dev/null)"; }

@@ -75,6 +75,26 @@ TEST(HttpRules, ListenAddresses) {
     EXPECT_FALSE(IsLoopbackHost("128.0.0.1"));
 }
 
+TEST(HttpRules, ClientsAndCodings) {
+    const std::pair<const char*, const char*> clients[] = {
+        {"192.168.1.20", "192.168.1.20"},
+        {"::ffff:192.168.1.20", "192.168.1.20"},
+        {"2001:db8:1:2:aaaa:bbbb:cccc:dddd", "2001:db8:1:2::/64"},
+        {"2001:db8:1:2::1", "2001:db8:1:2::/64"},
+        {"2001:db8:1:3::1", "2001:db8:1:3::/64"},
+        {"not an address", "not an address"},
+    };
+    for (const auto& [address, client] : clients) {
+        EXPECT_EQ(ClientOf(address), client) << address;
+    }
+    for (const char* taken : {"chunked", "Chunked", " chunked "}) {
+        EXPECT_TRUE(IsOnlyChunked(taken)) << taken;
+    }
+    for (const char* refused : {"identity", "gzip", "chunked, identity", "gzip, chunked", "", "chunked;x"}) {
+        EXPECT_FALSE(IsOnlyChunked(refused)) << refused;
+    }
+}
+
 TEST(HttpRules, HeadersAndFiles) {
     EXPECT_TRUE(IsJsonContentType("application/json"));
     EXPECT_TRUE(IsJsonContentType("Application/JSON; charset=utf-8"));
@@ -153,31 +173,93 @@ TEST(HttpAuth, TokensAndRoles) {
     }
 }
 
-TEST(HttpAuth, FiveFailuresWaitThirtySeconds) {
+// Failures count per client and per role tried; only that role's success
+// clears them, and every further round doubles the wait.
+TEST(HttpAuth, FailedLoginsWaitPerClientAndRole) {
+    using std::chrono::seconds;
+    const std::vector<Role> admin{Role::Admin};
+    const std::vector<Role> both{Role::Admin, Role::Operator};
+    const std::vector<Role> operator_role{Role::Operator};
+    struct Step {
+        const char* what;
+        enum { Fail, Succeed, Expect } kind;
+        const char* client;
+        std::vector<Role> roles;
+        int at_seconds;
+        std::optional<long> waiting; // for Expect
+    };
+    const Step steps[] = {
+        {"four wrong admin guesses", Step::Fail, "10.0.0.9", admin, 0, {}},
+        {"", Step::Fail, "10.0.0.9", admin, 0, {}},
+        {"", Step::Fail, "10.0.0.9", admin, 0, {}},
+        {"", Step::Fail, "10.0.0.9", admin, 0, {}},
+        {"may still try", Step::Expect, "10.0.0.9", admin, 0, std::nullopt},
+        {"the operator's own password", Step::Succeed, "10.0.0.9", operator_role, 0, {}},
+        {"the fifth admin guess", Step::Fail, "10.0.0.9", admin, 1, {}},
+        {"the operator's success cleared nothing", Step::Expect, "10.0.0.9", admin, 1, 30},
+        {"the login form tries admin too", Step::Expect, "10.0.0.9", both, 2, 29},
+        {"Basic as operator may go on", Step::Expect, "10.0.0.9", operator_role, 2, std::nullopt},
+        {"another client may try", Step::Expect, "10.0.0.8", admin, 2, std::nullopt},
+        {"the wait ends", Step::Expect, "10.0.0.9", admin, 31, std::nullopt},
+        {"five more", Step::Fail, "10.0.0.9", admin, 40, {}},
+        {"", Step::Fail, "10.0.0.9", admin, 40, {}},
+        {"", Step::Fail, "10.0.0.9", admin, 40, {}},
+        {"", Step::Fail, "10.0.0.9", admin, 40, {}},
+        {"", Step::Fail, "10.0.0.9", admin, 40, {}},
+        {"wait twice as long", Step::Expect, "10.0.0.9", admin, 40, 60},
+        {"the admin's own success clears it", Step::Succeed, "10.0.0.9", admin, 41, {}},
+        {"cleared", Step::Expect, "10.0.0.9", both, 41, std::nullopt},
+        {"a form's wrong password counts for both", Step::Fail, "10.0.0.7", both, 50, {}},
+        {"", Step::Fail, "10.0.0.7", both, 50, {}},
+        {"", Step::Fail, "10.0.0.7", both, 50, {}},
+        {"", Step::Fail, "10.0.0.7", both, 50, {}},
+        {"", Step::Fail, "10.0.0.7", both, 50, {}},
+        {"both wait", Step::Expect, "10.0.0.7", operator_role, 50, 30},
+        {"an hour later four failures do not wait", Step::Fail, "10.0.0.7", admin, 3700, {}},
+        {"", Step::Fail, "10.0.0.7", admin, 3700, {}},
+        {"", Step::Fail, "10.0.0.7", admin, 3700, {}},
+        {"", Step::Fail, "10.0.0.7", admin, 3700, {}},
+        {"forgotten", Step::Expect, "10.0.0.7", admin, 3700, std::nullopt},
+    };
     LoginThrottle throttle;
     const auto start = LoginThrottle::Clock::time_point{} + std::chrono::hours{1};
-    for (int i = 0; i < kFailuresUntilWait - 1; ++i) {
-        throttle.Failed("10.0.0.9", start);
-        EXPECT_FALSE(throttle.Waiting("10.0.0.9", start));
+    for (const Step& step : steps) {
+        const auto now = start + seconds{step.at_seconds};
+        switch (step.kind) {
+        case Step::Fail:
+            throttle.Failed(step.client, step.roles, now);
+            break;
+        case Step::Succeed:
+            throttle.Succeeded(step.client, step.roles.front());
+            break;
+        case Step::Expect:
+            EXPECT_EQ(throttle.Waiting(step.client, step.roles, now), step.waiting) << step.what;
+            break;
+        }
     }
-    throttle.Failed("10.0.0.9", start);
-    EXPECT_EQ(throttle.Waiting("10.0.0.9", start), 30);
-    EXPECT_EQ(throttle.Waiting("10.0.0.9", start + std::chrono::milliseconds{29500}), 1);
-    EXPECT_FALSE(throttle.Waiting("10.0.0.8", start)) << "another address";
-    EXPECT_FALSE(throttle.Waiting("10.0.0.9", start + kLoginWait));
-    throttle.Failed("10.0.0.9", start + kLoginWait);
-    EXPECT_FALSE(throttle.Waiting("10.0.0.9", start + kLoginWait)) << "the count starts again";
-    throttle.Succeeded("10.0.0.9");
+}
 
+TEST(HttpAuth, SessionsOfOneRoleNeverEndAnother) {
     Sessions sessions;
-    const auto token = sessions.Open(Role::Operator, start);
-    ASSERT_TRUE(token);
-    EXPECT_EQ(token->size(), 64u);
-    EXPECT_EQ(sessions.Find(*token, start + kSessionLifetime - std::chrono::seconds{1}), Role::Operator);
-    EXPECT_EQ(sessions.Find(*token, start + kSessionLifetime), std::nullopt);
-    const auto other = sessions.Open(Role::Admin, start);
-    sessions.Close(*other);
-    EXPECT_EQ(sessions.Find(*other, start), std::nullopt);
+    const auto start = Sessions::Clock::time_point{} + std::chrono::hours{1};
+    const auto admin = sessions.Open(Role::Admin, start);
+    ASSERT_TRUE(admin);
+    EXPECT_EQ(admin->size(), 64u);
+    std::vector<std::string> operators;
+    for (std::size_t i = 0; i < kMostSessionsPerRole + 6; ++i) {
+        operators.push_back(*sessions.Open(Role::Operator, start + std::chrono::seconds{1 + i}));
+    }
+    const auto later = start + std::chrono::seconds{2000};
+    const auto found = sessions.Find(*admin, later);
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->role, Role::Admin);
+    EXPECT_FALSE(sessions.Find(operators.front(), later)) << "the oldest operator's ended";
+    EXPECT_TRUE(sessions.Find(operators.back(), later));
+    EXPECT_TRUE(sessions.IsOpen(found->id, later));
+    EXPECT_EQ(sessions.Close(*admin), found->id);
+    EXPECT_FALSE(sessions.IsOpen(found->id, later));
+    EXPECT_FALSE(sessions.Find(*admin, later));
+    EXPECT_FALSE(sessions.Find(operators.back(), start + kSessionLifetime + std::chrono::hours{1}));
 }
 
 // Line 1: 4 digits, 2 places; line 2: 3 digits, free point.

@@ -21,6 +21,10 @@ inline constexpr const char* kBridgeBenchFirstBoard = "127.0.1.1";
 // client addresses it logs in from (127.0.0.45 ..).
 inline constexpr const char* kHttpTestsBoardA = "127.0.0.41";
 inline constexpr const char* kHttpTestsBoardB = "127.0.0.42";
+// The HTTP door's abuse suite (tests/http/test_http_abuse.py): its board
+// 127.0.4.1, one no controller answers for (127.0.4.2), and its clients
+// 127.0.4.10 .. 127.0.4.199. (bench/bench_page.py's silent boards are
+// 127.0.2.x and 127.0.3.x.)
 // The web page's browser tests (tests/web/web_fixture.py, which names them
 // again): two simulated boards and one no controller answers for.
 inline constexpr const char* kWebTestsHall = "127.0.0.91";

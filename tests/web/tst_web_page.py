@@ -40,6 +40,9 @@ class PageTest(unittest.TestCase):
     def setUp(self):
         self.service = fx.Service(BRIDGE, SIM, passwords=self.passwords)
         self.addCleanup(self.service.close)
+        self.browser.policy_violations()  # what an earlier test left
+        # The page does whatever a test makes it do within its own policy.
+        self.addCleanup(lambda: self.assertEqual(self.browser.policy_violations(), []))
 
     def open(self, width=1280):
         return self.browser.load(self.service.url, width)

@@ -158,7 +158,7 @@ class Service:
             for role, password in (("operator", OPERATOR_PASSWORD), ("admin", ADMIN_PASSWORD)):
                 line = subprocess.run([bridge_exe, "--hash-password"], input=password + "\n", text=True,
                                       capture_output=True, check=True).stdout
-                self._write(f"{role}.password", line)
+                self._write(f"{role}.password", line, mode=0o600)  # secrets: the service's user's alone
                 http.append(f"{role}-password-file={role}.password")
         self._write("boards.ini", "\r\n".join(
             ["[bridge]", "refresh=0", *http,
@@ -178,8 +178,10 @@ class Service:
         found = re.search(r"the page and the API at (http://\S+/)", self.bridge_log())
         return found.group(1) if found else None
 
-    def _write(self, name, text):
-        with open(os.path.join(self.dir, name), "w", encoding="utf-8", newline="") as file:
+    def _write(self, name, text, mode=0o644):
+        path = os.path.join(self.dir, name)
+        with open(os.open(path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, mode), "w", encoding="utf-8",
+                  newline="") as file:
             file.write(text)
 
     def bridge_log(self):
@@ -221,6 +223,8 @@ class Browser:
                          "--disable-component-update", "--disable-sync", "--no-first-run",
                          "--hide-scrollbars", f"--user-data-dir={self.profile}"):
             options.add_argument(argument)
+        # The console, to see whatever the page's security policy refused.
+        options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
         self.driver = webdriver.Chrome(service=DriverService(CHROMEDRIVER), options=options)
 
     def load(self, url, width=1280, height=900):
@@ -270,6 +274,11 @@ class Browser:
         """How many pixels the page is wider than the window."""
         return self.driver.execute_script(
             "return document.documentElement.scrollWidth - document.documentElement.clientWidth")
+
+    def policy_violations(self):
+        """What the page's Content-Security-Policy refused since last asked."""
+        return [entry["message"] for entry in self.driver.get_log("browser")
+                if "Content Security Policy" in entry["message"]]
 
     def close(self):
         self.driver.quit()

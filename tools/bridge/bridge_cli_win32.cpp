@@ -96,7 +96,11 @@ int RunWindowsBridge(const std::filesystem::path& boards, const HttpOptions& opt
         config->http.listen = kDefaultListen;
     }
     for (const HttpDoorFile& file : HttpDoorFiles(config->http)) {
-        if (auto why = WhyUntrusted(file.path)) {
+        auto why = WhyUntrusted(file.path);
+        if (!why && file.secret) {
+            why = WhoElseMayRead(file.path);
+        }
+        if (why) {
             err << "lumidex-bridge: refusing the " << file.what << " file: " << *why << "\n";
             return kExitBadInput;
         }

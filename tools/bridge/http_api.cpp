@@ -7,6 +7,7 @@
 #include "tools/bridge/http_page.h"
 #include "tools/bridge/http_rules.h"
 
+#include <boost/beast/core/string.hpp>
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -18,6 +19,16 @@ using Json = nlohmann::ordered_json;
 using Clock = std::chrono::steady_clock;
 
 constexpr std::string_view kSessionCookie = "lumidex_session";
+
+// What the page may load and do: its own files, scripts and styles from
+// this service only (no inline script), the empty icon as a data address,
+// its API and event stream; no frames around it, no plug-ins, no form sent
+// elsewhere.
+constexpr std::string_view kPagePolicy =
+    "default-src 'self'; img-src 'self' data:; object-src 'none'; base-uri 'none'; "
+    "form-action 'self'; frame-ancestors 'none'";
+// Over HTTPS: browsers that came once use HTTPS only for a year.
+constexpr std::string_view kStrictTransport = "max-age=31536000";
 
 std::string Dump(const Json& json) {
     return json.dump(-1, ' ', false, Json::error_handler_t::replace);
@@ -98,6 +109,26 @@ std::vector<std::string> Segments(std::string_view path) {
     }
 }
 
+// True when an Authorization header starts with this scheme ("Basic "),
+// case aside, and carries something after it.
+bool HasScheme(std::string_view authorization, std::string_view scheme) {
+    return authorization.size() > scheme.size() &&
+           boost::beast::iequals(boost::beast::string_view(authorization.data(), scheme.size()),
+                                 boost::beast::string_view(scheme.data(), scheme.size()));
+}
+
+// HTTP Basic's user, as a role (nothing for another user or a header that
+// is not base64 of "USER:PASSWORD"), and password.
+std::pair<std::optional<Role>, std::string> BasicCredentials(std::string_view authorization) {
+    const auto decoded = FromBase64(authorization.substr(6));
+    const std::string pair = decoded ? std::string(decoded->begin(), decoded->end()) : "";
+    const std::size_t colon = pair.find(':');
+    if (colon == std::string::npos) {
+        return {std::nullopt, ""};
+    }
+    return {RoleFromName(std::string_view(pair).substr(0, colon)), pair.substr(colon + 1)};
+}
+
 std::string SessionCookie(const std::string& token, bool tls, long max_age) {
     return std::string(kSessionCookie) + "=" + token + "; HttpOnly; SameSite=Strict; Path=/; Max-Age=" +
            std::to_string(max_age) + (tls ? "; Secure" : "");
@@ -139,23 +170,44 @@ std::chrono::milliseconds HttpApi::WaitLimit(const BoardChange& change) {
     return one * exchanges + std::chrono::seconds{1};
 }
 
+// Who a request comes from, once authenticated: the role, and the session
+// it came with (none for a token, Basic or a door without passwords).
+struct Caller {
+    Role role = Role::Operator;
+    std::optional<std::uint64_t> session;
+};
+
 struct HttpApi::Impl {
     BoardService& service;
     Settings settings;
     Post post;
     After after;
+    Offload offload;
     Sessions sessions;
     LoginThrottle throttle;
 
-    Impl(BoardService& s, Settings set, Post p, After a)
-        : service(s), settings(std::move(set)), post(std::move(p)), after(std::move(a)) {}
+    Impl(BoardService& s, Settings set, Post p, After a, Offload o)
+        : service(s), settings(std::move(set)), post(std::move(p)), after(std::move(a)),
+          offload(std::move(o)) {}
 
     bool PasswordsRequired() const {
         return settings.credentials && settings.credentials->Required();
     }
 
-    std::optional<HttpResponse> Throttled(const HttpRequest& request) {
-        if (const auto wait = throttle.Waiting(request.peer, Clock::now())) {
+    // The roles a password of the login form is tried for: those with a
+    // password file.
+    std::vector<Role> LoginRoles() const {
+        std::vector<Role> roles;
+        for (const Role role : {Role::Admin, Role::Operator}) {
+            if (settings.credentials->HasPassword(role)) {
+                roles.push_back(role);
+            }
+        }
+        return roles;
+    }
+
+    std::optional<HttpResponse> Throttled(const HttpRequest& request, const std::vector<Role>& roles) {
+        if (const auto wait = throttle.Waiting(ClientOf(request.peer), roles, Clock::now())) {
             HttpResponse response = ErrorResponse(
                 429, "too many failed logins from this address; wait " + std::to_string(*wait) + " s");
             response.headers.emplace_back("Retry-After", std::to_string(*wait));
@@ -164,48 +216,124 @@ struct HttpApi::Impl {
         return std::nullopt;
     }
 
-    // The caller's role, or the answer that refuses it.
-    std::variant<Role, HttpResponse> Authenticate(const HttpRequest& request) {
+    // Hands a refused login to `then` after kFailedLoginPause.
+    template <class Then>
+    void Slowly(Then then, HttpResponse refusal) {
+        after(kFailedLoginPause, [then = std::move(then), refusal = std::move(refusal)]() mutable {
+            then(std::move(refusal));
+        });
+    }
+
+    static HttpResponse ChecksBusy() {
+        HttpResponse response =
+            ErrorResponse(503, "too many logins are being checked; try again in a moment");
+        response.headers.emplace_back("Retry-After", "1");
+        return response;
+    }
+
+    // Counts a login's outcome against its client and the roles it tried.
+    void Judged(const std::string& client, const std::vector<Role>& roles, std::optional<Role> role) {
+        if (role) {
+            throttle.Succeeded(client, *role);
+        } else {
+            throttle.Failed(client, roles, Clock::now());
+        }
+    }
+
+    // Checks a password for `roles` (one role: HTTP Basic; all: the login
+    // form) away from the door's thread unless it is recognised; `then`
+    // gets the role, or nothing for a wrong password, on the door's thread.
+    // False when the check could not be queued.
+    bool CheckPassword(const std::string& client, const std::vector<Role>& roles, std::string password,
+                       std::function<void(std::optional<Role>)> then) {
+        const std::optional<Role> only =
+            roles.size() == 1 ? std::optional<Role>(roles.front()) : std::nullopt;
+        const auto credentials = settings.credentials;
+        if (const auto known = credentials->Recognised(only, password)) {
+            Judged(client, roles, known);
+            then(known);
+            return true;
+        }
+        return offload(client, [this, credentials, client, roles, only, password = std::move(password),
+                                then = std::move(then)]() mutable {
+            const auto role = only ? credentials->Basic(RoleName(*only), password)
+                                   : credentials->Login(password);
+            post([this, client, roles, role, then = std::move(then)] {
+                Judged(client, roles, role);
+                then(role);
+            });
+        });
+    }
+
+    // The caller, or the answer that refuses it, handed to `then` (at once,
+    // or on the door's thread once a password was checked).
+    using Authenticated = std::function<void(std::variant<Caller, HttpResponse>)>;
+    void Authenticate(const HttpRequest& request, Authenticated then) {
         if (!PasswordsRequired()) {
-            return Role::Operator;
+            return then(Caller{});
         }
         const std::string& authorization = request.authorization;
-        const auto scheme = [&](std::string_view name) {
-            return authorization.size() > name.size() &&
-                   std::equal(name.begin(), name.end(), authorization.begin(), [](char a, char b) {
-                       return std::tolower(static_cast<unsigned char>(a)) ==
-                              std::tolower(static_cast<unsigned char>(b));
-                   });
-        };
-        if (scheme("Bearer ") || scheme("Basic ")) {
-            if (auto refused = Throttled(request)) {
-                return *refused;
+        const auto scheme = [&](std::string_view name) { return HasScheme(authorization, name); };
+        const std::string client = ClientOf(request.peer);
+        if (scheme("Bearer ")) {
+            const std::vector<Role> both{Role::Admin, Role::Operator};
+            if (auto refused = Throttled(request, both)) {
+                return Slowly(then, std::move(*refused));
             }
-            std::optional<Role> role;
-            if (scheme("Bearer ")) {
-                role = settings.credentials->Bearer(std::string_view(authorization).substr(7));
-            } else if (const auto decoded = FromBase64(std::string_view(authorization).substr(6))) {
-                const std::string pair(decoded->begin(), decoded->end());
-                const std::size_t colon = pair.find(':');
-                if (colon != std::string::npos) {
-                    role = settings.credentials->Basic(std::string_view(pair).substr(0, colon),
-                                                       std::string_view(pair).substr(colon + 1));
-                }
-            }
+            const auto role = settings.credentials->Bearer(std::string_view(authorization).substr(7));
             if (!role) {
-                throttle.Failed(request.peer, Clock::now());
-                return ErrorResponse(401, "wrong user, password or token");
+                throttle.Failed(client, both, Clock::now());
+                return Slowly(then, ErrorResponse(401, "wrong user, password or token"));
             }
-            throttle.Succeeded(request.peer);
-            return *role;
+            return then(Caller{*role, std::nullopt});
+        }
+        if (scheme("Basic ")) {
+            const auto [role, password] = BasicCredentials(authorization);
+            const std::vector<Role> tried =
+                role ? std::vector<Role>{*role} : std::vector<Role>{Role::Admin, Role::Operator};
+            if (auto refused = Throttled(request, tried)) {
+                return Slowly(then, std::move(*refused));
+            }
+            if (!role || !settings.credentials->HasPassword(*role)) {
+                throttle.Failed(client, tried, Clock::now());
+                return Slowly(then, ErrorResponse(401, "wrong user, password or token"));
+            }
+            const bool queued =
+                CheckPassword(client, tried, password, [this, then](std::optional<Role> found) {
+                    if (!found) {
+                        return Slowly(then, ErrorResponse(401, "wrong user, password or token"));
+                    }
+                    then(Caller{*found, std::nullopt});
+                });
+            if (!queued) {
+                Slowly(then, ChecksBusy());
+            }
+            return;
         }
         const std::string token = CookieValue(request.cookie, kSessionCookie);
         if (!token.empty()) {
-            if (const auto role = sessions.Find(token, Clock::now())) {
-                return *role;
+            if (const auto session = sessions.Find(token, Clock::now())) {
+                return then(Caller{session->role, session->id});
             }
         }
-        return ErrorResponse(401, "log in first");
+        then(ErrorResponse(401, "log in first"));
+    }
+
+    bool CarriesCredentials(const HttpRequest& request) {
+        if (!PasswordsRequired()) {
+            return false;
+        }
+        const std::string& authorization = request.authorization;
+        const auto scheme = [&](std::string_view name) { return HasScheme(authorization, name); };
+        if (scheme("Bearer ")) {
+            return settings.credentials->Bearer(std::string_view(authorization).substr(7)).has_value();
+        }
+        if (scheme("Basic ")) {
+            const auto [role, password] = BasicCredentials(authorization);
+            return role && settings.credentials->Recognised(role, password) == role;
+        }
+        const std::string token = CookieValue(request.cookie, kSessionCookie);
+        return !token.empty() && sessions.Find(token, Clock::now()).has_value();
     }
 
     static std::optional<Json> ParseBody(const std::string& body) {
@@ -271,9 +399,8 @@ struct HttpApi::Impl {
                 response.content_type = std::string(ContentTypeOf(name));
                 response.body = std::string(file.bytes);
                 response.headers = {{"Cache-Control", "no-cache"},
-                                    {"X-Content-Type-Options", "nosniff"},
                                     {"X-Frame-Options", "DENY"},
-                                    {"Content-Security-Policy", "frame-ancestors 'none'"},
+                                    {"Content-Security-Policy", std::string(kPagePolicy)},
                                     {"Referrer-Policy", "no-referrer"}};
                 return response;
             }
@@ -300,17 +427,20 @@ struct HttpApi::Impl {
             return reply(std::move(response));
         }
         if (parts.size() == 2 && what == "login") {
-            return reply(method == "POST" ? Login(request) : WrongMethod("POST"));
+            if (method != "POST") {
+                return reply(WrongMethod("POST"));
+            }
+            return Login(request, reply);
         }
         if (parts.size() == 2 && what == "logout") {
             if (method != "POST") {
                 return reply(WrongMethod("POST"));
             }
-            sessions.Close(CookieValue(request.cookie, kSessionCookie));
             HttpResponse response;
             response.status = 204;
             response.content_type.clear();
             response.headers.emplace_back("Set-Cookie", SessionCookie("", settings.tls, 0));
+            response.ended_session = sessions.Close(CookieValue(request.cookie, kSessionCookie));
             return reply(std::move(response));
         }
         const bool known = (parts.size() == 2 && (what == "session" || what == "events" ||
@@ -320,11 +450,20 @@ struct HttpApi::Impl {
         if (!known) {
             return reply(ErrorResponse(404, "no such API path"));
         }
-        auto authenticated = Authenticate(request);
-        if (auto* refused = std::get_if<HttpResponse>(&authenticated)) {
-            return reply(std::move(*refused));
-        }
-        const Role role = std::get<Role>(authenticated);
+        Authenticate(request, [this, request, parts, reply](std::variant<Caller, HttpResponse> who) {
+            if (auto* refused = std::get_if<HttpResponse>(&who)) {
+                return reply(std::move(*refused));
+            }
+            Serve(request, parts, std::get<Caller>(who), reply);
+        });
+    }
+
+    // An API request of an authenticated caller.
+    void Serve(const HttpRequest& request, const std::vector<std::string>& parts, const Caller& caller,
+               const Reply& reply) {
+        const Role role = caller.role;
+        const bool get = request.method == "GET";
+        const std::string& what = parts[1];
         if (what == "session") {
             if (!get) {
                 return reply(WrongMethod("GET"));
@@ -340,6 +479,7 @@ struct HttpApi::Impl {
             response.content_type = "text/event-stream";
             response.headers.emplace_back("Cache-Control", "no-store");
             response.event_stream = true;
+            response.stream_session = caller.session;
             return reply(std::move(response));
         }
         if (parts.size() == 2) { // the boards
@@ -400,34 +540,41 @@ struct HttpApi::Impl {
         Submit(boards, std::move(changes), group, reply);
     }
 
-    HttpResponse Login(const HttpRequest& request) {
+    void Login(const HttpRequest& request, const Reply& reply) {
         if (!PasswordsRequired()) {
-            return ErrorResponse(400, "this service has no passwords: no login needed");
+            return reply(ErrorResponse(400, "this service has no passwords: no login needed"));
         }
-        if (auto refused = Throttled(request)) {
-            return *refused;
+        const std::vector<Role> roles = LoginRoles();
+        if (auto refused = Throttled(request, roles)) {
+            return Slowly(reply, std::move(*refused));
         }
         const auto body = ParseBody(request.body);
         if (!body) {
-            return ErrorResponse(400, "the body is no JSON");
+            return reply(ErrorResponse(400, "the body is no JSON"));
         }
         if (!body->is_object() || !body->contains("password") || !(*body)["password"].is_string()) {
-            return ErrorResponse(422, "the body is {\"password\": \"...\"}", "password");
+            return reply(ErrorResponse(422, "the body is {\"password\": \"...\"}", "password"));
         }
-        const auto role = settings.credentials->Login((*body)["password"].get<std::string>());
-        if (!role) {
-            throttle.Failed(request.peer, Clock::now());
-            return ErrorResponse(401, "wrong password");
+        const bool queued = CheckPassword(
+            ClientOf(request.peer), roles, (*body)["password"].get<std::string>(),
+            [this, reply](std::optional<Role> role) {
+                if (!role) {
+                    return Slowly(reply, ErrorResponse(401, "wrong password"));
+                }
+                const auto token = sessions.Open(*role, Clock::now());
+                if (!token) {
+                    return reply(
+                        ErrorResponse(503, "no session could be made (the system's random source failed)"));
+                }
+                HttpResponse response = JsonResponse(200, {{"role", std::string(RoleName(*role))}});
+                response.headers.emplace_back(
+                    "Set-Cookie",
+                    SessionCookie(*token, settings.tls, static_cast<long>(kSessionLifetime.count())));
+                reply(std::move(response));
+            });
+        if (!queued) {
+            Slowly(reply, ChecksBusy());
         }
-        throttle.Succeeded(request.peer);
-        const auto token = sessions.Open(*role, Clock::now());
-        if (!token) {
-            return ErrorResponse(503, "no session could be made (the system's random source failed)");
-        }
-        HttpResponse response = JsonResponse(200, {{"role", std::string(RoleName(*role))}});
-        response.headers.emplace_back(
-            "Set-Cookie", SessionCookie(*token, settings.tls, static_cast<long>(kSessionLifetime.count())));
-        return response;
     }
 
     void Submit(const std::vector<std::string>& boards, std::vector<BoardChange> changes, bool group,
@@ -511,16 +658,21 @@ struct HttpApi::Impl {
     }
 };
 
-HttpApi::HttpApi(BoardService& service, Settings settings, Post post, After after)
-    : impl_(std::make_unique<Impl>(service, std::move(settings), std::move(post), std::move(after))) {}
+HttpApi::HttpApi(BoardService& service, Settings settings, Post post, After after, Offload offload)
+    : impl_(std::make_unique<Impl>(service, std::move(settings), std::move(post), std::move(after),
+                                   std::move(offload))) {}
 
 HttpApi::~HttpApi() = default;
 
 void HttpApi::Handle(const HttpRequest& request, Reply reply) {
     const bool cross_origin = !impl_->settings.allow_origin.empty() &&
                               request.origin == impl_->settings.allow_origin;
-    impl_->Handle(request, [reply = std::move(reply), cross_origin,
+    impl_->Handle(request, [reply = std::move(reply), cross_origin, tls = impl_->settings.tls,
                             origin = request.origin](HttpResponse response) {
+        response.headers.emplace_back("X-Content-Type-Options", "nosniff");
+        if (tls) {
+            response.headers.emplace_back("Strict-Transport-Security", std::string(kStrictTransport));
+        }
         if (cross_origin) {
             response.headers.emplace_back("Access-Control-Allow-Origin", origin);
             response.headers.emplace_back("Vary", "Origin");
@@ -530,6 +682,14 @@ void HttpApi::Handle(const HttpRequest& request, Reply reply) {
         }
         reply(std::move(response));
     });
+}
+
+bool HttpApi::CarriesCredentials(const HttpRequest& request) {
+    return impl_->CarriesCredentials(request);
+}
+
+bool HttpApi::SessionOpen(std::uint64_t session) {
+    return impl_->sessions.IsOpen(session, Clock::now());
 }
 
 std::optional<std::string> HttpApi::EventText(const BoardEvent& event) {

@@ -220,19 +220,36 @@ Credentials::Credentials(std::optional<std::string> operator_line,
     : operator_line_(std::move(operator_line)), admin_line_(std::move(admin_line)),
       tokens_(std::move(tokens)), cache_key_(RandomBytes(32).value_or(std::vector<std::uint8_t>{})) {}
 
+std::optional<std::string> Credentials::CacheKey(std::optional<Role> only,
+                                                 std::string_view password) const {
+    if (cache_key_.empty()) {
+        return std::nullopt;
+    }
+    // One round of PBKDF2 is an HMAC keyed with the password: a keyed hash
+    // that says nothing about the password without the random key.
+    const std::string label = only ? std::string(RoleName(*only)) : std::string("any");
+    const auto mac = Pbkdf2Sha256(std::string(password) + '\n' + label, cache_key_, 1, 32);
+    if (!mac) {
+        return std::nullopt;
+    }
+    return Hex(*mac);
+}
+
+std::optional<Role> Credentials::Recognised(std::optional<Role> only, std::string_view password) {
+    const auto key = CacheKey(only, password);
+    if (!key) {
+        return std::nullopt;
+    }
+    std::lock_guard lock(mutex_);
+    if (const auto found = recognised_.find(*key); found != recognised_.end()) {
+        return found->second;
+    }
+    return std::nullopt;
+}
+
 std::optional<Role> Credentials::Check(std::optional<Role> only, std::string_view password) {
-    std::optional<std::string> key;
-    if (!cache_key_.empty()) {
-        // One round of PBKDF2 is an HMAC keyed with the password: a keyed
-        // hash that says nothing about the password without the random key.
-        const std::string label = only ? std::string(RoleName(*only)) : std::string("any");
-        if (const auto mac = Pbkdf2Sha256(std::string(password) + '\n' + label, cache_key_, 1, 32)) {
-            key = Hex(*mac);
-            std::lock_guard lock(mutex_);
-            if (const auto found = recognised_.find(*key); found != recognised_.end()) {
-                return found->second;
-            }
-        }
+    if (const auto known = Recognised(only, password)) {
+        return known;
     }
     std::optional<Role> role;
     if ((!only || *only == Role::Admin) && admin_line_ && PasswordMatches(*admin_line_, password)) {
@@ -241,6 +258,7 @@ std::optional<Role> Credentials::Check(std::optional<Role> only, std::string_vie
                PasswordMatches(*operator_line_, password)) {
         role = Role::Operator;
     }
+    const auto key = CacheKey(only, password);
     if (role && key) {
         std::lock_guard lock(mutex_);
         if (recognised_.size() >= 64) {
@@ -279,17 +297,23 @@ std::optional<std::string> Sessions::Open(Role role, Clock::time_point now) {
         return std::nullopt;
     }
     std::erase_if(open_, [&](const auto& entry) { return entry.second.ends <= now; });
-    if (open_.size() >= kMostSessions) {
-        open_.erase(std::min_element(open_.begin(), open_.end(), [](const auto& a, const auto& b) {
-            return a.second.ends < b.second.ends;
-        }));
+    const auto same_role = [role](const auto& entry) { return entry.second.role == role; };
+    if (static_cast<std::size_t>(std::count_if(open_.begin(), open_.end(), same_role)) >=
+        kMostSessionsPerRole) {
+        auto oldest = open_.end();
+        for (auto it = open_.begin(); it != open_.end(); ++it) {
+            if (same_role(*it) && (oldest == open_.end() || it->second.ends < oldest->second.ends)) {
+                oldest = it;
+            }
+        }
+        open_.erase(oldest);
     }
     std::string token = Hex(*bytes);
-    open_[token] = {role, now + kSessionLifetime};
+    open_[token] = {role, next_id_++, now + kSessionLifetime};
     return token;
 }
 
-std::optional<Role> Sessions::Find(std::string_view token, Clock::time_point now) {
+std::optional<Sessions::Session> Sessions::Find(std::string_view token, Clock::time_point now) {
     const auto found = open_.find(token);
     if (found == open_.end()) {
         return std::nullopt;
@@ -298,52 +322,73 @@ std::optional<Role> Sessions::Find(std::string_view token, Clock::time_point now
         open_.erase(found);
         return std::nullopt;
     }
-    return found->second.role;
+    return Session{found->second.role, found->second.id};
 }
 
-void Sessions::Close(std::string_view token) {
-    if (const auto found = open_.find(token); found != open_.end()) {
-        open_.erase(found);
-    }
-}
-
-std::optional<long> LoginThrottle::Waiting(const std::string& address, Clock::time_point now) {
-    const auto found = entries_.find(address);
-    if (found == entries_.end() || found->second.failures < kFailuresUntilWait) {
+std::optional<std::uint64_t> Sessions::Close(std::string_view token) {
+    const auto found = open_.find(token);
+    if (found == open_.end()) {
         return std::nullopt;
     }
-    if (found->second.until <= now) {
-        entries_.erase(found);
-        return std::nullopt;
-    }
-    const auto left = std::chrono::ceil<std::chrono::seconds>(found->second.until - now);
-    return std::max<long>(1, static_cast<long>(left.count()));
+    const std::uint64_t id = found->second.id;
+    open_.erase(found);
+    return id;
 }
 
-void LoginThrottle::Failed(const std::string& address, Clock::time_point now) {
-    if (entries_.size() >= kMostThrottledAddresses && !entries_.contains(address)) {
-        // Forget the address whose last failure is oldest; one that waits
-        // now is kept unless all do.
-        auto oldest = entries_.begin();
-        for (auto it = entries_.begin(); it != entries_.end(); ++it) {
-            const bool waiting = it->second.until > now;
-            const bool oldest_waiting = oldest->second.until > now;
-            if ((oldest_waiting && !waiting) ||
-                (oldest_waiting == waiting && it->second.last < oldest->second.last)) {
-                oldest = it;
-            }
+bool Sessions::IsOpen(std::uint64_t id, Clock::time_point now) const {
+    return std::any_of(open_.begin(), open_.end(), [&](const auto& entry) {
+        return entry.second.id == id && entry.second.ends > now;
+    });
+}
+
+std::optional<long> LoginThrottle::Waiting(const std::string& client, const std::vector<Role>& roles,
+                                           Clock::time_point now) {
+    std::optional<long> longest;
+    for (const Role role : roles) {
+        const auto found = entries_.find({client, role});
+        if (found == entries_.end() || found->second.until <= now) {
+            continue;
         }
-        entries_.erase(oldest);
+        const auto left = std::chrono::ceil<std::chrono::seconds>(found->second.until - now);
+        longest = std::max<long>(longest.value_or(1), static_cast<long>(left.count()));
     }
-    Entry& entry = entries_[address];
-    entry.last = now;
-    if (++entry.failures == kFailuresUntilWait) {
-        entry.until = now + kLoginWait;
+    return longest;
+}
+
+void LoginThrottle::Failed(const std::string& client, const std::vector<Role>& roles,
+                           Clock::time_point now) {
+    for (const Role role : roles) {
+        const Key key{client, role};
+        if (entries_.size() >= kMostThrottledClients && !entries_.contains(key)) {
+            // Forget the entry whose last failure is oldest; one that waits
+            // now is kept unless all do.
+            auto oldest = entries_.begin();
+            for (auto it = entries_.begin(); it != entries_.end(); ++it) {
+                const bool waiting = it->second.until > now;
+                const bool oldest_waiting = oldest->second.until > now;
+                if ((oldest_waiting && !waiting) ||
+                    (oldest_waiting == waiting && it->second.last < oldest->second.last)) {
+                    oldest = it;
+                }
+            }
+            entries_.erase(oldest);
+        }
+        Entry& entry = entries_[key];
+        if (entry.failures > 0 && now - entry.last >= kFailuresForgotten) {
+            entry = {};
+        }
+        entry.last = now;
+        if (++entry.failures % kFailuresUntilWait == 0) {
+            // 30 s, then twice as long for every further round of failures.
+            const int rounds = std::min(entry.failures / kFailuresUntilWait - 1, 16);
+            entry.until = now + std::min<std::chrono::seconds>(kLoginWait * (1L << rounds),
+                                                               kLongestLoginWait);
+        }
     }
 }
 
-void LoginThrottle::Succeeded(const std::string& address) {
-    entries_.erase(address);
+void LoginThrottle::Succeeded(const std::string& client, Role role) {
+    entries_.erase({client, role});
 }
 
 } // namespace lumidex

@@ -61,7 +61,8 @@ bool SameSecret(std::string_view a, std::string_view b);
 // The door's logins: the password lines of the two roles and the tokens.
 // Checking a password costs PBKDF2's rounds once; a script that sends the
 // same credentials with every request is then recognised from a keyed hash
-// kept in memory (never the password itself).
+// kept in memory (never the password itself). Safe to use from several
+// threads.
 class Credentials {
 public:
     Credentials(std::optional<std::string> operator_line, std::optional<std::string> admin_line,
@@ -69,17 +70,28 @@ public:
 
     // True when any password is set: then every API call needs a login.
     bool Required() const { return operator_line_ || admin_line_; }
+    // True when this role has a password.
+    bool HasPassword(Role role) const {
+        return role == Role::Admin ? admin_line_.has_value() : operator_line_.has_value();
+    }
 
     // The role whose password this is (the admin's first); nothing for a
-    // wrong one.
+    // wrong one. Costs PBKDF2's rounds unless the password is recognised.
     std::optional<Role> Login(std::string_view password);
     // HTTP Basic: user "operator" or "admin" with that role's password.
     std::optional<Role> Basic(std::string_view user, std::string_view password);
     // A bearer token from the tokens file.
     std::optional<Role> Bearer(std::string_view token) const;
 
+    // What Login (no role given) or Basic (`only`) would answer for a
+    // password checked right before, at the cost of one keyed hash; nothing
+    // when the password is not recognised (it may still be right: ask
+    // Login or Basic, which cost PBKDF2's rounds).
+    std::optional<Role> Recognised(std::optional<Role> only, std::string_view password);
+
 private:
     std::optional<Role> Check(std::optional<Role> only, std::string_view password);
+    std::optional<std::string> CacheKey(std::optional<Role> only, std::string_view password) const;
 
     std::optional<std::string> operator_line_;
     std::optional<std::string> admin_line_;
@@ -89,43 +101,61 @@ private:
     std::map<std::string, Role> recognised_; // keyed hash of "ROLE?:password" -> role
 };
 
-// The page's logins: a random token per session, a role, an end.
+// The page's logins: a random token per session, a role, an end. Each role
+// keeps at most kMostSessionsPerRole sessions: a new one ends the oldest of
+// its own role, so logins of one role never end another's sessions.
 inline constexpr std::chrono::seconds kSessionLifetime{12 * 3600};
-inline constexpr std::size_t kMostSessions = 1024;
+inline constexpr std::size_t kMostSessionsPerRole = 512;
 
 class Sessions {
 public:
     using Clock = std::chrono::steady_clock;
+    struct Session {
+        Role role = Role::Operator;
+        std::uint64_t id = 0; // names the session without its token
+    };
     // A new session's token (64 hex digits); nothing when the system's
-    // random source fails. The oldest session ends when kMostSessions are
-    // open.
+    // random source fails.
     std::optional<std::string> Open(Role role, Clock::time_point now);
-    // The role of a session that has not ended; nothing otherwise.
-    std::optional<Role> Find(std::string_view token, Clock::time_point now);
-    void Close(std::string_view token);
+    // A session that has not ended; nothing otherwise.
+    std::optional<Session> Find(std::string_view token, Clock::time_point now);
+    // Ends a session; the id of the one that ended, nothing for no such one.
+    std::optional<std::uint64_t> Close(std::string_view token);
+    // True while the session of that id has not ended.
+    bool IsOpen(std::uint64_t id, Clock::time_point now) const;
 
 private:
     struct Entry {
         Role role;
+        std::uint64_t id;
         Clock::time_point ends;
     };
     std::map<std::string, Entry, std::less<>> open_;
+    std::uint64_t next_id_ = 1;
 };
 
-// Five failed logins from one address make it wait 30 s; a success, or the
-// end of the wait, starts its count again.
+// Failed logins are counted per client (ClientOf: an IPv4 address, or an
+// IPv6 address's /64) and per role tried: the page's login form tries both
+// roles, HTTP Basic the role it names. kFailuresUntilWait failures of one
+// role make that client wait kLoginWait before it may try that role again;
+// every further kFailuresUntilWait double the wait, up to kLongestLoginWait.
+// A success clears the count of the role that succeeded only; a client with
+// no failure for kFailuresForgotten starts afresh.
 inline constexpr int kFailuresUntilWait = 5;
 inline constexpr std::chrono::seconds kLoginWait{30};
-inline constexpr std::size_t kMostThrottledAddresses = 4096;
+inline constexpr std::chrono::seconds kLongestLoginWait{15 * 60};
+inline constexpr std::chrono::seconds kFailuresForgotten{3600};
+inline constexpr std::size_t kMostThrottledClients = 4096;
 
 class LoginThrottle {
 public:
     using Clock = std::chrono::steady_clock;
-    // The whole seconds this address must still wait (at least 1), or
-    // nothing when it may try.
-    std::optional<long> Waiting(const std::string& address, Clock::time_point now);
-    void Failed(const std::string& address, Clock::time_point now);
-    void Succeeded(const std::string& address);
+    // The whole seconds this client must still wait before it may try any
+    // of `roles` (at least 1), or nothing when it may.
+    std::optional<long> Waiting(const std::string& client, const std::vector<Role>& roles,
+                                Clock::time_point now);
+    void Failed(const std::string& client, const std::vector<Role>& roles, Clock::time_point now);
+    void Succeeded(const std::string& client, Role role);
 
 private:
     struct Entry {
@@ -133,7 +163,8 @@ private:
         Clock::time_point until{};
         Clock::time_point last{};
     };
-    std::map<std::string, Entry> entries_;
+    using Key = std::pair<std::string, Role>;
+    std::map<Key, Entry> entries_;
 };
 
 } // namespace lumidex

@@ -146,8 +146,8 @@ int RunHashPassword(std::istream& in, std::ostream& out, std::ostream& err) {
 }
 
 std::vector<HttpDoorFile> HttpDoorFiles(const HttpConfig& http) {
-    const HttpDoorFile all[] = {{"operator password", http.operator_password_file, false},
-                                {"admin password", http.admin_password_file, false},
+    const HttpDoorFile all[] = {{"operator password", http.operator_password_file, true},
+                                {"admin password", http.admin_password_file, true},
                                 {"tokens", http.tokens_file, true},
                                 {"certificate", http.tls_cert, false},
                                 {"key", http.tls_key, true}};

@@ -47,8 +47,10 @@ void ApplyHttpOptions(const HttpOptions& options, HttpConfig& http);
 std::optional<HttpServer::Options> PrepareHttpDoor(const HttpConfig& http, std::string& error);
 
 // A file the HTTP door reads, as its messages name it ("tokens"). Who could
-// change a password file could log in; who could read the tokens or the
-// key (`secret`) could pose as a script or as the service.
+// change a password file could log in; who could read a password's hash
+// could guess it at leisure on a machine of their own, and who could read
+// the tokens or the key could pose as a script or as the service: these
+// are `secret`.
 struct HttpDoorFile {
     const char* what;
     std::filesystem::path path;

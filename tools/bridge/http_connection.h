@@ -5,6 +5,7 @@
 // stream kept open once asked for. Everything runs on the door's one
 // thread. Included by http_server.cpp (plain) and http_tls_posix.cpp (TLS).
 #include "tools/bridge/http_api.h"
+#include "tools/bridge/http_rules.h"
 
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
@@ -17,23 +18,40 @@
 
 namespace lumidex {
 
-// An open event stream: the server hands it every event's text.
-class EventSink {
+// One connection as the server that accepted it sees it.
+class ServedConnection {
 public:
-    virtual ~EventSink() = default;
+    virtual ~ServedConnection() = default;
+    // Reads the first request (after any TLS handshake).
+    virtual void Begin() = 0;
+    // An event stream's next event; ignored by a connection that streams
+    // nothing.
     virtual void Send(std::shared_ptr<const std::string> text) = 0;
+    // Closes the connection now; what it waits for ends at once.
+    virtual void Close() = 0;
+    // True while the connection waits for a request's headers, with no
+    // request in hand and no event stream open.
+    virtual bool WaitingForRequest() const = 0;
 };
 
-// What a connection needs from the server that accepted it.
+// What a connection needs from the server that accepted it. Everything is
+// called on the door's thread.
 class ConnectionHost {
 public:
     virtual ~ConnectionHost() = default;
     virtual HttpApi& Api() = 0;
-    // False when kMaxEventStreams are open already.
-    virtual bool AddStream(const std::shared_ptr<EventSink>& sink) = 0;
-    virtual void RemoveStream(EventSink* sink) = 0;
-    // A connection ended (its count goes down).
-    virtual void Closed() = 0;
+    // A request's headers were read: true when the door serves it, false
+    // when the door is too busy for it (it is answered 503).
+    virtual bool Admit(ServedConnection& connection, const HttpRequest& headers) = 0;
+    // An event stream starts, of that session (if any); false when the
+    // door serves kMaxEventStreams already, or this client
+    // kMaxEventStreamsPerClient.
+    virtual bool AddStream(ServedConnection& connection, std::optional<std::uint64_t> session) = 0;
+    virtual void RemoveStream(ServedConnection& connection) = 0;
+    // A logout: the event streams of that session end.
+    virtual void EndSession(std::uint64_t session) = 0;
+    // A connection ended.
+    virtual void Closed(ServedConnection& connection) = 0;
 };
 
 // How many events an event stream may have waiting to be written before
@@ -91,7 +109,7 @@ inline HttpRequest RequestOf(const HttpMessage& message, const std::string& peer
 }
 
 template <class Stream>
-class HttpConnection : public EventSink,
+class HttpConnection : public ServedConnection,
                        public std::enable_shared_from_this<HttpConnection<Stream>> {
 public:
     template <class... Args>
@@ -100,48 +118,64 @@ public:
 
     ~HttpConnection() override {
         if (streaming_) {
-            host_.RemoveStream(this);
+            host_.RemoveStream(*this);
         }
-        host_.Closed();
+        host_.Closed(*this);
     }
 
     Stream& stream() { return stream_; }
 
-    // Reads the first request (after any TLS handshake).
-    void Begin() { ReadRequest(); }
+    void Begin() override { ReadRequest(); }
 
     void Send(std::shared_ptr<const std::string> text) override {
+        if (closed_ || !streaming_) {
+            return;
+        }
+        Queue(std::move(text));
+    }
+
+    void Close() override {
         if (closed_) {
             return;
         }
-        if (queue_.size() >= kMaxQueuedEvents) {
-            Close();
-            return;
+        closed_ = true;
+        waiting_ = false;
+        if (streaming_) {
+            streaming_ = false;
+            host_.RemoveStream(*this);
         }
-        queue_.push_back(std::move(text));
-        if (!writing_) {
-            WriteQueued();
-        }
+        boost::beast::error_code ignored;
+        Lowest().socket().shutdown(boost::asio::ip::tcp::socket::shutdown_both, ignored);
+        Lowest().close();
     }
+
+    bool WaitingForRequest() const override { return waiting_; }
 
 private:
     using Self = HttpConnection<Stream>;
 
-
     auto& Lowest() { return boost::beast::get_lowest_layer(stream_); }
 
+    // The headers first, within the shorter time: a connection that opens
+    // and says nothing holds its place only briefly.
     void ReadRequest() {
         parser_.emplace();
         LimitParser(*parser_);
-        Lowest().expires_after(kRequestTimeout);
-        boost::beast::http::async_read(
+        waiting_ = true;
+        Lowest().expires_after(kHeaderTimeout);
+        boost::beast::http::async_read_header(
             stream_, buffer_, *parser_,
             [self = this->shared_from_this()](boost::beast::error_code error, std::size_t) {
-                self->OnRead(error);
+                self->OnHeader(error);
             });
     }
 
-    void OnRead(boost::beast::error_code error) {
+    void OnHeader(boost::beast::error_code error) {
+        namespace http = boost::beast::http;
+        waiting_ = false;
+        if (closed_) {
+            return;
+        }
         if (auto refusal = RefusalOfUnreadable(error)) {
             return Refuse(std::move(*refusal));
         }
@@ -149,17 +183,50 @@ private:
             return Close(); // the client went, or took longer than the door waits
         }
         const auto& message = parser_->get();
-        keep_alive_ = message.keep_alive();
-        version_ = message.version();
-        if (message.count(boost::beast::http::field::host) != 1) {
+        if (message.count(http::field::host) != 1) {
             return Refuse(ErrorResponse(400, "a request names its Host once"));
         }
+        // Only "chunked" tells this door and every proxy before it the same
+        // length of the body; anything else could hide a second request.
+        const auto codings = message.count(http::field::transfer_encoding);
+        const auto coding = message[http::field::transfer_encoding];
+        if (codings > 1 ||
+            (codings == 1 && !IsOnlyChunked(std::string_view(coding.data(), coding.size())))) {
+            return Refuse(ErrorResponse(400, "a Transfer-Encoding other than chunked is refused"));
+        }
+        if (!host_.Admit(*this, RequestOf(message, peer_))) {
+            HttpResponse busy = ErrorResponse(503, "the service is busy; only logged-in requests are "
+                                                   "served now");
+            busy.headers.emplace_back("Retry-After", "2");
+            return Refuse(std::move(busy));
+        }
+        Lowest().expires_after(kRequestTimeout);
+        http::async_read(stream_, buffer_, *parser_,
+                         [self = this->shared_from_this()](boost::beast::error_code e, std::size_t) {
+                             self->OnRead(e);
+                         });
+    }
+
+    void OnRead(boost::beast::error_code error) {
+        if (closed_) {
+            return;
+        }
+        if (auto refusal = RefusalOfUnreadable(error)) {
+            return Refuse(std::move(*refusal));
+        }
+        if (error) {
+            return Close();
+        }
+        const auto& message = parser_->get();
+        keep_alive_ = message.keep_alive();
+        version_ = message.version();
         host_.Api().Handle(RequestOf(message, peer_), [self = this->shared_from_this()](HttpResponse response) {
             self->Answer(std::move(response));
         });
     }
 
-    // Answers a request the door could not read, and closes.
+    // Answers a request the door could not read or will not serve, and
+    // closes.
     void Refuse(HttpResponse response) {
         keep_alive_ = false;
         version_ = 11;
@@ -170,6 +237,9 @@ private:
         namespace http = boost::beast::http;
         if (closed_) {
             return;
+        }
+        if (answer.ended_session) {
+            host_.EndSession(*answer.ended_session);
         }
         if (answer.event_stream) {
             return StartStream(answer);
@@ -224,10 +294,12 @@ private:
     }
 
     void StartStream(const HttpResponse& answer) {
-        if (!host_.AddStream(this->shared_from_this())) {
+        if (!host_.AddStream(*this, answer.stream_session)) {
             keep_alive_ = false;
             return Answer(ErrorResponse(503, "at most " + std::to_string(kMaxEventStreams) +
-                                                 " event streams are served at once"));
+                                                 " event streams are served at once, " +
+                                                 std::to_string(kMaxEventStreamsPerClient) +
+                                                 " for one address"));
         }
         streaming_ = true;
         std::string head = "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\n"
@@ -239,8 +311,19 @@ private:
         // connects again after two seconds.
         head += "\r\nretry: 2000\n\n";
         Lowest().expires_never();
-        Send(std::make_shared<const std::string>(std::move(head)));
+        Queue(std::make_shared<const std::string>(std::move(head)));
         WatchForClose();
+    }
+
+    void Queue(std::shared_ptr<const std::string> text) {
+        if (queue_.size() >= kMaxQueuedEvents) {
+            Close();
+            return;
+        }
+        queue_.push_back(std::move(text));
+        if (!writing_) {
+            WriteQueued();
+        }
     }
 
     // An event stream's client says nothing more; a read ends when it goes.
@@ -275,20 +358,6 @@ private:
                                  });
     }
 
-    void Close() {
-        if (closed_) {
-            return;
-        }
-        closed_ = true;
-        if (streaming_) {
-            streaming_ = false;
-            host_.RemoveStream(this);
-        }
-        boost::beast::error_code ignored;
-        Lowest().socket().shutdown(boost::asio::ip::tcp::socket::shutdown_both, ignored);
-        Lowest().close();
-    }
-
     ConnectionHost& host_;
     std::string peer_;
     Stream stream_;
@@ -297,6 +366,7 @@ private:
     boost::beast::http::response<boost::beast::http::string_body> response_;
     unsigned version_ = 11;
     bool keep_alive_ = true;
+    bool waiting_ = true;
     bool streaming_ = false;
     bool writing_ = false;
     bool closed_ = false;

@@ -1,5 +1,7 @@
 #include "tools/bridge/http_rules.h"
 
+#include <boost/asio/ip/address.hpp>
+
 #include <algorithm>
 #include <charconv>
 
@@ -152,6 +154,32 @@ std::string CookieValue(std::string_view header, std::string_view name) {
         }
     }
     return {};
+}
+
+std::string ClientOf(std::string_view address) {
+    boost::system::error_code failure;
+    auto parsed = boost::asio::ip::make_address(std::string(address), failure);
+    if (failure) {
+        return std::string(address);
+    }
+    if (parsed.is_v6() && parsed.to_v6().is_v4_mapped()) {
+        parsed = boost::asio::ip::make_address_v4(boost::asio::ip::v4_mapped, parsed.to_v6());
+    }
+    if (parsed.is_v4()) {
+        return parsed.to_string();
+    }
+    auto bytes = parsed.to_v6().to_bytes();
+    std::fill(bytes.begin() + 8, bytes.end(), 0);
+    return boost::asio::ip::address_v6(bytes).to_string() + "/64";
+}
+
+bool IsOnlyChunked(std::string_view transfer_encoding) {
+    const std::size_t first = transfer_encoding.find_first_not_of(" \t");
+    if (first == std::string_view::npos) {
+        return false;
+    }
+    const std::size_t last = transfer_encoding.find_last_not_of(" \t");
+    return Lower(transfer_encoding.substr(first, last - first + 1)) == "chunked";
 }
 
 std::string_view ContentTypeOf(std::string_view file_name) {

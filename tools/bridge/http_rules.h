@@ -42,6 +42,18 @@ bool IsJsonContentType(std::string_view content_type);
 // The value of the cookie `name` in a Cookie header; empty when absent.
 std::string CookieValue(std::string_view header, std::string_view name);
 
+// The client a connection or a login counts against: an IPv4 address as it
+// is, an IPv6 address by its /64 network (one machine may take any number
+// of addresses of its network), an IPv4 address mapped into IPv6 as that
+// IPv4 address; the text as given when it is no address.
+std::string ClientOf(std::string_view address);
+
+// True for a Transfer-Encoding header the door takes: exactly "chunked"
+// (case and blanks around aside). Any other coding or list of codings
+// leaves the body's length unknown to the door, and so possibly different
+// from what a proxy in front of it saw.
+bool IsOnlyChunked(std::string_view transfer_encoding);
+
 // The content type a page file is served with, by its name's ending;
 // "application/octet-stream" for an ending not known.
 std::string_view ContentTypeOf(std::string_view file_name);

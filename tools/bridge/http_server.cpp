@@ -2,8 +2,11 @@
 
 #include "tools/bridge/http_api.h"
 #include "tools/bridge/http_connection.h"
+#include "tools/bridge/http_password_checks.h"
 #include "tools/bridge/http_tls.h"
 
+#include <algorithm>
+#include <map>
 #include <set>
 #include <thread>
 
@@ -12,67 +15,151 @@ namespace {
 
 namespace asio = boost::asio;
 using tcp = asio::ip::tcp;
+using Clock = std::chrono::steady_clock;
 
-// The answer to a connection beyond kMaxConnections, written as it is.
-std::string BusyAnswer() {
-    const std::string body = "{\"error\":\"at most " + std::to_string(kMaxConnections) +
-                             " connections are served at once\"}";
-    return "HTTP/1.1 503 Service Unavailable\r\nContent-Type: application/json\r\nContent-Length: " +
+// How long a stop waits for the connections it closed to wind down.
+constexpr std::chrono::seconds kStopWait{2};
+
+// An answer written as it is to a connection the door will not serve.
+std::string BusyAnswer(const std::string& why) {
+    const std::string body = "{\"error\":\"" + why + "\"}";
+    return "HTTP/1.1 503 Service Unavailable\r\nContent-Type: application/json\r\n"
+           "X-Content-Type-Options: nosniff\r\nContent-Length: " +
            std::to_string(body.size()) + "\r\nConnection: close\r\nRetry-After: 1\r\n\r\n" + body;
 }
 
 } // namespace
 
 struct HttpServer::Impl : ConnectionHost {
+    // What the door knows of each open connection.
+    struct Open {
+        std::string client; // ClientOf its address
+        Clock::time_point since;
+        bool stream = false;
+        std::optional<std::uint64_t> session; // of its event stream
+        bool must_log_in = false; // taken in reserve: served only with credentials
+    };
+
     BoardService& service;
     std::unique_ptr<HttpApi> api;
     std::unique_ptr<TlsServer> tls;
-    std::size_t connections = 0;
-    std::set<std::shared_ptr<EventSink>> streams;
+    // Keyed by the connection itself: a connection leaves when it ends.
+    std::map<ServedConnection*, Open> open;
+    std::set<std::shared_ptr<asio::steady_timer>> answer_timers;
+    bool stopping = false;
     int observer = 0;
     int port = 0;
     std::thread thread;
-    // Declared last so it goes first: the connections its handlers hold
-    // tell this server when they end.
+    // Declared after what the connections tell when they end: the handlers
+    // the context still holds at its end are destroyed with it, and with
+    // them the last connections.
     asio::io_context io{1};
     tcp::acceptor acceptor{io};
     asio::steady_timer keep_alive{io};
     asio::steady_timer accept_pause{io};
+    asio::steady_timer stop_deadline{io};
+    // Last: its thread posts onto `io` and is stopped before anything else.
+    PasswordChecks passwords;
 
     explicit Impl(BoardService& s) : service(s) {}
 
     HttpApi& Api() override { return *api; }
 
-    bool AddStream(const std::shared_ptr<EventSink>& sink) override {
-        if (streams.size() >= kMaxEventStreams) {
+    std::size_t CountOf(const std::string& client) const {
+        return static_cast<std::size_t>(std::count_if(
+            open.begin(), open.end(), [&](const auto& entry) { return entry.second.client == client; }));
+    }
+
+    bool Admit(ServedConnection& connection, const HttpRequest& headers) override {
+        const auto found = open.find(&connection);
+        if (found == open.end() || !found->second.must_log_in) {
+            return true;
+        }
+        if (!api->CarriesCredentials(headers)) {
             return false;
         }
-        streams.insert(sink);
+        // Once it has shown its credentials, it is served like any other.
+        found->second.must_log_in = false;
         return true;
     }
 
-    void RemoveStream(EventSink* sink) override {
-        std::erase_if(streams, [sink](const auto& s) { return s.get() == sink; });
+    bool AddStream(ServedConnection& connection, std::optional<std::uint64_t> session) override {
+        const auto found = open.find(&connection);
+        if (found == open.end()) {
+            return false;
+        }
+        const std::string& client = found->second.client;
+        std::size_t all = 0;
+        std::size_t mine = 0;
+        for (const auto& [other, entry] : open) {
+            all += entry.stream ? 1 : 0;
+            mine += entry.stream && entry.client == client ? 1 : 0;
+        }
+        if (all >= kMaxEventStreams || mine >= kMaxEventStreamsPerClient) {
+            return false;
+        }
+        found->second.stream = true;
+        found->second.session = session;
+        return true;
     }
 
-    void Closed() override { --connections; }
+    void RemoveStream(ServedConnection& connection) override {
+        if (const auto found = open.find(&connection); found != open.end()) {
+            found->second.stream = false;
+        }
+    }
+
+    void EndSession(std::uint64_t session) override {
+        CloseWhere([session](const Open& entry) { return entry.stream && entry.session == session; });
+    }
+
+    void Closed(ServedConnection& connection) override {
+        open.erase(&connection);
+        if (stopping && open.empty()) {
+            stop_deadline.cancel();
+        }
+    }
+
+    // Closes every connection that `which` picks. Close ends what a
+    // connection waits for; it leaves `open` when its handlers have run.
+    template <class Which>
+    void CloseWhere(Which which) {
+        std::vector<ServedConnection*> chosen;
+        for (const auto& [connection, entry] : open) {
+            if (which(entry)) {
+                chosen.push_back(connection);
+            }
+        }
+        for (ServedConnection* connection : chosen) {
+            connection->Close();
+        }
+    }
 
     void Broadcast(const std::string& text) {
         const auto shared = std::make_shared<const std::string>(text);
-        // A copy: a stream that fails while it is told leaves the set.
-        const auto all = streams;
-        for (const auto& sink : all) {
-            sink->Send(shared);
+        std::vector<ServedConnection*> streams;
+        for (const auto& [connection, entry] : open) {
+            if (entry.stream) {
+                streams.push_back(connection);
+            }
+        }
+        for (ServedConnection* connection : streams) {
+            connection->Send(shared);
         }
     }
 
     void KeepAlive() {
         keep_alive.expires_after(kKeepAliveComment);
         keep_alive.async_wait([this](boost::system::error_code error) {
-            if (!error) {
-                Broadcast(": keep-alive\n\n");
-                KeepAlive();
+            if (error) {
+                return;
             }
+            // A stream of a session that ended (it expired) ends too.
+            CloseWhere([this](const Open& entry) {
+                return entry.stream && entry.session && !api->SessionOpen(*entry.session);
+            });
+            Broadcast(": keep-alive\n\n");
+            KeepAlive();
         });
     }
 
@@ -97,6 +184,50 @@ struct HttpServer::Impl : ConnectionHost {
         });
     }
 
+    void Refuse(tcp::socket socket, const std::string& why) {
+        if (tls) {
+            return; // a TLS client would not read a plain answer
+        }
+        auto answer = std::make_shared<std::string>(BusyAnswer(why));
+        auto held = std::make_shared<tcp::socket>(std::move(socket));
+        asio::async_write(*held, asio::buffer(*answer),
+                          [answer, held](boost::system::error_code, std::size_t) {
+                              boost::system::error_code ignored;
+                              held->shutdown(tcp::socket::shutdown_both, ignored);
+                          });
+    }
+
+    // When the door is nearly full, a newcomer takes the place of the
+    // oldest connection still waiting for its request of the client that
+    // holds the most, if that client holds more than the newcomer would;
+    // true when one was closed.
+    bool MakeRoom(const std::string& client) {
+        std::map<std::string, std::size_t> held;
+        for (const auto& [connection, entry] : open) {
+            ++held[entry.client];
+        }
+        const std::size_t newcomer = held[client] + 1;
+        ServedConnection* victim = nullptr;
+        const Open* victim_entry = nullptr;
+        for (const auto& [connection, entry] : open) {
+            if (!connection->WaitingForRequest() || held[entry.client] <= newcomer) {
+                continue;
+            }
+            if (victim == nullptr || held[entry.client] > held[victim_entry->client] ||
+                (held[entry.client] == held[victim_entry->client] &&
+                 entry.since < victim_entry->since)) {
+                victim = connection;
+                victim_entry = &entry;
+            }
+        }
+        if (victim == nullptr) {
+            return false;
+        }
+        open.erase(victim);
+        victim->Close();
+        return true;
+    }
+
     void Serve(tcp::socket socket) {
         boost::system::error_code failure;
         socket.set_option(tcp::no_delay(true), failure);
@@ -108,27 +239,64 @@ struct HttpServer::Impl : ConnectionHost {
         if (address.is_v6() && address.to_v6().is_v4_mapped()) {
             address = asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6());
         }
-        if (connections >= kMaxConnections) {
-            if (tls) {
-                return; // a TLS client would not read a plain answer
+        const std::string client = ClientOf(address.to_string());
+        if (CountOf(client) >= kMaxConnectionsPerClient) {
+            return Refuse(std::move(socket), "at most " + std::to_string(kMaxConnectionsPerClient) +
+                                                 " connections from one address are served at once");
+        }
+        bool must_log_in = false;
+        if (open.size() >= kMaxConnections - kReservedConnections && !MakeRoom(client)) {
+            if (open.size() >= kMaxConnections) {
+                return Refuse(std::move(socket), "at most " + std::to_string(kMaxConnections) +
+                                                     " connections are served at once");
             }
-            auto answer = std::make_shared<std::string>(BusyAnswer());
-            auto held = std::make_shared<tcp::socket>(std::move(socket));
-            asio::async_write(*held, asio::buffer(*answer),
-                              [answer, held](boost::system::error_code, std::size_t) {
-                                  boost::system::error_code ignored;
-                                  held->shutdown(tcp::socket::shutdown_both, ignored);
-                              });
-            return;
+            must_log_in = true;
         }
-        ++connections;
+        std::shared_ptr<ServedConnection> connection;
         if (tls) {
-            tls->Serve(std::move(socket), *this, address.to_string());
-            return;
+            connection = tls->Connection(std::move(socket), *this, address.to_string());
+        } else {
+            connection = std::make_shared<HttpConnection<boost::beast::tcp_stream>>(
+                *this, address.to_string(), std::move(socket));
         }
-        auto connection = std::make_shared<HttpConnection<boost::beast::tcp_stream>>(
-            *this, address.to_string(), std::move(socket));
+        open[connection.get()] = {client, Clock::now(), false, std::nullopt, must_log_in};
         connection->Begin();
+    }
+
+    // Runs a task on the door's thread after a while, unless the door
+    // stops first.
+    void After(std::chrono::milliseconds delay, std::function<void()> task) {
+        auto timer = std::make_shared<asio::steady_timer>(io, delay);
+        answer_timers.insert(timer);
+        timer->async_wait([this, timer, task = std::move(task)](boost::system::error_code e) {
+            answer_timers.erase(timer);
+            if (!e) {
+                task();
+            }
+        });
+    }
+
+    // On the door's thread: no new connection, every open one closed, the
+    // thread ends once they have wound down (or at kStopWait).
+    void BeginStop() {
+        stopping = true;
+        boost::system::error_code ignored;
+        acceptor.close(ignored);
+        keep_alive.cancel();
+        accept_pause.cancel();
+        for (const auto& timer : answer_timers) {
+            timer->cancel();
+        }
+        CloseWhere([](const Open&) { return true; });
+        stop_deadline.expires_after(kStopWait);
+        stop_deadline.async_wait([this](boost::system::error_code error) {
+            if (!error) {
+                io.stop();
+            }
+        });
+        if (open.empty()) {
+            stop_deadline.cancel();
+        }
     }
 };
 
@@ -188,16 +356,15 @@ bool HttpServer::Start(const Options& options, std::string& error) {
         impl.service, std::move(settings),
         [&impl](std::function<void()> task) { asio::post(impl.io, std::move(task)); },
         [&impl](std::chrono::milliseconds delay, std::function<void()> task) {
-            auto timer = std::make_shared<asio::steady_timer>(impl.io, delay);
-            timer->async_wait([timer, task = std::move(task)](boost::system::error_code e) {
-                if (!e) {
-                    task();
-                }
-            });
+            impl.After(delay, std::move(task));
+        },
+        [&impl](const std::string& client, std::function<void()> check) {
+            return impl.passwords.Run(client, std::move(check));
         });
     impl.observer = impl.service.Subscribe([&impl](const BoardEvent& event) {
         asio::post(impl.io, [&impl, event] {
-            if (impl.streams.empty()) {
+            if (std::none_of(impl.open.begin(), impl.open.end(),
+                             [](const auto& entry) { return entry.second.stream; })) {
                 return;
             }
             if (const auto text = impl.api->EventText(event)) {
@@ -217,14 +384,13 @@ void HttpServer::Stop() {
         return;
     }
     impl.service.Unsubscribe(impl.observer);
-    asio::post(impl.io, [&impl] {
-        boost::system::error_code ignored;
-        impl.acceptor.close(ignored);
-        impl.keep_alive.cancel();
-        impl.streams.clear();
-    });
-    impl.io.stop();
+    asio::post(impl.io, [&impl] { impl.BeginStop(); });
     impl.thread.join();
+    // What the context still holds ends with it, without a deadline to cut.
+    impl.stopping = false;
+    // No check answers now: a check still running posts onto a context
+    // that no longer runs, and is dropped with it.
+    impl.passwords.Stop();
 }
 
 int HttpServer::Port() const {
