@@ -60,11 +60,15 @@ struct Door {
         settings.credentials = std::make_shared<Credentials>(
             std::nullopt, std::string(kAdminLine),
             std::vector<Token>{{Role::Operator, "operator-token-0123"}});
-        // The door's thread is this one: what is posted runs at once, and a
-        // time limit is reached at once.
+        // The door's thread is this one: what is posted runs at once, a
+        // time limit is reached at once, and a password is checked at once.
         api = std::make_unique<HttpApi>(
             *service, std::move(settings), [](std::function<void()> task) { task(); },
-            [](std::chrono::milliseconds, std::function<void()> task) { task(); });
+            [](std::chrono::milliseconds, std::function<void()> task) { task(); },
+            [](const std::string&, std::function<void()> check) {
+                check();
+                return true;
+            });
     }
 
     std::string Files() const {
