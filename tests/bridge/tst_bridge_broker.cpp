@@ -451,20 +451,9 @@ INSTANTIATE_TEST_SUITE_P(
                          return Boards(dir);
                      },
                      "boards.ini can be written by every user"},
-        StartRefusal{"boards file in a folder every user may write",
-                     [](const std::filesystem::path& dir) {
-                         std::filesystem::create_directory(dir / "open");
-                         Chmod(dir / "open", 0777);
-                         std::filesystem::copy_file(dir / "boards.ini", dir / "open/boards.ini");
-                         return Boards(dir, {}, "open/boards.ini");
-                     },
-                     "refusing the boards file: the folder "},
         StartRefusal{"password file every user may read",
                      [](const std::filesystem::path& dir) { return WithPasswordFile(dir, 0644); },
                      "refusing the password file: "},
-        StartRefusal{"password file its group may read",
-                     [](const std::filesystem::path& dir) { return WithPasswordFile(dir, 0640); },
-                     "secret can be read by its group"},
         StartRefusal{"password handed over by systemd, readable by every user",
                      [](const std::filesystem::path& dir) {
                          std::filesystem::create_directory(dir / "creds");
@@ -473,13 +462,6 @@ INSTANTIATE_TEST_SUITE_P(
                          return Boards(dir, {"--username", "u"});
                      },
                      "mqtt-password can be read by every user", "CREDENTIALS_DIRECTORY"},
-        StartRefusal{"CA file every user may write",
-                     [](const std::filesystem::path& dir) {
-                         test::MakeCa(dir, "ca");
-                         Chmod(dir / "ca.crt", 0666);
-                         return Boards(dir, {"--tls-ca", (dir / "ca.crt").string()});
-                     },
-                     "refusing the CA file: "},
         StartRefusal{"CA file without a certificate",
                      [](const std::filesystem::path& dir) {
                          test::WriteFileOrFail(dir / "ca.crt", "no certificate here\n");

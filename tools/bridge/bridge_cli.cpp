@@ -2,7 +2,6 @@
 
 #include "boards/service.h"
 #include "settings/file_io.h"
-#include "tools/bridge/file_trust.h"
 #include "tools/bridge/mqtt_connection.h"
 #include "tools/bridge/mqtt_door.h"
 #include "tools/bridge/service_manager.h"
@@ -133,7 +132,7 @@ std::optional<BridgeOptions> ParseBridgeOptions(const std::vector<std::string>& 
 
 int RunBridge(const BridgeOptions& options, std::ostream& err) {
     std::string error;
-    if (auto why = UntrustedFileReason(options.boards, FileUse::Configuration)) {
+    if (auto why = WhyUntrusted(options.boards, FileUse::Configuration)) {
         err << "lumidex-bridge: refusing the boards file: " << Printable(*why) << "\n";
         return kExitBadInput;
     }
@@ -174,7 +173,7 @@ int RunBridge(const BridgeOptions& options, std::ostream& err) {
     std::optional<HttpServer::Options> http;
     if (!config->http.listen.empty()) {
         for (const HttpDoorFile& file : HttpDoorFiles(config->http)) {
-            if (auto why = UntrustedFileReason(
+            if (auto why = WhyUntrusted(
                     file.path, file.secret ? FileUse::Secret : FileUse::Configuration)) {
                 err << "lumidex-bridge: refusing the " << file.what
                     << " file: " << Printable(*why) << "\n";
@@ -207,7 +206,7 @@ int RunBridge(const BridgeOptions& options, std::ostream& err) {
             err << "lumidex-bridge: a password file needs a user name (--username)\n";
             return kExitBadInput;
         }
-        if (auto why = UntrustedFileReason(broker.password_file,
+        if (auto why = WhyUntrusted(broker.password_file,
                                            from_systemd ? FileUse::Credential : FileUse::Secret)) {
             err << "lumidex-bridge: refusing the password file: " << Printable(*why) << "\n";
             return kExitBadInput;
@@ -222,7 +221,7 @@ int RunBridge(const BridgeOptions& options, std::ostream& err) {
         connect.password = text->substr(0, text->find_first_of("\r\n"));
     }
     if (with_mqtt && !broker.tls_ca.empty()) {
-        if (auto why = UntrustedFileReason(broker.tls_ca, FileUse::Configuration)) {
+        if (auto why = WhyUntrusted(broker.tls_ca, FileUse::Configuration)) {
             err << "lumidex-bridge: refusing the CA file: " << Printable(*why) << "\n";
             return kExitBadInput;
         }

@@ -96,11 +96,7 @@ int RunWindowsBridge(const std::filesystem::path& boards, const HttpOptions& opt
         config->http.listen = kDefaultListen;
     }
     for (const HttpDoorFile& file : HttpDoorFiles(config->http)) {
-        auto why = WhyUntrusted(file.path);
-        if (!why && file.secret) {
-            why = WhoElseMayRead(file.path);
-        }
-        if (why) {
+        if (auto why = WhyUntrusted(file.path, file.secret ? FileUse::Secret : FileUse::Configuration)) {
             err << "lumidex-bridge: refusing the " << file.what << " file: " << *why << "\n";
             return kExitBadInput;
         }

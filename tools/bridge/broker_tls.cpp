@@ -1,6 +1,6 @@
+#include "settings/file_io.h"
 #include "tools/bridge/broker_tls.h"
 
-#include "tools/bridge/file_trust.h"
 
 #include <arpa/inet.h>
 #include <openssl/err.h>
@@ -209,7 +209,7 @@ std::optional<std::string> BrokerTls::ReloadIfChanged() {
         return std::nullopt;
     }
     s.loaded = now;
-    if (auto why = UntrustedFileReason(s.ca_file, FileUse::Configuration)) {
+    if (auto why = WhyUntrusted(s.ca_file, FileUse::Configuration)) {
         return *why;
     }
     std::string error;

@@ -1,9 +1,10 @@
 #include "tools/bridge/http_service.h"
 
+#include "settings/file_io.h"
+
 #include "tools/bridge/http_stop.h"
 
 #include <windows.h>
-#include <aclapi.h>
 #include <sddl.h>
 #include <shlobj.h>
 
@@ -23,9 +24,6 @@ constexpr const wchar_t* kDescription =
 // the folder when the installation makes it, and inherited by its files.
 constexpr const wchar_t* kFolderSecurity =
     L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
-constexpr DWORD kWriteRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA |
-                               FILE_WRITE_ATTRIBUTES | FILE_DELETE_CHILD | DELETE | WRITE_DAC |
-                               WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
 
 std::string Narrow(const std::wstring& text) {
     const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
@@ -50,103 +48,6 @@ std::string SystemMessage(DWORD code) {
     return Narrow(message) + " (" + std::to_string(code) + ")";
 }
 
-std::string SidText(PSID sid) {
-    wchar_t* text = nullptr;
-    if (sid == nullptr || !ConvertSidToStringSidW(sid, &text)) {
-        return "an unknown account";
-    }
-    std::string out = Narrow(text);
-    LocalFree(text);
-    return out;
-}
-
-// True when `sid` is the account this program runs as and that account is
-// an administrator (the one installing the service, or, under Wine, the
-// one account everything runs as).
-bool IsRunningAdministrator(PSID sid) {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
-        return false;
-    }
-    bool same = false;
-    DWORD size = 0;
-    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-    std::vector<unsigned char> buffer(size);
-    if (size > 0 && GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) {
-        same = EqualSid(sid, reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid) != FALSE;
-    }
-    CloseHandle(token);
-    if (!same) {
-        return false;
-    }
-    unsigned char admins[SECURITY_MAX_SID_SIZE];
-    DWORD admins_size = sizeof admins;
-    BOOL member = FALSE;
-    return CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &admins_size) &&
-           CheckTokenMembership(nullptr, admins, &member) && member;
-}
-
-// The system, the administrators and an administrator running this may
-// change the folder; nobody else.
-bool TrustedWriter(PSID sid) {
-    static const WELL_KNOWN_SID_TYPE kTrusted[] = {WinLocalSystemSid, WinBuiltinAdministratorsSid};
-    for (const WELL_KNOWN_SID_TYPE type : kTrusted) {
-        if (IsWellKnownSid(sid, type)) {
-            return true;
-        }
-    }
-    if (IsRunningAdministrator(sid)) {
-        return true;
-    }
-    // NT SERVICE\TrustedInstaller owns what Windows itself installs.
-    PSID installer = nullptr;
-    if (ConvertStringSidToSidW(L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464",
-                               &installer)) {
-        const bool same = EqualSid(sid, installer) != FALSE;
-        LocalFree(installer);
-        return same;
-    }
-    return false;
-}
-
-// Nothing when only trusted accounts own and may change the folder; else why not.
-std::optional<std::string> OthersMayWrite(const std::filesystem::path& folder) {
-    PSID owner = nullptr;
-    PACL dacl = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    const DWORD status = GetNamedSecurityInfoW(
-        folder.wstring().c_str(), SE_FILE_OBJECT,
-        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr, &dacl, nullptr,
-        &descriptor);
-    if (status != ERROR_SUCCESS) {
-        return "its security cannot be read: " + SystemMessage(status);
-    }
-    std::optional<std::string> why;
-    if (owner == nullptr || !TrustedWriter(owner)) {
-        why = "it belongs to " + SidText(owner) + ", not to the administrators or the system";
-    } else if (dacl == nullptr) {
-        why = "it has no access list: everyone may write it";
-    } else {
-        for (DWORD i = 0; i < dacl->AceCount && !why; ++i) {
-            void* entry = nullptr;
-            if (!GetAce(dacl, i, &entry)) {
-                continue;
-            }
-            const auto* header = static_cast<ACE_HEADER*>(entry);
-            if (header->AceType != ACCESS_ALLOWED_ACE_TYPE || (header->AceFlags & INHERIT_ONLY_ACE)) {
-                continue;
-            }
-            const auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(entry);
-            PSID sid = const_cast<DWORD*>(&allowed->SidStart);
-            if ((allowed->Mask & kWriteRights) != 0 && !TrustedWriter(sid)) {
-                why = SidText(sid) + " may write it";
-            }
-        }
-    }
-    LocalFree(descriptor);
-    return why;
-}
-
 // Makes the folder with its own access list, or checks the one there.
 bool PrepareFolder(const std::filesystem::path& folder, std::ostream& err) {
     if (!std::filesystem::exists(folder)) {
@@ -166,7 +67,7 @@ bool PrepareFolder(const std::filesystem::path& folder, std::ostream& err) {
             return false;
         }
     }
-    if (const auto why = OthersMayWrite(folder)) {
+    if (const auto why = WhyUntrusted(folder, FileUse::Folder)) {
         err << "lumidex-bridge: " << folder.string() << " is refused: " << *why
             << "; remove it or give it to the administrators alone\n";
         return false;
@@ -220,7 +121,7 @@ void WINAPI ServiceMain(DWORD, wchar_t**) {
     // What the door says goes to a log beside the boards file.
     std::ofstream log(folder / "lumidex-bridge.log", std::ios::app);
     int exit_code = 1;
-    if (const auto why = OthersMayWrite(folder)) {
+    if (const auto why = WhyUntrusted(folder, FileUse::Folder)) {
         log << "lumidex-bridge: " << folder.string() << " is refused: " << *why << "\n";
     } else {
         Report(SERVICE_RUNNING);
