@@ -20,7 +20,7 @@
 #include "boards/board_rules.h"
 #include "lines/line_format.h"
 #include "protocol/content_frame.h"
-#include "tools/bridge/topics.h"
+#include "tools/bridge/mqtt/topics.h"
 
 #include <cmath>
 #include <cstdlib>

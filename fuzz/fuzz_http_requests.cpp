@@ -17,10 +17,10 @@
 
 #include "boards/service.h"
 #include "settings/file_io.h"
-#include "tools/bridge/http_api.h"
-#include "tools/bridge/http_auth.h"
-#include "tools/bridge/http_body.h"
-#include "tools/bridge/http_connection.h"
+#include "tools/bridge/http/api.h"
+#include "tools/bridge/http/auth.h"
+#include "tools/bridge/http/body.h"
+#include "tools/bridge/http/connection.h"
 
 #include <nlohmann/json.hpp>
 

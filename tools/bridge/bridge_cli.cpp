@@ -2,9 +2,9 @@
 
 #include "boards/service.h"
 #include "settings/file_io.h"
-#include "tools/bridge/mqtt_connection.h"
-#include "tools/bridge/mqtt_door.h"
-#include "tools/bridge/service_manager.h"
+#include "tools/bridge/mqtt/connection.h"
+#include "tools/bridge/mqtt/door.h"
+#include "tools/bridge/platform/service_manager.h"
 #include "tools/common/cli.h"
 
 #include <csignal>

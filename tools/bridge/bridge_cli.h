@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tools/bridge/http_cli.h"
+#include "tools/bridge/http/settings.h"
 
 #include <iosfwd>
 #include <optional>

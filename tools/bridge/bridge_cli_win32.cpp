@@ -4,8 +4,8 @@
 
 #include "boards/service.h"
 #include "settings/file_io.h"
-#include "tools/bridge/http_service.h"
-#include "tools/bridge/http_stop.h"
+#include "tools/bridge/platform/windows_service.h"
+#include "tools/bridge/platform/stop_signal.h"
 #include "tools/common/cli.h"
 
 #include <ostream>
