@@ -328,16 +328,16 @@ TEST(HttpBody, ClockAndInit) {
         return ClockFromBody(ordered_json::parse(body), role);
     };
     const auto local = std::get<BoardChange>(clock("{}", Role::Admin));
-    EXPECT_TRUE(local.clock && !*local.clock);
+    EXPECT_TRUE(local.sends.Has(Command::Clock) && !local.clock_time);
     const auto given = std::get<BoardChange>(clock(R"({"time": "2026-12-08 10:00:00"})", Role::Admin));
-    EXPECT_TRUE(given.clock && *given.clock);
+    EXPECT_TRUE(given.sends.Has(Command::Clock) && given.clock_time);
     EXPECT_EQ(std::get<BodyRefusal>(clock("{}", Role::Operator)).status, 403);
     for (const char* bad : {R"({"time": "now"})", R"({"time": "2026-02-30 10:00:00"})",
                             R"({"time": ""})", R"({"time": 5})", R"({"when": "2026-12-08 10:00:00"})"}) {
         EXPECT_EQ(std::get<BodyRefusal>(clock(bad, Role::Admin)).status, 422) << bad;
     }
     EXPECT_TRUE(std::get<BoardChange>(InitFromBody(ordered_json::parse(R"({"confirm": "INITIALIZE"})"),
-                                                   Role::Admin)).init);
+                                                   Role::Admin)).sends.Has(Command::Init));
     EXPECT_EQ(std::get<BodyRefusal>(InitFromBody(ordered_json::parse(R"({"confirm": "INITIALIZE"})"),
                                                  Role::Operator)).status, 403);
     for (const char* bad : {"{}", R"({"confirm": "initialize"})", R"({"confirm": true})"}) {

@@ -2,7 +2,6 @@
 
 #include "boards/boards_file.h"
 #include "lines/line_format.h"
-#include "link/exchange.h"
 #include "tools/bridge/http/body.h"
 #include "tools/bridge/http/page.h"
 #include "tools/bridge/http/rules.h"
@@ -58,7 +57,7 @@ Json StatusObject(const std::optional<BoardStatus>& status) {
     if (!status) {
         return nullptr;
     }
-    return Json::parse(StatusJson(*status));
+    return StatusJson(*status);
 }
 
 Json BoardJson(const BoardSnapshot& board) {
@@ -158,17 +157,6 @@ HttpResponse ErrorResponse(int status, const std::string& error, const std::stri
     return JsonResponse(status, json);
 }
 
-std::chrono::milliseconds HttpApi::WaitLimit(const BoardChange& change) {
-    // The longer of the two links' waits, content tried twice, once per
-    // exchange the change needs, and a second for the queue.
-    const ExchangeTiming udp = TimingOf(UdpTarget{"0.0.0.0"});
-    const ExchangeTiming serial = TimingOf(SerialTarget{});
-    const auto one = std::max(udp.reply_delay + udp.read_timeout,
-                              serial.reply_delay + serial.read_timeout);
-    const int exchanges = (change.content ? 2 : 0) + (change.brightness ? 1 : 0) +
-                          (change.init ? 1 : 0) + (change.clock ? 1 : 0);
-    return one * exchanges + std::chrono::seconds{1};
-}
 
 // Who a request comes from, once authenticated: the role, and the session
 // it came with (none for a token, Basic or a door without passwords).
@@ -585,8 +573,8 @@ struct HttpApi::Impl {
         waiting->boards = boards;
         waiting->results.resize(boards.size());
         std::chrono::milliseconds limit{0};
-        for (const BoardChange& change : changes) {
-            limit = std::max(limit, HttpApi::WaitLimit(change));
+        for (std::size_t i = 0; i < boards.size(); ++i) {
+            limit = std::max(limit, service.WaitLimit(boards[i], changes[i]));
         }
         for (std::size_t i = 0; i < boards.size(); ++i) {
             service.Submit(boards[i], std::move(changes[i]),
@@ -640,10 +628,10 @@ struct HttpApi::Impl {
         Json data;
         if (const auto* stored = std::get_if<StoredEvent>(&event)) {
             name = "state";
-            data = BoardJson(*service.Snapshot(stored->board));
+            data = BoardJson(stored->board);
         } else if (const auto* shown = std::get_if<ShownEvent>(&event)) {
             name = "state";
-            data = BoardJson(*service.Snapshot(shown->board));
+            data = BoardJson(shown->board);
         } else if (const auto* status = std::get_if<StatusEvent>(&event)) {
             name = "status";
             data = StatusObject(status->status);

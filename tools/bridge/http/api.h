@@ -118,10 +118,6 @@ public:
     // stream is told. Called on the door's thread.
     std::optional<std::string> EventText(const BoardEvent& event);
 
-    // The longest an answer to a change waits for the exchanges that carry
-    // it before it says "pending".
-    static std::chrono::milliseconds WaitLimit(const BoardChange& change);
-
 private:
     struct Impl;
     std::unique_ptr<Impl> impl_;

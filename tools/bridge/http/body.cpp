@@ -1,5 +1,7 @@
 #include "tools/bridge/http/body.h"
 
+#include "protocol/local_time.h"
+
 #include <nlohmann/json.hpp>
 
 namespace lumidex {
@@ -33,16 +35,12 @@ std::optional<BodyRefusal> NotAnObject(const Json& body) {
     return std::nullopt;
 }
 
-// Adds one command's change, or says why it is refused.
-std::optional<BodyRefusal> Add(BoardChange& change, CommandKind kind, int line,
-                               std::string_view payload, const std::string& field,
-                               const std::array<LineFormat, kLineCount>& formats) {
-    auto checked = CheckCommand(kind, line, payload, formats);
-    if (auto* refusal = std::get_if<std::string>(&checked)) {
-        return Unprocessable(*refusal, field);
+// A refusal of the board rules, for the field at fault.
+std::optional<BodyRefusal> Refused(std::optional<std::string> refusal, const std::string& field) {
+    if (!refusal) {
+        return std::nullopt;
     }
-    MergeChange(change, std::get<BoardChange>(std::move(checked)));
-    return std::nullopt;
+    return Unprocessable(std::move(*refusal), field);
 }
 
 // A line number key "1".."6"; 0 for anything else.
@@ -69,17 +67,16 @@ std::optional<BodyRefusal> AddLines(BoardChange& change, const std::string& name
                 return Unprocessable("a line's value is a string of digits, not " + Shown(item),
                                      field);
             }
-            if (auto refused = Add(change, CommandKind::Line, line, item.get<std::string>(), field,
-                                   formats)) {
+            if (auto refused =
+                    Refused(AddLineValue(change, line, item.get<std::string>(), formats), field)) {
                 return refused;
             }
         } else {
             if (!item.is_boolean()) {
                 return Unprocessable("a flag is true or false, not " + Shown(item), field);
             }
-            const CommandKind kind = name == "flicker" ? CommandKind::Flicker : CommandKind::Point;
-            if (auto refused =
-                    Add(change, kind, line, item.get<bool>() ? "1" : "0", field, formats)) {
+            const ChangeField flag = name == "flicker" ? ChangeField::Flicker : ChangeField::Point;
+            if (auto refused = Refused(AddLineFlag(change, flag, line, item.get<bool>()), field)) {
                 return refused;
             }
         }
@@ -87,8 +84,7 @@ std::optional<BodyRefusal> AddLines(BoardChange& change, const std::string& name
     return std::nullopt;
 }
 
-std::optional<BodyRefusal> AddBrightness(BoardChange& change, const Json& value,
-                                         const std::array<LineFormat, kLineCount>& formats) {
+std::optional<BodyRefusal> AddBrightnessLevels(BoardChange& change, const Json& value) {
     if (!value.is_object() || value.empty()) {
         return Unprocessable("brightness is an object with day and night", "brightness");
     }
@@ -100,8 +96,9 @@ std::optional<BodyRefusal> AddBrightness(BoardChange& change, const Json& value,
         if (!item.is_number_integer() || item.get<long long>() < 0 || item.get<long long>() > 7) {
             return Unprocessable("a brightness level is 0 to 7, not " + Shown(item), field);
         }
-        const auto kind = key == "day" ? CommandKind::DayBrightness : CommandKind::NightBrightness;
-        if (auto refused = Add(change, kind, 0, std::to_string(item.get<long long>()), field, formats)) {
+        const auto which = key == "day" ? ChangeField::DayBrightness : ChangeField::NightBrightness;
+        if (auto refused =
+                Refused(AddBrightness(change, which, static_cast<int>(item.get<long long>())), field)) {
             return refused;
         }
     }
@@ -136,10 +133,10 @@ Checked ChangeFromBody(const Json& body, const std::array<LineFormat, kLineCount
         std::optional<BodyRefusal> refused;
         if (key == "update") {
             refused = value.is_string()
-                          ? Add(change, CommandKind::Update, 0, value.get<std::string>(), key, formats)
+                          ? Refused(AddUpdateTime(change, value.get<std::string>()), key)
                           : Unprocessable("the update time is a string, Now or HH:00", key);
         } else if (key == "brightness") {
-            refused = AddBrightness(change, value, formats);
+            refused = AddBrightnessLevels(change, value);
         } else {
             refused = AddLines(change, key, value, formats);
         }
@@ -162,22 +159,21 @@ Checked ClockFromBody(const Json& body, Role role) {
     if (role != Role::Admin) {
         return AdminOnly("set the clock", "");
     }
-    std::string time;
-    if (body.contains("time")) {
-        if (!body["time"].is_string() || body["time"].get<std::string>().empty()) {
-            return Unprocessable("the time is a string \"YYYY-MM-DD HH:MM:SS\"", "time");
-        }
-        time = body["time"].get<std::string>();
+    BoardChange change;
+    if (!body.contains("time")) {
+        AddClock(change, std::nullopt);
+        return change;
     }
-    auto checked = CheckCommand(CommandKind::Clock, 0, time, {});
-    auto* change = std::get_if<BoardChange>(&checked);
-    if (change == nullptr || (!time.empty() && !change->clock->has_value())) {
-        // A time given is a time: "now" is said by leaving it out.
+    // A time given is a time: "now" is said by leaving it out.
+    const auto time = body["time"].is_string() ? ParseClockTime(body["time"].get<std::string>())
+                                               : std::nullopt;
+    if (!time) {
         return Unprocessable("the time is \"YYYY-MM-DD HH:MM:SS\" (a real date, 2000..2255); "
                              "leave it out for the service's local time",
                              "time");
     }
-    return std::move(*change);
+    AddClock(change, time);
+    return change;
 }
 
 Checked InitFromBody(const Json& body, Role role) {
@@ -198,8 +194,9 @@ Checked InitFromBody(const Json& body, Role role) {
         return Unprocessable("initialising the control card takes {\"confirm\": \"INITIALIZE\"}",
                              "confirm");
     }
-    auto checked = CheckCommand(CommandKind::Init, 0, "INITIALIZE", {});
-    return std::get<BoardChange>(std::move(checked));
+    BoardChange change;
+    AddInit(change);
+    return change;
 }
 
 } // namespace lumidex

@@ -20,6 +20,11 @@ namespace {
 // How many boards' stores of one batch the door's worker makes at once.
 constexpr std::size_t kStoresSideBySide = 8;
 
+// JSON as a payload: one line, text that is not UTF-8 replaced.
+std::string Dumped(const nlohmann::ordered_json& json) {
+    return json.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
 } // namespace
 
 struct MqttDoor::Impl {
@@ -52,7 +57,7 @@ struct MqttDoor::Impl {
     CommandQueue queue;
     std::size_t overflowed = 0;
     std::string overflow_topic; // the last of them
-    std::string overflow_command;
+    std::optional<Command> overflow_command;
     bool worker_stopping = false;
     std::thread worker;
 
@@ -92,10 +97,10 @@ struct MqttDoor::Impl {
 
     void OnEvent(const BoardEvent& event) {
         if (const auto* shown = std::get_if<ShownEvent>(&event)) {
-            PublishShown(shown->board, shown->shown, false);
+            PublishShown(shown->board.name, shown->board.shown, false);
         } else if (const auto* status = std::get_if<StatusEvent>(&event)) {
             const std::string& board = status->status.board;
-            const std::string json = StatusJson(status->status);
+            const std::string json = Dumped(StatusJson(status->status));
             if (service.HasBoard(board)) {
                 publisher.Publish(Base(board) + "/status", json, true);
             } else {
@@ -158,12 +163,11 @@ struct MqttDoor::Impl {
         return IsTopicName(name) ? name : "of that name";
     }
 
-    void Refuse(const std::string& board, const std::string& command, const std::string& topic,
+    void Refuse(const std::string& board, std::optional<Command> command, const std::string& topic,
                 const std::string& detail) {
         BoardStatus status;
         status.board = board;
         status.command = command;
-        status.result = "refused";
         status.detail = detail;
         status.topic = topic;
         service.Refuse(std::move(status));
@@ -172,7 +176,7 @@ struct MqttDoor::Impl {
     // Puts a command for the worker; one the full queue cannot take is
     // counted for the next status on the bridge's topic.
     void Enqueue(std::string key, const std::string& payload, const std::string& topic,
-                 const std::string& command) {
+                 std::optional<Command> command) {
         {
             std::lock_guard lock(queue_mutex);
             if (worker_stopping) {
@@ -200,7 +204,7 @@ struct MqttDoor::Impl {
             std::vector<QueuedCommand> batch = queue.TakeAll();
             const std::size_t refused = std::exchange(overflowed, 0);
             const std::string topic = overflow_topic;
-            const std::string command = overflow_command;
+            const std::optional<Command> command = overflow_command;
             lock.unlock();
             if (refused > 0) {
                 Refuse("", command, topic,
@@ -239,9 +243,9 @@ struct MqttDoor::Impl {
                     continue; // the board was checked when the command arrived
                 }
                 auto checked =
-                    CheckCommand(parsed.command, parsed.line, queued.payload, *read->second);
+                    ChangeFromText(parsed.field, parsed.line, queued.payload, *read->second);
                 if (auto* refusal = std::get_if<std::string>(&checked)) {
-                    Refuse(board, CommandName(parsed.command), topic, *refusal);
+                    Refuse(board, CommandOf(parsed.field), topic, *refusal);
                     continue;
                 }
                 auto [at, first_change] = change_of.try_emplace(board, changes.size());
@@ -309,8 +313,9 @@ struct MqttDoor::Impl {
         const bool for_board =
             parsed.kind == TopicKind::BoardCommand && service.HasBoard(parsed.target);
         const std::string board = for_board ? parsed.target : "";
-        const std::string command =
-            parsed.kind == TopicKind::Unknown ? "unknown" : CommandName(parsed.command);
+        const std::optional<Command> command =
+            parsed.kind == TopicKind::Unknown ? std::nullopt
+                                              : std::optional<Command>(CommandOf(parsed.field));
         if (payload.size() > kMaxPayloadBytes) {
             Refuse(board, command, topic,
                    "the payload has " + std::to_string(payload.size()) + " bytes; at most " +
@@ -366,10 +371,11 @@ std::string MqttDoor::AvailabilityTopic() const {
 void MqttDoor::OnConnected() {
     Impl& door = *impl_;
     for (const std::string& board : door.service.BoardNames()) {
-        door.PublishShown(board, door.service.Shown(board), true);
-        if (const auto snapshot = door.service.Snapshot(board); snapshot && snapshot->last_status) {
+        const auto snapshot = door.service.Snapshot(board);
+        door.PublishShown(board, snapshot->shown, true);
+        if (snapshot->last_status) {
             door.publisher.Publish(door.Base(board) + "/status",
-                                   StatusJson(*snapshot->last_status), true);
+                                   Dumped(StatusJson(*snapshot->last_status)), true);
         }
     }
     {

@@ -37,31 +37,31 @@ std::optional<ParsedTopic> ParseEnding(const std::vector<std::string_view>& e) {
         }
         t.line = *line;
         if (e.size() == 3) {
-            t.command = CommandKind::Line;
+            t.field = ChangeField::Line;
             return t;
         }
         if (e.size() == 4 && (e[2] == "flicker" || e[2] == "point")) {
-            t.command = e[2] == "flicker" ? CommandKind::Flicker : CommandKind::Point;
+            t.field = e[2] == "flicker" ? ChangeField::Flicker : ChangeField::Point;
             return t;
         }
         return std::nullopt;
     }
     if (e.size() == 3 && e[0] == "brightness" && e[2] == "set" &&
         (e[1] == "day" || e[1] == "night")) {
-        t.command = e[1] == "day" ? CommandKind::DayBrightness : CommandKind::NightBrightness;
+        t.field = e[1] == "day" ? ChangeField::DayBrightness : ChangeField::NightBrightness;
         return t;
     }
     if (e.size() == 2 && e[1] == "set") {
         if (e[0] == "update") {
-            t.command = CommandKind::Update;
+            t.field = ChangeField::Update;
             return t;
         }
         if (e[0] == "clock") {
-            t.command = CommandKind::Clock;
+            t.field = ChangeField::Clock;
             return t;
         }
         if (e[0] == "init") {
-            t.command = CommandKind::Init;
+            t.field = ChangeField::Init;
             return t;
         }
     }
@@ -105,10 +105,10 @@ ParsedTopic ParseTopic(std::string_view rest) {
     if (levels[0] == "bridge" &&
         (ending.size() == 1 && (ending[0] == "availability" || ending[0] == "status" ||
                                 ending[0] == "discovery"))) {
-        return {TopicKind::OwnState, "bridge", CommandKind::Line, 0};
+        return {TopicKind::OwnState, "bridge", ChangeField::Line, 0};
     }
     if (IsOwnStateEnding(ending)) {
-        return {TopicKind::OwnState, std::string(levels[0]), CommandKind::Line, 0};
+        return {TopicKind::OwnState, std::string(levels[0]), ChangeField::Line, 0};
     }
     auto parsed = ParseEnding(ending);
     if (!parsed) {

@@ -15,7 +15,7 @@ enum class TopicKind { BoardCommand, GroupCommand, OwnState, Unknown };
 struct ParsedTopic {
     TopicKind kind = TopicKind::Unknown;
     std::string target; // the board or group named
-    CommandKind command = CommandKind::Line;
+    ChangeField field = ChangeField::Line;
     int line = 0; // 1..6 for the line commands
 };
 
