@@ -65,8 +65,8 @@ struct Door {
         api = std::make_unique<HttpApi>(
             *service, std::move(settings), [](std::function<void()> task) { task(); },
             [](std::chrono::milliseconds, std::function<void()> task) { task(); },
-            [](const std::string&, std::function<void()> check) {
-                check();
+            [](const std::string&, std::function<void(bool)> check) {
+                check(true);
                 return true;
             });
     }

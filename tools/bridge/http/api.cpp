@@ -228,29 +228,41 @@ struct HttpApi::Impl {
         }
     }
 
+    // What a password check came to: the role, nothing for a wrong
+    // password, or `busy`: too many checks wait to take it now.
+    struct Checked {
+        bool busy = false;
+        std::optional<Role> role;
+    };
+
     // Checks a password for `roles` (one role: HTTP Basic; all: the login
     // form) away from the door's thread unless it is recognised; `then`
-    // gets the role, or nothing for a wrong password, on the door's thread.
-    // False when the check could not be queued.
-    bool CheckPassword(const std::string& client, const std::vector<Role>& roles, std::string password,
-                       std::function<void(std::optional<Role>)> then) {
+    // gets what came of it on the door's thread.
+    void CheckPassword(const std::string& client, const std::vector<Role>& roles, std::string password,
+                       std::function<void(Checked)> then) {
         const std::optional<Role> only =
             roles.size() == 1 ? std::optional<Role>(roles.front()) : std::nullopt;
         const auto credentials = settings.credentials;
         if (const auto known = credentials->Recognised(only, password)) {
             Judged(client, roles, known);
-            then(known);
-            return true;
+            return then({false, known});
         }
-        return offload(client, [this, credentials, client, roles, only, password = std::move(password),
-                                then = std::move(then)]() mutable {
-            const auto role = only ? credentials->Basic(RoleName(*only), password)
-                                   : credentials->Login(password);
-            post([this, client, roles, role, then = std::move(then)] {
-                Judged(client, roles, role);
-                then(role);
+        const bool queued =
+            offload(client, [this, credentials, client, roles, only, password = std::move(password),
+                             then](bool in_time) mutable {
+                if (!in_time) {
+                    return post([then] { then({true, std::nullopt}); });
+                }
+                const auto role = only ? credentials->Basic(RoleName(*only), password)
+                                       : credentials->Login(password);
+                post([this, client, roles, role, then] {
+                    Judged(client, roles, role);
+                    then({false, role});
+                });
             });
-        });
+        if (!queued) {
+            then({true, std::nullopt});
+        }
     }
 
     // The caller, or the answer that refuses it, handed to `then` (at once,
@@ -286,17 +298,15 @@ struct HttpApi::Impl {
                 throttle.Failed(client, tried, Clock::now());
                 return Slowly(then, ErrorResponse(401, "wrong user, password or token"));
             }
-            const bool queued =
-                CheckPassword(client, tried, password, [this, then](std::optional<Role> found) {
-                    if (!found) {
-                        return Slowly(then, ErrorResponse(401, "wrong user, password or token"));
-                    }
-                    then(Caller{*found, std::nullopt});
-                });
-            if (!queued) {
-                Slowly(then, ChecksBusy());
-            }
-            return;
+            return CheckPassword(client, tried, password, [this, then](Checked checked) {
+                if (checked.busy) {
+                    return Slowly(then, ChecksBusy());
+                }
+                if (!checked.role) {
+                    return Slowly(then, ErrorResponse(401, "wrong user, password or token"));
+                }
+                then(Caller{*checked.role, std::nullopt});
+            });
         }
         const std::string token = CookieValue(request.cookie, kSessionCookie);
         if (!token.empty()) {
@@ -543,9 +553,13 @@ struct HttpApi::Impl {
         if (!body->is_object() || !body->contains("password") || !(*body)["password"].is_string()) {
             return reply(ErrorResponse(422, "the body is {\"password\": \"...\"}", "password"));
         }
-        const bool queued = CheckPassword(
+        CheckPassword(
             ClientOf(request.peer), roles, (*body)["password"].get<std::string>(),
-            [this, reply](std::optional<Role> role) {
+            [this, reply](Checked checked) {
+                if (checked.busy) {
+                    return Slowly(reply, ChecksBusy());
+                }
+                const auto role = checked.role;
                 if (!role) {
                     return Slowly(reply, ErrorResponse(401, "wrong password"));
                 }
@@ -560,9 +574,6 @@ struct HttpApi::Impl {
                     SessionCookie(*token, settings.tls, static_cast<long>(kSessionLifetime.count())));
                 reply(std::move(response));
             });
-        if (!queued) {
-            Slowly(reply, ChecksBusy());
-        }
     }
 
     void Submit(const std::vector<std::string>& boards, std::vector<BoardChange> changes, bool group,

@@ -90,9 +90,11 @@ public:
     using Post = std::function<void(std::function<void()>)>;
     // Runs a function on the door's own thread after a while.
     using After = std::function<void(std::chrono::milliseconds, std::function<void()>)>;
-    // Runs a password check away from the door's thread, for a client;
-    // false when it cannot be taken now (too many wait).
-    using Offload = std::function<bool(const std::string& client, std::function<void()>)>;
+    // Runs a password check away from the door's thread, for a client: the
+    // check is told whether it still runs in time (false: it waited too
+    // long to be worth the client's wait). False when it cannot be taken
+    // now (too many wait).
+    using Offload = std::function<bool(const std::string& client, std::function<void(bool)>)>;
     using Reply = std::function<void(HttpResponse)>;
 
     HttpApi(BoardService& service, Settings settings, Post post, After after, Offload offload);

@@ -5,6 +5,7 @@
 // to a thread of its own and goes on serving page files and events. Checks
 // wait their turn in a short queue; a client may have only a few waiting,
 // so a flood of wrong logins from one place cannot hold the queue.
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -16,9 +17,12 @@
 
 namespace lumidex {
 
-// How many checks may wait in all, and per client.
+// How many checks may wait in all, and per client; a check that waited
+// longer than kLongestCheckWait is not made (its client has waited enough:
+// it is told the door is busy).
 inline constexpr std::size_t kMostWaitingChecks = 16;
 inline constexpr std::size_t kMostWaitingChecksPerClient = 2;
+inline constexpr std::chrono::seconds kLongestCheckWait{5};
 
 class PasswordChecks {
 public:
@@ -29,10 +33,11 @@ public:
     PasswordChecks& operator=(const PasswordChecks&) = delete;
 
     // Runs `check` on the checking thread (started with the first check),
-    // after those waiting before it.
+    // after those waiting before it, telling it whether it runs within
+    // kLongestCheckWait of being asked.
     // False, and `check` is dropped, when kMostWaitingChecks wait already or
     // this client has kMostWaitingChecksPerClient waiting or running.
-    bool Run(const std::string& client, std::function<void()> check);
+    bool Run(const std::string& client, std::function<void(bool in_time)> check);
 
     // Ends the thread after the check it runs; the rest are dropped. Safe
     // to call twice.
@@ -41,7 +46,8 @@ public:
 private:
     struct Waiting {
         std::string client;
-        std::function<void()> check;
+        std::function<void(bool)> check;
+        std::chrono::steady_clock::time_point asked;
     };
     void Loop();
 

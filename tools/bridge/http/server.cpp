@@ -358,7 +358,7 @@ bool HttpServer::Start(const Options& options, std::string& error) {
         [&impl](std::chrono::milliseconds delay, std::function<void()> task) {
             impl.After(delay, std::move(task));
         },
-        [&impl](const std::string& client, std::function<void()> check) {
+        [&impl](const std::string& client, std::function<void(bool)> check) {
             return impl.passwords.Run(client, std::move(check));
         });
     impl.observer = impl.service.Subscribe([&impl](const BoardEvent& event) {
