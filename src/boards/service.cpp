@@ -53,6 +53,7 @@ struct BoardService::Impl {
         : config(std::move(c)),
           shared{world.clock != nullptr ? *world.clock : SystemServiceClock(),
                  DeliveryOptions{std::move(world.make_link), std::move(world.timing), {}},
+                 world.lock_wait,
                  {},
                  {}} {}
 
@@ -69,7 +70,8 @@ struct BoardService::Impl {
         const bool stores = !change.writes.empty();
         // A door's thread waits only briefly; the worker waits out the whole
         // lock wait for what is left.
-        board->store.Take(Remembered(change.sends), std::move(change.writes), kDoorLockWait);
+        board->store.Take(Remembered(change.sends), std::move(change.writes),
+                          std::min(kDoorLockWait, shared.lock_wait));
         if (stores) {
             shared.Reread(*board);
             shared.observers.Emit(StoredEvent{shared.Snapshot(*board)});

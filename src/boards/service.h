@@ -15,6 +15,7 @@
 #include "boards/clock.h"
 #include "boards/events.h"
 #include "boards/status.h"
+#include "settings/file_io.h"
 
 #include <chrono>
 #include <functional>
@@ -40,6 +41,9 @@ struct ServiceWorld {
     ServiceClock* clock = nullptr;                          // SystemServiceClock()
     LinkMaker make_link;                                    // MakeLink
     std::function<ExchangeTiming(const LinkTarget&)> timing; // TimingOf
+    // How long a worker waits for a board's settings lock held by another
+    // program before it reports the board "locked" and tries again later.
+    std::chrono::milliseconds lock_wait = kSettingsLockWait;
 };
 
 class BoardService {

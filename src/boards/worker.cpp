@@ -46,7 +46,7 @@ Served Serve(ServiceShared& shared, Board& board, Command command,
     status.command = command;
     // Values that could not be stored before are stored first: the frame
     // is built from the file.
-    if (!board.store.Flush(kSettingsLockWait)) {
+    if (!board.store.Flush(shared.lock_wait)) {
         status.result = StatusResult::Locked;
         status.detail = LockedReason(board.config.settings) +
                         "; the change stays pending and is tried again";

@@ -68,6 +68,7 @@ struct Board {
 struct ServiceShared {
     ServiceClock& clock;
     DeliveryOptions delivery;
+    std::chrono::milliseconds lock_wait;
     Observers observers;
     mutable std::mutex state_mutex;
 
