@@ -270,7 +270,7 @@ class DoorUnderAttack(unittest.TestCase):
         # next test's logins: a check of one more wrong password comes last.
         self.assertIn(ask(port, "POST", "/api/login", {"password": "drained?"}, source=client(36),
                           timeout=60)[0], (401, 503))
-        self.assertGreater(counts.get("401", 0), 5, f"the flood's logins were not checked: {counts}")
+        self.assertGreater(counts.get("401", 0), 0, f"no login of the flood was checked: {counts}")
         times.sort()
         p99 = times[int(len(times) * 0.99) - 1] * 1000
         if not os.environ.get("LUMIDEX_NO_TIMING"):
