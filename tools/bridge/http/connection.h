@@ -144,6 +144,7 @@ public:
             streaming_ = false;
             host_.RemoveStream(*this);
         }
+        write_deadline_.cancel();
         boost::beast::error_code ignored;
         Lowest().socket().shutdown(boost::asio::ip::tcp::socket::shutdown_both, ignored);
         Lowest().close();
@@ -344,16 +345,24 @@ private:
             return;
         }
         writing_ = true;
-        // A client that takes no more for this long is cut off.
-        Lowest().expires_after(kRequestTimeout);
+        // A client that takes no more for this long is cut off. A timer of
+        // its own: the stream's own time-out would also end the read that
+        // watches for the client going, which waits for as long as the
+        // stream lasts.
+        write_deadline_.expires_after(kRequestTimeout);
+        write_deadline_.async_wait([self = this->shared_from_this()](boost::beast::error_code error) {
+            if (!error && self->writing_) {
+                self->Close();
+            }
+        });
         boost::asio::async_write(stream_, boost::asio::buffer(*queue_.front()),
                                  [self = this->shared_from_this()](boost::beast::error_code error,
                                                                    std::size_t) {
+                                     self->write_deadline_.cancel();
                                      if (error) {
                                          return self->Close();
                                      }
                                      self->queue_.pop_front();
-                                     self->Lowest().expires_never();
                                      self->WriteQueued();
                                  });
     }
@@ -372,6 +381,7 @@ private:
     bool closed_ = false;
     std::size_t dropped_ = 0;
     std::deque<std::shared_ptr<const std::string>> queue_;
+    boost::asio::steady_timer write_deadline_{stream_.get_executor()};
     char scratch_[512];
 };
 
