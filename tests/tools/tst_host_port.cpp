@@ -23,23 +23,23 @@ TEST(HostPort, SplitsHostAndPort) {
         {"[::1]", "::1", std::nullopt},
         {"[fe80::1%eth0]:1883", "fe80::1%eth0", 1883},
         {"", nullptr, {}},
-        {":8080", nullptr, {}},         // no host
-        {"host:", nullptr, {}},         // a ':' without a port
+        {":8080", nullptr, {}}, // no host
+        {"host:", nullptr, {}}, // a ':' without a port
         {"host:0", nullptr, {}},
         {"host:65536", nullptr, {}},
-        {"host:000080", nullptr, {}},   // six digits
+        {"host:000080", nullptr, {}}, // six digits
         {"host:+80", nullptr, {}},
         {"host:-1", nullptr, {}},
         {"host: 80", nullptr, {}},
         {"host:8o", nullptr, {}},
         {"a:b:c", nullptr, {}},
-        {"::1:8080", nullptr, {}},      // an IPv6 address needs its brackets
+        {"::1:8080", nullptr, {}}, // an IPv6 address needs its brackets
         {"fe80::1", nullptr, {}},
         {"[::1", nullptr, {}},
         {"[::1]8080", nullptr, {}},
         {"[::1]:", nullptr, {}},
         {"[]:80", nullptr, {}},
-        {"[evil]:8080", nullptr, {}},   // only an IPv6 address stands in brackets
+        {"[evil]:8080", nullptr, {}}, // only an IPv6 address stands in brackets
     };
     for (const Row& row : rows) {
         const auto parsed = ParseHostPort(row.text);

@@ -136,12 +136,22 @@ int RunBridge(const BridgeOptions& options, std::ostream& err) {
         err << "lumidex-bridge: refusing the boards file: " << Printable(*why) << "\n";
         return kExitBadInput;
     }
-    auto config = ReadBoardsFile(options.boards, error);
+    auto config = ReadBoardsFile(options.boards, {kMqttDoorKeys, kHttpDoorKeys}, error);
     if (!config) {
         err << "lumidex-bridge: " << error << "\n";
         return kExitBadInput;
     }
-    BrokerConfig& broker = config->broker;
+    auto broker_file = ReadBrokerConfig(*config, error);
+    if (!broker_file) {
+        err << "lumidex-bridge: " << error << "\n";
+        return kExitBadInput;
+    }
+    auto http_config = ReadHttpConfig(*config, error);
+    if (!http_config) {
+        err << "lumidex-bridge: " << error << "\n";
+        return kExitBadInput;
+    }
+    BrokerConfig& broker = *broker_file;
     if (options.broker && !ParseBrokerAddress(*options.broker, broker)) {
         err << "lumidex-bridge: --broker wants HOST[:PORT], got '" << Printable(*options.broker)
             << "'\n";
@@ -169,10 +179,10 @@ int RunBridge(const BridgeOptions& options, std::ostream& err) {
     broker.discovery = broker.discovery || options.discovery;
 
     // The HTTP door beside MQTT, or alone when no broker is named.
-    ApplyHttpOptions(options.http, config->http);
+    ApplyHttpOptions(options.http, *http_config);
     std::optional<HttpServer::Options> http;
-    if (!config->http.listen.empty()) {
-        for (const HttpDoorFile& file : HttpDoorFiles(config->http)) {
+    if (!http_config->listen.empty()) {
+        for (const HttpDoorFile& file : HttpDoorFiles(*http_config)) {
             if (auto why = WhyUntrusted(
                     file.path, file.secret ? FileUse::Secret : FileUse::Configuration)) {
                 err << "lumidex-bridge: refusing the " << file.what
@@ -180,7 +190,7 @@ int RunBridge(const BridgeOptions& options, std::ostream& err) {
                 return kExitBadInput;
             }
         }
-        http = PrepareHttpDoor(config->http, error);
+        http = PrepareHttpDoor(*http_config, error);
         if (!http) {
             err << "lumidex-bridge: " << error << "\n";
             return kExitBadInput;
@@ -246,7 +256,7 @@ int RunBridge(const BridgeOptions& options, std::ostream& err) {
     std::optional<MqttDoor> door;
     if (with_mqtt) {
         connection.emplace();
-        door.emplace(service, *connection);
+        door.emplace(service, *connection, broker);
         connect.will_topic = door->AvailabilityTopic();
         connect.will_payload = "offline";
         MqttConnection::Handlers handlers;

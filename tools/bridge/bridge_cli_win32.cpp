@@ -4,8 +4,9 @@
 
 #include "boards/service.h"
 #include "settings/file_io.h"
-#include "tools/bridge/platform/windows_service.h"
+#include "tools/bridge/mqtt/settings.h"
 #include "tools/bridge/platform/stop_signal.h"
+#include "tools/bridge/platform/windows_service.h"
 #include "tools/common/cli.h"
 
 #include <ostream>
@@ -82,26 +83,31 @@ int RunWindowsBridge(const std::filesystem::path& boards, const HttpOptions& opt
         err << "lumidex-bridge: refusing the boards file: " << *why << "\n";
         return kExitBadInput;
     }
-    auto config = ReadBoardsFile(boards, error);
+    auto config = ReadBoardsFile(boards, {kMqttDoorKeys, kHttpDoorKeys}, error);
     if (!config) {
         err << "lumidex-bridge: " << error << "\n";
         return kExitBadInput;
     }
-    if (config->broker.named) {
+    auto http_config = ReadHttpConfig(*config, error);
+    if (!http_config) {
+        err << "lumidex-bridge: " << error << "\n";
+        return kExitBadInput;
+    }
+    if (!config->doors[std::string(kMqttDoorKeys.section)].Value("broker").empty()) {
         err << "lumidex-bridge: the Windows build has no MQTT client; [bridge] broker= is not "
                "used, the HTTP door serves the boards\n";
     }
-    ApplyHttpOptions(options, config->http);
-    if (config->http.listen.empty()) {
-        config->http.listen = kDefaultListen;
+    ApplyHttpOptions(options, *http_config);
+    if (http_config->listen.empty()) {
+        http_config->listen = kDefaultListen;
     }
-    for (const HttpDoorFile& file : HttpDoorFiles(config->http)) {
+    for (const HttpDoorFile& file : HttpDoorFiles(*http_config)) {
         if (auto why = WhyUntrusted(file.path, file.secret ? FileUse::Secret : FileUse::Configuration)) {
             err << "lumidex-bridge: refusing the " << file.what << " file: " << *why << "\n";
             return kExitBadInput;
         }
     }
-    const auto http = PrepareHttpDoor(config->http, error);
+    const auto http = PrepareHttpDoor(*http_config, error);
     if (!http) {
         err << "lumidex-bridge: " << error << "\n";
         return kExitBadInput;

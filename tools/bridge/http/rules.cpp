@@ -7,6 +7,7 @@
 #include <boost/asio/ip/address.hpp>
 
 #include <algorithm>
+#include <cctype>
 #include <locale>
 
 namespace lumidex {
@@ -62,6 +63,25 @@ bool HostAllowed(std::string_view host, int port, bool tls, const std::vector<st
            std::any_of(names.begin(), names.end(), [&](const std::string& known) {
                return !known.empty() && EqualIgnoringCase(known, parsed->host);
            });
+}
+
+bool IsWebOrigin(std::string_view origin) {
+    constexpr std::string_view kSchemes[] = {"http://", "https://"};
+    const auto scheme = std::find_if(std::begin(kSchemes), std::end(kSchemes),
+                                     [&](std::string_view s) { return origin.starts_with(s); });
+    if (scheme == std::end(kSchemes)) {
+        return false;
+    }
+    const auto parsed = ParseHostPort(origin.substr(scheme->size()));
+    if (!parsed) {
+        return false;
+    }
+    if (parsed->host.find(':') != std::string::npos) {
+        return IpAddress(parsed->host).has_value();
+    }
+    return std::all_of(parsed->host.begin(), parsed->host.end(), [](unsigned char c) {
+        return std::isalnum(c) != 0 || c == '-' || c == '.';
+    });
 }
 
 std::string OwnOrigin(std::string_view host, bool tls) {
