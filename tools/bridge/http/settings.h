@@ -23,6 +23,11 @@ inline constexpr std::string_view kHttpKeyNames[] = {
     "tls-key"};
 inline constexpr DoorKeys kHttpDoorKeys{"http", kHttpKeyNames};
 
+// Where the HTTP door listens when it is the program's only door (the
+// build has no MQTT client) and neither --http nor [http] listen= names an
+// address.
+inline constexpr const char* kDefaultListen = "127.0.0.1:8080";
+
 // The HTTP door's settings, from the boards file's [http] section (paths
 // made absolute against the boards file) or the command line. An empty
 // `listen` means no HTTP door.
