@@ -224,7 +224,7 @@ protected:
     }
 
     test::TempDir dir_;
-    BridgeConfig config_{dir_ / "boards.ini", {}, {}, 0s, {}};
+    BridgeConfig config_{dir_ / "boards.ini", 0s, {}, {}};
     FakeClock clock_;
     Cards cards_;
 };

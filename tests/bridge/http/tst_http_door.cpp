@@ -1,10 +1,11 @@
-// The HTTP door's pure rules: which Host and listen addresses it takes,
-// password lines (the same on Linux and Windows), tokens, the login pause,
-// and the change bodies it turns into board changes. The door itself, end
-// to end, is test_http_api.py.
+// The HTTP door's pure rules: which Host and listen addresses and origins
+// it takes, its [http] section, password lines (the same on Linux and
+// Windows), tokens, the login pause, and the change bodies it turns into
+// board changes. The door itself, end to end, is test_http_api.py.
 #include "tools/bridge/http/auth.h"
 #include "tools/bridge/http/body.h"
 #include "tools/bridge/http/rules.h"
+#include "tools/bridge/http/settings.h"
 
 #include <nlohmann/json.hpp>
 
@@ -73,6 +74,43 @@ TEST(HttpRules, ListenAddresses) {
     EXPECT_FALSE(IsLoopbackHost("0.0.0.0"));
     EXPECT_FALSE(IsLoopbackHost("::"));
     EXPECT_FALSE(IsLoopbackHost("128.0.0.1"));
+}
+
+TEST(HttpRules, WebOrigins) {
+    for (const char* taken : {"https://intranet.example", "http://rates.example:8080",
+                              "http://10.0.0.5", "https://[::1]:8443", "http://pump-pc"}) {
+        EXPECT_TRUE(IsWebOrigin(taken)) << taken;
+    }
+    for (const char* refused :
+         {"intranet.example", "ftp://intranet.example", "https://", "https://intranet.example/",
+          "https://intranet.example:", "https://intranet.example:65536", "https://[evil]",
+          "https://[::g]", "https://::1", "https://in tranet.example",
+          "HTTPS://intranet.example"}) {
+        EXPECT_FALSE(IsWebOrigin(refused)) << refused;
+    }
+}
+
+TEST(HttpSettings, ReadsTheHttpSection) {
+    BridgeConfig boards;
+    boards.doors["http"] = DoorSection{"/site/boards.ini",
+                                       "HTTP",
+                                       {{"listen", "[::1]:8080"},
+                                        {"admin-password-file", "admin.pass"},
+                                        {"tls-cert", "/etc/lumidex/cert.pem"},
+                                        {"allow-origin", "https://intranet.example"}}};
+    std::string error;
+    const auto http = ReadHttpConfig(boards, error);
+    ASSERT_TRUE(http) << error;
+    EXPECT_EQ(http->listen, "[::1]:8080");
+    EXPECT_EQ(http->admin_password_file, std::filesystem::absolute("/site/admin.pass"));
+    EXPECT_EQ(http->operator_password_file, std::filesystem::path());
+    EXPECT_EQ(http->tls_cert, std::filesystem::absolute("/etc/lumidex/cert.pem"));
+    EXPECT_EQ(http->allow_origin, "https://intranet.example");
+
+    boards.doors["http"].values["allow-origin"] = "intranet.example";
+    EXPECT_FALSE(ReadHttpConfig(boards, error));
+    EXPECT_EQ(error, "/site/boards.ini: [HTTP] allow-origin: wants an origin like "
+                     "https://host[:port], got 'intranet.example'");
 }
 
 TEST(HttpRules, ClientsAndCodings) {

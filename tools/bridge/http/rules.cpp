@@ -1,143 +1,100 @@
 #include "tools/bridge/http/rules.h"
 
+#include "settings/text_codec.h"
+#include "tools/common/host_port.h"
+
+#include <boost/algorithm/string/case_conv.hpp>
 #include <boost/asio/ip/address.hpp>
 
 #include <algorithm>
-#include <charconv>
+#include <cctype>
+#include <locale>
 
 namespace lumidex {
 namespace {
 
-std::string Lower(std::string_view text) {
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return out;
-}
+constexpr int kHttpPort = 80;
+constexpr int kHttpsPort = 443;
 
-std::optional<int> Port(std::string_view text) {
-    int port = 0;
-    const auto result = std::from_chars(text.data(), text.data() + text.size(), port);
-    if (text.empty() || text.size() > 5 || result.ec != std::errc() ||
-        result.ptr != text.data() + text.size() || port < 1 || port > 65535) {
+// An IP address as the text writes it. An IPv4 address must be written as
+// four decimal numbers, as Linux's parser takes it: Windows' parser, which
+// Asio uses there, also takes "127.1" and octal parts, so the text must be
+// what the address prints as, for one rule on both systems.
+std::optional<boost::asio::ip::address> IpAddress(std::string_view text) {
+    boost::system::error_code failure;
+    const auto address = boost::asio::ip::make_address(std::string(text), failure);
+    if (failure || (address.is_v4() && address.to_string() != text)) {
         return std::nullopt;
     }
-    return port;
-}
-
-bool IsIpv4(std::string_view text) {
-    int parts = 0;
-    while (true) {
-        const std::size_t dot = text.find('.');
-        const std::string_view part = text.substr(0, dot);
-        int value = 0;
-        const auto result = std::from_chars(part.data(), part.data() + part.size(), value);
-        if (part.empty() || part.size() > 3 || result.ec != std::errc() ||
-            result.ptr != part.data() + part.size() || value > 255) {
-            return false;
-        }
-        ++parts;
-        if (dot == std::string_view::npos) {
-            return parts == 4;
-        }
-        text.remove_prefix(dot + 1);
-    }
-}
-
-bool IsIpv6(std::string_view text) {
-    return text.size() >= 2 && text.find(':') != std::string_view::npos &&
-           std::all_of(text.begin(), text.end(), [](unsigned char c) {
-               return std::isxdigit(c) != 0 || c == ':' || c == '.';
-           });
+    return address;
 }
 
 } // namespace
 
 std::optional<ListenAddress> ParseListen(std::string_view text) {
-    std::string_view host;
-    std::string_view port;
-    if (text.starts_with('[')) {
-        const std::size_t close = text.find("]:");
-        if (close == std::string_view::npos) {
-            return std::nullopt;
-        }
-        host = text.substr(1, close - 1);
-        port = text.substr(close + 2);
-        if (!IsIpv6(host)) {
-            return std::nullopt;
-        }
-    } else {
-        const std::size_t colon = text.rfind(':');
-        if (colon == std::string_view::npos) {
-            return std::nullopt;
-        }
-        host = text.substr(0, colon);
-        port = text.substr(colon + 1);
-        if (host == "localhost") {
-            host = "127.0.0.1";
-        }
-        if (!IsIpv4(host)) {
-            return std::nullopt;
-        }
-    }
-    const auto number = Port(port);
-    if (!number) {
+    auto parsed = ParseHostPort(text);
+    if (!parsed || !parsed->port) {
         return std::nullopt;
     }
-    return ListenAddress{std::string(host), *number};
+    if (parsed->host == "localhost") {
+        parsed->host = "127.0.0.1";
+    }
+    if (!IpAddress(parsed->host)) {
+        return std::nullopt;
+    }
+    return ListenAddress{parsed->host, *parsed->port};
 }
 
 bool IsLoopbackHost(std::string_view host) {
-    return (IsIpv4(host) && host.starts_with("127.")) || host == "::1";
+    const auto address = IpAddress(host);
+    return address && address->is_loopback();
 }
 
 bool HostAllowed(std::string_view host, int port, bool tls, const std::vector<std::string>& names) {
-    std::string_view name = host;
-    std::optional<int> given;
-    if (host.starts_with('[')) {
-        const std::size_t close = host.find(']');
-        if (close == std::string_view::npos) {
-            return false;
-        }
-        name = host.substr(1, close - 1);
-        const std::string_view rest = host.substr(close + 1);
-        if (!rest.empty()) {
-            if (!rest.starts_with(':') || !(given = Port(rest.substr(1)))) {
-                return false;
-            }
-        }
-        if (!IsIpv6(name)) {
-            return false;
-        }
-    } else {
-        const std::size_t colon = host.find(':');
-        if (colon != std::string_view::npos) {
-            name = host.substr(0, colon);
-            if (!(given = Port(host.substr(colon + 1)))) {
-                return false;
-            }
-        }
-    }
-    if (given.value_or(tls ? 443 : 80) != port || name.empty()) {
+    const auto parsed = ParseHostPort(host);
+    if (!parsed || parsed->port.value_or(tls ? kHttpsPort : kHttpPort) != port) {
         return false;
     }
-    const std::string lower = Lower(name);
-    if (IsIpv4(lower) || IsIpv6(lower) || lower == "localhost") {
+    if (IpAddress(parsed->host) || EqualIgnoringCase(parsed->host, "localhost")) {
         return true;
     }
-    return std::any_of(names.begin(), names.end(),
-                       [&](const std::string& known) { return !known.empty() && Lower(known) == lower; });
+    // What stands in brackets and is no IPv6 address names nothing.
+    return parsed->host.find(':') == std::string::npos &&
+           std::any_of(names.begin(), names.end(), [&](const std::string& known) {
+               return !known.empty() && EqualIgnoringCase(known, parsed->host);
+           });
+}
+
+bool IsWebOrigin(std::string_view origin) {
+    constexpr std::string_view kSchemes[] = {"http://", "https://"};
+    const auto scheme = std::find_if(std::begin(kSchemes), std::end(kSchemes),
+                                     [&](std::string_view s) { return origin.starts_with(s); });
+    if (scheme == std::end(kSchemes)) {
+        return false;
+    }
+    const auto parsed = ParseHostPort(origin.substr(scheme->size()));
+    if (!parsed) {
+        return false;
+    }
+    if (parsed->host.find(':') != std::string::npos) {
+        return IpAddress(parsed->host).has_value();
+    }
+    return std::all_of(parsed->host.begin(), parsed->host.end(), [](unsigned char c) {
+        return std::isalnum(c) != 0 || c == '-' || c == '.';
+    });
 }
 
 std::string OwnOrigin(std::string_view host, bool tls) {
-    return (tls ? "https://" : "http://") + Lower(host);
+    return (tls ? "https://" : "http://") +
+           boost::algorithm::to_lower_copy(std::string(host), std::locale::classic());
 }
 
 bool IsJsonContentType(std::string_view content_type) {
-    const std::string type = Lower(content_type.substr(0, content_type.find(';')));
+    const std::string_view type = content_type.substr(0, content_type.find(';'));
     const std::size_t first = type.find_first_not_of(" \t");
     const std::size_t last = type.find_last_not_of(" \t");
-    return first != std::string::npos && type.substr(first, last - first + 1) == "application/json";
+    return first != std::string_view::npos &&
+           EqualIgnoringCase(type.substr(first, last - first + 1), "application/json");
 }
 
 std::string CookieValue(std::string_view header, std::string_view name) {
@@ -179,7 +136,7 @@ bool IsOnlyChunked(std::string_view transfer_encoding) {
         return false;
     }
     const std::size_t last = transfer_encoding.find_last_not_of(" \t");
-    return Lower(transfer_encoding.substr(first, last - first + 1)) == "chunked";
+    return EqualIgnoringCase(transfer_encoding.substr(first, last - first + 1), "chunked");
 }
 
 std::string_view ContentTypeOf(std::string_view file_name) {
@@ -198,9 +155,9 @@ std::string_view ContentTypeOf(std::string_view file_name) {
         {".txt", "text/plain; charset=utf-8"},
         {".webmanifest", "application/manifest+json"},
     };
-    const std::string lower = Lower(file_name);
     for (const auto& [ending, type] : kTypes) {
-        if (lower.ends_with(ending)) {
+        if (file_name.size() >= ending.size() &&
+            EqualIgnoringCase(file_name.substr(file_name.size() - ending.size()), ending)) {
             return type;
         }
     }

@@ -31,6 +31,11 @@ bool IsLoopbackHost(std::string_view host);
 // port (none given stands for 80, or 443 over TLS).
 bool HostAllowed(std::string_view host, int port, bool tls, const std::vector<std::string>& names);
 
+// True for an origin as a browser sends it: "http://" or "https://", then a
+// host (a name, an IPv4 address or a bracketed IPv6 one) and an optional
+// ":PORT", nothing else (no path, no trailing slash).
+bool IsWebOrigin(std::string_view origin);
+
 // The service's own origin as a page loaded through that Host sees it:
 // "http://HOST" or "https://HOST", lower case.
 std::string OwnOrigin(std::string_view host, bool tls);

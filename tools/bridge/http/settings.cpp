@@ -21,6 +21,28 @@ std::optional<std::string> FirstLine(const std::filesystem::path& file) {
 
 } // namespace
 
+std::optional<HttpConfig> ReadHttpConfig(const BridgeConfig& boards, std::string& error) {
+    HttpConfig http;
+    const auto found = boards.doors.find(kHttpDoorKeys.section);
+    if (found == boards.doors.end()) {
+        return http;
+    }
+    const DoorSection& section = found->second;
+    http.listen = section.Value("listen");
+    http.operator_password_file = section.Path("operator-password-file");
+    http.admin_password_file = section.Path("admin-password-file");
+    http.tokens_file = section.Path("tokens-file");
+    http.tls_cert = section.Path("tls-cert");
+    http.tls_key = section.Path("tls-key");
+    http.allow_origin = section.Value("allow-origin");
+    if (!http.allow_origin.empty() && !IsWebOrigin(http.allow_origin)) {
+        error = section.Refusal("allow-origin", "wants an origin like https://host[:port], got '" +
+                                                    http.allow_origin + "'");
+        return std::nullopt;
+    }
+    return http;
+}
+
 void AddHttpOptions(CLI::App& parser, HttpOptionTexts& texts, HttpOptions& options) {
     texts.listen_given = AddSingle(parser, "--http", texts.listen);
     texts.cert_given = AddSingle(parser, "--tls-cert", texts.tls_cert);

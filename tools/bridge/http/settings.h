@@ -7,12 +7,45 @@
 
 #include <CLI/CLI.hpp>
 
+#include <filesystem>
 #include <iosfwd>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace lumidex {
+
+// The HTTP door's keys: the boards file's [http] section.
+inline constexpr std::string_view kHttpKeyNames[] = {
+    "listen",      "operator-password-file", "admin-password-file",
+    "tokens-file", "allow-origin",           "tls-cert",
+    "tls-key"};
+inline constexpr DoorKeys kHttpDoorKeys{"http", kHttpKeyNames};
+
+// Where the HTTP door listens when it is the program's only door (the
+// build has no MQTT client) and neither --http nor [http] listen= names an
+// address.
+inline constexpr const char* kDefaultListen = "127.0.0.1:8080";
+
+// The HTTP door's settings, from the boards file's [http] section (paths
+// made absolute against the boards file) or the command line. An empty
+// `listen` means no HTTP door.
+struct HttpConfig {
+    std::string listen; // "ADDRESS:PORT"
+    std::filesystem::path operator_password_file;
+    std::filesystem::path admin_password_file;
+    std::filesystem::path tokens_file;
+    std::string allow_origin; // the one other origin that may call the API
+    std::filesystem::path tls_cert;
+    std::filesystem::path tls_key;
+};
+
+// Reads the boards file's [http] section. Nothing, with "FILE: [http]
+// allow-origin: why" in `error`, for an allow-origin that is no origin
+// ("http://host[:port]" or "https://..."); the other keys are checked when
+// the door is prepared.
+std::optional<HttpConfig> ReadHttpConfig(const BridgeConfig& boards, std::string& error);
 
 // The HTTP door's command-line options; what they name overrides the boards
 // file's [http] section.

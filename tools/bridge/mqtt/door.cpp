@@ -61,7 +61,8 @@ struct MqttDoor::Impl {
     bool worker_stopping = false;
     std::thread worker;
 
-    Impl(BoardService& s, Publisher& p) : service(s), publisher(p), broker(s.config().broker) {}
+    Impl(BoardService& s, Publisher& p, const BrokerConfig& b)
+        : service(s), publisher(p), broker(b) {}
 
     const std::string& prefix() const { return broker.prefix; }
     std::string Base(const std::string& board) const { return prefix() + "/" + board; }
@@ -345,8 +346,8 @@ struct MqttDoor::Impl {
     }
 };
 
-MqttDoor::MqttDoor(BoardService& service, Publisher& publisher)
-    : impl_(std::make_unique<Impl>(service, publisher)) {
+MqttDoor::MqttDoor(BoardService& service, Publisher& publisher, const BrokerConfig& broker)
+    : impl_(std::make_unique<Impl>(service, publisher, broker)) {
     impl_->observer = service.Subscribe([this](const BoardEvent& event) { impl_->OnEvent(event); });
     impl_->worker = std::thread([door = impl_.get()] { door->RunWorker(); });
 }

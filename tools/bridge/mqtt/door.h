@@ -2,6 +2,7 @@
 
 #include "boards/service.h"
 #include "tools/bridge/mqtt/connection.h"
+#include "tools/bridge/mqtt/settings.h"
 
 #include <chrono>
 #include <memory>
@@ -26,7 +27,8 @@ inline constexpr std::chrono::seconds kDiscoveryInterval{10};
 // availability.
 class MqttDoor {
 public:
-    MqttDoor(BoardService& service, Publisher& publisher);
+    // The door keeps `broker` (its prefix, discovery) by reference.
+    MqttDoor(BoardService& service, Publisher& publisher, const BrokerConfig& broker);
     ~MqttDoor();
     MqttDoor(const MqttDoor&) = delete;
     MqttDoor& operator=(const MqttDoor&) = delete;

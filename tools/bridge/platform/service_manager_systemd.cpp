@@ -4,9 +4,15 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <ostream>
 #include <string>
 
 namespace lumidex {
+namespace {
+
+constexpr int kExitBadInput = 2;
+
+} // namespace
 
 ServiceManager::ServiceManager() : active_(std::getenv("NOTIFY_SOCKET") != nullptr) {
     std::uint64_t watchdog_us = 0;
@@ -45,6 +51,20 @@ void ServiceManager::Stopping() {
     if (active_) {
         sd_notify(0, "STOPPING=1");
     }
+}
+
+int RunServiceVerb(ServiceVerb verb, const ServeBoardsFile&, std::ostream&, std::ostream& err) {
+    const char* option = verb == ServiceVerb::Install     ? "--install-service"
+                         : verb == ServiceVerb::Uninstall ? "--uninstall-service"
+                                                          : "--service";
+    err << "lumidex-bridge: " << option
+        << " is for the Windows service; on Linux systemd runs the bridge from its unit "
+           "(lumidex-bridge.service)\n";
+    return kExitBadInput;
+}
+
+std::string ServiceUsage() {
+    return {};
 }
 
 } // namespace lumidex

@@ -1,10 +1,14 @@
 #pragma once
 
-// The request to stop lumidex-bridge on Windows: Ctrl+C, closing the
-// console, or the service manager's stop. (On Linux the bridge's own loop
-// waits for SIGTERM and SIGINT.)
+#include <chrono>
+#include <string_view>
+
 namespace lumidex {
 
+// The request to stop lumidex-bridge. On Linux SIGTERM and SIGINT, taken
+// by the thread that made the StopSignal alone: it blocks them, and every
+// thread started after it inherits that mask. On Windows Ctrl+C, closing
+// the console, or the service manager's stop. Make it before any thread.
 class StopSignal {
 public:
     StopSignal();
@@ -12,11 +16,15 @@ public:
     StopSignal(const StopSignal&) = delete;
     StopSignal& operator=(const StopSignal&) = delete;
 
-    // Returns once a stop was asked for.
-    void Wait();
+    // Waits up to `timeout`; true once a stop was asked for.
+    bool WaitFor(std::chrono::milliseconds timeout);
 
-    // Asks every StopSignal's Wait to return (the Windows service's stop).
+    // Asks for a stop, as the system's own request does (the Windows
+    // service's stop).
     static void Raise();
 };
+
+// How a stop is asked for, as --help says it: "SIGTERM or SIGINT", "Ctrl+C".
+std::string_view StopRequestName();
 
 } // namespace lumidex

@@ -31,12 +31,16 @@ StopSignal::~StopSignal() {
     SetConsoleCtrlHandler(OnConsoleEvent, FALSE);
 }
 
-void StopSignal::Wait() {
-    WaitForSingleObject(StopEvent(), INFINITE);
+bool StopSignal::WaitFor(std::chrono::milliseconds timeout) {
+    return WaitForSingleObject(StopEvent(), static_cast<DWORD>(timeout.count())) == WAIT_OBJECT_0;
 }
 
 void StopSignal::Raise() {
     SetEvent(StopEvent());
+}
+
+std::string_view StopRequestName() {
+    return "Ctrl+C";
 }
 
 } // namespace lumidex

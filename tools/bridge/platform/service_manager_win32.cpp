@@ -1,7 +1,9 @@
-#include "tools/bridge/platform/windows_service.h"
+// lumidex-bridge as a Windows service: the bridge over the boards of
+// %ProgramData%\Lumidex\boards.ini, started by the service manager, and
+// the verbs that register and remove it.
+#include "tools/bridge/platform/service_manager.h"
 
 #include "settings/file_io.h"
-
 #include "tools/bridge/platform/stop_signal.h"
 
 #include <windows.h>
@@ -16,6 +18,7 @@
 namespace lumidex {
 namespace {
 
+constexpr const wchar_t* kServiceName = L"LumidexBridge";
 constexpr const wchar_t* kDisplayName = L"Lumidex board service";
 constexpr const wchar_t* kDescription =
     L"Serves the Lumidex display boards of %ProgramData%\\Lumidex\\boards.ini over HTTP: "
@@ -46,6 +49,20 @@ std::string SystemMessage(DWORD code) {
         message.pop_back();
     }
     return Narrow(message) + " (" + std::to_string(code) + ")";
+}
+
+// %ProgramData%\Lumidex: the service's boards file, the boards' Config.ini
+// files and its log.
+std::filesystem::path ServiceFolder() {
+    // The known folder, not %ProgramData%: a service's environment may not
+    // name it as the installer's does.
+    wchar_t* data = nullptr;
+    std::filesystem::path base = L"C:\\ProgramData";
+    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &data))) {
+        base = data;
+    }
+    CoTaskMemFree(data);
+    return base / "Lumidex";
 }
 
 // Makes the folder with its own access list, or checks the one there.
@@ -87,9 +104,12 @@ std::wstring ProgramPath() {
     }
 }
 
-// The service's state as the service manager is told it.
+// The service's state as the service manager is told it, and how the
+// service serves its boards file; set when this process runs as the
+// service.
 SERVICE_STATUS_HANDLE g_status_handle = nullptr;
 SERVICE_STATUS g_status{};
+ServeBoardsFile g_serve;
 
 void Report(DWORD state, DWORD exit_code = NO_ERROR) {
     g_status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
@@ -124,27 +144,17 @@ void WINAPI ServiceMain(DWORD, wchar_t**) {
     if (const auto why = WhyUntrusted(folder, FileUse::Folder)) {
         log << "lumidex-bridge: " << folder.string() << " is refused: " << *why << "\n";
     } else {
-        Report(SERVICE_RUNNING);
-        exit_code = RunWindowsBridge(folder / "boards.ini", HttpOptions{}, log);
+        // The run reports the service running once its doors are open.
+        exit_code = g_serve(folder / "boards.ini", log);
     }
     log.flush();
     Report(SERVICE_STOPPED, static_cast<DWORD>(exit_code));
 }
 
-} // namespace
-
-std::filesystem::path ServiceFolder() {
-    // The known folder, not %ProgramData%: a service's environment may not
-    // name it as the installer's does.
-    wchar_t* data = nullptr;
-    std::filesystem::path base = L"C:\\ProgramData";
-    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &data))) {
-        base = data;
-    }
-    CoTaskMemFree(data);
-    return base / "Lumidex";
-}
-
+// Registers the service (started with Windows, as LocalSystem) and makes
+// its folder, writable by administrators and the system only; an existing
+// folder that other users may write is refused. Starts the service when
+// the boards file is there. 0, or 1 with one line on `err`.
 int InstallBridgeService(std::ostream& out, std::ostream& err) {
     const std::filesystem::path folder = ServiceFolder();
     if (!PrepareFolder(folder, err)) {
@@ -187,6 +197,8 @@ int InstallBridgeService(std::ostream& out, std::ostream& err) {
     return 0;
 }
 
+// Stops and removes the service; its folder stays. 0, or 1 with one line
+// on `err`.
 int UninstallBridgeService(std::ostream& out, std::ostream& err) {
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
     if (manager == nullptr) {
@@ -227,10 +239,60 @@ int UninstallBridgeService(std::ostream& out, std::ostream& err) {
     return 0;
 }
 
-int RunBridgeService() {
+// Runs as the service. 0, or 1 when this process was not started by the
+// service manager.
+int RunBridgeService(const ServeBoardsFile& serve) {
+    g_serve = serve;
     SERVICE_TABLE_ENTRYW table[] = {{const_cast<wchar_t*>(kServiceName), ServiceMain},
                                     {nullptr, nullptr}};
     return StartServiceCtrlDispatcherW(table) ? 0 : 1;
+}
+
+} // namespace
+
+ServiceManager::ServiceManager() : active_(g_status_handle != nullptr) {}
+
+void ServiceManager::Ready() {
+    if (active_) {
+        Report(SERVICE_RUNNING);
+    }
+}
+
+// Windows' service manager keeps no watchdog of its own.
+void ServiceManager::Alive() {}
+
+// A Windows service's state carries no text: the log says it.
+void ServiceManager::Status(const std::string&) {}
+
+void ServiceManager::Stopping() {
+    if (active_) {
+        Report(SERVICE_STOP_PENDING);
+    }
+}
+
+int RunServiceVerb(ServiceVerb verb, const ServeBoardsFile& serve, std::ostream& out,
+                   std::ostream& err) {
+    switch (verb) {
+    case ServiceVerb::Install:
+        return InstallBridgeService(out, err);
+    case ServiceVerb::Uninstall:
+        return UninstallBridgeService(out, err);
+    case ServiceVerb::Run:
+        return RunBridgeService(serve);
+    case ServiceVerb::None:
+        break;
+    }
+    return 0;
+}
+
+std::string ServiceUsage() {
+    return R"(Windows service ("LumidexBridge"):
+  lumidex-bridge --install-service | --uninstall-service
+  --install-service    register the Windows service "LumidexBridge" (needs an
+                       administrator): it serves %ProgramData%\Lumidex\boards.ini
+                       from Windows' start on
+  --uninstall-service  stop and remove the service (its folder stays)
+)";
 }
 
 } // namespace lumidex
