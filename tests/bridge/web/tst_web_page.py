@@ -78,12 +78,12 @@ class WithoutPasswords(PageTest):
             "return [arguments[0].selectionStart, arguments[0].selectionEnd]", moved_to), [0, 5])
         self.assertEqual(line.get_attribute("value"), "1.90")
         page.find("Send hall").click()
-        fx.wait_until(lambda: page.by_id("b-hall-result").text == "Sent successfully!", 5, "the result")
+        fx.wait_until(lambda: page.by_id("b-hall-result").text == "Sent successfully!", fx.PATIENCE, "the result")
         frame = self.service.frame("hall", "content")
         self.assertIsNotNone(frame, "hall took no frame")
         self.assertEqual(frame["lines"][0]["text"].strip(), "1.90")
         self.assertEqual(self.service.stored(*HALL_LINE_1), "1.90")
-        fx.wait_until(lambda: watched.get_attribute("value") == "1.90", 5, "the second browser's update")
+        fx.wait_until(lambda: watched.get_attribute("value") == "1.90", fx.PATIENCE, "the second browser's update")
 
     def test_refused_value_stores_nothing_and_phone_layout_holds(self):
         phone = self.open(360)
@@ -99,7 +99,7 @@ class WithoutPasswords(PageTest):
         dock_top = dock.location["y"]
         phone.find("Send hall").click()
         result = phone.by_id("b-hall-result")
-        fx.wait_until(lambda: "Refused, nothing stored" in result.text, 5, "the refusal")
+        fx.wait_until(lambda: "Refused, nothing stored" in result.text, fx.PATIENCE, "the refusal")
         self.assertIn("does not take '112.4'", result.text)
         self.assertEqual(self.service.stored(*HALL_LINE_1), before)
         self.assertIsNone(self.service.frame("hall", "content", timeout=1.0))
@@ -207,7 +207,7 @@ class WithPasswords(PageTest):
         fx.Select(page.find("Day brightness hall")).select_by_value("3")
         self.assertEqual(page.horizontal_overflow(), 0)
         page.find("Send hall").click()
-        fx.wait_until(lambda: page.by_id("b-hall-result").text == "Sent successfully!", 5, "the result")
+        fx.wait_until(lambda: page.by_id("b-hall-result").text == "Sent successfully!", fx.PATIENCE, "the result")
         content = self.service.frame("hall", "content")
         self.assertTrue(content["lines"][1]["flicker"])
         self.assertEqual(self.service.frame("hall", "brightness")["day"], 3)
@@ -227,11 +227,11 @@ class WithPasswords(PageTest):
         result = page.by_id("login-result")
         for attempt in range(5):
             field.send_keys(f"guess {attempt}", fx.Keys.ENTER)
-            fx.wait_until(lambda: result.text == "Wrong password.", 5, "the refusal")
+            fx.wait_until(lambda: result.text == "Wrong password.", fx.PATIENCE, "the refusal")
             page.driver.execute_script("arguments[0].textContent = ''", result)
         # Five wrong ones from this address: now even the right one waits.
         field.send_keys(fx.ADMIN_PASSWORD, fx.Keys.ENTER)
-        fx.wait_until(lambda: result.text.startswith("Too many wrong passwords: try again in"), 5, "the wait")
+        fx.wait_until(lambda: result.text.startswith("Too many wrong passwords: try again in"), fx.PATIENCE, "the wait")
         self.assertTrue(page.by_id("login").is_displayed())
 
 

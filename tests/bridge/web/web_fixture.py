@@ -87,7 +87,12 @@ def read_setting(path, section, key):
     return settings.get(section, key, fallback=None)
 
 
-def wait_until(condition, timeout=5.0, what="the condition"):
+# How long a test waits at most for the page, a board or the service: the
+# sanitizers' build beside other suites on a busy machine takes its time.
+PATIENCE = 15.0
+
+
+def wait_until(condition, timeout=PATIENCE, what="the condition"):
     """Polls until `condition()` is true and returns its value, or fails."""
     deadline = time.monotonic() + timeout
     while True:
@@ -116,7 +121,7 @@ class Board:
         for line in self.process.stdout:
             self.frames.put(json.loads(line))
 
-    def next_frame(self, timeout=5.0):
+    def next_frame(self, timeout=PATIENCE):
         """The next frame the board took, or None within the time-out."""
         try:
             return self.frames.get(timeout=timeout)
@@ -191,7 +196,7 @@ class Service:
     def stored(self, board, section, key):
         return read_setting(os.path.join(self.dir, f"{board}.ini"), section, key)
 
-    def frame(self, board, command, timeout=5.0):
+    def frame(self, board, command, timeout=PATIENCE):
         """The next frame of `command` ("content", "brightness", "clock",
         "init") that `board` takes; frames of other commands before it are
         passed over."""
@@ -237,7 +242,7 @@ class Browser:
         self.driver.get(url)
         return self
 
-    def find(self, name, timeout=5.0):
+    def find(self, name, timeout=PATIENCE):
         """The control whose accessible name is `name` (waits for it)."""
         return wait_until(lambda: self.find_now(name), timeout, f"a control named {name!r}")
 
