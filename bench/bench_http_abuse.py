@@ -22,7 +22,7 @@ import tempfile
 import threading
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "http"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "bridge", "http"))
 import http_fixture as fx  # noqa: E402
 
 HOLDER = "127.0.5.1"

@@ -19,7 +19,7 @@ import subprocess
 import sys
 import tempfile
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "web"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "bridge", "web"))
 import web_fixture as fx  # noqa: E402
 
 # Resolves with the time the boards were drawn: installed before the page's

@@ -1,6 +1,6 @@
 # Writes a C++ source that holds files as byte arrays, for programs that
 # serve them without reading anything at run time.
-#   cmake -DOUTPUT=file.cpp -DFUNCTION=PageFiles -DHEADER=tools/bridge/http_page.h
+#   cmake -DOUTPUT=file.cpp -DFUNCTION=PageFiles -DHEADER=tools/bridge/http/page.h
 #         -DFILES="name1=path1|name2=path2" -P embed_files.cmake
 # The function returns std::span<const EmbeddedFile> of {name, bytes}.
 cmake_minimum_required(VERSION 3.25)

@@ -20,7 +20,7 @@
 #include "boards/board_rules.h"
 #include "lines/line_format.h"
 #include "protocol/content_frame.h"
-#include "tools/bridge/topics.h"
+#include "tools/bridge/mqtt/topics.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -65,7 +65,7 @@ void CheckLineValue(const LineFormat& format, std::string_view payload,
         return;
     }
     fuzz::Require(matches, "a taken value matches the pattern", details);
-    fuzz::Require(command->content && command->writes.size() == 1,
+    fuzz::Require(command->sends == Commands{Command::Content} && command->writes.size() == 1,
                   "a line value stores one text and sends content", details);
     const std::string& stored = command->writes[0].second;
     const std::string expected =
@@ -100,42 +100,43 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const auto where = [&] { return "topic '" + fuzz::Printable(fields[2]) + "'"; };
     fuzz::Require(!topic.target.empty(), "a command topic names its target", where);
-    const bool line_command = topic.command == CommandKind::Line ||
-                              topic.command == CommandKind::Flicker ||
-                              topic.command == CommandKind::Point;
+    const bool line_command = topic.field == ChangeField::Line ||
+                              topic.field == ChangeField::Flicker ||
+                              topic.field == ChangeField::Point;
     fuzz::Require(!line_command || (topic.line >= 1 && topic.line <= kLineCount),
                   "a line command names a line 1..6", where);
-    const auto checked = CheckCommand(topic.command, topic.line, fields[3], formats);
+    const auto checked = ChangeFromText(topic.field, topic.line, fields[3], formats);
     const std::string typed(TrimPayload(fields[3]));
     const auto* command = std::get_if<BoardChange>(&checked);
-    switch (topic.command) {
-    case CommandKind::Line:
+    switch (topic.field) {
+    case ChangeField::Line:
         CheckLineValue(format, fields[3], checked);
         break;
-    case CommandKind::Flicker:
-    case CommandKind::Point:
+    case ChangeField::Flicker:
+    case ChangeField::Point:
         fuzz::Require(command == nullptr || command->writes.at(0).second == "0" ||
                           command->writes.at(0).second == "1",
                       "a flag stores 0 or 1", where);
         break;
-    case CommandKind::DayBrightness:
-    case CommandKind::NightBrightness:
+    case ChangeField::DayBrightness:
+    case ChangeField::NightBrightness:
         fuzz::Require(command == nullptr || (command->writes.at(0).second.size() == 1 &&
                                              command->writes.at(0).second[0] >= '0' &&
                                              command->writes.at(0).second[0] <= '7'),
                       "a brightness stores 0..7", where);
         break;
-    case CommandKind::Update:
+    case ChangeField::Update:
         fuzz::Require(command == nullptr ||
                           UpdateIndexFromText(command->writes.at(0).second).has_value(),
                       "an update time stores an \"Update in\" item", where);
         break;
-    case CommandKind::Init:
+    case ChangeField::Init:
         fuzz::Require((command != nullptr) == (typed == "INITIALIZE"),
                       "an init is taken exactly with INITIALIZE", where);
         break;
-    case CommandKind::Clock:
-        fuzz::Require(command == nullptr || (command->clock && command->writes.empty()),
+    case ChangeField::Clock:
+        fuzz::Require(command == nullptr ||
+                          (command->sends == Commands{Command::Clock} && command->writes.empty()),
                       "a clock command stores nothing", where);
         break;
     }

@@ -17,10 +17,11 @@
 
 #include "boards/service.h"
 #include "settings/file_io.h"
-#include "tools/bridge/http_api.h"
-#include "tools/bridge/http_auth.h"
-#include "tools/bridge/http_body.h"
-#include "tools/bridge/http_connection.h"
+#include "tools/bridge/http/api.h"
+#include "tools/bridge/http/auth.h"
+#include "tools/bridge/http/body.h"
+#include "tools/bridge/http/connection.h"
+#include "tools/bridge/http/settings.h"
 
 #include <nlohmann/json.hpp>
 
@@ -50,7 +51,7 @@ struct Door {
         std::ofstream(dir / "boards.ini")
             << "[hall]\nsettings=hall.ini\ngroups=prices\n[dock]\nsettings=dock.ini\ngroups=prices\n";
         std::string error;
-        auto config = ReadBoardsFile(dir / "boards.ini", error);
+        auto config = ReadBoardsFile(dir / "boards.ini", {kHttpDoorKeys}, error);
         fuzz::Require(config.has_value(), "the harness's boards file reads", [&] { return error; });
         service = std::make_unique<BoardService>(*config);
         HttpApi::Settings settings;

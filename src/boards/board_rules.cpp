@@ -3,6 +3,7 @@
 #include "lines/keystroke.h"
 #include "protocol/content_frame.h"
 #include "protocol/local_time.h"
+#include "settings/text_codec.h"
 
 #include <algorithm>
 #include <cmath>
@@ -10,13 +11,6 @@
 
 namespace lumidex {
 namespace {
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
 
 // The text a line shows for a typed value. A fixed-point line given the
 // empty text is cleared: its stored text is what the board shows and what a
@@ -38,17 +32,17 @@ std::string_view TrimPayload(std::string_view text) {
     return text;
 }
 
-std::string CommandName(CommandKind command) {
-    switch (command) {
-    case CommandKind::DayBrightness:
-    case CommandKind::NightBrightness:
-        return "brightness";
-    case CommandKind::Clock:
-        return "clock";
-    case CommandKind::Init:
-        return "init";
+Command CommandOf(ChangeField field) {
+    switch (field) {
+    case ChangeField::DayBrightness:
+    case ChangeField::NightBrightness:
+        return Command::Brightness;
+    case ChangeField::Clock:
+        return Command::Clock;
+    case ChangeField::Init:
+        return Command::Init;
     default:
-        return "content";
+        return Command::Content;
     }
 }
 
@@ -118,101 +112,152 @@ std::string LineValuePattern(const LineFormat& format) {
     return pattern + ")?$";
 }
 
+namespace {
+
+bool IsLine(int line) {
+    return line >= 1 && line <= kLineCount;
+}
+
+std::string NotALine(int line) {
+    return "lines are 1 to 6, not " + std::to_string(line);
+}
+
+std::size_t IndexOf(int line) {
+    return static_cast<std::size_t>(line - 1);
+}
+
+} // namespace
+
+std::optional<std::string> AddLineValue(BoardChange& change, int line, std::string_view text,
+                                        const std::array<LineFormat, kLineCount>& formats) {
+    if (!IsLine(line)) {
+        return NotALine(line);
+    }
+    const LineFormat& format = formats[IndexOf(line)];
+    if (!LineValueFits(text, format)) {
+        return "line " + std::to_string(line) + " (" + format.numbers + " digits, " +
+               (format.places == kFreePoint ? std::string("free point")
+                                            : format.places + " decimal places") +
+               ") does not take '" + std::string(text) + "'";
+    }
+    // A fixed-point line given the empty text is cleared: its stored text
+    // is what the board shows and what a restart sends.
+    change.writes.emplace_back(keys::kLineText[IndexOf(line)], FormatTypedLineText(text, format));
+    change.sends.Add(Command::Content);
+    return std::nullopt;
+}
+
+std::optional<std::string> AddLineFlag(BoardChange& change, ChangeField flag, int line, bool on) {
+    if (!IsLine(line)) {
+        return NotALine(line);
+    }
+    const auto& keys = flag == ChangeField::Flicker ? keys::kFlicker : keys::kPoint;
+    change.writes.emplace_back(keys[IndexOf(line)], on ? "1" : "0");
+    change.sends.Add(Command::Content);
+    return std::nullopt;
+}
+
+std::optional<std::string> AddUpdateTime(BoardChange& change, std::string_view text) {
+    const auto index = UpdateIndexFromText(text);
+    if (!index) {
+        return "the update time is Now or a whole hour HH:00, not '" + std::string(text) + "'";
+    }
+    change.writes.emplace_back(keys::kUpdateTime,
+                               *index == 0 ? std::string("Now") : std::string(text));
+    change.sends.Add(Command::Content);
+    return std::nullopt;
+}
+
+std::optional<std::string> AddBrightness(BoardChange& change, ChangeField which, int level) {
+    if (level < 0 || level > 7) {
+        return "a brightness level is 0 to 7, not " + std::to_string(level);
+    }
+    change.writes.emplace_back(which == ChangeField::DayBrightness ? keys::kDayBrightness
+                                                                   : keys::kNightBrightness,
+                               std::to_string(level));
+    change.sends.Add(Command::Brightness);
+    return std::nullopt;
+}
+
+void AddClock(BoardChange& change, std::optional<ClockTime> time) {
+    change.sends.Add(Command::Clock);
+    change.clock_time = time;
+}
+
+void AddInit(BoardChange& change) {
+    change.sends.Add(Command::Init);
+}
+
 std::variant<BoardChange, std::string>
-CheckCommand(CommandKind kind, int line, std::string_view raw_payload,
-             const std::array<LineFormat, kLineCount>& formats) {
+ChangeFromText(ChangeField field, int line, std::string_view raw_payload,
+               const std::array<LineFormat, kLineCount>& formats) {
     const std::string_view payload = TrimPayload(raw_payload);
     const std::string quoted = "'" + std::string(payload) + "'";
-    BoardChange command;
-    const bool line_command =
-        kind == CommandKind::Line || kind == CommandKind::Flicker || kind == CommandKind::Point;
-    if (line_command && (line < 1 || line > kLineCount)) {
-        return "lines are 1 to 6, not " + std::to_string(line);
-    }
-    const auto line_index = static_cast<std::size_t>(line_command ? line - 1 : 0);
-    switch (kind) {
-    case CommandKind::Line: {
-        const LineFormat& format = formats[line_index];
-        if (!LineValueFits(payload, format)) {
-            return "line " + std::to_string(line) + " (" + format.numbers + " digits, " +
-                   (format.places == kFreePoint ? std::string("free point")
-                                                : format.places + " decimal places") +
-                   ") does not take " + quoted;
+    BoardChange change;
+    std::optional<std::string> refused;
+    switch (field) {
+    case ChangeField::Line:
+        refused = AddLineValue(change, line, payload, formats);
+        break;
+    case ChangeField::Flicker:
+    case ChangeField::Point:
+        if (!IsLine(line)) {
+            refused = NotALine(line);
+        } else if (payload != "0" && payload != "1") {
+            refused = "a flag is 1 or 0, not " + quoted;
+        } else {
+            refused = AddLineFlag(change, field, line, payload == "1");
         }
-        // A fixed-point line given the empty text is cleared: its stored
-        // text is what the board shows and what a restart sends.
-        command.writes.emplace_back(keys::kLineText[line_index],
-                                    FormatTypedLineText(payload, format));
-        command.content = true;
-        return command;
-    }
-    case CommandKind::Flicker:
-    case CommandKind::Point:
-        if (payload != "0" && payload != "1") {
-            return "a flag is 1 or 0, not " + quoted;
-        }
-        command.writes.emplace_back(kind == CommandKind::Flicker
-                                        ? keys::kFlicker[line_index]
-                                        : keys::kPoint[line_index],
-                                    std::string(payload));
-        command.content = true;
-        return command;
-    case CommandKind::Update: {
-        const auto index = UpdateIndexFromText(payload);
-        if (!index) {
-            return "the update time is Now or a whole hour HH:00, not " + quoted;
-        }
-        command.writes.emplace_back(keys::kUpdateTime,
-                                    *index == 0 ? std::string("Now") : std::string(payload));
-        command.content = true;
-        return command;
-    }
-    case CommandKind::DayBrightness:
-    case CommandKind::NightBrightness:
+        break;
+    case ChangeField::Update:
+        refused = AddUpdateTime(change, payload);
+        break;
+    case ChangeField::DayBrightness:
+    case ChangeField::NightBrightness:
         if (payload.size() != 1 || payload[0] < '0' || payload[0] > '7') {
-            return "a brightness level is 0 to 7, not " + quoted;
+            refused = "a brightness level is 0 to 7, not " + quoted;
+        } else {
+            refused = AddBrightness(change, field, payload[0] - '0');
         }
-        command.writes.emplace_back(kind == CommandKind::DayBrightness
-                                        ? keys::kDayBrightness
-                                        : keys::kNightBrightness,
-                                    std::string(payload));
-        command.brightness = true;
-        return command;
-    case CommandKind::Clock:
-        if (payload.empty() || EqualsIgnoringCase(payload, "now")) {
-            command.clock.emplace();
-            return command;
+        break;
+    case ChangeField::Clock:
+        if (payload.empty() || EqualIgnoringCase(payload, "now")) {
+            AddClock(change, std::nullopt);
+        } else if (auto time = ParseClockTime(payload)) {
+            AddClock(change, time);
+        } else {
+            refused = "the clock takes nothing or now (the bridge's local time), or \"YYYY-MM-DD "
+                      "HH:MM:SS\" (a real date, 2000..2255), not " +
+                      quoted;
         }
-        if (auto time = ParseClockTime(payload)) {
-            command.clock = time;
-            return command;
-        }
-        return "the clock takes nothing or now (the bridge's local time), or \"YYYY-MM-DD "
-               "HH:MM:SS\" (a real date, 2000..2255), not " +
-               quoted;
-    case CommandKind::Init:
+        break;
+    case ChangeField::Init:
         if (payload != "INITIALIZE") {
-            return "initialising the control card takes the payload INITIALIZE as its "
-                   "confirmation, not " +
-                   quoted;
+            refused = "initialising the control card takes the payload INITIALIZE as its "
+                      "confirmation, not " +
+                      quoted;
+        } else {
+            AddInit(change);
         }
-        command.init = true;
-        return command;
+        break;
     }
-    return "unknown command";
+    if (refused) {
+        return *refused;
+    }
+    return change;
 }
 
 void MergeChange(BoardChange& into, BoardChange later) {
     for (auto& write : later.writes) {
-        std::erase_if(into.writes, [&](const auto& w) { return w.first.name == write.first.name; });
+        std::erase_if(into.writes, [&](const auto& w) {
+            return w.first.section == write.first.section && w.first.name == write.first.name;
+        });
         into.writes.push_back(std::move(write));
     }
-    into.content = into.content || later.content;
-    into.brightness = into.brightness || later.brightness;
-    into.init = into.init || later.init;
-    if (later.clock) {
-        into.clock = later.clock;
+    if (later.sends.Has(Command::Clock)) {
+        into.clock_time = later.clock_time;
     }
+    into.sends |= later.sends;
 }
 
 } // namespace lumidex

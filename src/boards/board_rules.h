@@ -1,5 +1,6 @@
 #pragma once
 
+#include "delivery/delivery.h"
 #include "lines/line_format.h"
 #include "protocol/frame.h"
 #include "settings/keys.h"
@@ -12,10 +13,9 @@
 
 namespace lumidex {
 
-// The changes a board takes, one per command of either door (the MQTT
-// topic endings "line/N/set", "brightness/day/set", ...; the HTTP API's
-// fields).
-enum class CommandKind {
+// What a door may ask to change of a board, one field each (the MQTT topic
+// endings "line/N/set", "brightness/day/set", ...; the HTTP API's fields).
+enum class ChangeField {
     Line,
     Flicker,
     Point,
@@ -26,32 +26,46 @@ enum class CommandKind {
     Init
 };
 
-// The frame a command leads to, as the status names it: "content",
-// "brightness", "clock" or "init".
-std::string CommandName(CommandKind command);
+// The command a field's change is carried by: content (a line, its flags,
+// "Update in"), brightness, clock or init.
+Command CommandOf(ChangeField field);
 
-// A checked change: the keys to store (in order) and what to send.
+// A checked change of a board: the keys to store, in order, and what it
+// sends.
 struct BoardChange {
     std::vector<std::pair<SettingKey, std::string>> writes;
-    bool content = false;
-    bool brightness = false;
-    bool init = false;
-    // A clock calibration: the time given, or nothing for the bridge's
-    // local time when it is sent.
-    std::optional<std::optional<ClockTime>> clock;
+    Commands sends;
+    // For Command::Clock: the time given, or nothing for the service's
+    // local time when the frame is built.
+    std::optional<ClockTime> clock_time;
 };
 
-// Checks a command's value (for the line commands, of line 1..6) against the
-// board's line formats (as a settings refresh leaves them) and turns it into
-// what is stored and sent.
-// Returns the command, or the reason it is refused (nothing stored, nothing
-// sent): a line value that does not fit the line (LineValueFits), a flag other than 1 or 0, an
-// update time other than Now or HH:00, a brightness outside 0..7, a clock time not "YYYY-MM-DD
-// HH:MM:SS" (or empty or "now"), and an init without the payload INITIALIZE. Blanks and line breaks
-// around a payload do not count.
+// The typed pieces of a change, each checked against the board's line
+// formats (as a settings refresh leaves them) before it is added: nothing,
+// or why it is refused (and nothing is added). A line is 1..6.
+// A line's value: one LineValueFits takes, stored as the line's formatting
+// shows it (the empty text clears the line).
+std::optional<std::string> AddLineValue(BoardChange& change, int line, std::string_view text,
+                                        const std::array<LineFormat, kLineCount>& formats);
+// A line's flicker or its "9/10" point, on or off.
+std::optional<std::string> AddLineFlag(BoardChange& change, ChangeField flag, int line, bool on);
+// "Update in": Now or a whole hour HH:00.
+std::optional<std::string> AddUpdateTime(BoardChange& change, std::string_view text);
+// The day's or the night's brightness (DayBrightness, NightBrightness): 0..7.
+std::optional<std::string> AddBrightness(BoardChange& change, ChangeField which, int level);
+// A clock calibration: the time given, or nothing for the local time.
+void AddClock(BoardChange& change, std::optional<ClockTime> time);
+// An initialisation of the control card.
+void AddInit(BoardChange& change);
+
+// A field's value as a text (the MQTT door's payloads): a line's value as
+// typed, flags 1 or 0, an update time Now or HH:00, a brightness 0..7, a
+// clock time "YYYY-MM-DD HH:MM:SS" (or empty or "now"), and an init's
+// confirmation INITIALIZE; blanks and line breaks around it do not count.
+// The change, or the reason it is refused (nothing stored, nothing sent).
 std::variant<BoardChange, std::string>
-CheckCommand(CommandKind command, int line, std::string_view payload,
-             const std::array<LineFormat, kLineCount>& formats);
+ChangeFromText(ChangeField field, int line, std::string_view payload,
+               const std::array<LineFormat, kLineCount>& formats);
 
 // Adds a later change to an earlier one: its writes follow (a later value of
 // a key replacing an earlier one), and what is to be sent is the union.

@@ -8,22 +8,15 @@
 
 #include <algorithm>
 #include <charconv>
-#include <set>
 
 namespace lumidex {
 namespace {
 
 constexpr std::string_view kBridgeSection = "bridge";
+constexpr std::string_view kRefreshKey = "refresh";
+constexpr std::string_view kBoardKeys[] = {"settings", "link", "groups", kRefreshKey};
 constexpr std::size_t kValueChars = 4096;
 constexpr std::size_t kMaxTopicName = 64;
-
-const std::set<std::string> kBridgeKeys{"broker",        "prefix", "client-id", "username",
-                                        "password-file", "tls-ca", "discovery", "refresh"};
-const std::set<std::string> kBoardKeys{"settings", "link", "groups", "refresh"};
-constexpr std::string_view kHttpSection = "http";
-const std::set<std::string> kHttpKeys{"listen",      "operator-password-file", "admin-password-file",
-                                      "tokens-file", "allow-origin",           "tls-cert",
-                                      "tls-key"};
 constexpr long kLongestRefresh = 86400;
 
 // A refresh interval in whole seconds, 0..a day; nothing for any other text.
@@ -37,11 +30,39 @@ std::optional<std::chrono::seconds> ParseRefresh(const std::string& text) {
     return std::chrono::seconds{seconds};
 }
 
-std::string Lower(std::string_view text) {
-    std::string out(text);
-    std::transform(out.begin(), out.end(), out.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return out;
+std::string Refusal(const std::filesystem::path& file, std::string_view section,
+                    std::string_view key, std::string_view why) {
+    return file.string() + ": [" + std::string(section) + "]" +
+           (key.empty() ? "" : " " + std::string(key)) + ": " + std::string(why);
+}
+
+bool Contains(std::span<const std::string_view> keys, std::string_view key) {
+    return std::any_of(keys.begin(), keys.end(),
+                       [&](std::string_view known) { return EqualIgnoringCase(known, key); });
+}
+
+// Whether a section is the service's or a door's rather than a board's.
+bool IsDoorSection(std::string_view section, const std::vector<DoorKeys>& doors) {
+    return EqualIgnoringCase(section, kBridgeSection) ||
+           std::any_of(doors.begin(), doors.end(), [&](const DoorKeys& door) {
+               return EqualIgnoringCase(section, door.section);
+           });
+}
+
+// Whether a key may stand in the section: in [bridge] refresh and the doors'
+// keys there, in a door's own section that door's keys, in a board's
+// section the board's keys.
+bool KeyAllowed(std::string_view section, std::string_view key,
+                const std::vector<DoorKeys>& doors) {
+    if (!IsDoorSection(section, doors)) {
+        return Contains(kBoardKeys, key);
+    }
+    if (EqualIgnoringCase(section, kBridgeSection) && EqualIgnoringCase(key, kRefreshKey)) {
+        return true;
+    }
+    return std::any_of(doors.begin(), doors.end(), [&](const DoorKeys& door) {
+        return EqualIgnoringCase(section, door.section) && Contains(door.keys, key);
+    });
 }
 
 std::vector<std::string> SplitList(const std::string& text) {
@@ -62,54 +83,19 @@ std::vector<std::string> SplitList(const std::string& text) {
 
 } // namespace
 
-bool IsWebOrigin(const std::string& origin) {
-    std::string_view rest(origin);
-    if (rest.starts_with("https://")) {
-        rest.remove_prefix(8);
-    } else if (rest.starts_with("http://")) {
-        rest.remove_prefix(7);
-    } else {
-        return false;
-    }
-    std::string_view host = rest;
-    std::string_view port;
-    if (rest.starts_with('[')) {
-        const std::size_t close = rest.find(']');
-        if (close == std::string_view::npos || close < 3) {
-            return false;
-        }
-        host = rest.substr(1, close - 1);
-        rest.remove_prefix(close + 1);
-        if (!rest.empty() && (rest[0] != ':' || rest.size() == 1)) {
-            return false;
-        }
-        port = rest.empty() ? rest : rest.substr(1);
-        if (!std::all_of(host.begin(), host.end(), [](unsigned char c) {
-                return std::isxdigit(c) != 0 || c == ':' || c == '.';
-            })) {
-            return false;
-        }
-    } else {
-        const std::size_t colon = rest.find(':');
-        host = rest.substr(0, colon);
-        if (colon != std::string_view::npos) {
-            port = rest.substr(colon + 1);
-            if (port.empty()) {
-                return false;
-            }
-        }
-        if (host.empty() || !std::all_of(host.begin(), host.end(), [](unsigned char c) {
-                return std::isalnum(c) != 0 || c == '-' || c == '.';
-            })) {
-            return false;
-        }
-    }
-    if (port.size() > 5 || !std::all_of(port.begin(), port.end(), [](unsigned char c) {
-            return std::isdigit(c) != 0;
-        })) {
-        return false;
-    }
-    return port.empty() || (std::stoi(std::string(port)) >= 1 && std::stoi(std::string(port)) <= 65535);
+std::string DoorSection::Value(std::string_view key) const {
+    const auto found = values.find(key);
+    return found == values.end() ? std::string() : found->second;
+}
+
+std::filesystem::path DoorSection::Path(std::string_view key) const {
+    const std::string value = Value(key);
+    return value.empty() ? std::filesystem::path()
+                         : std::filesystem::absolute(file.parent_path() / value);
+}
+
+std::string DoorSection::Refusal(std::string_view key, std::string_view why) const {
+    return lumidex::Refusal(file, name, key, why);
 }
 
 bool IsTopicName(const std::string& name) {
@@ -119,36 +105,8 @@ bool IsTopicName(const std::string& name) {
            });
 }
 
-bool IsTopicPrefix(const std::string& prefix) {
-    if (prefix.empty() || prefix.front() == '/' || prefix.back() == '/' ||
-        prefix.find("//") != std::string::npos) {
-        return false;
-    }
-    return prefix.find_first_of(std::string("+#\0", 3)) == std::string::npos;
-}
-
-bool ParseBrokerAddress(const std::string& text, BrokerConfig& broker) {
-    const std::size_t colon = text.rfind(':');
-    const std::string host = text.substr(0, colon);
-    if (host.empty()) {
-        return false;
-    }
-    if (colon != std::string::npos) {
-        const std::string port_text = text.substr(colon + 1);
-        int port = 0;
-        const auto result =
-            std::from_chars(port_text.data(), port_text.data() + port_text.size(), port);
-        if (result.ec != std::errc() || result.ptr != port_text.data() + port_text.size() ||
-            port < 1 || port > 65535) {
-            return false;
-        }
-        broker.port = port;
-    }
-    broker.host = host;
-    return true;
-}
-
-std::optional<BridgeConfig> ReadBoardsFile(const std::filesystem::path& file, std::string& error) {
+std::optional<BridgeConfig> ReadBoardsFile(const std::filesystem::path& file,
+                                           const std::vector<DoorKeys>& doors, std::string& error) {
     const std::string where = file.string();
     std::string why;
     const auto bytes = ReadWholeFile(file, &why);
@@ -157,11 +115,11 @@ std::optional<BridgeConfig> ReadBoardsFile(const std::filesystem::path& file, st
         return std::nullopt;
     }
     const std::string text = DecodeSettingsText(*bytes).text;
-    auto fail = [&](const std::string& section, const std::string& key, const std::string& why) {
-        error = where + ": [" + section + "]" + (key.empty() ? "" : " " + key) + ": " + why;
+    auto fail = [&](std::string_view section, std::string_view key, std::string_view why) {
+        error = Refusal(file, section, key, why);
         return std::nullopt;
     };
-    auto value = [&](const std::string& section, std::string_view key) {
+    auto value = [&](std::string_view section, std::string_view key) {
         return ReadSettingFromText(text, section, key, "", kValueChars);
     };
 
@@ -174,92 +132,53 @@ std::optional<BridgeConfig> ReadBoardsFile(const std::filesystem::path& file, st
                     " stands before any section";
             return std::nullopt;
         }
-        const bool bridge = Lower(name.section) == kBridgeSection;
-        const bool http = Lower(name.section) == kHttpSection;
         if (name.key.empty()) {
             if (std::any_of(sections.begin(), sections.end(), [&](const std::string& s) {
-                    return Lower(s) == Lower(name.section);
+                    return EqualIgnoringCase(s, name.section);
                 })) {
                 return fail(name.section, "", "the section appears twice");
             }
             sections.push_back(name.section);
             continue;
         }
-        const std::set<std::string>& allowed = bridge ? kBridgeKeys : http ? kHttpKeys : kBoardKeys;
-        if (!allowed.contains(Lower(name.key))) {
+        if (!KeyAllowed(name.section, name.key, doors)) {
             return fail(name.section, name.key, "unknown key");
         }
     }
+    const auto written = [&](std::string_view section) -> std::optional<std::string> {
+        const auto found =
+            std::find_if(sections.begin(), sections.end(),
+                         [&](const std::string& s) { return EqualIgnoringCase(s, section); });
+        return found == sections.end() ? std::nullopt : std::optional(*found);
+    };
 
-    BrokerConfig& broker = config.broker;
-    const auto bridge_section =
-        std::find_if(sections.begin(), sections.end(),
-                     [](const std::string& s) { return Lower(s) == kBridgeSection; });
-    if (bridge_section != sections.end()) {
-        const std::string& s = *bridge_section;
-        if (const std::string v = value(s, "broker");
-            !v.empty() && !ParseBrokerAddress(v, broker)) {
-            return fail(s, "broker", "wants HOST[:PORT], got '" + v + "'");
-        }
-        broker.named = !value(s, "broker").empty();
-        if (const std::string v = value(s, "prefix"); !v.empty()) {
-            if (!IsTopicPrefix(v)) {
-                return fail(s, "prefix",
-                            "'" + v + "' is no topic prefix (no wildcards, no empty level)");
-            }
-            broker.prefix = v;
-        }
-        if (const std::string v = value(s, "client-id"); !v.empty()) {
-            broker.client_id = v;
-        }
-        broker.username = value(s, "username");
-        if (const std::string v = value(s, "password-file"); !v.empty()) {
-            broker.password_file = std::filesystem::absolute(file.parent_path() / v);
-        }
-        if (const std::string v = value(s, "tls-ca"); !v.empty()) {
-            broker.tls_ca = std::filesystem::absolute(file.parent_path() / v);
-        }
-        if (const std::string v = Lower(value(s, "discovery")); !v.empty()) {
-            if (v != "yes" && v != "no" && v != "1" && v != "0") {
-                return fail(s, "discovery", "wants yes or no, got '" + v + "'");
-            }
-            broker.discovery = v == "yes" || v == "1";
-        }
-        if (const std::string v = value(s, "refresh"); !v.empty()) {
+    if (const auto bridge = written(kBridgeSection)) {
+        if (const std::string v = value(*bridge, kRefreshKey); !v.empty()) {
             const auto refresh = ParseRefresh(v);
             if (!refresh) {
-                return fail(s, "refresh", "wants whole seconds 0..86400 (0: never), got '" + v + "'");
+                return fail(*bridge, kRefreshKey,
+                            "wants whole seconds 0..86400 (0: never), got '" + v + "'");
             }
             config.refresh = *refresh;
         }
     }
-
-    const auto http_section =
-        std::find_if(sections.begin(), sections.end(),
-                     [](const std::string& s) { return Lower(s) == kHttpSection; });
-    if (http_section != sections.end()) {
-        const std::string& s = *http_section;
-        HttpConfig& http = config.http;
-        http.listen = value(s, "listen");
-        const auto path = [&](std::string_view key) {
-            const std::string v = value(s, key);
-            return v.empty() ? std::filesystem::path{}
-                             : std::filesystem::absolute(file.parent_path() / v);
-        };
-        http.operator_password_file = path("operator-password-file");
-        http.admin_password_file = path("admin-password-file");
-        http.tokens_file = path("tokens-file");
-        http.tls_cert = path("tls-cert");
-        http.tls_key = path("tls-key");
-        http.allow_origin = value(s, "allow-origin");
-        if (!http.allow_origin.empty() && !IsWebOrigin(http.allow_origin)) {
-            return fail(s, "allow-origin",
-                        "wants an origin like https://host[:port], got '" + http.allow_origin + "'");
+    for (const DoorKeys& door : doors) {
+        const auto section = written(door.section);
+        auto [entry, made] = config.doors.try_emplace(std::string(door.section));
+        DoorSection& kept = entry->second;
+        if (made) {
+            kept.file = file;
+            kept.name = section.value_or(std::string(door.section));
+        }
+        for (const std::string_view key : door.keys) {
+            if (std::string v = section ? value(*section, key) : ""; !v.empty()) {
+                kept.values.insert_or_assign(std::string(key), std::move(v));
+            }
         }
     }
 
     for (const std::string& s : sections) {
-        if (Lower(s) == kBridgeSection || Lower(s) == kHttpSection) {
+        if (IsDoorSection(s, doors)) {
             continue;
         }
         BoardConfig board;
@@ -267,7 +186,7 @@ std::optional<BridgeConfig> ReadBoardsFile(const std::filesystem::path& file, st
         if (!IsTopicName(s)) {
             return fail(s, "", "a board's name is used in topics: letters, digits, - and _ only");
         }
-        if (Lower(s) == "group") {
+        if (EqualIgnoringCase(s, "group")) {
             return fail(s, "", "'group' is a topic level of its own; choose another board name");
         }
         const std::string settings = value(s, "settings");
@@ -278,16 +197,16 @@ std::optional<BridgeConfig> ReadBoardsFile(const std::filesystem::path& file, st
         if (!ReadWholeFile(board.settings, &why)) {
             return fail(s, "settings", "cannot read " + board.settings.string() + ": " + why);
         }
-        const std::string link = Lower(value(s, "link"));
+        const std::string link = value(s, "link");
         const SettingsFile board_settings(board.settings);
-        if (link == "udp" || link.empty()) {
+        if (EqualIgnoringCase(link, "udp") || link.empty()) {
             board.link = BoardLink::Udp;
             if (AddressFromStored(board_settings.ReadNumber(keys::kControllerIp)) == 0) {
                 return fail(s, "link",
                             "udp, but " + board.settings.string() +
                                 " holds no controller address (LEDIP)");
             }
-        } else if (link == "serial") {
+        } else if (EqualIgnoringCase(link, "serial")) {
             board.link = BoardLink::Serial;
             board.serial_port = board_settings.Read(keys::kSerialPort);
             if (board.serial_port.empty()) {
@@ -298,10 +217,11 @@ std::optional<BridgeConfig> ReadBoardsFile(const std::filesystem::path& file, st
         } else {
             return fail(s, "link", "wants udp or serial, got '" + link + "'");
         }
-        if (const std::string v = value(s, "refresh"); !v.empty()) {
+        if (const std::string v = value(s, kRefreshKey); !v.empty()) {
             board.refresh = ParseRefresh(v);
             if (!board.refresh) {
-                return fail(s, "refresh", "wants whole seconds 0..86400 (0: never), got '" + v + "'");
+                return fail(s, kRefreshKey,
+                            "wants whole seconds 0..86400 (0: never), got '" + v + "'");
             }
         }
         board.groups = SplitList(value(s, "groups"));

@@ -3,8 +3,11 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace lumidex {
@@ -26,32 +29,28 @@ struct BoardConfig {
     std::optional<std::chrono::seconds> refresh;
 };
 
-// Where the broker is and how to log in; every field may come from the
-// boards file's [bridge] section or from the command line.
-struct BrokerConfig {
-    std::string host = "127.0.0.1";
-    std::optional<int> port; // 1883, or 8883 with TLS, when not given
-    std::string prefix = "lumidex";
-    std::string client_id; // empty: one made from the host and the boards file
-    std::string username;
-    std::filesystem::path password_file;
-    std::filesystem::path tls_ca;
-    bool discovery = false;
-    // True when the boards file names a broker ([bridge] broker=).
-    bool named = false;
+// The keys a door takes in the boards file: in a section of its own
+// ("http"), or in the service's [bridge] section beside refresh.
+struct DoorKeys {
+    std::string_view section;
+    std::span<const std::string_view> keys;
 };
 
-// The HTTP door's settings, from the boards file's [http] section (paths
-// made absolute against the boards file) or the command line. An empty
-// `listen` means no HTTP door.
-struct HttpConfig {
-    std::string listen; // "ADDRESS:PORT"
-    std::filesystem::path operator_password_file;
-    std::filesystem::path admin_password_file;
-    std::filesystem::path tokens_file;
-    std::string allow_origin; // the one other origin that may call the API
-    std::filesystem::path tls_cert;
-    std::filesystem::path tls_key;
+// A door's keys as the boards file gives them, for the door to read and
+// check: each of them the section holds, with its value as written.
+struct DoorSection {
+    std::filesystem::path file; // the boards file, as it was named
+    std::string name;           // the section's name as the file writes it
+    std::map<std::string, std::string, std::less<>> values; // by the door's name for the key
+
+    // The key's value; empty when the file does not give it.
+    std::string Value(std::string_view key) const;
+    // The key's value as a path relative to the boards file's folder, made
+    // absolute; empty when the file does not give it.
+    std::filesystem::path Path(std::string_view key) const;
+    // "FILE: [SECTION] KEY: WHY", the form every refusal of the boards file
+    // takes.
+    std::string Refusal(std::string_view key, std::string_view why) const;
 };
 
 // How often a board is re-asserted unless the boards file says otherwise.
@@ -60,38 +59,31 @@ inline constexpr std::chrono::seconds kDefaultRefresh{300};
 // The boards file read and checked.
 struct BridgeConfig {
     std::filesystem::path file; // the boards file itself, made absolute
-    BrokerConfig broker;
-    HttpConfig http;
     // [bridge] refresh: every board's re-assertion interval (0: never).
     std::chrono::seconds refresh = kDefaultRefresh;
     std::vector<BoardConfig> boards;
+    // The doors' keys, unchecked, by the section each door names ("bridge",
+    // "http"); a section the file lacks is there without values.
+    std::map<std::string, DoorSection, std::less<>> doors;
 };
 
 // True for a name usable as one topic level: 1..64 letters, digits, '-'
 // and '_'.
 bool IsTopicName(const std::string& name);
 
-// Parses "HOST[:PORT]" into the broker's host and port; false for an empty
-// host or a port outside 1..65535.
-bool ParseBrokerAddress(const std::string& text, BrokerConfig& broker);
-
-// True for a topic prefix: one or more levels separated by '/', no empty
-// level, no wildcard ('+', '#') and no NUL.
-bool IsTopicPrefix(const std::string& prefix);
-
-// True for an origin as a browser sends it: "http://" or "https://", then a
-// host (a name, an IPv4 address or a bracketed IPv6 one) and an optional
-// ":PORT", nothing else (no path, no trailing slash).
-bool IsWebOrigin(const std::string& origin);
-
-// Reads the boards file with the settings reader. Refuses (nothing, and one
-// line in `error` naming the file, the section and the key) a file that
-// cannot be read, a key the file may not hold, a board section without
-// "settings", a bad board or group name, a board named "bridge" or "group"
-// (topic levels of their own), a link other than udp or serial, a settings
-// file that cannot be read, a UDP board without a controller address and a
-// serial board without a port; in [http], a key it may not hold and an
-// allow-origin that is no origin ("http://host[:port]" or "https://...").
-std::optional<BridgeConfig> ReadBoardsFile(const std::filesystem::path& file, std::string& error);
+// Reads the boards file with the settings reader. `doors` names the keys
+// each door takes; their values are kept for the doors, which read and
+// check them. A section a door names is no board, nor is [bridge]. Refuses
+// (nothing, and one line in `error` naming the file, the section and the
+// key) a file that cannot be read, a key its section may not hold ([bridge]:
+// refresh and the doors' keys there; a door's own section: that door's
+// keys; a board: settings, link, groups, refresh), a section given twice, a refresh
+// that is no whole number of seconds 0..86400, a board section without
+// "settings", a bad board or group name, a board named "group" (a topic
+// level of its own), a link other than udp or serial, a settings file that
+// cannot be read, a UDP board without a controller address and a serial
+// board without a port.
+std::optional<BridgeConfig> ReadBoardsFile(const std::filesystem::path& file,
+                                           const std::vector<DoorKeys>& doors, std::string& error);
 
 } // namespace lumidex

@@ -57,12 +57,35 @@ ContentFrameResult BuildContentFromSettings(const ContentEdits& edits,
     return BuildContentFrame(LinesWithEdits(edits, settings, formats), settings, digit_counts);
 }
 
-std::string_view CommandName(const BoardCommand& command) {
+std::string_view CommandName(Command command) {
+    switch (command) {
+    case Command::Init:
+        return "init";
+    case Command::Brightness:
+        return "brightness";
+    case Command::Clock:
+        return "clock";
+    case Command::Content:
+        break;
+    }
+    return "content";
+}
+
+std::optional<Command> Commands::First() const {
+    for (const Command command : kCommands) {
+        if (Has(command)) {
+            return command;
+        }
+    }
+    return std::nullopt;
+}
+
+Command CommandOf(const BoardCommand& command) {
     return std::visit(Overloaded{
-                          [](const ContentCommand&) { return "content"; },
-                          [](const BrightnessCommand&) { return "brightness"; },
-                          [](const ClockCommand&) { return "clock"; },
-                          [](const InitialiseCommand&) { return "init"; },
+                          [](const ContentCommand&) { return Command::Content; },
+                          [](const BrightnessCommand&) { return Command::Brightness; },
+                          [](const ClockCommand&) { return Command::Clock; },
+                          [](const InitialiseCommand&) { return Command::Init; },
                       },
                       command);
 }
@@ -141,7 +164,8 @@ Delivery DeliverFrame(Frame frame, bool content, std::span<const LinkTarget> tar
     for (const LinkTarget& target : targets) {
         const auto link = options.make_link ? options.make_link(target)
                                             : MakeLink(target, options.on_sockets_failure);
-        LinkDelivery done{target, Exchange(*link, delivery.frame, TimingOf(target), attempts)};
+        const ExchangeTiming timing = options.timing ? options.timing(target) : TimingOf(target);
+        LinkDelivery done{target, Exchange(*link, delivery.frame, timing, attempts)};
         done.outcome = OutcomeOf(done.exchange, delivery.bus_address);
         if (done.outcome > delivery.outcome) {
             delivery.outcome = done.outcome;

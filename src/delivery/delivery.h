@@ -8,7 +8,10 @@
 #include "link/exchange.h"
 #include "protocol/content_frame.h"
 
+#include <array>
+#include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <optional>
 #include <span>
@@ -37,7 +40,45 @@ struct ContentEdits {
 ContentFrameResult BuildContentFromSettings(const ContentEdits& edits,
                                             const SettingsFile& settings);
 
-// The commands a board takes.
+// What a frame to a board carries, one exchange each: the initialisation,
+// the lines, the brightness, the clock (in the order a board's worker takes
+// them when several wait).
+enum class Command { Init, Content, Brightness, Clock };
+inline constexpr std::array<Command, 4> kCommands{Command::Init, Command::Content,
+                                                  Command::Brightness, Command::Clock};
+
+// "init", "content", "brightness" or "clock".
+std::string_view CommandName(Command command);
+
+// A set of commands: what a change sends, what a board still owes.
+class Commands {
+public:
+    Commands() = default;
+    Commands(std::initializer_list<Command> commands) {
+        for (const Command command : commands) {
+            Add(command);
+        }
+    }
+    void Add(Command command) { bits_ |= Bit(command); }
+    void Remove(Command command) { bits_ &= static_cast<std::uint8_t>(~Bit(command)); }
+    bool Has(Command command) const { return (bits_ & Bit(command)) != 0; }
+    bool Empty() const { return bits_ == 0; }
+    // The first of kCommands in the set; nothing for an empty set.
+    std::optional<Command> First() const;
+    Commands& operator|=(Commands other) {
+        bits_ |= other.bits_;
+        return *this;
+    }
+    bool operator==(const Commands&) const = default;
+
+private:
+    static std::uint8_t Bit(Command command) {
+        return static_cast<std::uint8_t>(1u << static_cast<unsigned>(command));
+    }
+    std::uint8_t bits_ = 0;
+};
+
+// The commands with what they need to build their frames.
 struct ContentCommand {
     // What the lines are: the window's own state (the dialog), or edits to
     // what a settings refresh shows (none: the lines as stored).
@@ -50,8 +91,8 @@ struct ClockCommand {
 struct InitialiseCommand {};
 using BoardCommand = std::variant<ContentCommand, BrightnessCommand, ClockCommand, InitialiseCommand>;
 
-// "content", "brightness", "clock" or "init".
-std::string_view CommandName(const BoardCommand& command);
+// Which command it is.
+Command CommandOf(const BoardCommand& command);
 
 // The command's frame from the board's settings; for content the refusal
 // when the frame would be too long (nothing is sent then).
@@ -102,9 +143,14 @@ struct Delivery {
     }
 };
 
+// Makes the link to a target, not yet opened.
+using LinkMaker = std::function<std::unique_ptr<Link>(const LinkTarget&)>;
+
 struct DeliveryOptions {
     // Makes each target's link; MakeLink when empty (tests give fakes).
-    std::function<std::unique_ptr<Link>(const LinkTarget&)> make_link;
+    LinkMaker make_link;
+    // How each target's link waits for the answer; TimingOf when empty.
+    std::function<ExchangeTiming(const LinkTarget&)> timing;
     // Called each time a UDP link cannot start the sockets library.
     std::function<void()> on_sockets_failure;
 };

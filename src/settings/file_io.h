@@ -58,20 +58,29 @@ enum class WriteOutcome {
 // elevated process stands where root does (see trust_rule.h).
 SettingsFileCheck CheckSettingsFile(const std::filesystem::path& file);
 
-// Why what `file` holds cannot be trusted: another user could have changed
-// it, its folder or a link on the way to it, or it is no regular file (as
-// CheckSettingsFile judges them, whoever runs). Nothing when it can be
-// trusted, and for a missing file in a folder no one else can change. For
-// files that are only ever read, such as the help document.
-std::optional<std::string> WhyUntrusted(const std::filesystem::path& file);
+// What a program reads a file for, which decides who else it must be kept
+// from (see WhyUntrusted).
+enum class FileUse {
+    Configuration, // what it says is obeyed: no other user may change it
+    Secret,        // a password's hash, a token, a key: nor read it
+    Credential,    // a secret the service manager handed over (systemd's
+                   // LoadCredential=), whose group permission stands for the
+                   // manager's own access list: every user must not read it
+    Folder,        // a folder the program keeps its files in: no other user
+                   // may change it or what it holds
+};
 
-// Why a secret kept in `file` (a password's hash, a token, a key) is not
-// the running user's alone: a user other than the running one (root, and
-// on Windows the Administrators, SYSTEM and TrustedInstaller aside) could
-// read it, by its group's or every user's permission on POSIX systems and
-// by its access list on Windows. Nothing when no one else could, and for a
-// file that cannot be looked at (its reader says why).
-std::optional<std::string> WhoElseMayRead(const std::filesystem::path& file);
+// Why a program must not take what `file` holds for `use`:
+// another user could have changed it, a link on its way or any folder
+// above it (the owner and mode on POSIX systems, the owner and access list
+// on Windows, where the Administrators, SYSTEM and TrustedInstaller count
+// as the running user's own), it is no regular file (a folder, for
+// FileUse::Folder), or, for a secret, another user could read it. One line
+// naming the file and who else could, or nothing when the program may take
+// it. A file that cannot be looked at at all is left to its reader, which
+// says why it cannot read it.
+std::optional<std::string> WhyUntrusted(const std::filesystem::path& file,
+                                        FileUse use = FileUse::Configuration);
 
 // Reads a whole regular file. Returns nothing when it is missing, cannot be
 // read, is bigger than kMaxSettingsFileBytes, is not a regular file (a

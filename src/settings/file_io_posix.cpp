@@ -148,6 +148,29 @@ bool OwnedByUserOrRoot(const struct stat& info) {
     return info.st_uid == ::geteuid() || info.st_uid == 0;
 }
 
+// Why another user could change a level of `path`, from the root down (a
+// link as a link, not what it leads to); nothing when none could, and for a
+// level that cannot be looked at.
+std::optional<std::string> OthersCouldChangeALevel(const std::filesystem::path& path) {
+    std::filesystem::path level;
+    for (const auto& part : path) {
+        level /= part;
+        struct stat info {};
+        if (::lstat(level.c_str(), &info) != 0) {
+            return std::nullopt;
+        }
+        const bool last = level == path;
+        const std::string shown = std::string(S_ISLNK(info.st_mode) ? "the link "
+                                              : last                 ? ""
+                                                                     : "the folder ") +
+                                  level.string();
+        if (auto why = OthersCouldChange(info, shown)) {
+            return why;
+        }
+    }
+    return std::nullopt;
+}
+
 using Concern = TrustConcern;
 
 // A settings file as found: the folder that holds it, opened once, and its
@@ -613,21 +636,40 @@ std::filesystem::path SettingsLockFile(const std::filesystem::path& file) {
     return DirectoryOf(found.shown) / LockName(found.leaf);
 }
 
-std::optional<std::string> WhyUntrusted(const std::filesystem::path& file) {
-    const Resolved found = Resolve(file);
-    if (found.concern == Concern::OtherUsers || found.concern == Concern::NotRegular) {
-        return found.reason;
+std::optional<std::string> WhyUntrusted(const std::filesystem::path& file, FileUse use) {
+    std::error_code error;
+    const std::filesystem::path given = std::filesystem::absolute(file, error).lexically_normal();
+    const std::filesystem::path target = std::filesystem::canonical(file, error);
+    if (error) {
+        return std::nullopt; // the reader says why it cannot be read
     }
-    return std::nullopt;
-}
-
-std::optional<std::string> WhoElseMayRead(const std::filesystem::path& file) {
+    // Every level from the root down: the links on the way as given, then
+    // the folders and the file they lead to.
+    for (const auto& path : {given, target}) {
+        if (auto why = OthersCouldChangeALevel(path)) {
+            return why;
+        }
+    }
     struct stat info {};
-    if (::stat(file.c_str(), &info) != 0 || (info.st_mode & (S_IRGRP | S_IROTH)) == 0) {
+    if (::stat(target.c_str(), &info) != 0) {
         return std::nullopt;
     }
-    return file.string() + " can be read by " +
-           ((info.st_mode & S_IROTH) != 0 ? "every user" : "its group") + " (chmod 600 it)";
+    if (use == FileUse::Folder) {
+        if (!S_ISDIR(info.st_mode)) {
+            return target.string() + " is not a folder";
+        }
+        return std::nullopt;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        return target.string() + " is not a regular file";
+    }
+    if (const auto readers = OtherReadersByMode(info.st_mode, use)) {
+        return target.string() + " can be read by " + std::string(*readers) +
+               (use == FileUse::Credential ? std::string()
+                                           : " (chmod 600 it, or let systemd hand it over with "
+                                             "LoadCredential=)");
+    }
+    return std::nullopt;
 }
 
 bool ReplaceFileDurably(const std::filesystem::path& file, std::string_view bytes) {

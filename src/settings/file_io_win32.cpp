@@ -534,29 +534,36 @@ SettingsFileCheck CheckSettingsFile(const std::filesystem::path& file) {
     return {};
 }
 
-std::optional<std::string> WhyUntrusted(const std::filesystem::path& file) {
+std::optional<std::string> WhyUntrusted(const std::filesystem::path& file, FileUse use) {
+    if (use == FileUse::Folder) {
+        const auto target = FollowLinks(file);
+        if (!target || !std::filesystem::exists(*target)) {
+            return std::nullopt;
+        }
+        if (!std::filesystem::is_directory(*target)) {
+            return Shown(*target) + " is not a folder";
+        }
+        return OthersCouldChange(*target, Shown(*target));
+    }
     const Judged judged = Judge(file);
     if (judged.concern == TrustConcern::OtherUsers || judged.concern == TrustConcern::NotRegular) {
         return judged.reason;
     }
-    return std::nullopt;
-}
-
-std::optional<std::string> WhoElseMayRead(const std::filesystem::path& file) {
-    const auto target = FollowLinks(file);
-    if (!target || KindOf(*target) != PathKind::RegularFile) {
+    if (use == FileUse::Configuration || !judged.target ||
+        KindOf(*judged.target) != PathKind::RegularFile) {
         return std::nullopt;
     }
-    const auto facts = SecurityOf(*target);
+    // A secret: who else may read it, by its access list.
+    const auto facts = SecurityOf(*judged.target);
     if (!facts) {
-        return Shown(*target) + ": its owner and access list cannot be read";
+        return Shown(*judged.target) + ": its owner and access list cannot be read";
     }
-    auto why = WhoElseMay(*facts, CurrentUser::Get().sid,
-                          rights::kReadData | rights::kGenericRead | rights::kGenericAll,
-                          Shown(*target), "read", AccountName);
+    auto why = WhoElseMay(*facts, CurrentUser::Get().sid, rights::kToRead, Shown(*judged.target),
+                          "read", AccountName);
     if (why) {
-        *why += " (leave only your own account on its access list: icacls FILE /inheritance:r "
-                "/grant:r %USERNAME%:F)";
+        *why += " (leave only your own account, the Administrators and SYSTEM on its access "
+                "list: icacls FILE /inheritance:r /grant:r \"%USERNAME%:F\" Administrators:F "
+                "SYSTEM:F)";
     }
     return why;
 }

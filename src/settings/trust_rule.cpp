@@ -16,6 +16,19 @@ void Concerns::Note(TrustConcern seen, std::string why) {
     }
 }
 
+std::optional<std::string_view> OtherReadersByMode(std::uint32_t mode, FileUse use) {
+    constexpr std::uint32_t kGroupReads = 0040;
+    constexpr std::uint32_t kOthersRead = 0004;
+    const bool secret = use == FileUse::Secret || use == FileUse::Credential;
+    if (secret && (mode & kOthersRead) != 0) {
+        return "every user";
+    }
+    if (use == FileUse::Secret && (mode & kGroupReads) != 0) {
+        return "its group";
+    }
+    return std::nullopt;
+}
+
 SettingsAccess AccessFor(TrustConcern concern, bool privileged) {
     switch (concern) {
     case TrustConcern::None:

@@ -33,6 +33,11 @@ struct Concerns {
     void Note(TrustConcern seen, std::string why);
 };
 
+// Who besides the owner may read a file for `use`, from its POSIX mode
+// bits: "every user", "its group", or nothing when no one else may (or the
+// use keeps nothing secret).
+std::optional<std::string_view> OtherReadersByMode(std::uint32_t mode, FileUse use);
+
 // How far a process may use a settings file with that concern. A privileged
 // process (root; on Windows an elevated one) does not use at all what
 // another user could have changed: a serial port named there would have it
@@ -83,6 +88,8 @@ inline constexpr std::uint32_t kToChange = kWriteData | kAppendData | kWriteEa |
                                            kGenericAll | kGenericWrite;
 // What lets a process open a lock file and lock it: the above, or reading.
 inline constexpr std::uint32_t kToLock = kToChange | kReadData | kGenericRead;
+// What lets a process read a file's contents.
+inline constexpr std::uint32_t kToRead = kReadData | kGenericRead | kGenericAll;
 } // namespace rights
 
 // The SIDs trusted besides the running user: the Administrators group,

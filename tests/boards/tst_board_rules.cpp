@@ -67,7 +67,7 @@ TEST_P(LineCommand, StoresTheFormattedTextOrRefuses) {
     const ValueRow& row = GetParam();
     std::array<LineFormat, kLineCount> formats;
     formats[2] = {row.numbers, row.places};
-    const auto checked = CheckCommand(CommandKind::Line, 3, row.payload, formats);
+    const auto checked = ChangeFromText(ChangeField::Line, 3, row.payload, formats);
     if (row.stored == nullptr) {
         EXPECT_TRUE(std::holds_alternative<std::string>(checked));
         return;
@@ -77,7 +77,7 @@ TEST_P(LineCommand, StoresTheFormattedTextOrRefuses) {
     ASSERT_EQ(command.writes.size(), 1u);
     EXPECT_EQ(command.writes[0].first.name, "TD3");
     EXPECT_EQ(command.writes[0].second, row.stored);
-    EXPECT_TRUE(command.content);
+    EXPECT_EQ(command.sends, Commands{Command::Content});
 }
 
 INSTANTIATE_TEST_SUITE_P(

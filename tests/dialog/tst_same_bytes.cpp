@@ -44,7 +44,7 @@ BoardStatus ServiceContentStatus(const std::filesystem::path& config) {
     service.Start();
     std::promise<std::vector<BoardStatus>> statuses;
     BoardChange change;
-    change.content = true;
+    change.sends.Add(Command::Content);
     service.Submit("board", change,
                    [&](const std::vector<BoardStatus>& got) { statuses.set_value(got); });
     auto done = statuses.get_future();
@@ -100,8 +100,8 @@ TEST_P(DialogAndSender, BuildTheSameFrame) {
 
     // The board service, as the bridge's doors report it.
     const BoardStatus status = ServiceContentStatus(config());
-    EXPECT_EQ(status.result, GetParam().service_result) << status.detail;
-    EXPECT_EQ(status.frame, FormatHex(from_dialog[0].bytes));
+    EXPECT_EQ(ResultName(status.result), GetParam().service_result) << status.detail;
+    EXPECT_EQ(status.frame, from_dialog[0].bytes);
     ASSERT_EQ(controller.received().size(), 3 * from_dialog.size()) << "as many attempts";
 }
 

@@ -259,6 +259,102 @@ TEST(SettingsTrustAsRoot, OtherUsersTemporaryFilesStay) {
     EXPECT_EQ(test::ReadFileOrFail(dir / "sticky" / ".Config.ini.Ab12Cd"), "theirs\n");
 }
 
+// What a program takes for each use, as any user (no other user needed:
+// the modes say who else could).
+struct UseCase {
+    const char* name;
+    // Lays out the files under the test folder; returns the path judged.
+    std::function<fs::path(const fs::path&)> lay_out;
+    FileUse use;
+    const char* refusal; // part of the reason; nullptr: taken
+};
+
+fs::path FileWithMode(const fs::path& path, mode_t mode) {
+    fs::create_directories(path.parent_path());
+    test::WriteFileOrFail(path, "x\n");
+    EXPECT_EQ(::chmod(path.c_str(), mode), 0) << path;
+    return path;
+}
+
+const UseCase kUseCases[] = {
+    {"a private secret", [](const fs::path& d) { return FileWithMode(d / "secret", 0600); },
+     FileUse::Secret, nullptr},
+    {"a secret every user may read", [](const fs::path& d) { return FileWithMode(d / "secret", 0644); },
+     FileUse::Secret, "secret can be read by every user (chmod 600"},
+    {"a secret its group may read", [](const fs::path& d) { return FileWithMode(d / "secret", 0640); },
+     FileUse::Secret, "secret can be read by its group"},
+    {"a credential its group may read (systemd's access list)",
+     [](const fs::path& d) { return FileWithMode(d / "creds/pw", 0640); }, FileUse::Credential, nullptr},
+    {"a credential every user may read",
+     [](const fs::path& d) { return FileWithMode(d / "creds/pw", 0644); }, FileUse::Credential,
+     "pw can be read by every user"},
+    {"a configuration every user may read",
+     [](const fs::path& d) { return FileWithMode(d / "boards.ini", 0644); }, FileUse::Configuration, nullptr},
+    {"a configuration every user may write",
+     [](const fs::path& d) { return FileWithMode(d / "boards.ini", 0666); }, FileUse::Configuration,
+     "boards.ini can be written by every user"},
+    {"in a folder every user may write",
+     [](const fs::path& d) {
+         MakeFolder(d / "open", 0777);
+         return FileWithMode(d / "open/boards.ini", 0644);
+     },
+     FileUse::Configuration, "the folder "},
+    {"below a folder every user may write",
+     [](const fs::path& d) {
+         MakeFolder(d / "open", 0777);
+         MakeFolder(d / "open/mine", 0755);
+         return FileWithMode(d / "open/mine/secret", 0600);
+     },
+     FileUse::Secret, "open can be written by every user"},
+    {"in a sticky folder every user may write",
+     [](const fs::path& d) {
+         MakeFolder(d / "sticky", 01777);
+         return FileWithMode(d / "sticky/boards.ini", 0644);
+     },
+     FileUse::Configuration, nullptr},
+    {"through a link to a file every user may write",
+     [](const fs::path& d) {
+         FileWithMode(d / "real.ini", 0666);
+         fs::create_symlink(d / "real.ini", d / "boards.ini");
+         return d / "boards.ini";
+     },
+     FileUse::Configuration, "real.ini can be written by every user"},
+    {"a folder for a configuration", [](const fs::path& d) {
+         MakeFolder(d / "dir", 0755);
+         return d / "dir";
+     },
+     FileUse::Configuration, "is not a regular file"},
+    {"a folder of the program's", [](const fs::path& d) {
+         MakeFolder(d / "state", 0750);
+         return d / "state";
+     },
+     FileUse::Folder, nullptr},
+    {"a folder every user may write", [](const fs::path& d) {
+         MakeFolder(d / "state", 0777);
+         return d / "state";
+     },
+     FileUse::Folder, "state can be written by every user"},
+    {"a missing file is its reader's to report",
+     [](const fs::path& d) { return d / "missing"; }, FileUse::Secret, nullptr},
+};
+
+class TrustedForUse : public testing::TestWithParam<UseCase> {};
+
+TEST_P(TrustedForUse, TakesOnlyWhatNoOtherUserCouldChangeOrRead) {
+    test::TempDir dir;
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0700), 0);
+    const fs::path judged = GetParam().lay_out(dir.path());
+    const auto why = WhyUntrusted(judged, GetParam().use);
+    if (GetParam().refusal == nullptr) {
+        EXPECT_EQ(why, std::nullopt);
+    } else {
+        ASSERT_TRUE(why);
+        EXPECT_NE(why->find(GetParam().refusal), std::string::npos) << *why;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, TrustedForUse, testing::ValuesIn(kUseCases), test::RowName());
+
 // A link to a terminal or a FIFO is never opened, by readers or writers:
 // the kind of the file is looked at first.
 TEST(SettingsTrust, DevicesAndFifosBehindALinkAreNeverOpened) {

@@ -21,6 +21,27 @@ constexpr const char* kAuthenticatedUsers = "S-1-5-11";
 constexpr const char* kEveryone = "S-1-1-0";
 constexpr const char* kCreatorOwner = "S-1-3-0";
 
+TEST(TrustRule, SecretsAreKeptFromOtherReaders) {
+    struct Row {
+        std::uint32_t mode;
+        FileUse use;
+        const char* readers; // nullptr: no one else
+    };
+    const Row rows[] = {
+        {0600, FileUse::Secret, nullptr},       {0640, FileUse::Secret, "its group"},
+        {0604, FileUse::Secret, "every user"},  {0644, FileUse::Secret, "every user"},
+        {0640, FileUse::Credential, nullptr},   {0644, FileUse::Credential, "every user"},
+        {0644, FileUse::Configuration, nullptr}, {0755, FileUse::Folder, nullptr},
+    };
+    for (const Row& row : rows) {
+        const auto readers = OtherReadersByMode(row.mode, row.use);
+        EXPECT_EQ(readers.has_value(), row.readers != nullptr) << std::oct << row.mode;
+        if (readers && row.readers) {
+            EXPECT_EQ(*readers, row.readers) << std::oct << row.mode;
+        }
+    }
+}
+
 TEST(TrustRule, AccessFollowsTheConcernAndWhoRuns) {
     struct Row {
         TrustConcern concern;
@@ -143,6 +164,20 @@ const AclCase kAclCases[] = {
       std::vector<AccessEntry>{Allow(kUser, kFullControl), Allow(kEveryone, kReadAndExecute)}},
      kToLock,
      "can be opened by S-1-1-0"},
+    {"a secret in a folder users may read",
+     {kUser, std::vector<AccessEntry>{Allow(kUser, kFullControl), Allow(kSystem, kFullControl),
+                                      Allow(kUsers, kReadAndExecute)}},
+     kToRead,
+     "can be read by S-1-5-32-545"},
+    {"a secret of the user, the Administrators and SYSTEM",
+     {kUser, std::vector<AccessEntry>{Allow(kUser, kFullControl), Allow(kSystem, kFullControl),
+                                      Allow(kAdministrators, kFullControl)}},
+     kToRead,
+     nullptr},
+    {"a secret everyone may do anything with",
+     {kUser, std::vector<AccessEntry>{Allow(kUser, kFullControl), Allow(kEveryone, kGenericAll)}},
+     kToRead,
+     "can be read by S-1-1-0"},
     {"OWNER RIGHTS stands for a trusted owner",
      {kAdministrators, std::vector<AccessEntry>{Allow("S-1-3-4", kFullControl)}},
      kToLock,
@@ -153,7 +188,7 @@ class AccessList : public testing::TestWithParam<AclCase> {};
 
 TEST_P(AccessList, SaysWhoElseMay) {
     const AclCase& c = GetParam();
-    const std::string verb = c.rights == kToLock ? "opened" : "changed";
+    const std::string verb = c.rights == kToLock ? "opened" : c.rights == kToRead ? "read" : "changed";
     const auto found =
         WhoElseMay(c.facts, kUser, c.rights, "X", verb, [](const std::string& sid) { return sid; });
     if (c.found == nullptr) {

@@ -1,5 +1,6 @@
 #include "platform/library_search.h"
-#include "tools/bridge/bridge_cli.h"
+#include "tools/bridge/options.h"
+#include "tools/bridge/run.h"
 #include "tools/common/cli.h"
 #include "version.h"
 

@@ -1,0 +1,52 @@
+#pragma once
+
+// The events the board service tells its observers (the doors) about.
+#include "boards/board_view.h"
+
+#include <functional>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace lumidex {
+
+// A board's values were stored (by any door): its state now. What the dialog
+// writes into a board's Config.ini is not seen until the service sends it.
+struct StoredEvent {
+    BoardSnapshot board;
+};
+// A board accepted what it was sent: what it shows now, and its state.
+struct ShownEvent {
+    BoardSnapshot board;
+};
+// What became of an exchange, or of a command a door refused.
+struct StatusEvent {
+    BoardStatus status;
+};
+// A board came or went.
+struct AvailabilityEvent {
+    std::string board;
+    Availability availability = Availability::Unknown;
+};
+using BoardEvent = std::variant<StoredEvent, ShownEvent, StatusEvent, AvailabilityEvent>;
+
+// Who is told of every event. Safe from any thread.
+class Observers {
+public:
+    using Observer = std::function<void(const BoardEvent&)>;
+    // Returns a number for Remove.
+    int Add(Observer observer);
+    void Remove(int id);
+    // Calls every observer, outside the lock (an observer may add or remove
+    // others).
+    void Emit(const BoardEvent& event);
+
+private:
+    std::mutex mutex_;
+    std::vector<std::pair<int, Observer>> observers_;
+    int next_ = 1;
+};
+
+} // namespace lumidex

@@ -1,0 +1,254 @@
+#include "boards/worker.h"
+
+#include "settings/file_io.h"
+#include "settings/profile.h"
+
+#include <algorithm>
+
+namespace lumidex {
+namespace {
+
+// The command with what it needs to build its frame.
+BoardCommand CommandFor(Command command, const std::optional<ClockTime>& clock_time) {
+    switch (command) {
+    case Command::Init:
+        return InitialiseCommand{};
+    case Command::Brightness:
+        return BrightnessCommand{};
+    case Command::Clock:
+        return ClockCommand{clock_time};
+    case Command::Content:
+        break;
+    }
+    return ContentCommand{};
+}
+
+// The board's link as its settings name it now.
+LinkTarget TargetOf(const Board& board, const SettingsFile& settings) {
+    if (board.config.link == BoardLink::Udp) {
+        return ConfiguredUdpTarget(settings).value_or(UdpTarget{"0.0.0.0"});
+    }
+    return SerialTarget{board.config.serial_port, settings.ReadNumber(keys::kBaudRate)};
+}
+
+// Whether an exchange happened at all: values that cannot be stored yet
+// hold it back, which says nothing of the board.
+struct Served {
+    BoardStatus status;
+    bool exchanged = false;
+};
+
+// One exchange of one command with one board.
+Served Serve(ServiceShared& shared, Board& board, Command command,
+             const std::optional<ClockTime>& clock_time) {
+    BoardStatus status;
+    status.board = board.config.name;
+    status.command = command;
+    // Values that could not be stored before are stored first: the frame
+    // is built from the file.
+    if (!board.store.Flush(shared.lock_wait)) {
+        status.result = StatusResult::Locked;
+        status.detail = LockedReason(board.config.settings) +
+                        "; the change stays pending and is tried again";
+        status.at = shared.clock.WallNow();
+        return {status, false};
+    }
+    // The frame, the link and what the doors see, from one reading of the
+    // file.
+    const SettingsFile settings(board.config.settings);
+    const SettingsFile::Snapshot once(settings);
+    const LinkTarget target = TargetOf(board, settings);
+    const Delivery delivery =
+        Deliver(CommandFor(command, clock_time), settings, std::span(&target, 1), shared.delivery);
+    StoredView stored = ReadStoredView(settings);
+    status.result = ResultOf(delivery.outcome);
+    status.frame = delivery.frame;
+    if (delivery.outcome == DeliveryOutcome::BroadcastSent) {
+        status.detail = "sent to bus address 0, where no controller answers";
+    } else if (!delivery.delivered()) {
+        status.detail = delivery.reason;
+    }
+    status.at = shared.clock.WallNow();
+
+    bool shown_changed = false;
+    {
+        std::lock_guard lock(shared.state_mutex);
+        if (delivery.delivered() && (command == Command::Content || command == Command::Brightness)) {
+            const BoardShown now = stored.AsShown();
+            BoardShown& shown = board.shown;
+            if (command == Command::Content) {
+                shown_changed = shown.lines != now.lines;
+                shown.lines = now.lines;
+            } else {
+                shown_changed = shown.day != now.day || shown.night != now.night;
+                shown.day = now.day;
+                shown.night = now.night;
+            }
+        }
+        board.stored = std::move(stored);
+    }
+    if (shown_changed) {
+        shared.observers.Emit(ShownEvent{shared.Snapshot(board)});
+    }
+    return {status, true};
+}
+
+// Availability and the pending marks after an exchange.
+void Finish(ServiceShared& shared, Board& board, Command command, bool delivered,
+            std::uint64_t generation) {
+    if (delivered) {
+        board.failures = 0;
+        shared.SetAvailability(board, Availability::Online);
+        if (command == Command::Content || command == Command::Brightness) {
+            bool unchanged = false;
+            {
+                std::lock_guard lock(board.worker->mutex);
+                unchanged = board.generation == generation;
+            }
+            if (unchanged) {
+                board.store.Settle(command);
+            }
+        }
+        return;
+    }
+    if (++board.failures >= kFailuresUntilOffline) {
+        shared.SetAvailability(board, Availability::Offline);
+    }
+}
+
+} // namespace
+
+BoardSnapshot ServiceShared::Snapshot(const Board& board) const {
+    BoardSnapshot snap;
+    snap.name = board.config.name;
+    snap.groups = board.config.groups;
+    std::lock_guard lock(state_mutex);
+    snap.update = board.stored.update;
+    snap.day = board.stored.day;
+    snap.night = board.stored.night;
+    snap.lines = board.stored.lines;
+    snap.availability = board.availability;
+    snap.shown = board.shown;
+    snap.last_status = board.last_status;
+    return snap;
+}
+
+void ServiceShared::Report(Board* board, BoardStatus status) {
+    if (board != nullptr) {
+        std::lock_guard lock(state_mutex);
+        board->last_status = status;
+    }
+    observers.Emit(StatusEvent{std::move(status)});
+}
+
+void ServiceShared::SetAvailability(Board& board, Availability availability) {
+    {
+        std::lock_guard lock(state_mutex);
+        if (board.availability == availability) {
+            return;
+        }
+        board.availability = availability;
+    }
+    observers.Emit(AvailabilityEvent{board.config.name, availability});
+}
+
+void ServiceShared::Reread(Board& board) {
+    const SettingsFile settings(board.config.settings);
+    StoredView stored = ReadStoredView(settings);
+    std::lock_guard lock(state_mutex);
+    board.stored = std::move(stored);
+}
+
+void Worker::Run(ServiceShared& shared) {
+    std::unique_lock lock(mutex);
+    while (!stopping) {
+        const ServiceClock::TimePoint now = shared.clock.Now();
+        Board* due = nullptr;
+        ServiceClock::TimePoint soonest = ServiceClock::TimePoint::max();
+        for (std::size_t k = 0; k < boards.size(); ++k) {
+            Board* b = boards[(next + k) % boards.size()];
+            if (b->refresh_at <= now) {
+                // Re-asserted: its content and brightness, which the
+                // controller takes again unchanged.
+                b->due.Add(Command::Content);
+                b->due.Add(Command::Brightness);
+                b->refresh_at = now + b->refresh;
+            }
+            soonest = std::min(soonest, b->refresh_at);
+            if (b->due.Empty()) {
+                continue;
+            }
+            if (b->retry_at <= now) {
+                due = b;
+                next = (next + k + 1) % boards.size();
+                break;
+            }
+            soonest = std::min(soonest, b->retry_at);
+        }
+        if (due == nullptr) {
+            shared.clock.WaitUntil(wake, lock, soonest);
+            continue;
+        }
+        const Command command = *due->due.First();
+        due->due.Remove(command);
+        const std::optional<ClockTime> clock_time = due->clock_time;
+        std::vector<std::shared_ptr<Waiter>> carried;
+        for (const auto& waiter : due->waiters) {
+            if (waiter->needs.Has(command)) {
+                carried.push_back(waiter);
+            }
+        }
+        const std::uint64_t generation = due->generation;
+        due->in_flight = true;
+        lock.unlock();
+
+        const Served served = Serve(shared, *due, command, clock_time);
+        const bool delivered = Delivered(served.status.result);
+        if (served.exchanged) {
+            Finish(shared, *due, command, delivered, generation);
+        }
+        shared.Report(due, served.status);
+
+        lock.lock();
+        due->in_flight = false;
+        const bool newer = std::exchange(due->newer_during_flight, false);
+        if (delivered) {
+            due->pause = kFirstRetryPause;
+            due->retry_at = {};
+            if (due->refresh.count() > 0) {
+                due->refresh_at = shared.clock.Now() + due->refresh;
+            }
+        } else {
+            // The state stays due; the clock and the initialisation are
+            // one-off commands and are not repeated once they went out.
+            if (command == Command::Content || command == Command::Brightness || !served.exchanged) {
+                due->due.Add(command);
+            }
+            if (newer) {
+                due->retry_at = {};
+            } else if (!served.exchanged) {
+                // Held back by a lock, not by the board: tried again soon.
+                due->retry_at = shared.clock.Now() + kFirstRetryPause;
+            } else {
+                due->retry_at = shared.clock.Now() + due->pause;
+                due->pause = std::min(due->pause * 2, kLongestRetryPause);
+            }
+        }
+        std::vector<std::shared_ptr<Waiter>> finished;
+        for (const auto& waiter : carried) {
+            waiter->needs.Remove(command);
+            waiter->statuses.push_back(served.status);
+            if (waiter->needs.Empty()) {
+                finished.push_back(waiter);
+                due->waiters.remove(waiter);
+            }
+        }
+        lock.unlock();
+        for (const auto& waiter : finished) {
+            waiter->done(waiter->statuses);
+        }
+        lock.lock();
+    }
+}
+
+} // namespace lumidex

@@ -1,0 +1,425 @@
+// The board service driven in-process: scripted controller cards behind
+// fake links, and a clock the test moves forward. Retries and their pauses,
+// availability, a newer value during a failing exchange, what a board owes
+// across a restart, boards sharing a serial port, re-assertion and a held
+// settings lock, each in milliseconds.
+#include "boards/service.h"
+
+#include "link/address.h"
+#include "protocol/frame_decoder.h"
+#include "settings/file_io.h"
+#include "settings/profile.h"
+#include "tests/support/fake_clock.h"
+#include "tests/support/fake_link.h"
+#include "tests/support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <future>
+#include <map>
+#include <set>
+#include <thread>
+
+namespace lumidex {
+namespace {
+
+using namespace std::chrono_literals;
+using test::FakeClock;
+using test::FakeLink;
+
+constexpr std::uint8_t kAccepted = 1;
+constexpr const char* kSharedPort = "/dev/ttyFAKE0";
+
+// Controller cards the service reaches through fake links: each card (one
+// per UDP address or serial port) plays its script, one step per opening
+// of a link to it, and counts how many links to it are open at once.
+class Cards {
+public:
+    void Script(const std::string& card, std::vector<FakeLink::Step> steps) {
+        std::lock_guard lock(mutex_);
+        cards_[card].steps = std::move(steps);
+    }
+    void Accept(const std::string& card) { Script(card, {FakeLink::Answers(FakeLink::Answer(kAccepted))}); }
+    void Silence(const std::string& card) { Script(card, {FakeLink::Silent()}); }
+    // Called when a link to the card opens (before it writes).
+    void OnOpen(std::function<void()> hook) { on_open_ = std::move(hook); }
+
+    int MostOpenAtOnce(const std::string& card) {
+        std::lock_guard lock(mutex_);
+        return cards_[card].most_open;
+    }
+
+    LinkMaker Maker() {
+        return [this](const LinkTarget& target) -> std::unique_ptr<Link> {
+            const std::string name = std::holds_alternative<UdpTarget>(target)
+                                         ? std::get<UdpTarget>(target).address
+                                         : std::get<SerialTarget>(target).port;
+            std::lock_guard lock(mutex_);
+            Card& card = cards_[name];
+            return std::make_unique<CardLink>(*this, card,
+                                              FakeLink(card.steps.empty()
+                                                           ? std::vector{FakeLink::Silent()}
+                                                           : card.steps,
+                                                       card.record));
+        };
+    }
+
+private:
+    struct Card {
+        std::vector<FakeLink::Step> steps;
+        std::shared_ptr<FakeLink::Record> record = std::make_shared<FakeLink::Record>();
+        int open = 0;
+        int most_open = 0;
+    };
+
+    class CardLink final : public Link {
+    public:
+        CardLink(Cards& cards, Card& card, FakeLink link)
+            : cards_(cards), card_(card), link_(std::move(link)) {}
+        bool Open() override {
+            {
+                std::lock_guard lock(cards_.mutex_);
+                card_.most_open = std::max(card_.most_open, ++card_.open);
+            }
+            if (cards_.on_open_) {
+                cards_.on_open_();
+            }
+            return link_.Open();
+        }
+        bool Write(std::span<const std::uint8_t> frame) override {
+            // Another link to the card opened meanwhile would show here.
+            std::this_thread::yield();
+            return link_.Write(frame);
+        }
+        std::optional<std::size_t> Read(std::span<std::uint8_t> into,
+                                        std::chrono::milliseconds timeout) override {
+            return link_.Read(into, timeout);
+        }
+        void Close() override {
+            link_.Close();
+            std::lock_guard lock(cards_.mutex_);
+            --card_.open;
+        }
+        std::string error() const override { return link_.error(); }
+
+    private:
+        Cards& cards_;
+        Card& card_;
+        FakeLink link_;
+    };
+
+    std::mutex mutex_;
+    std::map<std::string, Card> cards_;
+    std::function<void()> on_open_;
+};
+
+// Everything the service told its observers.
+class Recorder {
+public:
+    explicit Recorder(BoardService& service) : service_(service) {
+        id_ = service.Subscribe([this](const BoardEvent& event) {
+            std::lock_guard lock(mutex_);
+            events_.push_back(event);
+        });
+    }
+    ~Recorder() { service_.Unsubscribe(id_); }
+
+    std::vector<BoardStatus> Statuses(const std::string& board) {
+        std::lock_guard lock(mutex_);
+        std::vector<BoardStatus> found;
+        for (const BoardEvent& event : events_) {
+            if (const auto* status = std::get_if<StatusEvent>(&event);
+                status && status->status.board == board) {
+                found.push_back(status->status);
+            }
+        }
+        return found;
+    }
+
+    std::vector<Availability> Availabilities(const std::string& board) {
+        std::lock_guard lock(mutex_);
+        std::vector<Availability> found;
+        for (const BoardEvent& event : events_) {
+            if (const auto* a = std::get_if<AvailabilityEvent>(&event); a && a->board == board) {
+                found.push_back(a->availability);
+            }
+        }
+        return found;
+    }
+
+private:
+    BoardService& service_;
+    int id_ = 0;
+    std::mutex mutex_;
+    std::vector<BoardEvent> events_;
+};
+
+// Line 1's text in a content frame, without the blanks it is padded with.
+std::string LineOne(const Frame& frame) {
+    const auto decoded = DecodeFrame(frame);
+    if (!decoded.frame) {
+        return "?";
+    }
+    for (const DecodedLine& line : decoded.frame->lines) {
+        if (line.line == 1) {
+            const std::size_t first = line.text.find_first_not_of(' ');
+            return first == std::string::npos ? "" : line.text.substr(first, line.text.find_last_not_of(' ') - first + 1);
+        }
+    }
+    return "?";
+}
+
+class BoardServiceTest : public testing::Test {
+protected:
+    // A UDP board at `address` (its card is named by the address), or a
+    // serial board on `port`.
+    void AddUdpBoard(const std::string& name, const std::string& address,
+                     std::optional<std::chrono::seconds> refresh = 0s) {
+        const std::string stored = std::to_string(StoredAddressValue(*ParseDottedAddress(address)));
+        test::WriteFileOrFail(dir_ / (name + ".ini"),
+                              "[Set]\r\nwsv1=4\r\nwsv6=2\r\nLEDIP=" + stored + "\r\n[TextData]\r\nTD1=1.00\r\n");
+        config_.boards.push_back({name, dir_ / (name + ".ini"), BoardLink::Udp, {}, {}, refresh});
+    }
+    void AddSerialBoard(const std::string& name, const std::string& port) {
+        test::WriteFileOrFail(dir_ / (name + ".ini"),
+                              "[Set]\r\nwsv1=4\r\nwsv6=2\r\n[Port]\r\nPort=" + port +
+                                  "\r\nBoud=9600\r\n[TextData]\r\nTD1=1.00\r\n");
+        config_.boards.push_back({name, dir_ / (name + ".ini"), BoardLink::Serial, {}, port, 0s});
+    }
+
+    std::unique_ptr<BoardService> MakeService() {
+        ServiceWorld world;
+        world.clock = &clock_;
+        world.make_link = cards_.Maker();
+        world.timing = [](const LinkTarget&) { return ExchangeTiming{0ms, 0ms}; };
+        world.lock_wait = 50ms;
+        return std::make_unique<BoardService>(config_, std::move(world));
+    }
+
+    // How many workers the service runs: one per UDP board, one per serial
+    // port.
+    std::size_t Workers() const {
+        std::set<std::string> serial_ports;
+        std::size_t udp = 0;
+        for (const BoardConfig& board : config_.boards) {
+            board.link == BoardLink::Udp ? ++udp : (serial_ports.insert(board.serial_port), 0u);
+        }
+        return udp + serial_ports.size();
+    }
+
+    // Hands the service a line 1 value and waits until it has done what it
+    // can do now.
+    void SetLineOne(BoardService& service, const std::string& board, const std::string& value) {
+        BoardChange change;
+        ASSERT_EQ(AddLineValue(change, 1, value, *service.Formats(board)), std::nullopt);
+        const auto since = clock_.Waits();
+        ASSERT_TRUE(service.Submit(board, std::move(change)));
+        ASSERT_TRUE(clock_.Settled(Workers(), since));
+    }
+
+    void Advance(std::chrono::milliseconds by) {
+        clock_.Advance(by);
+        ASSERT_TRUE(clock_.Settled(Workers())) << "the service did not settle";
+    }
+
+    test::TempDir dir_;
+    BridgeConfig config_{dir_ / "boards.ini", 0s, {}, {}};
+    FakeClock clock_;
+    Cards cards_;
+};
+
+// A board that never answers is tried again after 1 s, then 2, 4, 8, 16 and
+// 30 s at the most; it is offline after its second failure, and online
+// again at the first exchange it accepts, which ends the retries.
+TEST_F(BoardServiceTest, FailedExchangesAreRetriedWithPausesThatDouble) {
+    AddUdpBoard("hall", "127.0.0.51");
+    cards_.Silence("127.0.0.51");
+    auto service = MakeService();
+    Recorder recorded(*service);
+    service->Start();
+    ASSERT_TRUE(clock_.Settled(Workers()));
+    SetLineOne(*service, "hall", "2.5");
+
+    struct Step {
+        std::chrono::milliseconds advance;
+        std::size_t exchanges; // so far
+        std::vector<Availability> availability;
+    };
+    const std::vector<Availability> offline{Availability::Offline};
+    const Step steps[] = {
+        {0ms, 1, {}},        {999ms, 1, {}},        {1ms, 2, offline},  {1999ms, 2, offline},
+        {1ms, 3, offline},   {4s, 4, offline},      {8s, 5, offline},   {16s, 6, offline},
+        {29s, 6, offline},   {1s, 7, offline},      {30s, 8, offline},
+    };
+    for (const Step& step : steps) {
+        Advance(step.advance);
+        SCOPED_TRACE(step.exchanges);
+        const auto statuses = recorded.Statuses("hall");
+        ASSERT_EQ(statuses.size(), step.exchanges);
+        EXPECT_EQ(statuses.back().result, StatusResult::NoAnswer);
+        EXPECT_EQ(LineOne(statuses.back().frame), "2.50");
+        EXPECT_EQ(recorded.Availabilities("hall"), step.availability);
+    }
+    cards_.Accept("127.0.0.51");
+    Advance(30s);
+    EXPECT_EQ(recorded.Statuses("hall").back().result, StatusResult::Accepted);
+    EXPECT_EQ(recorded.Availabilities("hall"),
+              (std::vector<Availability>{Availability::Offline, Availability::Online}));
+    Advance(1h);
+    EXPECT_EQ(recorded.Statuses("hall").size(), 9u) << "nothing more once accepted";
+    EXPECT_EQ(service->Snapshot("hall")->shown.lines[0], "2.50");
+}
+
+// A value that arrives while an exchange with an old one fails goes out
+// right after it, whatever pause the failure asked for.
+TEST_F(BoardServiceTest, ANewerValueDuringAFailingExchangeGoesRightAfterIt) {
+    AddUdpBoard("hall", "127.0.0.51");
+    cards_.Silence("127.0.0.51");
+    auto service = MakeService();
+    Recorder recorded(*service);
+    service->Start();
+    ASSERT_TRUE(clock_.Settled(Workers()));
+    std::atomic<bool> once{false};
+    cards_.OnOpen([&] {
+        if (!once.exchange(true)) {
+            BoardChange newer;
+            ASSERT_EQ(AddLineValue(newer, 1, "7.25", *service->Formats("hall")), std::nullopt);
+            service->Submit("hall", std::move(newer));
+        }
+    });
+    SetLineOne(*service, "hall", "2.5");
+    const auto statuses = recorded.Statuses("hall");
+    ASSERT_EQ(statuses.size(), 2u) << "no pause before the newer value";
+    EXPECT_EQ(LineOne(statuses[0].frame), "2.50");
+    EXPECT_EQ(LineOne(statuses[1].frame), "7.25");
+}
+
+// What a board has not accepted survives the service: a second service over
+// the same files sends it at once, and once it is accepted nothing is owed.
+TEST_F(BoardServiceTest, WhatABoardOwesGoesOutAfterARestart) {
+    AddUdpBoard("hall", "127.0.0.51");
+    AddUdpBoard("dock", "127.0.0.52");
+    cards_.Silence("127.0.0.51");
+    cards_.Accept("127.0.0.52");
+    {
+        auto first = MakeService();
+        first->Start();
+        ASSERT_TRUE(clock_.Settled(Workers()));
+        SetLineOne(*first, "hall", "33.33");
+        SetLineOne(*first, "dock", "4.5");
+        first->Stop();
+    }
+    EXPECT_EQ(ReadSetting(dir_ / "hall.ini", "TextData", "TD1", "", 20), "33.33");
+    cards_.Accept("127.0.0.51");
+    for (const char* round : {"second", "third"}) {
+        SCOPED_TRACE(round);
+        auto again = MakeService();
+        Recorder recorded(*again);
+        again->Start();
+        ASSERT_TRUE(clock_.Settled(Workers(), 0));
+        const auto hall = recorded.Statuses("hall");
+        if (std::string(round) == "second") {
+            ASSERT_EQ(hall.size(), 1u) << "hall's value went out at start";
+            EXPECT_EQ(LineOne(hall[0].frame), "33.33");
+            EXPECT_EQ(again->Snapshot("hall")->shown.lines[0], "33.33");
+        } else {
+            EXPECT_TRUE(hall.empty()) << "nothing owed once accepted";
+        }
+        EXPECT_TRUE(recorded.Statuses("dock").empty()) << "dock owed nothing";
+    }
+}
+
+// Boards on one serial port take turns on it; a silent one delays no board
+// of another link.
+TEST_F(BoardServiceTest, BoardsOnOneSerialPortTakeTurnsAndASilentBoardDelaysNoOther) {
+    AddSerialBoard("left", kSharedPort);
+    AddSerialBoard("right", kSharedPort);
+    AddUdpBoard("hall", "127.0.0.51");
+    cards_.Accept(kSharedPort);
+    cards_.Silence("127.0.0.51");
+    auto service = MakeService();
+    Recorder recorded(*service);
+    service->Start();
+    ASSERT_TRUE(clock_.Settled(Workers()));
+    for (int round = 0; round < 20; ++round) {
+        for (const char* board : {"left", "right", "hall"}) {
+            BoardChange change;
+            ASSERT_EQ(AddLineValue(change, 1, std::to_string(round), *service->Formats(board)),
+                      std::nullopt);
+            service->Submit(board, std::move(change));
+        }
+    }
+    ASSERT_TRUE(clock_.Settled(Workers(), 0));
+    EXPECT_EQ(cards_.MostOpenAtOnce(kSharedPort), 1) << "two exchanges on one port at once";
+    for (const char* board : {"left", "right"}) {
+        const auto statuses = recorded.Statuses(board);
+        ASSERT_FALSE(statuses.empty()) << board;
+        EXPECT_EQ(statuses.back().result, StatusResult::Accepted) << board;
+        EXPECT_EQ(LineOne(statuses.back().frame), "19.00") << board << " ends with the last value";
+    }
+}
+
+// Every refresh interval a board is sent its content and brightness again,
+// unasked, which is also how a board that died is found out.
+TEST_F(BoardServiceTest, BoardsAreReassertedEveryRefresh) {
+    AddUdpBoard("hall", "127.0.0.51", 60s);
+    cards_.Accept("127.0.0.51");
+    auto service = MakeService();
+    Recorder recorded(*service);
+    service->Start();
+    ASSERT_TRUE(clock_.Settled(Workers()));
+    const auto commands = [&] {
+        std::vector<Command> sent;
+        for (const BoardStatus& status : recorded.Statuses("hall")) {
+            sent.push_back(*status.command);
+        }
+        return sent;
+    };
+    const std::vector<Command> once{Command::Content, Command::Brightness};
+    EXPECT_EQ(commands(), once) << "at start";
+    Advance(59s);
+    EXPECT_EQ(commands(), once);
+    Advance(1s);
+    EXPECT_EQ(commands().size(), 4u);
+    cards_.Silence("127.0.0.51");
+    Advance(60s);
+    Advance(1s);
+    Advance(2s);
+    EXPECT_EQ(recorded.Availabilities("hall").back(), Availability::Offline);
+}
+
+// A value is stored even while another program holds the board's settings
+// lock: the board is told "locked", and the value goes out once the lock is
+// free, never lost.
+TEST_F(BoardServiceTest, AValueWaitsForAHeldSettingsLock) {
+    AddUdpBoard("hall", "127.0.0.51");
+    cards_.Accept("127.0.0.51");
+    auto service = MakeService();
+    Recorder recorded(*service);
+    service->Start();
+    ASSERT_TRUE(clock_.Settled(Workers()));
+    std::promise<void> release;
+    std::promise<void> held;
+    std::thread holder([&] {
+        RunWithFileLock(dir_ / "hall.ini", [&] {
+            held.set_value();
+            release.get_future().wait();
+            return true;
+        });
+    });
+    held.get_future().wait();
+    SetLineOne(*service, "hall", "8.75");
+    ASSERT_FALSE(recorded.Statuses("hall").empty());
+    EXPECT_EQ(recorded.Statuses("hall").back().result, StatusResult::Locked);
+    EXPECT_NE(recorded.Statuses("hall").back().detail.find("lock"), std::string::npos);
+    release.set_value();
+    holder.join();
+    Advance(1s);
+    EXPECT_EQ(recorded.Statuses("hall").back().result, StatusResult::Accepted);
+    EXPECT_EQ(LineOne(recorded.Statuses("hall").back().frame), "8.75");
+    EXPECT_EQ(ReadSetting(dir_ / "hall.ini", "TextData", "TD1", "", 20), "8.75");
+}
+
+} // namespace
+} // namespace lumidex

@@ -1,0 +1,121 @@
+// The boards file's sections as the doors claim them: the reader takes the
+// keys each door names, where it names them, keeps their values for the
+// door, and refuses any other key naming the file, the section and the key.
+#include "boards/boards_file.h"
+#include "tests/support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+namespace lumidex {
+namespace {
+
+// Two doors as the reader sees them: one with keys in [bridge], one with a
+// section of its own.
+constexpr std::string_view kBrokerKeys[] = {"broker", "prefix", "password-file"};
+constexpr std::string_view kWebKeys[] = {"listen", "tls-cert"};
+const DoorKeys kBrokerDoor{"bridge", kBrokerKeys};
+const DoorKeys kWebDoor{"http", kWebKeys};
+
+constexpr const char* kHall = "[hall]\nsettings=hall.ini\n";
+
+struct DoorKeysRow {
+    std::string name;
+    std::string text;
+    std::string says;     // after "FILE: "; empty: the file is taken
+    bool web_door = true; // whether the reader learns the web door's keys
+};
+
+class BoardsFileDoorKeys : public testing::TestWithParam<DoorKeysRow> {};
+
+TEST_P(BoardsFileDoorKeys, TakesEachDoorsKeysWhereItNamesThem) {
+    test::TempDir dir;
+    test::WriteFileOrFail(dir / "hall.ini", "[Set]\r\nLEDIP=2130706433\r\n");
+    test::WriteFileOrFail(dir / "boards.ini", GetParam().text);
+    std::vector<DoorKeys> doors{kBrokerDoor};
+    if (GetParam().web_door) {
+        doors.push_back(kWebDoor);
+    }
+    std::string error;
+    const auto config = ReadBoardsFile(dir / "boards.ini", doors, error);
+    if (GetParam().says.empty()) {
+        EXPECT_TRUE(config) << error;
+    } else {
+        EXPECT_FALSE(config);
+        EXPECT_EQ(error, (dir / "boards.ini").string() + ": " + GetParam().says);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, BoardsFileDoorKeys,
+    testing::Values(
+        DoorKeysRow{"every door's keys and the service's",
+                    "[bridge]\nbroker=mqtt.plant\nrefresh=60\n[http]\nlisten=127.0.0.1:8080\n" +
+                        std::string(kHall),
+                    ""},
+        DoorKeysRow{"keys and sections in any case",
+                    "[Bridge]\nBROKER=mqtt.plant\n[HTTP]\nListen=127.0.0.1:8080\n" +
+                        std::string(kHall),
+                    ""},
+        DoorKeysRow{"an unknown key in bridge", "[bridge]\nport=1883\n" + std::string(kHall),
+                    "[bridge] port: unknown key"},
+        DoorKeysRow{"an unknown key in a door's section",
+                    "[http]\nlisten=127.0.0.1:8080\nlistn=x\n" + std::string(kHall),
+                    "[http] listn: unknown key"},
+        DoorKeysRow{"another door's key", "[http]\nbroker=mqtt.plant\n" + std::string(kHall),
+                    "[http] broker: unknown key"},
+        DoorKeysRow{"a door's key in a board", std::string(kHall) + "listen=127.0.0.1:8080\n",
+                    "[hall] listen: unknown key"},
+        DoorKeysRow{"a board's key in a door's section",
+                    "[http]\nsettings=hall.ini\n" + std::string(kHall),
+                    "[http] settings: unknown key"},
+        DoorKeysRow{"the service's key in a door's section",
+                    "[http]\nrefresh=60\n" + std::string(kHall), "[http] refresh: unknown key"},
+        DoorKeysRow{"a section no door names is a board",
+                    "[http]\nlisten=127.0.0.1:8080\n" + std::string(kHall),
+                    "[http] listen: unknown key", false},
+        DoorKeysRow{"a refresh that is no number", "[bridge]\nrefresh=soon\n" + std::string(kHall),
+                    "[bridge] refresh: wants whole seconds 0..86400 (0: never), got 'soon'"}),
+    test::RowName{});
+
+TEST(BoardsFile, KeepsTheDoorsValuesAsWrittenForTheDoors) {
+    test::TempDir dir;
+    test::WriteFileOrFail(dir / "hall.ini", "[Set]\r\nLEDIP=2130706433\r\n");
+    test::WriteFileOrFail(dir / "boards.ini",
+                          "[bridge]\nBroker=mqtt.plant:8883\npassword-file=secret\nrefresh=60\n"
+                          "[Http]\nlisten=\n" +
+                              std::string(kHall));
+    std::string error;
+    const auto config = ReadBoardsFile(dir / "boards.ini", {kBrokerDoor, kWebDoor}, error);
+    ASSERT_TRUE(config) << error;
+    EXPECT_EQ(config->refresh, std::chrono::seconds{60});
+    ASSERT_EQ(config->boards.size(), 1u);
+
+    const DoorSection& bridge = config->doors.at("bridge");
+    EXPECT_EQ(bridge.Value("broker"), "mqtt.plant:8883");
+    EXPECT_EQ(bridge.Value("prefix"), "");
+    EXPECT_EQ(bridge.values.count("refresh"), 0u) << "the service's own key is not a door's";
+    EXPECT_EQ(bridge.Path("password-file"), std::filesystem::absolute(dir / "secret"));
+    EXPECT_EQ(bridge.Path("prefix"), std::filesystem::path());
+
+    const DoorSection& http = config->doors.at("http");
+    EXPECT_TRUE(http.values.empty()) << "an empty value is no value";
+    EXPECT_EQ(http.Refusal("listen", "wants ADDRESS:PORT"),
+              (dir / "boards.ini").string() + ": [Http] listen: wants ADDRESS:PORT");
+}
+
+TEST(BoardsFile, ADoorsSectionTheFileLacksIsThereWithoutValues) {
+    test::TempDir dir;
+    test::WriteFileOrFail(dir / "hall.ini", "[Set]\r\nLEDIP=2130706433\r\n");
+    test::WriteFileOrFail(dir / "boards.ini", kHall);
+    std::string error;
+    const auto config = ReadBoardsFile(dir / "boards.ini", {kBrokerDoor, kWebDoor}, error);
+    ASSERT_TRUE(config) << error;
+    for (const char* section : {"bridge", "http"}) {
+        ASSERT_EQ(config->doors.count(section), 1u) << section;
+        EXPECT_EQ(config->doors.at(section).name, section);
+        EXPECT_TRUE(config->doors.at(section).values.empty()) << section;
+    }
+}
+
+} // namespace
+} // namespace lumidex

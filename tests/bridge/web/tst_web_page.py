@@ -1,0 +1,243 @@
+#!/usr/bin/python3
+"""The web page end to end: headless Chromium against the real
+lumidex-bridge and lumidex-sim boards on loopback.
+
+    tst_web_page.py LUMIDEX_BRIDGE LUMIDEX_SIM LINE_RULES_ORACLE [unittest options]
+
+Exits 77 (skipped) when Chromium, its driver or Selenium is missing."""
+
+import random
+import subprocess
+import sys
+import unittest
+
+import web_fixture as fx
+
+BRIDGE, SIM, ORACLE = (sys.argv[1:4] + [None] * 3)[:3]
+HALL_LINE_1 = ("hall", "TextData", "TD1")
+
+
+def select_all(element):
+    element.click()
+    element.send_keys(fx.Keys.CONTROL, "a")
+
+
+class PageTest(unittest.TestCase):
+    """Each test has a service of its own (its boards fresh from their
+    files). The tests of a class take turns in one browser, which takes
+    seconds to start; a second one is a browser of its own."""
+
+    passwords = False
+
+    @classmethod
+    def setUpClass(cls):
+        cls.browser = fx.Browser()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.browser.close()
+
+    def setUp(self):
+        self.service = fx.Service(BRIDGE, SIM, passwords=self.passwords)
+        self.addCleanup(self.service.close)
+        self.browser.policy_violations()  # what an earlier test left
+        # The page does whatever a test makes it do within its own policy.
+        self.addCleanup(lambda: self.assertEqual(self.browser.policy_violations(), []))
+
+    def open(self, width=1280):
+        return self.browser.load(self.service.url, width)
+
+    def open_another(self, width=1280):
+        browser = fx.Browser()
+        self.addCleanup(browser.close)
+        return browser.load(self.service.url, width)
+
+
+class WithoutPasswords(PageTest):
+    """On loopback without passwords the page opens as the operator."""
+
+    def test_typed_line_is_sent_stored_and_seen_by_a_second_browser(self):
+        page, watcher = self.open(), self.open_another()
+        line = page.find("hall line 1")
+        watched = watcher.find("hall line 1")
+        self.assertEqual(line.get_attribute("value"), "18.99")
+        # The line's editor rules: without a point this line takes two
+        # digits, with one five characters in all.
+        select_all(line)
+        line.send_keys("999")
+        self.assertEqual(line.get_attribute("value"), "99")
+        line.send_keys(".456")
+        self.assertEqual(line.get_attribute("value"), "99.45")
+        select_all(line)
+        line.send_keys("1.899", fx.Keys.ENTER)
+        # Enter goes on to the next line with its text selected, and the line
+        # left shows its text as the board will show it.
+        moved_to = page.focused()
+        self.assertEqual(moved_to.accessible_name, "hall line 2")
+        self.assertEqual(page.driver.execute_script(
+            "return [arguments[0].selectionStart, arguments[0].selectionEnd]", moved_to), [0, 5])
+        self.assertEqual(line.get_attribute("value"), "1.90")
+        page.find("Send hall").click()
+        fx.wait_until(lambda: page.by_id("b-hall-result").text == "Sent successfully!", fx.PATIENCE, "the result")
+        frame = self.service.frame("hall", "content")
+        self.assertIsNotNone(frame, "hall took no frame")
+        self.assertEqual(frame["lines"][0]["text"].strip(), "1.90")
+        self.assertEqual(self.service.stored(*HALL_LINE_1), "1.90")
+        fx.wait_until(lambda: watched.get_attribute("value") == "1.90", fx.PATIENCE, "the second browser's update")
+
+    def test_refused_value_stores_nothing_and_phone_layout_holds(self):
+        phone = self.open(360)
+        line = phone.find("hall line 1")
+        before = self.service.stored(*HALL_LINE_1)
+        # With a point, a digit in front is a keystroke the editor takes, but
+        # the line has only two whole-number places.
+        select_all(line)
+        line.send_keys("12.4", fx.Keys.HOME, "1", fx.Keys.TAB)
+        self.assertEqual(line.get_attribute("value"), "112.4")
+        self.assertEqual(line.get_attribute("aria-invalid"), "true")
+        dock = phone.driver.find_element(fx.By.CSS_SELECTOR, '[aria-labelledby="b-dock-name"]')
+        dock_top = dock.location["y"]
+        phone.find("Send hall").click()
+        result = phone.by_id("b-hall-result")
+        fx.wait_until(lambda: "Refused, nothing stored" in result.text, fx.PATIENCE, "the refusal")
+        self.assertIn("does not take '112.4'", result.text)
+        self.assertEqual(self.service.stored(*HALL_LINE_1), before)
+        self.assertIsNone(self.service.frame("hall", "content", timeout=1.0))
+        self.assertEqual(dock.location["y"], dock_top, "the result moved the card below it")
+        self.assertEqual(phone.horizontal_overflow(), 0)
+
+    def test_group_send_reports_each_board(self):
+        page = self.open()
+        line = page.find("prices line 1")
+        line.send_keys("2.5")
+        page.find("Send prices").click()
+        result = page.driver.find_element(fx.By.CSS_SELECTOR, '[aria-labelledby="g-prices-name"] .result')
+        fx.wait_until(lambda: "yard:" in result.text, 10, "the group's result")
+        self.assertEqual(result.text, "hall: Sent successfully! · yard: Send failed! (no answer within 1000 ms)")
+        frame = self.service.frame("hall", "content")
+        self.assertEqual(frame["lines"][0]["text"].strip(), "2.50")
+        self.assertEqual(self.service.stored("yard", "TextData", "TD1"), "2.50")
+
+    def test_page_line_rules_are_the_engines(self):
+        """The page's copy of the line rules against the engine's, over random
+        keystrokes, texts and line formats."""
+        page = self.open()
+        page.find("hall line 1")
+        rng = random.Random(23)
+        formats = [(d, p) for d in range(3, 9) for p in ["No", "0", "1", "2", "3", "4"]
+                   if p == "No" or d > int(p)]
+        questions, cases = [], []
+        for digits, places in formats:
+            questions.append(f"pattern\t{digits}\t{places}")
+            cases.append(("pattern", digits, places))
+        def value_questions(digits, places, typed):
+            for question in ("format", "fits"):
+                questions.append(f"{question}\t{digits}\t{places}\t{typed}")
+                cases.append((question, digits, places, typed))
+
+        for _ in range(3000):
+            digits, places = rng.choice(formats)
+            text = "".join(rng.choice("0123456789.") for _ in range(rng.randint(0, digits + 2)))
+            start = rng.randint(0, len(text))
+            end = rng.randint(start, len(text))
+            key = rng.choice(["0", "5", "9", ".", "BS", "a", "-", " "])
+            questions.append(f"key\t{digits}\t{places}\t{text}\t{start}\t{end}\t{key}")
+            cases.append(("key", digits, places, text, start, end, key))
+            value_questions(digits, places,
+                            "".join(rng.choice("0123456789" * 3 + ".") for _ in range(rng.randint(0, 10))))
+        # Nines, where rounding carries into a place the line may not have.
+        for digits, places in formats:
+            for whole in range(1, digits + 1):
+                for decimals in range(0, 6):
+                    value_questions(digits, places, "9" * whole + ("." + "9" * decimals if decimals else ""))
+        engine = subprocess.run([ORACLE], input="\n".join(questions) + "\n", capture_output=True, text=True,
+                                check=True).stdout.split("\n")
+        patterns = {(c[1], c[2]): engine[i] for i, c in enumerate(cases) if c[0] == "pattern"}
+        answers = page.run("""
+            const [cases, patterns, done] = arguments;
+            import("/lines.js").then((rules) => done(cases.map((c) => {
+              const [question, digits, places] = c;
+              if (question === "pattern") return patterns[`${digits} ${places}`];
+              if (question === "key") {
+                const [, , , text, start, end, key] = c;
+                const o = rules.applyKey({text, start, end}, key === "BS" ? "Backspace" : key, digits, places);
+                return `${o.verdict}\\t${o.editor.text}\\t${o.editor.start}\\t${o.editor.end}`;
+              }
+              const typed = c[3];
+              if (question === "format") return rules.formatLine(typed, digits, places) ?? "none";
+              return rules.lineTakes(typed, digits, places, patterns[`${digits} ${places}`]) ? "1" : "0";
+            })), (e) => done(String(e)));
+        """, cases, {f"{d} {p}": v for (d, p), v in patterns.items()})
+        self.assertIsInstance(answers, list, answers)
+        self.assertGreaterEqual(len(engine), len(cases), "the engine answered too few questions")
+        wrong = [(case, answer, expected) for case, answer, expected in zip(cases, answers, engine)
+                 if answer != expected]
+        self.assertEqual(wrong[:5], [], f"{len(wrong)} of {len(cases)} answers differ")
+
+
+class WithPasswords(PageTest):
+    """Beyond the loopback case the page asks for a password; the role
+    decides which controls it shows and what the API takes."""
+
+    passwords = True
+
+    def log_in(self, password, width=1280):
+        browser = self.open(width)
+        browser.find("Password").send_keys(password, fx.Keys.ENTER)
+        return browser
+
+    def test_operator_sees_no_admin_controls_and_the_api_refuses_them(self):
+        page = self.log_in(fx.OPERATOR_PASSWORD, 360)
+        page.find("hall line 1")
+        self.assertEqual(page.by_id("role").text, "operator")
+        for name in ("Flicker hall line 1", "9/10 hall line 1", "Proof time hall", "Initialize hall",
+                     "Day brightness hall", "Night brightness hall"):
+            self.assertIsNone(page.find_now(name), name)
+        for path, body in (("/api/boards/hall", {"flicker": {"1": True}}),
+                           ("/api/boards/hall", {"brightness": {"day": 3}}),
+                           ("/api/boards/hall/init", {"confirm": "INITIALIZE"}),
+                           ("/api/groups/prices/clock", {})):
+            status, _ = page.api("POST", path, body)
+            self.assertEqual(status, 403, path)
+        self.assertEqual(page.horizontal_overflow(), 0)
+
+    def test_admin_sets_flags_and_brightness_and_initializes(self):
+        page = self.log_in(fx.ADMIN_PASSWORD, 360)
+        page.find("Flicker hall line 2").click()
+        fx.Select(page.find("Day brightness hall")).select_by_value("3")
+        self.assertEqual(page.horizontal_overflow(), 0)
+        page.find("Send hall").click()
+        fx.wait_until(lambda: page.by_id("b-hall-result").text == "Sent successfully!", fx.PATIENCE, "the result")
+        content = self.service.frame("hall", "content")
+        self.assertTrue(content["lines"][1]["flicker"])
+        self.assertEqual(self.service.frame("hall", "brightness")["day"], 3)
+        self.assertEqual(self.service.stored("hall", "Set", "FCC2"), "1")
+        self.assertEqual(self.service.stored("hall", "LD", "LD"), "3")
+        # Initialising asks for the word first.
+        page.find("Initialize hall").click()
+        confirm = page.by_id("confirm-init-go")
+        self.assertFalse(confirm.is_enabled())
+        page.find("Type INITIALIZE to confirm").send_keys("INITIALIZE")
+        confirm.click()
+        self.assertIsNotNone(self.service.frame("hall", "init"), "hall was not initialised")
+
+    def test_wrong_passwords_are_throttled(self):
+        page = self.open()
+        field = page.find("Password")
+        result = page.by_id("login-result")
+        for attempt in range(5):
+            field.send_keys(f"guess {attempt}", fx.Keys.ENTER)
+            fx.wait_until(lambda: result.text == "Wrong password.", fx.PATIENCE, "the refusal")
+            page.driver.execute_script("arguments[0].textContent = ''", result)
+        # Five wrong ones from this address: now even the right one waits.
+        field.send_keys(fx.ADMIN_PASSWORD, fx.Keys.ENTER)
+        fx.wait_until(lambda: result.text.startswith("Too many wrong passwords: try again in"), fx.PATIENCE, "the wait")
+        self.assertTrue(page.by_id("login").is_displayed())
+
+
+if __name__ == "__main__":
+    reason = fx.missing_tools()
+    if reason:
+        print(f"skipped: {reason}")
+        sys.exit(fx.SKIP)
+    unittest.main(argv=[sys.argv[0]] + sys.argv[4:], verbosity=2)

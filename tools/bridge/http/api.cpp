@@ -1,0 +1,698 @@
+#include "tools/bridge/http/api.h"
+
+#include "boards/boards_file.h"
+#include "lines/line_format.h"
+#include "tools/bridge/http/body.h"
+#include "tools/bridge/http/page.h"
+#include "tools/bridge/http/rules.h"
+
+#include <boost/beast/core/string.hpp>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+
+namespace lumidex {
+namespace {
+
+using Json = nlohmann::ordered_json;
+using Clock = std::chrono::steady_clock;
+
+constexpr std::string_view kSessionCookie = "lumidex_session";
+
+// What the page may load and do: its own files, scripts and styles from
+// this service only (no inline script), the empty icon as a data address,
+// its API and event stream; no frames around it, no plug-ins, no form sent
+// elsewhere.
+constexpr std::string_view kPagePolicy =
+    "default-src 'self'; img-src 'self' data:; object-src 'none'; base-uri 'none'; "
+    "form-action 'self'; frame-ancestors 'none'";
+// Over HTTPS: browsers that came once use HTTPS only for a year.
+constexpr std::string_view kStrictTransport = "max-age=31536000";
+
+std::string Dump(const Json& json) {
+    return json.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+HttpResponse JsonResponse(int status, const Json& json) {
+    HttpResponse response;
+    response.status = status;
+    response.body = Dump(json);
+    return response;
+}
+
+// A name as an answer repeats it: one the boards file could hold, or else
+// not at all.
+std::string Named(const std::string& name) {
+    return IsTopicName(name) ? name : "of that name";
+}
+
+Json BrightnessLevel(const std::string& text) {
+    if (text.size() == 1 && text[0] >= '0' && text[0] <= '7') {
+        return text[0] - '0';
+    }
+    return nullptr;
+}
+
+Json StatusObject(const std::optional<BoardStatus>& status) {
+    if (!status) {
+        return nullptr;
+    }
+    return StatusJson(*status);
+}
+
+Json BoardJson(const BoardSnapshot& board) {
+    Json json;
+    json["name"] = board.name;
+    json["groups"] = board.groups;
+    json["availability"] = std::string(AvailabilityName(board.availability));
+    json["update"] = board.update;
+    json["brightness"] = {{"day", BrightnessLevel(board.day)}, {"night", BrightnessLevel(board.night)}};
+    Json lines = Json::array();
+    for (std::size_t i = 0; i < kLineCount; ++i) {
+        const BoardLine& line = board.lines[i];
+        lines.push_back({{"number", line.number},
+                         {"caption", line.caption},
+                         {"chosen", line.chosen},
+                         {"digits", DigitCountFromText(line.format.numbers)},
+                         {"places", line.format.places},
+                         {"text", line.text},
+                         {"shown", board.shown.lines[i]},
+                         {"flicker", line.flicker},
+                         {"point", line.point},
+                         {"pattern", line.pattern}});
+    }
+    json["lines"] = std::move(lines);
+    json["status"] = StatusObject(board.last_status);
+    return json;
+}
+
+Json StatusesJson(const std::vector<BoardStatus>& statuses) {
+    Json list = Json::array();
+    for (const BoardStatus& status : statuses) {
+        list.push_back(StatusObject(status));
+    }
+    return list;
+}
+
+// The path of a target split at '/', without the query.
+std::vector<std::string> Segments(std::string_view path) {
+    std::vector<std::string> parts;
+    path.remove_prefix(1);
+    while (true) {
+        const std::size_t slash = path.find('/');
+        parts.emplace_back(path.substr(0, slash));
+        if (slash == std::string_view::npos) {
+            return parts;
+        }
+        path.remove_prefix(slash + 1);
+    }
+}
+
+// True when an Authorization header starts with this scheme ("Basic "),
+// case aside, and carries something after it.
+bool HasScheme(std::string_view authorization, std::string_view scheme) {
+    return authorization.size() > scheme.size() &&
+           boost::beast::iequals(boost::beast::string_view(authorization.data(), scheme.size()),
+                                 boost::beast::string_view(scheme.data(), scheme.size()));
+}
+
+// HTTP Basic's user, as a role (nothing for another user or a header that
+// is not base64 of "USER:PASSWORD"), and password.
+std::pair<std::optional<Role>, std::string> BasicCredentials(std::string_view authorization) {
+    const auto decoded = FromBase64(authorization.substr(6));
+    const std::string pair = decoded ? std::string(decoded->begin(), decoded->end()) : "";
+    const std::size_t colon = pair.find(':');
+    if (colon == std::string::npos) {
+        return {std::nullopt, ""};
+    }
+    return {RoleFromName(std::string_view(pair).substr(0, colon)), pair.substr(colon + 1)};
+}
+
+std::string SessionCookie(const std::string& token, bool tls, long max_age) {
+    return std::string(kSessionCookie) + "=" + token + "; HttpOnly; SameSite=Strict; Path=/; Max-Age=" +
+           std::to_string(max_age) + (tls ? "; Secure" : "");
+}
+
+// Someone waiting for the exchanges of a change of one board or of a
+// group's boards.
+struct Waiting {
+    HttpApi::Reply reply;
+    bool group = false;
+    std::vector<std::string> boards;
+    std::vector<std::optional<std::vector<BoardStatus>>> results;
+    bool answered = false;
+};
+
+} // namespace
+
+HttpResponse ErrorResponse(int status, const std::string& error, const std::string& field) {
+    Json json;
+    // One line, whatever the reason holds.
+    std::string line = error;
+    std::replace_if(line.begin(), line.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
+    json["error"] = line;
+    if (!field.empty()) {
+        json["field"] = field;
+    }
+    return JsonResponse(status, json);
+}
+
+
+// Who a request comes from, once authenticated: the role, and the session
+// it came with (none for a token, Basic or a door without passwords).
+struct Caller {
+    Role role = Role::Operator;
+    std::optional<std::uint64_t> session;
+};
+
+struct HttpApi::Impl {
+    BoardService& service;
+    Settings settings;
+    Post post;
+    After after;
+    Offload offload;
+    Sessions sessions;
+    LoginThrottle throttle;
+
+    Impl(BoardService& s, Settings set, Post p, After a, Offload o)
+        : service(s), settings(std::move(set)), post(std::move(p)), after(std::move(a)),
+          offload(std::move(o)) {}
+
+    bool PasswordsRequired() const {
+        return settings.credentials && settings.credentials->Required();
+    }
+
+    // The roles a password of the login form is tried for: those with a
+    // password file.
+    std::vector<Role> LoginRoles() const {
+        std::vector<Role> roles;
+        for (const Role role : {Role::Admin, Role::Operator}) {
+            if (settings.credentials->HasPassword(role)) {
+                roles.push_back(role);
+            }
+        }
+        return roles;
+    }
+
+    std::optional<HttpResponse> Throttled(const HttpRequest& request, const std::vector<Role>& roles) {
+        if (const auto wait = throttle.Waiting(ClientOf(request.peer), roles, Clock::now())) {
+            HttpResponse response = ErrorResponse(
+                429, "too many failed logins from this address; wait " + std::to_string(*wait) + " s");
+            response.headers.emplace_back("Retry-After", std::to_string(*wait));
+            return response;
+        }
+        return std::nullopt;
+    }
+
+    // Hands a refused login to `then` after kFailedLoginPause.
+    template <class Then>
+    void Slowly(Then then, HttpResponse refusal) {
+        after(kFailedLoginPause, [then = std::move(then), refusal = std::move(refusal)]() mutable {
+            then(std::move(refusal));
+        });
+    }
+
+    static HttpResponse ChecksBusy() {
+        HttpResponse response =
+            ErrorResponse(503, "too many logins are being checked; try again in a moment");
+        response.headers.emplace_back("Retry-After", "1");
+        return response;
+    }
+
+    // Counts a login's outcome against its client and the roles it tried.
+    void Judged(const std::string& client, const std::vector<Role>& roles, std::optional<Role> role) {
+        if (role) {
+            throttle.Succeeded(client, *role);
+        } else {
+            throttle.Failed(client, roles, Clock::now());
+        }
+    }
+
+    // What a password check came to: the role, nothing for a wrong
+    // password, or `busy`: too many checks wait to take it now.
+    struct Checked {
+        bool busy = false;
+        std::optional<Role> role;
+    };
+
+    // Checks a password for `roles` (one role: HTTP Basic; all: the login
+    // form) away from the door's thread unless it is recognised; `then`
+    // gets what came of it on the door's thread.
+    void CheckPassword(const std::string& client, const std::vector<Role>& roles, std::string password,
+                       std::function<void(Checked)> then) {
+        const std::optional<Role> only =
+            roles.size() == 1 ? std::optional<Role>(roles.front()) : std::nullopt;
+        const auto credentials = settings.credentials;
+        if (const auto known = credentials->Recognised(only, password)) {
+            Judged(client, roles, known);
+            return then({false, known});
+        }
+        const bool queued =
+            offload(client, [this, credentials, client, roles, only, password = std::move(password),
+                             then](bool in_time) mutable {
+                if (!in_time) {
+                    return post([then] { then({true, std::nullopt}); });
+                }
+                const auto role = only ? credentials->Basic(RoleName(*only), password)
+                                       : credentials->Login(password);
+                post([this, client, roles, role, then] {
+                    Judged(client, roles, role);
+                    then({false, role});
+                });
+            });
+        if (!queued) {
+            then({true, std::nullopt});
+        }
+    }
+
+    // The caller, or the answer that refuses it, handed to `then` (at once,
+    // or on the door's thread once a password was checked).
+    using Authenticated = std::function<void(std::variant<Caller, HttpResponse>)>;
+    void Authenticate(const HttpRequest& request, Authenticated then) {
+        if (!PasswordsRequired()) {
+            return then(Caller{});
+        }
+        const std::string& authorization = request.authorization;
+        const auto scheme = [&](std::string_view name) { return HasScheme(authorization, name); };
+        const std::string client = ClientOf(request.peer);
+        if (scheme("Bearer ")) {
+            const std::vector<Role> both{Role::Admin, Role::Operator};
+            if (auto refused = Throttled(request, both)) {
+                return Slowly(then, std::move(*refused));
+            }
+            const auto role = settings.credentials->Bearer(std::string_view(authorization).substr(7));
+            if (!role) {
+                throttle.Failed(client, both, Clock::now());
+                return Slowly(then, ErrorResponse(401, "wrong user, password or token"));
+            }
+            return then(Caller{*role, std::nullopt});
+        }
+        if (scheme("Basic ")) {
+            const auto [role, password] = BasicCredentials(authorization);
+            const std::vector<Role> tried =
+                role ? std::vector<Role>{*role} : std::vector<Role>{Role::Admin, Role::Operator};
+            if (auto refused = Throttled(request, tried)) {
+                return Slowly(then, std::move(*refused));
+            }
+            if (!role || !settings.credentials->HasPassword(*role)) {
+                throttle.Failed(client, tried, Clock::now());
+                return Slowly(then, ErrorResponse(401, "wrong user, password or token"));
+            }
+            return CheckPassword(client, tried, password, [this, then](Checked checked) {
+                if (checked.busy) {
+                    return Slowly(then, ChecksBusy());
+                }
+                if (!checked.role) {
+                    return Slowly(then, ErrorResponse(401, "wrong user, password or token"));
+                }
+                then(Caller{*checked.role, std::nullopt});
+            });
+        }
+        const std::string token = CookieValue(request.cookie, kSessionCookie);
+        if (!token.empty()) {
+            if (const auto session = sessions.Find(token, Clock::now())) {
+                return then(Caller{session->role, session->id});
+            }
+        }
+        then(ErrorResponse(401, "log in first"));
+    }
+
+    bool CarriesCredentials(const HttpRequest& request) {
+        if (!PasswordsRequired()) {
+            return false;
+        }
+        const std::string& authorization = request.authorization;
+        const auto scheme = [&](std::string_view name) { return HasScheme(authorization, name); };
+        if (scheme("Bearer ")) {
+            return settings.credentials->Bearer(std::string_view(authorization).substr(7)).has_value();
+        }
+        if (scheme("Basic ")) {
+            const auto [role, password] = BasicCredentials(authorization);
+            return role && settings.credentials->Recognised(role, password) == role;
+        }
+        const std::string token = CookieValue(request.cookie, kSessionCookie);
+        return !token.empty() && sessions.Find(token, Clock::now()).has_value();
+    }
+
+    static std::optional<Json> ParseBody(const std::string& body) {
+        Json json = Json::parse(body, nullptr, false);
+        if (json.is_discarded()) {
+            return std::nullopt;
+        }
+        return json;
+    }
+
+    void Handle(const HttpRequest& request, const Reply& reply) {
+        const std::string_view target = request.target;
+        const std::string_view path = target.substr(0, target.find('?'));
+        if (!path.starts_with('/')) {
+            return reply(ErrorResponse(400, "the request's target is no path"));
+        }
+        if (!HostAllowed(request.host, settings.port, settings.tls, settings.host_names)) {
+            return reply(ErrorResponse(403, "the Host header does not name this service"));
+        }
+        const bool cross_origin_allowed =
+            !settings.allow_origin.empty() && request.origin == settings.allow_origin;
+        const std::vector<std::string> parts = Segments(path);
+        const bool api = parts.size() >= 2 && parts[0] == "api";
+        if (request.method == "OPTIONS") {
+            if (!cross_origin_allowed || !api) {
+                return reply(ErrorResponse(403, "no other origin may call this service"));
+            }
+            HttpResponse response;
+            response.status = 204;
+            response.content_type.clear();
+            response.headers = {{"Access-Control-Allow-Methods", "GET, POST"},
+                                {"Access-Control-Allow-Headers", "Content-Type, Authorization"},
+                                {"Access-Control-Max-Age", "600"}};
+            return reply(std::move(response));
+        }
+        if (request.method == "POST") {
+            if (!request.origin.empty() && request.origin != OwnOrigin(request.host, settings.tls) &&
+                !cross_origin_allowed) {
+                return reply(ErrorResponse(403, "a POST from another origin is refused"));
+            }
+            if (!IsJsonContentType(request.content_type)) {
+                return reply(ErrorResponse(415, "a POST's body is JSON: Content-Type: application/json"));
+            }
+        } else if (request.method != "GET") {
+            HttpResponse response = ErrorResponse(405, "the method is GET or POST");
+            response.headers.emplace_back("Allow", "GET, POST");
+            return reply(std::move(response));
+        }
+        if (!api) {
+            return reply(PageFile(request, path));
+        }
+        Route(request, parts, reply);
+    }
+
+    HttpResponse PageFile(const HttpRequest& request, std::string_view path) {
+        if (request.method == "POST") {
+            return ErrorResponse(405, "the page's files are read with GET");
+        }
+        const std::string_view name = path == "/" ? std::string_view("index.html") : path.substr(1);
+        for (const EmbeddedFile& file : PageFiles()) {
+            if (file.name == name) {
+                HttpResponse response;
+                response.content_type = std::string(ContentTypeOf(name));
+                response.body = std::string(file.bytes);
+                response.headers = {{"Cache-Control", "no-cache"},
+                                    {"X-Frame-Options", "DENY"},
+                                    {"Content-Security-Policy", std::string(kPagePolicy)},
+                                    {"Referrer-Policy", "no-referrer"}};
+                return response;
+            }
+        }
+        return ErrorResponse(404, "no such page or file");
+    }
+
+    static HttpResponse WrongMethod(const char* allowed) {
+        HttpResponse response = ErrorResponse(405, std::string("the method here is ") + allowed);
+        response.headers.emplace_back("Allow", allowed);
+        return response;
+    }
+
+    void Route(const HttpRequest& request, const std::vector<std::string>& parts, const Reply& reply) {
+        const std::string& method = request.method;
+        const bool get = method == "GET";
+        const std::string& what = parts[1];
+        if (parts.size() == 2 && what == "openapi.json") {
+            if (!get) {
+                return reply(WrongMethod("GET"));
+            }
+            HttpResponse response;
+            response.body = std::string(ApiDocuments().front().bytes);
+            return reply(std::move(response));
+        }
+        if (parts.size() == 2 && what == "login") {
+            if (method != "POST") {
+                return reply(WrongMethod("POST"));
+            }
+            return Login(request, reply);
+        }
+        if (parts.size() == 2 && what == "logout") {
+            if (method != "POST") {
+                return reply(WrongMethod("POST"));
+            }
+            HttpResponse response;
+            response.status = 204;
+            response.content_type.clear();
+            response.headers.emplace_back("Set-Cookie", SessionCookie("", settings.tls, 0));
+            response.ended_session = sessions.Close(CookieValue(request.cookie, kSessionCookie));
+            return reply(std::move(response));
+        }
+        const bool known = (parts.size() == 2 && (what == "session" || what == "events" ||
+                                                  what == "boards")) ||
+                           ((what == "boards" || what == "groups") && parts.size() >= 3 &&
+                            parts.size() <= 4);
+        if (!known) {
+            return reply(ErrorResponse(404, "no such API path"));
+        }
+        Authenticate(request, [this, request, parts, reply](std::variant<Caller, HttpResponse> who) {
+            if (auto* refused = std::get_if<HttpResponse>(&who)) {
+                return reply(std::move(*refused));
+            }
+            Serve(request, parts, std::get<Caller>(who), reply);
+        });
+    }
+
+    // An API request of an authenticated caller.
+    void Serve(const HttpRequest& request, const std::vector<std::string>& parts, const Caller& caller,
+               const Reply& reply) {
+        const Role role = caller.role;
+        const bool get = request.method == "GET";
+        const std::string& what = parts[1];
+        if (what == "session") {
+            if (!get) {
+                return reply(WrongMethod("GET"));
+            }
+            return reply(JsonResponse(
+                200, {{"role", std::string(RoleName(role))}, {"login", PasswordsRequired()}}));
+        }
+        if (what == "events") {
+            if (!get) {
+                return reply(WrongMethod("GET"));
+            }
+            HttpResponse response;
+            response.content_type = "text/event-stream";
+            response.headers.emplace_back("Cache-Control", "no-store");
+            response.event_stream = true;
+            response.stream_session = caller.session;
+            return reply(std::move(response));
+        }
+        if (parts.size() == 2) { // the boards
+            if (!get) {
+                return reply(WrongMethod("GET"));
+            }
+            Json boards = Json::array();
+            for (const std::string& name : service.BoardNames()) {
+                boards.push_back(BoardJson(*service.Snapshot(name)));
+            }
+            return reply(JsonResponse(200, {{"boards", std::move(boards)}}));
+        }
+        const std::string& name = parts[2];
+        const bool group = what == "groups";
+        const std::string command = parts.size() == 4 ? parts[3] : "";
+        if (!command.empty() && command != "clock" && command != "init") {
+            return reply(ErrorResponse(404, "no such API path"));
+        }
+        std::vector<std::string> boards;
+        if (group) {
+            boards = service.GroupMembers(name);
+            if (boards.empty()) {
+                return reply(ErrorResponse(404, "no group " + Named(name)));
+            }
+        } else {
+            if (!service.HasBoard(name)) {
+                return reply(ErrorResponse(404, "no board " + Named(name)));
+            }
+            boards.push_back(name);
+        }
+        if (get) {
+            if (group || !command.empty()) {
+                return reply(WrongMethod("POST"));
+            }
+            return reply(JsonResponse(200, BoardJson(*service.Snapshot(name))));
+        }
+        const auto body = ParseBody(request.body);
+        if (!body) {
+            return reply(ErrorResponse(400, "the body is no JSON"));
+        }
+        std::vector<BoardChange> changes;
+        for (const std::string& board : boards) {
+            std::variant<BoardChange, BodyRefusal> checked;
+            if (command == "clock") {
+                checked = ClockFromBody(*body, role);
+            } else if (command == "init") {
+                checked = InitFromBody(*body, role);
+            } else {
+                checked = ChangeFromBody(*body, *service.Formats(board), role);
+            }
+            if (auto* refusal = std::get_if<BodyRefusal>(&checked)) {
+                const std::string field =
+                    group && !refusal->field.empty() ? board + "." + refusal->field : refusal->field;
+                return reply(ErrorResponse(refusal->status, refusal->error, field));
+            }
+            changes.push_back(std::get<BoardChange>(std::move(checked)));
+        }
+        Submit(boards, std::move(changes), group, reply);
+    }
+
+    void Login(const HttpRequest& request, const Reply& reply) {
+        if (!PasswordsRequired()) {
+            return reply(ErrorResponse(400, "this service has no passwords: no login needed"));
+        }
+        const std::vector<Role> roles = LoginRoles();
+        if (auto refused = Throttled(request, roles)) {
+            return Slowly(reply, std::move(*refused));
+        }
+        const auto body = ParseBody(request.body);
+        if (!body) {
+            return reply(ErrorResponse(400, "the body is no JSON"));
+        }
+        if (!body->is_object() || !body->contains("password") || !(*body)["password"].is_string()) {
+            return reply(ErrorResponse(422, "the body is {\"password\": \"...\"}", "password"));
+        }
+        CheckPassword(
+            ClientOf(request.peer), roles, (*body)["password"].get<std::string>(),
+            [this, reply](Checked checked) {
+                if (checked.busy) {
+                    return Slowly(reply, ChecksBusy());
+                }
+                const auto role = checked.role;
+                if (!role) {
+                    return Slowly(reply, ErrorResponse(401, "wrong password"));
+                }
+                const auto token = sessions.Open(*role, Clock::now());
+                if (!token) {
+                    return reply(
+                        ErrorResponse(503, "no session could be made (the system's random source failed)"));
+                }
+                HttpResponse response = JsonResponse(200, {{"role", std::string(RoleName(*role))}});
+                response.headers.emplace_back(
+                    "Set-Cookie",
+                    SessionCookie(*token, settings.tls, static_cast<long>(kSessionLifetime.count())));
+                reply(std::move(response));
+            });
+    }
+
+    void Submit(const std::vector<std::string>& boards, std::vector<BoardChange> changes, bool group,
+                const Reply& reply) {
+        auto waiting = std::make_shared<Waiting>();
+        waiting->reply = reply;
+        waiting->group = group;
+        waiting->boards = boards;
+        waiting->results.resize(boards.size());
+        std::chrono::milliseconds limit{0};
+        for (std::size_t i = 0; i < boards.size(); ++i) {
+            limit = std::max(limit, service.WaitLimit(boards[i], changes[i]));
+        }
+        for (std::size_t i = 0; i < boards.size(); ++i) {
+            service.Submit(boards[i], std::move(changes[i]),
+                           [this, waiting, i](const std::vector<BoardStatus>& statuses) {
+                               post([this, waiting, i, statuses] {
+                                   waiting->results[i] = statuses;
+                                   Answer(*waiting, false);
+                               });
+                           });
+        }
+        after(limit, [this, waiting] { Answer(*waiting, true); });
+    }
+
+    // Answers once: when every board's exchanges are over, or at the time
+    // limit with what is known then.
+    void Answer(Waiting& waiting, bool limit_reached) {
+        if (waiting.answered) {
+            return;
+        }
+        const bool all = std::all_of(waiting.results.begin(), waiting.results.end(),
+                                     [](const auto& result) { return result.has_value(); });
+        if (!all && !limit_reached) {
+            return;
+        }
+        waiting.answered = true;
+        Json json;
+        if (waiting.group) {
+            Json results = Json::array();
+            for (std::size_t i = 0; i < waiting.boards.size(); ++i) {
+                Json result{{"board", waiting.boards[i]},
+                            {"statuses", StatusesJson(waiting.results[i].value_or(std::vector<BoardStatus>{}))}};
+                if (!waiting.results[i]) {
+                    result["pending"] = true;
+                }
+                results.push_back(std::move(result));
+            }
+            json["results"] = std::move(results);
+        } else {
+            json["board"] = BoardJson(*service.Snapshot(waiting.boards[0]));
+            json["statuses"] = StatusesJson(waiting.results[0].value_or(std::vector<BoardStatus>{}));
+        }
+        if (!all) {
+            json["pending"] = true;
+        }
+        waiting.reply(JsonResponse(all ? 200 : 202, json));
+        waiting.reply = nullptr;
+    }
+
+    std::optional<std::string> EventText(const BoardEvent& event) {
+        std::string name;
+        Json data;
+        if (const auto* stored = std::get_if<StoredEvent>(&event)) {
+            name = "state";
+            data = BoardJson(stored->board);
+        } else if (const auto* shown = std::get_if<ShownEvent>(&event)) {
+            name = "state";
+            data = BoardJson(shown->board);
+        } else if (const auto* status = std::get_if<StatusEvent>(&event)) {
+            name = "status";
+            data = StatusObject(status->status);
+        } else if (const auto* availability = std::get_if<AvailabilityEvent>(&event)) {
+            name = "availability";
+            data = {{"board", availability->board},
+                    {"availability", std::string(AvailabilityName(availability->availability))}};
+        } else {
+            return std::nullopt;
+        }
+        return "event: " + name + "\ndata: " + Dump(data) + "\n\n";
+    }
+};
+
+HttpApi::HttpApi(BoardService& service, Settings settings, Post post, After after, Offload offload)
+    : impl_(std::make_unique<Impl>(service, std::move(settings), std::move(post), std::move(after),
+                                   std::move(offload))) {}
+
+HttpApi::~HttpApi() = default;
+
+void HttpApi::Handle(const HttpRequest& request, Reply reply) {
+    const bool cross_origin = !impl_->settings.allow_origin.empty() &&
+                              request.origin == impl_->settings.allow_origin;
+    impl_->Handle(request, [reply = std::move(reply), cross_origin, tls = impl_->settings.tls,
+                            origin = request.origin](HttpResponse response) {
+        response.headers.emplace_back("X-Content-Type-Options", "nosniff");
+        if (tls) {
+            response.headers.emplace_back("Strict-Transport-Security", std::string(kStrictTransport));
+        }
+        if (cross_origin) {
+            response.headers.emplace_back("Access-Control-Allow-Origin", origin);
+            response.headers.emplace_back("Vary", "Origin");
+        }
+        if (response.content_type == "application/json") {
+            response.headers.emplace_back("Cache-Control", "no-store");
+        }
+        reply(std::move(response));
+    });
+}
+
+bool HttpApi::CarriesCredentials(const HttpRequest& request) {
+    return impl_->CarriesCredentials(request);
+}
+
+bool HttpApi::SessionOpen(std::uint64_t session) {
+    return impl_->sessions.IsOpen(session, Clock::now());
+}
+
+std::optional<std::string> HttpApi::EventText(const BoardEvent& event) {
+    return impl_->EventText(event);
+}
+
+} // namespace lumidex

@@ -1,0 +1,211 @@
+#include "tools/bridge/http/settings.h"
+
+#include "settings/file_io.h"
+#include "tools/common/cli.h"
+
+#include <istream>
+#include <ostream>
+
+namespace lumidex {
+namespace {
+
+// The first line of a file, without its line break; nothing when the file
+// cannot be read.
+std::optional<std::string> FirstLine(const std::filesystem::path& file) {
+    const auto text = ReadWholeFile(file);
+    if (!text) {
+        return std::nullopt;
+    }
+    return text->substr(0, text->find_first_of("\r\n"));
+}
+
+} // namespace
+
+std::optional<HttpConfig> ReadHttpConfig(const BridgeConfig& boards, std::string& error) {
+    HttpConfig http;
+    const auto found = boards.doors.find(kHttpDoorKeys.section);
+    if (found == boards.doors.end()) {
+        return http;
+    }
+    const DoorSection& section = found->second;
+    http.listen = section.Value("listen");
+    http.operator_password_file = section.Path("operator-password-file");
+    http.admin_password_file = section.Path("admin-password-file");
+    http.tokens_file = section.Path("tokens-file");
+    http.tls_cert = section.Path("tls-cert");
+    http.tls_key = section.Path("tls-key");
+    http.allow_origin = section.Value("allow-origin");
+    if (!http.allow_origin.empty() && !IsWebOrigin(http.allow_origin)) {
+        error = section.Refusal("allow-origin", "wants an origin like https://host[:port], got '" +
+                                                    http.allow_origin + "'");
+        return std::nullopt;
+    }
+    return http;
+}
+
+void AddHttpOptions(CLI::App& parser, HttpOptionTexts& texts, HttpOptions& options) {
+    texts.listen_given = AddSingle(parser, "--http", texts.listen);
+    texts.cert_given = AddSingle(parser, "--tls-cert", texts.tls_cert);
+    texts.key_given = AddSingle(parser, "--tls-key", texts.tls_key);
+    AddFlag(parser, "--hash-password", options.hash_password);
+}
+
+bool TakeHttpOptions(const HttpOptionTexts& texts, HttpOptions& options, std::string& error) {
+    const struct {
+        const char* name;
+        const CLI::Option* given;
+        const std::string& value;
+        std::optional<std::string>& target;
+    } all[] = {{"--http", texts.listen_given, texts.listen, options.listen},
+               {"--tls-cert", texts.cert_given, texts.tls_cert, options.tls_cert},
+               {"--tls-key", texts.key_given, texts.tls_key, options.tls_key}};
+    for (const auto& option : all) {
+        if (!Given(option.given)) {
+            continue;
+        }
+        if (option.value.empty()) {
+            error = std::string(option.name) + " needs a value";
+            return false;
+        }
+        option.target = option.value;
+    }
+    return true;
+}
+
+void ApplyHttpOptions(const HttpOptions& options, HttpConfig& http) {
+    http.listen = options.listen.value_or(http.listen);
+    if (options.tls_cert) {
+        http.tls_cert = std::filesystem::absolute(*options.tls_cert);
+    }
+    if (options.tls_key) {
+        http.tls_key = std::filesystem::absolute(*options.tls_key);
+    }
+}
+
+std::optional<HttpServer::Options> PrepareHttpDoor(const HttpConfig& http, std::string& error) {
+    HttpServer::Options options;
+    const auto listen = ParseListen(http.listen);
+    if (!listen) {
+        error = "the HTTP door listens on ADDRESS:PORT (an IP address or [IPv6], port 1..65535), "
+                "not '" + http.listen + "'";
+        return std::nullopt;
+    }
+    options.listen = *listen;
+    if (http.tls_cert.empty() != http.tls_key.empty()) {
+        error = "HTTPS needs both tls-cert and tls-key";
+        return std::nullopt;
+    }
+    options.tls_cert = http.tls_cert;
+    options.tls_key = http.tls_key;
+    options.allow_origin = http.allow_origin;
+    std::optional<std::string> lines[2];
+    const std::filesystem::path* files[2] = {&http.operator_password_file, &http.admin_password_file};
+    for (int i = 0; i < 2; ++i) {
+        if (files[i]->empty()) {
+            continue;
+        }
+        lines[i] = FirstLine(*files[i]);
+        if (!lines[i]) {
+            error = "cannot read the password file " + files[i]->string();
+            return std::nullopt;
+        }
+        if (!IsPasswordLine(*lines[i])) {
+            error = files[i]->string() +
+                    " holds no password line; make one with: lumidex-bridge --hash-password";
+            return std::nullopt;
+        }
+    }
+    const bool passwords = lines[0] || lines[1];
+    std::vector<Token> tokens;
+    if (!http.tokens_file.empty()) {
+        if (!passwords) {
+            error = "a tokens file needs the passwords (operator-password-file, "
+                    "admin-password-file): without them the door serves everyone as operator";
+            return std::nullopt;
+        }
+        const auto text = ReadWholeFile(http.tokens_file);
+        if (!text) {
+            error = "cannot read the tokens file " + http.tokens_file.string();
+            return std::nullopt;
+        }
+        std::string why;
+        auto parsed = ParseTokens(*text, why);
+        if (!parsed) {
+            error = http.tokens_file.string() + ": " + why;
+            return std::nullopt;
+        }
+        tokens = std::move(*parsed);
+    }
+    if (!IsLoopbackHost(listen->host) && !(lines[0] && lines[1])) {
+        error = "listening on " + listen->host +
+                " lets other machines in: that needs both passwords ([http] "
+                "operator-password-file and admin-password-file); without them the door "
+                "listens on loopback (127.0.0.1) only";
+        return std::nullopt;
+    }
+    options.credentials = std::make_shared<Credentials>(lines[0], lines[1], std::move(tokens));
+    return options;
+}
+
+int RunHashPassword(std::istream& in, std::ostream& out, std::ostream& err) {
+    std::string password;
+    std::getline(in, password);
+    if (!password.empty() && password.back() == '\r') {
+        password.pop_back();
+    }
+    if (password.empty()) {
+        err << "lumidex-bridge: --hash-password reads the password from standard input; it was "
+               "empty\n";
+        return 2;
+    }
+    const auto line = HashPasswordLine(password);
+    if (!line) {
+        err << "lumidex-bridge: the system's random source or PBKDF2 failed\n";
+        return 2;
+    }
+    out << *line << "\n";
+    return 0;
+}
+
+std::vector<HttpDoorFile> HttpDoorFiles(const HttpConfig& http) {
+    const HttpDoorFile all[] = {{"operator password", http.operator_password_file, true},
+                                {"admin password", http.admin_password_file, true},
+                                {"tokens", http.tokens_file, true},
+                                {"certificate", http.tls_cert, false},
+                                {"key", http.tls_key, true}};
+    std::vector<HttpDoorFile> named;
+    for (const HttpDoorFile& file : all) {
+        if (!file.path.empty()) {
+            named.push_back(file);
+        }
+    }
+    return named;
+}
+
+std::string DoorAddress(const HttpServer::Options& options, int port) {
+    const bool v6 = options.listen.host.find(':') != std::string::npos;
+    return std::string("the page and the API at ") + (options.tls_cert.empty() ? "http" : "https") +
+           "://" + (v6 ? "[" + options.listen.host + "]" : options.listen.host) + ":" +
+           std::to_string(port) + "/" +
+           (options.credentials && options.credentials->Required() ? "" : " (no passwords: operator only)");
+}
+
+std::string HttpUsage() {
+    return R"(HTTP door (a JSON API and the web page; [http] in the boards file):
+  [http]
+  listen=127.0.0.1:8080
+  operator-password-file=operator.pass   admin-password-file=admin.pass
+  tokens-file=tokens                     allow-origin=https://intranet.example
+  tls-cert=cert.pem                      tls-key=key.pem
+
+  --http ADDRESS:PORT  serve the API and the page there (open it in a browser)
+  --tls-cert FILE      HTTPS with this certificate chain (PEM) ...
+  --tls-key FILE       ... and its key
+  --hash-password      read a password from standard input and print the line
+                       for a password file
+Without password files the door serves everyone as operator (line texts and
+"Update in") on loopback only; another address needs both password files.
+)";
+}
+
+} // namespace lumidex

@@ -1,0 +1,79 @@
+#pragma once
+
+#include "boards/service.h"
+#include "tools/bridge/mqtt/connection.h"
+#include "tools/bridge/mqtt/settings.h"
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace lumidex {
+
+// Payloads longer than this are refused.
+inline constexpr std::size_t kMaxPayloadBytes = 256;
+// The discovery documents go out at most this often, whatever arrives on
+// Home Assistant's status topic.
+inline constexpr std::chrono::seconds kDiscoveryInterval{10};
+
+// The board service's MQTT door. Messages on the command topics wait in a
+// CommandQueue (a later value for the same topic replacing the waiting one)
+// for the door's worker thread, which checks them with the board rules in
+// batches and hands the service one change per board per batch, so the
+// connection's thread stays free for the broker however fast commands come.
+// The service's events come back as retained topics: each board's lines and
+// brightness as shown, its status and availability, and the bridge's own
+// availability.
+class MqttDoor {
+public:
+    // The door keeps `broker` (its prefix, discovery) by reference.
+    MqttDoor(BoardService& service, Publisher& publisher, const BrokerConfig& broker);
+    ~MqttDoor();
+    MqttDoor(const MqttDoor&) = delete;
+    MqttDoor& operator=(const MqttDoor&) = delete;
+
+    // The topic patterns to subscribe to after every connection.
+    std::vector<std::string> Subscriptions() const;
+
+    // After every connection (a broker restarted without its store has
+    // forgotten every retained message): each board's state as shown, its
+    // last status and its availability as the service knows them, the
+    // discovery documents when they are asked for (with the list of their
+    // topics, so the next start can remove those that left the boards
+    // file), then "online" on the bridge's availability. Sends nothing to a
+    // board.
+    void OnConnected();
+
+    // One message from the broker. Retained messages are not commands: a
+    // command counts only when it is published, not when it is replayed.
+    // What can be refused without reading a board's settings (an unknown
+    // topic, board or group, a payload too long or not UTF-8) is refused
+    // here; a command is queued for the worker, or, with kMaxQueuedCommands
+    // other topics waiting, refused on the bridge's status (one status for
+    // all refused before the worker's next batch).
+    // The retained list of discovery topics a start finds removes the
+    // documents of boards and lines no longer offered. Home Assistant's
+    // "online" has the documents sent again, at most once every
+    // kDiscoveryInterval: a request within that time is kept for its end.
+    void OnMessage(const std::string& topic, const std::string& payload, bool retained);
+
+    // Called about twice a second on the connection's thread: sends the
+    // discovery documents a request kept waiting.
+    void OnTick();
+
+    // Stops taking commands, lets the worker finish the batch in hand and
+    // publishes "offline" for the bridge. Returns how many commands were
+    // still waiting: they are dropped, for the caller to log (a status
+    // published now would stay retained as the bridge's last one).
+    std::size_t Stop();
+
+    // The bridge's availability topic, for the last will.
+    std::string AvailabilityTopic() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace lumidex
