@@ -22,6 +22,17 @@ def select_all(element):
     element.send_keys(fx.Keys.CONTROL, "a")
 
 
+# Every control a finger reaches, with the box it answers in (a check box's
+# is its label): [name, width, height].
+TARGETS = """
+return [...document.querySelectorAll("input, button, select")].filter((c) => c.checkVisibility())
+  .map((c) => {
+    const box = ((c.type === "checkbox" && c.closest("label")) || c).getBoundingClientRect();
+    return [c.id || c.getAttribute("aria-label") || c.textContent, box.width, box.height];
+  });
+"""
+
+
 class PageTest(unittest.TestCase):
     """Each test has a service of its own (its boards fresh from their
     files). The tests of a class take turns in one browser, which takes
@@ -220,6 +231,21 @@ class WithPasswords(PageTest):
         page.find("Type INITIALIZE to confirm").send_keys("INITIALIZE")
         confirm.click()
         self.assertIsNotNone(self.service.frame("hall", "init"), "hall was not initialised")
+
+    def test_every_control_is_a_finger_wide_on_a_phone(self):
+        page = self.open(360)
+        page.find("Password")
+        measured = page.driver.execute_script(TARGETS)
+        page.find("Password").send_keys(fx.ADMIN_PASSWORD, fx.Keys.ENTER)
+        page.find("Flicker hall line 1")
+        measured += page.driver.execute_script(TARGETS)
+        page.find("Initialize hall").click()
+        measured += page.driver.execute_script(TARGETS)
+        names = {name for name, _, _ in measured}
+        for name in ("password", "logout", "b-hall-l1", "b-hall-l1-flicker", "b-hall-l1-point", "b-hall-update",
+                     "b-hall-day", "Send hall", "Initialize hall", "g-prices-l1", "confirm-init-word"):
+            self.assertIn(name, names)
+        self.assertEqual([m for m in measured if m[1] < 44 or m[2] < 44], [])
 
     def test_wrong_passwords_are_throttled(self):
         page = self.open()
