@@ -247,6 +247,14 @@ class WithPasswords(PageTest):
             self.assertIn(name, names)
         self.assertEqual([m for m in measured if m[1] < 44 or m[2] < 44], [])
 
+    def test_logging_in_puts_the_focus_on_the_first_line(self):
+        page = self.log_in(fx.OPERATOR_PASSWORD, 360)
+        line = page.find("hall line 1")
+        fx.wait_until(lambda: page.focused() == line, 5, "the focus on hall line 1")
+        # Its text is selected: what is typed replaces it.
+        page.focused().send_keys("7.5")
+        self.assertEqual(line.get_attribute("value"), "7.5")
+
     def test_wrong_passwords_are_throttled(self):
         page = self.open()
         field = page.find("Password")

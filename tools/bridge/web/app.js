@@ -682,14 +682,21 @@ function openEvents() {
   });
 }
 
-function enter({ role, login }) {
+// Shows the boards for a session; after a login the focus goes to the first
+// line editor, as it leaves the login form for the boards.
+async function enter({ role, login }, loggedIn = false) {
   page.role = role;
   page.login = login;
   $("login").hidden = true;
   $("role").textContent = login ? role : `${role} (no passwords)`;
   $("logout").hidden = !login;
   openEvents();
-  loadBoards();
+  await loadBoards();
+  if (loggedIn) {
+    const first = document.querySelector("#boards .display input:not(:disabled)");
+    first?.focus();
+    first?.select();
+  }
 }
 
 async function start() {
@@ -705,7 +712,7 @@ $("login").addEventListener("submit", async (event) => {
   password.value = "";
   if (answer.status === 200) {
     showResult($("login-result"), "", "");
-    enter({ role: answer.body.role, login: true });
+    enter({ role: answer.body.role, login: true }, true);
   } else if (answer.status === 429) {
     const wait = answer.headers.get("Retry-After");
     showResult($("login-result"), `Too many wrong passwords: try again${wait ? ` in ${wait} s` : " later"}.`,
