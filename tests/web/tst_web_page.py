@@ -9,6 +9,7 @@ Exits 77 (skipped) when Chromium, its driver or Selenium is missing."""
 import random
 import subprocess
 import sys
+import time
 import unittest
 
 import web_fixture as fx
@@ -124,10 +125,30 @@ class WithoutPasswords(PageTest):
         page.find("Send prices").click()
         result = page.driver.find_element(fx.By.CSS_SELECTOR, '[aria-labelledby="g-prices-name"] .result')
         fx.wait_until(lambda: "yard:" in result.text, 10, "the group's result")
-        self.assertEqual(result.text, "hall: Sent successfully! · yard: Send failed! (no answer within 1000 ms)")
+        self.assertEqual(result.text, "hall: Sent successfully! · yard: The board did not answer; the lines are "
+                                      "stored and will be sent when it answers.")
+        self.assertEqual(result.get_attribute("data-kind"), "pending")
         frame = self.service.frame("hall", "content")
         self.assertEqual(frame["lines"][0]["text"].strip(), "2.50")
         self.assertEqual(self.service.stored("yard", "TextData", "TD1"), "2.50")
+
+    def test_a_board_that_does_not_answer_is_said_in_plain_words(self):
+        phone = self.open(360)
+        line = phone.find("yard line 1")
+        select_all(line)
+        line.send_keys("17.49")
+        minutes = {time.strftime("%H:%M")}
+        phone.find("Send yard").click()
+        result = phone.by_id("b-yard-result")
+        fx.wait_until(lambda: result.text not in ("", "Sending…"), 10, "the result")
+        self.assertEqual(result.text, "The board did not answer; the lines are stored and will be sent when it "
+                                      "answers.")
+        self.assertEqual(self.service.stored("yard", "TextData", "TD1"), "17.49")
+        last = phone.driver.find_element(fx.By.CSS_SELECTOR, '[aria-labelledby="b-yard-name"] .last')
+        fx.wait_until(lambda: last.text, 5, "the board's last result")
+        minutes.add(time.strftime("%H:%M"))
+        self.assertIn(last.text, [f"The board did not answer at {minute}; the lines are stored and will be sent "
+                                  "when it answers." for minute in minutes])
 
     def test_page_line_rules_are_the_engines(self):
         """The page's copy of the line rules against the engine's, over random

@@ -8,10 +8,10 @@ const LINE_COUNT = 6;
 const UPDATE_TIMES = ["Now"];
 for (let hour = 1; hour <= 24; ++hour) UPDATE_TIMES.push(`${String(hour % 24).padStart(2, "0")}:00`);
 const LEVELS = ["0", "1", "2", "3", "4", "5", "6", "7"];
-// The dialog's own words for the outcome of a send.
+// The dialog's own words for a send the board took.
 const SENT = "Sent successfully!";
-const FAILED = "Send failed!";
-const BROADCAST = "Broadcast Send.";
+// A send the service stored but whose exchanges outlasted their time-outs.
+const PENDING = "Stored; the board has not answered yet. The change goes out when it answers.";
 
 const page = {
   role: null,
@@ -65,22 +65,80 @@ async function api(method, path, body) {
 
 // --- what a result says ---------------------------------------------------
 
-// "no answer within 1000 ms", "link failed: Connection refused".
-function failureReason(status) {
-  if (!status.detail || status.detail.startsWith(status.result)) return status.detail || status.result;
-  return `${status.result}: ${status.detail}`;
+// What each command carries, as a result names it, and whether the words
+// are plural ("the lines are", "the time is").
+const CARRIES = {
+  content: ["the lines", true],
+  brightness: ["the brightness", false],
+  clock: ["the time", false],
+  init: ["the initialization", false],
+};
+
+const capital = (text) => text.charAt(0).toUpperCase() + text.slice(1);
+
+// " at 03:31" in the page's local time, or "" without a time.
+function atTime(at) {
+  const time = at ? new Date(at) : null;
+  if (!time || Number.isNaN(time.getTime())) return "";
+  return ` at ${time.toLocaleTimeString([], { hour: "2-digit", minute: "2-digit", hourCycle: "h23" })}`;
 }
 
-// The dialog's words for the exchanges that carried a change, and why a
-// failed one failed.
-function statusWords(statuses) {
-  if (statuses.length === 0) return "Stored.";
-  const failed = statuses.filter((s) => s.result !== "accepted" && s.result !== "broadcast sent");
-  if (failed.length > 0) {
-    const reasons = failed.map((s) => (statuses.length > 1 ? `${s.command} ` : "") + failureReason(s));
-    return `${FAILED} (${reasons.join("; ")})`;
+// One exchange's result in plain words; `at` is " at 03:31" or "". The
+// lines and the brightness a board did not take stay stored and go out
+// again (the service retries them until the board takes them); the clock
+// and the initialisation go out once.
+function statusSentence(status, at = "") {
+  const [what, plural] = CARRIES[status.command] ?? ["the command", false];
+  const [are, were, go] = plural ? ["are", "were", "go"] : ["is", "was", "goes"];
+  const retried = status.command === "content" || status.command === "brightness";
+  const reason = status.detail ? ` (${status.detail})` : "";
+  switch (status.result) {
+    case "accepted":
+      return `The board took ${what}${at}.`;
+    case "broadcast sent":
+      return `${capital(what)} went out${at} as a broadcast (bus address 0), which no board answers.`;
+    case "rejected":
+      return `The board did not take ${what}${at}; ${what} ${are} ` +
+        (retried ? "stored and will be sent again." : "not sent again.");
+    case "no answer":
+      return `The board did not answer${at}; ${what} ${are} ` +
+        (retried ? "stored and will be sent when it answers." : "not sent again.");
+    case "link failed":
+      return `The link to the board failed${at}${reason}; ${what} ${are} ` +
+        (retried ? "stored and will be sent when the board answers." : "not sent again.");
+    case "locked":
+      return `${capital(what)} could not be stored${at}: another program holds the board's settings ` +
+        "file. The service tries again.";
+    case "not sent":
+      return `${capital(what)} ${were} not sent${at}: the service was stopping. ${capital(what)} ${are} ` +
+        `stored and ${go} out when it starts again.`;
+    case "refused":
+      return `A change was refused${at}${reason}; nothing was stored.`;
+    default:
+      return `${capital(what)}: ${status.result}${at}.`;
   }
-  return statuses.every((s) => s.result === "broadcast sent") ? BROADCAST : SENT;
+}
+
+// "sent" for a result the board took (or a broadcast that went out),
+// "pending" for values stored that go out again, "failed" otherwise.
+function statusKind(status) {
+  if (status.result === "accepted" || status.result === "broadcast sent") return "sent";
+  const retried = status.command === "content" || status.command === "brightness";
+  return retried && status.result !== "rejected" ? "pending" : "failed";
+}
+
+// The one kind of several results: the worst of them.
+function worstKind(kinds) {
+  return ["failed", "refused", "pending"].find((kind) => kinds.includes(kind)) ?? "sent";
+}
+
+// The words and kind of the exchanges that carried a change: the dialog's
+// "Sent successfully!" when the board took all of it, otherwise a sentence
+// per exchange.
+function statusesWords(statuses) {
+  if (statuses.length === 0) return ["Stored.", "sent"];
+  if (statuses.every((s) => s.result === "accepted")) return [SENT, "sent"];
+  return [statuses.map((s) => statusSentence(s)).join(" "), worstKind(statuses.map(statusKind))];
 }
 
 // What an answer of the API means to the user: [text, kind].
@@ -88,11 +146,11 @@ function answerWords(answer) {
   const error = answer.body?.error ?? "";
   switch (answer.status) {
     case 200:
-      return [statusWords(answer.body?.statuses ?? []), answerKind(answer.body?.statuses ?? [])];
+      return statusesWords(answer.body?.statuses ?? []);
     case 202:
-      return ["Stored; the board has not answered yet.", "pending"];
+      return [PENDING, "pending"];
     case 0:
-      return [`${FAILED} (the service did not answer)`, "failed"];
+      return ["The service did not answer. Try again.", "failed"];
     case 401:
       return ["Not sent: please log in again.", "refused"];
     case 403:
@@ -102,12 +160,6 @@ function answerWords(answer) {
     default:
       return [`Not sent: ${error || `the service answered ${answer.status}`}`, "refused"];
   }
-}
-
-function answerKind(statuses) {
-  return statuses.some((s) => s.result !== "accepted" && s.result !== "broadcast sent")
-    ? "failed"
-    : "sent";
 }
 
 function showResult(element, text, kind) {
@@ -409,9 +461,7 @@ class BoardCard {
   }
 
   showLast(status) {
-    const at = status.at ? new Date(status.at) : null;
-    const when = at && !Number.isNaN(at.getTime()) ? ` ${at.toLocaleTimeString([], { hour12: false })}` : "";
-    this.last.textContent = `Last: ${status.command} ${status.result}${when}`;
+    this.last.textContent = statusSentence(status, atTime(status.at));
   }
 
   // The request body of the changes made: the lines, flags, "Update in"
@@ -561,16 +611,18 @@ class GroupCard {
     showResult(this.result, "Sending…", "busy");
     const answer = await api("POST", `/api/groups/${encodeURIComponent(this.name)}${path}`, body);
     this.send.disabled = false;
-    if (answer.status !== 200) {
+    if (answer.status !== 200 && answer.status !== 202) {
       showResult(this.result, ...answerWords(answer));
       const refusedLine = /\.lines\.(\d)$/.exec(answer.body?.field ?? "");
       if (refusedLine) this.inputs[Number(refusedLine[1]) - 1].setAttribute("aria-invalid", "true");
       return;
     }
-    const results = answer.body?.results ?? [];
-    const kinds = results.map((r) => answerKind(r.statuses ?? []));
-    showResult(this.result, results.map((r) => `${r.board}: ${statusWords(r.statuses ?? [])}`).join(" · "),
-      kinds.includes("failed") ? "failed" : "sent");
+    // One result per board: a board still going when the answer came is
+    // stored and goes on.
+    const words = (answer.body?.results ?? []).map((r) =>
+      [r.board, ...(r.pending ? [PENDING, "pending"] : statusesWords(r.statuses ?? []))]);
+    showResult(this.result, words.map(([board, text]) => `${board}: ${text}`).join(" · "),
+      worstKind(words.map(([, , kind]) => kind)));
     if (path === "") {
       for (const input of this.inputs) input.value = "";
     }
