@@ -9,6 +9,7 @@ Exits 77 (skipped) when Chromium, its driver or Selenium is missing."""
 import random
 import subprocess
 import sys
+import time
 import unittest
 
 import web_fixture as fx
@@ -20,6 +21,38 @@ HALL_LINE_1 = ("hall", "TextData", "TD1")
 def select_all(element):
     element.click()
     element.send_keys(fx.Keys.CONTROL, "a")
+
+
+def paste(page, element, text):
+    """Pastes `text` into `element` with Ctrl+V, as copied from another program."""
+    origin = page.driver.execute_script("return location.origin")
+    page.driver.execute_cdp_cmd("Browser.grantPermissions", {
+        "origin": origin, "permissions": ["clipboardReadWrite", "clipboardSanitizedWrite"]})
+    copied = page.run("navigator.clipboard.writeText(arguments[0]).then(() => arguments[1](true), "
+                      "(e) => arguments[1](String(e)))", text)
+    assert copied is True, copied
+    element.send_keys(fx.Keys.CONTROL, "v")
+
+
+def said_beside(test, page, editor):
+    """The words beside a line editor: its note, which the editor names as
+    its description and which stands right under it."""
+    note = page.by_id(editor.get_attribute("id") + "-note")
+    test.assertIn(note.get_attribute("id"), editor.get_attribute("aria-describedby").split())
+    gap = note.rect["y"] - (editor.rect["y"] + editor.rect["height"])
+    test.assertTrue(0 <= gap < 24, f"the note stands {gap} px under its line")
+    return note.text
+
+
+# Every control a finger reaches, with the box it answers in (a check box's
+# is its label): [name, width, height].
+TARGETS = """
+return [...document.querySelectorAll("input, button, select")].filter((c) => c.checkVisibility())
+  .map((c) => {
+    const box = ((c.type === "checkbox" && c.closest("label")) || c).getBoundingClientRect();
+    return [c.id || c.getAttribute("aria-label") || c.textContent, box.width, box.height];
+  });
+"""
 
 
 class PageTest(unittest.TestCase):
@@ -113,10 +146,88 @@ class WithoutPasswords(PageTest):
         page.find("Send prices").click()
         result = page.driver.find_element(fx.By.CSS_SELECTOR, '[aria-labelledby="g-prices-name"] .result')
         fx.wait_until(lambda: "yard:" in result.text, 10, "the group's result")
-        self.assertEqual(result.text, "hall: Sent successfully! · yard: Send failed! (no answer within 1000 ms)")
+        self.assertEqual(result.text, "hall: Sent successfully! · yard: The board did not answer; the lines are "
+                                      "stored and will be sent when it answers.")
+        self.assertEqual(result.get_attribute("data-kind"), "pending")
         frame = self.service.frame("hall", "content")
         self.assertEqual(frame["lines"][0]["text"].strip(), "2.50")
         self.assertEqual(self.service.stored("yard", "TextData", "TD1"), "2.50")
+
+    def test_refused_keys_and_pastes_are_said_beside_the_line_and_not_sent(self):
+        phone = self.open(360)
+        price, lpg = phone.find("hall line 1"), phone.find("hall line 3")
+        # Typed: each key the line refuses is said; the editor keeps what it had.
+        select_all(price)
+        price.send_keys("12345.678")
+        self.assertEqual(price.get_attribute("value"), "12.67")
+        self.assertEqual(said_beside(self, phone, price),
+                         "'3', '4' and '5' do not fit: this line shows 2 digits before the point. "
+                         "'8' does not fit: this line shows 4 digits.")
+        select_all(lpg)
+        lpg.send_keys("-7e3 99")
+        self.assertEqual(lpg.get_attribute("value"), "739")
+        self.assertEqual(said_beside(self, phone, lpg),
+                         "'-', 'e' and the space are not taken: a line holds digits and one point. "
+                         "'9' does not fit: this line shows 3 digits.")
+        # Pasted: all of it or nothing.
+        select_all(price)
+        paste(phone, price, "12345.678")
+        self.assertEqual(price.get_attribute("value"), "12.67")
+        self.assertEqual(said_beside(self, phone, price),
+                         "12345.678 does not fit: this line shows 4 digits, 2 after the point.")
+        # What the lines took is no value typed as a whole: Send says so first.
+        phone.find("Send hall").click()
+        result = phone.by_id("b-hall-result")
+        fx.wait_until(lambda: result.text.startswith("Not sent"), 5, "the refusal")
+        self.assertEqual(result.text, "Not sent: lines 1 and 3 did not take everything typed (said beside them). "
+                                      "Check, then press Send again.")
+        self.assertIsNone(self.service.frame("hall", "content", timeout=1.0))
+        self.assertEqual(self.service.stored(*HALL_LINE_1), "18.99")
+        # Pressed again, it sends what the lines show.
+        phone.find("Send hall").click()
+        fx.wait_until(lambda: result.text == "Sent successfully!", 5, "the result")
+        frame = self.service.frame("hall", "content")
+        self.assertEqual([line["text"].strip() for line in frame["lines"][:3]], ["12.67", "16.59", "739"])
+
+    def test_group_line_says_what_it_refused_and_sends_none_of_it(self):
+        phone = self.open(360)
+        line = phone.find("prices line 1")
+        line.send_keys("abc123.456")
+        self.assertEqual(line.get_attribute("value"), "12.45")
+        self.assertEqual(said_beside(self, phone, line),
+                         "'a', 'b' and 'c' are not taken: a line holds digits and one point. "
+                         "'3' does not fit: this line shows 2 digits before the point. "
+                         "'6' does not fit: this line shows 4 digits.")
+        phone.find("Send prices").click()
+        result = phone.driver.find_element(fx.By.CSS_SELECTOR, '[aria-labelledby="g-prices-name"] .result')
+        fx.wait_until(lambda: result.text.startswith("Not sent"), 5, "the refusal")
+        select_all(line)
+        paste(phone, line, "abc123.456")
+        self.assertEqual(line.get_attribute("value"), "12.45")
+        self.assertEqual(said_beside(self, phone, line),
+                         "'abc123.456' is not taken: a line holds digits and one point.")
+        phone.find("Send prices").click()
+        fx.wait_until(lambda: result.text.startswith("Not sent: line 1 did not take"), 5, "the refusal")
+        self.assertIsNone(self.service.frame("hall", "content", timeout=1.0))
+        self.assertEqual(self.service.stored("yard", "TextData", "TD1"), "18.99")
+
+    def test_a_board_that_does_not_answer_is_said_in_plain_words(self):
+        phone = self.open(360)
+        line = phone.find("yard line 1")
+        select_all(line)
+        line.send_keys("17.49")
+        minutes = {time.strftime("%H:%M")}
+        phone.find("Send yard").click()
+        result = phone.by_id("b-yard-result")
+        fx.wait_until(lambda: result.text not in ("", "Sending…"), 10, "the result")
+        self.assertEqual(result.text, "The board did not answer; the lines are stored and will be sent when it "
+                                      "answers.")
+        self.assertEqual(self.service.stored("yard", "TextData", "TD1"), "17.49")
+        last = phone.driver.find_element(fx.By.CSS_SELECTOR, '[aria-labelledby="b-yard-name"] .last')
+        fx.wait_until(lambda: last.text, 5, "the board's last result")
+        minutes.add(time.strftime("%H:%M"))
+        self.assertIn(last.text, [f"The board did not answer at {minute}; the lines are stored and will be sent "
+                                  "when it answers." for minute in minutes])
 
     def test_page_line_rules_are_the_engines(self):
         """The page's copy of the line rules against the engine's, over random
@@ -220,6 +331,29 @@ class WithPasswords(PageTest):
         page.find("Type INITIALIZE to confirm").send_keys("INITIALIZE")
         confirm.click()
         self.assertIsNotNone(self.service.frame("hall", "init"), "hall was not initialised")
+
+    def test_every_control_is_a_finger_wide_on_a_phone(self):
+        page = self.open(360)
+        page.find("Password")
+        measured = page.driver.execute_script(TARGETS)
+        page.find("Password").send_keys(fx.ADMIN_PASSWORD, fx.Keys.ENTER)
+        page.find("Flicker hall line 1")
+        measured += page.driver.execute_script(TARGETS)
+        page.find("Initialize hall").click()
+        measured += page.driver.execute_script(TARGETS)
+        names = {name for name, _, _ in measured}
+        for name in ("password", "logout", "b-hall-l1", "b-hall-l1-flicker", "b-hall-l1-point", "b-hall-update",
+                     "b-hall-day", "Send hall", "Initialize hall", "g-prices-l1", "confirm-init-word"):
+            self.assertIn(name, names)
+        self.assertEqual([m for m in measured if m[1] < 44 or m[2] < 44], [])
+
+    def test_logging_in_puts_the_focus_on_the_first_line(self):
+        page = self.log_in(fx.OPERATOR_PASSWORD, 360)
+        line = page.find("hall line 1")
+        fx.wait_until(lambda: page.focused() == line, 5, "the focus on hall line 1")
+        # Its text is selected: what is typed replaces it.
+        page.focused().send_keys("7.5")
+        self.assertEqual(line.get_attribute("value"), "7.5")
 
     def test_wrong_passwords_are_throttled(self):
         page = self.open()

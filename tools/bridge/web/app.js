@@ -1,17 +1,17 @@
 // The boards page: a card per board and per group, drawn from the service's
 // JSON API, kept live by its event stream. Plain DOM, no framework: the
 // page must work on a LAN without internet.
-import { applyKey, editorTakes, formatLine, lineTakes } from "/lines.js";
+import { applyKey, formatLine, lineTakes, typedRefusal } from "/lines.js";
 
 const LINE_COUNT = 6;
 // The "Update in" list as the dialog has it.
 const UPDATE_TIMES = ["Now"];
 for (let hour = 1; hour <= 24; ++hour) UPDATE_TIMES.push(`${String(hour % 24).padStart(2, "0")}:00`);
 const LEVELS = ["0", "1", "2", "3", "4", "5", "6", "7"];
-// The dialog's own words for the outcome of a send.
+// The dialog's own words for a send the board took.
 const SENT = "Sent successfully!";
-const FAILED = "Send failed!";
-const BROADCAST = "Broadcast Send.";
+// A send the service stored but whose exchanges outlasted their time-outs.
+const PENDING = "Stored; the board has not answered yet. The change goes out when it answers.";
 
 const page = {
   role: null,
@@ -65,22 +65,85 @@ async function api(method, path, body) {
 
 // --- what a result says ---------------------------------------------------
 
-// "no answer within 1000 ms", "link failed: Connection refused".
-function failureReason(status) {
-  if (!status.detail || status.detail.startsWith(status.result)) return status.detail || status.result;
-  return `${status.result}: ${status.detail}`;
+// What each command carries, as a result names it, and whether the words
+// are plural ("the lines are", "the time is").
+const CARRIES = {
+  content: ["the lines", true],
+  brightness: ["the brightness", false],
+  clock: ["the time", false],
+  init: ["the initialization", false],
+};
+
+const capital = (text) => text.charAt(0).toUpperCase() + text.slice(1);
+
+// "1", "1 and 3", "'-', 'e' and the space".
+function listWords(items) {
+  return items.length < 2 ? items.join("") : `${items.slice(0, -1).join(", ")} and ${items.at(-1)}`;
 }
 
-// The dialog's words for the exchanges that carried a change, and why a
-// failed one failed.
-function statusWords(statuses) {
-  if (statuses.length === 0) return "Stored.";
-  const failed = statuses.filter((s) => s.result !== "accepted" && s.result !== "broadcast sent");
-  if (failed.length > 0) {
-    const reasons = failed.map((s) => (statuses.length > 1 ? `${s.command} ` : "") + failureReason(s));
-    return `${FAILED} (${reasons.join("; ")})`;
+// " at 03:31" in the page's local time, or "" without a time.
+function atTime(at) {
+  const time = at ? new Date(at) : null;
+  if (!time || Number.isNaN(time.getTime())) return "";
+  return ` at ${time.toLocaleTimeString([], { hour: "2-digit", minute: "2-digit", hourCycle: "h23" })}`;
+}
+
+// One exchange's result in plain words; `at` is " at 03:31" or "". The
+// lines and the brightness a board did not take stay stored and go out
+// again (the service retries them until the board takes them); the clock
+// and the initialisation go out once.
+function statusSentence(status, at = "") {
+  const [what, plural] = CARRIES[status.command] ?? ["the command", false];
+  const [are, were, go] = plural ? ["are", "were", "go"] : ["is", "was", "goes"];
+  const retried = status.command === "content" || status.command === "brightness";
+  const reason = status.detail ? ` (${status.detail})` : "";
+  switch (status.result) {
+    case "accepted":
+      return `The board took ${what}${at}.`;
+    case "broadcast sent":
+      return `${capital(what)} went out${at} as a broadcast (bus address 0), which no board answers.`;
+    case "rejected":
+      return `The board did not take ${what}${at}; ${what} ${are} ` +
+        (retried ? "stored and will be sent again." : "not sent again.");
+    case "no answer":
+      return `The board did not answer${at}; ${what} ${are} ` +
+        (retried ? "stored and will be sent when it answers." : "not sent again.");
+    case "link failed":
+      return `The link to the board failed${at}${reason}; ${what} ${are} ` +
+        (retried ? "stored and will be sent when the board answers." : "not sent again.");
+    case "locked":
+      return `${capital(what)} could not be stored${at}: another program holds the board's settings ` +
+        "file. The service tries again.";
+    case "not sent":
+      return `${capital(what)} ${were} not sent${at}: the service was stopping. ${capital(what)} ${are} ` +
+        `stored and ${go} out when it starts again.`;
+    case "refused":
+      return `A change was refused${at}${reason}; nothing was stored.`;
+    default:
+      return `${capital(what)}: ${status.result}${at}.`;
   }
-  return statuses.every((s) => s.result === "broadcast sent") ? BROADCAST : SENT;
+}
+
+// "sent" for a result the board took (or a broadcast that went out),
+// "pending" for values stored that go out again, "failed" otherwise.
+function statusKind(status) {
+  if (status.result === "accepted" || status.result === "broadcast sent") return "sent";
+  const retried = status.command === "content" || status.command === "brightness";
+  return retried && status.result !== "rejected" ? "pending" : "failed";
+}
+
+// The one kind of several results: the worst of them.
+function worstKind(kinds) {
+  return ["failed", "refused", "pending"].find((kind) => kinds.includes(kind)) ?? "sent";
+}
+
+// The words and kind of the exchanges that carried a change: the dialog's
+// "Sent successfully!" when the board took all of it, otherwise a sentence
+// per exchange.
+function statusesWords(statuses) {
+  if (statuses.length === 0) return ["Stored.", "sent"];
+  if (statuses.every((s) => s.result === "accepted")) return [SENT, "sent"];
+  return [statuses.map((s) => statusSentence(s)).join(" "), worstKind(statuses.map(statusKind))];
 }
 
 // What an answer of the API means to the user: [text, kind].
@@ -88,11 +151,11 @@ function answerWords(answer) {
   const error = answer.body?.error ?? "";
   switch (answer.status) {
     case 200:
-      return [statusWords(answer.body?.statuses ?? []), answerKind(answer.body?.statuses ?? [])];
+      return statusesWords(answer.body?.statuses ?? []);
     case 202:
-      return ["Stored; the board has not answered yet.", "pending"];
+      return [PENDING, "pending"];
     case 0:
-      return [`${FAILED} (the service did not answer)`, "failed"];
+      return ["The service did not answer. Try again.", "failed"];
     case 401:
       return ["Not sent: please log in again.", "refused"];
     case 403:
@@ -104,12 +167,6 @@ function answerWords(answer) {
   }
 }
 
-function answerKind(statuses) {
-  return statuses.some((s) => s.result !== "accepted" && s.result !== "broadcast sent")
-    ? "failed"
-    : "sent";
-}
-
 function showResult(element, text, kind) {
   element.textContent = text;
   element.dataset.kind = kind;
@@ -117,52 +174,161 @@ function showResult(element, text, kind) {
 
 // --- line editors -----------------------------------------------------------
 
+const plural = (count, word) => `${count} ${word}${count === 1 ? "" : "s"}`;
+
+// A line's format in words: "4 digits, 2 after the point", "3 digits".
+function formatWords({ digits, places }) {
+  if (places === "No") return plural(digits, "digit");
+  const decimals = Number.parseInt(places, 10) || 0;
+  return `${plural(digits, "digit")}, ${decimals === 0 ? "no point" : `${decimals} after the point`}`;
+}
+
+// Why a line refused a key or a whole text (a rule as applyKey names it),
+// for a format whose `subject` names the line ("this line" when absent).
+function whyWords(rule, format, whole) {
+  const subject = format.subject ?? "this line";
+  switch (rule) {
+    case "no point":
+      return `${subject} shows whole numbers only`;
+    case "whole":
+      return whole ? `${subject} shows ${formatWords(format)}`
+        : `${subject} shows ${plural(format.digits - Number(format.places), "digit")} before the point`;
+    case "length":
+      return `${subject} shows ${whole ? formatWords(format) : plural(format.digits, "digit")}`;
+    case "leading point":
+      return "a line starts with a digit, not a point";
+    case "second point":
+      return "a line holds one point";
+    default:
+      return "a line holds digits and one point";
+  }
+}
+
+// A key or a text as the words name it: '3', the space, 12345.678, '-7e3 99'.
+function shownAs(text) {
+  if (text === " ") return "the space";
+  const cut = text.length > 24 ? `${text.slice(0, 24)}…` : text;
+  return /^[0-9.]{2,}$/.test(text) ? cut : `'${cut}'`;
+}
+
+function deletedWords({ text, start, end }) {
+  const gone = start !== end ? text.slice(start, end) : text.slice(start - 1, start);
+  return gone === "." ? "deleting the point" : `deleting ${shownAs(gone)}`;
+}
+
+// What a line's editor refused since the line was last started over or
+// sent, said beside the line ("'3', '4' and '5' do not fit: this line shows
+// 2 digits before the point."). While it `holds`, the card sends nothing
+// until Send is pressed once more: the keys the line took make a value the
+// operator did not type as a whole, and it never goes out unseen.
+class Refusals {
+  constructor() {
+    this.said = new Map(); // the words of a reason -> {fits, why, whats}
+    this.holds = false;
+  }
+
+  add({ what, rule, format, whole, deleting }) {
+    const fits = (rule === "whole" || rule === "length") && !deleting;
+    const why = whyWords(rule, format, whole);
+    const reason = `${fits} ${why}`;
+    if (!this.said.has(reason)) this.said.set(reason, { fits, why, whats: [] });
+    const { whats } = this.said.get(reason);
+    if (!whats.includes(what)) whats.push(what);
+    this.holds = true;
+  }
+
+  clear() {
+    this.said.clear();
+    this.holds = false;
+  }
+
+  words() {
+    return [...this.said.values()].map(({ fits, why, whats }) => {
+      const many = whats.length > 1;
+      const verb = fits ? (many ? "do not fit" : "does not fit") : (many ? "are not taken" : "is not taken");
+      return capital(`${listWords(whats)} ${verb}: ${why}.`);
+    }).join(" ");
+  }
+}
+
+// A value the line cannot show at all, in words.
+function misfitWords(text, format) {
+  return `${capital(shownAs(text))} does not fit: ${format.subject ?? "this line"} shows ${formatWords(format)}.`;
+}
+
+// Why a card sends nothing yet: lines that refused what was typed.
+function heldWords(numbers) {
+  const one = numbers.length === 1;
+  return `Not sent: ${one ? "line" : "lines"} ${listWords(numbers)} did not take everything typed ` +
+    `(said beside ${one ? "it" : "them"}). Check, then press Send again.`;
+}
+
 // Makes `input` a line editor: it takes only the keystrokes every format of
 // `formats()` takes (a group's line is every member's line), as the dialog's
-// editor does; refused keystrokes change nothing. Typed text and pastes go
-// through the keystroke rule; other edits (delete, cut, an input method)
-// must leave a text the editor would take typed.
-function keepLineRules(input, formats, edited) {
+// editor does. Typed keys and pastes go through the keystroke rule, a paste
+// whole (all of it or nothing); other edits (delete, cut, an input method)
+// must leave a text the editor would take typed. What is refused changes
+// nothing and goes to `refused` ({what, rule, format, whole, deleting}) to
+// be said; every change calls `edited()`. Typing over the whole text (or
+// into an empty line) starts a new value: `started()` comes first, once,
+// however many keys are refused before one is taken.
+function keepLineRules(input, formats, { edited, refused, started }) {
   let before = null;
-  const takes = (editor, key) => {
-    let outcome = null;
-    for (const { digits, places } of formats()) {
-      outcome = applyKey(editor, key, digits, places);
-      if (outcome.verdict !== "accepted") return null;
-    }
-    return outcome?.editor ?? null;
-  };
+  let refusedAt = null; // the editor as the last refusal left it
+  const same = (a, b) => a && b && a.text === b.text && a.start === b.start && a.end === b.end;
   input.addEventListener("beforeinput", (event) => {
     before = { text: input.value, start: input.selectionStart, end: input.selectionEnd };
+    const overEverything = before.start === 0 && before.end === before.text.length;
     let keys;
+    let whole = "";
     if (event.inputType === "deleteContentBackward") {
       keys = ["Backspace"];
     } else if (event.inputType === "insertText" || event.inputType === "insertFromPaste") {
       const text = event.data ?? event.dataTransfer?.getData("text/plain") ?? "";
-      // Keyboards of some languages have a comma where the point is.
-      keys = [...text.replace(/\s+/g, "").replaceAll(",", ".")];
+      // Keyboards of some languages have a comma where the point is; a
+      // copied value often brings spaces or a line break around it.
+      keys = [...(text === "," ? "." : text.length > 1 ? text.trim() : text)];
+      if (keys.length > 1) whole = keys.join("");
     } else {
       return;
     }
     event.preventDefault();
+    if (overEverything && !same(before, refusedAt)) started();
     let editor = before;
     for (const key of keys) {
-      editor = takes(editor, key);
-      if (!editor) return;
+      let outcome = null;
+      for (const format of formats()) {
+        outcome = applyKey(editor, key, format.digits, format.places);
+        if (outcome.verdict !== "accepted") {
+          const what = whole ? shownAs(whole) : key === "Backspace" ? deletedWords(before) : shownAs(key);
+          refusedAt = before;
+          refused({ what, rule: outcome.rule, format, whole: Boolean(whole), deleting: key === "Backspace" });
+          return;
+        }
+      }
+      if (!outcome) return;
+      editor = outcome.editor;
     }
     if (editor.text === input.value) return;
+    refusedAt = null;
     input.value = editor.text;
     input.setSelectionRange(editor.start, editor.end);
     edited();
   });
   input.addEventListener("input", () => {
-    const allowed = formats().every(({ digits, places }) => editorTakes(input.value, digits, places));
-    if (!allowed && before) {
+    const text = input.value;
+    const refusing = before && formats().map((format) => ({ format, rule: typedRefusal(text, format.digits,
+      format.places) })).find(({ rule }) => rule);
+    if (refusing) {
       input.value = before.text;
       input.setSelectionRange(before.start, before.end);
+      refusedAt = before;
+      refused({ what: shownAs(text), rule: refusing.rule, format: refusing.format, whole: true });
+    } else {
+      refusedAt = null;
+      edited();
     }
     before = null;
-    edited();
   });
 }
 
@@ -214,7 +380,7 @@ class BoardCard {
     this.lines = [];
     const rows = [];
     for (let n = 1; n <= LINE_COUNT; ++n) {
-      const line = { number: n };
+      const line = { number: n, refusals: new Refusals(), problem: "" };
       const lineId = `${id}-l${n}`;
       line.caption = h("span", { class: "caption", id: `${lineId}-caption` });
       line.input = h("input", {
@@ -230,7 +396,7 @@ class BoardCard {
       line.ghost = h("span", { class: "ghost", "aria-hidden": "true" });
       line.tenth = h("span", { class: "tenth", "aria-hidden": "true" });
       line.display = h("div", { class: "display" }, line.ghost, line.tenth, line.input);
-      line.note = h("span", { class: "note", id: `${lineId}-note` });
+      line.note = h("span", { class: "note", id: `${lineId}-note`, "aria-live": "polite" });
       const flags = [];
       if (admin) {
         line.flicker = h("input", { type: "checkbox", id: `${lineId}-flicker`,
@@ -245,7 +411,14 @@ class BoardCard {
           h("label", { class: "flag" }, line.flicker, "Flicker"),
           h("label", { class: "flag" }, line.point, "9/10")));
       }
-      keepLineRules(line.input, () => [this.format(n)], () => this.lineEdited(n));
+      keepLineRules(line.input, () => [this.format(n)], {
+        edited: () => this.lineEdited(n),
+        refused: (refusal) => {
+          line.refusals.add(refusal);
+          this.describe(n);
+        },
+        started: () => line.refusals.clear(),
+      });
       line.input.addEventListener("blur", () => this.lineLeft(n));
       line.row = h("li", { class: "line" }, line.caption, h("div", { class: "row" }, line.display, flags),
         line.note);
@@ -298,8 +471,8 @@ class BoardCard {
   }
 
   format(n) {
-    const { digits, places } = this.line(n);
-    return { digits, places };
+    const { digits, places, pattern } = this.line(n);
+    return { digits, places, pattern };
   }
 
   brightness(key) {
@@ -325,12 +498,13 @@ class BoardCard {
   }
 
   lineEdited(n) {
-    this.lines[n - 1].row.classList.remove("refused");
-    this.edit(`lines.${n}`, this.lines[n - 1].input.value, this.line(n).text);
+    const line = this.lines[n - 1];
+    line.problem = "";
+    this.edit(`lines.${n}`, line.input.value, this.line(n).text);
   }
 
   // Leaving a line shows its text as the board will show it; a value the
-  // board would not take stays as typed and is marked.
+  // board would not take stays as typed, marked, and says why.
   lineLeft(n) {
     const line = this.lines[n - 1];
     const { digits, places, pattern } = this.line(n);
@@ -346,22 +520,26 @@ class BoardCard {
     }
   }
 
-  // A value the line does not take: the line says what it takes (the
-  // card's result says why, in the service's words).
+  // A value the line cannot show: marked, and the line says what it shows
+  // (after a send, the card's result says why in the service's words).
   markRefused(n) {
     const line = this.lines[n - 1];
-    const { digits, places } = this.line(n);
-    line.row.classList.add("refused");
-    line.input.setAttribute("aria-invalid", "true");
-    this.describe(n, `does not fit ${describeFormat(digits, places)}`);
+    line.problem = misfitWords(line.input.value, this.format(n));
+    this.describe(n);
   }
 
-  describe(n, problem = "") {
+  // The words beside line n: what it cannot show or refused, else whether
+  // it waits to be sent or for the board.
+  describe(n) {
     const line = this.lines[n - 1];
     const stored = this.line(n);
-    if (!problem) line.input.removeAttribute("aria-invalid");
-    let note = problem;
-    if (!note && this.lines[n - 1].row.classList.contains("changed")) note = "changed, not sent yet";
+    line.row.classList.toggle("refused", line.problem !== "");
+    if (line.problem) line.input.setAttribute("aria-invalid", "true");
+    else line.input.removeAttribute("aria-invalid");
+    const refused = line.refusals.words();
+    line.row.classList.toggle("told", refused !== "");
+    let note = [line.problem, refused].filter(Boolean).join(" ");
+    if (!note && line.row.classList.contains("changed")) note = "changed, not sent yet";
     if (!note && stored.shown !== stored.text) note = `the board shows ${stored.shown || "nothing"} yet`;
     line.note.textContent = note;
   }
@@ -389,9 +567,7 @@ class BoardCard {
       if (line.point && !this.edits.has(`point.${n}`)) line.point.checked = stored.point;
     });
     this.markChanges();
-    this.lines.forEach((line, index) => {
-      if (!line.row.classList.contains("refused")) this.describe(index + 1);
-    });
+    this.lines.forEach((line) => this.describe(line.number));
     const off = board.lines.filter((l) => !l.chosen).map((l) => l.number);
     this.off.textContent = off.length === 0 ? "" :
       `${off.length === 1 ? "Line" : "Lines"} ${off.join(", ")} ${off.length === 1 ? "is" : "are"} off (not sent).`;
@@ -409,9 +585,7 @@ class BoardCard {
   }
 
   showLast(status) {
-    const at = status.at ? new Date(status.at) : null;
-    const when = at && !Number.isNaN(at.getTime()) ? ` ${at.toLocaleTimeString([], { hour12: false })}` : "";
-    this.last.textContent = `Last: ${status.command} ${status.result}${when}`;
+    this.last.textContent = statusSentence(status, atTime(status.at));
   }
 
   // The request body of the changes made: the lines, flags, "Update in"
@@ -432,6 +606,12 @@ class BoardCard {
   async sendChanges() {
     // A line being edited is left first, as the dialog's send button takes the focus.
     this.send.focus();
+    const held = this.lines.filter((line) => line.refusals.holds && !line.input.disabled);
+    if (held.length > 0) {
+      for (const line of held) line.refusals.holds = false;
+      showResult(this.result, heldWords(held.map((line) => line.number)), "refused");
+      return;
+    }
     await this.run(`/api/boards/${encodeURIComponent(this.name)}`, this.body(), true);
   }
 
@@ -450,14 +630,13 @@ class BoardCard {
     const refusedLine = /^lines\.(\d)$/.exec(field);
     if (refusedLine) this.markRefused(Number(refusedLine[1]));
     if (answer.body?.board) {
-      if (changes && (answer.status === 200 || answer.status === 202)) this.edits.clear();
+      if (changes && (answer.status === 200 || answer.status === 202)) {
+        this.edits.clear();
+        for (const line of this.lines) line.refusals.clear();
+      }
       this.show(answer.body.board);
     }
   }
-}
-
-function describeFormat(digits, places) {
-  return `${digits} digits, ${places === "No" ? "free point" : `${places} decimal places`}`;
 }
 
 // --- a group's card -------------------------------------------------------------
@@ -470,18 +649,33 @@ class GroupCard {
     this.name = name;
     const id = `g-${idPart(name)}`;
     const admin = page.role === "admin";
-    this.inputs = [];
+    this.lines = [];
     const rows = [];
     for (let n = 1; n <= LINE_COUNT; ++n) {
-      const input = h("input", {
+      const line = { number: n, refusals: new Refusals(), problem: "" };
+      line.input = h("input", {
         id: `${id}-l${n}`, type: "text", inputmode: "decimal", enterkeyhint: "next", autocomplete: "off",
         spellcheck: "false", placeholder: "unchanged", "aria-label": `${name} line ${n}`,
+        "aria-describedby": `${id}-l${n}-note`,
       });
-      keepLineRules(input, () => this.formats(n), () => input.removeAttribute("aria-invalid"));
-      input.addEventListener("blur", () => this.check(n));
-      this.inputs.push(input);
-      rows.push(h("li", {}, h("span", { class: "number", "aria-hidden": "true" }, String(n)), input));
+      line.note = h("span", { class: "note", id: `${id}-l${n}-note`, "aria-live": "polite" });
+      keepLineRules(line.input, () => this.formats(n), {
+        edited: () => {
+          line.problem = "";
+          this.describe(n);
+        },
+        refused: (refusal) => {
+          line.refusals.add(refusal);
+          this.describe(n);
+        },
+        started: () => line.refusals.clear(),
+      });
+      line.input.addEventListener("blur", () => this.check(n));
+      this.lines.push(line);
+      rows.push(h("li", {}, h("span", { class: "number", "aria-hidden": "true" }, String(n)), line.input,
+        line.note));
     }
+    this.inputs = this.lines.map((line) => line.input);
     enterMovesOn(this.inputs);
     const keep = "unchanged";
     this.update = h("select", { id: `${id}-update` }, options([keep, ...UPDATE_TIMES], keep));
@@ -494,7 +688,7 @@ class GroupCard {
       }
     }
     this.send = h("button", { type: "button", class: "primary", "aria-label": `Send ${name}` }, "Send");
-    this.send.addEventListener("click", () => this.run("", this.body()));
+    this.send.addEventListener("click", () => this.sendChanges());
     const actions = [this.send];
     if (admin) {
       const clock = h("button", { type: "button", "aria-label": `Proof time ${name}` }, "Proof time");
@@ -519,9 +713,13 @@ class GroupCard {
     return [...page.boards.values()].filter((card) => card.board.groups.includes(this.name));
   }
 
-  // The formats of line n on the boards that send it.
+  // The formats of line n on the boards that send it, each with the words
+  // naming it ("this line" while they are all alike, "line 1 of yard").
   formats(n) {
-    return this.memberCards().filter((card) => card.line(n).chosen).map((card) => card.format(n));
+    const formats = this.memberCards().filter((card) => card.line(n).chosen)
+      .map((card) => ({ ...card.format(n), board: card.name }));
+    const alike = formats.every((f) => f.digits === formats[0].digits && f.places === formats[0].places);
+    return formats.map((f) => ({ ...f, subject: alike ? "this line" : `line ${n} of ${f.board}` }));
   }
 
   refresh() {
@@ -534,14 +732,21 @@ class GroupCard {
     });
   }
 
+  // Leaving a line: a value one of the boards cannot show is marked and
+  // says which and why.
   check(n) {
-    const input = this.inputs[n - 1];
-    const fits = this.memberCards().filter((card) => card.line(n).chosen).every((card) => {
-      const { digits, places, pattern } = card.line(n);
-      return lineTakes(input.value, digits, places, pattern);
-    });
-    if (fits) input.removeAttribute("aria-invalid");
-    else input.setAttribute("aria-invalid", "true");
+    const line = this.lines[n - 1];
+    const misfit = this.formats(n).find((f) => !lineTakes(line.input.value, f.digits, f.places, f.pattern));
+    line.problem = misfit ? misfitWords(line.input.value, misfit) : "";
+    this.describe(n);
+  }
+
+  describe(n) {
+    const line = this.lines[n - 1];
+    if (line.problem) line.input.setAttribute("aria-invalid", "true");
+    else line.input.removeAttribute("aria-invalid");
+    line.note.textContent = [line.problem, line.refusals.words()].filter(Boolean).join(" ");
+    line.input.closest("li").classList.toggle("said", line.note.textContent !== "");
   }
 
   body() {
@@ -556,23 +761,40 @@ class GroupCard {
     return body;
   }
 
+  async sendChanges() {
+    const held = this.lines.filter((line) => line.refusals.holds && !line.input.disabled);
+    if (held.length > 0) {
+      for (const line of held) line.refusals.holds = false;
+      showResult(this.result, heldWords(held.map((line) => line.number)), "refused");
+      return;
+    }
+    await this.run("", this.body());
+  }
+
   async run(path, body) {
     this.send.disabled = true;
     showResult(this.result, "Sending…", "busy");
     const answer = await api("POST", `/api/groups/${encodeURIComponent(this.name)}${path}`, body);
     this.send.disabled = false;
-    if (answer.status !== 200) {
+    if (answer.status !== 200 && answer.status !== 202) {
       showResult(this.result, ...answerWords(answer));
       const refusedLine = /\.lines\.(\d)$/.exec(answer.body?.field ?? "");
       if (refusedLine) this.inputs[Number(refusedLine[1]) - 1].setAttribute("aria-invalid", "true");
       return;
     }
-    const results = answer.body?.results ?? [];
-    const kinds = results.map((r) => answerKind(r.statuses ?? []));
-    showResult(this.result, results.map((r) => `${r.board}: ${statusWords(r.statuses ?? [])}`).join(" · "),
-      kinds.includes("failed") ? "failed" : "sent");
+    // One result per board: a board still going when the answer came is
+    // stored and goes on.
+    const words = (answer.body?.results ?? []).map((r) =>
+      [r.board, ...(r.pending ? [PENDING, "pending"] : statusesWords(r.statuses ?? []))]);
+    showResult(this.result, words.map(([board, text]) => `${board}: ${text}`).join(" · "),
+      worstKind(words.map(([, , kind]) => kind)));
     if (path === "") {
-      for (const input of this.inputs) input.value = "";
+      for (const line of this.lines) {
+        line.input.value = "";
+        line.refusals.clear();
+        line.problem = "";
+        this.describe(line.number);
+      }
     }
   }
 }
@@ -682,14 +904,21 @@ function openEvents() {
   });
 }
 
-function enter({ role, login }) {
+// Shows the boards for a session; after a login the focus goes to the first
+// line editor, as it leaves the login form for the boards.
+async function enter({ role, login }, loggedIn = false) {
   page.role = role;
   page.login = login;
   $("login").hidden = true;
   $("role").textContent = login ? role : `${role} (no passwords)`;
   $("logout").hidden = !login;
   openEvents();
-  loadBoards();
+  await loadBoards();
+  if (loggedIn) {
+    const first = document.querySelector("#boards .display input:not(:disabled)");
+    first?.focus();
+    first?.select();
+  }
 }
 
 async function start() {
@@ -705,7 +934,7 @@ $("login").addEventListener("submit", async (event) => {
   password.value = "";
   if (answer.status === 200) {
     showResult($("login-result"), "", "");
-    enter({ role: answer.body.role, login: true });
+    enter({ role: answer.body.role, login: true }, true);
   } else if (answer.status === 429) {
     const wait = answer.headers.get("Retry-After");
     showResult($("login-result"), `Too many wrong passwords: try again${wait ? ` in ${wait} s` : " later"}.`,

@@ -16,15 +16,19 @@ function placesValue(places) {
 
 // One keystroke in a line editor. `editor` is {text, start, end} (the
 // selection; start == end is the caret), `key` one character or
-// "Backspace". Returns {verdict, editor}: "dropped" (the character never
-// reaches the editor), "refused" (the editor keeps its text and selection)
-// or "accepted" (the editor as it shows afterwards).
+// "Backspace". Returns {verdict, editor, rule}: "dropped" (the character
+// never reaches the editor), "refused" (the editor keeps its text and
+// selection) or "accepted" (the editor as it shows afterwards). `rule` names
+// what a dropped or refused key broke: "characters" (a line holds digits
+// and one point), "no point" (a line without decimals), "whole" (more
+// digits before the point than the line has), "length" (more digits than
+// the line has), "leading point" or "second point".
 export function applyKey(editor, key, digits, places) {
   const freePoint = places === FREE_POINT;
   const pointAllowed = freePoint || placesValue(places) !== 0;
   const backspace = key === "Backspace";
   if (!(backspace || isDigit(key) || (key === "." && pointAllowed))) {
-    return { verdict: "dropped", editor };
+    return { verdict: "dropped", editor, rule: key === "." ? "no point" : "characters" };
   }
   let { text, start, end } = editor;
   if (backspace) {
@@ -39,14 +43,14 @@ export function applyKey(editor, key, digits, places) {
     start += 1;
   }
   const after = { text, start, end: start };
-  const refused = { verdict: "refused", editor };
+  const refused = (rule) => ({ verdict: "refused", editor, rule });
   const n = text.length;
   const point = text.indexOf(".");
   const decimals = freePoint ? 0 : placesValue(places);
-  if (!freePoint && point === -1 && n > digits - decimals) return refused;
-  if (n > (point >= 0 && point < digits ? digits + 1 : digits)) return refused;
-  if (text.startsWith(".")) return refused;
-  if (key === "." && editor.text.includes(".")) return refused;
+  if (!freePoint && point === -1 && n > digits - decimals) return refused(decimals > 0 ? "whole" : "length");
+  if (n > (point >= 0 && point < digits ? digits + 1 : digits)) return refused("length");
+  if (text.startsWith(".")) return refused("leading point");
+  if (key === "." && editor.text.includes(".")) return refused("second point");
   return { verdict: "accepted", editor: after };
 }
 
@@ -112,13 +116,14 @@ export function lineTakes(text, digits, places, pattern) {
   return Math.abs((Number.isFinite(shown) ? shown : 0) - Number.parseFloat(text)) < 1;
 }
 
-// True when the editor takes `text` typed key by key into an empty line.
-export function editorTakes(text, digits, places) {
+// The rule that refuses `text` typed key by key into an empty line (as
+// applyKey names it), or null when the editor takes every key.
+export function typedRefusal(text, digits, places) {
   let editor = { text: "", start: 0, end: 0 };
   for (const key of text) {
     const outcome = applyKey(editor, key, digits, places);
-    if (outcome.verdict !== "accepted") return false;
+    if (outcome.verdict !== "accepted") return outcome.rule;
     editor = outcome.editor;
   }
-  return true;
+  return null;
 }
