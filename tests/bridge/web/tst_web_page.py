@@ -178,14 +178,14 @@ class WithoutPasswords(PageTest):
         # What the lines took is no value typed as a whole: Send says so first.
         phone.find("Send hall").click()
         result = phone.by_id("b-hall-result")
-        fx.wait_until(lambda: result.text.startswith("Not sent"), 5, "the refusal")
+        fx.wait_until(lambda: result.text.startswith("Not sent"), fx.PATIENCE, "the refusal")
         self.assertEqual(result.text, "Not sent: lines 1 and 3 did not take everything typed (said beside them). "
                                       "Check, then press Send again.")
         self.assertIsNone(self.service.frame("hall", "content", timeout=1.0))
         self.assertEqual(self.service.stored(*HALL_LINE_1), "18.99")
         # Pressed again, it sends what the lines show.
         phone.find("Send hall").click()
-        fx.wait_until(lambda: result.text == "Sent successfully!", 5, "the result")
+        fx.wait_until(lambda: result.text == "Sent successfully!", fx.PATIENCE, "the result")
         frame = self.service.frame("hall", "content")
         self.assertEqual([line["text"].strip() for line in frame["lines"][:3]], ["12.67", "16.59", "739"])
 
@@ -200,14 +200,14 @@ class WithoutPasswords(PageTest):
                          "'6' does not fit: this line shows 4 digits.")
         phone.find("Send prices").click()
         result = phone.driver.find_element(fx.By.CSS_SELECTOR, '[aria-labelledby="g-prices-name"] .result')
-        fx.wait_until(lambda: result.text.startswith("Not sent"), 5, "the refusal")
+        fx.wait_until(lambda: result.text.startswith("Not sent"), fx.PATIENCE, "the refusal")
         select_all(line)
         paste(phone, line, "abc123.456")
         self.assertEqual(line.get_attribute("value"), "12.45")
         self.assertEqual(said_beside(self, phone, line),
                          "'abc123.456' is not taken: a line holds digits and one point.")
         phone.find("Send prices").click()
-        fx.wait_until(lambda: result.text.startswith("Not sent: line 1 did not take"), 5, "the refusal")
+        fx.wait_until(lambda: result.text.startswith("Not sent: line 1 did not take"), fx.PATIENCE, "the refusal")
         self.assertIsNone(self.service.frame("hall", "content", timeout=1.0))
         self.assertEqual(self.service.stored("yard", "TextData", "TD1"), "18.99")
 
@@ -224,7 +224,7 @@ class WithoutPasswords(PageTest):
                                       "answers.")
         self.assertEqual(self.service.stored("yard", "TextData", "TD1"), "17.49")
         last = phone.driver.find_element(fx.By.CSS_SELECTOR, '[aria-labelledby="b-yard-name"] .last')
-        fx.wait_until(lambda: last.text, 5, "the board's last result")
+        fx.wait_until(lambda: last.text, fx.PATIENCE, "the board's last result")
         minutes.add(time.strftime("%H:%M"))
         self.assertIn(last.text, [f"The board did not answer at {minute}; the lines are stored and will be sent "
                                   "when it answers." for minute in minutes])
@@ -350,7 +350,7 @@ class WithPasswords(PageTest):
     def test_logging_in_puts_the_focus_on_the_first_line(self):
         page = self.log_in(fx.OPERATOR_PASSWORD, 360)
         line = page.find("hall line 1")
-        fx.wait_until(lambda: page.focused() == line, 5, "the focus on hall line 1")
+        fx.wait_until(lambda: page.focused() == line, fx.PATIENCE, "the focus on hall line 1")
         # Its text is selected: what is typed replaces it.
         page.focused().send_keys("7.5")
         self.assertEqual(line.get_attribute("value"), "7.5")
