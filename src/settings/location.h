@@ -10,6 +10,7 @@ namespace lumidex {
 enum class SettingsPlace {
     BesideProgram, // Config.ini in the program's own folder
     UserConfig,    // Config.ini in the user's configuration folder
+    Named,         // a file the operator named on the command line
 };
 
 // What decides the settings file's place, gathered from the running system.
@@ -70,7 +71,8 @@ bool PrepareSettingsFolder(const std::filesystem::path& file);
 
 // The one-time notice of the dialog when the settings file has just been
 // created in the user's configuration folder; empty when there is nothing
-// to say (the file is beside the program, or it existed before).
+// to say (the file is beside the program or one the operator named, or it
+// existed before).
 std::string SettingsPlaceNotice(const SettingsLocation& location, bool existed_before,
                                 bool exists_now);
 

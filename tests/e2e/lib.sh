@@ -68,7 +68,8 @@ e2e_prepare() {
   done >"$E2E_APP_DIR/Config.ini"
 }
 
-# Starts the copy and waits for its main window; sets E2E_APP_PID and E2E_WIN.
+# Starts the copy with the given arguments and waits for its main window;
+# sets E2E_APP_PID and E2E_WIN.
 e2e_start_app() {
   mkdir -p "$E2E_APP_DIR/tmp"
   # Under AddressSanitizer (scripts/test-sanitizers) strict string checks
@@ -76,7 +77,7 @@ e2e_start_app() {
   # while the X connection starts, and libdbus leaks at exit; the offscreen
   # suites check the program's own memory. The later setting wins.
   ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}strict_string_checks=0:detect_leaks=0" \
-    TMPDIR="$E2E_APP_DIR/tmp" QT_QPA_PLATFORM=xcb "$E2E_APP_DIR/lumidex" \
+    TMPDIR="$E2E_APP_DIR/tmp" QT_QPA_PLATFORM=xcb "$E2E_APP_DIR/lumidex" "$@" \
     >"$E2E_APP_DIR/stdout.log" 2>&1 &
   E2E_APP_PID=$!
   e2e_pids+=("$E2E_APP_PID")
@@ -123,10 +124,11 @@ window_width_is() {
   [ "$(xdotool getwindowgeometry "$E2E_WIN" | sed -n 's/.*Geometry: \([0-9]*\)x.*/\1/p')" = "$1" ]
 }
 
-# The value of a key in the copy's Config.ini ("" when missing).
+# The value of a key in the copy's Config.ini, or in E2E_INI when that names
+# another settings file ("" when missing).
 e2e_ini() {
   local section=$1 key=$2
-  tr -d '\r' <"$E2E_APP_DIR/Config.ini" | awk -v s="[$section]" -v k="$key" '
+  tr -d '\r' <"${E2E_INI:-$E2E_APP_DIR/Config.ini}" | awk -v s="[$section]" -v k="$key" '
     /^\[/ { in_section = ($0 == s); next }
     in_section && index($0, k "=") == 1 { print substr($0, length(k) + 2); exit }'
 }

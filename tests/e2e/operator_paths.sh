@@ -249,11 +249,31 @@ scenario_another_user_cannot_hold_the_dialog() {
   rm -rf "$shared"
 }
 
+# lumidex --config names the settings file: it is made, with its missing
+# folders, without a word, and what is typed is stored there, not beside the
+# program. A bad command line opens nothing and says why on one line.
+scenario_named_settings_file() {
+  e2e_prepare "${BASE_CONFIG[@]}"
+  local named="$E2E_APP_DIR/site/boards/hall.ini" said status=0
+  said=$(timeout "$E2E_TIMEOUT" "$E2E_APP_DIR/lumidex" --config "$named" --config "$named" \
+    2>&1 >/dev/null) || status=$?
+  [ "$status" = 2 ] || e2e_fail "--config given twice ended with status $status"
+  [[ "$said" == "lumidex: "* && "$said" != *$'\n'* ]] || e2e_fail "bad usage said \"$said\""
+  [ ! -e "$E2E_APP_DIR/site" ] || e2e_fail "bad usage made the folders"
+  e2e_start_app --config "$named"
+  e2e_type 7
+  e2e_key Tab
+  E2E_INI=$named e2e_wait_ini TextData TD1 7
+  window_gone "$E2E_TITLE" || e2e_fail "a box came up"
+  e2e_expect_ini TextData TD1 ""
+  e2e_stop_app
+}
+
 # ---- sessions --------------------------------------------------------------
 
 # Alt+F4 is the window manager's, so the exit scenario needs one.
 with_wm=(tab_skips_hidden_panel panel_focus_and_tab_order exit_stores_what_was_typed
-  drop_down_is_no_leave password_retry list_without_choice_keeps_port)
+  drop_down_is_no_leave password_retry list_without_choice_keeps_port named_settings_file)
 without_wm=(password_retry tab_skips_hidden_panel panel_focus_and_tab_order drop_down_is_no_leave
   list_without_choice_keeps_port another_user_cannot_hold_the_dialog)
 wanted=("$@")

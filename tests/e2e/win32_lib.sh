@@ -65,10 +65,11 @@ w32_click() {
   w32_click_at $point
 }
 
-# Starts the copy in E2E_APP_DIR and waits for its main window with the
-# keyboard in line editor 1; sets E2E_APP_PID and E2E_MAIN.
+# Starts the copy in E2E_APP_DIR with the given arguments and waits for its
+# main window with the keyboard in line editor 1; sets E2E_APP_PID and
+# E2E_MAIN.
 e2e_start_app() {
-  (cd "$E2E_APP_DIR" && exec wine ./lumidex.exe </dev/null >"$E2E_APP_DIR/stdout.log" 2>&1) &
+  (cd "$E2E_APP_DIR" && exec wine ./lumidex.exe "$@" </dev/null >"$E2E_APP_DIR/stdout.log" 2>&1) &
   E2E_APP_PID=$!
   e2e_poll w32_shown 'Lumidex_1.0' '|1.|2.|' || e2e_fail "the main window did not appear"
   E2E_MAIN=$(w32_find 'Lumidex_1.0' '|1.|2.|')

@@ -309,6 +309,26 @@ scenario_held_lock_is_told_and_waited_out() {
   e2e_stop_app
 }
 
+# lumidex.exe --config names the settings file: it is made, with its missing
+# folders, without a word, and what is typed is stored there, not beside the
+# program. A bad command line opens nothing and says why on one line of its
+# standard error.
+scenario_named_settings_file() {
+  e2e_prepare "${BASE_CONFIG[@]}"
+  local named="$E2E_APP_DIR/site/boards/dock.ini" said status=0
+  said=$(cd "$E2E_APP_DIR" && timeout "$E2E_TIMEOUT" wine ./lumidex.exe --config a.ini \
+    --config b.ini </dev/null 2>&1 >/dev/null) || status=$?
+  [ "$status" = 2 ] || e2e_fail "--config given twice ended with status $status"
+  [ "$said" = 'lumidex: --config may be given only once' ] || e2e_fail "bad usage said \"$said\""
+  e2e_start_app --config "$(winepath -w "$named")"
+  e2e_type 42
+  e2e_key Return
+  E2E_INI=$named e2e_wait_ini TextData TD1 42
+  [ "$(w32 list | awk -F'\t' -v t="$MAIN" '$3 == t' | wc -l)" = 1 ] || e2e_fail "a box came up"
+  e2e_expect_ini TextData TD1 ""
+  e2e_stop_app
+}
+
 # ---- runner ----------------------------------------------------------------
 
 # Every path runs without a window manager; under openbox those where the

@@ -114,6 +114,7 @@ const NoticeCase kNoticeCases[] = {
     {"an existing user file is not told again", kUser, true, true, false},
     {"a file that could not be made is not told", kUser, false, false, false},
     {"beside the program is never told", kBeside, false, true, false},
+    {"a file the operator named is never told", SettingsPlace::Named, false, true, false},
 };
 
 class SettingsPlaceNoticeTest : public testing::TestWithParam<NoticeCase> {};

@@ -1,5 +1,6 @@
 #include "gui/qt/numicon_app.h"
 
+#include "dialog/command_line.h"
 #include "dialog/dialog_template.h"
 #include "gui/qt/app_globals.h"
 #include "gui/qt/dialog_font.h"
@@ -17,7 +18,7 @@ CNumiconApp::CNumiconApp(int& argc, char** argv) : QApplication(argc, argv) {
     setWindowIcon(ApplicationIcon());
 }
 
-int CNumiconApp::InitInstance() {
+int CNumiconApp::InitInstance(const std::filesystem::path& named) {
     SingleInstanceGuard guard(
         SingleInstanceGuard::NameFor(QString::fromUtf8(lumidex::dialog::kWindowTitle.data())));
     if (!guard.Claim()) {
@@ -25,13 +26,8 @@ int CNumiconApp::InitInstance() {
     }
     QtMessageBoxes boxes;
     NumiconWindow::Environment environment;
-    // Config.ini beside the program when its folder can hold it, else in
-    // the user's configuration folder, made on first use.
-    const lumidex::SettingsLocation location = lumidex::ChooseSettingsLocation(
-        lumidex::CurrentSettingsInputs(lumidex::ExecutableDirectory()));
-    if (location.place == lumidex::SettingsPlace::UserConfig) {
-        lumidex::PrepareSettingsFolder(location.file);
-    }
+    const lumidex::SettingsLocation location =
+        lumidex::dialog::PrepareDialogSettings(named, lumidex::ExecutableDirectory());
     environment.settings_path = location.file;
     environment.settings_place = location.place;
     environment.boxes = &boxes;

@@ -13,6 +13,7 @@
 
 #include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include <commctrl.h>
@@ -120,10 +121,10 @@ std::vector<std::string> CommandLineArguments() {
 }
 
 // A window program has no console of its own; the text goes to whatever
-// standard output it was given (a pipe, a file, the console of the shell
-// that redirected it) and nowhere otherwise.
-void WriteToStandardOutput(const std::string& text) {
-    HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+// standard output or error (`which`) it was given (a pipe, a file, the
+// console of the shell that redirected it) and nowhere otherwise.
+void WriteToStandardHandle(DWORD which, const std::string& text) {
+    HANDLE out = ::GetStdHandle(which);
     if (out == nullptr || out == INVALID_HANDLE_VALUE) {
         return;
     }
@@ -135,9 +136,20 @@ void WriteToStandardOutput(const std::string& text) {
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     lumidex::LoadLibrariesFromSystemOnly();
-    if (const auto answer = lumidex::dialog::CommandLineAnswer(CommandLineArguments())) {
-        WriteToStandardOutput(*answer);
+    using Action = lumidex::dialog::DialogCommandLine::Action;
+    std::error_code ec;
+    const std::filesystem::path current_folder = std::filesystem::current_path(ec);
+    const lumidex::dialog::DialogCommandLine command =
+        lumidex::dialog::ReadCommandLine(CommandLineArguments(), current_folder);
+    switch (command.action) {
+    case Action::Answer:
+        WriteToStandardHandle(STD_OUTPUT_HANDLE, command.text);
         return 0;
+    case Action::Refuse:
+        WriteToStandardHandle(STD_ERROR_HANDLE, command.text);
+        return lumidex::dialog::kExitBadUsage;
+    case Action::OpenDialog:
+        break;
     }
     if (!ClaimSingleInstance()) {
         return 0;
@@ -147,14 +159,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
 
     const std::filesystem::path program = lumidex::ExecutablePath();
     const std::filesystem::path program_dir = program.parent_path();
-    // Config.ini beside the program when its folder can hold it and it is no
-    // installed copy; otherwise in the user's application data, made on
-    // first use.
     const lumidex::SettingsLocation location =
-        lumidex::ChooseSettingsLocation(lumidex::CurrentSettingsInputs(program_dir));
-    if (location.place == lumidex::SettingsPlace::UserConfig) {
-        lumidex::PrepareSettingsFolder(location.file);
-    }
+        lumidex::dialog::PrepareDialogSettings(command.settings_file, program_dir);
 
     lumidex::dialog::CNumiconDlg::Environment environment;
     environment.settings_path = location.file;
