@@ -1,6 +1,6 @@
 #include "dialog/command_line.h"
 
-#include "tools/common/cli.h"
+#include "cli/cli.h"
 #include "version.h"
 
 namespace lumidex::dialog {

@@ -4,7 +4,7 @@
 // what someone planted.
 #include "tests/support/access_list_win32.h"
 #include "tests/support/temp_dir.h"
-#include "tools/common/cli.h"
+#include "cli/cli.h"
 #include "tools/send/send_cli.h"
 
 #include <gtest/gtest.h>

@@ -389,7 +389,9 @@ TEST(Simulator, FloodOfValidFramesIsRateLimited) {
     test::UdpPeer client("127.0.0.1", 0,
                          [](const test::UdpPeer::Bytes&, int) { return std::nullopt; });
     const test::UdpPeer::Bytes brightness{0xFE, 0x07, 0x01, 0x02, 0x07, 0x00, 0xFF, 0x09, 0x08};
-    constexpr int kFlood = 600;
+    // Small enough that every answer fits the test's own receive buffer, so
+    // a missing answer is the card's fault and not this machine's.
+    constexpr int kFlood = 150;
     long reported = 0;
     long held_back = 0;
     auto read_until_quiet = [&] {
@@ -409,7 +411,7 @@ TEST(Simulator, FloodOfValidFramesIsRateLimited) {
     }
     read_until_quiet();
     EXPECT_GE(reported, 10);
-    EXPECT_LE(reported, 150) << "50 a second, and the flood takes well under 3 s";
+    EXPECT_LE(reported, 100) << "50 a second, and the flood takes well under 2 s";
     std::this_thread::sleep_for(1100ms);
     client.SendTo(kController, kUdpPort, brightness);
     read_until_quiet();

@@ -1,7 +1,7 @@
 #include "platform/library_search.h"
 #include "tools/bridge/options.h"
 #include "tools/bridge/run.h"
-#include "tools/common/cli.h"
+#include "cli/cli.h"
 #include "version.h"
 
 #include <iostream>

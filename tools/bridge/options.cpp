@@ -2,7 +2,7 @@
 
 #include "tools/bridge/mqtt/startup.h"
 #include "tools/bridge/platform/stop_signal.h"
-#include "tools/common/cli.h"
+#include "cli/cli.h"
 
 namespace lumidex {
 

@@ -5,7 +5,7 @@
 #include "tools/bridge/http/server.h"
 #include "tools/bridge/mqtt/startup.h"
 #include "tools/bridge/platform/stop_signal.h"
-#include "tools/common/cli.h"
+#include "cli/cli.h"
 
 #include <cstdlib>
 #include <optional>

@@ -1,5 +1,5 @@
 #include "platform/library_search.h"
-#include "tools/common/cli.h"
+#include "cli/cli.h"
 #include "tools/send/send_cli.h"
 
 #include <iostream>

@@ -4,7 +4,7 @@
 #include "protocol/local_time.h"
 #include "settings/file_io.h"
 #include "settings/location.h"
-#include "tools/common/cli.h"
+#include "cli/cli.h"
 #include "version.h"
 
 #include <algorithm>

@@ -2,7 +2,7 @@
 
 #include "link/address.h"
 #include "protocol/frame.h"
-#include "tools/common/cli.h"
+#include "cli/cli.h"
 #include "tools/sim/card_links.h"
 #include "tools/sim/frame_assembler.h"
 #include "tools/sim/reporter.h"

@@ -1,7 +1,7 @@
 #include "tools/bridge/http/settings.h"
 
 #include "settings/file_io.h"
-#include "tools/common/cli.h"
+#include "cli/cli.h"
 
 #include <istream>
 #include <ostream>

@@ -1,7 +1,7 @@
 #include "tools/bridge/mqtt/settings.h"
 
 #include "settings/text_codec.h"
-#include "tools/common/cli.h"
+#include "cli/cli.h"
 #include "tools/common/host_port.h"
 
 #include <mosquitto.h>

@@ -3,7 +3,7 @@
 #include "settings/file_io.h"
 #include "tools/bridge/mqtt/connection.h"
 #include "tools/bridge/mqtt/door.h"
-#include "tools/common/cli.h"
+#include "cli/cli.h"
 
 #include <cctype>
 #include <cstdint>

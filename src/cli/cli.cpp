@@ -1,4 +1,4 @@
-#include "tools/common/cli.h"
+#include "cli/cli.h"
 
 #include <algorithm>
 #include <cstdint>
