@@ -3,12 +3,24 @@
 #include "settings/profile.h"
 
 #include <algorithm>
+#include <array>
 
 namespace lumidex {
 namespace {
 
 constexpr SettingKey kPendingContent{"Pending", "content", "0", 1};
 constexpr SettingKey kPendingBrightness{"Pending", "brightness", "0", 1};
+// What the board showed: "known" says whether anything is, the lines and
+// brightness are as their Config.ini keys hold them.
+constexpr SettingKey kShownKnown{"Shown", "known", "0", 1};
+constexpr std::array<SettingKey, kLineCount> kShownLines{{{"Shown", "line1", "", 255},
+                                                          {"Shown", "line2", "", 255},
+                                                          {"Shown", "line3", "", 255},
+                                                          {"Shown", "line4", "", 255},
+                                                          {"Shown", "line5", "", 255},
+                                                          {"Shown", "line6", "", 255}}};
+constexpr SettingKey kShownDay{"Shown", "day", "", 8};
+constexpr SettingKey kShownNight{"Shown", "night", "", 8};
 
 std::filesystem::path PendingFile(const std::filesystem::path& settings) {
     return settings.parent_path() / ("." + settings.filename().string() + ".pending");
@@ -27,20 +39,45 @@ bool Remembered(Command command) {
 BoardStore::BoardStore(std::filesystem::path settings)
     : settings_(std::move(settings)), pending_(PendingFile(settings_)) {
     const SettingsFile pending(pending_);
+    const SettingsFile::Snapshot once(pending);
     for (const Command command : {Command::Content, Command::Brightness}) {
         if (pending.ReadNumber(PendingKey(command)) != 0) {
             owed_.Add(command);
         }
     }
+    if (pending.ReadNumber(kShownKnown) != 0) {
+        BoardShown shown;
+        for (std::size_t i = 0; i < kLineCount; ++i) {
+            shown.lines[i] = pending.Read(kShownLines[i]);
+        }
+        shown.day = pending.Read(kShownDay);
+        shown.night = pending.Read(kShownNight);
+        shown_ = std::move(shown);
+    }
 }
 
-void BoardStore::Mark(Command command, bool owed) {
-    if (!Remembered(command) || owed_.Has(command) == owed) {
-        return;
+void BoardStore::WritePending() {
+    std::vector<std::string> values;
+    std::vector<SettingWrite> writes;
+    const auto add = [&](const SettingKey& key, std::string value) {
+        values.push_back(std::move(value));
+        writes.push_back({key.section, key.name, {}});
+    };
+    values.reserve(4 + kLineCount);
+    add(kPendingContent, owed_.Has(Command::Content) ? "1" : "0");
+    add(kPendingBrightness, owed_.Has(Command::Brightness) ? "1" : "0");
+    if (shown_) {
+        add(kShownKnown, "1");
+        for (std::size_t i = 0; i < kLineCount; ++i) {
+            add(kShownLines[i], shown_->lines[i]);
+        }
+        add(kShownDay, shown_->day);
+        add(kShownNight, shown_->night);
     }
-    if (SettingsFile(pending_).Write(PendingKey(command), owed ? "1" : "0")) {
-        owed ? owed_.Add(command) : owed_.Remove(command);
+    for (std::size_t i = 0; i < writes.size(); ++i) {
+        writes[i].value = values[i];
     }
+    StoreSettings(pending_, writes, kSettingsLockWait);
 }
 
 bool BoardStore::StoreWaiting(std::chrono::milliseconds lock_wait) {
@@ -63,10 +100,15 @@ bool BoardStore::Take(Commands owed, SettingWrites writes, std::chrono::millisec
     std::lock_guard lock(mutex_);
     // Marked before the values are stored: a kill in between leaves a mark
     // too many, never a stored value the board is not sent.
-    for (const Command command : kCommands) {
-        if (owed.Has(command)) {
-            Mark(command, true);
+    bool marked = false;
+    for (const Command command : {Command::Content, Command::Brightness}) {
+        if (owed.Has(command) && !owed_.Has(command)) {
+            owed_.Add(command);
+            marked = true;
         }
+    }
+    if (marked) {
+        WritePending();
     }
     for (auto& write : writes) {
         std::erase_if(waiting_, [&](const auto& waiting) {
@@ -83,9 +125,28 @@ bool BoardStore::Flush(std::chrono::milliseconds lock_wait) {
     return StoreWaiting(lock_wait);
 }
 
-void BoardStore::Settle(Command command) {
+void BoardStore::Accepted(Command command, const BoardShown& shown, bool settled) {
     std::lock_guard lock(mutex_);
-    Mark(command, false);
+    const bool settles = settled && Remembered(command) && owed_.Has(command);
+    if (!settles && shown_ == shown) {
+        return;
+    }
+    if (settles) {
+        owed_.Remove(command);
+    }
+    shown_ = shown;
+    WritePending();
+}
+
+std::optional<BoardShown> BoardStore::Shown() const {
+    std::lock_guard lock(mutex_);
+    return shown_;
+}
+
+void BoardStore::RememberShown(const BoardShown& shown) {
+    std::lock_guard lock(mutex_);
+    shown_ = shown;
+    WritePending();
 }
 
 Commands BoardStore::Owed() const {

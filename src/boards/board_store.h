@@ -1,11 +1,16 @@
 #pragma once
 
 // What a board's files hold for the service: the values in its Config.ini
-// (the file the dialog prepared), and what the board has not yet accepted,
-// remembered beside it (".NAME.pending", written durably like the
-// settings), so that a restart, or a start after a kill, sends it.
+// (the file the dialog prepared), and, remembered beside it
+// (".NAME.pending", written durably like the settings), what the board has
+// not yet accepted, so that a restart, or a start after a kill, sends it,
+// and what the board showed when it last accepted a frame, so that a
+// restart never claims it shows values it never took.
+#include "boards/board_view.h"
 #include "delivery/delivery.h"
 #include "settings/keys.h"
+
+#include <optional>
 
 #include <chrono>
 #include <filesystem>
@@ -34,13 +39,24 @@ public:
     bool Take(Commands owed, SettingWrites writes, std::chrono::milliseconds lock_wait);
     // Stores what still waits; false while another program holds the file.
     bool Flush(std::chrono::milliseconds lock_wait);
-    // The board took the content or the brightness: no longer owed.
-    void Settle(Command command);
+    // The board took the content or the brightness and shows `shown` now:
+    // that is kept, and, when `settled` (no newer change came meanwhile),
+    // the command is no longer owed. One durable write, none when nothing
+    // changes.
+    void Accepted(Command command, const BoardShown& shown, bool settled);
     // What the board owes, as the pending file says.
     Commands Owed() const;
+    // What the board showed when it last accepted a frame; nothing when the
+    // service never saw it accept one.
+    std::optional<BoardShown> Shown() const;
+    // Keeps `shown` as what the board shows (when nothing is known yet, the
+    // board is taken to show what its Config.ini held at the first start).
+    void RememberShown(const BoardShown& shown);
 
 private:
-    void Mark(Command command, bool owed);
+    // Writes the marks and what the board shows, as they are now, to the
+    // pending file in one durable write.
+    void WritePending();
     bool StoreWaiting(std::chrono::milliseconds lock_wait);
 
     std::filesystem::path settings_;
@@ -48,6 +64,7 @@ private:
     mutable std::mutex mutex_;
     SettingWrites waiting_;
     Commands owed_;
+    std::optional<BoardShown> shown_;
 };
 
 } // namespace lumidex

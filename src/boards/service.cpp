@@ -150,9 +150,15 @@ BoardService::BoardService(BridgeConfig config, ServiceWorld world)
         }
         worker->boards.push_back(board.get());
         board->worker = worker;
-        // What the board shows until it accepts something new: its file.
+        // What the board shows: what it last accepted, as kept beside its
+        // file; at the very first start, what its Config.ini holds.
         impl_->shared.Reread(*board);
-        board->shown = board->stored.AsShown();
+        if (const auto shown = board->store.Shown()) {
+            board->shown = *shown;
+        } else {
+            board->shown = board->stored.AsShown();
+            board->store.RememberShown(board->shown);
+        }
         impl_->by_name[c.name] = board.get();
         for (const std::string& group : c.groups) {
             impl_->by_group[group].push_back(board.get());

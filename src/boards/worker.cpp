@@ -36,6 +36,7 @@ LinkTarget TargetOf(const Board& board, const SettingsFile& settings) {
 struct Served {
     BoardStatus status;
     bool exchanged = false;
+    BoardShown shown; // what the board shows after it
 };
 
 // One exchange of one command with one board.
@@ -51,7 +52,7 @@ Served Serve(ServiceShared& shared, Board& board, Command command,
         status.detail = LockedReason(board.config.settings) +
                         "; the change stays pending and is tried again";
         status.at = shared.clock.WallNow();
-        return {status, false};
+        return {status, false, {}};
     }
     // The frame, the link and what the doors see, from one reading of the
     // file.
@@ -90,13 +91,14 @@ Served Serve(ServiceShared& shared, Board& board, Command command,
     if (shown_changed) {
         shared.observers.Emit(ShownEvent{shared.Snapshot(board)});
     }
-    return {status, true};
+    std::lock_guard lock(shared.state_mutex);
+    return {status, true, board.shown};
 }
 
-// Availability and the pending marks after an exchange.
-void Finish(ServiceShared& shared, Board& board, Command command, bool delivered,
+// Availability, what the board owes and what it shows, after an exchange.
+void Finish(ServiceShared& shared, Board& board, Command command, const Served& served,
             std::uint64_t generation) {
-    if (delivered) {
+    if (Delivered(served.status.result)) {
         board.failures = 0;
         shared.SetAvailability(board, Availability::Online);
         if (command == Command::Content || command == Command::Brightness) {
@@ -105,9 +107,7 @@ void Finish(ServiceShared& shared, Board& board, Command command, bool delivered
                 std::lock_guard lock(board.worker->mutex);
                 unchanged = board.generation == generation;
             }
-            if (unchanged) {
-                board.store.Settle(command);
-            }
+            board.store.Accepted(command, served.shown, unchanged);
         }
         return;
     }
@@ -205,7 +205,7 @@ void Worker::Run(ServiceShared& shared) {
         const Served served = Serve(shared, *due, command, clock_time);
         const bool delivered = Delivered(served.status.result);
         if (served.exchanged) {
-            Finish(shared, *due, command, delivered, generation);
+            Finish(shared, *due, command, served, generation);
         }
         shared.Report(due, served.status);
 

@@ -296,7 +296,8 @@ TEST_F(BoardServiceTest, ANewerValueDuringAFailingExchangeGoesRightAfterIt) {
 }
 
 // What a board has not accepted survives the service: a second service over
-// the same files sends it at once, and once it is accepted nothing is owed.
+// the same files knows the board still shows the old value, sends the new
+// one at once, and once it is accepted nothing is owed.
 TEST_F(BoardServiceTest, WhatABoardOwesGoesOutAfterARestart) {
     AddUdpBoard("hall", "127.0.0.51");
     AddUdpBoard("dock", "127.0.0.52");
@@ -311,6 +312,13 @@ TEST_F(BoardServiceTest, WhatABoardOwesGoesOutAfterARestart) {
         first->Stop();
     }
     EXPECT_EQ(ReadSetting(dir_ / "hall.ini", "TextData", "TD1", "", 20), "33.33");
+    {
+        // Started again while hall is still off: it shows what it last took.
+        auto again = MakeService();
+        const auto hall = again->Snapshot("hall");
+        EXPECT_EQ(hall->lines[0].text, "33.33");
+        EXPECT_EQ(hall->shown.lines[0], "1.00") << "a restart claims hall shows what it never took";
+    }
     cards_.Accept("127.0.0.51");
     for (const char* round : {"second", "third"}) {
         SCOPED_TRACE(round);

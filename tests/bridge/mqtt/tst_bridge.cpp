@@ -216,7 +216,9 @@ TEST_F(Bridge, RestartPublishesTheStoredStateAndSendsNothing) {
     watch_->WaitFor("lumidex/bridge/availability", "offline", kSoon);
 
     // A broker that never saw the first run: what it gets comes from the
-    // files. The dialog changed line 2 of dock meanwhile.
+    // files, and what the boards show from what they last took, which the
+    // dialog's change to line 2 of dock meanwhile is not: dock still shows
+    // its empty line 2.
     ASSERT_TRUE(WriteSetting(dir_ / "dock.ini", "TextData", "TD2", "7.5"));
     watch_.reset();
     std::filesystem::create_directory(dir_ / "second");
@@ -228,7 +230,7 @@ TEST_F(Bridge, RestartPublishesTheStoredStateAndSendsNothing) {
     watch_ = std::make_unique<test::Watch>(*broker_, std::vector<std::string>{"lumidex/#"});
     StartBridge();
     EXPECT_EQ(test::Retained(*broker_, "lumidex/hall/line/1"), "4.20");
-    EXPECT_EQ(test::Retained(*broker_, "lumidex/dock/line/2"), "7.5");
+    EXPECT_EQ(test::Retained(*broker_, "lumidex/dock/line/2"), " ");
     EXPECT_EQ(test::Retained(*broker_, "lumidex/dock/brightness/day"), "5");
     EXPECT_FALSE(hall_->NextFrame(500ms)) << "the restarted bridge sent to hall unasked";
     EXPECT_FALSE(dock_->NextFrame(10ms)) << "the restarted bridge sent to dock unasked";
