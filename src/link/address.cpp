@@ -1,5 +1,8 @@
 #include "link/address.h"
 
+#include "settings/keys.h"
+
+#include <algorithm>
 #include <charconv>
 
 namespace lumidex {
@@ -40,6 +43,30 @@ std::optional<std::uint32_t> ParseDottedAddress(std::string_view text) {
         address = (address << 8) | value;
     }
     return text.empty() ? std::optional(address) : std::nullopt;
+}
+
+std::optional<std::string> StoredAddressProblem(std::string_view text) {
+    const std::size_t first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos) {
+        return std::nullopt;
+    }
+    const std::string_view trimmed = text.substr(first, text.find_last_not_of(" \t") - first + 1);
+    const std::string_view digits =
+        trimmed.front() == '-' || trimmed.front() == '+' ? trimmed.substr(1) : trimmed;
+    if (!digits.empty() &&
+        std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return std::nullopt;
+    }
+    const std::int32_t read = LeadingNumber(trimmed);
+    std::string why = "LEDIP=" + std::string(trimmed) + " is read as " + std::to_string(read) +
+                      " (the controller at " + FormatDottedAddress(AddressFromStored(read)) +
+                      "): the settings hold an address as one whole number, as the dialog "
+                      "stores it";
+    if (const auto meant = ParseDottedAddress(trimmed)) {
+        why += "; for " + std::string(trimmed) + " write LEDIP=" +
+               std::to_string(StoredAddressValue(*meant));
+    }
+    return why;
 }
 
 } // namespace lumidex

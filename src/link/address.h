@@ -20,4 +20,12 @@ std::string FormatDottedAddress(std::uint32_t address);
 // nothing for any other text.
 std::optional<std::uint32_t> ParseDottedAddress(std::string_view text);
 
+// Why a stored controller address ("LEDIP") is not what its writer meant:
+// anything but a whole number, a dotted address written by hand
+// ("127.0.0.2") above all, is read as the number it starts with (127, the
+// controller at 0.0.0.127), as the dialog reads it. One line saying so and,
+// for a dotted address, the number that means it; nothing for a whole
+// number (blanks around it aside) or an empty text.
+std::optional<std::string> StoredAddressProblem(std::string_view text);
+
 } // namespace lumidex

@@ -53,5 +53,31 @@ TEST(ControllerAddress, StoredAsSignedValue) {
     }
 }
 
+TEST(ControllerAddress, HandWrittenAddressesAreNamedWithTheNumberMeant) {
+    struct Case {
+        const char* stored;
+        const char* says; // nullptr: taken as it is
+    };
+    const Case cases[] = {
+        {"2130706434", nullptr},
+        {" -1062731420 ", nullptr},
+        {"", nullptr},
+        {"127.0.0.2",
+         "LEDIP=127.0.0.2 is read as 127 (the controller at 0.0.0.127): the settings hold an "
+         "address as one whole number, as the dialog stores it; for 127.0.0.2 write "
+         "LEDIP=2130706434"},
+        {"192.168.1.100 ", "; for 192.168.1.100 write LEDIP=-1062731420"},
+        {"12abc", "LEDIP=12abc is read as 12 (the controller at 0.0.0.12)"},
+        {"controller", "is read as 0 (the controller at 0.0.0.0)"},
+    };
+    for (const Case& c : cases) {
+        const auto problem = StoredAddressProblem(c.stored);
+        ASSERT_EQ(problem.has_value(), c.says != nullptr) << c.stored;
+        if (problem) {
+            EXPECT_NE(problem->find(c.says), std::string::npos) << *problem;
+        }
+    }
+}
+
 } // namespace
 } // namespace lumidex

@@ -165,6 +165,21 @@ TEST_F(SendDryRun, UnreadableConfigIsBadInput) {
     EXPECT_NE(err.find("is not a regular file"), std::string::npos) << err;
 }
 
+// A dotted address written into LEDIP by hand would go to 0.0.0.127, not to
+// the controller meant: it is refused in words, sending nothing.
+TEST_F(SendDryRun, AHandWrittenDottedAddressIsRefusedWithTheNumberMeant) {
+    test::WriteFileOrFail(dir_ / "Config.ini", "[Set]\r\nLEDIP=127.0.0.2\r\n");
+    std::string err;
+    EXPECT_EQ(RunSendExe("--config " + config_ + " init", &err).status, 2);
+    EXPECT_NE(err.find("LEDIP=127.0.0.2 is read as 127 (the controller at 0.0.0.127)"),
+              std::string::npos)
+        << err;
+    EXPECT_NE(err.find("write LEDIP=2130706434"), std::string::npos) << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    EXPECT_EQ(RunSendExe("--config " + config_ + " --dry-run init").status, 0)
+        << "a dry run sends nothing and needs no address";
+}
+
 // Root does not act on a settings file another user could have written:
 // its port would have root write a frame into any terminal. The other user
 // is played with setpriv.

@@ -269,6 +269,15 @@ int RunSendUnchecked(const SendOptions& options, std::ostream& out, std::ostream
         err << "lumidex-send: refused: " << Printable(built.refusal) << "\n";
         return kExitBadInput;
     }
+    // A hand-written dotted address would send to another controller than
+    // the one meant: said, not sent, when the settings' address is used.
+    if (!options.dry_run && !options.udp && !options.serial) {
+        if (const auto problem = StoredAddressProblem(settings.Read(keys::kControllerIp))) {
+            err << "lumidex-send: " << Printable(config.string()) << ": " << Printable(*problem)
+                << "\n";
+            return kExitBadInput;
+        }
+    }
     const std::vector<LinkTarget> links = ChooseLinks(options, settings);
     if (links.empty() && !options.dry_run) {
         err << "lumidex-send: no link to send over; give --udp or --serial, or set the "
