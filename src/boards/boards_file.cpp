@@ -201,6 +201,11 @@ std::optional<BridgeConfig> ReadBoardsFile(const std::filesystem::path& file,
         const SettingsFile board_settings(board.settings);
         if (EqualIgnoringCase(link, "udp") || link.empty()) {
             board.link = BoardLink::Udp;
+            // A dotted address written by hand would be read as another
+            // controller's number: said, so the board is not fed in silence.
+            if (const auto problem = StoredAddressProblem(board_settings.Read(keys::kControllerIp))) {
+                return fail(s, "link", board.settings.string() + ": " + *problem);
+            }
             if (AddressFromStored(board_settings.ReadNumber(keys::kControllerIp)) == 0) {
                 return fail(s, "link",
                             "udp, but " + board.settings.string() +

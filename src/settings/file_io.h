@@ -135,8 +135,10 @@ std::filesystem::path SettingsLockFile(const std::filesystem::path& file);
 // fails, when the existing file is not a regular file, when it is read-only
 // (no write permission bit set, or not writable by this process), or when it
 // is not ReadWrite (CheckSettingsFile). Only temporary files of the running
-// user are removed.
-bool ReplaceFileDurably(const std::filesystem::path& file, std::string_view bytes);
+// user are removed. A FileUse::Secret is written for the running user
+// alone (mode 0600, or an access list of that user only), new or rewritten.
+bool ReplaceFileDurably(const std::filesystem::path& file, std::string_view bytes,
+                        FileUse use = FileUse::Configuration);
 
 // The running executable's full path; empty when it cannot be found.
 std::filesystem::path ExecutablePath();

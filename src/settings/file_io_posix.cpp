@@ -378,7 +378,7 @@ Descriptor CreateTempFile(const Resolved& found, mode_t mode, std::string& name)
 
 // Gives the temporary file the owner, group and mode of the file it replaces.
 // Keeping the owner needs root; without it the group is kept where allowed.
-bool TakeOverOwnerAndMode(int fd, const struct stat& old_info) {
+bool TakeOverOwnerAndMode(int fd, const struct stat& old_info, bool secret) {
     struct stat own {};
     if (::fstat(fd, &own) != 0) {
         return false;
@@ -389,7 +389,8 @@ bool TakeOverOwnerAndMode(int fd, const struct stat& old_info) {
         }
     }
     // After fchown, which clears set-id bits.
-    return ::fchmod(fd, old_info.st_mode & 07777) == 0;
+    // A secret stays closed to everyone but its owner, whatever it was.
+    return ::fchmod(fd, old_info.st_mode & (secret ? 0700 : 07777)) == 0;
 }
 
 // The mode a new settings file is created with, before the umask: writable
@@ -461,7 +462,7 @@ HeldLock LockInFolder(const Resolved& found, std::chrono::milliseconds wait) {
 
 // Writes the bytes to a temporary file in the same folder and renames it
 // over the file; the old file stays whole when any step fails.
-bool ReplaceInFolder(const Resolved& found, std::string_view bytes) {
+bool ReplaceInFolder(const Resolved& found, std::string_view bytes, bool secret = false) {
     RemoveStaleTempFiles(found);
     struct stat old_info {};
     const bool exists =
@@ -474,11 +475,11 @@ bool ReplaceInFolder(const Resolved& found, std::string_view bytes) {
         return false;
     }
     std::string temp_name;
-    Descriptor fd(CreateTempFile(found, exists ? 0600 : NewFileMode(), temp_name));
+    Descriptor fd(CreateTempFile(found, exists || secret ? 0600 : NewFileMode(), temp_name));
     if (fd.get() < 0) {
         return false;
     }
-    const bool written = (!exists || TakeOverOwnerAndMode(fd.get(), old_info)) &&
+    const bool written = (!exists || TakeOverOwnerAndMode(fd.get(), old_info, secret)) &&
                          WriteAll(fd.get(), bytes) && ::fsync(fd.get()) == 0 && fd.Close();
     if (!written ||
         ::renameat(found.folder.get(), temp_name.c_str(), found.folder.get(),
@@ -672,9 +673,9 @@ std::optional<std::string> WhyUntrusted(const std::filesystem::path& file, FileU
     return std::nullopt;
 }
 
-bool ReplaceFileDurably(const std::filesystem::path& file, std::string_view bytes) {
+bool ReplaceFileDurably(const std::filesystem::path& file, std::string_view bytes, FileUse use) {
     const Resolved found = Resolve(file);
-    return MayWrite(found) && ReplaceInFolder(found, bytes);
+    return MayWrite(found) && ReplaceInFolder(found, bytes, use == FileUse::Secret);
 }
 
 std::filesystem::path ExecutablePath() {

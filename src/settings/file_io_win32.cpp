@@ -433,14 +433,15 @@ struct TempFile {
 };
 
 // A file beside `target` that did not exist before, opened for writing.
-TempFile CreateTempBeside(const std::filesystem::path& target) {
+TempFile CreateTempBeside(const std::filesystem::path& target,
+                          SECURITY_ATTRIBUTES* security = nullptr) {
     static std::atomic<unsigned> counter{0};
     const std::filesystem::path directory = DirectoryOf(target);
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::wstring leaf = TempPrefix(target) + std::to_wstring(::GetCurrentProcessId()) +
                                   L"." + std::to_wstring(counter++) + std::wstring(kTempSuffix);
         const std::filesystem::path temp = directory / leaf;
-        HANDLE file = ::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        HANDLE file = ::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, security, CREATE_NEW,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
             return {temp, file};
@@ -626,7 +627,7 @@ WriteOutcome RewriteFile(const std::filesystem::path& file,
     });
 }
 
-bool ReplaceFileDurably(const std::filesystem::path& file, std::string_view bytes) {
+bool ReplaceFileDurably(const std::filesystem::path& file, std::string_view bytes, FileUse use) {
     const auto target = FollowLinks(file);
     if (!target || CheckSettingsFile(file).access != SettingsAccess::ReadWrite) {
         return false;
@@ -643,7 +644,14 @@ bool ReplaceFileDurably(const std::filesystem::path& file, std::string_view byte
     if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
         return false;
     }
-    const TempFile created = CreateTempBeside(*target);
+    // A secret is written into a file the running user alone may open, and
+    // keeps that access list when it is renamed over the old one.
+    UserOnlyAccess user_only;
+    if (use == FileUse::Secret && !user_only.ready()) {
+        return false;
+    }
+    const TempFile created =
+        CreateTempBeside(*target, use == FileUse::Secret ? user_only.attributes() : nullptr);
     if (created.path.empty()) {
         return false;
     }

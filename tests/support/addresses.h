@@ -18,7 +18,8 @@ inline constexpr const char* kBridgeTestsBoardB = "127.0.0.32";
 inline constexpr const char* kBridgeTestsBoardC = "127.0.0.33";
 inline constexpr const char* kBridgeBenchFirstBoard = "127.0.1.1";
 // The HTTP door's suite (tests/http, in Python): its two boards, and the
-// client addresses it logs in from (127.0.0.45 ..).
+// client addresses it logs in from (127.0.0.45 ..); its restart test's
+// board is 127.0.5.1.
 inline constexpr const char* kHttpTestsBoardA = "127.0.0.41";
 inline constexpr const char* kHttpTestsBoardB = "127.0.0.42";
 // The HTTP door's abuse suite (tests/http/test_http_abuse.py): its board

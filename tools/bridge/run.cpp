@@ -67,6 +67,9 @@ int ServeBoards(const std::filesystem::path& boards_file, const MqttOptions& mqt
             err << "lumidex-bridge: " << error << "\n";
             return kExitBadInput;
         }
+        if (http->sessions && http->sessions->KeepFailure()) {
+            err << "lumidex-bridge: " << Printable(*http->sessions->KeepFailure()) << "\n";
+        }
     }
     if (!mqtt.Prepare(http.has_value(), err)) {
         return kExitBadInput;

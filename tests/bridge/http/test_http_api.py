@@ -29,6 +29,7 @@ BRIDGE = SIM = None
 # throttle case its own, so a wait never spills into another case);
 # tests/support/addresses.h keeps them apart from the other suites'.
 BOARD_A, BOARD_B = "127.0.0.41", "127.0.0.42"
+RESTART_BOARD = "127.0.5.1"
 CLIENT_ADDRESSES = iter(f"127.0.0.{n}" for n in range(45, 90))
 
 OPERATOR_PASSWORD = "pump-4711"
@@ -252,6 +253,48 @@ class HttpDoorTest(unittest.TestCase):
                 self.assertIn(answer.json["statuses"][0]["result"], ("no answer", "link failed"))
             else:
                 self.assertTrue(answer.json["pending"])
+        finally:
+            bridge.stop()
+
+    def test_a_restart_keeps_logins_and_what_boards_show(self):
+        # The board takes 12.45, then stops answering and is given 3.21:
+        # after a restart it still shows 12.45 and owes 3.21, and the
+        # admin's session goes on; one ended by logging out stays ended.
+        folder = os.path.join(self.dir, "restart")
+        os.makedirs(folder, exist_ok=True)
+        for role, password in (("operator", OPERATOR_PASSWORD), ("admin", ADMIN_PASSWORD)):
+            write_secret(os.path.join(folder, role + ".pass"), password_line(password))
+        for name in ("hall", "dock"):
+            with open(os.path.join(folder, name + ".ini"), "w", newline="") as f:
+                f.write(board_settings(RESTART_BOARD))
+        passwords = "operator-password-file=operator.pass\nadmin-password-file=admin.pass\n"
+        sim = Sim(RESTART_BOARD)
+        self.addCleanup(sim.stop)
+        bridge = Bridge(folder, passwords)
+        try:
+            def log_in(password):
+                answer = self.request(bridge, "POST", "/api/login", {"password": password})
+                self.assertEqual(answer.status, 200, answer.raw)
+                return {"Cookie": answer.headers["Set-Cookie"].split(";")[0]}
+            admin, ended = log_in(ADMIN_PASSWORD), log_in(OPERATOR_PASSWORD)
+            self.assertEqual(self.request(bridge, "POST", "/api/boards/hall", {"lines": {"1": "12.45"}},
+                                          admin).status, 200)
+            sim.stop()
+            self.request(bridge, "POST", "/api/boards/hall", {"lines": {"1": "3.21"}}, admin)
+            self.assertEqual(self.request(bridge, "POST", "/api/logout", {}, ended).status, 204)
+            kept = os.path.join(folder, ".boards.ini.sessions")
+            self.assertEqual(os.stat(kept).st_mode & 0o777, 0o600)
+            with open(kept) as f:
+                self.assertNotIn(admin["Cookie"].split("=", 1)[1], f.read())
+        finally:
+            bridge.stop()
+        bridge = Bridge(folder, passwords)
+        try:
+            session = self.request(bridge, "GET", "/api/session", headers=admin)
+            self.assertEqual((session.status, session.json), (200, {"role": "admin", "login": True}))
+            self.assertEqual(self.request(bridge, "GET", "/api/session", headers=ended).status, 401)
+            line = self.request(bridge, "GET", "/api/boards/hall", headers=admin).json["lines"][0]
+            self.assertEqual((line["text"], line["shown"]), ("3.21", "12.45"))
         finally:
             bridge.stop()
 

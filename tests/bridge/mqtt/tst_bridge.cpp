@@ -377,6 +377,7 @@ TEST_P(BridgeBoardsFile, IsRefusedAtStartNamingFileSectionAndKey) {
     test::TempDir dir;
     test::WriteFileOrFail(dir / "hall.ini", test::BoardSettings(kHall));
     test::WriteFileOrFail(dir / "serial.ini", "[Set]\r\n");
+    test::WriteFileOrFail(dir / "dotted.ini", "[Set]\r\nLEDIP=127.0.0.2\r\n");
     test::WriteFileOrFail(dir / "boards.ini", GetParam().text);
     const auto run = test::RunProgram(
         {LUMIDEX_BRIDGE_EXE, "--boards", (dir / "boards.ini").string(), "--broker", "127.0.0.1:1"});
@@ -404,6 +405,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadBoardsFile{"serial without port", "[s]\nsettings=serial.ini\nlink=serial\n",
                       "[s] link: serial, but"},
         BadBoardsFile{"udp without address", "[s]\nsettings=serial.ini\n", "[s] link: udp, but"},
+        BadBoardsFile{"dotted address", "[d]\nsettings=dotted.ini\n", "LEDIP=2130706434"},
         BadBoardsFile{"bad group", "[hall]\nsettings=hall.ini\ngroups=a,b/c\n", "[hall] groups"},
         BadBoardsFile{"board named group", "[group]\nsettings=hall.ini\n", "[group]"},
         BadBoardsFile{"wildcard prefix", "[bridge]\nprefix=a/#\n[hall]\nsettings=hall.ini\n",

@@ -171,12 +171,15 @@ struct HttpApi::Impl {
     Post post;
     After after;
     Offload offload;
-    Sessions sessions;
+    std::shared_ptr<Sessions> sessions_kept;
+    Sessions& sessions;
     LoginThrottle throttle;
 
     Impl(BoardService& s, Settings set, Post p, After a, Offload o)
         : service(s), settings(std::move(set)), post(std::move(p)), after(std::move(a)),
-          offload(std::move(o)) {}
+          offload(std::move(o)),
+          sessions_kept(settings.sessions ? settings.sessions : std::make_shared<Sessions>()),
+          sessions(*sessions_kept) {}
 
     bool PasswordsRequired() const {
         return settings.credentials && settings.credentials->Required();
@@ -310,7 +313,7 @@ struct HttpApi::Impl {
         }
         const std::string token = CookieValue(request.cookie, kSessionCookie);
         if (!token.empty()) {
-            if (const auto session = sessions.Find(token, Clock::now())) {
+            if (const auto session = sessions.Find(token, Sessions::Clock::now())) {
                 return then(Caller{session->role, session->id});
             }
         }
@@ -331,7 +334,7 @@ struct HttpApi::Impl {
             return role && settings.credentials->Recognised(role, password) == role;
         }
         const std::string token = CookieValue(request.cookie, kSessionCookie);
-        return !token.empty() && sessions.Find(token, Clock::now()).has_value();
+        return !token.empty() && sessions.Find(token, Sessions::Clock::now()).has_value();
     }
 
     static std::optional<Json> ParseBody(const std::string& body) {
@@ -563,7 +566,7 @@ struct HttpApi::Impl {
                 if (!role) {
                     return Slowly(reply, ErrorResponse(401, "wrong password"));
                 }
-                const auto token = sessions.Open(*role, Clock::now());
+                const auto token = sessions.Open(*role, Sessions::Clock::now());
                 if (!token) {
                     return reply(
                         ErrorResponse(503, "no session could be made (the system's random source failed)"));
@@ -688,7 +691,7 @@ bool HttpApi::CarriesCredentials(const HttpRequest& request) {
 }
 
 bool HttpApi::SessionOpen(std::uint64_t session) {
-    return impl_->sessions.IsOpen(session, Clock::now());
+    return impl_->sessions.IsOpen(session, Sessions::Clock::now());
 }
 
 std::optional<std::string> HttpApi::EventText(const BoardEvent& event) {

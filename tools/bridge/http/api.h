@@ -85,6 +85,8 @@ public:
         // The one other origin allowed to call the API (CORS); empty: none.
         std::string allow_origin;
         std::shared_ptr<Credentials> credentials;
+        // The page's logins, taken up from an earlier run; none: in memory.
+        std::shared_ptr<Sessions> sessions;
     };
     // Runs a function on the door's own thread, soon.
     using Post = std::function<void(std::function<void()>)>;

@@ -2,8 +2,11 @@
 
 #include "tools/bridge/http/crypto.h"
 
+#include "settings/file_io.h"
+
 #include <algorithm>
 #include <charconv>
+#include <sstream>
 
 namespace lumidex {
 namespace {
@@ -291,9 +294,104 @@ std::optional<Role> Credentials::Bearer(std::string_view token) const {
     return role;
 }
 
+namespace {
+
+// The name a session is kept under: a hash of its token. A token is 256
+// random bits, so one round of the door's PBKDF2 is as good as any slow
+// hash; the fixed salt only sets these hashes apart from password hashes.
+std::optional<std::string> TokenHash(std::string_view token) {
+    static const std::vector<std::uint8_t> kSalt{'l', 'u', 'm', 'i', 'd', 'e', 'x', '-',
+                                                 's', 'e', 's', 's', 'i', 'o', 'n'};
+    const auto hash = Pbkdf2Sha256(token, kSalt, 1, kHashBytes);
+    if (!hash) {
+        return std::nullopt;
+    }
+    return Hex(*hash);
+}
+
+constexpr std::string_view kSessionsHeading = "# lumidex-bridge sessions: token hash, role, end (Unix time)";
+
+} // namespace
+
+Sessions::Sessions(std::filesystem::path file) : file_(std::move(file)) {}
+
+bool Sessions::Load(Clock::time_point now, std::string& error) {
+    if (file_.empty()) {
+        return true;
+    }
+    std::error_code ec;
+    if (!std::filesystem::exists(file_, ec)) {
+        Keep(); // made now, so a file that cannot be written is known at once
+        return true;
+    }
+    const std::string where = "the sessions file " + file_.string();
+    if (const auto why = WhyUntrusted(file_, FileUse::Secret)) {
+        error = "refusing " + where + ": " + *why;
+        return false;
+    }
+    const auto text = ReadWholeFile(file_);
+    if (!text) {
+        error = "cannot read " + where;
+        return false;
+    }
+    std::istringstream lines(*text);
+    std::string line;
+    int number = 0;
+    while (std::getline(lines, line)) {
+        ++number;
+        if (line.empty() || line.front() == '#') {
+            continue;
+        }
+        std::istringstream fields(line);
+        std::string hash, role_name;
+        long long ends = 0;
+        fields >> hash >> role_name >> ends;
+        const auto role = RoleFromName(role_name);
+        const bool hex = hash.size() == 2 * kHashBytes &&
+                         hash.find_first_not_of("0123456789abcdef") == std::string::npos;
+        if (!fields || !role || !hex || !(fields >> std::ws).eof()) {
+            error = where + ", line " + std::to_string(number) +
+                    ": not 'HASH ROLE END'; delete the file to end every session";
+            return false;
+        }
+        const Clock::time_point end{std::chrono::seconds(ends)};
+        if (end > now) {
+            open_[hash] = {*role, next_id_++, std::min(end, now + kSessionLifetime)};
+        }
+    }
+    Keep(); // without the sessions that ended meanwhile
+    return true;
+}
+
+void Sessions::Keep() {
+    if (file_.empty()) {
+        return;
+    }
+    std::string text(kSessionsHeading);
+    text += "\n";
+    for (const auto& [hash, entry] : open_) {
+        text += hash + " " + std::string(RoleName(entry.role)) + " " +
+                std::to_string(std::chrono::duration_cast<std::chrono::seconds>(
+                                   entry.ends.time_since_epoch())
+                                   .count()) +
+                "\n";
+    }
+    if (ReplaceFileDurably(file_, text, FileUse::Secret)) {
+        keep_failure_.reset();
+    } else {
+        keep_failure_ = "cannot write the sessions file " + file_.string() +
+                        ": logins end when the service stops";
+    }
+}
+
 std::optional<std::string> Sessions::Open(Role role, Clock::time_point now) {
     const auto bytes = RandomBytes(32);
     if (!bytes) {
+        return std::nullopt;
+    }
+    std::string token = Hex(*bytes);
+    const auto hash = TokenHash(token);
+    if (!hash) {
         return std::nullopt;
     }
     std::erase_if(open_, [&](const auto& entry) { return entry.second.ends <= now; });
@@ -308,13 +406,14 @@ std::optional<std::string> Sessions::Open(Role role, Clock::time_point now) {
         }
         open_.erase(oldest);
     }
-    std::string token = Hex(*bytes);
-    open_[token] = {role, next_id_++, now + kSessionLifetime};
+    open_[*hash] = {role, next_id_++, now + kSessionLifetime};
+    Keep();
     return token;
 }
 
 std::optional<Sessions::Session> Sessions::Find(std::string_view token, Clock::time_point now) {
-    const auto found = open_.find(token);
+    const auto hash = TokenHash(token);
+    const auto found = hash ? open_.find(*hash) : open_.end();
     if (found == open_.end()) {
         return std::nullopt;
     }
@@ -326,12 +425,14 @@ std::optional<Sessions::Session> Sessions::Find(std::string_view token, Clock::t
 }
 
 std::optional<std::uint64_t> Sessions::Close(std::string_view token) {
-    const auto found = open_.find(token);
+    const auto hash = TokenHash(token);
+    const auto found = hash ? open_.find(*hash) : open_.end();
     if (found == open_.end()) {
         return std::nullopt;
     }
     const std::uint64_t id = found->second.id;
     open_.erase(found);
+    Keep();
     return id;
 }
 

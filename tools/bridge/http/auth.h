@@ -5,6 +5,7 @@
 // sessions the page logs in with, and the pause after failed logins.
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -104,16 +105,29 @@ private:
 // The page's logins: a random token per session, a role, an end. Each role
 // keeps at most kMostSessionsPerRole sessions: a new one ends the oldest of
 // its own role, so logins of one role never end another's sessions.
+//
+// With a file, the sessions outlive a restart of the service: every login
+// and logout rewrites it durably. It holds a hash of each token, never the
+// token, so whoever reads it cannot log in; it is a secret all the same
+// (who could write it could add a session of their own), read only when no
+// other user may read or change it.
 inline constexpr std::chrono::seconds kSessionLifetime{12 * 3600};
 inline constexpr std::size_t kMostSessionsPerRole = 512;
 
 class Sessions {
 public:
-    using Clock = std::chrono::steady_clock;
+    // Wall-clock time: a session's end means the same after a restart.
+    using Clock = std::chrono::system_clock;
     struct Session {
         Role role = Role::Operator;
         std::uint64_t id = 0; // names the session without its token
     };
+    // `file` empty: the sessions live in memory only.
+    explicit Sessions(std::filesystem::path file = {});
+    // Takes up the sessions of an earlier run that have not ended. True
+    // when there is no file yet; false, with one line in `error`, when it
+    // cannot be read, is not this service's alone, or is not a sessions file.
+    bool Load(Clock::time_point now, std::string& error);
     // A new session's token (64 hex digits); nothing when the system's
     // random source fails.
     std::optional<std::string> Open(Role role, Clock::time_point now);
@@ -123,6 +137,9 @@ public:
     std::optional<std::uint64_t> Close(std::string_view token);
     // True while the session of that id has not ended.
     bool IsOpen(std::uint64_t id, Clock::time_point now) const;
+    // Set when the file could not be written the last time it was tried:
+    // the sessions then end with the service. Cleared by the next good write.
+    const std::optional<std::string>& KeepFailure() const { return keep_failure_; }
 
 private:
     struct Entry {
@@ -130,8 +147,11 @@ private:
         std::uint64_t id;
         Clock::time_point ends;
     };
-    std::map<std::string, Entry, std::less<>> open_;
+    void Keep();
+    std::filesystem::path file_;
+    std::map<std::string, Entry, std::less<>> open_; // by the token's hash
     std::uint64_t next_id_ = 1;
+    std::optional<std::string> keep_failure_;
 };
 
 // Failed logins are counted per client (ClientOf: an IPv4 address, or an

@@ -348,6 +348,7 @@ bool HttpServer::Start(const Options& options, std::string& error) {
     settings.tls = tls;
     settings.allow_origin = options.allow_origin;
     settings.credentials = options.credentials;
+    settings.sessions = options.sessions;
     const std::string machine = asio::ip::host_name(failure);
     if (!failure && !machine.empty()) {
         settings.host_names = {machine, machine + ".local"};

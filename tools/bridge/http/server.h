@@ -20,6 +20,7 @@ public:
         std::filesystem::path tls_key;
         std::string allow_origin;
         std::shared_ptr<Credentials> credentials;
+        std::shared_ptr<Sessions> sessions; // the page's logins; none: in memory
     };
 
     explicit HttpServer(BoardService& service);

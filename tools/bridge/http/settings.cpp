@@ -34,6 +34,11 @@ std::optional<HttpConfig> ReadHttpConfig(const BridgeConfig& boards, std::string
     http.tokens_file = section.Path("tokens-file");
     http.tls_cert = section.Path("tls-cert");
     http.tls_key = section.Path("tls-key");
+    http.sessions_file = section.Path("sessions-file");
+    if (http.sessions_file.empty()) {
+        http.sessions_file =
+            boards.file.parent_path() / ("." + boards.file.filename().string() + ".sessions");
+    }
     http.allow_origin = section.Value("allow-origin");
     if (!http.allow_origin.empty() && !IsWebOrigin(http.allow_origin)) {
         error = section.Refusal("allow-origin", "wants an origin like https://host[:port], got '" +
@@ -144,6 +149,12 @@ std::optional<HttpServer::Options> PrepareHttpDoor(const HttpConfig& http, std::
         return std::nullopt;
     }
     options.credentials = std::make_shared<Credentials>(lines[0], lines[1], std::move(tokens));
+    if (passwords) {
+        options.sessions = std::make_shared<Sessions>(http.sessions_file);
+        if (!options.sessions->Load(Sessions::Clock::now(), error)) {
+            return std::nullopt;
+        }
+    }
     return options;
 }
 
@@ -197,6 +208,7 @@ std::string HttpUsage() {
   operator-password-file=operator.pass   admin-password-file=admin.pass
   tokens-file=tokens                     allow-origin=https://intranet.example
   tls-cert=cert.pem                      tls-key=key.pem
+  sessions-file=sessions   (default: .BOARDS-FILE.sessions beside it)
 
   --http ADDRESS:PORT  serve the API and the page there (open it in a browser)
   --tls-cert FILE      HTTPS with this certificate chain (PEM) ...

@@ -20,7 +20,7 @@ namespace lumidex {
 inline constexpr std::string_view kHttpKeyNames[] = {
     "listen",      "operator-password-file", "admin-password-file",
     "tokens-file", "allow-origin",           "tls-cert",
-    "tls-key"};
+    "tls-key",     "sessions-file"};
 inline constexpr DoorKeys kHttpDoorKeys{"http", kHttpKeyNames};
 
 // Where the HTTP door listens when it is the program's only door (the
@@ -39,6 +39,9 @@ struct HttpConfig {
     std::string allow_origin; // the one other origin that may call the API
     std::filesystem::path tls_cert;
     std::filesystem::path tls_key;
+    // Where the page's logins are kept across restarts: sessions-file, or
+    // ".<boards file's name>.sessions" beside the boards file.
+    std::filesystem::path sessions_file;
 };
 
 // Reads the boards file's [http] section. Nothing, with "FILE: [http]
@@ -74,7 +77,8 @@ void ApplyHttpOptions(const HttpOptions& options, HttpConfig& http);
 
 // The HTTP door as configured, checked: the listen address, both TLS files
 // or neither, the password files (each one line of --hash-password), the
-// tokens file (which needs passwords). Without passwords the door listens
+// tokens file (which needs passwords), the sessions an earlier run kept
+// (with passwords). Without passwords the door listens
 // on loopback only; beyond it, it needs both passwords. Nothing, with one
 // line in `error`, when any of this does not hold.
 std::optional<HttpServer::Options> PrepareHttpDoor(const HttpConfig& http, std::string& error);
