@@ -20,7 +20,7 @@ FENCE = re.compile(r"^\s*(```|~~~)")
 HEADING = re.compile(r"^ {0,3}(#{1,6})\s+(.*?)\s*#*\s*$")
 # [text](target "title") and ![alt](target), the target up to a blank or ')'.
 INLINE_LINK = re.compile(r"!?\[[^\]]*\]\(\s*<?([^)\s>]+)>?(?:\s+\"[^\"]*\")?\s*\)")
-REFERENCE_LINK = re.compile(r"^ {0,3}\[[^\]]+\]:\s*<?(\S+?)>?(?:\s|$)")
+REFERENCE_LINK = re.compile(r"^ {0,3}\[[^\]]+\]:[ \t]*<?(\S+?)>?(?:\s|$)", re.MULTILINE)
 HTML_LINK = re.compile(r"<(?:a|img)\b[^>]*?\b(?:href|src)=\"([^\"]+)\"", re.IGNORECASE)
 INLINE_CODE = re.compile(r"(`+).*?\1")
 EXTERNAL = re.compile(r"^[a-zA-Z][a-zA-Z0-9+.-]*:")
@@ -69,15 +69,15 @@ def anchors_of(path, cache={}):
 
 
 def links_of(lines):
+    """(line number, target) of every link outside code; a link's text may
+    run over several lines."""
+    kept = [""] * len(lines)
     for number, line in outside_code(lines):
-        reference = REFERENCE_LINK.match(line)
-        if reference:
-            yield number, reference.group(1)
-            continue
-        text = INLINE_CODE.sub("", line)
-        for pattern in (INLINE_LINK, HTML_LINK):
-            for match in pattern.finditer(text):
-                yield number, match.group(1)
+        kept[number - 1] = line
+    text = INLINE_CODE.sub(lambda code: re.sub(r"[^\n]", " ", code.group(0)), "\n".join(kept))
+    for pattern in (REFERENCE_LINK, INLINE_LINK, HTML_LINK):
+        for match in pattern.finditer(text):
+            yield text.count("\n", 0, match.start()) + 1, match.group(1)
 
 
 def broken_links(tree):
