@@ -31,6 +31,8 @@ inline constexpr const char* kHttpTestsBoardB = "127.0.0.42";
 inline constexpr const char* kWebTestsHall = "127.0.0.91";
 inline constexpr const char* kWebTestsDock = "127.0.0.92";
 inline constexpr const char* kWebTestsYard = "127.0.0.93";
+// scripts/run --site runs its three boards on 127.0.0.61 .. 127.0.0.63, so a
+// demo and a test run can share a machine; no suite binds them.
 // A host that is never a controller: stray datagrams come from here.
 inline constexpr const char* kStrayHost = "127.0.0.99";
 
