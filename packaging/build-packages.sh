@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds whatever is not yet built in a configured native build tree and
-# makes the two Linux packages from it with CPack:
-#   lumidex_VERSION_ARCH.deb                    the installed layout
+# makes the Linux packages from it with CPack:
+#   lumidex_VERSION_ARCH.deb                    the dialog, lumidex-send, lumidex-sim
+#   lumidex-bridge_VERSION_ARCH.deb             the board service, without Qt
 #   lumidex-VERSION-linux-ARCH-portable.tar.gz  the programs in one folder
 # scripts/package and tests/packages/test_packages.sh both make the packages
 # this way.
@@ -17,6 +18,7 @@ out=$(cd "$2" && pwd)
 cmake --build "$build" -j2
 cpack --config "$build/CPackConfig.cmake" -B "$out" >/dev/null
 rm -rf "$out/_CPack_Packages"
-for package in "$out"/lumidex_*.deb "$out"/lumidex-*-portable.tar.gz; do
+for package in "$out"/lumidex_*.deb "$out"/lumidex-bridge_*.deb \
+               "$out"/lumidex-*-portable.tar.gz; do
   echo "package: $package"
 done

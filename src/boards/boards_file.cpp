@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdlib>
 
 namespace lumidex {
 namespace {
@@ -92,6 +93,29 @@ std::filesystem::path DoorSection::Path(std::string_view key) const {
     const std::string value = Value(key);
     return value.empty() ? std::filesystem::path()
                          : std::filesystem::absolute(file.parent_path() / value);
+}
+
+std::optional<DoorFile> DoorSection::File(std::string_view key, std::string& error) const {
+    const std::string value = Value(key);
+    if (!value.starts_with(kCredentialPrefix)) {
+        return DoorFile{Path(key), false};
+    }
+    const std::string name = value.substr(kCredentialPrefix.size());
+    // systemd's own rule for a credential's name: one file name.
+    if (name.empty() || name.size() > 255 || name == "." || name == ".." ||
+        name.find('/') != std::string::npos) {
+        error = Refusal(key, "'" + name + "' is no credential name (one file name)");
+        return std::nullopt;
+    }
+    const char* folder = std::getenv("CREDENTIALS_DIRECTORY");
+    if (folder == nullptr || folder[0] == '\0') {
+        error = Refusal(key, "the credential " + name +
+                                 " is handed over by systemd (LoadCredential=" + name +
+                                 ":FILE), but CREDENTIALS_DIRECTORY is not set: run by hand, "
+                                 "name the file itself");
+        return std::nullopt;
+    }
+    return DoorFile{std::filesystem::absolute(std::filesystem::path(folder) / name), true};
 }
 
 std::string DoorSection::Refusal(std::string_view key, std::string_view why) const {

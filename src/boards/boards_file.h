@@ -36,6 +36,19 @@ struct DoorKeys {
     std::span<const std::string_view> keys;
 };
 
+// A file a door reads, as the boards file names it.
+struct DoorFile {
+    std::filesystem::path path; // absolute; empty when the file names none
+    // Named "credential:NAME": a file the service manager handed over
+    // (systemd's LoadCredential=NAME:FILE). It belongs to the service's user
+    // and the manager keeps it from everyone else, by an access list that
+    // shows as the group's permission (FileUse::Credential).
+    bool handed_over = false;
+};
+
+// What a door's file key starts with to name a credential.
+inline constexpr std::string_view kCredentialPrefix = "credential:";
+
 // A door's keys as the boards file gives them, for the door to read and
 // check: each of them the section holds, with its value as written.
 struct DoorSection {
@@ -48,6 +61,13 @@ struct DoorSection {
     // The key's value as a path relative to the boards file's folder, made
     // absolute; empty when the file does not give it.
     std::filesystem::path Path(std::string_view key) const;
+    // The key's value as a file: a path as Path() makes it, or, written
+    // "credential:NAME", the file NAME in the folder where the service
+    // manager hands over credentials ($CREDENTIALS_DIRECTORY). Nothing, with
+    // the refusal in `error`, for a credential when the program was given no
+    // such folder (it was not started by systemd with LoadCredential=) or
+    // NAME is no file name.
+    std::optional<DoorFile> File(std::string_view key, std::string& error) const;
     // "FILE: [SECTION] KEY: WHY", the form every refusal of the boards file
     // takes.
     std::string Refusal(std::string_view key, std::string_view why) const;

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Makes the .deb and the portable .tar.gz from a build tree with
-# packaging/build-packages.sh, as scripts/package does, and checks what a
-# user gets from each: the files and their places, what lintian and
-# appstreamcli say about the .deb (any error or warning fails), manual pages
-# that tell what --help tells, a valid desktop entry, lumidex-send reading
+# Makes the two .debs (lumidex, and lumidex-bridge without Qt) and the
+# portable .tar.gz from a build tree with packaging/build-packages.sh, as
+# scripts/package does, and checks what a user gets from each: the files and
+# their places, what lintian and appstreamcli say about the .debs (any error
+# or warning fails), manual pages that tell what --help tells, the board
+# service's unit as systemd reads it, a valid desktop entry, lumidex-send reading
 # the right Config.ini, and the dialog
 # (offscreen) finding and using its settings file, and telling once on a
 # private X screen where an installed copy keeps it.
@@ -49,43 +50,94 @@ check() { # check DESCRIPTION COMMAND...
 "$here/../../packaging/build-packages.sh" "$build" "$work/out" >"$work/build.log" 2>&1 ||
   { cat "$work/build.log" >&2; exit 1; }
 debs=("$work"/out/lumidex_*.deb)
+bridge_debs=("$work"/out/lumidex-bridge_*.deb)
 tars=("$work"/out/lumidex-*-portable.tar.gz)
 [ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || { echo "FAIL: no single .deb made" >&2; exit 1; }
+[ ${#bridge_debs[@]} -eq 1 ] && [ -f "${bridge_debs[0]}" ] ||
+  { echo "FAIL: no single lumidex-bridge .deb made" >&2; exit 1; }
 [ ${#tars[@]} -eq 1 ] && [ -f "${tars[0]}" ] || { echo "FAIL: no single .tar.gz made" >&2; exit 1; }
 deb=${debs[0]}
+bridge_deb=${bridge_debs[0]}
 tar=${tars[0]}
 
 depends=$(dpkg-deb -f "$deb" Depends)
-for needed in libqt6widgets6 libqt6network6 libstdc++6 qt6-qpa-plugins libmosquitto1; do
-  check "the .deb depends on $needed" grep -qw -- "$needed" <<<"$depends"
+for needed in libqt6widgets6 libqt6network6 libstdc++6 qt6-qpa-plugins; do
+  check "the lumidex .deb depends on $needed" grep -qw -- "$needed" <<<"$depends"
 done
+# The board service goes on servers without a desktop: nothing of Qt.
+bridge_depends=$(dpkg-deb -f "$bridge_deb" Depends)
+for needed in libmosquitto1 libssl3 libstdc++6; do
+  check "the lumidex-bridge .deb depends on $needed" grep -qw -- "$needed" <<<"$bridge_depends"
+done
+bridge_qt=$(grep -io '[a-z0-9-]*qt[^,]*' <<<"$bridge_depends" || true)
+check "the lumidex-bridge .deb depends on nothing of Qt" test -z "$bridge_qt"
 
+# Both packages unpacked into one root, as both installed.
 root="$work/root"
 dpkg -x "$deb" "$root"
-for file in usr/bin/lumidex usr/bin/lumidex-send usr/bin/lumidex-sim usr/bin/lumidex-bridge \
+bridge_root="$work/bridge-root"
+dpkg -x "$bridge_deb" "$bridge_root"
+dpkg -x "$bridge_deb" "$root"
+for file in usr/bin/lumidex usr/bin/lumidex-send usr/bin/lumidex-sim \
             usr/share/lumidex/Help.doc usr/share/lumidex/Help.html \
             usr/share/applications/lumidex.desktop usr/share/doc/lumidex/copyright \
-            usr/share/doc/lumidex/changelog.gz usr/lib/systemd/system/lumidex-bridge.service \
-            usr/share/doc/lumidex/examples/boards.ini; do
-  check "the .deb installs /$file" test -f "$root/$file"
+            usr/share/doc/lumidex/changelog.gz; do
+  check "the lumidex .deb installs /$file" test -f "$root/$file"
 done
+for file in usr/bin/lumidex-bridge usr/lib/systemd/system/lumidex-bridge.service \
+            usr/share/man/man1/lumidex-bridge.1.gz usr/share/doc/lumidex-bridge/copyright \
+            usr/share/doc/lumidex-bridge/changelog.gz usr/share/doc/lumidex-bridge/service.md \
+            usr/share/doc/lumidex-bridge/examples/boards.ini; do
+  check "the lumidex-bridge .deb installs /$file" test -f "$bridge_root/$file"
+done
+# Whatever the libraries of the program itself pull in, none is Qt's.
+qt_libraries=$(ldd "$bridge_root/usr/bin/lumidex-bridge" | grep -i qt || true)
+check "lumidex-bridge loads no Qt library" test -z "$qt_libraries"
 icons=$( { find "$root/usr/share/icons" "$root/usr/share/pixmaps" -name 'lumidex.*' 2>/dev/null || true; } | wc -l)
 check "the .deb installs one lumidex icon" test "$icons" -eq 1
 desktop="$root/usr/share/applications/lumidex.desktop"
 check "the desktop entry is valid" desktop-file-validate "$desktop"
 unit="$root/usr/lib/systemd/system/lumidex-bridge.service"
-for line in "ExecStart=lumidex-bridge --boards /etc/lumidex/boards.ini" \
+for line in "Description=Lumidex board service: LED display boards over MQTT and HTTP" \
+            "Documentation=man:lumidex-bridge(1) file:///usr/share/doc/lumidex-bridge/service.md" \
+            "LoadCredential=http-admin-password:/etc/lumidex/http-admin-password" \
+            "SetCredential=http-admin-password:\\n" \
+            "ExecStart=lumidex-bridge --boards /etc/lumidex/boards.ini" \
             "ConditionPathExists=/etc/lumidex/boards.ini" "DynamicUser=yes" \
             "SupplementaryGroups=dialout" "Restart=on-failure" "Type=notify" \
             "RestartPreventExitStatus=2 243" "DeviceAllow=char-ttyUSB rw"; do
-  check "the bridge's unit has $line" grep -qx -- "$line" "$unit"
+  check "the bridge's unit has $line" grep -qxF -- "$line" "$unit"
 done
 # systemd rates the unit's exposure from 0 (none) to 10; 2.5 or lower is
 # what a distribution would ship.
 check "systemd-analyze security rates the bridge's unit 2.5 or lower" \
   sh -c "systemd-analyze security --offline=yes --threshold=25 '$unit' >/dev/null"
 check "the example boards file is one the bridge reads as far as its boards" \
-  sh -c "'$root/usr/bin/lumidex-bridge' --boards '$root/usr/share/doc/lumidex/examples/boards.ini' 2>&1 | grep -q 'cannot read /var/lib/lumidex/hall.ini'"
+  sh -c "'$root/usr/bin/lumidex-bridge' --boards '$root/usr/share/doc/lumidex-bridge/examples/boards.ini' 2>&1 | grep -q 'cannot read /var/lib/lumidex/hall.ini'"
+# systemd reads the unit as it will on the server: with the program and
+# its manual page where they will be (in a private mount namespace, so
+# nothing of this system changes), every file Documentation= names there.
+if [ "$(id -u)" -eq 0 ] && unshare -m true 2>/dev/null; then
+  verify_log="$work/verify.log"
+  if unshare -m --propagation private sh -c '
+       mount -t tmpfs none /usr/local/bin && cp "$1/usr/bin/lumidex-bridge" /usr/local/bin/ &&
+       mount -t tmpfs none /usr/local/share/man && mkdir /usr/local/share/man/man1 &&
+       cp "$1/usr/share/man/man1/lumidex-bridge.1.gz" /usr/local/share/man/man1/ &&
+       systemd-analyze verify "$1/usr/lib/systemd/system/lumidex-bridge.service"' \
+       sh "$bridge_root" >"$verify_log" 2>&1 && [ ! -s "$verify_log" ]; then
+    pass "systemd-analyze verify accepts the bridge's unit"
+  else
+    fail "systemd-analyze verify accepts the bridge's unit"
+    sed 's/^/  /' "$verify_log" >&2
+  fi
+  for doc in $(sed -n 's/^Documentation=//p' "$unit"); do
+    case $doc in
+      file://*) check "the unit's $doc is in the package" test -f "$bridge_root${doc#file://}" ;;
+    esac
+  done
+else
+  echo "skipped: systemd-analyze verify (needs root and a mount namespace)"
+fi
 for line in "Categories=Utility;" "Icon=lumidex" "Exec=lumidex" "Type=Application"; do
   check "the desktop entry has $line" grep -qx -- "$line" "$desktop"
 done
@@ -93,10 +145,12 @@ done
 # lintian is run as Debian's archive runs it; an override in the package
 # would have to say why it is right, and there is none.
 if command -v lintian >/dev/null; then
-  lintian --fail-on none --no-tag-display-limit "$deb" >"$work/lintian.log" 2>&1 || true
-  problems=$(grep -E '^[EW]: ' "$work/lintian.log" || true)
-  check "lintian reports no error and no warning on the .deb" test -z "$problems"
-  [ -z "$problems" ] || sed 's/^/  /' <<<"$problems" >&2
+  for package in "$deb" "$bridge_deb"; do
+    lintian --fail-on none --no-tag-display-limit "$package" >"$work/lintian.log" 2>&1 || true
+    problems=$(grep -E '^[EW]: ' "$work/lintian.log" || true)
+    check "lintian reports no error and no warning on $(basename "$package")" test -z "$problems"
+    [ -z "$problems" ] || sed 's/^/  /' <<<"$problems" >&2
+  done
 else
   fail "lintian is not installed (scripts/install-deps installs it)"
 fi
@@ -128,11 +182,17 @@ else
   fail "the .deb installs one AppStream metainfo file"
 fi
 
-# Every program in /usr/bin has a manual page, made from what it says now:
-# each option its --help names, and its --version.
+# Every program in /usr/bin has a manual page in its own package, made from
+# what it says now: each option its --help names, and its --version.
 version=$(dpkg-deb -f "$deb" Version)
+check "both .debs are of one version" test "$(dpkg-deb -f "$bridge_deb" Version)" = "$version"
 for program_path in "$root"/usr/bin/*; do
   program=$(basename "$program_path")
+  package=$deb
+  [ "$program" != lumidex-bridge ] || package=$bridge_deb
+  check "$program and its manual page are in $(basename "$package")" \
+    sh -c "dpkg-deb -c '$package' | grep -q ' ./usr/bin/$program\$' &&
+           dpkg-deb -c '$package' | grep -q ' ./usr/share/man/man1/$program.1.gz\$'"
   check "$program --version says $version" \
     test "$("$program_path" --version | head -n1)" = "$program $version"
   page="$root/usr/share/man/man1/$program.1.gz"
@@ -152,14 +212,18 @@ for program_path in "$root"/usr/bin/*; do
     grep -qF "\"$program $version\"" <<<"$text"
 done
 
-stray=$(dpkg-deb -c "$deb" | awk '{print $6}' | grep -v -e '^\./usr/' -e '^\./$' || true)
-check "the .deb installs only under /usr" test -z "$stray"
+stray=$( { dpkg-deb -c "$deb"; dpkg-deb -c "$bridge_deb"; } | awk '{print $6}' |
+  grep -v -e '^\./usr/' -e '^\./$' || true)
+check "the .debs install only under /usr" test -z "$stray"
+shared=$(comm -12 <(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sort) \
+                  <(dpkg-deb -c "$bridge_deb" | awk '$1 !~ /^d/ {print $6}' | sort))
+check "the two .debs share no file" test -z "$shared"
 
-# A plain install lays out the same tree as the .deb, and nothing else.
+# A plain install lays out the same tree as the two .debs, and nothing else.
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
 installed_files=$(cd "$work/prefix" && find . -type f | sort)
 packaged_files=$(cd "$root/usr" && find . -type f | sort)
-check "cmake --install lays out the files of the .deb" test "$installed_files" = "$packaged_files"
+check "cmake --install lays out the files of the .debs" test "$installed_files" = "$packaged_files"
 
 mkdir "$work/unpacked"
 tar -xzf "$tar" -C "$work/unpacked"

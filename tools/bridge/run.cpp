@@ -55,8 +55,7 @@ int ServeBoards(const std::filesystem::path& boards_file, const MqttOptions& mqt
     std::optional<HttpServer::Options> http;
     if (!http_config->listen.empty()) {
         for (const HttpDoorFile& file : HttpDoorFiles(*http_config)) {
-            if (auto why = WhyUntrusted(file.path,
-                                        file.secret ? FileUse::Secret : FileUse::Configuration)) {
+            if (auto why = WhyUntrusted(file.path, file.use)) {
                 err << "lumidex-bridge: refusing the " << file.what << " file: " << Printable(*why)
                     << "\n";
                 return kExitBadInput;

@@ -102,9 +102,9 @@ TEST(HttpSettings, ReadsTheHttpSection) {
     const auto http = ReadHttpConfig(boards, error);
     ASSERT_TRUE(http) << error;
     EXPECT_EQ(http->listen, "[::1]:8080");
-    EXPECT_EQ(http->admin_password_file, std::filesystem::absolute("/site/admin.pass"));
-    EXPECT_EQ(http->operator_password_file, std::filesystem::path());
-    EXPECT_EQ(http->tls_cert, std::filesystem::absolute("/etc/lumidex/cert.pem"));
+    EXPECT_EQ(http->admin_password_file.path, std::filesystem::absolute("/site/admin.pass"));
+    EXPECT_EQ(http->operator_password_file.path, std::filesystem::path());
+    EXPECT_EQ(http->tls_cert.path, std::filesystem::absolute("/etc/lumidex/cert.pem"));
     EXPECT_EQ(http->allow_origin, "https://intranet.example");
 
     boards.doors["http"].values["allow-origin"] = "intranet.example";

@@ -462,6 +462,17 @@ INSTANTIATE_TEST_SUITE_P(
                          return Boards(dir, {"--username", "u"});
                      },
                      "mqtt-password can be read by every user", "CREDENTIALS_DIRECTORY"},
+        StartRefusal{"password named as a credential, run without systemd",
+                     [](const std::filesystem::path& dir) {
+                         test::WriteFileOrFail(dir / "boards.ini",
+                                               "[bridge]\nusername=u\npassword-file=credential:"
+                                               "mqtt-password\n[hall]\nsettings=" +
+                                                   (dir / "hall.ini").string() + "\n");
+                         return Boards(dir);
+                     },
+                     "[bridge] password-file: the credential mqtt-password is handed over by "
+                     "systemd (LoadCredential=mqtt-password:FILE), but CREDENTIALS_DIRECTORY is "
+                     "not set"},
         StartRefusal{"CA file without a certificate",
                      [](const std::filesystem::path& dir) {
                          test::WriteFileOrFail(dir / "ca.crt", "no certificate here\n");

@@ -29,11 +29,20 @@ std::optional<HttpConfig> ReadHttpConfig(const BridgeConfig& boards, std::string
     }
     const DoorSection& section = found->second;
     http.listen = section.Value("listen");
-    http.operator_password_file = section.Path("operator-password-file");
-    http.admin_password_file = section.Path("admin-password-file");
-    http.tokens_file = section.Path("tokens-file");
-    http.tls_cert = section.Path("tls-cert");
-    http.tls_key = section.Path("tls-key");
+    const std::pair<const char*, DoorFile HttpConfig::*> files[] = {
+        {"operator-password-file", &HttpConfig::operator_password_file},
+        {"admin-password-file", &HttpConfig::admin_password_file},
+        {"tokens-file", &HttpConfig::tokens_file},
+        {"tls-cert", &HttpConfig::tls_cert},
+        {"tls-key", &HttpConfig::tls_key}};
+    for (const auto& [key, member] : files) {
+        auto file = section.File(key, error);
+        if (!file) {
+            return std::nullopt;
+        }
+        http.*member = std::move(*file);
+    }
+    // Written by the service itself, so a path of its own, never a credential.
     http.sessions_file = section.Path("sessions-file");
     if (http.sessions_file.empty()) {
         http.sessions_file =
@@ -80,10 +89,10 @@ bool TakeHttpOptions(const HttpOptionTexts& texts, HttpOptions& options, std::st
 void ApplyHttpOptions(const HttpOptions& options, HttpConfig& http) {
     http.listen = options.listen.value_or(http.listen);
     if (options.tls_cert) {
-        http.tls_cert = std::filesystem::absolute(*options.tls_cert);
+        http.tls_cert = DoorFile{std::filesystem::absolute(*options.tls_cert)};
     }
     if (options.tls_key) {
-        http.tls_key = std::filesystem::absolute(*options.tls_key);
+        http.tls_key = DoorFile{std::filesystem::absolute(*options.tls_key)};
     }
 }
 
@@ -96,15 +105,16 @@ std::optional<HttpServer::Options> PrepareHttpDoor(const HttpConfig& http, std::
         return std::nullopt;
     }
     options.listen = *listen;
-    if (http.tls_cert.empty() != http.tls_key.empty()) {
+    if (http.tls_cert.path.empty() != http.tls_key.path.empty()) {
         error = "HTTPS needs both tls-cert and tls-key";
         return std::nullopt;
     }
-    options.tls_cert = http.tls_cert;
-    options.tls_key = http.tls_key;
+    options.tls_cert = http.tls_cert.path;
+    options.tls_key = http.tls_key.path;
     options.allow_origin = http.allow_origin;
     std::optional<std::string> lines[2];
-    const std::filesystem::path* files[2] = {&http.operator_password_file, &http.admin_password_file};
+    const std::filesystem::path* files[2] = {&http.operator_password_file.path,
+                                             &http.admin_password_file.path};
     for (int i = 0; i < 2; ++i) {
         if (files[i]->empty()) {
             continue;
@@ -122,21 +132,30 @@ std::optional<HttpServer::Options> PrepareHttpDoor(const HttpConfig& http, std::
     }
     const bool passwords = lines[0] || lines[1];
     std::vector<Token> tokens;
-    if (!http.tokens_file.empty()) {
+    if (!http.tokens_file.path.empty()) {
         if (!passwords) {
             error = "a tokens file needs the passwords (operator-password-file, "
                     "admin-password-file): without them the door serves everyone as operator";
             return std::nullopt;
         }
-        const auto text = ReadWholeFile(http.tokens_file);
+        const auto text = ReadWholeFile(http.tokens_file.path);
         if (!text) {
-            error = "cannot read the tokens file " + http.tokens_file.string();
+            error = "cannot read the tokens file " + http.tokens_file.path.string();
             return std::nullopt;
         }
         std::string why;
         auto parsed = ParseTokens(*text, why);
         if (!parsed) {
-            error = http.tokens_file.string() + ": " + why;
+            error = http.tokens_file.path.string() + ": " + why;
+            return std::nullopt;
+        }
+        // An empty file is what systemd hands over when the file a
+        // credential is loaded from is missing: say so rather than serve
+        // without the tokens the boards file asks for.
+        if (parsed->empty()) {
+            error = http.tokens_file.path.string() +
+                    " holds no token (one ROLE TOKEN per line); without tokens leave tokens-file "
+                    "out";
             return std::nullopt;
         }
         tokens = std::move(*parsed);
@@ -179,15 +198,22 @@ int RunHashPassword(std::istream& in, std::ostream& out, std::ostream& err) {
 }
 
 std::vector<HttpDoorFile> HttpDoorFiles(const HttpConfig& http) {
-    const HttpDoorFile all[] = {{"operator password", http.operator_password_file, true},
-                                {"admin password", http.admin_password_file, true},
-                                {"tokens", http.tokens_file, true},
-                                {"certificate", http.tls_cert, false},
-                                {"key", http.tls_key, true}};
+    const struct {
+        const char* what;
+        const DoorFile& file;
+        bool secret;
+    } all[] = {{"operator password", http.operator_password_file, true},
+               {"admin password", http.admin_password_file, true},
+               {"tokens", http.tokens_file, true},
+               {"certificate", http.tls_cert, false},
+               {"key", http.tls_key, true}};
     std::vector<HttpDoorFile> named;
-    for (const HttpDoorFile& file : all) {
+    for (const auto& [what, file, secret] : all) {
         if (!file.path.empty()) {
-            named.push_back(file);
+            const FileUse use = !secret           ? FileUse::Configuration
+                                : file.handed_over ? FileUse::Credential
+                                                   : FileUse::Secret;
+            named.push_back({what, file.path, use});
         }
     }
     return named;
@@ -217,6 +243,8 @@ std::string HttpUsage() {
                        for a password file
 Without password files the door serves everyone as operator (line texts and
 "Update in") on loopback only; another address needs both password files.
+Under systemd a file key of [bridge] or [http] may name a credential it hands
+over (LoadCredential=NAME:FILE) as credential:NAME.
 )";
 }
 

@@ -3,6 +3,7 @@
 // lumidex-bridge's HTTP options and the running of its HTTP door, shared by
 // the Linux program (beside MQTT) and the Windows one (HTTP alone).
 #include "boards/boards_file.h"
+#include "settings/file_io.h"
 #include "tools/bridge/http/server.h"
 
 #include <CLI/CLI.hpp>
@@ -29,25 +30,26 @@ inline constexpr DoorKeys kHttpDoorKeys{"http", kHttpKeyNames};
 inline constexpr const char* kDefaultListen = "127.0.0.1:8080";
 
 // The HTTP door's settings, from the boards file's [http] section (paths
-// made absolute against the boards file) or the command line. An empty
-// `listen` means no HTTP door.
+// made absolute against the boards file, or credentials systemd handed
+// over) or the command line. An empty `listen` means no HTTP door.
 struct HttpConfig {
     std::string listen; // "ADDRESS:PORT"
-    std::filesystem::path operator_password_file;
-    std::filesystem::path admin_password_file;
-    std::filesystem::path tokens_file;
+    DoorFile operator_password_file;
+    DoorFile admin_password_file;
+    DoorFile tokens_file;
     std::string allow_origin; // the one other origin that may call the API
-    std::filesystem::path tls_cert;
-    std::filesystem::path tls_key;
+    DoorFile tls_cert;
+    DoorFile tls_key;
     // Where the page's logins are kept across restarts: sessions-file, or
     // ".<boards file's name>.sessions" beside the boards file.
     std::filesystem::path sessions_file;
 };
 
-// Reads the boards file's [http] section. Nothing, with "FILE: [http]
-// allow-origin: why" in `error`, for an allow-origin that is no origin
-// ("http://host[:port]" or "https://..."); the other keys are checked when
-// the door is prepared.
+// Reads the boards file's [http] section. Nothing, with "FILE: [http] KEY:
+// why" in `error`, for an allow-origin that is no origin
+// ("http://host[:port]" or "https://...") or a file named as a credential
+// that cannot be one (see DoorSection::File); the other keys are checked
+// when the door is prepared.
 std::optional<HttpConfig> ReadHttpConfig(const BridgeConfig& boards, std::string& error);
 
 // The HTTP door's command-line options; what they name overrides the boards
@@ -77,8 +79,8 @@ void ApplyHttpOptions(const HttpOptions& options, HttpConfig& http);
 
 // The HTTP door as configured, checked: the listen address, both TLS files
 // or neither, the password files (each one line of --hash-password), the
-// tokens file (which needs passwords), the sessions an earlier run kept
-// (with passwords). Without passwords the door listens
+// tokens file (at least one token, and the passwords), the sessions an
+// earlier run kept (with passwords). Without passwords the door listens
 // on loopback only; beyond it, it needs both passwords. Nothing, with one
 // line in `error`, when any of this does not hold.
 std::optional<HttpServer::Options> PrepareHttpDoor(const HttpConfig& http, std::string& error);
@@ -87,11 +89,12 @@ std::optional<HttpServer::Options> PrepareHttpDoor(const HttpConfig& http, std::
 // change a password file could log in; who could read a password's hash
 // could guess it at leisure on a machine of their own, and who could read
 // the tokens or the key could pose as a script or as the service: these
-// are `secret`.
+// are secrets. A secret systemd handed over is kept from others by
+// systemd's rule (FileUse::Credential).
 struct HttpDoorFile {
     const char* what;
     std::filesystem::path path;
-    bool secret;
+    FileUse use;
 };
 
 // The files the boards file's [http] section names, for the trust check

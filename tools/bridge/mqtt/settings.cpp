@@ -32,8 +32,14 @@ std::optional<BrokerConfig> ReadBrokerConfig(const BridgeConfig& boards, std::st
     }
     broker.client_id = section.Value("client-id");
     broker.username = section.Value("username");
-    broker.password_file = section.Path("password-file");
-    broker.tls_ca = section.Path("tls-ca");
+    const auto password = section.File("password-file", error);
+    const auto ca = section.File("tls-ca", error);
+    if (!password || !ca) {
+        return std::nullopt;
+    }
+    broker.password_file = password->path;
+    broker.password_handed_over = password->handed_over;
+    broker.tls_ca = ca->path;
     if (const std::string v = section.Value("discovery"); !v.empty()) {
         const bool yes = EqualIgnoringCase(v, "yes") || v == "1";
         if (!yes && !EqualIgnoringCase(v, "no") && v != "0") {
@@ -62,6 +68,7 @@ bool ApplyMqttOptions(const MqttOptions& options, BrokerConfig& broker, std::str
     broker.username = options.username.value_or(broker.username);
     if (options.password_file) {
         broker.password_file = *options.password_file;
+        broker.password_handed_over = false;
     }
     if (options.tls_ca) {
         broker.tls_ca = *options.tls_ca;

@@ -39,6 +39,9 @@ struct BrokerConfig {
     std::string client_id; // empty: one made from the host and the boards file
     std::string username;
     std::filesystem::path password_file;
+    // The password file is a credential systemd handed over
+    // ([bridge] password-file=credential:NAME).
+    bool password_handed_over = false;
     std::filesystem::path tls_ca;
     bool discovery = false;
     // True when the boards file names a broker ([bridge] broker=).
@@ -48,7 +51,8 @@ struct BrokerConfig {
 // Reads the MQTT door's keys of the boards file's [bridge] section, paths
 // made absolute against the boards file's folder. Nothing, with "FILE:
 // [bridge] KEY: why" in `error`, for a broker that is no HOST[:PORT], a
-// prefix that is no topic prefix, or a discovery other than yes, no, 1 or 0.
+// prefix that is no topic prefix, a discovery other than yes, no, 1 or 0, or
+// a file named as a credential that cannot be one (see DoorSection::File).
 std::optional<BrokerConfig> ReadBrokerConfig(const BridgeConfig& boards, std::string& error);
 
 // Puts the command line's options over the boards file's. False, with the

@@ -201,7 +201,7 @@ bool MqttStartup::Prepare(bool http_door, std::ostream& err) {
     connect.client_id = broker.client_id;
     connect.username = broker.username;
     connect.tls_ca = broker.tls_ca;
-    bool from_systemd = false;
+    bool from_systemd = broker.password_handed_over;
     if (broker.password_file.empty() && !broker.username.empty()) {
         broker.password_file = CredentialPasswordFile();
         from_systemd = !broker.password_file.empty();
