@@ -102,8 +102,8 @@ for line in "Description=Lumidex board service: LED display boards over MQTT and
             "Documentation=man:lumidex-bridge(1) file:///usr/share/doc/lumidex-bridge/service.md" \
             "LoadCredential=http-admin-password:/etc/lumidex/http-admin-password" \
             "SetCredential=http-admin-password:\\n" \
-            "ExecStart=lumidex-bridge --boards /etc/lumidex/boards.ini" \
-            "ConditionPathExists=/etc/lumidex/boards.ini" "DynamicUser=yes" \
+            "ExecStart=lumidex-bridge --boards /var/lib/lumidex/boards.ini" \
+            "ConditionPathExists=/var/lib/lumidex/boards.ini" "DynamicUser=yes" \
             "SupplementaryGroups=dialout" "Restart=on-failure" "Type=notify" \
             "RestartPreventExitStatus=2 243" "DeviceAllow=char-ttyUSB rw"; do
   check "the bridge's unit has $line" grep -qxF -- "$line" "$unit"
