@@ -3,6 +3,7 @@
 #include "settings/profile.h"
 #include "settings/text_codec.h"
 
+#include <algorithm>
 #include <optional>
 
 namespace lumidex {
@@ -28,13 +29,55 @@ std::vector<std::size_t> LineStarts(std::string_view text) {
 
 } // namespace
 
+std::string StoreBoardKeysInText(std::string_view text, std::string_view board,
+                                 const std::vector<std::pair<std::string, std::string>>& keys) {
+    std::string out(text);
+    for (const auto& [key, value] : keys) {
+        std::optional<std::size_t> last; // the section's last name line
+        bool found = false;
+        for (const SettingName& name : ListSettingNames(out)) {
+            if (EqualIgnoringCase(name.section, board)) {
+                if (name.key.empty() && last) {
+                    break; // the section again: the reader uses the first
+                }
+                last = name.line;
+                found |= EqualIgnoringCase(name.key, key);
+            } else if (last && name.key.empty()) {
+                break;
+            }
+        }
+        if (!last || found) {
+            out = WriteSettingToText(out, board, key, value);
+            continue;
+        }
+        // A new key follows the section's last key rather than its last
+        // line: the comments below that speak of the next section.
+        const std::size_t crlf = out.find("\r\n");
+        const std::size_t lf = out.find_first_of("\r\n");
+        const std::string_view line_break =
+            lf == std::string::npos || crlf == lf ? "\r\n" : (out[lf] == '\r' ? "\r" : "\n");
+        std::string line = key + "=" + value;
+        std::replace_if(line.begin(), line.end(), [](char c) { return c == '\r' || c == '\n'; },
+                        ' ');
+        const std::vector<std::size_t> starts = LineStarts(out);
+        const std::size_t at = *last < starts.size() ? starts[*last] : out.size();
+        const bool ends_line = at > 0 && (out[at - 1] == '\n' || out[at - 1] == '\r');
+        out.insert(at, ends_line ? line + std::string(line_break)
+                                 : std::string(line_break) + line);
+    }
+    return out;
+}
+
 WriteOutcome StoreBoardKeys(const std::filesystem::path& file, std::string_view board,
                             const std::vector<std::pair<std::string, std::string>>& keys) {
-    std::vector<SettingWrite> writes;
-    for (const auto& [key, value] : keys) {
-        writes.push_back({board, key, value});
+    if (keys.empty()) {
+        return WriteOutcome::Written;
     }
-    return StoreSettings(file, writes);
+    return RewriteFile(file, [&](std::string_view bytes) -> std::optional<std::string> {
+        const DecodedText decoded = DecodeSettingsText(bytes);
+        return EncodeSettingsText(StoreBoardKeysInText(decoded.text, board, keys),
+                                  decoded.encoding);
+    });
 }
 
 std::string RemoveSectionFromText(std::string_view text, std::string_view section) {

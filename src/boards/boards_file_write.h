@@ -16,7 +16,12 @@ namespace lumidex {
 
 // Stores keys in a board's section ("settings", "link", "groups"), the
 // section added at the end of the file when it has none: a key's line is
-// replaced in place, a new key follows the section's last line.
+// replaced in place, a new key follows the section's last key (the
+// comments after it stay before the next section). Line breaks in a value
+// become blanks; new lines end as the file's first line does.
+std::string StoreBoardKeysInText(std::string_view text, std::string_view board,
+                                 const std::vector<std::pair<std::string, std::string>>& keys);
+// The same on the boards file.
 WriteOutcome StoreBoardKeys(const std::filesystem::path& file, std::string_view board,
                             const std::vector<std::pair<std::string, std::string>>& keys);
 
