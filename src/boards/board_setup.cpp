@@ -67,7 +67,7 @@ BoardSetup ReadBoardSetup(const SettingsFile& settings, BoardLink link,
 }
 
 std::variant<BoardSetup, SetupRefusal> ApplySetupChange(const BoardSetup& now,
-                                                       const SetupChange& change) {
+                                                        const SetupChange& change) {
     BoardSetup next = now;
     if (change.address) {
         next.address = *change.address;
@@ -148,9 +148,8 @@ std::variant<BoardSetup, SetupRefusal> ApplySetupChange(const BoardSetup& now,
     return next;
 }
 
-std::variant<SettingWrites, SetupRefusal> SetupWrites(const SettingsFile& settings,
-                                                      const BoardSetup& before,
-                                                      const BoardSetup& after) {
+std::variant<SettingWrites, SetupRefusal>
+SetupWrites(const SettingsFile& settings, const BoardSetup& before, const BoardSetup& after) {
     const SettingsFile::Snapshot once(settings);
     SettingWrites writes;
     if (after.address != before.address) {

@@ -34,8 +34,8 @@ struct BoardSetup {
     std::uint32_t address = 0; // the controller's IPv4 address ("LEDIP")
     int bus = 1;               // the bus address ("ADD485"), 0..99
     BoardLink link = BoardLink::Udp;
-    std::string port;          // the serial port ("Port")
-    int baud = 9600;           // its baud rate ("Boud")
+    std::string port; // the serial port ("Port")
+    int baud = 9600;  // its baud rate ("Boud")
     std::vector<std::string> groups;
     std::array<LineSetup, kLineCount> lines;
     bool operator==(const BoardSetup&) const = default;
@@ -86,7 +86,7 @@ BoardSetup ReadBoardSetup(const SettingsFile& settings, BoardLink link,
 // characters, digit counts 3..8, places "No" or "0".."4", and more digits
 // than decimal places. The refusal names the first field at fault.
 std::variant<BoardSetup, SetupRefusal> ApplySetupChange(const BoardSetup& now,
-                                                       const SetupChange& change);
+                                                        const SetupChange& change);
 
 // The keys of the Config.ini to store for going from `before` to `after`,
 // in the dialog's form: the address as its whole number, the bus address as
@@ -97,9 +97,8 @@ std::variant<BoardSetup, SetupRefusal> ApplySetupChange(const BoardSetup& now,
 // a stored text the new format cannot show refuses the change (field
 // "lines.N.digits", or ".places" when only the places changed), so no value
 // is cut or sent in a format that does not hold it.
-std::variant<SettingWrites, SetupRefusal> SetupWrites(const SettingsFile& settings,
-                                                      const BoardSetup& before,
-                                                      const BoardSetup& after);
+std::variant<SettingWrites, SetupRefusal>
+SetupWrites(const SettingsFile& settings, const BoardSetup& before, const BoardSetup& after);
 
 // "udp" or "serial".
 std::string_view LinkName(BoardLink link);

@@ -57,13 +57,12 @@ std::string StoreBoardKeysInText(std::string_view text, std::string_view board,
         const std::string_view line_break =
             lf == std::string::npos || crlf == lf ? "\r\n" : (out[lf] == '\r' ? "\r" : "\n");
         std::string line = key + "=" + value;
-        std::replace_if(line.begin(), line.end(), [](char c) { return c == '\r' || c == '\n'; },
-                        ' ');
+        std::replace_if(
+            line.begin(), line.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
         const std::vector<std::size_t> starts = LineStarts(out);
         const std::size_t at = *last < starts.size() ? starts[*last] : out.size();
         const bool ends_line = at > 0 && (out[at - 1] == '\n' || out[at - 1] == '\r');
-        out.insert(at, ends_line ? line + std::string(line_break)
-                                 : std::string(line_break) + line);
+        out.insert(at, ends_line ? line + std::string(line_break) : std::string(line_break) + line);
     }
     return out;
 }

@@ -59,12 +59,12 @@ struct BoardService::Impl {
     std::atomic<bool> running{false};
 
     Impl(BridgeConfig c, ServiceWorld world)
-        : config(std::move(c)),
-          shared{world.clock != nullptr ? *world.clock : SystemServiceClock(),
-                 DeliveryOptions{std::move(world.make_link), std::move(world.timing), {}},
-                 world.lock_wait,
-                 {},
-                 {}} {}
+        : config(std::move(c)), shared{world.clock != nullptr ? *world.clock : SystemServiceClock(),
+                                       DeliveryOptions{
+                                           std::move(world.make_link), std::move(world.timing), {}},
+                                       world.lock_wait,
+                                       {},
+                                       {}} {}
 
     // Under the structure lock.
     std::shared_ptr<Board> FindLocked(const std::string& name) const {
@@ -329,8 +329,8 @@ std::vector<SettingWrite> AsWrites(const SettingWrites& writes) {
 
 } // namespace
 
-std::variant<BoardSetup, SetupRefusal>
-BoardService::Impl::ChangeSetup(const std::string& name, const SetupChange& change) {
+std::variant<BoardSetup, SetupRefusal> BoardService::Impl::ChangeSetup(const std::string& name,
+                                                                       const SetupChange& change) {
     std::lock_guard changing(changes);
     const std::shared_ptr<Board> board = Find(name);
     if (board == nullptr) {
@@ -397,16 +397,15 @@ BoardService::Impl::ChangeSetup(const std::string& name, const SetupChange& chan
     return ReadBoardSetup(settings, after.link, after.groups);
 }
 
-std::variant<BoardSetup, SetupRefusal>
-BoardService::Impl::AddBoard(const std::string& name, const SetupChange& change) {
+std::variant<BoardSetup, SetupRefusal> BoardService::Impl::AddBoard(const std::string& name,
+                                                                    const SetupChange& change) {
     std::lock_guard changing(changes);
     if (const auto problem = BoardNameProblem(name)) {
         return SetupRefusal{SetupRefusal::Kind::Invalid, *problem, "name"};
     }
     const bool door = EqualIgnoringCase(name, "bridge") ||
-                      std::any_of(config.doors.begin(), config.doors.end(), [&](const auto& d) {
-                          return EqualIgnoringCase(d.first, name);
-                      });
+                      std::any_of(config.doors.begin(), config.doors.end(),
+                                  [&](const auto& d) { return EqualIgnoringCase(d.first, name); });
     if (door) {
         return SetupRefusal{SetupRefusal::Kind::Invalid,
                             "[" + name + "] is a section of the service's own; choose another name",
@@ -449,8 +448,8 @@ BoardService::Impl::AddBoard(const std::string& name, const SetupChange& change)
         return WriteRefusal(outcome, path);
     }
     std::vector<std::pair<std::string, std::string>> keys{
-        {"settings", folder == config.file.parent_path() ? path.filename().string()
-                                                          : path.string()},
+        {"settings",
+         folder == config.file.parent_path() ? path.filename().string() : path.string()},
         {"link", std::string(LinkName(after.link))}};
     if (!after.groups.empty()) {
         keys.emplace_back("groups", JoinGroups(after.groups));
