@@ -303,12 +303,14 @@ class WithPasswords(PageTest):
         page.find("hall line 1")
         self.assertEqual(page.by_id("role").text, "operator")
         for name in ("Flicker hall line 1", "9/10 hall line 1", "Proof time hall", "Initialize hall",
-                     "Day brightness hall", "Night brightness hall"):
+                     "Day brightness hall", "Night brightness hall", "Settings hall", "Add board"):
             self.assertIsNone(page.find_now(name), name)
         for path, body in (("/api/boards/hall", {"flicker": {"1": True}}),
                            ("/api/boards/hall", {"brightness": {"day": 3}}),
                            ("/api/boards/hall/init", {"confirm": "INITIALIZE"}),
-                           ("/api/groups/prices/clock", {})):
+                           ("/api/groups/prices/clock", {}),
+                           ("/api/boards/hall/settings", {"bus": 2}),
+                           ("/api/boards", {"name": "added"})):
             status, _ = page.api("POST", path, body)
             self.assertEqual(status, 403, path)
         self.assertEqual(page.horizontal_overflow(), 0)
@@ -398,6 +400,15 @@ class WithPasswords(PageTest):
         self.assertEqual([m for m in measured if m[1] < 44 or m[2] < 44], [])
         self.assertEqual(page.horizontal_overflow(), 0)
         self.save_shot(page, "desktop-setup", width=1280)
+        # Saved: what changed is stored, and the board's card draws the new format.
+        digits = page.find("Digits added line 1")
+        select_all(digits)
+        digits.send_keys("6")
+        page.find("Save added").click()
+        fx.wait_until(lambda: page.by_id("s-added-result").text.startswith("Saved."), fx.PATIENCE, "the save")
+        self.assertEqual(self.service.stored("added", "Set", "wsv1"), "6")
+        ghost = page.driver.find_element(fx.By.CSS_SELECTOR, ".display:has(#b-added-l1) .ghost")
+        fx.wait_until(lambda: ghost.get_attribute("textContent") == "8." * 6, fx.PATIENCE, "the card in 6 digits")
         # Removing takes a second press.
         remove = page.find("Remove added")
         remove.click()
