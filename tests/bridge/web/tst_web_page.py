@@ -413,6 +413,7 @@ class WithPasswords(PageTest):
         remove = page.find("Remove added")
         remove.click()
         self.assertEqual(remove.text, "Press again to remove")
+        self.save_shot(page, "phone-remove")
         self.assertEqual(page.api("GET", "/api/boards/added/settings")[0], 200)
         remove.click()
         gone = lambda: not page.driver.find_elements(fx.By.CSS_SELECTOR, "#b-added-l1, #s-added-address")

@@ -865,6 +865,7 @@ async function loadBoards() {
   const same = boards.length === page.boards.size && boards.every((b) => page.boards.has(b.name));
   if (same) {
     for (const board of boards) page.boards.get(board.name).show(board);
+    syncGroups();
     return;
   }
   page.boards.clear();

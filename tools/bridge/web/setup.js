@@ -245,7 +245,7 @@ export class SetupCard extends SetupPanel {
     if (!this.armed) {
       this.armed = true;
       this.remove.textContent = "Press again to remove";
-      showResult(this.result, `Press Remove again to take ${this.name} out of the service; its settings ` +
+      showResult(this.result, `Press it again to take ${this.name} out of the service; its settings ` +
         "file stays on disk.", "pending");
       return;
     }
