@@ -129,6 +129,16 @@ bool IsTopicName(const std::string& name) {
            });
 }
 
+std::optional<std::string> BoardNameProblem(const std::string& name) {
+    if (!IsTopicName(name)) {
+        return "a board's name is used in topics: letters, digits, - and _ only";
+    }
+    if (EqualIgnoringCase(name, "group")) {
+        return "'group' is a topic level of its own; choose another board name";
+    }
+    return std::nullopt;
+}
+
 std::optional<BridgeConfig> ReadBoardsFile(const std::filesystem::path& file,
                                            const std::vector<DoorKeys>& doors, std::string& error) {
     const std::string where = file.string();
@@ -207,11 +217,8 @@ std::optional<BridgeConfig> ReadBoardsFile(const std::filesystem::path& file,
         }
         BoardConfig board;
         board.name = s;
-        if (!IsTopicName(s)) {
-            return fail(s, "", "a board's name is used in topics: letters, digits, - and _ only");
-        }
-        if (EqualIgnoringCase(s, "group")) {
-            return fail(s, "", "'group' is a topic level of its own; choose another board name");
+        if (const auto problem = BoardNameProblem(s)) {
+            return fail(s, "", *problem);
         }
         const std::string settings = value(s, "settings");
         if (settings.empty()) {

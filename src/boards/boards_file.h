@@ -91,6 +91,10 @@ struct BridgeConfig {
 // and '_'.
 bool IsTopicName(const std::string& name);
 
+// Why a name cannot name a board's section: not a topic name (IsTopicName),
+// or "group", a topic level of its own; nothing for a name that can.
+std::optional<std::string> BoardNameProblem(const std::string& name);
+
 // Reads the boards file with the settings reader. `doors` names the keys
 // each door takes; their values are kept for the doors, which read and
 // check them. A section a door names is no board, nor is [bridge]. Refuses

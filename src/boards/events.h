@@ -30,7 +30,18 @@ struct AvailabilityEvent {
     std::string board;
     Availability availability = Availability::Unknown;
 };
-using BoardEvent = std::variant<StoredEvent, ShownEvent, StatusEvent, AvailabilityEvent>;
+// A board was added to the service (`added`), or its set-up changed (its
+// address, link, lines' captions, formats or groups): its state now.
+struct SetUpEvent {
+    BoardSnapshot board;
+    bool added = false;
+};
+// A board left the service: no event names it after this one.
+struct RemovedEvent {
+    std::string board;
+};
+using BoardEvent = std::variant<StoredEvent, ShownEvent, StatusEvent, AvailabilityEvent,
+                                SetUpEvent, RemovedEvent>;
 
 // Who is told of every event. Safe from any thread.
 class Observers {

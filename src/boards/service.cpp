@@ -1,11 +1,16 @@
 #include "boards/service.h"
 
+#include "boards/boards_file_write.h"
 #include "boards/worker.h"
+#include "lines/line_format.h"
 #include "settings/file_io.h"
+#include "settings/profile.h"
+#include "settings/text_codec.h"
 
 #include <algorithm>
 #include <atomic>
 #include <map>
+#include <shared_mutex>
 
 namespace lumidex {
 namespace {
@@ -43,27 +48,151 @@ Commands Remembered(Commands sends) {
 struct BoardService::Impl {
     BridgeConfig config;
     ServiceShared shared;
-    std::vector<std::unique_ptr<Board>> boards;
-    std::vector<std::unique_ptr<Worker>> workers;
-    std::map<std::string, Board*> by_name;
-    std::map<std::string, std::vector<Board*>> by_group;
+    // One set-up change, start or stop at a time.
+    std::mutex changes;
+    // The boards and workers below, each board's worker and its config:
+    // read under a shared lock, changed under an exclusive one, which is
+    // never held while waiting for a worker or calling an observer.
+    mutable std::shared_mutex structure;
+    std::vector<std::shared_ptr<Board>> boards;
+    std::vector<std::shared_ptr<Worker>> workers;
     std::atomic<bool> running{false};
 
     Impl(BridgeConfig c, ServiceWorld world)
-        : config(std::move(c)),
-          shared{world.clock != nullptr ? *world.clock : SystemServiceClock(),
-                 DeliveryOptions{std::move(world.make_link), std::move(world.timing), {}},
-                 world.lock_wait,
-                 {},
-                 {}} {}
+        : config(std::move(c)), shared{world.clock != nullptr ? *world.clock : SystemServiceClock(),
+                                       DeliveryOptions{
+                                           std::move(world.make_link), std::move(world.timing), {}},
+                                       world.lock_wait,
+                                       {},
+                                       {}} {}
 
-    Board* Find(const std::string& name) const {
-        const auto found = by_name.find(name);
-        return found == by_name.end() ? nullptr : found->second;
+    // Under the structure lock.
+    std::shared_ptr<Board> FindLocked(const std::string& name) const {
+        for (const auto& board : boards) {
+            if (board->config.name == name) {
+                return board;
+            }
+        }
+        return nullptr;
+    }
+
+    std::shared_ptr<Board> Find(const std::string& name) const {
+        std::shared_lock lock(structure);
+        return FindLocked(name);
+    }
+
+    // A new board's state as a start leaves it: what it showed (kept beside
+    // its file; at its very first start, what its Config.ini holds).
+    void Prepare(Board& board) {
+        board.refresh = board.config.refresh.value_or(config.refresh);
+        shared.Reread(board);
+        if (const auto shown = board.store.Shown()) {
+            board.shown = *shown;
+        } else {
+            board.shown = board.stored.AsShown();
+            board.store.RememberShown(board.shown);
+        }
+    }
+
+    // Puts the board on its worker: a UDP board on one of its own, a serial
+    // board on its port's. Under the exclusive structure lock; the worker
+    // made for it, if any.
+    std::shared_ptr<Worker> Place(Board* board) {
+        Worker* worker = nullptr;
+        if (board->config.link == BoardLink::Serial) {
+            for (const auto& w : workers) {
+                if (std::any_of(w->boards.begin(), w->boards.end(), [&](const Board* b) {
+                        return b != board && b->config.link == BoardLink::Serial &&
+                               b->config.serial_port == board->config.serial_port;
+                    })) {
+                    worker = w.get();
+                    break;
+                }
+            }
+        }
+        std::shared_ptr<Worker> made;
+        if (worker == nullptr) {
+            made = std::make_shared<Worker>();
+            workers.push_back(made);
+            worker = made.get();
+        }
+        std::lock_guard lock(worker->mutex);
+        worker->boards.push_back(board);
+        board->worker = worker;
+        board->retiring = false;
+        return made;
+    }
+
+    // What a board owes goes out at once and a board with a refresh
+    // interval is re-asserted at once. Under the board's worker's mutex.
+    void Starting(Board& board, ServiceClock::TimePoint now) {
+        board.due |= board.store.Owed();
+        if (board.refresh.count() > 0) {
+            board.refresh_at = now;
+        }
+    }
+
+    void Run(Worker* worker) {
+        worker->stopping = false;
+        worker->thread = std::thread([this, worker] { worker->Run(shared); });
+    }
+
+    static void StopWorker(Worker& worker) {
+        {
+            std::lock_guard lock(worker.mutex);
+            worker.stopping = true;
+        }
+        worker.wake.notify_one();
+        if (worker.thread.joinable()) {
+            worker.thread.join();
+        }
+    }
+
+    // Waits until the board's worker has no exchange with it in flight and
+    // no longer takes it up. Holds no structure lock: the exchange's events
+    // reach observers that may read the service.
+    static void Retire(Board& board) {
+        Worker& worker = *board.worker;
+        std::unique_lock lock(worker.mutex);
+        board.retiring = true;
+        worker.idle.wait(lock, [&] { return !board.in_flight; });
+    }
+
+    // Takes a retired board off its worker; the worker, when it serves no
+    // board any more, for the caller to stop. Under the exclusive
+    // structure lock.
+    std::shared_ptr<Worker> Detach(Board& board) {
+        Worker* worker = board.worker;
+        {
+            std::lock_guard lock(worker->mutex);
+            std::erase(worker->boards, &board);
+        }
+        board.worker = nullptr;
+        if (!worker->boards.empty()) {
+            return nullptr;
+        }
+        const auto found = std::find_if(workers.begin(), workers.end(),
+                                        [&](const auto& w) { return w.get() == worker; });
+        std::shared_ptr<Worker> emptied = *found;
+        workers.erase(found);
+        return emptied;
+    }
+
+    // The board is to be sent what `sends` names right away: after the
+    // exchange in flight, whatever pause a failure would have asked for.
+    // Under the board's worker's mutex.
+    static void Due(Board& board, Commands sends) {
+        board.due |= sends;
+        ++board.generation;
+        if (board.in_flight) {
+            board.newer_during_flight = true;
+        } else {
+            board.retry_at = {};
+        }
     }
 
     bool Submit(const std::string& name, BoardChange change, Done done) {
-        Board* board = Find(name);
+        const std::shared_ptr<Board> board = Find(name);
         if (board == nullptr) {
             return false;
         }
@@ -76,93 +205,332 @@ struct BoardService::Impl {
             shared.Reread(*board);
             shared.observers.Emit(StoredEvent{shared.Snapshot(*board)});
         }
-        Worker& worker = *board->worker;
         auto waiter = std::make_shared<Waiter>();
         waiter->done = std::move(done);
         waiter->needs = change.sends;
+        Worker* worker = nullptr;
         {
-            std::lock_guard lock(worker.mutex);
-            board->due |= change.sends;
-            if (change.sends.Has(Command::Clock)) {
-                board->clock_time = change.clock_time;
-            }
-            ++board->generation;
-            if (board->in_flight) {
-                // Sent right after the exchange in flight, whatever pause a
-                // failure would have asked for.
-                board->newer_during_flight = true;
-            } else {
-                board->retry_at = {};
-            }
-            if (waiter->done && !change.sends.Empty()) {
-                board->waiters.push_back(waiter);
+            std::shared_lock structure_lock(structure);
+            worker = board->worker;
+            if (worker != nullptr) {
+                std::lock_guard lock(worker->mutex);
+                Due(*board, change.sends);
+                if (change.sends.Has(Command::Clock)) {
+                    board->clock_time = change.clock_time;
+                }
+                if (waiter->done && !change.sends.Empty()) {
+                    board->waiters.push_back(waiter);
+                }
+                worker->wake.notify_one();
             }
         }
-        worker.wake.notify_one();
-        if (waiter->done && change.sends.Empty()) {
+        if (worker == nullptr && waiter->done && !change.sends.Empty()) {
+            // Removed meanwhile: its values are stored in its kept file.
+            waiter->done({NotSent(*board, change.sends, "the board was removed")});
+        } else if (waiter->done && change.sends.Empty()) {
             waiter->done({}); // the values are stored, which is all there is to do
         }
         return true;
     }
 
+    BoardStatus NotSent(const Board& board, Commands needs, std::string why) const {
+        BoardStatus status;
+        status.board = board.config.name;
+        status.command = needs.First();
+        status.result = StatusResult::NotSent;
+        status.detail = std::move(why);
+        status.at = shared.clock.WallNow();
+        return status;
+    }
+
+    // Tells whoever waits for the board that nothing more goes out now.
+    void TellWaiters(std::list<std::shared_ptr<Waiter>> waiting, const Board& board,
+                     const std::string& why) {
+        for (const auto& waiter : waiting) {
+            waiter->statuses.push_back(NotSent(board, waiter->needs, why));
+            waiter->done(waiter->statuses);
+        }
+    }
+
     // Whoever still waits hears that nothing more goes out now; what was
     // stored stays pending for the next start.
     void TellWaitersNotSent() {
-        for (const auto& board : boards) {
-            std::list<std::shared_ptr<Waiter>> waiting;
-            {
+        std::vector<std::pair<std::shared_ptr<Board>, std::list<std::shared_ptr<Waiter>>>> all;
+        {
+            std::shared_lock structure_lock(structure);
+            for (const auto& board : boards) {
                 std::lock_guard lock(board->worker->mutex);
-                waiting.swap(board->waiters);
+                all.emplace_back(board, std::move(board->waiters));
+                board->waiters.clear();
             }
-            for (const auto& waiter : waiting) {
-                BoardStatus status;
-                status.board = board->config.name;
-                status.command = waiter->needs.First();
-                status.result = StatusResult::NotSent;
-                status.detail = "the service is stopping; the values are stored and go out when "
-                                "it starts again";
-                status.at = shared.clock.WallNow();
-                waiter->statuses.push_back(status);
-                waiter->done(waiter->statuses);
+        }
+        for (auto& [board, waiting] : all) {
+            TellWaiters(std::move(waiting), *board,
+                        "the service is stopping; the values are stored and go out when it "
+                        "starts again");
+        }
+    }
+
+    // Moves a board to the worker of its new link (a UDP board's own, or
+    // its serial port's), once the exchange in flight with it is over.
+    void Relink(const std::shared_ptr<Board>& board, BoardLink link, const std::string& port) {
+        Retire(*board);
+        std::shared_ptr<Worker> emptied;
+        Worker* worker = nullptr;
+        {
+            std::unique_lock lock(structure);
+            emptied = Detach(*board);
+            board->config.link = link;
+            board->config.serial_port = link == BoardLink::Serial ? port : std::string();
+            const std::shared_ptr<Worker> made = Place(board.get());
+            worker = board->worker;
+            if (made && running) {
+                Run(made.get());
+            }
+        }
+        if (emptied) {
+            StopWorker(*emptied);
+        }
+        worker->wake.notify_one();
+    }
+
+    std::variant<BoardSetup, SetupRefusal> ChangeSetup(const std::string& name,
+                                                       const SetupChange& change);
+    std::variant<BoardSetup, SetupRefusal> AddBoard(const std::string& name,
+                                                    const SetupChange& change);
+    std::optional<SetupRefusal> RemoveBoard(const std::string& name);
+};
+
+namespace {
+
+SetupRefusal WriteRefusal(WriteOutcome outcome, const std::filesystem::path& file) {
+    if (outcome == WriteOutcome::Locked) {
+        return {SetupRefusal::Kind::Locked, LockedReason(file) + "; nothing was changed", ""};
+    }
+    return {SetupRefusal::Kind::Failed, "cannot write " + file.string() + "; nothing was changed",
+            ""};
+}
+
+std::string JoinGroups(const std::vector<std::string>& groups) {
+    std::string joined;
+    for (const std::string& group : groups) {
+        joined += (joined.empty() ? "" : ",") + group;
+    }
+    return joined;
+}
+
+std::vector<SettingWrite> AsWrites(const SettingWrites& writes) {
+    std::vector<SettingWrite> all;
+    for (const auto& [key, value] : writes) {
+        all.push_back({key.section, key.name, value});
+    }
+    return all;
+}
+
+} // namespace
+
+std::variant<BoardSetup, SetupRefusal> BoardService::Impl::ChangeSetup(const std::string& name,
+                                                                       const SetupChange& change) {
+    std::lock_guard changing(changes);
+    const std::shared_ptr<Board> board = Find(name);
+    if (board == nullptr) {
+        return SetupRefusal{SetupRefusal::Kind::NoBoard, "no board " + name, ""};
+    }
+    // Only set-up changes, which hold `changes`, write the config.
+    const BoardConfig was = board->config;
+    const SettingsFile settings(was.settings);
+    // Values still waiting for the file's lock are stored first: the line
+    // texts are brought into new formats from the file.
+    if (!board->store.Flush(shared.lock_wait)) {
+        return WriteRefusal(WriteOutcome::Locked, was.settings);
+    }
+    const BoardSetup before = ReadBoardSetup(settings, was.link, was.groups);
+    auto applied = ApplySetupChange(before, change);
+    if (auto* refusal = std::get_if<SetupRefusal>(&applied)) {
+        return std::move(*refusal);
+    }
+    const BoardSetup after = std::get<BoardSetup>(std::move(applied));
+    auto written = SetupWrites(settings, before, after);
+    if (auto* refusal = std::get_if<SetupRefusal>(&written)) {
+        return std::move(*refusal);
+    }
+    std::vector<std::pair<std::string, std::string>> keys, old_keys;
+    if (after.link != before.link) {
+        keys.emplace_back("link", LinkName(after.link));
+        old_keys.emplace_back("link", LinkName(before.link));
+    }
+    if (after.groups != before.groups) {
+        keys.emplace_back("groups", JoinGroups(after.groups));
+        old_keys.emplace_back("groups", JoinGroups(before.groups));
+    }
+    if (const WriteOutcome outcome = StoreBoardKeys(config.file, name, keys);
+        outcome != WriteOutcome::Written) {
+        return WriteRefusal(outcome, config.file);
+    }
+    // Owed before the new set-up is stored: a kill in between re-asserts
+    // the board once too often, never leaves it on the old set-up unsent.
+    board->store.Take(Remembered(Commands{Command::Content, Command::Brightness}), {},
+                      shared.lock_wait);
+    const auto writes = AsWrites(std::get<SettingWrites>(written));
+    if (const WriteOutcome outcome = StoreSettings(was.settings, writes, shared.lock_wait);
+        outcome != WriteOutcome::Written) {
+        StoreBoardKeys(config.file, name, old_keys);
+        return WriteRefusal(outcome, was.settings);
+    }
+    {
+        std::unique_lock lock(structure);
+        std::lock_guard state(shared.state_mutex);
+        board->config.groups = after.groups;
+    }
+    if (after.link != before.link ||
+        (after.link == BoardLink::Serial && after.port != was.serial_port)) {
+        Relink(board, after.link, after.port);
+    }
+    shared.Reread(*board);
+    {
+        std::shared_lock structure_lock(structure);
+        std::lock_guard lock(board->worker->mutex);
+        Due(*board, Commands{Command::Content, Command::Brightness});
+        board->worker->wake.notify_one();
+    }
+    shared.observers.Emit(SetUpEvent{shared.Snapshot(*board), false});
+    return ReadBoardSetup(settings, after.link, after.groups);
+}
+
+std::variant<BoardSetup, SetupRefusal> BoardService::Impl::AddBoard(const std::string& name,
+                                                                    const SetupChange& change) {
+    std::lock_guard changing(changes);
+    if (const auto problem = BoardNameProblem(name)) {
+        return SetupRefusal{SetupRefusal::Kind::Invalid, *problem, "name"};
+    }
+    const bool door = EqualIgnoringCase(name, "bridge") ||
+                      std::any_of(config.doors.begin(), config.doors.end(),
+                                  [&](const auto& d) { return EqualIgnoringCase(d.first, name); });
+    if (door) {
+        return SetupRefusal{SetupRefusal::Kind::Invalid,
+                            "[" + name + "] is a section of the service's own; choose another name",
+                            "name"};
+    }
+    std::filesystem::path folder;
+    {
+        std::shared_lock lock(structure);
+        for (const auto& board : boards) {
+            if (EqualIgnoringCase(board->config.name, name)) {
+                return SetupRefusal{SetupRefusal::Kind::Conflict,
+                                    "a board " + board->config.name + " exists", "name"};
+            }
+        }
+        folder = boards.empty() ? config.file.parent_path()
+                                : boards.front()->config.settings.parent_path();
+    }
+    const std::filesystem::path path = folder / (name + ".ini");
+    const SettingsFile settings(path);
+    // A removed board's file is taken up again as it was; a new one starts
+    // as the dialog's first start leaves a missing file.
+    std::error_code ec;
+    const bool existed = std::filesystem::exists(path, ec);
+    const BoardSetup before = ReadBoardSetup(settings, BoardLink::Udp, {});
+    auto applied = ApplySetupChange(before, change);
+    if (auto* refusal = std::get_if<SetupRefusal>(&applied)) {
+        return std::move(*refusal);
+    }
+    const BoardSetup after = std::get<BoardSetup>(std::move(applied));
+    auto written = SetupWrites(settings, before, after);
+    if (auto* refusal = std::get_if<SetupRefusal>(&written)) {
+        return std::move(*refusal);
+    }
+    SettingWrites all = existed ? SettingWrites{} : SettingsRefreshWrites(settings);
+    for (auto& write : std::get<SettingWrites>(written)) {
+        all.push_back(std::move(write));
+    }
+    if (const WriteOutcome outcome = StoreSettings(path, AsWrites(all), shared.lock_wait);
+        outcome != WriteOutcome::Written) {
+        return WriteRefusal(outcome, path);
+    }
+    std::vector<std::pair<std::string, std::string>> keys{
+        {"settings",
+         folder == config.file.parent_path() ? path.filename().string() : path.string()},
+        {"link", std::string(LinkName(after.link))}};
+    if (!after.groups.empty()) {
+        keys.emplace_back("groups", JoinGroups(after.groups));
+    }
+    if (const WriteOutcome outcome = StoreBoardKeys(config.file, name, keys);
+        outcome != WriteOutcome::Written) {
+        return WriteRefusal(outcome, config.file);
+    }
+    BoardConfig made;
+    made.name = name;
+    made.settings = path;
+    made.link = after.link;
+    made.groups = after.groups;
+    made.serial_port = after.link == BoardLink::Serial ? after.port : std::string();
+    auto board = std::make_shared<Board>(std::move(made));
+    Prepare(*board);
+    Worker* worker = nullptr;
+    {
+        std::unique_lock lock(structure);
+        boards.push_back(board);
+        const std::shared_ptr<Worker> fresh = Place(board.get());
+        worker = board->worker;
+        if (running) {
+            {
+                std::lock_guard worker_lock(worker->mutex);
+                Starting(*board, shared.clock.Now());
+            }
+            if (fresh) {
+                Run(fresh.get());
             }
         }
     }
-};
+    worker->wake.notify_one();
+    shared.observers.Emit(SetUpEvent{shared.Snapshot(*board), true});
+    return ReadBoardSetup(settings, after.link, after.groups);
+}
+
+std::optional<SetupRefusal> BoardService::Impl::RemoveBoard(const std::string& name) {
+    std::lock_guard changing(changes);
+    const std::shared_ptr<Board> board = Find(name);
+    if (board == nullptr) {
+        return SetupRefusal{SetupRefusal::Kind::NoBoard, "no board " + name, ""};
+    }
+    {
+        std::shared_lock lock(structure);
+        if (boards.size() == 1) {
+            return SetupRefusal{SetupRefusal::Kind::Conflict,
+                                "the last board stays: a boards file needs one; add another first",
+                                ""};
+        }
+    }
+    if (const WriteOutcome outcome = RemoveBoardSection(config.file, name);
+        outcome != WriteOutcome::Written) {
+        return WriteRefusal(outcome, config.file);
+    }
+    Retire(*board);
+    std::shared_ptr<Worker> emptied;
+    std::list<std::shared_ptr<Waiter>> waiting;
+    {
+        std::unique_lock lock(structure);
+        std::erase(boards, board);
+        {
+            std::lock_guard worker_lock(board->worker->mutex);
+            waiting.swap(board->waiters);
+        }
+        emptied = Detach(*board);
+    }
+    if (emptied) {
+        StopWorker(*emptied);
+    }
+    TellWaiters(std::move(waiting), *board, "the board was removed");
+    shared.observers.Emit(RemovedEvent{name});
+    return std::nullopt;
+}
 
 BoardService::BoardService(BridgeConfig config, ServiceWorld world)
     : impl_(std::make_unique<Impl>(std::move(config), std::move(world))) {
-    std::map<std::string, Worker*> serial_workers;
     for (const BoardConfig& c : impl_->config.boards) {
-        auto board = std::make_unique<Board>(c);
-        board->refresh = c.refresh.value_or(impl_->config.refresh);
-        Worker* worker = nullptr;
-        if (c.link == BoardLink::Serial) {
-            if (auto found = serial_workers.find(c.serial_port); found != serial_workers.end()) {
-                worker = found->second;
-            }
-        }
-        if (worker == nullptr) {
-            impl_->workers.push_back(std::make_unique<Worker>());
-            worker = impl_->workers.back().get();
-            if (c.link == BoardLink::Serial) {
-                serial_workers[c.serial_port] = worker;
-            }
-        }
-        worker->boards.push_back(board.get());
-        board->worker = worker;
-        // What the board shows: what it last accepted, as kept beside its
-        // file; at the very first start, what its Config.ini holds.
-        impl_->shared.Reread(*board);
-        if (const auto shown = board->store.Shown()) {
-            board->shown = *shown;
-        } else {
-            board->shown = board->stored.AsShown();
-            board->store.RememberShown(board->shown);
-        }
-        impl_->by_name[c.name] = board.get();
-        for (const std::string& group : c.groups) {
-            impl_->by_group[group].push_back(board.get());
-        }
+        auto board = std::make_shared<Board>(c);
+        impl_->Place(board.get());
+        impl_->Prepare(*board);
         impl_->boards.push_back(std::move(board));
     }
 }
@@ -184,40 +552,39 @@ void BoardService::Unsubscribe(int id) {
 }
 
 void BoardService::Start() {
+    std::lock_guard changing(impl_->changes);
     if (impl_->running.exchange(true)) {
         return;
     }
+    std::shared_lock lock(impl_->structure);
     const ServiceClock::TimePoint now = impl_->shared.clock.Now();
     for (const auto& board : impl_->boards) {
-        std::lock_guard lock(board->worker->mutex);
-        board->due |= board->store.Owed();
-        if (board->refresh.count() > 0) {
-            board->refresh_at = now;
-        }
+        std::lock_guard worker_lock(board->worker->mutex);
+        impl_->Starting(*board, now);
     }
     for (const auto& worker : impl_->workers) {
-        Worker* w = worker.get();
-        w->stopping = false;
-        w->thread = std::thread([this, w] { w->Run(impl_->shared); });
+        impl_->Run(worker.get());
     }
 }
 
 void BoardService::Stop() {
+    std::lock_guard changing(impl_->changes);
     if (!impl_->running.exchange(false)) {
         return;
     }
-    for (const auto& worker : impl_->workers) {
-        {
-            std::lock_guard lock(worker->mutex);
-            worker->stopping = true;
-        }
-        worker->wake.notify_one();
-        worker->thread.join();
+    std::vector<std::shared_ptr<Worker>> workers;
+    {
+        std::shared_lock lock(impl_->structure);
+        workers = impl_->workers;
+    }
+    for (const auto& worker : workers) {
+        Impl::StopWorker(*worker);
     }
     impl_->TellWaitersNotSent();
 }
 
 std::vector<std::string> BoardService::BoardNames() const {
+    std::shared_lock lock(impl_->structure);
     std::vector<std::string> names;
     for (const auto& board : impl_->boards) {
         names.push_back(board->config.name);
@@ -226,9 +593,11 @@ std::vector<std::string> BoardService::BoardNames() const {
 }
 
 std::vector<std::string> BoardService::GroupMembers(const std::string& group) const {
+    std::shared_lock lock(impl_->structure);
     std::vector<std::string> names;
-    if (auto found = impl_->by_group.find(group); found != impl_->by_group.end()) {
-        for (const Board* board : found->second) {
+    for (const auto& board : impl_->boards) {
+        const auto& groups = board->config.groups;
+        if (std::find(groups.begin(), groups.end(), group) != groups.end()) {
             names.push_back(board->config.name);
         }
     }
@@ -241,7 +610,7 @@ bool BoardService::HasBoard(const std::string& board) const {
 
 std::optional<std::array<LineFormat, kLineCount>>
 BoardService::Formats(const std::string& board) const {
-    const Board* found = impl_->Find(board);
+    const auto found = impl_->Find(board);
     if (found == nullptr) {
         return std::nullopt;
     }
@@ -250,7 +619,7 @@ BoardService::Formats(const std::string& board) const {
 }
 
 std::optional<BoardSnapshot> BoardService::Snapshot(const std::string& board) const {
-    const Board* found = impl_->Find(board);
+    const auto found = impl_->Find(board);
     if (found == nullptr) {
         return std::nullopt;
     }
@@ -259,6 +628,7 @@ std::optional<BoardSnapshot> BoardService::Snapshot(const std::string& board) co
 
 std::vector<std::pair<std::string, Availability>> BoardService::Availabilities() const {
     std::vector<std::pair<std::string, Availability>> all;
+    std::shared_lock structure_lock(impl_->structure);
     std::lock_guard lock(impl_->shared.state_mutex);
     for (const auto& board : impl_->boards) {
         all.emplace_back(board->config.name, board->availability);
@@ -274,15 +644,44 @@ void BoardService::Refuse(BoardStatus status) {
     status.topic = CutText(std::move(status.topic), kMaxEchoedBytes);
     status.result = StatusResult::Refused;
     status.at = impl_->shared.clock.WallNow();
-    impl_->shared.Report(impl_->Find(status.board), std::move(status));
+    const auto board = impl_->Find(status.board);
+    impl_->shared.Report(board.get(), std::move(status));
+}
+
+std::optional<BoardSetup> BoardService::Setup(const std::string& board) const {
+    const auto found = impl_->Find(board);
+    if (found == nullptr) {
+        return std::nullopt;
+    }
+    BoardConfig config;
+    {
+        std::shared_lock lock(impl_->structure);
+        config = found->config;
+    }
+    return ReadBoardSetup(SettingsFile(config.settings), config.link, config.groups);
+}
+
+std::variant<BoardSetup, SetupRefusal> BoardService::ChangeSetup(const std::string& board,
+                                                                 const SetupChange& change) {
+    return impl_->ChangeSetup(board, change);
+}
+
+std::variant<BoardSetup, SetupRefusal> BoardService::AddBoard(const std::string& name,
+                                                              const SetupChange& setup) {
+    return impl_->AddBoard(name, setup);
+}
+
+std::optional<SetupRefusal> BoardService::RemoveBoard(const std::string& name) {
+    return impl_->RemoveBoard(name);
 }
 
 std::chrono::milliseconds BoardService::WaitLimit(const std::string& board,
                                                   const BoardChange& change) const {
-    const Board* found = impl_->Find(board);
+    const auto found = impl_->Find(board);
     if (found == nullptr) {
         return std::chrono::seconds{1};
     }
+    std::shared_lock lock(impl_->structure);
     const LinkTarget target = found->config.link == BoardLink::Udp
                                   ? LinkTarget{UdpTarget{}}
                                   : LinkTarget{SerialTarget{found->config.serial_port}};

@@ -10,6 +10,7 @@
 // Submit and listens to the events. It takes its clock and the way a board's
 // link is made from its caller, so a test drives it in-process.
 #include "boards/board_rules.h"
+#include "boards/board_setup.h"
 #include "boards/board_view.h"
 #include "boards/boards_file.h"
 #include "boards/clock.h"
@@ -23,6 +24,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <variant>
 #include <vector>
 
 namespace lumidex {
@@ -53,6 +55,7 @@ public:
     BoardService(const BoardService&) = delete;
     BoardService& operator=(const BoardService&) = delete;
 
+    // The boards file as read at the start (BoardNames for the boards now).
     const BridgeConfig& config() const;
 
     // Called for every event, on the thread that caused it (a worker, or a
@@ -107,6 +110,36 @@ public:
     // The longest the exchanges of a change to this board may take, retries
     // of content included, and a second for the queue before them.
     std::chrono::milliseconds WaitLimit(const std::string& board, const BoardChange& change) const;
+
+    // Setting boards up without the dialog. One change at a time; each
+    // waits for an exchange in flight with the board it moves or removes.
+    //
+    // A board's set-up as its Config.ini and the boards file hold it now;
+    // nothing for no such board.
+    std::optional<BoardSetup> Setup(const std::string& board) const;
+    // Changes a board's set-up: checked whole first (ApplySetupChange,
+    // SetupWrites; nothing is stored on a refusal), its link and groups
+    // stored in the boards file, the rest in its Config.ini under the
+    // dialog's keys, then the board is re-asserted (content and brightness,
+    // owed durably first) over its new link and formats. What it showed and
+    // what it still owes stay. Observers get a SetUpEvent. The set-up now,
+    // or why not.
+    std::variant<BoardSetup, SetupRefusal> ChangeSetup(const std::string& board,
+                                                       const SetupChange& change);
+    // Adds a board: its name as the boards file takes one (BoardNameProblem,
+    // no door's section, none taken without regard to case), its Config.ini
+    // NAME.ini in the folder of the first board's (a file already there, a
+    // removed board's, is taken up again), made with the dialog's defaults
+    // (SettingsRefreshWrites) and the set-up given, and its section added to
+    // the boards file. It starts as every board does at a start. Observers
+    // get a SetUpEvent (added). The set-up, or why not.
+    std::variant<BoardSetup, SetupRefusal> AddBoard(const std::string& name,
+                                                    const SetupChange& setup);
+    // Removes a board: its section leaves the boards file (its Config.ini
+    // and what it owes stay on disk), its worker stops serving it, whoever
+    // waits for it is told "not sent", and observers get a RemovedEvent.
+    // The last board stays (a boards file needs one). Nothing, or why not.
+    std::optional<SetupRefusal> RemoveBoard(const std::string& name);
 
 private:
     struct Impl;

@@ -121,8 +121,8 @@ void Finish(ServiceShared& shared, Board& board, Command command, const Served& 
 BoardSnapshot ServiceShared::Snapshot(const Board& board) const {
     BoardSnapshot snap;
     snap.name = board.config.name;
-    snap.groups = board.config.groups;
     std::lock_guard lock(state_mutex);
+    snap.groups = board.config.groups;
     snap.update = board.stored.update;
     snap.day = board.stored.day;
     snap.night = board.stored.night;
@@ -167,6 +167,9 @@ void Worker::Run(ServiceShared& shared) {
         ServiceClock::TimePoint soonest = ServiceClock::TimePoint::max();
         for (std::size_t k = 0; k < boards.size(); ++k) {
             Board* b = boards[(next + k) % boards.size()];
+            if (b->retiring) {
+                continue;
+            }
             if (b->refresh_at <= now) {
                 // Re-asserted: its content and brightness, which the
                 // controller takes again unchanged.
@@ -211,6 +214,7 @@ void Worker::Run(ServiceShared& shared) {
 
         lock.lock();
         due->in_flight = false;
+        idle.notify_all();
         const bool newer = std::exchange(due->newer_during_flight, false);
         if (delivered) {
             due->pause = kFirstRetryPause;

@@ -50,11 +50,15 @@ struct Board {
     std::uint64_t generation = 0; // counts changes taken
     bool in_flight = false;
     bool newer_during_flight = false;
+    // Being moved to another worker or removed: its worker no longer takes
+    // it up.
+    bool retiring = false;
 
     // The worker's own.
     int failures = 0;
 
-    // Guarded by the service's state mutex.
+    // Guarded by the service's state mutex (config.groups too, which a
+    // set-up change may change).
     Availability availability = Availability::Unknown;
     StoredView stored;
     BoardShown shown;
@@ -85,6 +89,8 @@ struct Worker {
     std::vector<Board*> boards;
     std::mutex mutex;
     std::condition_variable wake;
+    // Told whenever an exchange is over (a board's in_flight cleared).
+    std::condition_variable idle;
     bool stopping = false;
     std::size_t next = 0; // where the round of boards goes on
     std::thread thread;

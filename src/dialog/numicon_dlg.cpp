@@ -258,9 +258,10 @@ void CNumiconDlg::RefreshFromSettings() {
     view_.SetChecked(separate ? kUnifiedRadio : kSeparateRadio, false);
     view_.SetChecked(separate ? kSeparateRadio : kUnifiedRadio, true);
     EnableFormatControls(separate);
-    settings_.Write(keys::kMode, separate ? keys::kSeparateMode : keys::kUnifiedMode);
-    if (!separate) {
-        WriteUnifiedSettings();
+    // The same writes the board service makes a new board's Config.ini
+    // with, so the dialog opens such a file without changing it.
+    for (const auto& [key, value] : SettingsRefreshWrites(settings_)) {
+        settings_.Write(key, value);
     }
     for (int line = 1; line <= kLineCount; ++line) {
         view_.SetText(kLineEditors[Index(line)], shown.texts[Index(line)]);

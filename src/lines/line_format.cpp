@@ -138,6 +138,20 @@ std::array<LineFormat, kLineCount> LineFormatsAfterRefresh(const SettingsFile& s
     return formats;
 }
 
+std::vector<std::pair<SettingKey, std::string>> SettingsRefreshWrites(const SettingsFile& settings) {
+    const bool separate = keys::IsSeparateMode(settings.ReadNumber(keys::kMode));
+    std::vector<std::pair<SettingKey, std::string>> writes{
+        {keys::kMode, std::string(separate ? keys::kSeparateMode : keys::kUnifiedMode)}};
+    if (!separate) {
+        for (auto& write :
+             UnifiedSettingsWrites(ShownDigitCount(settings.Read(keys::kUnifiedDigitCount)),
+                                   ShownDecimalPlaces(settings.Read(keys::kUnifiedDecimalPlaces)))) {
+            writes.push_back(std::move(write));
+        }
+    }
+    return writes;
+}
+
 std::string FormatFixedLegacy(double value, int decimals) {
     if (!std::isfinite(value) || value == 0.0) {
         value = 0.0; // a negative zero prints as "0"; no display shows infinity

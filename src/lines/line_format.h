@@ -63,6 +63,14 @@ UnifiedSettingsWrites(std::string_view numbers_shown, std::string_view places_sh
 // the settings, writes nothing.
 std::array<LineFormat, kLineCount> LineFormatsAfterRefresh(const SettingsFile& settings);
 
+// The keys a settings refresh stores, in the order it stores them: "Set" as
+// 1 (separate formats) or 2 (unified), and in unified mode the
+// UnifiedSettingsWrites of the unified lists as the refresh shows them. The
+// dialog's refresh stores exactly these; on a missing file they are what the
+// dialog's first start writes, its defaults. Reads the settings, writes
+// nothing.
+std::vector<std::pair<SettingKey, std::string>> SettingsRefreshWrites(const SettingsFile& settings);
+
 // The text a list shows once a refresh selected `stored` in it: the item equal
 // to it without regard to case, or the empty text when there is none.
 std::string ShownDigitCount(std::string_view stored);

@@ -9,6 +9,7 @@
 #include "protocol/frame_decoder.h"
 #include "settings/file_io.h"
 #include "settings/profile.h"
+#include "settings/text_codec.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/fake_link.h"
 #include "tests/support/temp_dir.h"
@@ -427,6 +428,115 @@ TEST_F(BoardServiceTest, AValueWaitsForAHeldSettingsLock) {
     EXPECT_EQ(recorded.Statuses("hall").back().result, StatusResult::Accepted);
     EXPECT_EQ(LineOne(recorded.Statuses("hall").back().frame), "8.75");
     EXPECT_EQ(ReadSetting(dir_ / "hall.ini", "TextData", "TD1", "", 20), "8.75");
+}
+
+// Setting a board up through the service: a refused change names its
+// field and stores nothing; a taken one reads back as asked, brings the
+// stored line into its new format, and a board moved from UDP onto a serial
+// port is re-asserted there at once. A board added and removed again
+// leaves the boards file as it was, comments and all.
+TEST_F(BoardServiceTest, SetUpIsCheckedStoredAndServedAtOnce) {
+    const std::string boards_text =
+        "; the site's boards\r\n[hall]\r\nsettings=hall.ini\r\n\r\n; on the bus\r\n[dock]\r\n"
+        "settings=dock.ini\r\nlink=serial\r\n";
+    test::WriteFileOrFail(dir_ / "boards.ini", boards_text);
+    AddUdpBoard("hall", "127.0.0.51");
+    AddSerialBoard("dock", kSharedPort);
+    cards_.Silence("127.0.0.51");
+    cards_.Accept(kSharedPort);
+    auto service = MakeService();
+    Recorder recorded(*service);
+    service->Start();
+    ASSERT_TRUE(clock_.Settled(Workers()));
+    SetLineOne(*service, "hall", "12.5"); // stored as 12.50: 4 digits, 2 places
+
+    struct Refused {
+        std::string field;
+        std::function<void(SetupChange&)> asks;
+    };
+    const Refused refusals[] = {
+        {"bus", [](SetupChange& c) { c.bus = 100; }},
+        {"baud", [](SetupChange& c) { c.baud = 1200; }},
+        {"address", [](SetupChange& c) { c.address = 0; }},
+        {"port", [](SetupChange& c) { c.link = BoardLink::Serial; }},
+        {"groups", [](SetupChange& c) { c.groups = {{"prices", "prices"}}; }},
+        {"lines.2.digits", [](SetupChange& c) { c.lines[1].digits = 9; }},
+        {"lines.3.places", [](SetupChange& c) { c.lines[2] = {std::nullopt, std::nullopt, 3, "3"}; }},
+        {"lines.4.caption", [](SetupChange& c) { c.lines[3].caption = "two\nlines"; }},
+        // 12.50 has no room in 3 digits with 2 places: not cut, refused.
+        {"lines.1.digits", [](SetupChange& c) { c.lines[0].digits = 3; }},
+    };
+    const auto before = test::ReadFileOrFail(dir_ / "hall.ini");
+    for (const Refused& row : refusals) {
+        SCOPED_TRACE(row.field);
+        SetupChange change;
+        change.lines[5].caption = "taken only with the rest";
+        row.asks(change);
+        const auto answer = service->ChangeSetup("hall", change);
+        ASSERT_TRUE(std::holds_alternative<SetupRefusal>(answer));
+        EXPECT_EQ(std::get<SetupRefusal>(answer).field, row.field);
+        EXPECT_EQ(test::ReadFileOrFail(dir_ / "hall.ini"), before);
+    }
+
+    SetupChange change;
+    change.link = BoardLink::Serial;
+    change.port = kSharedPort;
+    change.baud = 57600;
+    change.groups = {{"prices"}};
+    change.lines[0] = {"Super", std::nullopt, 5, "1"};
+    change.lines[1].chosen = false;
+    const auto since = clock_.Waits();
+    const auto answer = service->ChangeSetup("hall", change);
+    ASSERT_TRUE(std::holds_alternative<BoardSetup>(answer));
+    const BoardSetup& setup = std::get<BoardSetup>(answer);
+    EXPECT_EQ(service->Setup("hall"), setup);
+    EXPECT_EQ(setup.link, BoardLink::Serial);
+    EXPECT_EQ(setup.port, kSharedPort);
+    EXPECT_EQ(setup.baud, 57600);
+    EXPECT_EQ(setup.address, *ParseDottedAddress("127.0.0.51"));
+    EXPECT_EQ(setup.lines[0], (LineSetup{"Super", true, "5", "1"}));
+    EXPECT_FALSE(setup.lines[1].chosen);
+    EXPECT_EQ(service->GroupMembers("prices"), std::vector<std::string>{"hall"});
+    const SettingsFile hall(dir_ / "hall.ini");
+    EXPECT_EQ(hall.Read(keys::kLineText[0]), "12.5");
+    EXPECT_EQ(hall.Read(keys::kLineChosen[1]), "No");
+    const std::string boards_file = DecodeSettingsText(test::ReadFileOrFail(dir_ / "boards.ini")).text;
+    EXPECT_EQ(ReadSettingFromText(boards_file, "hall", "link", "", 99), "serial");
+    EXPECT_EQ(ReadSettingFromText(boards_file, "hall", "groups", "", 99), "prices");
+
+    // One worker now serves both boards on the port: hall went out there.
+    ASSERT_TRUE(clock_.Settled(1, since));
+    const auto statuses = recorded.Statuses("hall");
+    ASSERT_FALSE(statuses.empty());
+    const auto content = std::find_if(statuses.rbegin(), statuses.rend(), [](const BoardStatus& s) {
+        return s.command == Command::Content;
+    });
+    ASSERT_NE(content, statuses.rend());
+    EXPECT_EQ(content->result, StatusResult::Accepted);
+    EXPECT_EQ(LineOne(content->frame), "12.5");
+    EXPECT_EQ(service->Snapshot("hall")->shown.lines[0], "12.5");
+
+    SetupChange yard;
+    yard.address = ParseDottedAddress("127.0.0.53");
+    ASSERT_TRUE(std::holds_alternative<BoardSetup>(service->AddBoard("yard", yard)));
+    EXPECT_EQ(std::get<SetupRefusal>(service->AddBoard("Yard", yard)).kind,
+              SetupRefusal::Kind::Conflict);
+    EXPECT_EQ(service->BoardNames(), (std::vector<std::string>{"hall", "dock", "yard"}));
+    std::string error;
+    const auto reread = ReadBoardsFile(dir_ / "boards.ini", {}, error);
+    ASSERT_TRUE(reread) << error;
+    ASSERT_EQ(reread->boards.size(), 3u);
+    EXPECT_EQ(reread->boards[2].settings, dir_ / "yard.ini");
+    EXPECT_EQ(service->RemoveBoard("yard"), std::nullopt);
+    EXPECT_EQ(service->BoardNames(), (std::vector<std::string>{"hall", "dock"}));
+    EXPECT_TRUE(std::filesystem::exists(dir_ / "yard.ini"));
+    SetupChange back;
+    back.link = BoardLink::Udp;
+    back.groups = std::vector<std::string>{};
+    ASSERT_TRUE(std::holds_alternative<BoardSetup>(service->ChangeSetup("hall", back)));
+    EXPECT_EQ(DecodeSettingsText(test::ReadFileOrFail(dir_ / "boards.ini")).text,
+              "; the site's boards\r\n[hall]\r\nsettings=hall.ini\r\nlink=udp\r\ngroups=\r\n\r\n"
+              "; on the bus\r\n[dock]\r\nsettings=dock.ini\r\nlink=serial\r\n");
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // keys each door names, where it names them, keeps their values for the
 // door, and refuses any other key naming the file, the section and the key.
 #include "boards/boards_file.h"
+#include "boards/boards_file_write.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -116,6 +117,40 @@ TEST(BoardsFile, ADoorsSectionTheFileLacksIsThereWithoutValues) {
         EXPECT_TRUE(config->doors.at(section).values.empty()) << section;
     }
 }
+
+// A board's section leaves the boards file with its keys and the comments
+// among them; what stands before its header, and the comments after its
+// last key (which speak of the next section), stay as they were.
+struct RemovedSectionRow {
+    std::string name;
+    std::string text;
+    std::string section;
+    std::string left;
+};
+
+class BoardsFileRemovedSection : public testing::TestWithParam<RemovedSectionRow> {};
+
+TEST_P(BoardsFileRemovedSection, KeepsEveryOtherLine) {
+    EXPECT_EQ(RemoveSectionFromText(GetParam().text, GetParam().section), GetParam().left);
+}
+
+const RemovedSectionRow kRemovedSectionRows[] = {
+    {"middle",
+     "; boards\n[hall]\nsettings=hall.ini\n\n; the dock\n[dock]\nsettings=dock.ini\n; serial\n"
+     "link=serial\n\n; the yard\n[yard]\nsettings=yard.ini\n",
+     "dock",
+     "; boards\n[hall]\nsettings=hall.ini\n\n; the dock\n\n; the yard\n[yard]\nsettings=yard.ini\n"},
+    {"last_without_a_final_break",
+     "[hall]\r\nsettings=hall.ini\r\n[Dock]\r\nsettings=dock.ini\r\n; end of the boards",
+     "dock", "[hall]\r\nsettings=hall.ini\r\n; end of the boards"},
+    {"first_with_blank_keys_and_lone_cr",
+     "[dock]\rsettings=dock.ini\r  groups =\r[hall]\rsettings=hall.ini\r", "DOCK",
+     "[hall]\rsettings=hall.ini\r"},
+    {"none_of_that_name", "[hall]\nsettings=hall.ini\n; [dock]\n", "dock",
+     "[hall]\nsettings=hall.ini\n; [dock]\n"},
+};
+INSTANTIATE_TEST_SUITE_P(Rows, BoardsFileRemovedSection, testing::ValuesIn(kRemovedSectionRows),
+                         [](const auto& info) { return info.param.name; });
 
 } // namespace
 } // namespace lumidex

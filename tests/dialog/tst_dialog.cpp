@@ -1,3 +1,4 @@
+#include "boards/service.h"
 #include "dialog/control_ids.h"
 #include "link/address.h"
 #include "protocol/frame.h"
@@ -518,6 +519,49 @@ const SendRow kSendRows[] = {
     {"no controller address at address 0", "00", "0.0.0.0", -1, "Send failed!", 0},
 };
 INSTANTIATE_TEST_SUITE_P(Rows, DialogSend, ::testing::ValuesIn(kSendRows), RowName{});
+
+// A board the service adds without the dialog is a Config.ini the dialog
+// opens as it is: not a byte changes, and every control of the password
+// panel shows what the service was given.
+TEST(BoardAddedByTheService, OpensInTheDialogUnchanged) {
+    TempDir dir;
+    WriteFileOrFail(dir.path() / "hall.ini", "[Set]\r\nLEDIP=2130706433\r\n");
+    WriteFileOrFail(dir.path() / "boards.ini", "[hall]\r\nsettings=hall.ini\r\n");
+    std::string error;
+    auto boards = ReadBoardsFile(dir.path() / "boards.ini", {}, error);
+    ASSERT_TRUE(boards) << error;
+    BoardService service(std::move(*boards));
+    SetupChange setup;
+    setup.address = ParseDottedAddress("192.168.1.50");
+    setup.bus = 3;
+    setup.link = BoardLink::Udp;
+    setup.lines[0] = {"Super", true, 4, "2"};
+    setup.lines[1].chosen = false;
+    setup.lines[5] = {"Diesel", std::nullopt, 8, "No"};
+    ASSERT_TRUE(std::holds_alternative<BoardSetup>(service.AddBoard("dock", setup)));
+
+    const auto file = dir.path() / "dock.ini";
+    const auto written = ReadWholeFile(file);
+    ASSERT_TRUE(written);
+    FakeView view;
+    dialog::CNumiconDlg dialog(view, {file, {}, dir.path() / "Help.doc", "lumidex",
+                                      SettingsPlace::BesideProgram});
+    dialog.OnInitDialog();
+    EXPECT_EQ(ReadWholeFile(file), written);
+    EXPECT_EQ(view.AddressValue(kAddressField), *ParseDottedAddress("192.168.1.50"));
+    EXPECT_EQ(dialog.controller_address(), "192.168.1.50");
+    EXPECT_EQ(view.Text(kBusAddress), "03");
+    EXPECT_EQ(view.Text(kCaptionEditors[0]), "Super");
+    EXPECT_EQ(view.Text(kCaptionEditors[5]), "Diesel");
+    EXPECT_EQ(view.ListText(kDigitCountLists[0]), "4");
+    EXPECT_EQ(view.ListText(kPlacesLists[0]), "2");
+    EXPECT_EQ(view.ListText(kDigitCountLists[5]), "8");
+    EXPECT_EQ(view.ListText(kPlacesLists[5]), "No");
+    EXPECT_EQ(view.ListText(kDigitCountLists[2]), "3");
+    EXPECT_TRUE(view.Checked(kChosenBoxes[0]));
+    EXPECT_FALSE(view.Checked(kChosenBoxes[1]));
+    EXPECT_TRUE(view.Checked(kSeparateRadio));
+}
 
 } // namespace
 } // namespace lumidex::test

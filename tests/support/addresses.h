@@ -22,6 +22,9 @@ inline constexpr const char* kBridgeBenchFirstBoard = "127.0.1.1";
 // board is 127.0.5.1.
 inline constexpr const char* kHttpTestsBoardA = "127.0.0.41";
 inline constexpr const char* kHttpTestsBoardB = "127.0.0.42";
+// The board its admin adds while the bridge runs (127.0.0.43 is the one
+// no controller answers for).
+inline constexpr const char* kHttpTestsAddedBoard = "127.0.5.2";
 // The HTTP door's abuse suite (tests/http/test_http_abuse.py): its board
 // 127.0.4.1, one no controller answers for (127.0.4.2), and its clients
 // 127.0.4.10 .. 127.0.4.199. (bench/bench_page.py's silent boards are
@@ -31,6 +34,8 @@ inline constexpr const char* kHttpTestsBoardB = "127.0.0.42";
 inline constexpr const char* kWebTestsHall = "127.0.0.91";
 inline constexpr const char* kWebTestsDock = "127.0.0.92";
 inline constexpr const char* kWebTestsYard = "127.0.0.93";
+// The board an admin adds in the page.
+inline constexpr const char* kWebTestsAdded = "127.0.0.94";
 // scripts/run --site runs its three boards on 127.0.0.61 .. 127.0.0.63, so a
 // demo and a test run can share a machine; no suite binds them.
 // A host that is never a controller: stray datagrams come from here.

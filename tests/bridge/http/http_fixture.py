@@ -67,20 +67,34 @@ class Sim:
     def __init__(self, address):
         self.process = subprocess.Popen([PROGRAMS["sim"], "--udp", address, "--json"], stdout=subprocess.PIPE,
                                         stderr=subprocess.DEVNULL, text=True)
-        first = self.process.stdout.readline()
-        assert first.startswith("udp:"), first
+        self.pending = b""
+        first = b""
+        while not first.endswith(b"\n"):
+            byte = os.read(self.process.stdout.fileno(), 1)
+            assert byte, first
+            first += byte
+        assert first.startswith(b"udp:"), first
 
     def next_frame(self, seconds=5):
         """The next frame the board took, or None."""
+        # Lines are read from the pipe by hand: a buffered reader would take
+        # several at once and leave select() waiting for what it holds.
         end = time.monotonic() + seconds
-        while time.monotonic() < end:
-            ready, _, _ = select.select([self.process.stdout], [], [], end - time.monotonic())
+        while True:
+            while b"\n" in self.pending:
+                line, self.pending = self.pending.split(b"\n", 1)
+                if line.startswith(b"{"):
+                    return json.loads(line)
+            left = end - time.monotonic()
+            if left <= 0:
+                return None
+            ready, _, _ = select.select([self.process.stdout], [], [], left)
             if not ready:
-                break
-            line = self.process.stdout.readline()
-            if line.startswith("{"):
-                return json.loads(line)
-        return None
+                return None
+            chunk = os.read(self.process.stdout.fileno(), 65536)
+            if not chunk:
+                return None
+            self.pending += chunk
 
     def drain(self):
         while self.next_frame(0.05):

@@ -30,6 +30,7 @@ BRIDGE = SIM = None
 # tests/support/addresses.h keeps them apart from the other suites'.
 BOARD_A, BOARD_B = "127.0.0.41", "127.0.0.42"
 RESTART_BOARD = "127.0.5.1"
+BOARD_ADDED = "127.0.5.2"  # the board an admin adds
 CLIENT_ADDRESSES = iter(f"127.0.0.{n}" for n in range(45, 90))
 
 OPERATOR_PASSWORD = "pump-4711"
@@ -177,7 +178,7 @@ class HttpDoorTest(unittest.TestCase):
             ("unknown path", "GET", "/api/nothing", None, {}, 404, None, "no such API path"),
             ("unknown command", "POST", "/api/boards/hall/reboot", {}, {}, 404, None, "no such API path"),
             ("unknown page file", "GET", "/nothing.js", None, {}, 404, None, "no such page"),
-            ("wrong method", "DELETE", "/api/boards/hall", None, {}, 405, None, "GET or POST"),
+            ("wrong method", "PUT", "/api/boards/hall", None, {}, 405, None, "GET, POST or DELETE"),
             ("GET on a change", "GET", "/api/groups/prices", None, {}, 405, None, "POST"),
             ("not JSON", "POST", "/api/boards/hall", None, {"Content-Type": "text/plain"}, 415, None, "application/json"),
             ("no JSON body", "POST", "/api/boards/hall", None, json_type, 400, None, "no JSON"),
@@ -229,6 +230,83 @@ class HttpDoorTest(unittest.TestCase):
         self.assertEqual(frame["lines"][0]["text"].strip(), "1.90")
         with open(os.path.join(self.dir, "open", "hall.ini"), newline="") as f:
             self.assertIn("TD1=1.90", f.read())
+
+    # Setting boards up (admin only).
+
+    def test_an_admin_adds_sets_up_and_removes_a_board(self):
+        admin = {"Authorization": "Bearer " + ADMIN_TOKEN}
+        operator = {"Authorization": "Bearer " + OPERATOR_TOKEN}
+        folder = os.path.join(self.dir, "closed")
+        hall_before = open(os.path.join(folder, "hall.ini"), "rb").read()
+        refusals = [
+            # name, method, path, body, headers, status, field
+            ("operator reads settings", "GET", "/api/boards/hall/settings", None, operator, 403, None),
+            ("operator changes settings", "POST", "/api/boards/hall/settings", {"bus": 2}, operator, 403, None),
+            ("operator adds", "POST", "/api/boards", {"name": "gate"}, operator, 403, None),
+            ("operator removes", "DELETE", "/api/boards/hall", None, operator, 403, None),
+            ("digits", "POST", "/api/boards/hall/settings", {"bus": 2, "lines": {"2": {"digits": 9}}}, admin, 422, "lines.2.digits"),
+            ("places over digits", "POST", "/api/boards/hall/settings", {"lines": {"2": {"places": "3"}}}, admin, 422, "lines.2.places"),
+            ("a number for an address", "POST", "/api/boards/hall/settings", {"address": 3232235826}, admin, 422, "address"),
+            ("unknown field", "POST", "/api/boards/hall/settings", {"colour": "red"}, admin, 422, "colour"),
+            ("serial without a port", "POST", "/api/boards/hall/settings", {"link": "serial"}, admin, 422, "port"),
+            ("a name topics cannot carry", "POST", "/api/boards", {"name": "a/b"}, admin, 422, "name"),
+            ("a name taken", "POST", "/api/boards", {"name": "HALL", "settings": {"address": BOARD_ADDED}}, admin, 409, "name"),
+            ("a UDP board without an address", "POST", "/api/boards", {"name": "gate"}, admin, 422, "settings.address"),
+            ("no such board", "DELETE", "/api/boards/nowhere", None, admin, 404, None),
+        ]
+        for name, method, path, body, headers, status, field in refusals:
+            with self.subTest(name):
+                answer = self.request(self.closed, method, path, body, headers)
+                self.assertEqual(answer.status, status, answer.raw)
+                self.assertEqual(answer.json.get("field"), field)
+        self.assertEqual(open(os.path.join(folder, "hall.ini"), "rb").read(), hall_before,
+                         "a refused set-up stored something")
+        self.assertFalse(os.path.exists(os.path.join(folder, "gate.ini")))
+
+        sim = Sim(BOARD_ADDED)
+        self.addCleanup(sim.stop)
+        added = self.request(self.closed, "POST", "/api/boards", {
+            "name": "gate", "settings": {"address": BOARD_ADDED, "groups": ["gates"],
+                                         "lines": {"1": {"caption": "Gate", "digits": 4, "places": "1"},
+                                                   "2": {"chosen": False}}}}, admin)
+        self.assertEqual(added.status, 201, added.raw)
+        self.assertEqual((added.json["name"], added.json["groups"]), ("gate", ["gates"]))
+        self.assertEqual(added.json["lines"][0]["caption"], "Gate")
+        with open(self.closed.boards) as f:
+            self.assertIn("[gate]\nsettings=gate.ini\nlink=udp\ngroups=gates\n", f.read())
+        names = [b["name"] for b in self.request(self.closed, "GET", "/api/boards", headers=admin).json["boards"]]
+        self.assertEqual(names, ["hall", "dock", "gate"])
+
+        sent = self.request(self.closed, "POST", "/api/boards/gate", {"lines": {"1": "12.5"}}, admin)
+        self.assertEqual(sent.status, 200, sent.raw)
+        self.assertEqual([s["result"] for s in sent.json["statuses"]], ["accepted"])
+        frame = sim.next_frame()  # an added board is re-asserted at once, as at a start
+        while frame and frame["hex"] != sent.json["statuses"][0]["frame"]:
+            frame = sim.next_frame()
+        self.assertIsNotNone(frame, "the added board never got its frame")
+        self.assertEqual(frame["lines"][0]["text"].strip(), "12.5")
+
+        changed = self.request(self.closed, "POST", "/api/boards/gate/settings",
+                               {"bus": 7, "lines": {"1": {"digits": 5, "places": "2"}}}, admin)
+        self.assertEqual(changed.status, 200, changed.raw)
+        self.assertEqual(changed.json["bus"], 7)
+        self.assertEqual(changed.json["address"], BOARD_ADDED)
+        self.assertEqual(changed.json["lines"]["1"], {"caption": "Gate", "chosen": True, "digits": 5, "places": "2"})
+        self.assertEqual(self.request(self.closed, "GET", "/api/boards/gate/settings", headers=admin).json,
+                         changed.json)
+        # Re-asserted at once in the new format, to the new bus address.
+        frame = sim.next_frame()
+        while frame and (frame.get("command") != "content" or frame["address"] != 7):
+            frame = sim.next_frame()
+        self.assertIsNotNone(frame, "the board was not re-asserted with its new set-up")
+        self.assertEqual((frame["address"], frame["lines"][0]["text"].strip()), (7, "12.50"))
+
+        removed = self.request(self.closed, "DELETE", "/api/boards/gate", headers=admin)
+        self.assertEqual(removed.status, 204, removed.raw)
+        self.assertEqual(self.request(self.closed, "GET", "/api/boards/gate", headers=admin).status, 404)
+        with open(self.closed.boards) as f:
+            self.assertNotIn("gate", f.read())
+        self.assertTrue(os.path.exists(os.path.join(folder, "gate.ini")), "a removed board's Config.ini stays")
 
     def test_a_group_change_goes_to_every_board(self):
         answer = self.request(self.open, "POST", "/api/groups/prices", {"lines": {"2": "42"}})

@@ -6,6 +6,7 @@ lumidex-bridge and lumidex-sim boards on loopback.
 
 Exits 77 (skipped) when Chromium, its driver or Selenium is missing."""
 
+import os
 import random
 import subprocess
 import sys
@@ -302,12 +303,14 @@ class WithPasswords(PageTest):
         page.find("hall line 1")
         self.assertEqual(page.by_id("role").text, "operator")
         for name in ("Flicker hall line 1", "9/10 hall line 1", "Proof time hall", "Initialize hall",
-                     "Day brightness hall", "Night brightness hall"):
+                     "Day brightness hall", "Night brightness hall", "Settings hall", "Add board"):
             self.assertIsNone(page.find_now(name), name)
         for path, body in (("/api/boards/hall", {"flicker": {"1": True}}),
                            ("/api/boards/hall", {"brightness": {"day": 3}}),
                            ("/api/boards/hall/init", {"confirm": "INITIALIZE"}),
-                           ("/api/groups/prices/clock", {})):
+                           ("/api/groups/prices/clock", {}),
+                           ("/api/boards/hall/settings", {"bus": 2}),
+                           ("/api/boards", {"name": "added"})):
             status, _ = page.api("POST", path, body)
             self.assertEqual(status, 403, path)
         self.assertEqual(page.horizontal_overflow(), 0)
@@ -346,6 +349,93 @@ class WithPasswords(PageTest):
                      "b-hall-day", "Send hall", "Initialize hall", "g-prices-l1", "confirm-init-word"):
             self.assertIn(name, names)
         self.assertEqual([m for m in measured if m[1] < 44 or m[2] < 44], [])
+
+    def test_admin_adds_a_board_sends_to_it_and_removes_it(self):
+        self.service.boards["added"] = fx.Board(SIM, fx.ADDED_ADDRESS)  # stopped with the service
+        page = self.log_in(fx.ADMIN_PASSWORD, 360)
+        page.find("Settings new board").click()
+        page.find("Name new board").send_keys("added")
+        page.find("Address new board").send_keys(fx.ADDED_ADDRESS)
+        page.find("Caption new board line 1").send_keys("Rate")
+        digits = page.find("Digits new board line 1")
+        select_all(digits)
+        digits.send_keys("9")
+        add = page.find("Add board")
+        add_top = add.rect["y"]
+        add.click()
+        # Refused: said beside the field, the focus there, nothing moved.
+        note = page.by_id("add-l1-note")
+        fx.wait_until(lambda: note.text, fx.PATIENCE, "the refusal")
+        self.assertEqual(note.text, "A line has 3..8 digits.")
+        self.assertEqual(digits.get_attribute("aria-describedby"), "add-l1-note")
+        self.assertEqual(page.focused(), digits)
+        self.assertEqual(add.rect["y"], add_top, "the refusal moved the button below it")
+        self.save_shot(page, "phone-refused")
+        select_all(digits)
+        digits.send_keys("5")
+        fx.Select(page.find("Places new board line 1")).select_by_value("2")
+        add.click()
+        # The board comes with the event stream, and what is typed for it reaches it.
+        line = page.find("added line 1")
+        self.assertEqual(note.text, "")
+        self.assertEqual(self.service.stored("added", "TextBT", "TB1"), "Rate")
+        select_all(line)
+        line.send_keys("123.45")
+        page.find("Send added").click()
+        fx.wait_until(lambda: page.by_id("b-added-result").text == "Sent successfully!", fx.PATIENCE, "the result")
+        sent = lambda: (frame := self.service.frame("added", "content", 1.0)) and frame["lines"][0]["text"].strip()
+        fx.wait_until(lambda: sent() == "123.45", fx.PATIENCE, "the added board's frame")
+        # Its set-up reads back what was added; every control is a finger wide.
+        page.find("Settings added").click()
+        address = page.find("Address added")
+        fx.wait_until(lambda: address.get_attribute("value") == fx.ADDED_ADDRESS, fx.PATIENCE, "its settings")
+        self.assertEqual(page.find("Digits added line 1").get_attribute("value"), "5")
+        measured = page.driver.execute_script(TARGETS)
+        names = {name for name, _, _ in measured}
+        for name in ("Settings added", "s-added-address", "s-added-bus", "s-added-link", "s-added-port",
+                     "s-added-baud", "s-added-groups", "s-added-lines-1-caption", "s-added-l1-chosen",
+                     "s-added-lines-6-digits", "s-added-lines-6-places", "Save added", "Remove added",
+                     "add-name", "Add board"):
+            self.assertIn(name, names)
+        self.assertEqual([m for m in measured if m[1] < 44 or m[2] < 44], [])
+        self.assertEqual(page.horizontal_overflow(), 0)
+        self.save_shot(page, "desktop-setup", width=1280)
+        # Saved: what changed is stored, and the board's card draws the new format.
+        digits = page.find("Digits added line 1")
+        select_all(digits)
+        digits.send_keys("6")
+        page.find("Save added").click()
+        fx.wait_until(lambda: page.by_id("s-added-result").text.startswith("Saved."), fx.PATIENCE, "the save")
+        self.assertEqual(self.service.stored("added", "Set", "wsv1"), "6")
+        ghost = page.driver.find_element(fx.By.CSS_SELECTOR, ".display:has(#b-added-l1) .ghost")
+        fx.wait_until(lambda: ghost.get_attribute("textContent") == "8." * 6, fx.PATIENCE, "the card in 6 digits")
+        # Removing takes a second press.
+        remove = page.find("Remove added")
+        remove.click()
+        self.assertEqual(remove.text, "Press again to remove")
+        self.save_shot(page, "phone-remove")
+        self.assertEqual(page.api("GET", "/api/boards/added/settings")[0], 200)
+        remove.click()
+        gone = lambda: not page.driver.find_elements(fx.By.CSS_SELECTOR, "#b-added-l1, #s-added-address")
+        fx.wait_until(gone, fx.PATIENCE, "the board leaving the page")
+        with open(f"{self.service.dir}/boards.ini", encoding="utf-8") as boards:
+            self.assertNotIn("[added]", boards.read())
+
+    def save_shot(self, page, name, width=None):
+        """A screenshot of the page where the focus is, into the folder
+        LUMIDEX_PAGE_SHOTS names (none without it); at `width`, then back."""
+        folder = os.environ.get("LUMIDEX_PAGE_SHOTS")
+        if not folder:
+            return
+        os.makedirs(folder, exist_ok=True)
+        metrics = lambda w, h: page.driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {
+            "width": w, "height": h, "deviceScaleFactor": 1, "mobile": w < 500})
+        if width:
+            metrics(width, 900)
+        page.driver.execute_script("document.activeElement.scrollIntoView({block: 'center'})")
+        page.driver.save_screenshot(os.path.join(folder, f"{name}.png"))
+        if width:
+            metrics(360, 900)
 
     def test_logging_in_puts_the_focus_on_the_first_line(self):
         page = self.log_in(fx.OPERATOR_PASSWORD, 360)

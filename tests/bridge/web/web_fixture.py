@@ -42,6 +42,7 @@ def missing_tools():
 HALL_ADDRESS = "127.0.0.91"
 DOCK_ADDRESS = "127.0.0.92"
 YARD_ADDRESS = "127.0.0.93"  # no simulator: a board that does not answer
+ADDED_ADDRESS = "127.0.0.94"  # a board an admin adds in the page
 
 OPERATOR_PASSWORD = "pump-operator"
 ADMIN_PASSWORD = "back-office admin"
@@ -247,13 +248,20 @@ class Browser:
         return wait_until(lambda: self.find_now(name), timeout, f"a control named {name!r}")
 
     def find_now(self, name):
-        for element in self.driver.find_elements(By.CSS_SELECTOR, f'[aria-label="{name}"], label'):
-            if element.tag_name == "label":
-                target = element.get_attribute("for")
-                element = self.driver.find_element(By.ID, target) if target else None
-            if element is not None and element.accessible_name == name:
-                return element
-        return None
+        # The candidates are gathered in one script (a page with its set-up
+        # holds hundreds of labels) and brought into sight, as a finger
+        # would: a card out of sight is not laid out and names nothing. The
+        # browser's own accessible name decides.
+        candidates = self.driver.execute_script("""
+            const name = arguments[0];
+            const labelled = [...document.querySelectorAll("label[for]")]
+              .filter((l) => l.textContent.replace(/\\s+/g, " ").trim() === name)
+              .map((l) => document.getElementById(l.htmlFor));
+            const found = [...document.querySelectorAll("[aria-label]")].filter((e) => e.ariaLabel === name)
+              .concat(labelled).filter(Boolean);
+            for (const element of found) element.scrollIntoView({block: "nearest"});
+            return found;""", name)
+        return next((element for element in candidates if element.accessible_name == name), None)
 
     def by_id(self, element_id):
         return self.driver.find_element(By.ID, element_id)

@@ -370,17 +370,17 @@ struct HttpApi::Impl {
                                 {"Access-Control-Max-Age", "600"}};
             return reply(std::move(response));
         }
-        if (request.method == "POST") {
+        if (request.method == "POST" || request.method == "DELETE") {
             if (!request.origin.empty() && request.origin != OwnOrigin(request.host, settings.tls) &&
                 !cross_origin_allowed) {
                 return reply(ErrorResponse(403, "a POST from another origin is refused"));
             }
-            if (!IsJsonContentType(request.content_type)) {
+            if (request.method == "POST" && !IsJsonContentType(request.content_type)) {
                 return reply(ErrorResponse(415, "a POST's body is JSON: Content-Type: application/json"));
             }
         } else if (request.method != "GET") {
-            HttpResponse response = ErrorResponse(405, "the method is GET or POST");
-            response.headers.emplace_back("Allow", "GET, POST");
+            HttpResponse response = ErrorResponse(405, "the method is GET, POST or DELETE");
+            response.headers.emplace_back("Allow", "GET, POST, DELETE");
             return reply(std::move(response));
         }
         if (!api) {
@@ -390,7 +390,7 @@ struct HttpApi::Impl {
     }
 
     HttpResponse PageFile(const HttpRequest& request, std::string_view path) {
-        if (request.method == "POST") {
+        if (request.method != "GET") {
             return ErrorResponse(405, "the page's files are read with GET");
         }
         const std::string_view name = path == "/" ? std::string_view("index.html") : path.substr(1);
@@ -483,9 +483,23 @@ struct HttpApi::Impl {
             response.stream_session = caller.session;
             return reply(std::move(response));
         }
+        const bool group = what == "groups";
+        const bool settings_path =
+            what == "boards" && parts.size() == 4 && parts[3] == "settings";
+        if (settings_path && request.method == "DELETE") {
+            return reply(WrongMethod("GET, POST"));
+        }
+        if (what == "boards" && ((parts.size() == 2 && request.method == "POST") ||
+                                 (parts.size() == 3 && request.method == "DELETE") ||
+                                 settings_path)) {
+            return SetUp(request, parts, role, reply);
+        }
+        if (request.method == "DELETE") {
+            return reply(WrongMethod(group ? "POST" : "GET, POST"));
+        }
         if (parts.size() == 2) { // the boards
             if (!get) {
-                return reply(WrongMethod("GET"));
+                return reply(WrongMethod("GET, POST"));
             }
             Json boards = Json::array();
             for (const std::string& name : service.BoardNames()) {
@@ -494,7 +508,6 @@ struct HttpApi::Impl {
             return reply(JsonResponse(200, {{"boards", std::move(boards)}}));
         }
         const std::string& name = parts[2];
-        const bool group = what == "groups";
         const std::string command = parts.size() == 4 ? parts[3] : "";
         if (!command.empty() && command != "clock" && command != "init") {
             return reply(ErrorResponse(404, "no such API path"));
@@ -539,6 +552,104 @@ struct HttpApi::Impl {
             changes.push_back(std::get<BoardChange>(std::move(checked)));
         }
         Submit(boards, std::move(changes), group, reply);
+    }
+
+    // Setting boards up (admin only): a board's settings read and changed,
+    // a board added and removed.
+    void SetUp(const HttpRequest& request, const std::vector<std::string>& parts, Role role,
+               const Reply& reply) {
+        if (role != Role::Admin) {
+            return reply(ErrorResponse(403, "only an admin may set boards up"));
+        }
+        const bool get = request.method == "GET";
+        if (parts.size() == 3) {
+            const std::string& name = parts[2];
+            const auto refusal = service.RemoveBoard(name);
+            if (refusal) {
+                return reply(SetupRefused(*refusal, name));
+            }
+            HttpResponse response;
+            response.status = 204;
+            response.content_type.clear();
+            return reply(std::move(response));
+        }
+        std::optional<Json> body;
+        if (!get) {
+            body = ParseBody(request.body);
+            if (!body) {
+                return reply(ErrorResponse(400, "the body is no JSON"));
+            }
+        }
+        if (parts.size() == 4) {
+            const std::string& name = parts[2];
+            if (!service.HasBoard(name)) {
+                return reply(ErrorResponse(404, "no board " + Named(name)));
+            }
+            if (get) {
+                return reply(JsonResponse(200, SetupJson(*service.Setup(name))));
+            }
+            const auto change = SetupFromBody(*body);
+            if (const auto* refusal = std::get_if<BodyRefusal>(&change)) {
+                return reply(ErrorResponse(refusal->status, refusal->error, refusal->field));
+            }
+            const auto done = service.ChangeSetup(name, std::get<SetupChange>(change));
+            if (const auto* refusal = std::get_if<SetupRefusal>(&done)) {
+                return reply(SetupRefused(*refusal, name));
+            }
+            return reply(JsonResponse(200, SetupJson(std::get<BoardSetup>(done))));
+        }
+        // A new board: {"name": ..., "settings": {...}}.
+        if (!body->is_object()) {
+            return reply(ErrorResponse(422, "the body is a JSON object", ""));
+        }
+        for (const auto& [key, value] : body->items()) {
+            if (key != "name" && key != "settings") {
+                return reply(ErrorResponse(422, "a new board has a name and settings only", key));
+            }
+        }
+        if (!body->contains("name") || !(*body)["name"].is_string()) {
+            return reply(ErrorResponse(422, "a new board's name is a string", "name"));
+        }
+        const std::string name = (*body)["name"].get<std::string>();
+        SetupChange setup;
+        if (body->contains("settings")) {
+            auto change = SetupFromBody((*body)["settings"]);
+            if (const auto* refusal = std::get_if<BodyRefusal>(&change)) {
+                return reply(ErrorResponse(refusal->status, refusal->error,
+                                           "settings" + (refusal->field.empty()
+                                                             ? std::string()
+                                                             : "." + refusal->field)));
+            }
+            setup = std::get<SetupChange>(std::move(change));
+        }
+        const auto done = service.AddBoard(name, setup);
+        if (const auto* refusal = std::get_if<SetupRefusal>(&done)) {
+            SetupRefusal named = *refusal;
+            if (!named.field.empty() && named.field != "name") {
+                named.field = "settings." + named.field;
+            }
+            return reply(SetupRefused(named, name));
+        }
+        return reply(JsonResponse(201, BoardJson(*service.Snapshot(name))));
+    }
+
+    static HttpResponse SetupRefused(const SetupRefusal& refusal, const std::string& name) {
+        switch (refusal.kind) {
+        case SetupRefusal::Kind::NoBoard:
+            return ErrorResponse(404, "no board " + Named(name));
+        case SetupRefusal::Kind::Conflict:
+            return ErrorResponse(409, refusal.error, refusal.field);
+        case SetupRefusal::Kind::Locked: {
+            HttpResponse response = ErrorResponse(503, refusal.error);
+            response.headers.emplace_back("Retry-After", "2");
+            return response;
+        }
+        case SetupRefusal::Kind::Failed:
+            return ErrorResponse(500, refusal.error);
+        case SetupRefusal::Kind::Invalid:
+            break;
+        }
+        return ErrorResponse(422, refusal.error, refusal.field);
     }
 
     void Login(const HttpRequest& request, const Reply& reply) {
@@ -653,6 +764,12 @@ struct HttpApi::Impl {
             name = "availability";
             data = {{"board", availability->board},
                     {"availability", std::string(AvailabilityName(availability->availability))}};
+        } else if (const auto* setup = std::get_if<SetUpEvent>(&event)) {
+            name = setup->added ? "added" : "state";
+            data = BoardJson(setup->board);
+        } else if (const auto* removed = std::get_if<RemovedEvent>(&event)) {
+            name = "removed";
+            data = {{"board", removed->board}};
         } else {
             return std::nullopt;
         }

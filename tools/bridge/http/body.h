@@ -3,6 +3,7 @@
 // The bodies the HTTP door's POSTs take, checked with the board rules the
 // MQTT door uses: every field first, then the whole change or nothing.
 #include "boards/board_rules.h"
+#include "boards/board_setup.h"
 #include "tools/bridge/http/auth.h"
 
 #include <nlohmann/json_fwd.hpp>
@@ -36,5 +37,18 @@ std::variant<BoardChange, BodyRefusal> ClockFromBody(const nlohmann::ordered_jso
 
 // An initialisation: {"confirm": "INITIALIZE"}. Admin only.
 std::variant<BoardChange, BodyRefusal> InitFromBody(const nlohmann::ordered_json& body, Role role);
+
+// A board's set-up, any part of {"address": "a.b.c.d", "bus": 0..99,
+// "link": "udp"|"serial", "port": "...", "baud": 9600|57600, "groups":
+// ["..."], "lines": {"1".."6": {"caption": "...", "chosen": true|false,
+// "digits": 3..8, "places": "No"|"0".."4"}}}: each field of its JSON type,
+// the address dotted (ParseDottedAddress); refuses a field it does not know
+// (422, the field named, "lines.2.colour"). Values are checked further by
+// ApplySetupChange.
+std::variant<SetupChange, BodyRefusal> SetupFromBody(const nlohmann::ordered_json& body);
+
+// A board's set-up as the API shows it: the address dotted, as the dialog's
+// address field shows it.
+nlohmann::ordered_json SetupJson(const BoardSetup& setup);
 
 } // namespace lumidex

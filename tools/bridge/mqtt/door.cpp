@@ -47,6 +47,9 @@ struct MqttDoor::Impl {
     std::chrono::steady_clock::time_point discovery_sent{};
     bool discovery_wanted = false;
     std::set<std::string> discovery_topics;
+    // Set by an event when boards were added, removed or set up anew; the
+    // connection's thread then renews the discovery documents.
+    std::atomic<bool> boards_changed{false};
 
     // Commands between the connection's thread, which only puts them here,
     // and the door's worker, which checks, stores and hands them on; and
@@ -111,7 +114,43 @@ struct MqttDoor::Impl {
             }
         } else if (const auto* availability = std::get_if<AvailabilityEvent>(&event)) {
             PublishAvailability(availability->board, availability->availability);
+        } else if (const auto* setup = std::get_if<SetUpEvent>(&event)) {
+            PublishShown(setup->board.name, setup->board.shown, setup->added);
+            PublishAvailability(setup->board.name, setup->board.availability);
+            boards_changed = true;
+        } else if (const auto* removed = std::get_if<RemovedEvent>(&event)) {
+            Retract(removed->board);
+            boards_changed = true;
         }
+    }
+
+    // A board left: its retained state goes with it, so no client takes a
+    // board that is gone for one that is offline.
+    void Retract(const std::string& board) {
+        {
+            std::lock_guard lock(published_mutex);
+            published.erase(board);
+        }
+        for (std::size_t i = 0; i < kLineCount; ++i) {
+            publisher.Publish(Base(board) + "/line/" + std::to_string(i + 1), "", true);
+        }
+        for (const char* topic : {"/brightness/day", "/brightness/night", "/status", "/availability"}) {
+            publisher.Publish(Base(board) + topic, "", true);
+        }
+    }
+
+    // After boards were added, removed or set up anew: the discovery
+    // documents as the boards are now, those of boards and lines no longer
+    // offered removed, and their list.
+    void RefreshDiscovery() {
+        const std::set<std::string> before = discovery_topics;
+        PublishDiscovery();
+        for (const std::string& topic : before) {
+            if (!discovery_topics.contains(topic)) {
+                publisher.Publish(topic, "", true);
+            }
+        }
+        publisher.Publish(DiscoveryListTopic(), DiscoveryList(discovery_topics), true);
     }
 
     void PublishDiscovery() {
@@ -140,6 +179,9 @@ struct MqttDoor::Impl {
     }
 
     void OnTick() {
+        if (boards_changed.exchange(false) && broker.discovery) {
+            RefreshDiscovery();
+        }
         if (discovery_wanted &&
             std::chrono::steady_clock::now() - discovery_sent >= kDiscoveryInterval) {
             PublishDiscovery();

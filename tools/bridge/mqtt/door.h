@@ -59,7 +59,9 @@ public:
     void OnMessage(const std::string& topic, const std::string& payload, bool retained);
 
     // Called about twice a second on the connection's thread: sends the
-    // discovery documents a request kept waiting.
+    // discovery documents a request kept waiting, and renews them after
+    // boards were added, removed or set up anew (a removed board's retained
+    // topics are cleared when it goes).
     void OnTick();
 
     // Stops taking commands, lets the worker finish the batch in hand and

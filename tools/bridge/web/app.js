@@ -2,6 +2,7 @@
 // JSON API, kept live by its event stream. Plain DOM, no framework: the
 // page must work on a LAN without internet.
 import { applyKey, formatLine, lineTakes, typedRefusal } from "/lines.js";
+import { AddCard, SetupCard } from "/setup.js";
 
 const LINE_COUNT = 6;
 // The "Update in" list as the dialog has it.
@@ -18,13 +19,14 @@ const page = {
   login: false,
   boards: new Map(), // name -> BoardCard
   groups: new Map(), // name -> GroupCard
+  setup: new Map(), // name -> SetupCard (an admin's)
   events: null,
 };
 
-const $ = (id) => document.getElementById(id);
+export const $ = (id) => document.getElementById(id);
 
 // An element with attributes ("on..." adds a listener) and children.
-function h(tag, attributes = {}, ...children) {
+export function h(tag, attributes = {}, ...children) {
   const element = document.createElement(tag);
   for (const [name, value] of Object.entries(attributes)) {
     if (value === undefined || value === null || value === false) continue;
@@ -36,11 +38,11 @@ function h(tag, attributes = {}, ...children) {
 }
 
 // A name usable in an element id.
-const idPart = (name) => name.replace(/[^A-Za-z0-9_-]/g, "_");
+export const idPart = (name) => name.replace(/[^A-Za-z0-9_-]/g, "_");
 
 // One request to the service's API: {status, body}; status 0 when the
 // service did not answer. A 401 outside the login means the session ended.
-async function api(method, path, body) {
+export async function api(method, path, body) {
   const request = { method, headers: {}, credentials: "same-origin" };
   if (body !== undefined) {
     request.headers["Content-Type"] = "application/json";
@@ -74,7 +76,7 @@ const CARRIES = {
   init: ["the initialization", false],
 };
 
-const capital = (text) => text.charAt(0).toUpperCase() + text.slice(1);
+export const capital = (text) => text.charAt(0).toUpperCase() + text.slice(1);
 
 // "1", "1 and 3", "'-', 'e' and the space".
 function listWords(items) {
@@ -147,7 +149,7 @@ function statusesWords(statuses) {
 }
 
 // What an answer of the API means to the user: [text, kind].
-function answerWords(answer) {
+export function answerWords(answer) {
   const error = answer.body?.error ?? "";
   switch (answer.status) {
     case 200:
@@ -167,7 +169,7 @@ function answerWords(answer) {
   }
 }
 
-function showResult(element, text, kind) {
+export function showResult(element, text, kind) {
   element.textContent = text;
   element.dataset.kind = kind;
 }
@@ -351,8 +353,12 @@ function enterMovesOn(inputs) {
   });
 }
 
-function options(values, chosen) {
-  return values.map((value) => h("option", { value, selected: value === chosen }, value));
+// The options of a list: values, or [value, words] pairs.
+export function options(values, chosen) {
+  return values.map((item) => {
+    const [value, words] = Array.isArray(item) ? item : [item, item];
+    return h("option", { value, selected: value === chosen }, words);
+  });
 }
 
 function setSelect(select, value) {
@@ -361,7 +367,7 @@ function setSelect(select, value) {
 
 // A label: its visible words, then what only screen readers and tests read
 // ("Update in" + " hall").
-function label(forId, visible, hidden) {
+export function label(forId, visible, hidden) {
   return h("label", { for: forId }, visible, h("span", { class: "sr" }, hidden));
 }
 
@@ -457,7 +463,7 @@ class BoardCard {
 
     this.element = h("article", { class: "card board", "aria-labelledby": `${id}-name` },
       h("header", {}, h("h2", { id: `${id}-name` }, board.name), this.availability),
-      h("p", { class: "groups" }, board.groups.length ? `Groups: ${board.groups.join(", ")}` : ""),
+      this.groupsLine = h("p", { class: "groups" }),
       h("ol", { class: "lines" }, rows),
       this.off = h("p", { class: "off" }),
       h("div", { class: "settings" }, settings),
@@ -550,6 +556,7 @@ class BoardCard {
     this.board = board;
     this.availability.textContent = board.availability;
     this.availability.dataset.state = board.availability;
+    this.groupsLine.textContent = board.groups.length ? `Groups: ${board.groups.join(", ")}` : "";
     board.lines.forEach((stored, index) => {
       const n = index + 1;
       const line = this.lines[index];
@@ -828,9 +835,12 @@ function showLogin() {
   page.role = null;
   $("boards").replaceChildren();
   $("group-cards").replaceChildren();
+  $("setup-cards").replaceChildren();
   page.boards.clear();
   page.groups.clear();
+  page.setup.clear();
   $("groups").hidden = true;
+  $("setup").hidden = true;
   $("role").textContent = "";
   $("logout").hidden = true;
   $("live").hidden = true;
@@ -855,20 +865,65 @@ async function loadBoards() {
   const same = boards.length === page.boards.size && boards.every((b) => page.boards.has(b.name));
   if (same) {
     for (const board of boards) page.boards.get(board.name).show(board);
+    syncGroups();
     return;
   }
   page.boards.clear();
   page.groups.clear();
-  for (const board of boards) page.boards.set(board.name, new BoardCard(board));
-  for (const board of boards) {
-    for (const group of board.groups) {
-      if (!page.groups.has(group)) page.groups.set(group, null);
+  page.setup.clear();
+  $("boards").replaceChildren();
+  $("group-cards").replaceChildren();
+  $("setup-cards").replaceChildren();
+  const admin = page.role === "admin";
+  $("setup").hidden = !admin;
+  if (admin) $("setup-cards").append(new AddCard().element);
+  for (const board of boards) addBoard(board);
+}
+
+// Groups as the boards name them: a card for each new one, none for a
+// group no board is in any more.
+function syncGroups() {
+  const named = new Set([...page.boards.values()].flatMap((card) => card.board.groups));
+  for (const [name, card] of page.groups) {
+    if (named.has(name)) continue;
+    card.element.remove();
+    page.groups.delete(name);
+  }
+  for (const name of named) {
+    if (page.groups.has(name)) continue;
+    const card = new GroupCard(name);
+    page.groups.set(name, card);
+    $("group-cards").append(card.element);
+  }
+  for (const card of page.groups.values()) card.refresh();
+  $("groups").hidden = page.groups.size === 0;
+}
+
+// A board the service serves (at the start, or added by an admin): its
+// card, for an admin its set-up card (before the one adding boards).
+export function addBoard(board) {
+  if (page.boards.has(board.name)) {
+    page.boards.get(board.name).show(board);
+  } else {
+    const card = new BoardCard(board);
+    page.boards.set(board.name, card);
+    $("boards").append(card.element);
+    if (page.role === "admin") {
+      const setup = new SetupCard(board.name);
+      page.setup.set(board.name, setup);
+      $("setup-cards").lastElementChild.before(setup.element);
     }
   }
-  for (const group of page.groups.keys()) page.groups.set(group, new GroupCard(group));
-  $("boards").replaceChildren(...[...page.boards.values()].map((c) => c.element));
-  $("group-cards").replaceChildren(...[...page.groups.values()].map((c) => c.element));
-  $("groups").hidden = page.groups.size === 0;
+  syncGroups();
+}
+
+// A board an admin removed leaves the page.
+function removeBoard(name) {
+  page.boards.get(name)?.element.remove();
+  page.boards.delete(name);
+  page.setup.get(name)?.element.remove();
+  page.setup.delete(name);
+  syncGroups();
 }
 
 function openEvents() {
@@ -892,8 +947,10 @@ function openEvents() {
   events.addEventListener("state", (event) => {
     const board = JSON.parse(event.data);
     page.boards.get(board.name)?.show(board);
-    for (const group of board.groups) page.groups.get(group)?.refresh();
+    syncGroups();
   });
+  events.addEventListener("added", (event) => addBoard(JSON.parse(event.data)));
+  events.addEventListener("removed", (event) => removeBoard(JSON.parse(event.data).board));
   events.addEventListener("status", (event) => {
     const status = JSON.parse(event.data);
     page.boards.get(status.board)?.showLast(status);
