@@ -327,6 +327,30 @@ std::vector<SettingWrite> AsWrites(const SettingWrites& writes) {
     return all;
 }
 
+// What a set-up change makes of `before`, and the writes that store it in
+// the board's Config.ini; the refusal when the change or its writes are
+// refused.
+struct PlannedSetup {
+    BoardSetup after;
+    SettingWrites writes;
+};
+
+std::variant<PlannedSetup, SetupRefusal> PlanSetup(const SettingsFile& settings,
+                                                   const BoardSetup& before,
+                                                   const SetupChange& change) {
+    auto applied = ApplySetupChange(before, change);
+    if (auto* refusal = std::get_if<SetupRefusal>(&applied)) {
+        return std::move(*refusal);
+    }
+    PlannedSetup planned{std::get<BoardSetup>(std::move(applied)), {}};
+    auto written = SetupWrites(settings, before, planned.after);
+    if (auto* refusal = std::get_if<SetupRefusal>(&written)) {
+        return std::move(*refusal);
+    }
+    planned.writes = std::get<SettingWrites>(std::move(written));
+    return planned;
+}
+
 } // namespace
 
 std::variant<BoardSetup, SetupRefusal> BoardService::Impl::ChangeSetup(const std::string& name,
@@ -345,15 +369,11 @@ std::variant<BoardSetup, SetupRefusal> BoardService::Impl::ChangeSetup(const std
         return WriteRefusal(WriteOutcome::Locked, was.settings);
     }
     const BoardSetup before = ReadBoardSetup(settings, was.link, was.groups);
-    auto applied = ApplySetupChange(before, change);
-    if (auto* refusal = std::get_if<SetupRefusal>(&applied)) {
+    auto planned = PlanSetup(settings, before, change);
+    if (auto* refusal = std::get_if<SetupRefusal>(&planned)) {
         return std::move(*refusal);
     }
-    const BoardSetup after = std::get<BoardSetup>(std::move(applied));
-    auto written = SetupWrites(settings, before, after);
-    if (auto* refusal = std::get_if<SetupRefusal>(&written)) {
-        return std::move(*refusal);
-    }
+    const BoardSetup& after = std::get<PlannedSetup>(planned).after;
     std::vector<std::pair<std::string, std::string>> keys, old_keys;
     if (after.link != before.link) {
         keys.emplace_back("link", LinkName(after.link));
@@ -371,7 +391,7 @@ std::variant<BoardSetup, SetupRefusal> BoardService::Impl::ChangeSetup(const std
     // the board once too often, never leaves it on the old set-up unsent.
     board->store.Take(Remembered(Commands{Command::Content, Command::Brightness}), {},
                       shared.lock_wait);
-    const auto writes = AsWrites(std::get<SettingWrites>(written));
+    const auto writes = AsWrites(std::get<PlannedSetup>(planned).writes);
     if (const WriteOutcome outcome = StoreSettings(was.settings, writes, shared.lock_wait);
         outcome != WriteOutcome::Written) {
         StoreBoardKeys(config.file, name, old_keys);
@@ -430,17 +450,13 @@ std::variant<BoardSetup, SetupRefusal> BoardService::Impl::AddBoard(const std::s
     std::error_code ec;
     const bool existed = std::filesystem::exists(path, ec);
     const BoardSetup before = ReadBoardSetup(settings, BoardLink::Udp, {});
-    auto applied = ApplySetupChange(before, change);
-    if (auto* refusal = std::get_if<SetupRefusal>(&applied)) {
+    auto planned = PlanSetup(settings, before, change);
+    if (auto* refusal = std::get_if<SetupRefusal>(&planned)) {
         return std::move(*refusal);
     }
-    const BoardSetup after = std::get<BoardSetup>(std::move(applied));
-    auto written = SetupWrites(settings, before, after);
-    if (auto* refusal = std::get_if<SetupRefusal>(&written)) {
-        return std::move(*refusal);
-    }
+    const BoardSetup& after = std::get<PlannedSetup>(planned).after;
     SettingWrites all = existed ? SettingWrites{} : SettingsRefreshWrites(settings);
-    for (auto& write : std::get<SettingWrites>(written)) {
+    for (auto& write : std::get<PlannedSetup>(planned).writes) {
         all.push_back(std::move(write));
     }
     if (const WriteOutcome outcome = StoreSettings(path, AsWrites(all), shared.lock_wait);
