@@ -30,7 +30,12 @@ using test::FakeClock;
 using test::FakeLink;
 
 constexpr std::uint8_t kAccepted = 1;
+// A port name as each system's settings hold one (Windows: at most "COM99").
+#ifdef _WIN32
+constexpr const char* kSharedPort = "COM7";
+#else
 constexpr const char* kSharedPort = "/dev/ttyFAKE0";
+#endif
 
 // Controller cards the service reaches through fake links: each card (one
 // per UDP address or serial port) plays its script, one step per opening
@@ -487,7 +492,8 @@ TEST_F(BoardServiceTest, SetUpIsCheckedStoredAndServedAtOnce) {
     change.lines[1].chosen = false;
     const auto since = clock_.Waits();
     const auto answer = service->ChangeSetup("hall", change);
-    ASSERT_TRUE(std::holds_alternative<BoardSetup>(answer));
+    ASSERT_TRUE(std::holds_alternative<BoardSetup>(answer))
+        << std::get<SetupRefusal>(answer).field << ": " << std::get<SetupRefusal>(answer).error;
     const BoardSetup& setup = std::get<BoardSetup>(answer);
     EXPECT_EQ(service->Setup("hall"), setup);
     EXPECT_EQ(setup.link, BoardLink::Serial);
