@@ -128,12 +128,39 @@ std::size_t IndexOf(int line) {
 
 } // namespace
 
+std::optional<std::string> OutsideBounds(int line, std::string_view shown, const LineBounds& bounds) {
+    if (shown.empty() || (!bounds.min && !bounds.max)) {
+        return std::nullopt;
+    }
+    const auto number = [](std::string_view text) {
+        return std::strtod(std::string(text).c_str(), nullptr);
+    };
+    // Texts of at most eight digits: a double holds them exactly enough for
+    // a comparison at the last place.
+    constexpr double kSlack = 1e-9;
+    const double value = number(shown);
+    const bool low = bounds.min && value < number(*bounds.min) - kSlack;
+    const bool high = bounds.max && value > number(*bounds.max) + kSlack;
+    if (!low && !high) {
+        return std::nullopt;
+    }
+    std::string takes;
+    if (bounds.min && bounds.max) {
+        takes = *bounds.min + " to " + *bounds.max;
+    } else if (bounds.min) {
+        takes = "at least " + *bounds.min;
+    } else {
+        takes = "at most " + *bounds.max;
+    }
+    return "line " + std::to_string(line) + " takes " + takes + ", not " + std::string(shown);
+}
+
 std::optional<std::string> AddLineValue(BoardChange& change, int line, std::string_view text,
-                                        const std::array<LineFormat, kLineCount>& formats) {
+                                        const LineRules& rules) {
     if (!IsLine(line)) {
         return NotALine(line);
     }
-    const LineFormat& format = formats[IndexOf(line)];
+    const LineFormat& format = rules.formats[IndexOf(line)];
     if (!LineValueFits(text, format)) {
         return "line " + std::to_string(line) + " (" + format.numbers + " digits, " +
                (format.places == kFreePoint ? std::string("free point")
@@ -142,7 +169,11 @@ std::optional<std::string> AddLineValue(BoardChange& change, int line, std::stri
     }
     // A fixed-point line given the empty text is cleared: its stored text
     // is what the board shows and what a restart sends.
-    change.writes.emplace_back(keys::kLineText[IndexOf(line)], FormatTypedLineText(text, format));
+    std::string shown = FormatTypedLineText(text, format);
+    if (auto outside = OutsideBounds(line, shown, rules.bounds[IndexOf(line)])) {
+        return outside;
+    }
+    change.writes.emplace_back(keys::kLineText[IndexOf(line)], std::move(shown));
     change.sends.Add(Command::Content);
     return std::nullopt;
 }
@@ -189,15 +220,14 @@ void AddInit(BoardChange& change) {
 }
 
 std::variant<BoardChange, std::string>
-ChangeFromText(ChangeField field, int line, std::string_view raw_payload,
-               const std::array<LineFormat, kLineCount>& formats) {
+ChangeFromText(ChangeField field, int line, std::string_view raw_payload, const LineRules& rules) {
     const std::string_view payload = TrimPayload(raw_payload);
     const std::string quoted = "'" + std::string(payload) + "'";
     BoardChange change;
     std::optional<std::string> refused;
     switch (field) {
     case ChangeField::Line:
-        refused = AddLineValue(change, line, payload, formats);
+        refused = AddLineValue(change, line, payload, rules);
         break;
     case ChangeField::Flicker:
     case ChangeField::Point:

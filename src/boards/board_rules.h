@@ -1,5 +1,6 @@
 #pragma once
 
+#include "boards/boards_file.h"
 #include "delivery/delivery.h"
 #include "lines/line_format.h"
 #include "protocol/frame.h"
@@ -40,13 +41,25 @@ struct BoardChange {
     std::optional<ClockTime> clock_time;
 };
 
+// What a board's lines take: their formats as a settings refresh leaves
+// them, and the service's bounds.
+struct LineRules {
+    std::array<LineFormat, kLineCount> formats;
+    std::array<LineBounds, kLineCount> bounds;
+};
+
+// Why a line's value (as the line shows it) is outside its bounds, in
+// words ("line 1 takes 1.000 to 2.500, not 3.328"); nothing when it is
+// inside, or empty (a cleared line).
+std::optional<std::string> OutsideBounds(int line, std::string_view shown, const LineBounds& bounds);
+
 // The typed pieces of a change, each checked against the board's line
-// formats (as a settings refresh leaves them) before it is added: nothing,
+// rules (as a settings refresh leaves them) before it is added: nothing,
 // or why it is refused (and nothing is added). A line is 1..6.
 // A line's value: one LineValueFits takes, stored as the line's formatting
-// shows it (the empty text clears the line).
+// shows it (the empty text clears the line), within the line's bounds.
 std::optional<std::string> AddLineValue(BoardChange& change, int line, std::string_view text,
-                                        const std::array<LineFormat, kLineCount>& formats);
+                                        const LineRules& rules);
 // A line's flicker or its "9/10" point, on or off.
 std::optional<std::string> AddLineFlag(BoardChange& change, ChangeField flag, int line, bool on);
 // "Update in": Now or a whole hour HH:00.
@@ -64,8 +77,7 @@ void AddInit(BoardChange& change);
 // confirmation INITIALIZE; blanks and line breaks around it do not count.
 // The change, or the reason it is refused (nothing stored, nothing sent).
 std::variant<BoardChange, std::string>
-ChangeFromText(ChangeField field, int line, std::string_view payload,
-               const std::array<LineFormat, kLineCount>& formats);
+ChangeFromText(ChangeField field, int line, std::string_view payload, const LineRules& rules);
 
 // Adds a later change to an earlier one: its writes follow (a later value of
 // a key replacing an earlier one), and what is to be sent is the union.

@@ -3,12 +3,14 @@
 // A board as the doors draw it: what its Config.ini holds (as the service
 // last read it), what the board shows, whether it is there, and what became
 // of the last exchange.
+#include "boards/boards_file.h"
 #include "boards/status.h"
 #include "lines/line_format.h"
 #include "settings/keys.h"
 #include "settings/profile.h"
 
 #include <array>
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -41,6 +43,15 @@ struct BoardLine {
     bool flicker = false;
     bool point = false;   // the "9/10" point after the last digit
     std::string pattern;  // a regular expression of the values the line takes
+    LineBounds bounds;    // the service's bounds of its values
+    // The stale guard: whether it watches the line, whether the line is
+    // stale now (shown blank or flickering), when its last value arrived
+    // (through any door or a schedule; nothing when none has since the
+    // guard began) and since when it is stale.
+    bool guarded = false;
+    bool stale = false;
+    std::optional<std::chrono::sys_seconds> fresh_at;
+    std::optional<std::chrono::sys_seconds> stale_since;
 };
 
 // What a board's Config.ini holds, from one reading of the file.

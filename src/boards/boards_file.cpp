@@ -7,6 +7,7 @@
 #include "settings/text_codec.h"
 
 #include <algorithm>
+#include <functional>
 #include <charconv>
 #include <cstdlib>
 
@@ -15,17 +16,23 @@ namespace {
 
 constexpr std::string_view kBridgeSection = "bridge";
 constexpr std::string_view kRefreshKey = "refresh";
-constexpr std::string_view kBoardKeys[] = {"settings", "link", "groups", kRefreshKey};
+constexpr std::string_view kStaleKeys[] = {"stale-after", "stale-lines", "stale-show"};
+constexpr std::string_view kBoardKeys[] = {
+    "settings",    "link",        "groups",      kRefreshKey,   "stale-after", "stale-lines",
+    "stale-show",  "line-1-min",  "line-1-max",  "line-2-min",  "line-2-max",  "line-3-min",
+    "line-3-max",  "line-4-min",  "line-4-max",  "line-5-min",  "line-5-max",  "line-6-min",
+    "line-6-max"};
+constexpr long kLongestStaleAfter = 30L * 86400;
 constexpr std::size_t kValueChars = 4096;
 constexpr std::size_t kMaxTopicName = 64;
 constexpr long kLongestRefresh = 86400;
 
-// A refresh interval in whole seconds, 0..a day; nothing for any other text.
-std::optional<std::chrono::seconds> ParseRefresh(const std::string& text) {
+// A whole number of seconds 0..longest; nothing for any other text.
+std::optional<std::chrono::seconds> ParseSeconds(const std::string& text, long longest) {
     long seconds = 0;
     const auto result = std::from_chars(text.data(), text.data() + text.size(), seconds);
     if (text.empty() || result.ec != std::errc() || result.ptr != text.data() + text.size() ||
-        seconds < 0 || seconds > kLongestRefresh) {
+        seconds < 0 || seconds > longest) {
         return std::nullopt;
     }
     return std::chrono::seconds{seconds};
@@ -58,7 +65,8 @@ bool KeyAllowed(std::string_view section, std::string_view key,
     if (!IsDoorSection(section, doors)) {
         return Contains(kBoardKeys, key);
     }
-    if (EqualIgnoringCase(section, kBridgeSection) && EqualIgnoringCase(key, kRefreshKey)) {
+    if (EqualIgnoringCase(section, kBridgeSection) &&
+        (EqualIgnoringCase(key, kRefreshKey) || Contains(kStaleKeys, key))) {
         return true;
     }
     return std::any_of(doors.begin(), doors.end(), [&](const DoorKeys& door) {
@@ -80,6 +88,43 @@ std::vector<std::string> SplitList(const std::string& text) {
         start = comma + 1;
     }
     return items;
+}
+
+// Reads the stale keys a section gives into `guard`, over what it held;
+// the refusal of a bad value (key, why).
+std::optional<std::pair<std::string, std::string>>
+ReadStaleGuard(const std::function<std::string(std::string_view)>& value, StaleGuard& guard) {
+    if (const std::string v = value("stale-after"); !v.empty()) {
+        const auto after = ParseSeconds(v, kLongestStaleAfter);
+        if (!after) {
+            return std::pair{"stale-after",
+                             "wants whole seconds 0..2592000 (0: off), got '" + v + "'"};
+        }
+        guard.after = *after;
+    }
+    if (const std::string v = value("stale-lines"); !v.empty()) {
+        std::vector<int> lines;
+        for (const std::string& item : SplitList(v)) {
+            if (item.size() != 1 || item[0] < '1' || item[0] > '6') {
+                return std::pair{"stale-lines", "wants lines 1..6 joined by commas, got '" + v + "'"};
+            }
+            if (std::find(lines.begin(), lines.end(), item[0] - '0') == lines.end()) {
+                lines.push_back(item[0] - '0');
+            }
+        }
+        std::sort(lines.begin(), lines.end());
+        guard.lines = std::move(lines);
+    }
+    if (const std::string v = value("stale-show"); !v.empty()) {
+        if (EqualIgnoringCase(v, "blank")) {
+            guard.show = StaleShow::Blank;
+        } else if (EqualIgnoringCase(v, "flicker")) {
+            guard.show = StaleShow::Flicker;
+        } else {
+            return std::pair{"stale-show", "wants blank or flicker, got '" + v + "'"};
+        }
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -120,6 +165,15 @@ std::optional<DoorFile> DoorSection::File(std::string_view key, std::string& err
 
 std::string DoorSection::Refusal(std::string_view key, std::string_view why) const {
     return lumidex::Refusal(file, name, key, why);
+}
+
+bool IsBoundText(std::string_view text) {
+    const std::size_t point = text.find('.');
+    if (text.empty() || point == 0 || (point != std::string_view::npos && point + 1 == text.size())) {
+        return false;
+    }
+    return std::all_of(text.begin(), text.end(), [](char c) { return c == '.' || (c >= '0' && c <= '9'); }) &&
+           std::count(text.begin(), text.end(), '.') <= 1;
 }
 
 bool IsTopicName(const std::string& name) {
@@ -188,12 +242,16 @@ std::optional<BridgeConfig> ReadBoardsFile(const std::filesystem::path& file,
 
     if (const auto bridge = written(kBridgeSection)) {
         if (const std::string v = value(*bridge, kRefreshKey); !v.empty()) {
-            const auto refresh = ParseRefresh(v);
+            const auto refresh = ParseSeconds(v, kLongestRefresh);
             if (!refresh) {
                 return fail(*bridge, kRefreshKey,
                             "wants whole seconds 0..86400 (0: never), got '" + v + "'");
             }
             config.refresh = *refresh;
+        }
+        if (auto bad = ReadStaleGuard(
+                [&](std::string_view key) { return value(*bridge, key); }, config.stale)) {
+            return fail(*bridge, bad->first, bad->second);
         }
     }
     for (const DoorKeys& door : doors) {
@@ -254,10 +312,33 @@ std::optional<BridgeConfig> ReadBoardsFile(const std::filesystem::path& file,
             return fail(s, "link", "wants udp or serial, got '" + link + "'");
         }
         if (const std::string v = value(s, kRefreshKey); !v.empty()) {
-            board.refresh = ParseRefresh(v);
+            board.refresh = ParseSeconds(v, kLongestRefresh);
             if (!board.refresh) {
                 return fail(s, kRefreshKey,
                             "wants whole seconds 0..86400 (0: never), got '" + v + "'");
+            }
+        }
+        board.stale = config.stale;
+        if (auto bad = ReadStaleGuard([&](std::string_view key) { return value(s, key); },
+                                      board.stale)) {
+            return fail(s, bad->first, bad->second);
+        }
+        for (std::size_t i = 0; i < board.bounds.size(); ++i) {
+            const std::string line = "line-" + std::to_string(i + 1);
+            for (const auto& [key, bound] :
+                 {std::pair{line + "-min", &board.bounds[i].min}, std::pair{line + "-max", &board.bounds[i].max}}) {
+                if (const std::string v = value(s, key); !v.empty()) {
+                    if (!IsBoundText(v)) {
+                        return fail(s, key,
+                                    "wants a value as the line shows one (digits, at most one "
+                                    "point inside), got '" + v + "'");
+                    }
+                    *bound = v;
+                }
+            }
+            const LineBounds& b = board.bounds[i];
+            if (b.min && b.max && std::strtod(b.min->c_str(), nullptr) > std::strtod(b.max->c_str(), nullptr)) {
+                return fail(s, line + "-min", *b.min + " is above " + line + "-max " + *b.max);
             }
         }
         board.groups = SplitList(value(s, "groups"));

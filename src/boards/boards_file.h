@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -16,6 +17,31 @@ namespace lumidex {
 // settings hold, or its serial port at its baud rate.
 enum class BoardLink { Udp, Serial };
 
+// The least and the most value a line takes (line-N-min and line-N-max, as
+// the line shows values); nothing: no bound.
+struct LineBounds {
+    std::optional<std::string> min;
+    std::optional<std::string> max;
+    bool operator==(const LineBounds&) const = default;
+};
+
+// True for a bound as the boards file takes one: digits with at most one
+// point, not at the start or the end ("1.729", "0", "12").
+bool IsBoundText(std::string_view text);
+
+// How a stale line is shown: blank, or flickering with its last value.
+enum class StaleShow { Blank, Flicker };
+
+// The guard against values whose source stopped (stale-after, stale-lines,
+// stale-show): a guarded line with no value for `after` is shown as stale.
+struct StaleGuard {
+    std::chrono::seconds after{0}; // 0: off
+    // The guarded lines 1..6; nothing: every line the content frame sends.
+    std::optional<std::vector<int>> lines;
+    StaleShow show = StaleShow::Blank;
+    bool operator==(const StaleGuard&) const = default;
+};
+
 // One board of the boards file.
 struct BoardConfig {
     std::string name;               // used in topics: letters, digits, '-' and '_'
@@ -27,6 +53,10 @@ struct BoardConfig {
     std::string serial_port;
     // How often the board is re-asserted, when its section says (0: never).
     std::optional<std::chrono::seconds> refresh;
+    // Its stale guard ([bridge]'s, each key its section gives replacing
+    // that one's) and its lines' bounds.
+    StaleGuard stale;
+    std::array<LineBounds, 6> bounds;
 };
 
 // The keys a door takes in the boards file: in a section of its own
@@ -81,6 +111,9 @@ struct BridgeConfig {
     std::filesystem::path file; // the boards file itself, made absolute
     // [bridge] refresh: every board's re-assertion interval (0: never).
     std::chrono::seconds refresh = kDefaultRefresh;
+    // [bridge] stale-after, stale-lines, stale-show: every board's guard
+    // unless its section says otherwise.
+    StaleGuard stale;
     std::vector<BoardConfig> boards;
     // The doors' keys, unchecked, by the section each door names ("bridge",
     // "http"); a section the file lacks is there without values.
@@ -100,9 +133,13 @@ std::optional<std::string> BoardNameProblem(const std::string& name);
 // check them. A section a door names is no board, nor is [bridge]. Refuses
 // (nothing, and one line in `error` naming the file, the section and the
 // key) a file that cannot be read, a key its section may not hold ([bridge]:
-// refresh and the doors' keys there; a door's own section: that door's
-// keys; a board: settings, link, groups, refresh), a section given twice, a refresh
-// that is no whole number of seconds 0..86400, a board section without
+// refresh, the stale keys and the doors' keys there; a door's own section:
+// that door's keys; a board: settings, link, groups, refresh, the stale keys,
+// line-N-min and line-N-max), a section given twice, a refresh
+// that is no whole number of seconds 0..86400, a stale-after of no whole
+// seconds 0..2592000, stale-lines other than lines 1..6 joined by commas, a
+// stale-show other than blank or flicker, a bound that is no value a line
+// shows (digits, at most one point inside) or a min above its max, a board section without
 // "settings", a bad board or group name, a board named "group" (a topic
 // level of its own), a link other than udp or serial, a settings file that
 // cannot be read, a UDP board without a controller address and a serial

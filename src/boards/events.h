@@ -40,8 +40,17 @@ struct SetUpEvent {
 struct RemovedEvent {
     std::string board;
 };
+// A guarded line went stale, or fresh again: the board's state now.
+struct FreshnessEvent {
+    BoardSnapshot board;
+};
+// The schedules changed (made, cancelled, run): the whole list as the doors
+// show it, {"schedules": [...]} as JSON text.
+struct SchedulesEvent {
+    std::string json;
+};
 using BoardEvent = std::variant<StoredEvent, ShownEvent, StatusEvent, AvailabilityEvent,
-                                SetUpEvent, RemovedEvent>;
+                                SetUpEvent, RemovedEvent, FreshnessEvent, SchedulesEvent>;
 
 // Who is told of every event. Safe from any thread.
 class Observers {

@@ -12,10 +12,13 @@
 #include "boards/board_rules.h"
 #include "boards/board_setup.h"
 #include "boards/board_view.h"
+#include "boards/change_body.h"
 #include "boards/boards_file.h"
 #include "boards/clock.h"
 #include "boards/events.h"
+#include "boards/schedule.h"
 #include "boards/status.h"
+#include "boards/time_zone.h"
 #include "settings/file_io.h"
 
 #include <chrono>
@@ -46,7 +49,14 @@ struct ServiceWorld {
     // How long a worker waits for a board's settings lock held by another
     // program before it reports the board "locked" and tries again later.
     std::chrono::milliseconds lock_wait = kSettingsLockWait;
+    TimeZone* zone = nullptr; // SystemTimeZone()
 };
+
+// The service's notes beside the boards file: its schedules, and when it
+// last ran (kept at stop and every kRanNoteEvery).
+std::filesystem::path SchedulesFileOf(const std::filesystem::path& boards_file);
+std::filesystem::path RanNoteOf(const std::filesystem::path& boards_file);
+inline constexpr std::chrono::seconds kRanNoteEvery{10};
 
 class BoardService {
 public:
@@ -83,10 +93,10 @@ public:
     std::vector<std::string> GroupMembers(const std::string& group) const;
     bool HasBoard(const std::string& board) const;
 
-    // A board's line formats as a settings refresh leaves them (as the
-    // service last read its Config.ini), for checking a command; nothing
-    // for no such board.
-    std::optional<std::array<LineFormat, kLineCount>> Formats(const std::string& board) const;
+    // What a board's lines take, for checking a command: their formats as
+    // a settings refresh leaves them (as the service last read its
+    // Config.ini) and their bounds; nothing for no such board.
+    std::optional<LineRules> Rules(const std::string& board) const;
 
     // A board's state now; nothing for no such board.
     std::optional<BoardSnapshot> Snapshot(const std::string& board) const;
@@ -110,6 +120,21 @@ public:
     // The longest the exchanges of a change to this board may take, retries
     // of content included, and a second for the queue before them.
     std::chrono::milliseconds WaitLimit(const std::string& board, const BoardChange& change) const;
+
+    // Changes on time. A schedule is checked when it is made as its change
+    // would be checked now (the role, each board's lines; a group's against
+    // each member), a one-off in the past is refused (field "at"); it is
+    // stored durably beside the boards file and observers get a
+    // SchedulesEvent. The schedule as the doors show it, or why not.
+    std::variant<nlohmann::ordered_json, BodyRefusal>
+    AddSchedule(const nlohmann::ordered_json& body, Role role, const std::string& who);
+    // {"schedules": [...]} ordered by when each is next due.
+    nlohmann::ordered_json SchedulesJson() const;
+    // One schedule; nothing for no such id.
+    std::optional<nlohmann::ordered_json> ScheduleJson(const std::string& id) const;
+    // Cancels a schedule: 404 for no such id, 403 when the role is not the
+    // one its change takes. Nothing, or why not.
+    std::optional<BodyRefusal> CancelSchedule(const std::string& id, Role role);
 
     // Setting boards up without the dialog. One change at a time; each
     // waits for an exchange in flight with the board it moves or removes.

@@ -72,20 +72,6 @@ std::string Hex(const std::vector<std::uint8_t>& bytes) {
 
 } // namespace
 
-std::string_view RoleName(Role role) {
-    return role == Role::Admin ? "admin" : "operator";
-}
-
-std::optional<Role> RoleFromName(std::string_view name) {
-    if (name == "operator") {
-        return Role::Operator;
-    }
-    if (name == "admin") {
-        return Role::Admin;
-    }
-    return std::nullopt;
-}
-
 std::string Base64(const std::vector<std::uint8_t>& bytes) {
     std::string out;
     for (std::size_t i = 0; i < bytes.size(); i += 3) {

@@ -3,6 +3,8 @@
 // Who may do what through the HTTP door: the two roles, the password lines
 // that `lumidex-bridge --hash-password` prints, the tokens file, the
 // sessions the page logs in with, and the pause after failed logins.
+#include "boards/change_body.h"
+
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -14,15 +16,6 @@
 #include <vector>
 
 namespace lumidex {
-
-// An operator changes line texts and "Update in" (what the dialog allows
-// without its password); an admin changes everything.
-enum class Role { Operator, Admin };
-
-// "operator" or "admin".
-std::string_view RoleName(Role role);
-// The role of that name; nothing for any other text.
-std::optional<Role> RoleFromName(std::string_view name);
 
 // Standard base64 with padding, and back (nothing for text that is not).
 std::string Base64(const std::vector<std::uint8_t>& bytes);

@@ -1,214 +1,21 @@
 #include "tools/bridge/http/body.h"
 
 #include "link/address.h"
-#include "lines/line_format.h"
-#include "protocol/local_time.h"
 
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
 
 namespace lumidex {
-namespace {
 
 using Json = nlohmann::ordered_json;
-using Checked = std::variant<BoardChange, BodyRefusal>;
-
-BodyRefusal Unprocessable(std::string error, std::string field) {
-    return {422, std::move(error), std::move(field)};
-}
-
-// `field` names the field at fault; empty when the whole command is.
-BodyRefusal AdminOnly(const std::string& what, const std::string& field) {
-    return {403, "only an admin may " + what, field};
-}
-
-// Text for an echo in an error: JSON as written, cut short.
-std::string Shown(const Json& value) {
-    std::string text = value.dump(-1, ' ', false, Json::error_handler_t::replace);
-    if (text.size() > 40) {
-        text = text.substr(0, 37) + "...";
-    }
-    return text;
-}
-
-std::optional<BodyRefusal> NotAnObject(const Json& body) {
-    if (!body.is_object()) {
-        return Unprocessable("the body is a JSON object", "");
-    }
-    return std::nullopt;
-}
-
-// A refusal of the board rules, for the field at fault.
-std::optional<BodyRefusal> Refused(std::optional<std::string> refusal, const std::string& field) {
-    if (!refusal) {
-        return std::nullopt;
-    }
-    return Unprocessable(std::move(*refusal), field);
-}
-
-// A line number key "1".."6"; 0 for anything else.
-int LineKey(const std::string& key) {
-    if (key.size() == 1 && key[0] >= '1' && key[0] <= '6') {
-        return key[0] - '0';
-    }
-    return 0;
-}
-
-std::optional<BodyRefusal> AddLines(BoardChange& change, const std::string& name, const Json& value,
-                                    const std::array<LineFormat, kLineCount>& formats) {
-    if (!value.is_object() || value.empty()) {
-        return Unprocessable(name + " is an object of line numbers 1 to 6", name);
-    }
-    for (const auto& [key, item] : value.items()) {
-        const std::string field = name + "." + key;
-        const int line = LineKey(key);
-        if (line == 0) {
-            return Unprocessable("lines are 1 to 6, not " + Shown(Json(key)), field);
-        }
-        if (name == "lines") {
-            if (!item.is_string()) {
-                return Unprocessable("a line's value is a string of digits, not " + Shown(item),
-                                     field);
-            }
-            if (auto refused =
-                    Refused(AddLineValue(change, line, item.get<std::string>(), formats), field)) {
-                return refused;
-            }
-        } else {
-            if (!item.is_boolean()) {
-                return Unprocessable("a flag is true or false, not " + Shown(item), field);
-            }
-            const ChangeField flag = name == "flicker" ? ChangeField::Flicker : ChangeField::Point;
-            if (auto refused = Refused(AddLineFlag(change, flag, line, item.get<bool>()), field)) {
-                return refused;
-            }
-        }
-    }
-    return std::nullopt;
-}
-
-std::optional<BodyRefusal> AddBrightnessLevels(BoardChange& change, const Json& value) {
-    if (!value.is_object() || value.empty()) {
-        return Unprocessable("brightness is an object with day and night", "brightness");
-    }
-    for (const auto& [key, item] : value.items()) {
-        const std::string field = "brightness." + key;
-        if (key != "day" && key != "night") {
-            return Unprocessable("brightness has day and night only", field);
-        }
-        if (!item.is_number_integer() || item.get<long long>() < 0 || item.get<long long>() > 7) {
-            return Unprocessable("a brightness level is 0 to 7, not " + Shown(item), field);
-        }
-        const auto which = key == "day" ? ChangeField::DayBrightness : ChangeField::NightBrightness;
-        if (auto refused =
-                Refused(AddBrightness(change, which, static_cast<int>(item.get<long long>())), field)) {
-            return refused;
-        }
-    }
-    return std::nullopt;
-}
-
-} // namespace
-
-Checked ChangeFromBody(const Json& body, const std::array<LineFormat, kLineCount>& formats,
-                       Role role) {
-    if (auto refused = NotAnObject(body)) {
-        return *refused;
-    }
-    if (body.empty()) {
-        return Unprocessable("the body names nothing to change", "");
-    }
-    for (const auto& [key, value] : body.items()) {
-        if (key != "lines" && key != "flicker" && key != "point" && key != "update" &&
-            key != "brightness") {
-            return Unprocessable("no such field (lines, flicker, point, update, brightness)", key);
-        }
-    }
-    if (role != Role::Admin) {
-        for (const char* admin : {"flicker", "point", "brightness"}) {
-            if (body.contains(admin)) {
-                return AdminOnly("change " + std::string(admin), admin);
-            }
-        }
-    }
-    BoardChange change;
-    for (const auto& [key, value] : body.items()) {
-        std::optional<BodyRefusal> refused;
-        if (key == "update") {
-            refused = value.is_string()
-                          ? Refused(AddUpdateTime(change, value.get<std::string>()), key)
-                          : Unprocessable("the update time is a string, Now or HH:00", key);
-        } else if (key == "brightness") {
-            refused = AddBrightnessLevels(change, value);
-        } else {
-            refused = AddLines(change, key, value, formats);
-        }
-        if (refused) {
-            return *refused;
-        }
-    }
-    return change;
-}
-
-Checked ClockFromBody(const Json& body, Role role) {
-    if (auto refused = NotAnObject(body)) {
-        return *refused;
-    }
-    for (const auto& [key, value] : body.items()) {
-        if (key != "time") {
-            return Unprocessable("no such field (time)", key);
-        }
-    }
-    if (role != Role::Admin) {
-        return AdminOnly("set the clock", "");
-    }
-    BoardChange change;
-    if (!body.contains("time")) {
-        AddClock(change, std::nullopt);
-        return change;
-    }
-    // A time given is a time: "now" is said by leaving it out.
-    const auto time = body["time"].is_string() ? ParseClockTime(body["time"].get<std::string>())
-                                               : std::nullopt;
-    if (!time) {
-        return Unprocessable("the time is \"YYYY-MM-DD HH:MM:SS\" (a real date, 2000..2255); "
-                             "leave it out for the service's local time",
-                             "time");
-    }
-    AddClock(change, time);
-    return change;
-}
-
-Checked InitFromBody(const Json& body, Role role) {
-    if (auto refused = NotAnObject(body)) {
-        return *refused;
-    }
-    for (const auto& [key, value] : body.items()) {
-        if (key != "confirm") {
-            return Unprocessable("no such field (confirm)", key);
-        }
-    }
-    if (role != Role::Admin) {
-        return AdminOnly("initialise the control card", "");
-    }
-    const bool confirmed = body.contains("confirm") && body["confirm"].is_string() &&
-                           body["confirm"].get<std::string>() == "INITIALIZE";
-    if (!confirmed) {
-        return Unprocessable("initialising the control card takes {\"confirm\": \"INITIALIZE\"}",
-                             "confirm");
-    }
-    BoardChange change;
-    AddInit(change);
-    return change;
-}
 
 namespace {
 
 // An integer field, or why not.
 std::optional<BodyRefusal> WholeNumber(const Json& value, const std::string& field, int& out) {
     if (!value.is_number_integer()) {
-        return Unprocessable(field + " is a whole number, not " + Shown(value), field);
+        return Unprocessable(field + " is a whole number, not " + JsonExcerpt(value), field);
     }
     const auto number = value.get<std::int64_t>();
     out = number < -1 || number > 1000000 ? -1 : static_cast<int>(number);
@@ -217,7 +24,7 @@ std::optional<BodyRefusal> WholeNumber(const Json& value, const std::string& fie
 
 std::optional<BodyRefusal> Text(const Json& value, const std::string& field, std::string& out) {
     if (!value.is_string()) {
-        return Unprocessable(field + " is a string, not " + Shown(value), field);
+        return Unprocessable(field + " is a string, not " + JsonExcerpt(value), field);
     }
     out = value.get<std::string>();
     return std::nullopt;
@@ -238,7 +45,7 @@ std::optional<BodyRefusal> LineSetupFromBody(const Json& value, const std::strin
             line.caption = std::move(text);
         } else if (key == "chosen") {
             if (!item.is_boolean()) {
-                return Unprocessable(field + " is true or false, not " + Shown(item), field);
+                return Unprocessable(field + " is true or false, not " + JsonExcerpt(item), field);
             }
             line.chosen = item.get<bool>();
         } else if (key == "digits") {
@@ -254,7 +61,7 @@ std::optional<BodyRefusal> LineSetupFromBody(const Json& value, const std::strin
             }
             line.places = std::move(text);
         } else {
-            return Unprocessable("a line's set-up has no field " + Shown(Json(key)), field);
+            return Unprocessable("a line's set-up has no field " + JsonExcerpt(Json(key)), field);
         }
     }
     return std::nullopt;
@@ -276,7 +83,7 @@ std::variant<SetupChange, BodyRefusal> SetupFromBody(const Json& body) {
                 change.address = ParseDottedAddress(text);
                 if (!change.address) {
                     refused = Unprocessable(
-                        "the address is four numbers 0..255 joined by dots, not " + Shown(value),
+                        "the address is four numbers 0..255 joined by dots, not " + JsonExcerpt(value),
                         key);
                 }
             }
@@ -288,7 +95,7 @@ std::variant<SetupChange, BodyRefusal> SetupFromBody(const Json& body) {
             if (value == "udp" || value == "serial") {
                 change.link = value == "udp" ? BoardLink::Udp : BoardLink::Serial;
             } else {
-                refused = Unprocessable("the link is \"udp\" or \"serial\", not " + Shown(value), key);
+                refused = Unprocessable("the link is \"udp\" or \"serial\", not " + JsonExcerpt(value), key);
             }
         } else if (key == "port") {
             std::string text;
@@ -297,7 +104,7 @@ std::variant<SetupChange, BodyRefusal> SetupFromBody(const Json& body) {
         } else if (key == "groups") {
             if (!value.is_array() ||
                 !std::all_of(value.begin(), value.end(), [](const Json& g) { return g.is_string(); })) {
-                refused = Unprocessable("groups are an array of names, not " + Shown(value), key);
+                refused = Unprocessable("groups are an array of names, not " + JsonExcerpt(value), key);
             } else {
                 change.groups = value.get<std::vector<std::string>>();
             }
@@ -308,7 +115,7 @@ std::variant<SetupChange, BodyRefusal> SetupFromBody(const Json& body) {
             for (auto it = value.begin(); !refused && value.is_object() && it != value.end(); ++it) {
                 const int line = LineKey(it.key());
                 if (line == 0) {
-                    refused = Unprocessable("lines are 1 to 6, not " + Shown(Json(it.key())),
+                    refused = Unprocessable("lines are 1 to 6, not " + JsonExcerpt(Json(it.key())),
                                             "lines." + it.key());
                 } else {
                     refused = LineSetupFromBody(it.value(), "lines." + it.key(),
@@ -316,7 +123,7 @@ std::variant<SetupChange, BodyRefusal> SetupFromBody(const Json& body) {
                 }
             }
         } else {
-            refused = Unprocessable("a board's set-up has no field " + Shown(Json(key)), key);
+            refused = Unprocessable("a board's set-up has no field " + JsonExcerpt(Json(key)), key);
         }
         if (refused) {
             return *refused;

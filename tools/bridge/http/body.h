@@ -1,10 +1,9 @@
 #pragma once
 
-// The bodies the HTTP door's POSTs take, checked with the board rules the
-// MQTT door uses: every field first, then the whole change or nothing.
-#include "boards/board_rules.h"
+// The bodies of the HTTP door's set-up requests; a change's body is the
+// board service's (change_body.h).
 #include "boards/board_setup.h"
-#include "tools/bridge/http/auth.h"
+#include "boards/change_body.h"
 
 #include <nlohmann/json_fwd.hpp>
 
@@ -13,30 +12,6 @@
 #include <variant>
 
 namespace lumidex {
-
-// Why a body is refused: the HTTP status (403 or 422), one line, and the
-// field at fault ("lines.1"; empty when the body as a whole is).
-struct BodyRefusal {
-    int status = 422;
-    std::string error;
-    std::string field;
-};
-
-// A change of a board's values: any of "lines" {"1".."6": text}, "flicker"
-// and "point" {"1".."6": true|false}, "update" ("Now" or "HH:00") and
-// "brightness" {"day", "night": 0..7}. Refuses a field the API does not
-// know, an empty change, a value its rule refuses (the board rules' text),
-// and, for an operator, flicker, point and brightness (403).
-std::variant<BoardChange, BodyRefusal> ChangeFromBody(const nlohmann::ordered_json& body,
-                                                      const std::array<LineFormat, kLineCount>& formats,
-                                                      Role role);
-
-// A clock calibration: {} (the service's local time) or {"time":
-// "YYYY-MM-DD HH:MM:SS"}. Admin only.
-std::variant<BoardChange, BodyRefusal> ClockFromBody(const nlohmann::ordered_json& body, Role role);
-
-// An initialisation: {"confirm": "INITIALIZE"}. Admin only.
-std::variant<BoardChange, BodyRefusal> InitFromBody(const nlohmann::ordered_json& body, Role role);
 
 // A board's set-up, any part of {"address": "a.b.c.d", "bus": 0..99,
 // "link": "udp"|"serial", "port": "...", "baud": 9600|57600, "groups":
