@@ -631,6 +631,14 @@ struct BoardService::Impl {
     // interval is re-asserted at once. Under the board's worker's mutex.
     void Starting(Board& board, ServiceClock::TimePoint now) {
         board.due |= board.store.Owed();
+        {
+            // A line that went stale while the service was down is blanked
+            // at once.
+            std::lock_guard lock(shared.state_mutex);
+            if (std::any_of(board.stale.begin(), board.stale.end(), [](bool s) { return s; })) {
+                board.due.Add(Command::Content);
+            }
+        }
         if (board.refresh.count() > 0) {
             board.refresh_at = now;
         }
