@@ -301,11 +301,11 @@ TEST(HttpAuth, SessionsOfOneRoleNeverEndAnother) {
 }
 
 // Line 1: 4 digits, 2 places; line 2: 3 digits, free point.
-std::array<LineFormat, kLineCount> Formats() {
-    std::array<LineFormat, kLineCount> formats;
-    formats.fill({"3", "No"});
-    formats[0] = {"4", "2"};
-    return formats;
+LineRules Formats() {
+    LineRules rules;
+    rules.formats.fill({"3", "No"});
+    rules.formats[0] = {"4", "2"};
+    return rules;
 }
 
 TEST(HttpBody, Changes) {

@@ -542,7 +542,7 @@ struct HttpApi::Impl {
             } else if (command == "init") {
                 checked = InitFromBody(*body, role);
             } else {
-                checked = ChangeFromBody(*body, *service.Formats(board), role);
+                checked = ChangeFromBody(*body, *service.Rules(board), role);
             }
             if (auto* refusal = std::get_if<BodyRefusal>(&checked)) {
                 const std::string field =
