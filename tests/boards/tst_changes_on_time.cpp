@@ -373,7 +373,7 @@ TEST_F(ChangesOnTimeTest, AValueOutsideALinesBoundsIsRefused) {
     };
     const Row rows[] = {
         {{"1.00", "2.50"}, "1.729", nullptr},
-        {{"1.00", "2.50"}, "3.328", "line 1 takes 1.00 to 2.50, not 3.33"},
+        {{"1.00", "2.50"}, "3.328", "line 1 takes 1.00 to 2.50, not 3.328"},
         {{"1.00", std::nullopt}, "0.99", "line 1 takes at least 1.00, not 0.99"},
         {{std::nullopt, "2"}, "2.004", nullptr}, // shown as 2.00
         {{std::nullopt, "2"}, "2.01", "line 1 takes at most 2, not 2.01"},
