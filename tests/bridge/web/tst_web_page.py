@@ -338,10 +338,12 @@ class OnTime(PageTest):
                          ("hall", at + ":00", {"lines": {"1": "7.25"}}, "evening price"))
         self.assertEqual(self.service.stored(*HALL_LINE_1), "18.99")
         self.assertEqual(line.get_attribute("value"), "18.99")
-        entry = f"{at} line 1 7.25 · evening price · by operator\nCancel"
+        entry = f"{at} line 1 7.25 · evening price · by operator"
         for page in (phone, watcher):
-            items = page.driver.find_element(fx.By.CSS_SELECTOR, '[aria-label="Scheduled for hall"]')
-            fx.wait_until(lambda: items.text == entry, fx.PATIENCE, "the schedule in the card's list")
+            said = lambda: [e.text for e in page.driver.find_elements(
+                fx.By.CSS_SELECTOR, '[aria-label="Scheduled for hall"] li .words')]
+            fx.wait_until(lambda: said() == [entry], fx.PATIENCE, "the schedule in the card's list")
+            self.assertIsNotNone(page.find_now(f"Cancel hall {at}"))
         self.assertEqual(phone.horizontal_overflow(), 0)
         self.save_shot(phone, "phone-scheduled")
         self.save_shot(phone, "desktop-scheduled", width=1280)
