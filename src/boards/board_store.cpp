@@ -1,5 +1,6 @@
 #include "boards/board_store.h"
 
+#include "boards/time_zone.h"
 #include "settings/profile.h"
 
 #include <algorithm>
@@ -20,6 +21,14 @@ constexpr std::array<SettingKey, kLineCount> kShownLines{{{"Shown", "line1", "",
                                                           {"Shown", "line5", "", 255},
                                                           {"Shown", "line6", "", 255}}};
 constexpr SettingKey kShownDay{"Shown", "day", "", 8};
+// When each line's last value arrived (UTC, "2026-12-09T12:00:00Z"), for the
+// stale guard.
+constexpr std::array<SettingKey, kLineCount> kFreshLines{{{"Fresh", "line1", "", 32},
+                                                          {"Fresh", "line2", "", 32},
+                                                          {"Fresh", "line3", "", 32},
+                                                          {"Fresh", "line4", "", 32},
+                                                          {"Fresh", "line5", "", 32},
+                                                          {"Fresh", "line6", "", 32}}};
 constexpr SettingKey kShownNight{"Shown", "night", "", 8};
 
 std::filesystem::path PendingFile(const std::filesystem::path& settings) {
@@ -54,6 +63,9 @@ BoardStore::BoardStore(std::filesystem::path settings)
         shown.night = pending.Read(kShownNight);
         shown_ = std::move(shown);
     }
+    for (std::size_t i = 0; i < kLineCount; ++i) {
+        fresh_[i] = ParseIsoUtc(pending.Read(kFreshLines[i]));
+    }
 }
 
 void BoardStore::WritePending() {
@@ -63,7 +75,7 @@ void BoardStore::WritePending() {
         values.push_back(std::move(value));
         writes.push_back({key.section, key.name, {}});
     };
-    values.reserve(4 + kLineCount);
+    values.reserve(4 + 2 * kLineCount);
     add(kPendingContent, owed_.Has(Command::Content) ? "1" : "0");
     add(kPendingBrightness, owed_.Has(Command::Brightness) ? "1" : "0");
     if (shown_) {
@@ -73,6 +85,9 @@ void BoardStore::WritePending() {
         }
         add(kShownDay, shown_->day);
         add(kShownNight, shown_->night);
+    }
+    for (std::size_t i = 0; i < kLineCount; ++i) {
+        add(kFreshLines[i], fresh_[i] ? IsoUtc(*fresh_[i]) : std::string());
     }
     for (std::size_t i = 0; i < writes.size(); ++i) {
         writes[i].value = values[i];
@@ -147,6 +162,25 @@ void BoardStore::RememberShown(const BoardShown& shown) {
     std::lock_guard lock(mutex_);
     shown_ = shown;
     WritePending();
+}
+
+BoardStore::FreshTimes BoardStore::Fresh() const {
+    std::lock_guard lock(mutex_);
+    return fresh_;
+}
+
+void BoardStore::NoteFresh(const FreshTimes& times) {
+    std::lock_guard lock(mutex_);
+    bool changed = false;
+    for (std::size_t i = 0; i < kLineCount; ++i) {
+        if (times[i] && times[i] != fresh_[i]) {
+            fresh_[i] = times[i];
+            changed = true;
+        }
+    }
+    if (changed) {
+        WritePending();
+    }
 }
 
 Commands BoardStore::Owed() const {

@@ -10,9 +10,9 @@
 #include "delivery/delivery.h"
 #include "settings/keys.h"
 
-#include <optional>
-
+#include <array>
 #include <chrono>
+#include <optional>
 #include <filesystem>
 #include <mutex>
 #include <string>
@@ -52,6 +52,13 @@ public:
     // Keeps `shown` as what the board shows (when nothing is known yet, the
     // board is taken to show what its Config.ini held at the first start).
     void RememberShown(const BoardShown& shown);
+    // When each line's last value arrived, for the stale guard (nothing:
+    // none since the guard began). Kept in the pending file, written with
+    // the next durable write of it (NoteFresh's, Take's or Accepted's).
+    using FreshTimes = std::array<std::optional<std::chrono::sys_seconds>, kLineCount>;
+    FreshTimes Fresh() const;
+    // Notes the times of the lines given and writes the pending file.
+    void NoteFresh(const FreshTimes& times);
 
 private:
     // Writes the marks and what the board shows, as they are now, to the
@@ -65,6 +72,7 @@ private:
     SettingWrites waiting_;
     Commands owed_;
     std::optional<BoardShown> shown_;
+    FreshTimes fresh_;
 };
 
 } // namespace lumidex

@@ -30,14 +30,6 @@ std::optional<BodyRefusal> Refused(std::optional<std::string> refusal, const std
     return Unprocessable(std::move(*refusal), field);
 }
 
-// A line number key "1".."6"; 0 for anything else.
-int LineKey(const std::string& key) {
-    if (key.size() == 1 && key[0] >= '1' && key[0] <= '6') {
-        return key[0] - '0';
-    }
-    return 0;
-}
-
 std::optional<BodyRefusal> AddLines(BoardChange& change, const std::string& name, const Json& value,
                                     const LineRules& rules) {
     if (!value.is_object() || value.empty()) {
@@ -136,6 +128,13 @@ Role RoleNeeded(const Json& body) {
         }
     }
     return Role::Operator;
+}
+
+int LineKey(const std::string& key) {
+    if (key.size() == 1 && key[0] >= '1' && key[0] <= '6') {
+        return key[0] - '0';
+    }
+    return 0;
 }
 
 Checked ChangeFromBody(const Json& body, const LineRules& rules, Role role) {

@@ -39,6 +39,9 @@ std::string JsonExcerpt(const nlohmann::ordered_json& value);
 // The refusal of a body that is no JSON object.
 std::optional<BodyRefusal> NotAnObject(const nlohmann::ordered_json& body);
 
+// A line number key "1".."6" of a body's object; 0 for anything else.
+int LineKey(const std::string& key);
+
 // A change of a board's values: any of "lines" {"1".."6": text}, "flicker"
 // and "point" {"1".."6": true|false}, "update" ("Now" or "HH:00") and
 // "brightness" {"day", "night": 0..7}. Refuses a field the API does not

@@ -9,8 +9,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <map>
 #include <shared_mutex>
+#include <thread>
 
 namespace lumidex {
 namespace {
@@ -43,7 +45,65 @@ Commands Remembered(Commands sends) {
     return owed;
 }
 
+// The lines a change gives a value (its writes of a line's text).
+std::array<bool, kLineCount> LinesGiven(const BoardChange& change) {
+    std::array<bool, kLineCount> given{};
+    for (const auto& [key, value] : change.writes) {
+        for (std::size_t i = 0; i < kLineCount; ++i) {
+            given[i] = given[i] || (key.section == keys::kLineText[i].section &&
+                                    key.name == keys::kLineText[i].name);
+        }
+    }
+    return given;
+}
+
+SysSeconds Seconds(std::chrono::system_clock::time_point t) {
+    return std::chrono::floor<std::chrono::seconds>(t);
+}
+
+// How often the schedules' next moments are worked out again, the zone's
+// setting read again: a changed system clock or zone is taken up within it.
+constexpr std::chrono::seconds kScheduleRecheck{60};
+
+// A schedule the service keeps, with what it works out from it: the moment
+// after which its occurrences count, and when it is next due.
+struct KeptSchedule {
+    Schedule schedule;
+    SysSeconds from{};
+    std::optional<SysSeconds> next;
+};
+
 } // namespace
+
+std::filesystem::path SchedulesFileOf(const std::filesystem::path& boards_file) {
+    return boards_file.parent_path() / ("." + boards_file.filename().string() + ".schedules");
+}
+
+std::filesystem::path RanNoteOf(const std::filesystem::path& boards_file) {
+    return boards_file.parent_path() / ("." + boards_file.filename().string() + ".ran");
+}
+
+std::optional<std::vector<Schedule>> ReadSchedulesFile(const std::filesystem::path& boards_file,
+                                                       std::string& error) {
+    const std::filesystem::path file = SchedulesFileOf(boards_file);
+    std::error_code ec;
+    if (!std::filesystem::exists(file, ec)) {
+        return std::vector<Schedule>{};
+    }
+    std::string why;
+    const auto bytes = ReadWholeFile(file, &why);
+    if (!bytes) {
+        error = file.string() + ": cannot read the schedules: " + why;
+        return std::nullopt;
+    }
+    auto schedules = ParseSchedulesFile(std::string_view(
+                                            reinterpret_cast<const char*>(bytes->data()), bytes->size()),
+                                        why);
+    if (!schedules) {
+        error = file.string() + ": " + why;
+    }
+    return schedules;
+}
 
 struct BoardService::Impl {
     BridgeConfig config;
@@ -58,13 +118,456 @@ struct BoardService::Impl {
     std::vector<std::shared_ptr<Worker>> workers;
     std::atomic<bool> running{false};
 
+    // The schedules, and the timekeeper that runs them and watches the
+    // stale guards. The schedule mutex is never held while the service
+    // stores, sends or tells observers.
+    TimeZone& zone;
+    mutable std::mutex schedule_mutex;
+    std::condition_variable schedule_wake;
+    std::vector<KeptSchedule> schedules;
+    // False when the schedules file could not be read at the start: it is
+    // then never overwritten.
+    bool schedules_usable = true;
+    bool keeping = false;
+    std::thread timekeeper;
+
     Impl(BridgeConfig c, ServiceWorld world)
         : config(std::move(c)), shared{world.clock != nullptr ? *world.clock : SystemServiceClock(),
                                        DeliveryOptions{
                                            std::move(world.make_link), std::move(world.timing), {}},
                                        world.lock_wait,
                                        {},
-                                       {}} {}
+                                       {}},
+          zone(world.zone != nullptr ? *world.zone : SystemTimeZone()) {}
+
+    SysSeconds WallNow() const { return Seconds(shared.clock.WallNow()); }
+
+    std::optional<LineRules> Rules(const std::string& name) const {
+        const auto board = Find(name);
+        if (board == nullptr) {
+            return std::nullopt;
+        }
+        LineRules rules;
+        rules.bounds = board->config.bounds;
+        std::lock_guard lock(shared.state_mutex);
+        rules.formats = board->stored.Formats();
+        return rules;
+    }
+
+    // ---- Schedules ----
+
+    // Under the schedule mutex.
+    bool StoreSchedulesLocked() {
+        if (!schedules_usable) {
+            return false;
+        }
+        std::vector<Schedule> all;
+        for (const KeptSchedule& kept : schedules) {
+            all.push_back(kept.schedule);
+        }
+        return ReplaceFileDurably(SchedulesFileOf(config.file), SchedulesFileText(all));
+    }
+
+    // Under the schedule mutex: the list ordered by when each is next due.
+    nlohmann::ordered_json ListJsonLocked() const {
+        std::vector<const KeptSchedule*> order;
+        for (const KeptSchedule& kept : schedules) {
+            order.push_back(&kept);
+        }
+        std::stable_sort(order.begin(), order.end(), [](const KeptSchedule* a, const KeptSchedule* b) {
+            const auto never = SysSeconds::max();
+            return a->next.value_or(never) < b->next.value_or(never);
+        });
+        nlohmann::ordered_json list = nlohmann::ordered_json::array();
+        for (const KeptSchedule* kept : order) {
+            list.push_back(lumidex::ScheduleJson(kept->schedule, zone, kept->next));
+        }
+        return nlohmann::ordered_json{{"schedules", std::move(list)}};
+    }
+
+    void EmitSchedules() {
+        std::string text;
+        {
+            std::lock_guard lock(schedule_mutex);
+            text = ListJsonLocked().dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+        }
+        shared.observers.Emit(SchedulesEvent{std::move(text)});
+    }
+
+    // The change a schedule makes of one board, checked against its lines
+    // now; the refusal's field names the board for a group ("hall.set.lines.1").
+    std::variant<BoardChange, BodyRefusal> ChangeFor(const Schedule& schedule,
+                                                     const std::string& board, Role role) const {
+        BoardChange change;
+        if (schedule.clock) {
+            AddClock(change, std::nullopt);
+            return change;
+        }
+        const auto rules = Rules(board);
+        if (!rules) {
+            return Unprocessable("no board " + board, schedule.board.empty() ? "group" : "board");
+        }
+        auto checked = ChangeFromBody(schedule.set, *rules, role);
+        if (auto* refusal = std::get_if<BodyRefusal>(&checked)) {
+            const std::string prefix = schedule.board.empty() ? board + ".set" : "set";
+            refusal->field = refusal->field.empty() ? prefix : prefix + "." + refusal->field;
+        }
+        return checked;
+    }
+
+    std::vector<std::string> Targets(const Schedule& schedule) const {
+        if (!schedule.board.empty()) {
+            return HasBoardNamed(schedule.board) ? std::vector{schedule.board}
+                                                 : std::vector<std::string>{};
+        }
+        std::shared_lock lock(structure);
+        std::vector<std::string> names;
+        for (const auto& board : boards) {
+            const auto& groups = board->config.groups;
+            if (std::find(groups.begin(), groups.end(), schedule.group) != groups.end()) {
+                names.push_back(board->config.name);
+            }
+        }
+        return names;
+    }
+
+    bool HasBoardNamed(const std::string& name) const { return Find(name) != nullptr; }
+
+    std::variant<nlohmann::ordered_json, BodyRefusal> AddSchedule(const nlohmann::ordered_json& body,
+                                                                  Role role, const std::string& who) {
+        auto read = ScheduleFromBody(body, role);
+        if (auto* refusal = std::get_if<BodyRefusal>(&read)) {
+            return std::move(*refusal);
+        }
+        Schedule schedule = std::get<Schedule>(std::move(read));
+        const std::vector<std::string> targets = Targets(schedule);
+        if (targets.empty()) {
+            return schedule.board.empty()
+                       ? Unprocessable("no board is in group " + schedule.group, "group")
+                       : Unprocessable("no board " + schedule.board, "board");
+        }
+        for (const std::string& board : targets) {
+            auto change = ChangeFor(schedule, board, role);
+            if (auto* refusal = std::get_if<BodyRefusal>(&change)) {
+                return std::move(*refusal);
+            }
+        }
+        const SysSeconds now = WallNow();
+        if (schedule.at && FromLocal(zone, *schedule.at) <= now) {
+            return Unprocessable("at " + LocalDateTimeText(*schedule.at) +
+                                     " has passed (the service's local time is " +
+                                     LocalDateTimeText(ToLocal(zone, now)) + ")",
+                                 "at");
+        }
+        schedule.id = NewScheduleId();
+        schedule.created_by = who;
+        schedule.created_at = now;
+        nlohmann::ordered_json made;
+        {
+            std::lock_guard lock(schedule_mutex);
+            if (!schedules_usable) {
+                return BodyRefusal{500, "the schedules file could not be read at the start; it is "
+                                        "left as it is and takes no new schedule", ""};
+            }
+            if (schedules.size() >= kMaxSchedules) {
+                return Unprocessable("the service keeps at most " + std::to_string(kMaxSchedules) +
+                                         " schedules; cancel one first",
+                                     "");
+            }
+            KeptSchedule kept{schedule, now, NextDue(schedule, zone, now)};
+            schedules.push_back(kept);
+            if (!StoreSchedulesLocked()) {
+                schedules.pop_back();
+                return BodyRefusal{500, "cannot store the schedules in " +
+                                            SchedulesFileOf(config.file).string(), ""};
+            }
+            made = lumidex::ScheduleJson(kept.schedule, zone, kept.next);
+        }
+        schedule_wake.notify_all();
+        EmitSchedules();
+        return made;
+    }
+
+    std::optional<BodyRefusal> CancelSchedule(const std::string& id, Role role) {
+        {
+            std::lock_guard lock(schedule_mutex);
+            const auto found = std::find_if(schedules.begin(), schedules.end(),
+                                            [&](const KeptSchedule& k) { return k.schedule.id == id; });
+            if (found == schedules.end()) {
+                return BodyRefusal{404, "no schedule " + id, ""};
+            }
+            if (found->schedule.role == Role::Admin && role != Role::Admin) {
+                return BodyRefusal{403, "only an admin may cancel this schedule", ""};
+            }
+            const KeptSchedule removed = *found;
+            schedules.erase(found);
+            if (!StoreSchedulesLocked()) {
+                schedules.push_back(removed);
+                return BodyRefusal{500, "cannot store the schedules in " +
+                                            SchedulesFileOf(config.file).string(), ""};
+            }
+        }
+        schedule_wake.notify_all();
+        EmitSchedules();
+        return std::nullopt;
+    }
+
+    // What a run of a schedule gathers: the statuses of every board, kept
+    // as its last run once the last has reported.
+    struct RunState {
+        std::mutex mutex;
+        std::string id;
+        SysSeconds at{};
+        nlohmann::ordered_json statuses = nlohmann::ordered_json::array();
+        std::size_t waiting = 0;
+    };
+
+    void Finished(const std::shared_ptr<RunState>& run) {
+        {
+            std::lock_guard lock(schedule_mutex);
+            const auto found = std::find_if(schedules.begin(), schedules.end(),
+                                            [&](const KeptSchedule& k) { return k.schedule.id == run->id; });
+            if (found == schedules.end()) {
+                return; // a one-off, gone from the list; or cancelled meanwhile
+            }
+            found->schedule.last_run = ScheduleRun{run->at, run->statuses};
+            StoreSchedulesLocked();
+        }
+        EmitSchedules();
+    }
+
+    void Report(const std::shared_ptr<RunState>& run, const std::vector<BoardStatus>& statuses) {
+        bool last = false;
+        {
+            std::lock_guard lock(run->mutex);
+            for (const BoardStatus& status : statuses) {
+                run->statuses.push_back(StatusJson(status));
+            }
+            last = --run->waiting == 0;
+        }
+        if (last) {
+            Finished(run);
+        }
+    }
+
+    // Applies a schedule's change as if it were posted now: each board it
+    // names now is checked again (a board whose lines no longer take it is
+    // refused, the others go), its values stored and sent.
+    void Apply(const Schedule& schedule) {
+        const std::vector<std::string> targets = Targets(schedule);
+        auto run = std::make_shared<RunState>();
+        run->id = schedule.id;
+        run->at = WallNow();
+        run->waiting = targets.size() + 1; // and this call, to the end
+        for (const std::string& board : targets) {
+            auto change = ChangeFor(schedule, board, Role::Admin);
+            if (auto* refusal = std::get_if<BodyRefusal>(&change)) {
+                BoardStatus status;
+                status.board = board;
+                status.command = schedule.clock ? Command::Clock : Command::Content;
+                status.detail = "schedule " + schedule.id + ": " + refusal->error;
+                status.topic = refusal->field;
+                Refuse(status);
+                Report(run, {std::move(status)});
+                continue;
+            }
+            if (!Submit(board, std::get<BoardChange>(std::move(change)),
+                        [this, run](const std::vector<BoardStatus>& statuses) { Report(run, statuses); })) {
+                Report(run, {});
+            }
+        }
+        Report(run, {});
+    }
+
+    void Refuse(BoardStatus status) {
+        status.topic = CutText(std::move(status.topic), kMaxEchoedBytes);
+        status.result = StatusResult::Refused;
+        status.at = shared.clock.WallNow();
+        const auto board = Find(status.board);
+        shared.Report(board.get(), std::move(status));
+    }
+
+    // Runs what is due at `now`, in the order of the moments they fell due
+    // (of several for one field, the latest wins), and works out when each
+    // is next due.
+    void RunDue(SysSeconds now) {
+        std::vector<std::pair<SysSeconds, Schedule>> due;
+        bool changed = false;
+        {
+            std::lock_guard lock(schedule_mutex);
+            for (auto it = schedules.begin(); it != schedules.end();) {
+                it->next = NextDue(it->schedule, zone, it->from);
+                if (!it->next || *it->next > now) {
+                    ++it;
+                    continue;
+                }
+                changed = true;
+                if (it->schedule.at) {
+                    due.emplace_back(*it->next, it->schedule);
+                    it = schedules.erase(it);
+                    continue;
+                }
+                // The latest occurrence since it last counted, once.
+                const auto latest = LatestDaily(zone, *it->schedule.daily, it->from, now);
+                const SysSeconds when = latest.value_or(*it->next);
+                it->schedule.last_due = when;
+                it->from = now;
+                it->next = NextDue(it->schedule, zone, now);
+                due.emplace_back(when, it->schedule);
+                ++it;
+            }
+            if (changed) {
+                StoreSchedulesLocked();
+            }
+        }
+        if (!changed) {
+            return;
+        }
+        std::stable_sort(due.begin(), due.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        for (const auto& [when, schedule] : due) {
+            Apply(schedule);
+        }
+        EmitSchedules();
+    }
+
+    // ---- The stale guard ----
+
+    // Lines whose value is older than the guard allows go stale now (their
+    // boards are sent their content again); the next moment one will.
+    std::optional<SysSeconds> CheckStale(SysSeconds now) {
+        std::vector<std::shared_ptr<Board>> all;
+        {
+            std::shared_lock lock(structure);
+            all = boards;
+        }
+        std::optional<SysSeconds> soonest;
+        for (const auto& board : all) {
+            bool went = false;
+            {
+                std::lock_guard lock(shared.state_mutex);
+                for (std::size_t i = 0; i < kLineCount; ++i) {
+                    if (!board->Guarded(i) || board->stale[i] || !board->fresh_at[i]) {
+                        continue;
+                    }
+                    const SysSeconds limit = *board->fresh_at[i] + board->config.stale.after;
+                    if (limit <= now) {
+                        board->stale[i] = true;
+                        went = true;
+                    } else if (!soonest || limit < *soonest) {
+                        soonest = limit;
+                    }
+                }
+            }
+            if (!went) {
+                continue;
+            }
+            {
+                std::shared_lock structure_lock(structure);
+                if (board->worker != nullptr) {
+                    std::lock_guard lock(board->worker->mutex);
+                    Due(*board, Commands{Command::Content});
+                    board->worker->wake.notify_one();
+                }
+            }
+            shared.observers.Emit(FreshnessEvent{shared.Snapshot(*board)});
+        }
+        return soonest;
+    }
+
+    // A guarded line with no known value time starts fresh now: the guard
+    // counts from its first start.
+    void StartGuards(Board& board, SysSeconds now) {
+        BoardStore::FreshTimes begun;
+        {
+            std::lock_guard lock(shared.state_mutex);
+            board.fresh_at = board.store.Fresh();
+            for (std::size_t i = 0; i < kLineCount; ++i) {
+                if (board.Guarded(i) && !board.fresh_at[i]) {
+                    board.fresh_at[i] = now;
+                    begun[i] = now;
+                }
+                board.stale[i] = board.Guarded(i) && board.fresh_at[i] &&
+                                 *board.fresh_at[i] + board.config.stale.after <= now;
+            }
+        }
+        board.store.NoteFresh(begun);
+    }
+
+    // ---- The timekeeper ----
+
+    void WriteRanNote(SysSeconds now) {
+        ReplaceFileDurably(RanNoteOf(config.file), IsoUtc(now) + "\n");
+    }
+
+    std::optional<SysSeconds> ReadRanNote() const {
+        const auto bytes = ReadWholeFile(RanNoteOf(config.file), nullptr);
+        if (!bytes) {
+            return std::nullopt;
+        }
+        std::string text(bytes->begin(), bytes->end());
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+            text.pop_back();
+        }
+        return ParseIsoUtc(text);
+    }
+
+    // Where each schedule's occurrences count from at a start: a daily
+    // schedule's latest occurrence since the service last ran (on a first
+    // start, in the last day) is still to be applied, never one it applied
+    // already; a one-off that fell due meanwhile is simply due.
+    void CountFromStart(SysSeconds now) {
+        const auto ran = ReadRanNote();
+        std::lock_guard lock(schedule_mutex);
+        for (KeptSchedule& kept : schedules) {
+            SysSeconds from = ran.value_or(now - std::chrono::hours{24});
+            if (kept.schedule.last_due && *kept.schedule.last_due > from) {
+                from = *kept.schedule.last_due;
+            }
+            kept.from = std::min(from, now);
+        }
+    }
+
+    void Keep() {
+        std::unique_lock lock(schedule_mutex);
+        SysSeconds noted{};
+        SysSeconds reloaded{};
+        while (keeping) {
+            lock.unlock();
+            SysSeconds now = WallNow();
+            if (now - reloaded >= kScheduleRecheck || now < reloaded) {
+                zone.Reload();
+                reloaded = now;
+            }
+            RunDue(now);
+            const auto stale = CheckStale(now);
+            if (now - noted >= kRanNoteEvery || now < noted) {
+                WriteRanNote(now);
+                noted = now;
+            }
+            lock.lock();
+            if (!keeping) {
+                break;
+            }
+            // Up to the next moment something is due, a note or a recheck.
+            SysSeconds until = std::min({noted + kRanNoteEvery, reloaded + kScheduleRecheck});
+            if (stale) {
+                until = std::min(until, *stale);
+            }
+            for (const KeptSchedule& kept : schedules) {
+                if (const auto next = NextDue(kept.schedule, zone, kept.from)) {
+                    until = std::min(until, *next);
+                }
+            }
+            const auto wait = std::max(until - Seconds(shared.clock.WallNow()), std::chrono::seconds{0});
+            // The wall clock runs on whole seconds here: a moment is reached
+            // once the second it names has begun.
+            const auto fraction = shared.clock.WallNow() - Seconds(shared.clock.WallNow());
+            shared.clock.WaitUntil(schedule_wake, lock,
+                                   shared.clock.Now() + wait -
+                                       std::chrono::duration_cast<std::chrono::steady_clock::duration>(fraction));
+        }
+    }
 
     // Under the structure lock.
     std::shared_ptr<Board> FindLocked(const std::string& name) const {
@@ -92,6 +595,7 @@ struct BoardService::Impl {
             board.shown = board.stored.AsShown();
             board.store.RememberShown(board.shown);
         }
+        StartGuards(board, WallNow());
     }
 
     // Puts the board on its worker: a UDP board on one of its own, a serial
@@ -197,12 +701,14 @@ struct BoardService::Impl {
             return false;
         }
         const bool stores = !change.writes.empty();
+        const std::array<bool, kLineCount> given = LinesGiven(change);
         // A door's thread waits only briefly; the worker waits out the whole
         // lock wait for what is left.
         board->store.Take(Remembered(change.sends), std::move(change.writes),
                           std::min(kDoorLockWait, shared.lock_wait));
         if (stores) {
             shared.Reread(*board);
+            shared.Freshen(*board, given);
             shared.observers.Emit(StoredEvent{shared.Snapshot(*board)});
         }
         auto waiter = std::make_shared<Waiter>();
@@ -549,6 +1055,19 @@ BoardService::BoardService(BridgeConfig config, ServiceWorld world)
         impl_->Prepare(*board);
         impl_->boards.push_back(std::move(board));
     }
+    std::string error;
+    if (auto schedules = ReadSchedulesFile(impl_->config.file, error)) {
+        const SysSeconds now = impl_->WallNow();
+        for (Schedule& schedule : *schedules) {
+            const SysSeconds from = schedule.created_at;
+            impl_->schedules.push_back({std::move(schedule), from, std::nullopt});
+        }
+        for (KeptSchedule& kept : impl_->schedules) {
+            kept.next = NextDue(kept.schedule, impl_->zone, std::max(kept.from, now));
+        }
+    } else {
+        impl_->schedules_usable = false;
+    }
 }
 
 BoardService::~BoardService() {
@@ -581,6 +1100,12 @@ void BoardService::Start() {
     for (const auto& worker : impl_->workers) {
         impl_->Run(worker.get());
     }
+    impl_->CountFromStart(impl_->WallNow());
+    {
+        std::lock_guard schedule_lock(impl_->schedule_mutex);
+        impl_->keeping = true;
+    }
+    impl_->timekeeper = std::thread([this] { impl_->Keep(); });
 }
 
 void BoardService::Stop() {
@@ -588,6 +1113,15 @@ void BoardService::Stop() {
     if (!impl_->running.exchange(false)) {
         return;
     }
+    {
+        std::lock_guard schedule_lock(impl_->schedule_mutex);
+        impl_->keeping = false;
+    }
+    impl_->schedule_wake.notify_all();
+    if (impl_->timekeeper.joinable()) {
+        impl_->timekeeper.join();
+    }
+    impl_->WriteRanNote(impl_->WallNow());
     std::vector<std::shared_ptr<Worker>> workers;
     {
         std::shared_lock lock(impl_->structure);
@@ -624,14 +1158,32 @@ bool BoardService::HasBoard(const std::string& board) const {
     return impl_->Find(board) != nullptr;
 }
 
-std::optional<std::array<LineFormat, kLineCount>>
-BoardService::Formats(const std::string& board) const {
-    const auto found = impl_->Find(board);
-    if (found == nullptr) {
-        return std::nullopt;
+std::optional<LineRules> BoardService::Rules(const std::string& board) const {
+    return impl_->Rules(board);
+}
+
+std::variant<nlohmann::ordered_json, BodyRefusal>
+BoardService::AddSchedule(const nlohmann::ordered_json& body, Role role, const std::string& who) {
+    return impl_->AddSchedule(body, role, who);
+}
+
+nlohmann::ordered_json BoardService::SchedulesJson() const {
+    std::lock_guard lock(impl_->schedule_mutex);
+    return impl_->ListJsonLocked();
+}
+
+std::optional<nlohmann::ordered_json> BoardService::ScheduleJson(const std::string& id) const {
+    std::lock_guard lock(impl_->schedule_mutex);
+    for (const KeptSchedule& kept : impl_->schedules) {
+        if (kept.schedule.id == id) {
+            return lumidex::ScheduleJson(kept.schedule, impl_->zone, kept.next);
+        }
     }
-    std::lock_guard lock(impl_->shared.state_mutex);
-    return found->stored.Formats();
+    return std::nullopt;
+}
+
+std::optional<BodyRefusal> BoardService::CancelSchedule(const std::string& id, Role role) {
+    return impl_->CancelSchedule(id, role);
 }
 
 std::optional<BoardSnapshot> BoardService::Snapshot(const std::string& board) const {
@@ -657,11 +1209,7 @@ bool BoardService::Submit(const std::string& board, BoardChange change, Done don
 }
 
 void BoardService::Refuse(BoardStatus status) {
-    status.topic = CutText(std::move(status.topic), kMaxEchoedBytes);
-    status.result = StatusResult::Refused;
-    status.at = impl_->shared.clock.WallNow();
-    const auto board = impl_->Find(status.board);
-    impl_->shared.Report(board.get(), std::move(status));
+    impl_->Refuse(std::move(status));
 }
 
 std::optional<BoardSetup> BoardService::Setup(const std::string& board) const {

@@ -57,6 +57,12 @@ struct ServiceWorld {
 std::filesystem::path SchedulesFileOf(const std::filesystem::path& boards_file);
 std::filesystem::path RanNoteOf(const std::filesystem::path& boards_file);
 inline constexpr std::chrono::seconds kRanNoteEvery{10};
+// The schedules the service keeps beside the boards file (none when there is
+// no such file); nothing, and why in `error`, when the file cannot be read
+// or is no schedules file. The program refuses to start on it rather than
+// lose them.
+std::optional<std::vector<Schedule>> ReadSchedulesFile(const std::filesystem::path& boards_file,
+                                                       std::string& error);
 
 class BoardService {
 public:

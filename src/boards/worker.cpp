@@ -8,8 +8,10 @@
 namespace lumidex {
 namespace {
 
-// The command with what it needs to build its frame.
-BoardCommand CommandFor(Command command, const std::optional<ClockTime>& clock_time) {
+// The command with what it needs to build its frame; content shows the
+// stale lines blank or flickering, the values in Config.ini untouched.
+BoardCommand CommandFor(Command command, const std::optional<ClockTime>& clock_time,
+                        const std::array<bool, kLineCount>& stale, StaleShow show) {
     switch (command) {
     case Command::Init:
         return InitialiseCommand{};
@@ -20,7 +22,18 @@ BoardCommand CommandFor(Command command, const std::optional<ClockTime>& clock_t
     case Command::Content:
         break;
     }
-    return ContentCommand{};
+    ContentEdits edits;
+    for (std::size_t i = 0; i < kLineCount; ++i) {
+        if (stale[i]) {
+            const int line = static_cast<int>(i) + 1;
+            if (show == StaleShow::Blank) {
+                edits.typed[line] = "";
+            } else {
+                edits.flicker[line] = true;
+            }
+        }
+    }
+    return ContentCommand{edits};
 }
 
 // The board's link as its settings name it now.
@@ -59,8 +72,13 @@ Served Serve(ServiceShared& shared, Board& board, Command command,
     const SettingsFile settings(board.config.settings);
     const SettingsFile::Snapshot once(settings);
     const LinkTarget target = TargetOf(board, settings);
-    const Delivery delivery =
-        Deliver(CommandFor(command, clock_time), settings, std::span(&target, 1), shared.delivery);
+    std::array<bool, kLineCount> stale{};
+    {
+        std::lock_guard lock(shared.state_mutex);
+        stale = board.stale;
+    }
+    const Delivery delivery = Deliver(CommandFor(command, clock_time, stale, board.config.stale.show),
+                                      settings, std::span(&target, 1), shared.delivery);
     StoredView stored = ReadStoredView(settings);
     status.result = ResultOf(delivery.outcome);
     status.frame = delivery.frame;
@@ -75,7 +93,12 @@ Served Serve(ServiceShared& shared, Board& board, Command command,
     {
         std::lock_guard lock(shared.state_mutex);
         if (delivery.delivered() && (command == Command::Content || command == Command::Brightness)) {
-            const BoardShown now = stored.AsShown();
+            BoardShown now = stored.AsShown();
+            for (std::size_t i = 0; i < kLineCount; ++i) {
+                if (stale[i] && board.config.stale.show == StaleShow::Blank) {
+                    now.lines[i].clear();
+                }
+            }
             BoardShown& shown = board.shown;
             if (command == Command::Content) {
                 shown_changed = shown.lines != now.lines;
@@ -118,6 +141,39 @@ void Finish(ServiceShared& shared, Board& board, Command command, const Served& 
 
 } // namespace
 
+bool Board::Guarded(std::size_t i) const {
+    if (config.stale.after.count() == 0) {
+        return false;
+    }
+    if (config.stale.lines) {
+        const auto& lines = *config.stale.lines;
+        return std::find(lines.begin(), lines.end(), static_cast<int>(i) + 1) != lines.end();
+    }
+    return stored.lines[i].chosen;
+}
+
+bool ServiceShared::Freshen(Board& board, const std::array<bool, kLineCount>& lines) {
+    const auto now = std::chrono::floor<std::chrono::seconds>(clock.WallNow());
+    BoardStore::FreshTimes times;
+    bool was_stale = false;
+    {
+        std::lock_guard lock(state_mutex);
+        for (std::size_t i = 0; i < kLineCount; ++i) {
+            if (lines[i] && board.Guarded(i)) {
+                times[i] = now;
+                board.fresh_at[i] = now;
+                was_stale = was_stale || board.stale[i];
+                board.stale[i] = false;
+            }
+        }
+    }
+    board.store.NoteFresh(times);
+    if (was_stale) {
+        observers.Emit(FreshnessEvent{Snapshot(board)});
+    }
+    return was_stale;
+}
+
 BoardSnapshot ServiceShared::Snapshot(const Board& board) const {
     BoardSnapshot snap;
     snap.name = board.config.name;
@@ -127,6 +183,16 @@ BoardSnapshot ServiceShared::Snapshot(const Board& board) const {
     snap.day = board.stored.day;
     snap.night = board.stored.night;
     snap.lines = board.stored.lines;
+    for (std::size_t i = 0; i < kLineCount; ++i) {
+        BoardLine& line = snap.lines[i];
+        line.bounds = board.config.bounds[i];
+        line.guarded = board.Guarded(i);
+        line.stale = line.guarded && board.stale[i];
+        line.fresh_at = line.guarded ? board.fresh_at[i] : std::nullopt;
+        if (line.stale && line.fresh_at) {
+            line.stale_since = *line.fresh_at + board.config.stale.after;
+        }
+    }
     snap.availability = board.availability;
     snap.shown = board.shown;
     snap.last_status = board.last_status;

@@ -63,6 +63,15 @@ struct Board {
     StoredView stored;
     BoardShown shown;
     std::optional<BoardStatus> last_status;
+    // The stale guard's view: when each line's last value arrived, and
+    // which guarded lines are stale now (shown blank or flickering).
+    BoardStore::FreshTimes fresh_at;
+    std::array<bool, kLineCount> stale{};
+
+    // Whether the guard watches line i (0..5): it is on, and the line is
+    // one it names (by default one the content frame sends). Under the
+    // state mutex.
+    bool Guarded(std::size_t i) const;
 
     explicit Board(BoardConfig c) : config(std::move(c)), store(config.settings) {}
 };
@@ -83,6 +92,10 @@ struct ServiceShared {
     void SetAvailability(Board& board, Availability availability);
     // Reads the board's Config.ini once into what the doors see.
     void Reread(Board& board);
+    // A value for the lines given arrived now: their times are kept
+    // durably, and a stale one is fresh again (observers are told). True
+    // when one was stale.
+    bool Freshen(Board& board, const std::array<bool, kLineCount>& lines);
 };
 
 struct Worker {

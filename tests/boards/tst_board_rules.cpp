@@ -65,9 +65,9 @@ class LineCommand : public testing::TestWithParam<ValueRow> {};
 // What a value for line 3 becomes, beside the dialog's formatting.
 TEST_P(LineCommand, StoresTheFormattedTextOrRefuses) {
     const ValueRow& row = GetParam();
-    std::array<LineFormat, kLineCount> formats;
-    formats[2] = {row.numbers, row.places};
-    const auto checked = ChangeFromText(ChangeField::Line, 3, row.payload, formats);
+    LineRules rules;
+    rules.formats[2] = {row.numbers, row.places};
+    const auto checked = ChangeFromText(ChangeField::Line, 3, row.payload, rules);
     if (row.stored == nullptr) {
         EXPECT_TRUE(std::holds_alternative<std::string>(checked));
         return;

@@ -185,13 +185,13 @@ protected:
         const std::string stored = std::to_string(StoredAddressValue(*ParseDottedAddress(address)));
         test::WriteFileOrFail(dir_ / (name + ".ini"),
                               "[Set]\r\nwsv1=4\r\nwsv6=2\r\nLEDIP=" + stored + "\r\n[TextData]\r\nTD1=1.00\r\n");
-        config_.boards.push_back({name, dir_ / (name + ".ini"), BoardLink::Udp, {}, {}, refresh});
+        config_.boards.push_back({name, dir_ / (name + ".ini"), BoardLink::Udp, {}, {}, refresh, {}, {}});
     }
     void AddSerialBoard(const std::string& name, const std::string& port) {
         test::WriteFileOrFail(dir_ / (name + ".ini"),
                               "[Set]\r\nwsv1=4\r\nwsv6=2\r\n[Port]\r\nPort=" + port +
                                   "\r\nBoud=9600\r\n[TextData]\r\nTD1=1.00\r\n");
-        config_.boards.push_back({name, dir_ / (name + ".ini"), BoardLink::Serial, {}, port, 0s});
+        config_.boards.push_back({name, dir_ / (name + ".ini"), BoardLink::Serial, {}, port, 0s, {}, {}});
     }
 
     std::unique_ptr<BoardService> MakeService() {
@@ -203,22 +203,22 @@ protected:
         return std::make_unique<BoardService>(config_, std::move(world));
     }
 
-    // How many workers the service runs: one per UDP board, one per serial
-    // port.
+    // How many threads of a started service wait on the clock: a worker per
+    // UDP board, one per serial port, and the timekeeper.
     std::size_t Workers() const {
         std::set<std::string> serial_ports;
         std::size_t udp = 0;
         for (const BoardConfig& board : config_.boards) {
             board.link == BoardLink::Udp ? ++udp : (serial_ports.insert(board.serial_port), 0u);
         }
-        return udp + serial_ports.size();
+        return udp + serial_ports.size() + 1;
     }
 
     // Hands the service a line 1 value and waits until it has done what it
     // can do now.
     void SetLineOne(BoardService& service, const std::string& board, const std::string& value) {
         BoardChange change;
-        ASSERT_EQ(AddLineValue(change, 1, value, *service.Formats(board)), std::nullopt);
+        ASSERT_EQ(AddLineValue(change, 1, value, *service.Rules(board)), std::nullopt);
         const auto since = clock_.Waits();
         ASSERT_TRUE(service.Submit(board, std::move(change)));
         ASSERT_TRUE(clock_.Settled(Workers(), since));
@@ -230,7 +230,7 @@ protected:
     }
 
     test::TempDir dir_;
-    BridgeConfig config_{dir_ / "boards.ini", 0s, {}, {}};
+    BridgeConfig config_{dir_ / "boards.ini", 0s, {}, {}, {}};
     FakeClock clock_;
     Cards cards_;
 };
@@ -290,7 +290,7 @@ TEST_F(BoardServiceTest, ANewerValueDuringAFailingExchangeGoesRightAfterIt) {
     cards_.OnOpen([&] {
         if (!once.exchange(true)) {
             BoardChange newer;
-            ASSERT_EQ(AddLineValue(newer, 1, "7.25", *service->Formats("hall")), std::nullopt);
+            ASSERT_EQ(AddLineValue(newer, 1, "7.25", *service->Rules("hall")), std::nullopt);
             service->Submit("hall", std::move(newer));
         }
     });
@@ -359,7 +359,7 @@ TEST_F(BoardServiceTest, BoardsOnOneSerialPortTakeTurnsAndASilentBoardDelaysNoOt
     for (int round = 0; round < 20; ++round) {
         for (const char* board : {"left", "right", "hall"}) {
             BoardChange change;
-            ASSERT_EQ(AddLineValue(change, 1, std::to_string(round), *service->Formats(board)),
+            ASSERT_EQ(AddLineValue(change, 1, std::to_string(round), *service->Rules(board)),
                       std::nullopt);
             service->Submit(board, std::move(change));
         }
@@ -511,7 +511,7 @@ TEST_F(BoardServiceTest, SetUpIsCheckedStoredAndServedAtOnce) {
     EXPECT_EQ(ReadSettingFromText(boards_file, "hall", "groups", "", 99), "prices");
 
     // One worker now serves both boards on the port: hall went out there.
-    ASSERT_TRUE(clock_.Settled(1, since));
+    ASSERT_TRUE(clock_.Settled(2, since));
     const auto statuses = recorded.Statuses("hall");
     ASSERT_FALSE(statuses.empty());
     const auto content = std::find_if(statuses.rbegin(), statuses.rend(), [](const BoardStatus& s) {

@@ -39,7 +39,7 @@ struct SameBytesRow {
 BoardStatus ServiceContentStatus(const std::filesystem::path& config) {
     BridgeConfig boards;
     boards.refresh = std::chrono::seconds{0};
-    boards.boards.push_back({"board", config, BoardLink::Udp, {}, {}, {}});
+    boards.boards.push_back({"board", config, BoardLink::Udp, {}, {}, {}, {}, {}});
     BoardService service(boards);
     service.Start();
     std::promise<std::vector<BoardStatus>> statuses;

@@ -74,6 +74,11 @@ int ServeBoards(const std::filesystem::path& boards_file, const MqttOptions& mqt
         return kExitBadInput;
     }
 
+    // Schedules the service cannot read are never dropped in silence.
+    if (!ReadSchedulesFile(boards->file, error)) {
+        err << "lumidex-bridge: " << Printable(error) << "\n";
+        return kExitBadInput;
+    }
     StopSignal stop; // before any thread, which inherits what it sets
     service.emplace(*boards);
     HttpServer http_door(*service);

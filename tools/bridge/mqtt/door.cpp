@@ -268,7 +268,7 @@ struct MqttDoor::Impl {
     // each board the accepted changes merged in order: one store of its
     // Config.ini and one round of exchanges for the whole batch.
     void HandleBatch(const std::vector<QueuedCommand>& batch) {
-        std::map<std::string, std::optional<std::array<LineFormat, kLineCount>>> formats;
+        std::map<std::string, std::optional<LineRules>> formats;
         std::vector<std::pair<std::string, BoardChange>> changes;
         std::map<std::string, std::size_t> change_of;
         for (const QueuedCommand& queued : batch) {
@@ -280,7 +280,7 @@ struct MqttDoor::Impl {
             for (const std::string& board : boards) {
                 auto [read, first_read] = formats.try_emplace(board);
                 if (first_read) {
-                    read->second = service.Formats(board);
+                    read->second = service.Rules(board);
                 }
                 if (!read->second) {
                     continue; // the board was checked when the command arrived
