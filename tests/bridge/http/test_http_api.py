@@ -415,7 +415,7 @@ class HttpDoorTest(unittest.TestCase):
             ("a one-off in the past", {"board": "hall", "at": "2020-01-01 00:00:00", "set": {"update": "Now"}},
              admin, 422, "at"),
             ("an operator's brightness", {"board": "hall", "at": at, "set": {"brightness": {"day": 3}}},
-             operator, 403, "set.brightness"),
+             operator, 403, "set"),
             ("a line its board cannot show", {"board": "hall", "at": at, "set": {"lines": {"1": "123.4"}}},
              admin, 422, "set.lines.1"),
             ("a group's member named", {"group": "prices", "at": at, "set": {"lines": {"1": "123"}}},
@@ -592,8 +592,16 @@ class HttpDoorTest(unittest.TestCase):
         self.assertEqual(events["state"]["name"], "dock")
         self.assertEqual(events["state"]["lines"][0]["text"], "5.50")
         self.assertEqual((events["status"]["board"], events["status"]["result"]), ("dock", "accepted"))
+        made = self.request(self.open, "POST", "/api/schedules",
+                            {"board": "dock", "at": later(days=2), "set": {"lines": {"1": "6"}}}).json
+        while "schedules" not in events:
+            line = response.readline().decode()
+            if line == "event: schedules\n":
+                events["schedules"] = json.loads(response.readline().decode()[6:])
+        self.assertIn(made, events["schedules"]["schedules"])
+        self.request(self.open, "DELETE", f"/api/schedules/{made['id']}")
         resolver = jsonschema.RefResolver.from_schema(self.document)
-        for name, schema in (("state", "Board"), ("status", "Status")):
+        for name, schema in (("state", "Board"), ("status", "Status"), ("schedules", "Schedules")):
             jsonschema.Draft202012Validator({"$ref": f"#/components/schemas/{schema}"},
                                             resolver=resolver).validate(events[name])
         connection.close()

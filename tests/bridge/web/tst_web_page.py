@@ -366,6 +366,8 @@ class OnTime(PageTest):
         line.send_keys("98")
         phone.find("Send hall").click()
         fx.wait_until(lambda: "stale" not in note.text, fx.PATIENCE, "the line fresh again")
+        # Stale again with no further value: the event stream says so.
+        fx.wait_until(lambda: note.text.startswith("stale since "), fx.PATIENCE, "the line stale again")
 
 
 class WithPasswords(PageTest):
