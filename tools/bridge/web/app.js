@@ -554,10 +554,12 @@ class BoardCard {
     line.row.classList.toggle("told", refused !== "");
     let note = [line.problem, refused].filter(Boolean).join(" ");
     if (!note && line.row.classList.contains("changed")) note = "changed, not sent yet";
-    if (!note && stored.shown !== stored.text) note = `the board shows ${stored.shown || "nothing"} yet`;
     // A guarded line with no new value for too long: the board shows it
     // blank or flickering until a fresh value comes; said in words, not
-    // only by its colour.
+    // only by its colour (and what the board shows then is no news).
+    if (!note && !stored.stale && stored.shown !== stored.text) {
+      note = `the board shows ${stored.shown || "nothing"} yet`;
+    }
     line.row.classList.toggle("stale", Boolean(stored.stale));
     if (stored.stale) {
       const since = clockTime(stored.stale_since);
