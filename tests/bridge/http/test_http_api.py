@@ -470,8 +470,20 @@ class HttpDoorTest(unittest.TestCase):
         folder = self.folder_of_boards("stale", STALE_BOARD)
         sim = Sim(STALE_BOARD)
         self.addCleanup(sim.stop)
-        bridge = Bridge(folder, "", bridge_section="refresh=0\nstale-after=2\nstale-lines=1\n")
+        bridge = Bridge(folder, "", bridge_section="refresh=0\nstale-after=2\nstale-lines=1\n",
+                        hall_section="line-1-min=1\nline-1-max=9.5\n")
         try:
+            # Its bounds: shown with the line, and a value beyond them refused
+            # now and in a schedule alike.
+            line = self.request(bridge, "GET", "/api/boards/hall").json["lines"][0]
+            self.assertEqual((line["min"], line["max"]), ("1", "9.5"))
+            self.assertNotIn("min", self.request(bridge, "GET", "/api/boards/dock").json["lines"][0])
+            for path, body, field in (("/api/boards/hall", {"lines": {"1": "9.51"}}, "lines.1"),
+                                      ("/api/schedules", {"board": "hall", "at": later(days=1),
+                                                          "set": {"lines": {"1": "0.99"}}}, "set.lines.1")):
+                refused = self.request(bridge, "POST", path, body)
+                self.assertEqual((refused.status, refused.json.get("field")), (422, field), refused.raw)
+                self.assertIn("1 to 9.5", refused.json["error"])
             self.assertEqual(self.request(bridge, "POST", "/api/boards/hall", {"lines": {"1": "3.30"}}).status, 200)
             given = frame_with_line(sim, "3.30", 5)
             self.assertIsNotNone(given)
