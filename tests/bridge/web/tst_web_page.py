@@ -306,10 +306,10 @@ class WithoutPasswords(PageTest):
 
 
 class OnTime(PageTest):
-    """Changes on time and the stale guard: hall's line 3 goes stale when no
-    value came for 2 s."""
+    """Changes on time, the stale guard and bounds: hall's line 3 goes stale
+    when no value came for 2 s; its line 1 takes 1 to 25."""
 
-    hall_keys = ("stale-after=2", "stale-lines=3")
+    hall_keys = ("stale-after=2", "stale-lines=3", "line-1-min=1", "line-1-max=25")
 
     def test_later_schedules_the_change_and_every_page_lists_it(self):
         phone, watcher = self.open(360), self.open_another()
@@ -360,6 +360,7 @@ class OnTime(PageTest):
         note = phone.by_id("b-hall-l3-note")
         fx.wait_until(lambda: note.text.startswith("stale since "), fx.PATIENCE, "the stale line's words")
         self.assertRegex(note.text, r"^stale since [0-2][0-9]:[0-5][0-9]: no new value came$")
+        self.assertEqual(phone.by_id("b-hall-l1-caption").text, "Super 95 (1 to 25)")
         self.assertEqual(phone.horizontal_overflow(), 0)
         self.save_shot(phone, "phone-stale")
         select_all(line)

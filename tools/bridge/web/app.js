@@ -378,6 +378,14 @@ export function label(forId, visible, hidden) {
   return h("label", { for: forId }, visible, h("span", { class: "sr" }, hidden));
 }
 
+// A line's bounds beside its caption: " (1.00 to 9.50)", " (at least 1)",
+// " (at most 9.5)", or "" for a line without.
+function boundsWords({ min, max }) {
+  if (min !== undefined && max !== undefined) return ` (${min} to ${max})`;
+  if (min !== undefined) return ` (at least ${min})`;
+  return max !== undefined ? ` (at most ${max})` : "";
+}
+
 // --- a board's card -----------------------------------------------------------
 
 class BoardCard {
@@ -578,7 +586,7 @@ class BoardCard {
     board.lines.forEach((stored, index) => {
       const n = index + 1;
       const line = this.lines[index];
-      line.caption.textContent = stored.caption || `Line ${n}`;
+      line.caption.textContent = (stored.caption || `Line ${n}`) + boundsWords(stored);
       line.display.style.setProperty("--digits", stored.digits);
       line.ghost.textContent = "8.".repeat(stored.digits);
       line.tenth.textContent = stored.point ? "!".repeat(stored.digits - 1) + "!." : "";
