@@ -64,6 +64,8 @@ SysSeconds Seconds(std::chrono::system_clock::time_point t) {
 // How often the schedules' next moments are worked out again, the zone's
 // setting read again: a changed system clock or zone is taken up within it.
 constexpr std::chrono::seconds kScheduleRecheck{60};
+// How many threads store a schedule's change in its boards' files at once.
+constexpr std::size_t kApplyThreads = 16;
 
 // A schedule the service keeps, with what it works out from it: the moment
 // after which its occurrences count, and when it is next due.
@@ -352,31 +354,51 @@ struct BoardService::Impl {
 
     // Applies a schedule's change as if it were posted now: each board it
     // names now is checked again (a board whose lines no longer take it is
-    // refused, the others go), its values stored and sent.
+    // refused, the others go), its values stored and sent. Boards are
+    // served by several threads at once: each value is stored with durable
+    // writes before it is sent, and a hundred boards one after another
+    // would start their exchanges up to seconds late.
     void Apply(const Schedule& schedule) {
         const std::vector<std::string> targets = Targets(schedule);
         auto run = std::make_shared<RunState>();
         run->id = schedule.id;
         run->at = WallNow();
         run->waiting = targets.size() + 1; // and this call, to the end
-        for (const std::string& board : targets) {
-            auto change = ChangeFor(schedule, board, Role::Admin);
-            if (auto* refusal = std::get_if<BodyRefusal>(&change)) {
-                BoardStatus status;
-                status.board = board;
-                status.command = schedule.clock ? Command::Clock : Command::Content;
-                status.detail = "schedule " + schedule.id + ": " + refusal->error;
-                status.topic = refusal->field;
-                Refuse(status);
-                Report(run, {std::move(status)});
-                continue;
+        std::atomic<std::size_t> next{0};
+        const auto serve = [&] {
+            for (std::size_t i = next++; i < targets.size(); i = next++) {
+                ApplyTo(schedule, targets[i], run);
             }
-            if (!Submit(board, std::get<BoardChange>(std::move(change)),
-                        [this, run](const std::vector<BoardStatus>& statuses) { Report(run, statuses); })) {
-                Report(run, {});
-            }
+        };
+        std::vector<std::thread> helpers;
+        const std::size_t threads = std::min<std::size_t>(targets.size(), kApplyThreads);
+        for (std::size_t k = 1; k < threads; ++k) {
+            helpers.emplace_back(serve);
+        }
+        serve();
+        for (std::thread& helper : helpers) {
+            helper.join();
         }
         Report(run, {});
+    }
+
+    void ApplyTo(const Schedule& schedule, const std::string& board,
+                 const std::shared_ptr<RunState>& run) {
+        auto change = ChangeFor(schedule, board, Role::Admin);
+        if (auto* refusal = std::get_if<BodyRefusal>(&change)) {
+            BoardStatus status;
+            status.board = board;
+            status.command = schedule.clock ? Command::Clock : Command::Content;
+            status.detail = "schedule " + schedule.id + ": " + refusal->error;
+            status.topic = refusal->field;
+            Refuse(status);
+            Report(run, {std::move(status)});
+            return;
+        }
+        if (!Submit(board, std::get<BoardChange>(std::move(change)),
+                    [this, run](const std::vector<BoardStatus>& statuses) { Report(run, statuses); })) {
+            Report(run, {});
+        }
     }
 
     void Refuse(BoardStatus status) {
@@ -631,6 +653,14 @@ struct BoardService::Impl {
     // interval is re-asserted at once. Under the board's worker's mutex.
     void Starting(Board& board, ServiceClock::TimePoint now) {
         board.due |= board.store.Owed();
+        {
+            // A line that went stale while the service was down is blanked
+            // at once.
+            std::lock_guard lock(shared.state_mutex);
+            if (std::any_of(board.stale.begin(), board.stale.end(), [](bool s) { return s; })) {
+                board.due.Add(Command::Content);
+            }
+        }
         if (board.refresh.count() > 0) {
             board.refresh_at = now;
         }

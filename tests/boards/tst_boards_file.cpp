@@ -75,8 +75,42 @@ INSTANTIATE_TEST_SUITE_P(
                     "[http]\nlisten=127.0.0.1:8080\n" + std::string(kHall),
                     "[http] listen: unknown key", false},
         DoorKeysRow{"a refresh that is no number", "[bridge]\nrefresh=soon\n" + std::string(kHall),
-                    "[bridge] refresh: wants whole seconds 0..86400 (0: never), got 'soon'"}),
+                    "[bridge] refresh: wants whole seconds 0..86400 (0: never), got 'soon'"},
+        DoorKeysRow{"a stale guard longer than a month",
+                    "[bridge]\nstale-after=2592001\n" + std::string(kHall),
+                    "[bridge] stale-after: wants whole seconds 0..2592000 (0: off), got '2592001'"},
+        DoorKeysRow{"a stale line that is none", std::string(kHall) + "stale-lines=1,7\n",
+                    "[hall] stale-lines: wants lines 1..6 joined by commas, got '1,7'"},
+        DoorKeysRow{"a stale show of neither kind", std::string(kHall) + "stale-show=dim\n",
+                    "[hall] stale-show: wants blank or flicker, got 'dim'"},
+        DoorKeysRow{"a bound that is no value",
+                    std::string(kHall) + "line-2-max=1.2.3\n",
+                    "[hall] line-2-max: wants a value as the line shows one (digits, at most one "
+                    "point inside), got '1.2.3'"},
+        DoorKeysRow{"bounds the wrong way round",
+                    std::string(kHall) + "line-1-min=2.5\nline-1-max=1.75\n",
+                    "[hall] line-1-min: 2.5 is above line-1-max 1.75"},
+        DoorKeysRow{"a bound in the service's section", "[bridge]\nline-1-min=1\n" + std::string(kHall),
+                    "[bridge] line-1-min: unknown key"}),
     test::RowName{});
+
+// Each stale key a board's section gives replaces the service's default.
+TEST(BoardsFile, ABoardsStaleGuardIsTheServicesWithItsOwnKeysOverIt) {
+    test::TempDir dir;
+    test::WriteFileOrFail(dir / "hall.ini", "[Set]\r\nLEDIP=2130706433\r\n");
+    test::WriteFileOrFail(dir / "boards.ini",
+                          "[bridge]\nstale-after=600\nstale-show=flicker\n"
+                          "[hall]\nsettings=hall.ini\nstale-lines=3, 1\nline-1-min=1.000\n"
+                          "line-1-max=2.5\n"
+                          "[kiosk]\nsettings=hall.ini\nstale-after=0\n");
+    std::string error;
+    const auto config = ReadBoardsFile(dir / "boards.ini", {}, error);
+    ASSERT_TRUE(config) << error;
+    EXPECT_EQ(config->boards[0].stale, (StaleGuard{std::chrono::seconds{600}, std::vector{1, 3}, StaleShow::Flicker}));
+    EXPECT_EQ(config->boards[0].bounds[0], (LineBounds{"1.000", "2.5"}));
+    EXPECT_EQ(config->boards[0].bounds[1], LineBounds{});
+    EXPECT_EQ(config->boards[1].stale, (StaleGuard{std::chrono::seconds{0}, std::nullopt, StaleShow::Flicker}));
+}
 
 TEST(BoardsFile, KeepsTheDoorsValuesAsWrittenForTheDoors) {
     test::TempDir dir;
