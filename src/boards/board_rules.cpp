@@ -128,7 +128,8 @@ std::size_t IndexOf(int line) {
 
 } // namespace
 
-std::optional<std::string> OutsideBounds(int line, std::string_view shown, const LineBounds& bounds) {
+std::optional<std::string> OutsideBounds(int line, std::string_view shown, std::string_view typed,
+                                         const LineBounds& bounds) {
     if (shown.empty() || (!bounds.min && !bounds.max)) {
         return std::nullopt;
     }
@@ -152,7 +153,7 @@ std::optional<std::string> OutsideBounds(int line, std::string_view shown, const
     } else {
         takes = "at most " + *bounds.max;
     }
-    return "line " + std::to_string(line) + " takes " + takes + ", not " + std::string(shown);
+    return "line " + std::to_string(line) + " takes " + takes + ", not " + std::string(typed);
 }
 
 std::optional<std::string> AddLineValue(BoardChange& change, int line, std::string_view text,
@@ -170,7 +171,7 @@ std::optional<std::string> AddLineValue(BoardChange& change, int line, std::stri
     // A fixed-point line given the empty text is cleared: its stored text
     // is what the board shows and what a restart sends.
     std::string shown = FormatTypedLineText(text, format);
-    if (auto outside = OutsideBounds(line, shown, rules.bounds[IndexOf(line)])) {
+    if (auto outside = OutsideBounds(line, shown, text, rules.bounds[IndexOf(line)])) {
         return outside;
     }
     change.writes.emplace_back(keys::kLineText[IndexOf(line)], std::move(shown));

@@ -48,10 +48,11 @@ struct LineRules {
     std::array<LineBounds, kLineCount> bounds;
 };
 
-// Why a line's value (as the line shows it) is outside its bounds, in
-// words ("line 1 takes 1.000 to 2.500, not 3.328"); nothing when it is
-// inside, or empty (a cleared line).
-std::optional<std::string> OutsideBounds(int line, std::string_view shown, const LineBounds& bounds);
+// Why a line's value (as the line shows it: `shown`) is outside its
+// bounds, in words naming the value as it was typed ("line 1 takes 1.000 to
+// 2.500, not 3.328"); nothing when it is inside, or empty (a cleared line).
+std::optional<std::string> OutsideBounds(int line, std::string_view shown, std::string_view typed,
+                                         const LineBounds& bounds);
 
 // The typed pieces of a change, each checked against the board's line
 // rules (as a settings refresh leaves them) before it is added: nothing,

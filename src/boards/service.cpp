@@ -131,6 +131,9 @@ struct BoardService::Impl {
     // then never overwritten.
     bool schedules_usable = true;
     bool keeping = false;
+    // Something changed that the timekeeper's next moment may depend on (a
+    // schedule made or cancelled, a fresh value for a guarded line).
+    bool recheck = false;
     std::thread timekeeper;
 
     Impl(BridgeConfig c, ServiceWorld world)
@@ -157,6 +160,15 @@ struct BoardService::Impl {
     }
 
     // ---- Schedules ----
+
+    // Has the timekeeper work out its next moment again.
+    void Recheck() {
+        {
+            std::lock_guard lock(schedule_mutex);
+            recheck = true;
+        }
+        schedule_wake.notify_all();
+    }
 
     // Under the schedule mutex.
     bool StoreSchedulesLocked() {
@@ -285,7 +297,7 @@ struct BoardService::Impl {
             }
             made = lumidex::ScheduleJson(kept.schedule, zone, kept.next);
         }
-        schedule_wake.notify_all();
+        Recheck();
         EmitSchedules();
         return made;
     }
@@ -309,7 +321,7 @@ struct BoardService::Impl {
                                             SchedulesFileOf(config.file).string(), ""};
             }
         }
-        schedule_wake.notify_all();
+        Recheck();
         EmitSchedules();
         return std::nullopt;
     }
@@ -571,6 +583,9 @@ struct BoardService::Impl {
             if (!keeping) {
                 break;
             }
+            if (std::exchange(recheck, false)) {
+                continue;
+            }
             // Up to the next moment something is due, a note or a recheck.
             SysSeconds until = std::min({noted + kRanNoteEvery, reloaded + kScheduleRecheck});
             if (stale) {
@@ -738,7 +753,9 @@ struct BoardService::Impl {
                           std::min(kDoorLockWait, shared.lock_wait));
         if (stores) {
             shared.Reread(*board);
-            shared.Freshen(*board, given);
+            if (shared.Freshen(*board, given)) {
+                Recheck(); // its limit moved on
+            }
             shared.observers.Emit(StoredEvent{shared.Snapshot(*board)});
         }
         auto waiter = std::make_shared<Waiter>();
@@ -1035,6 +1052,7 @@ std::variant<BoardSetup, SetupRefusal> BoardService::Impl::AddBoard(const std::s
         }
     }
     worker->wake.notify_one();
+    Recheck(); // its guarded lines count from now
     shared.observers.Emit(SetUpEvent{shared.Snapshot(*board), true});
     return ReadBoardSetup(settings, after.link, after.groups);
 }

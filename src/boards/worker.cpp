@@ -153,7 +153,8 @@ bool Board::Guarded(std::size_t i) const {
 }
 
 bool ServiceShared::Freshen(Board& board, const std::array<bool, kLineCount>& lines) {
-    const auto now = std::chrono::floor<std::chrono::seconds>(clock.WallNow());
+    // Rounded up to the second it is kept to: a line never goes stale early.
+    const auto now = std::chrono::ceil<std::chrono::seconds>(clock.WallNow());
     BoardStore::FreshTimes times;
     bool was_stale = false;
     {

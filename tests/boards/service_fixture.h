@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <mutex>
 #include <set>
@@ -218,6 +219,20 @@ protected:
         const auto since = clock_.Waits();
         ASSERT_TRUE(service.Submit(board, std::move(change)));
         ASSERT_TRUE(clock_.Settled(Workers(), since));
+    }
+
+    // Waits (in real time, up to 5 s) until `done` holds: for what other
+    // threads than the one the clock or a change woke go on to do, which
+    // Settled cannot see begin.
+    static bool Eventually(const std::function<bool()>& done) {
+        const auto limit = std::chrono::steady_clock::now() + 5s;
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > limit) {
+                return false;
+            }
+            std::this_thread::sleep_for(1ms);
+        }
+        return true;
     }
 
     void Advance(std::chrono::milliseconds by) {

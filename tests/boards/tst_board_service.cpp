@@ -297,13 +297,16 @@ TEST_F(BoardServiceTest, SetUpIsCheckedStoredAndServedAtOnce) {
     EXPECT_EQ(ReadSettingFromText(boards_file, "hall", "groups", "", 99), "prices");
 
     // One worker now serves both boards on the port: hall went out there.
+    const auto last_content = [&]() -> std::optional<BoardStatus> {
+        const auto statuses = recorded.Statuses("hall");
+        const auto found = std::find_if(statuses.rbegin(), statuses.rend(), [](const BoardStatus& s) {
+            return s.command == Command::Content && s.frame.size() > 0;
+        });
+        return found == statuses.rend() ? std::nullopt : std::optional(*found);
+    };
+    ASSERT_TRUE(Eventually([&] { return last_content() && LineOne(last_content()->frame) == "12.5"; }));
     ASSERT_TRUE(clock_.Settled(2, since));
-    const auto statuses = recorded.Statuses("hall");
-    ASSERT_FALSE(statuses.empty());
-    const auto content = std::find_if(statuses.rbegin(), statuses.rend(), [](const BoardStatus& s) {
-        return s.command == Command::Content;
-    });
-    ASSERT_NE(content, statuses.rend());
+    const auto content = last_content();
     EXPECT_EQ(content->result, StatusResult::Accepted);
     EXPECT_EQ(LineOne(content->frame), "12.5");
     EXPECT_EQ(service->Snapshot("hall")->shown.lines[0], "12.5");

@@ -1,11 +1,13 @@
 // lumidex-bridge end to end: a mosquitto of the test's own, lumidex-sim
 // boards on loopback addresses, and mosquitto_pub/mosquitto_sub as the
 // outside clients.
+#include "boards/status.h"
 #include "settings/profile.h"
 #include "tests/bridge/mqtt/bridge_fixture.h"
 #include "tests/support/addresses.h"
 
 #include <csignal>
+#include <ctime>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <set>
@@ -40,8 +42,9 @@ protected:
                               "; the test's broker\r\n[bridge]\r\nbroker=127.0.0.1:" +
                                   std::to_string(broker_->port()) + "\r\n" + Refresh() +
                                   "[hall]\r\nsettings=hall.ini\r\nlink=udp\r\n"
-                                  "groups=prices, site1\r\n[dock]\r\nsettings=dock.ini\r\n"
-                                  "groups=prices\r\n");
+                                  "groups=prices, site1\r\n" +
+                                  HallKeys() + "[dock]\r\nsettings=dock.ini\r\ngroups=prices\r\n" +
+                                  DockKeys());
         hall_ = std::make_unique<test::Board>(kHall);
         dock_ = std::make_unique<test::Board>(kDock, DockOptions());
         watch_ = std::make_unique<test::Watch>(*broker_, std::vector<std::string>{"lumidex/#"});
@@ -54,6 +57,9 @@ protected:
     // No re-assertion unless a test asks for it, so every frame a board
     // gets is one the test caused.
     virtual std::string Refresh() const { return "refresh=0\r\n"; }
+    // Further keys of each board's section.
+    virtual std::string HallKeys() const { return ""; }
+    virtual std::string DockKeys() const { return ""; }
 
     void StartBridge() {
         std::vector<std::string> argv{LUMIDEX_BRIDGE_EXE, "--boards",
@@ -201,6 +207,149 @@ TEST_F(Bridge, InitialiseTakesOnlyItsConfirmation) {
     const auto clock = hall_->NextFrame(kSoon);
     ASSERT_TRUE(clock);
     EXPECT_EQ(clock->value("clock", ""), "2024-06-15 14:30:00");
+}
+
+// A moment as the bridge's local time gives it: "YYYY-MM-DD HH:MM:SS".
+std::string LocalText(std::chrono::system_clock::time_point at) {
+    const std::time_t t = std::chrono::system_clock::to_time_t(at);
+    std::tm local{};
+    ::localtime_r(&t, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    return text;
+}
+
+// A one-off made over MQTT runs on time and leaves the list; a daily one is
+// cancelled by its id; what the service refuses is said on the bridge's
+// status.
+TEST_F(Bridge, SchedulesAreMadeListedCancelledAndRunOverMqtt) {
+    // The list with `count` schedules; lists published before it are not
+    // looked at again.
+    const auto schedules = [&](std::size_t count) {
+        const auto payload = watch_->WaitFor(
+            "lumidex/schedules",
+            [&](const std::string& got) {
+                const auto list = json::parse(got, nullptr, false);
+                return list.is_object() && list["schedules"].size() == count;
+            },
+            std::to_string(count) + " schedule(s)", kSoon);
+        watch_->Count("lumidex/schedules", 0ms);
+        return payload ? json::parse(*payload)["schedules"] : json::array();
+    };
+    schedules(0);
+    const auto now = std::chrono::system_clock::now();
+    const auto at = std::chrono::floor<std::chrono::seconds>(now) + 3s;
+    Publish("lumidex/schedules/add",
+            json{{"board", "hall"}, {"at", LocalText(at)}, {"set", {{"lines", {{"1", "3.5"}}}}}}
+                .dump());
+    Publish("lumidex/schedules/add",
+            json{{"group", "prices"}, {"daily", "03:00"}, {"set", {{"brightness", {{"day", 2}}}}}}
+                .dump());
+    json listed = schedules(2);
+    ASSERT_EQ(listed.size(), 2u);
+    const bool once_first = listed[0].contains("board");
+    const json once = listed[once_first ? 0 : 1];
+    const json daily = listed[once_first ? 1 : 0];
+    EXPECT_EQ(once.value("board", ""), "hall");
+    EXPECT_EQ(once.value("created_by", ""), "mqtt");
+    std::string next_local = LocalText(at);
+    next_local[10] = 'T';
+    EXPECT_TRUE(once.value("next", "").starts_with(next_local)) << once.dump();
+    EXPECT_EQ(daily.value("group", ""), "prices");
+
+    Publish("lumidex/schedules/" + daily.value("id", "?") + "/delete", "");
+    listed = schedules(1);
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed[0].value("id", ""), once.value("id", "?"));
+
+    const std::vector<Refusal> refusals{
+        {"cancelled already", "lumidex/schedules/" + daily.value("id", "?") + "/delete", "",
+         "lumidex/bridge/status", "unknown", daily.value("id", "?")},
+        {"no JSON", "lumidex/schedules/add", "{\"board\":", "lumidex/bridge/status", "unknown",
+         "no JSON"},
+        {"a one-off in the past", "lumidex/schedules/add",
+         json{{"board", "hall"}, {"at", LocalText(now - 1h)}, {"clock", true}}.dump(),
+         "lumidex/bridge/status", "unknown", "at: "},
+    };
+    for (const Refusal& row : refusals) {
+        SCOPED_TRACE(row.name);
+        Publish(row.topic, row.payload);
+        const auto status = watch_->WaitForStatus(row.status_topic, "refused", kSoon);
+        ASSERT_TRUE(status);
+        EXPECT_EQ(status->value("command", ""), row.command);
+        EXPECT_EQ(status->value("topic", ""), row.topic);
+        EXPECT_NE(status->value("detail", "").find(row.detail), std::string::npos)
+            << status->dump();
+    }
+
+    const auto frame = hall_->NextFrame(kSoon);
+    ASSERT_TRUE(frame) << "the schedule never reached hall";
+    EXPECT_EQ(LineText(*frame, 1), " 3.50");
+    // On time: the exchange's status is dated (to the second) when it was
+    // answered, however slowly this test got here.
+    const auto ran = watch_->WaitForStatus("lumidex/hall/status", "accepted", kSoon);
+    ASSERT_TRUE(ran);
+    EXPECT_GE(ran->value("at", ""), UtcText(at)) << "the schedule ran early";
+    EXPECT_LE(ran->value("at", ""), UtcText(at + 1s)) << "the schedule ran late";
+    EXPECT_TRUE(schedules(0).empty());
+    EXPECT_FALSE(dock_->NextFrame(10ms)) << "the cancelled daily schedule reached dock";
+}
+
+// hall's line 1 takes 1 to 2.5; dock's line 1 is guarded: stale after 2 s
+// without a value.
+class BridgeWithLineRules : public Bridge {
+protected:
+    std::string HallKeys() const override { return "line-1-min=1\r\nline-1-max=2.5\r\n"; }
+    std::string DockKeys() const override { return "stale-after=2\r\nstale-lines=1\r\n"; }
+
+    // The next frame of dock that carries `text` on line 1, past the frames
+    // its guard sends.
+    std::optional<json> DockFrameWith(const std::string& text) {
+        for (auto frame = dock_->NextFrame(kSoon); frame; frame = dock_->NextFrame(kSoon)) {
+            if (frame->contains("lines") && LineText(*frame, 1) == text) {
+                return frame;
+            }
+        }
+        return std::nullopt;
+    }
+};
+
+TEST_F(BridgeWithLineRules, ValueOutsideALinesBoundsIsRefusedAndNotSent) {
+    Publish("lumidex/group/prices/line/1/set", "3");
+    const auto status = watch_->WaitForStatus("lumidex/hall/status", "refused", kSoon);
+    ASSERT_TRUE(status);
+    EXPECT_EQ(status->value("command", ""), "content");
+    EXPECT_EQ(status->value("topic", ""), "lumidex/group/prices/line/1/set");
+    EXPECT_NE(status->value("detail", "").find("line 1 takes 1 to 2.5, not 3"),
+              std::string::npos)
+        << status->dump();
+    // dock has no bounds and takes it; hall gets nothing and stores nothing.
+    EXPECT_TRUE(DockFrameWith(" 3.00"));
+    EXPECT_FALSE(hall_->NextFrame(300ms)) << "hall got a frame for a value beyond its bounds";
+    EXPECT_EQ(Stored("hall", "TextData", "TD1"), "(missing)");
+    Publish("lumidex/hall/line/1/set", "2.5");
+    const auto frame = hall_->NextFrame(kSoon);
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(LineText(*frame, 1), " 2.50");
+}
+
+TEST_F(BridgeWithLineRules, GuardedLineTurnsStaleWhenItsTimePassesAndFreshWithAValue) {
+    const std::string topic = "lumidex/dock/line/1/stale";
+    watch_->WaitFor(topic, "false", kSoon);
+    watch_->WaitFor(topic, "true", kSoon);
+    Publish("lumidex/dock/line/1/set", "7");
+    const auto fresh = std::chrono::steady_clock::now();
+    EXPECT_TRUE(DockFrameWith(" 7.00"));
+    watch_->WaitFor(topic, "false", kSoon);
+    watch_->WaitFor(topic, "true", kSoon);
+    // The guard counts in whole seconds: 2 s after the second the value
+    // came in.
+    EXPECT_GE(std::chrono::steady_clock::now() - fresh, 1s)
+        << "the line turned stale long before its 2 s had passed";
+    EXPECT_EQ(test::Retained(*broker_, topic), "true");
+    // Lines no guard watches have no stale topic.
+    EXPECT_EQ(watch_->Count("lumidex/dock/line/2/stale", 0ms), 0);
+    EXPECT_EQ(watch_->Count("lumidex/hall/line/1/stale", 0ms), 0);
 }
 
 TEST_F(Bridge, KilledBridgeTurnsOfflineThroughItsLastWill) {

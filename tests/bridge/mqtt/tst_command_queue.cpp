@@ -73,6 +73,21 @@ INSTANTIATE_TEST_SUITE_P(
                     QueueRow{"bound 0 takes nothing", 0, {{"hall/line/1/set", "1", kRefused}}, {}}),
     test::RowName{});
 
+// Two schedules published on the same topic are two schedules: appended
+// commands are never replaced, and count against the bound as others do.
+TEST(CommandQueue, AppendedCommandsAreEachTheirOwn) {
+    CommandQueue queue(3);
+    EXPECT_EQ(queue.Append("schedules/add", "first"), kAdded);
+    EXPECT_EQ(queue.Put("hall/line/1/set", "1"), kAdded);
+    EXPECT_EQ(queue.Append("schedules/add", "second"), kAdded);
+    EXPECT_EQ(queue.Append("schedules/add", "third"), kRefused);
+    EXPECT_EQ(queue.Put("hall/line/1/set", "2"), kReplaced);
+    EXPECT_EQ(queue.TakeAll(), (std::vector<QueuedCommand>{{"schedules/add", "first"},
+                                                            {"schedules/add", "second"},
+                                                            {"hall/line/1/set", "2"}}));
+    EXPECT_EQ(queue.Append("schedules/add", "fourth"), kAdded);
+}
+
 // What each key changes: a board's line, or that line of every board of a
 // group.
 std::vector<std::string> Changes(const std::string& key) {

@@ -16,6 +16,14 @@ QueuePut CommandQueue::Put(std::string key, std::string payload) {
     return QueuePut::Added;
 }
 
+QueuePut CommandQueue::Append(std::string key, std::string payload) {
+    if (order_.size() >= bound_) {
+        return QueuePut::Refused;
+    }
+    order_.push_back({std::move(key), std::move(payload)});
+    return QueuePut::Added;
+}
+
 std::vector<QueuedCommand> CommandQueue::TakeAll() {
     std::vector<QueuedCommand> all;
     all.reserve(order_.size());

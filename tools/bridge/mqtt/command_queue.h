@@ -43,6 +43,11 @@ public:
     // waits; Refused (nothing changes) for a new key when the queue is full.
     QueuePut Put(std::string key, std::string payload);
 
+    // Puts a command at the end that is its own, whatever waits: it
+    // replaces nothing and nothing replaces it (each schedule published is
+    // one more schedule). Refused (nothing changes) when the queue is full.
+    QueuePut Append(std::string key, std::string payload);
+
     // Every waiting command in order; the queue is empty afterwards.
     std::vector<QueuedCommand> TakeAll();
 
@@ -52,6 +57,7 @@ public:
 private:
     std::size_t bound_;
     std::list<QueuedCommand> order_;
+    // The commands Put keeps, one per key; appended ones are not here.
     std::unordered_map<std::string, std::list<QueuedCommand>::iterator> by_key_;
 };
 

@@ -6,8 +6,10 @@
 #include "tools/bridge/mqtt/topics.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -41,6 +43,15 @@ struct MqttDoor::Impl {
     std::mutex published_mutex;
     std::map<std::string, BoardShown> published;
     std::optional<std::string> bridge_status;
+    // Each board's guarded lines as last published stale or not (nothing:
+    // not guarded), so an event publishes only what changed and a guard
+    // that ended clears its topic.
+    std::map<std::string, std::array<std::optional<bool>, kLineCount>> stale_published;
+    // The schedules as the last SchedulesEvent gave them, and how many such
+    // events came: a list read at a connection is published only when no
+    // newer one came meanwhile.
+    std::optional<std::string> schedules;
+    std::uint64_t schedules_events = 0;
 
     // The connection's thread's own: when the discovery documents last went
     // out, whether a request waits, and the topics they use.
@@ -70,6 +81,10 @@ struct MqttDoor::Impl {
     const std::string& prefix() const { return broker.prefix; }
     std::string Base(const std::string& board) const { return prefix() + "/" + board; }
     std::string BridgeStatusTopic() const { return prefix() + "/bridge/status"; }
+    std::string SchedulesTopic() const { return prefix() + "/schedules"; }
+    std::string StaleTopic(const std::string& board, std::size_t index) const {
+        return Base(board) + "/line/" + std::to_string(index + 1) + "/stale";
+    }
     std::string DiscoveryListTopic() const { return prefix() + "/bridge/discovery"; }
 
     void PublishShown(const std::string& board, const BoardShown& shown, bool everything) {
@@ -90,6 +105,31 @@ struct MqttDoor::Impl {
             publisher.Publish(Base(board) + "/brightness/night", shown.night, true);
         }
         before = shown;
+    }
+
+    // Each guarded line's stale topic, `everything` or what changed; the
+    // topic of a line whose guard ended is cleared.
+    void PublishStale(const BoardSnapshot& board, bool everything) {
+        std::lock_guard lock(published_mutex);
+        auto& before = stale_published[board.name];
+        for (std::size_t i = 0; i < kLineCount; ++i) {
+            const BoardLine& line = board.lines[i];
+            const std::optional<bool> now =
+                line.guarded ? std::optional<bool>(line.stale) : std::nullopt;
+            if (now && (everything || before[i] != now)) {
+                publisher.Publish(StaleTopic(board.name, i), StalePayload(*now), true);
+            } else if (!now && before[i]) {
+                publisher.Publish(StaleTopic(board.name, i), "", true);
+            }
+            before[i] = now;
+        }
+    }
+
+    void PublishSchedules(const std::string& json) {
+        std::lock_guard lock(published_mutex);
+        schedules = json;
+        ++schedules_events;
+        publisher.Publish(SchedulesTopic(), json, true);
     }
 
     void PublishAvailability(const std::string& board, Availability availability) {
@@ -116,8 +156,13 @@ struct MqttDoor::Impl {
             PublishAvailability(availability->board, availability->availability);
         } else if (const auto* setup = std::get_if<SetUpEvent>(&event)) {
             PublishShown(setup->board.name, setup->board.shown, setup->added);
+            PublishStale(setup->board, setup->added);
             PublishAvailability(setup->board.name, setup->board.availability);
             boards_changed = true;
+        } else if (const auto* freshness = std::get_if<FreshnessEvent>(&event)) {
+            PublishStale(freshness->board, false);
+        } else if (const auto* listed = std::get_if<SchedulesEvent>(&event)) {
+            PublishSchedules(listed->json);
         } else if (const auto* removed = std::get_if<RemovedEvent>(&event)) {
             Retract(removed->board);
             boards_changed = true;
@@ -130,9 +175,11 @@ struct MqttDoor::Impl {
         {
             std::lock_guard lock(published_mutex);
             published.erase(board);
+            stale_published.erase(board);
         }
         for (std::size_t i = 0; i < kLineCount; ++i) {
             publisher.Publish(Base(board) + "/line/" + std::to_string(i + 1), "", true);
+            publisher.Publish(StaleTopic(board, i), "", true);
         }
         for (const char* topic : {"/brightness/day", "/brightness/night", "/status", "/availability"}) {
             publisher.Publish(Base(board) + topic, "", true);
@@ -216,16 +263,19 @@ struct MqttDoor::Impl {
         service.Refuse(std::move(status));
     }
 
-    // Puts a command for the worker; one the full queue cannot take is
+    // Puts a command for the worker (`appended`: one that a later message
+    // on its topic does not replace); one the full queue cannot take is
     // counted for the next status on the bridge's topic.
     void Enqueue(std::string key, const std::string& payload, const std::string& topic,
-                 std::optional<Command> command) {
+                 std::optional<Command> command, bool appended) {
         {
             std::lock_guard lock(queue_mutex);
             if (worker_stopping) {
                 return;
             }
-            if (queue.Put(std::move(key), payload) == QueuePut::Refused) {
+            const QueuePut put = appended ? queue.Append(std::move(key), payload)
+                                          : queue.Put(std::move(key), payload);
+            if (put == QueuePut::Refused) {
                 ++overflowed;
                 overflow_topic = topic;
                 overflow_command = command;
@@ -263,22 +313,58 @@ struct MqttDoor::Impl {
         }
     }
 
+    // A refusal of the service's, with the field at fault, on the bridge's
+    // status.
+    void RefuseSchedule(const std::string& topic, const BodyRefusal& refusal) {
+        Refuse("", std::nullopt, topic,
+               refusal.field.empty() ? refusal.error : refusal.field + ": " + refusal.error);
+    }
+
+    // A schedule as POST /api/schedules takes it. MQTT has no roles: who may
+    // publish here is the broker's access list's to say.
+    void AddSchedule(const std::string& payload, const std::string& topic) {
+        const auto body = nlohmann::ordered_json::parse(payload, nullptr, false);
+        if (body.is_discarded()) {
+            Refuse("", std::nullopt, topic, "the payload is no JSON");
+            return;
+        }
+        const auto added = service.AddSchedule(body, Role::Admin, "mqtt");
+        if (const auto* refusal = std::get_if<BodyRefusal>(&added)) {
+            RefuseSchedule(topic, *refusal);
+        }
+    }
+
+    void CancelSchedule(const std::string& id, const std::string& topic) {
+        if (const auto refusal = service.CancelSchedule(id, Role::Admin)) {
+            RefuseSchedule(topic, *refusal);
+        }
+    }
+
     // Checks each command with the rules of every board it names (each
-    // board's line formats read once), refuses what does not fit, and hands
-    // each board the accepted changes merged in order: one store of its
-    // Config.ini and one round of exchanges for the whole batch.
+    // board's line formats and bounds read once), refuses what does not
+    // fit, and hands each board the accepted changes merged in order: one
+    // store of its Config.ini and one round of exchanges for the whole
+    // batch. Schedules are added and cancelled as they come.
     void HandleBatch(const std::vector<QueuedCommand>& batch) {
-        std::map<std::string, std::optional<LineRules>> formats;
+        std::map<std::string, std::optional<LineRules>> rules;
         std::vector<std::pair<std::string, BoardChange>> changes;
         std::map<std::string, std::size_t> change_of;
         for (const QueuedCommand& queued : batch) {
             const ParsedTopic parsed = ParseTopic(queued.key);
             const std::string topic = prefix() + "/" + queued.key;
+            if (parsed.kind == TopicKind::ScheduleAdd) {
+                AddSchedule(queued.payload, topic);
+                continue;
+            }
+            if (parsed.kind == TopicKind::ScheduleCancel) {
+                CancelSchedule(parsed.target, topic);
+                continue;
+            }
             const std::vector<std::string> boards = parsed.kind == TopicKind::GroupCommand
                                                         ? service.GroupMembers(parsed.target)
                                                         : std::vector{parsed.target};
             for (const std::string& board : boards) {
-                auto [read, first_read] = formats.try_emplace(board);
+                auto [read, first_read] = rules.try_emplace(board);
                 if (first_read) {
                     read->second = service.Rules(board);
                 }
@@ -329,10 +415,27 @@ struct MqttDoor::Impl {
         return queue.TakeAll().size();
     }
 
+    // A line's stale topic the broker kept from an earlier run, for a line
+    // no longer guarded: cleared, so it does not read as stale for ever.
+    void ClearUnguarded(const ParsedTopic& parsed, const std::string& topic) {
+        const auto board = service.Snapshot(parsed.target);
+        if (board && !board->lines[static_cast<std::size_t>(parsed.line - 1)].guarded) {
+            publisher.Publish(topic, "", true);
+        }
+    }
+
     void OnMessage(const std::string& topic, const std::string& payload, bool retained) {
         if (retained && topic == DiscoveryListTopic() && !payload.empty()) {
             RemoveStaleDiscovery(payload);
             return;
+        }
+        if (retained && !payload.empty() && topic.starts_with(prefix() + "/")) {
+            const ParsedTopic parsed =
+                ParseTopic(std::string_view(topic).substr(prefix().size() + 1));
+            if (parsed.kind == TopicKind::LineStale) {
+                ClearUnguarded(parsed, topic);
+                return;
+            }
         }
         if (retained || !accepting) {
             return;
@@ -347,9 +450,11 @@ struct MqttDoor::Impl {
             return;
         }
         const ParsedTopic parsed = ParseTopic(std::string_view(topic).substr(prefix().size() + 1));
-        if (parsed.kind == TopicKind::OwnState) {
+        if (parsed.kind == TopicKind::OwnState || parsed.kind == TopicKind::LineStale) {
             return;
         }
+        const bool schedule =
+            parsed.kind == TopicKind::ScheduleAdd || parsed.kind == TopicKind::ScheduleCancel;
         // A well-formed command for one of this bridge's boards is answered
         // on that board's status; anything else on the bridge's, so junk
         // never overwrites what a board last reported.
@@ -357,12 +462,15 @@ struct MqttDoor::Impl {
             parsed.kind == TopicKind::BoardCommand && service.HasBoard(parsed.target);
         const std::string board = for_board ? parsed.target : "";
         const std::optional<Command> command =
-            parsed.kind == TopicKind::Unknown ? std::nullopt
-                                              : std::optional<Command>(CommandOf(parsed.field));
-        if (payload.size() > kMaxPayloadBytes) {
+            parsed.kind == TopicKind::Unknown || schedule
+                ? std::nullopt
+                : std::optional<Command>(CommandOf(parsed.field));
+        const std::size_t most = parsed.kind == TopicKind::ScheduleAdd ? kMaxSchedulePayloadBytes
+                                                                       : kMaxPayloadBytes;
+        if (payload.size() > most) {
             Refuse(board, command, topic,
                    "the payload has " + std::to_string(payload.size()) + " bytes; at most " +
-                       std::to_string(kMaxPayloadBytes) + " are taken");
+                       std::to_string(most) + " are taken");
             return;
         }
         if (!IsValidUtf8(payload)) {
@@ -382,9 +490,11 @@ struct MqttDoor::Impl {
             Refuse("", command, topic, "no board " + Named(parsed.target) + " on this bridge");
             return;
         }
-        // The value is checked against the board's lines by the worker: this
-        // thread also answers the broker's keep-alive.
-        Enqueue(topic.substr(prefix().size() + 1), payload, topic, command);
+        // The value is checked against the board's lines by the worker (and
+        // a schedule stored by it): this thread also answers the broker's
+        // keep-alive.
+        Enqueue(topic.substr(prefix().size() + 1), payload, topic, command,
+                parsed.kind == TopicKind::ScheduleAdd);
     }
 };
 
@@ -415,7 +525,11 @@ void MqttDoor::OnConnected() {
     Impl& door = *impl_;
     for (const std::string& board : door.service.BoardNames()) {
         const auto snapshot = door.service.Snapshot(board);
+        if (!snapshot) {
+            continue; // removed meanwhile
+        }
         door.PublishShown(board, snapshot->shown, true);
+        door.PublishStale(*snapshot, true);
         if (snapshot->last_status) {
             door.publisher.Publish(door.Base(board) + "/status",
                                    Dumped(StatusJson(*snapshot->last_status)), true);
@@ -429,6 +543,21 @@ void MqttDoor::OnConnected() {
     }
     for (const auto& [board, availability] : door.service.Availabilities()) {
         door.PublishAvailability(board, availability);
+    }
+    {
+        // The list as read now, unless an event brought a newer one while
+        // it was read.
+        std::uint64_t events = 0;
+        {
+            std::lock_guard lock(door.published_mutex);
+            events = door.schedules_events;
+        }
+        std::string json = Dumped(door.service.SchedulesJson());
+        std::lock_guard lock(door.published_mutex);
+        if (door.schedules_events != events) {
+            json = *door.schedules;
+        }
+        door.publisher.Publish(door.SchedulesTopic(), json, true);
     }
     if (door.broker.discovery) {
         door.PublishDiscovery();

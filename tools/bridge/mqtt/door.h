@@ -11,8 +11,10 @@
 
 namespace lumidex {
 
-// Payloads longer than this are refused.
+// Payloads longer than this are refused; a schedule's (a JSON body with a
+// change and a note) may be longer.
 inline constexpr std::size_t kMaxPayloadBytes = 256;
+inline constexpr std::size_t kMaxSchedulePayloadBytes = 2048;
 // The discovery documents go out at most this often, whatever arrives on
 // Home Assistant's status topic.
 inline constexpr std::chrono::seconds kDiscoveryInterval{10};
@@ -22,9 +24,12 @@ inline constexpr std::chrono::seconds kDiscoveryInterval{10};
 // for the door's worker thread, which checks them with the board rules in
 // batches and hands the service one change per board per batch, so the
 // connection's thread stays free for the broker however fast commands come.
+// Schedules are added and cancelled on their own topics (each schedule
+// published is one more, never replaced by the next while it waits), with
+// admin's rights: the broker's access list says who may publish there.
 // The service's events come back as retained topics: each board's lines and
-// brightness as shown, its status and availability, and the bridge's own
-// availability.
+// brightness as shown, whether each guarded line is stale, its status and
+// availability, the list of schedules, and the bridge's own availability.
 class MqttDoor {
 public:
     // The door keeps `broker` (its prefix, discovery) by reference.
@@ -37,8 +42,9 @@ public:
     std::vector<std::string> Subscriptions() const;
 
     // After every connection (a broker restarted without its store has
-    // forgotten every retained message): each board's state as shown, its
-    // last status and its availability as the service knows them, the
+    // forgotten every retained message): each board's state as shown and
+    // its guarded lines' staleness, its last status and its availability
+    // as the service knows them, the list of schedules, the
     // discovery documents when they are asked for (with the list of their
     // topics, so the next start can remove those that left the boards
     // file), then "online" on the bridge's availability. Sends nothing to a
@@ -53,7 +59,8 @@ public:
     // other topics waiting, refused on the bridge's status (one status for
     // all refused before the worker's next batch).
     // The retained list of discovery topics a start finds removes the
-    // documents of boards and lines no longer offered. Home Assistant's
+    // documents of boards and lines no longer offered; a retained stale
+    // topic of a line no longer guarded is cleared. Home Assistant's
     // "online" has the documents sent again, at most once every
     // kDiscoveryInterval: a request within that time is kept for its end.
     void OnMessage(const std::string& topic, const std::string& payload, bool retained);

@@ -85,6 +85,19 @@ bool IsOwnStateEnding(const std::vector<std::string_view>& e) {
 ParsedTopic ParseTopic(std::string_view rest) {
     const std::vector<std::string_view> levels = SplitLevels(rest);
     ParsedTopic unknown;
+    if (levels[0] == "schedules") {
+        // The list, and its two commands. A board may still be named
+        // "schedules": none of its topics ends like these.
+        if (levels.size() == 1) {
+            return {TopicKind::OwnState, "schedules", ChangeField::Line, 0};
+        }
+        if (levels.size() == 2 && levels[1] == "add") {
+            return {TopicKind::ScheduleAdd, "", ChangeField::Line, 0};
+        }
+        if (levels.size() == 3 && !levels[1].empty() && levels[2] == "delete") {
+            return {TopicKind::ScheduleCancel, std::string(levels[1]), ChangeField::Line, 0};
+        }
+    }
     if (levels.size() < 2 || levels[0].empty()) {
         return unknown;
     }
@@ -106,6 +119,11 @@ ParsedTopic ParseTopic(std::string_view rest) {
         (ending.size() == 1 && (ending[0] == "availability" || ending[0] == "status" ||
                                 ending[0] == "discovery"))) {
         return {TopicKind::OwnState, "bridge", ChangeField::Line, 0};
+    }
+    if (ending.size() == 3 && ending[0] == "line" && ending[2] == "stale") {
+        if (const auto line = LineNumber(ending[1])) {
+            return {TopicKind::LineStale, std::string(levels[0]), ChangeField::Line, *line};
+        }
     }
     if (IsOwnStateEnding(ending)) {
         return {TopicKind::OwnState, std::string(levels[0]), ChangeField::Line, 0};
