@@ -470,8 +470,10 @@ class HttpDoorTest(unittest.TestCase):
         folder = self.folder_of_boards("stale", STALE_BOARD)
         sim = Sim(STALE_BOARD)
         self.addCleanup(sim.stop)
-        bridge = Bridge(folder, "", bridge_section="refresh=0\nstale-after=2\nstale-lines=1\n",
-                        hall_section="line-1-min=1\nline-1-max=9.5\n")
+        # Hall alone is guarded: dock shares its controller, and its frames
+        # would blank line 1 on its own time.
+        bridge = Bridge(folder, "", bridge_section="refresh=0\n",
+                        hall_section="stale-after=2\nstale-lines=1\nline-1-min=1\nline-1-max=9.5\n")
         try:
             # Its bounds: shown with the line, and a value beyond them refused
             # now and in a schedule alike.
@@ -489,8 +491,9 @@ class HttpDoorTest(unittest.TestCase):
             self.assertIsNotNone(given)
             blank = frame_with_line(sim, "", 6)
             self.assertIsNotNone(blank, "the stale line was never sent blank")
-            # The service dates a value by the whole second it came in.
-            self.assertTrue(1.0 <= blank - given <= 3.5, f"went stale {blank - given:.2f} s after its value")
+            # Never early; late by less than the second the service counts in
+            # (and the exchange that carried the value).
+            self.assertTrue(1.9 <= blank - given <= 3.5, f"went stale {blank - given:.2f} s after its value")
             line = self.request(bridge, "GET", "/api/boards/hall").json["lines"][0]
             self.assertTrue(line["stale"])
             self.assertIsNotNone(line["stale_since"])
