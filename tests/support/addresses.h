@@ -25,6 +25,10 @@ inline constexpr const char* kHttpTestsBoardB = "127.0.0.42";
 // The board its admin adds while the bridge runs (127.0.0.43 is the one
 // no controller answers for).
 inline constexpr const char* kHttpTestsAddedBoard = "127.0.5.2";
+// Its board of schedules on time and across a kill, and its board whose
+// line goes stale.
+inline constexpr const char* kHttpTestsScheduledBoard = "127.0.6.1";
+inline constexpr const char* kHttpTestsStaleBoard = "127.0.6.2";
 // The HTTP door's abuse suite (tests/http/test_http_abuse.py): its board
 // 127.0.4.1, one no controller answers for (127.0.4.2), and its clients
 // 127.0.4.10 .. 127.0.4.199. (bench/bench_page.py's silent boards are

@@ -109,10 +109,10 @@ class Sim:
 class Bridge:
     """lumidex-bridge over the boards file in `folder`, HTTP alone."""
 
-    def __init__(self, folder, http_section, extra=()):
+    def __init__(self, folder, http_section, extra=(), bridge_section="", hall_section=""):
         self.port = free_port()
-        boards = (f"[http]\nlisten=127.0.0.1:{self.port}\n{http_section}"
-                  "[hall]\nsettings=hall.ini\ngroups=prices\n"
+        boards = (f"[bridge]\n{bridge_section}[http]\nlisten=127.0.0.1:{self.port}\n{http_section}"
+                  f"[hall]\nsettings=hall.ini\ngroups=prices\n{hall_section}"
                   "[dock]\nsettings=dock.ini\ngroups=prices\nrefresh=0\n")
         self.boards = os.path.join(folder, "boards.ini")
         with open(self.boards, "w") as f:
@@ -124,6 +124,12 @@ class Bridge:
     def stop(self):
         self.process.terminate()
         assert self.process.wait(10) == 0
+        self.process.stderr.close()
+
+    def kill(self):
+        """Ends the bridge as a power cut would: SIGKILL, nothing tidied up."""
+        self.process.kill()
+        self.process.wait(10)
         self.process.stderr.close()
 
 

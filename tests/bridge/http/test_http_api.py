@@ -18,6 +18,7 @@ import ssl
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 import jsonschema
@@ -31,6 +32,8 @@ BRIDGE = SIM = None
 BOARD_A, BOARD_B = "127.0.0.41", "127.0.0.42"
 RESTART_BOARD = "127.0.5.1"
 BOARD_ADDED = "127.0.5.2"  # the board an admin adds
+SCHEDULED_BOARD = "127.0.6.1"  # schedules on time, and across a kill
+STALE_BOARD = "127.0.6.2"  # a line that goes stale
 CLIENT_ADDRESSES = iter(f"127.0.0.{n}" for n in range(45, 90))
 
 OPERATOR_PASSWORD = "pump-4711"
@@ -78,6 +81,15 @@ class HttpDoorTest(unittest.TestCase):
         cls.addClassCleanup(cls.closed.stop)
         cls.document = cls.request_on(cls.open, "GET", "/api/openapi.json").json
         cls.answered = set()
+
+    def folder_of_boards(self, name, address):
+        """A folder of its own whose hall and dock are the controller at `address`."""
+        folder = os.path.join(self.dir, name)
+        os.makedirs(folder, exist_ok=True)
+        for board in ("hall", "dock"):
+            with open(os.path.join(folder, board + ".ini"), "w", newline="") as f:
+                f.write(board_settings(address))
+        return folder
 
     @staticmethod
     def request_on(bridge, method, path, body=None, headers=None, source=None, raw_body=None):
@@ -148,6 +160,10 @@ class HttpDoorTest(unittest.TestCase):
                     continue  # the event stream has a test of its own
                 with self.subTest(f"{method} {template}"):
                     concrete = template.replace("{board}", "hall").replace("{group}", "prices")
+                    if "{id}" in concrete:
+                        made = self.request(self.open, "POST", "/api/schedules", {
+                            "board": "dock", "at": later(days=400), "set": {"update": "Now"}})
+                        concrete = concrete.replace("{id}", made.json["id"])
                     answer = self.request(self.open, method.upper(), concrete,
                                           body={} if method == "post" else None)
                     self.assertNotIn(answer.status, (404, 405), answer.raw)
@@ -376,6 +392,122 @@ class HttpDoorTest(unittest.TestCase):
         finally:
             bridge.stop()
 
+    # Changes on time.
+
+    def test_schedules_are_made_read_refused_and_cancelled(self):
+        admin = {"Authorization": "Bearer " + ADMIN_TOKEN}
+        operator = {"Authorization": "Bearer " + OPERATOR_TOKEN}
+        at = later(days=30)
+        made = self.request(self.closed, "POST", "/api/schedules", {
+            "board": "hall", "at": at, "set": {"brightness": {"day": 3}}, "note": "dimmer at night"}, admin)
+        self.assertEqual(made.status, 201, made.raw)
+        schedule = made.json
+        self.assertEqual({k: schedule[k] for k in ("board", "at", "set", "note", "created_by", "last_run")},
+                         {"board": "hall", "at": at, "set": {"brightness": {"day": 3}}, "note": "dimmer at night",
+                          "created_by": "admin", "last_run": None})
+        self.assertTrue(schedule["next"].startswith(at.replace(" ", "T")), schedule["next"])
+        path = f"/api/schedules/{schedule['id']}"
+        self.assertEqual(self.request(self.closed, "GET", path, headers=operator).json, schedule)
+        listed = self.request(self.closed, "GET", "/api/schedules", headers=operator).json["schedules"]
+        self.assertIn(schedule, listed)
+        refusals = [
+            # name, body, headers, status, field
+            ("a one-off in the past", {"board": "hall", "at": "2020-01-01 00:00:00", "set": {"update": "Now"}},
+             admin, 422, "at"),
+            ("an operator's brightness", {"board": "hall", "at": at, "set": {"brightness": {"day": 3}}},
+             operator, 403, "set"),
+            ("a line its board cannot show", {"board": "hall", "at": at, "set": {"lines": {"1": "123.4"}}},
+             admin, 422, "set.lines.1"),
+            ("a group's member named", {"group": "prices", "at": at, "set": {"lines": {"1": "123"}}},
+             admin, 422, "hall.set.lines.1"),
+        ]
+        for name, body, headers, status, field in refusals:
+            with self.subTest(name):
+                answer = self.request(self.closed, "POST", "/api/schedules", body, headers)
+                self.assertEqual(answer.status, status, answer.raw)
+                self.assertEqual(answer.json.get("field"), field)
+        self.assertEqual(self.request(self.closed, "DELETE", path, headers=operator).status, 403)
+        self.assertEqual(self.request(self.closed, "DELETE", path, headers=admin).status, 204)
+        self.assertEqual(self.request(self.closed, "GET", path, headers=admin).status, 404)
+        self.assertEqual(self.request(self.closed, "DELETE", path, headers=admin).status, 404)
+        self.assertNotIn(schedule["id"], [s["id"] for s in self.request(
+            self.closed, "GET", "/api/schedules", headers=admin).json["schedules"]])
+
+    def test_a_schedule_reaches_the_board_on_time_even_across_a_kill(self):
+        folder = self.folder_of_boards("scheduled", SCHEDULED_BOARD)
+        sim = Sim(SCHEDULED_BOARD)
+        self.addCleanup(sim.stop)
+        bridge = Bridge(folder, "", bridge_section="refresh=0\n")
+        try:
+            due = time.time() + 2.5
+            made = self.request(bridge, "POST", "/api/schedules",
+                                {"board": "hall", "at": local_text(due), "set": {"lines": {"1": "4.44"}}})
+            self.assertEqual(made.status, 201, made.raw)
+            arrived = frame_with_line(sim, "4.44", 10)
+            self.assertIsNotNone(arrived, "the schedule never reached the board")
+            # "at" names whole seconds: due at the second the text names.
+            self.assertTrue(-0.3 <= arrived - int(due) <= 1.5, f"ran {arrived - int(due):.2f} s from due")
+            self.assertEqual(self.request(bridge, "GET", "/api/schedules").json, {"schedules": []},
+                             "a one-off that ran stays in the list")
+            # Killed before it is due, started after: it runs at the start.
+            due = time.time() + 2
+            self.assertEqual(self.request(bridge, "POST", "/api/schedules", {
+                "board": "hall", "at": local_text(due), "set": {"lines": {"1": "5.55"}}}).status, 201)
+        finally:
+            bridge.kill()
+        time.sleep(max(0.0, int(due) + 1.5 - time.time()))
+        self.assertIsNone(frame_with_line(sim, "5.55", 0.3), "the killed bridge sent it")
+        bridge = Bridge(folder, "", bridge_section="refresh=0\n")
+        try:
+            self.assertIsNotNone(frame_with_line(sim, "5.55", 10), "the schedule missed while down never ran")
+            line = self.request(bridge, "GET", "/api/boards/hall").json["lines"][0]
+            self.assertEqual((line["text"], line["shown"]), ("5.55", "5.55"))
+            self.assertEqual(self.request(bridge, "GET", "/api/schedules").json, {"schedules": []})
+        finally:
+            bridge.stop()
+
+    def test_a_line_without_new_values_goes_blank_and_comes_back(self):
+        folder = self.folder_of_boards("stale", STALE_BOARD)
+        sim = Sim(STALE_BOARD)
+        self.addCleanup(sim.stop)
+        # Hall alone is guarded: dock shares its controller, and its frames
+        # would blank line 1 on its own time.
+        bridge = Bridge(folder, "", bridge_section="refresh=0\n",
+                        hall_section="stale-after=2\nstale-lines=1\nline-1-min=1\nline-1-max=9.5\n")
+        try:
+            # Its bounds: shown with the line, and a value beyond them refused
+            # now and in a schedule alike.
+            line = self.request(bridge, "GET", "/api/boards/hall").json["lines"][0]
+            self.assertEqual((line["min"], line["max"]), ("1", "9.5"))
+            self.assertNotIn("min", self.request(bridge, "GET", "/api/boards/dock").json["lines"][0])
+            for path, body, field in (("/api/boards/hall", {"lines": {"1": "9.51"}}, "lines.1"),
+                                      ("/api/schedules", {"board": "hall", "at": later(days=1),
+                                                          "set": {"lines": {"1": "0.99"}}}, "set.lines.1")):
+                refused = self.request(bridge, "POST", path, body)
+                self.assertEqual((refused.status, refused.json.get("field")), (422, field), refused.raw)
+                self.assertIn("1 to 9.5", refused.json["error"])
+            self.assertEqual(self.request(bridge, "POST", "/api/boards/hall", {"lines": {"1": "3.30"}}).status, 200)
+            given = frame_with_line(sim, "3.30", 5)
+            self.assertIsNotNone(given)
+            blank = frame_with_line(sim, "", 6)
+            self.assertIsNotNone(blank, "the stale line was never sent blank")
+            # Never early; late by less than the second the service counts in
+            # (and the exchange that carried the value).
+            self.assertTrue(1.9 <= blank - given <= 3.5, f"went stale {blank - given:.2f} s after its value")
+            line = self.request(bridge, "GET", "/api/boards/hall").json["lines"][0]
+            self.assertTrue(line["stale"])
+            self.assertIsNotNone(line["stale_since"])
+            self.assertEqual(line["text"], "3.30", "a stale line keeps its value stored")
+            with open(os.path.join(folder, "hall.ini"), newline="") as f:
+                self.assertIn("TD1=3.30", f.read())
+            self.assertEqual(self.request(bridge, "POST", "/api/boards/hall", {"lines": {"1": "3.40"}}).status, 200)
+            self.assertIsNotNone(frame_with_line(sim, "3.40", 5))
+            line = self.request(bridge, "GET", "/api/boards/hall").json["lines"][0]
+            self.assertEqual((line["stale"], line["stale_since"]), (False, None))
+            self.assertIsNotNone(line["fresh_at"])
+        finally:
+            bridge.stop()
+
     # Logging in and roles.
 
     def test_roles_and_logins(self):
@@ -476,8 +608,16 @@ class HttpDoorTest(unittest.TestCase):
         self.assertEqual(events["state"]["name"], "dock")
         self.assertEqual(events["state"]["lines"][0]["text"], "5.50")
         self.assertEqual((events["status"]["board"], events["status"]["result"]), ("dock", "accepted"))
+        made = self.request(self.open, "POST", "/api/schedules",
+                            {"board": "dock", "at": later(days=2), "set": {"lines": {"1": "6"}}}).json
+        while "schedules" not in events:
+            line = response.readline().decode()
+            if line == "event: schedules\n":
+                events["schedules"] = json.loads(response.readline().decode()[6:])
+        self.assertIn(made, events["schedules"]["schedules"])
+        self.request(self.open, "DELETE", f"/api/schedules/{made['id']}")
         resolver = jsonschema.RefResolver.from_schema(self.document)
-        for name, schema in (("state", "Board"), ("status", "Status")):
+        for name, schema in (("state", "Board"), ("status", "Status"), ("schedules", "Schedules")):
             jsonschema.Draft202012Validator({"$ref": f"#/components/schemas/{schema}"},
                                             resolver=resolver).validate(events[name])
         connection.close()
@@ -597,6 +737,28 @@ class HttpDoorTest(unittest.TestCase):
             for method in item:
                 if method != "parameters":
                     self.assertIn((template, method), seen, f"{method.upper()} {template} never answered")
+
+
+def local_text(moment):
+    """A moment as the service's local "YYYY-MM-DD HH:MM:SS" (this process
+    and the bridge share the system's zone)."""
+    return time.strftime("%Y-%m-%d %H:%M:%S", time.localtime(moment))
+
+
+def later(days):
+    return local_text(time.time() + days * 86400)
+
+
+def frame_with_line(sim, text, seconds):
+    """When (time.time()) the board took a content frame whose line 1 shows
+    `text` ("" for a blank line), within `seconds`; None if it did not."""
+    end = time.monotonic() + seconds
+    while True:
+        frame = sim.next_frame(max(0.0, end - time.monotonic()))
+        if frame is None:
+            return None
+        if frame.get("command") == "content" and frame["lines"][0]["text"].strip() == text:
+            return time.time()
 
 
 if __name__ == "__main__":

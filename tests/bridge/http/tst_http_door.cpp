@@ -300,11 +300,12 @@ TEST(HttpAuth, SessionsOfOneRoleNeverEndAnother) {
     EXPECT_FALSE(sessions.Find(operators.back(), start + kSessionLifetime + std::chrono::hours{1}));
 }
 
-// Line 1: 4 digits, 2 places; line 2: 3 digits, free point.
-LineRules Formats() {
+// Line 1: 4 digits, 2 places; line 2: 3 digits, free point, at most 500.
+LineRules Rules() {
     LineRules rules;
     rules.formats.fill({"3", "No"});
     rules.formats[0] = {"4", "2"};
+    rules.bounds[1].max = "500";
     return rules;
 }
 
@@ -328,6 +329,8 @@ TEST(HttpBody, Changes) {
         {R"([])", Role::Admin, 422, "", {}},
         {R"({"line": {"1": "1"}})", Role::Admin, 422, "line", {}},
         {R"({"lines": {"1": "123"}})", Role::Operator, 422, "lines.1", {}},
+        {R"({"lines": {"2": "500"}})", Role::Operator, 0, "", {{"TD2", "500"}}},
+        {R"({"lines": {"2": "501"}})", Role::Operator, 422, "lines.2", {}},
         {R"({"lines": {"1": 12}})", Role::Operator, 422, "lines.1", {}},
         {R"({"lines": {"0": "1"}})", Role::Operator, 422, "lines.0", {}},
         {R"({"lines": {}})", Role::Operator, 422, "lines", {}},
@@ -341,7 +344,7 @@ TEST(HttpBody, Changes) {
     };
     for (const Row& row : rows) {
         const auto checked =
-            ChangeFromBody(nlohmann::ordered_json::parse(row.body), Formats(), row.role);
+            ChangeFromBody(nlohmann::ordered_json::parse(row.body), Rules(), row.role);
         if (row.status == 0) {
             const auto* change = std::get_if<BoardChange>(&checked);
             ASSERT_NE(change, nullptr) << row.body << ": " << std::get<BodyRefusal>(checked).error;

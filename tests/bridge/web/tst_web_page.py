@@ -6,6 +6,7 @@ lumidex-bridge and lumidex-sim boards on loopback.
 
 Exits 77 (skipped) when Chromium, its driver or Selenium is missing."""
 
+import json
 import os
 import random
 import subprocess
@@ -62,6 +63,7 @@ class PageTest(unittest.TestCase):
     seconds to start; a second one is a browser of its own."""
 
     passwords = False
+    hall_keys = ()
 
     @classmethod
     def setUpClass(cls):
@@ -72,7 +74,7 @@ class PageTest(unittest.TestCase):
         cls.browser.close()
 
     def setUp(self):
-        self.service = fx.Service(BRIDGE, SIM, passwords=self.passwords)
+        self.service = fx.Service(BRIDGE, SIM, passwords=self.passwords, hall_keys=self.hall_keys)
         self.addCleanup(self.service.close)
         self.browser.policy_violations()  # what an earlier test left
         # The page does whatever a test makes it do within its own policy.
@@ -85,6 +87,22 @@ class PageTest(unittest.TestCase):
         browser = fx.Browser()
         self.addCleanup(browser.close)
         return browser.load(self.service.url, width)
+
+    def save_shot(self, page, name, width=None):
+        """A screenshot of the page where the focus is, into the folder
+        LUMIDEX_PAGE_SHOTS names (none without it); at `width`, then back."""
+        folder = os.environ.get("LUMIDEX_PAGE_SHOTS")
+        if not folder:
+            return
+        os.makedirs(folder, exist_ok=True)
+        metrics = lambda w, h: page.driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {
+            "width": w, "height": h, "deviceScaleFactor": 1, "mobile": w < 500})
+        if width:
+            metrics(width, 900)
+        page.driver.execute_script("document.activeElement.scrollIntoView({block: 'center'})")
+        page.driver.save_screenshot(os.path.join(folder, f"{name}.png"))
+        if width:
+            metrics(360, 900)
 
 
 class WithoutPasswords(PageTest):
@@ -287,6 +305,72 @@ class WithoutPasswords(PageTest):
         self.assertEqual(wrong[:5], [], f"{len(wrong)} of {len(cases)} answers differ")
 
 
+class OnTime(PageTest):
+    """Changes on time, the stale guard and bounds: hall's line 3 goes stale
+    when no value came for 2 s; its line 1 takes 1 to 25."""
+
+    hall_keys = ("stale-after=2", "stale-lines=3", "line-1-min=1", "line-1-max=25")
+
+    def test_later_schedules_the_change_and_every_page_lists_it(self):
+        phone, watcher = self.open(360), self.open_another()
+        line = phone.find("hall line 1")
+        select_all(line)
+        line.send_keys("7.25", fx.Keys.TAB)
+        phone.find("Later hall").click()
+        when = phone.find("When hall")
+        self.assertEqual(when.get_attribute("type"), "datetime-local")
+        tomorrow = time.localtime(time.time() + 86400)
+        phone.driver.execute_script(
+            "arguments[0].value = arguments[1]; arguments[0].dispatchEvent(new Event('input'))",
+            when, time.strftime("%Y-%m-%dT%H:%M", tomorrow))
+        phone.find("Note hall").send_keys("evening price")
+        self.assertEqual(phone.horizontal_overflow(), 0)
+        self.save_shot(phone, "phone-later")
+        phone.find("Schedule hall").click()
+        at = time.strftime("%Y-%m-%d %H:%M", tomorrow)
+        fx.wait_until(lambda: phone.by_id("b-hall-result").text == f"Scheduled for {at}.", fx.PATIENCE,
+                      "the schedule's result")
+        # Posted as Send would post it, for later: nothing is stored now.
+        status, listed = phone.api("GET", "/api/schedules", None)
+        self.assertEqual(status, 200)
+        [schedule] = json.loads(listed)["schedules"]
+        self.assertEqual((schedule["board"], schedule["at"], schedule["set"], schedule["note"]),
+                         ("hall", at + ":00", {"lines": {"1": "7.25"}}, "evening price"))
+        self.assertEqual(self.service.stored(*HALL_LINE_1), "18.99")
+        self.assertEqual(line.get_attribute("value"), "18.99")
+        entry = f"{at} line 1 7.25 · evening price · by operator"
+        for page in (phone, watcher):
+            said = lambda: [e.text for e in page.driver.find_elements(
+                fx.By.CSS_SELECTOR, '[aria-label="Scheduled for hall"] li .words')]
+            fx.wait_until(lambda: said() == [entry], fx.PATIENCE, "the schedule in the card's list")
+            self.assertIsNotNone(page.find_now(f"Cancel hall {at}"))
+        self.assertEqual(phone.horizontal_overflow(), 0)
+        self.save_shot(phone, "phone-scheduled")
+        self.save_shot(phone, "desktop-scheduled", width=1280)
+        # Cancelled in one page, it leaves every page.
+        watcher.find(f"Cancel hall {at}").click()
+        for page in (phone, watcher):
+            items = page.driver.find_element(fx.By.CSS_SELECTOR, '[aria-label="Scheduled for hall"]')
+            fx.wait_until(lambda: not items.is_displayed(), fx.PATIENCE, "the list emptied")
+        self.assertEqual(json.loads(phone.api("GET", "/api/schedules", None)[1]), {"schedules": []})
+
+    def test_a_stale_line_says_since_when_until_a_value_comes(self):
+        phone = self.open(360)
+        line = phone.find("hall line 3")
+        note = phone.by_id("b-hall-l3-note")
+        fx.wait_until(lambda: note.text.startswith("stale since "), fx.PATIENCE, "the stale line's words")
+        self.assertRegex(note.text, r"^stale since [0-2][0-9]:[0-5][0-9]: no new value came$")
+        self.assertEqual(phone.by_id("b-hall-l1-caption").text, "Super 95 (1 to 25)")
+        self.assertEqual(phone.horizontal_overflow(), 0)
+        self.save_shot(phone, "phone-stale")
+        select_all(line)
+        line.send_keys("98")
+        phone.find("Send hall").click()
+        fx.wait_until(lambda: "stale" not in note.text, fx.PATIENCE, "the line fresh again")
+        # Stale again with no further value: the event stream says so.
+        fx.wait_until(lambda: note.text.startswith("stale since "), fx.PATIENCE, "the line stale again")
+
+
 class WithPasswords(PageTest):
     """Beyond the loopback case the page asks for a password; the role
     decides which controls it shows and what the API takes."""
@@ -420,22 +504,6 @@ class WithPasswords(PageTest):
         fx.wait_until(gone, fx.PATIENCE, "the board leaving the page")
         with open(f"{self.service.dir}/boards.ini", encoding="utf-8") as boards:
             self.assertNotIn("[added]", boards.read())
-
-    def save_shot(self, page, name, width=None):
-        """A screenshot of the page where the focus is, into the folder
-        LUMIDEX_PAGE_SHOTS names (none without it); at `width`, then back."""
-        folder = os.environ.get("LUMIDEX_PAGE_SHOTS")
-        if not folder:
-            return
-        os.makedirs(folder, exist_ok=True)
-        metrics = lambda w, h: page.driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {
-            "width": w, "height": h, "deviceScaleFactor": 1, "mobile": w < 500})
-        if width:
-            metrics(width, 900)
-        page.driver.execute_script("document.activeElement.scrollIntoView({block: 'center'})")
-        page.driver.save_screenshot(os.path.join(folder, f"{name}.png"))
-        if width:
-            metrics(360, 900)
 
     def test_logging_in_puts_the_focus_on_the_first_line(self):
         page = self.log_in(fx.OPERATOR_PASSWORD, 360)

@@ -139,23 +139,24 @@ class Service:
     """Three boards behind a lumidex-bridge with its HTTP door on loopback:
     hall and dock (simulated) and yard (no controller answers), hall and
     yard in the group "prices". With `passwords` the door asks for the
-    operator's or the admin's password."""
+    operator's or the admin's password; `hall_keys` are more keys of
+    hall's section of the boards file ("stale-after=2")."""
 
     HALL = [(4, "2", "Super 95", "18.99"), (4, "2", "Diesel", "16.59"), (3, "No", "LPG", "99")]
     DOCK = [(4, "2", "Rate", "1.25"), (5, "1", "Volume", "1234.5")]
     YARD = [(4, "2", "Super 95", "18.99")]
 
-    def __init__(self, bridge_exe, sim_exe, passwords=False):
+    def __init__(self, bridge_exe, sim_exe, passwords=False, hall_keys=()):
         self.dir = tempfile.mkdtemp(prefix="lumidex-web-")
         self.boards = {}
         self.bridge = None
         try:
-            self._start(bridge_exe, sim_exe, passwords)
+            self._start(bridge_exe, sim_exe, passwords, hall_keys)
         except BaseException:
             self.close()
             raise
 
-    def _start(self, bridge_exe, sim_exe, passwords):
+    def _start(self, bridge_exe, sim_exe, passwords, hall_keys):
         for name, address, lines in (("hall", HALL_ADDRESS, self.HALL), ("dock", DOCK_ADDRESS, self.DOCK),
                                      ("yard", YARD_ADDRESS, self.YARD)):
             self._write(f"{name}.ini", board_settings(address, lines))
@@ -168,7 +169,7 @@ class Service:
                 http.append(f"{role}-password-file={role}.password")
         self._write("boards.ini", "\r\n".join(
             ["[bridge]", "refresh=0", *http,
-             "[hall]", "settings=hall.ini", "groups=prices",
+             "[hall]", "settings=hall.ini", "groups=prices", *hall_keys,
              "[dock]", "settings=dock.ini",
              "[yard]", "settings=yard.ini", "groups=prices", ""]))
         self.boards["hall"] = Board(sim_exe, HALL_ADDRESS)

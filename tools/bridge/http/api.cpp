@@ -1,6 +1,7 @@
 #include "tools/bridge/http/api.h"
 
 #include "boards/boards_file.h"
+#include "boards/time_zone.h"
 #include "lines/line_format.h"
 #include "tools/bridge/http/body.h"
 #include "tools/bridge/http/page.h"
@@ -60,6 +61,14 @@ Json StatusObject(const std::optional<BoardStatus>& status) {
     return StatusJson(*status);
 }
 
+// A moment as the API writes it ("2026-12-08T10:00:00Z"), or null.
+Json UtcOrNull(const std::optional<std::chrono::sys_seconds>& moment) {
+    if (!moment) {
+        return nullptr;
+    }
+    return IsoUtc(*moment);
+}
+
 Json BoardJson(const BoardSnapshot& board) {
     Json json;
     json["name"] = board.name;
@@ -70,16 +79,27 @@ Json BoardJson(const BoardSnapshot& board) {
     Json lines = Json::array();
     for (std::size_t i = 0; i < kLineCount; ++i) {
         const BoardLine& line = board.lines[i];
-        lines.push_back({{"number", line.number},
-                         {"caption", line.caption},
-                         {"chosen", line.chosen},
-                         {"digits", DigitCountFromText(line.format.numbers)},
-                         {"places", line.format.places},
-                         {"text", line.text},
-                         {"shown", board.shown.lines[i]},
-                         {"flicker", line.flicker},
-                         {"point", line.point},
-                         {"pattern", line.pattern}});
+        Json json_line{{"number", line.number},
+                       {"caption", line.caption},
+                       {"chosen", line.chosen},
+                       {"digits", DigitCountFromText(line.format.numbers)},
+                       {"places", line.format.places},
+                       {"text", line.text},
+                       {"shown", board.shown.lines[i]},
+                       {"flicker", line.flicker},
+                       {"point", line.point},
+                       {"pattern", line.pattern},
+                       {"stale", line.stale},
+                       {"fresh_at", UtcOrNull(line.fresh_at)},
+                       {"stale_since", UtcOrNull(line.stale_since)}};
+        // Bounds only where the boards file gives them.
+        if (line.bounds.min) {
+            json_line["min"] = *line.bounds.min;
+        }
+        if (line.bounds.max) {
+            json_line["max"] = *line.bounds.max;
+        }
+        lines.push_back(std::move(json_line));
     }
     json["lines"] = std::move(lines);
     json["status"] = StatusObject(board.last_status);
@@ -365,7 +385,7 @@ struct HttpApi::Impl {
             HttpResponse response;
             response.status = 204;
             response.content_type.clear();
-            response.headers = {{"Access-Control-Allow-Methods", "GET, POST"},
+            response.headers = {{"Access-Control-Allow-Methods", "GET, POST, DELETE"},
                                 {"Access-Control-Allow-Headers", "Content-Type, Authorization"},
                                 {"Access-Control-Max-Age", "600"}};
             return reply(std::move(response));
@@ -447,7 +467,8 @@ struct HttpApi::Impl {
         const bool known = (parts.size() == 2 && (what == "session" || what == "events" ||
                                                   what == "boards")) ||
                            ((what == "boards" || what == "groups") && parts.size() >= 3 &&
-                            parts.size() <= 4);
+                            parts.size() <= 4) ||
+                           (what == "schedules" && parts.size() <= 3);
         if (!known) {
             return reply(ErrorResponse(404, "no such API path"));
         }
@@ -482,6 +503,9 @@ struct HttpApi::Impl {
             response.event_stream = true;
             response.stream_session = caller.session;
             return reply(std::move(response));
+        }
+        if (what == "schedules") {
+            return Schedules(request, parts, caller, reply);
         }
         const bool group = what == "groups";
         const bool settings_path =
@@ -552,6 +576,50 @@ struct HttpApi::Impl {
             changes.push_back(std::get<BoardChange>(std::move(checked)));
         }
         Submit(boards, std::move(changes), group, reply);
+    }
+
+    // Changes on time: the list, one schedule, a new one (its change
+    // checked as a POST of it would be now), and a cancellation.
+    void Schedules(const HttpRequest& request, const std::vector<std::string>& parts,
+                   const Caller& caller, const Reply& reply) {
+        const std::string& method = request.method;
+        if (parts.size() == 2) {
+            if (method == "GET") {
+                return reply(JsonResponse(200, service.SchedulesJson()));
+            }
+            if (method != "POST") {
+                return reply(WrongMethod("GET, POST"));
+            }
+            const auto body = ParseBody(request.body);
+            if (!body) {
+                return reply(ErrorResponse(400, "the body is no JSON"));
+            }
+            auto made = service.AddSchedule(*body, caller.role, std::string(RoleName(caller.role)));
+            if (const auto* refusal = std::get_if<BodyRefusal>(&made)) {
+                return reply(ErrorResponse(refusal->status, refusal->error, refusal->field));
+            }
+            return reply(JsonResponse(201, std::get<Json>(made)));
+        }
+        const std::string& id = parts[2];
+        if (method == "GET") {
+            const auto schedule = service.ScheduleJson(id);
+            if (!schedule) {
+                return reply(ErrorResponse(404, "no schedule " + Named(id)));
+            }
+            return reply(JsonResponse(200, *schedule));
+        }
+        if (method != "DELETE") {
+            return reply(WrongMethod("GET, DELETE"));
+        }
+        if (const auto refusal = service.CancelSchedule(id, caller.role)) {
+            const std::string error =
+                refusal->status == 404 ? "no schedule " + Named(id) : refusal->error;
+            return reply(ErrorResponse(refusal->status, error, refusal->field));
+        }
+        HttpResponse response;
+        response.status = 204;
+        response.content_type.clear();
+        return reply(std::move(response));
     }
 
     // Setting boards up (admin only): a board's settings read and changed,
@@ -770,10 +838,32 @@ struct HttpApi::Impl {
         } else if (const auto* removed = std::get_if<RemovedEvent>(&event)) {
             name = "removed";
             data = {{"board", removed->board}};
+        } else if (const auto* fresh = std::get_if<FreshnessEvent>(&event)) {
+            name = "state";
+            data = BoardJson(fresh->board);
+        } else if (const auto* schedules = std::get_if<SchedulesEvent>(&event)) {
+            return EventLines("schedules", schedules->json);
         } else {
             return std::nullopt;
         }
-        return "event: " + name + "\ndata: " + Dump(data) + "\n\n";
+        return EventLines(name, Dump(data));
+    }
+
+    // One Server-Sent Event: a "data:" line for every line of the text, so
+    // a text that spans lines still reaches the client whole.
+    static std::string EventLines(std::string_view name, std::string_view text) {
+        std::string event = "event: " + std::string(name) + "\n";
+        while (true) {
+            const std::size_t end = text.find('\n');
+            event += "data: ";
+            event += text.substr(0, end);
+            event += "\n";
+            if (end == std::string_view::npos) {
+                break;
+            }
+            text.remove_prefix(end + 1);
+        }
+        return event + "\n";
     }
 };
 

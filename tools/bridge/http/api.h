@@ -118,8 +118,10 @@ public:
     bool SessionOpen(std::uint64_t session);
 
     // The Server-Sent Event an event of the service becomes ("event: state"
-    // with the board, "status", "availability"); nothing for an event no
-    // stream is told. Called on the door's thread.
+    // with the board, also when a guarded line went stale or fresh;
+    // "status", "availability", "added", "removed", and "schedules" with
+    // the whole list); nothing for an event no stream is told. Called on
+    // the door's thread.
     std::optional<std::string> EventText(const BoardEvent& event);
 
 private:

@@ -2,6 +2,7 @@
 // JSON API, kept live by its event stream. Plain DOM, no framework: the
 // page must work on a LAN without internet.
 import { applyKey, formatLine, lineTakes, typedRefusal } from "/lines.js";
+import { forgetLists, Later, showSchedules } from "/later.js";
 import { AddCard, SetupCard } from "/setup.js";
 
 const LINE_COUNT = 6;
@@ -85,9 +86,15 @@ function listWords(items) {
 
 // " at 03:31" in the page's local time, or "" without a time.
 function atTime(at) {
+  const time = clockTime(at);
+  return time ? ` at ${time}` : "";
+}
+
+// "03:31" in the page's local time; "" without a time.
+function clockTime(at) {
   const time = at ? new Date(at) : null;
   if (!time || Number.isNaN(time.getTime())) return "";
-  return ` at ${time.toLocaleTimeString([], { hour: "2-digit", minute: "2-digit", hourCycle: "h23" })}`;
+  return time.toLocaleTimeString([], { hour: "2-digit", minute: "2-digit", hourCycle: "h23" });
 }
 
 // One exchange's result in plain words; `at` is " at 03:31" or "". The
@@ -371,6 +378,14 @@ export function label(forId, visible, hidden) {
   return h("label", { for: forId }, visible, h("span", { class: "sr" }, hidden));
 }
 
+// A line's bounds beside its caption: " (1.00 to 9.50)", " (at least 1)",
+// " (at most 9.5)", or "" for a line without.
+function boundsWords({ min, max }) {
+  if (min !== undefined && max !== undefined) return ` (${min} to ${max})`;
+  if (min !== undefined) return ` (at least ${min})`;
+  return max !== undefined ? ` (at most ${max})` : "";
+}
+
 // --- a board's card -----------------------------------------------------------
 
 class BoardCard {
@@ -449,7 +464,8 @@ class BoardCard {
 
     this.send = h("button", { type: "button", class: "primary", "aria-label": `Send ${board.name}` }, "Send");
     this.send.addEventListener("click", () => this.sendChanges());
-    const actions = [this.send];
+    this.later = new Later("board", board.name, id, this);
+    const actions = [this.send, this.later.button];
     if (admin) {
       const clock = h("button", { type: "button", "aria-label": `Proof time ${board.name}` }, "Proof time");
       clock.addEventListener("click", () => this.command(`/api/boards/${encodeURIComponent(this.name)}/clock`, {}));
@@ -467,8 +483,8 @@ class BoardCard {
       h("ol", { class: "lines" }, rows),
       this.off = h("p", { class: "off" }),
       h("div", { class: "settings" }, settings),
-      h("div", { class: "actions" }, actions),
-      this.result, this.last);
+      h("div", { class: "actions" }, actions), this.later.panel,
+      this.result, this.last, this.later.list);
     this.show(board);
   }
 
@@ -546,7 +562,17 @@ class BoardCard {
     line.row.classList.toggle("told", refused !== "");
     let note = [line.problem, refused].filter(Boolean).join(" ");
     if (!note && line.row.classList.contains("changed")) note = "changed, not sent yet";
-    if (!note && stored.shown !== stored.text) note = `the board shows ${stored.shown || "nothing"} yet`;
+    // A guarded line with no new value for too long: the board shows it
+    // blank or flickering until a fresh value comes; said in words, not
+    // only by its colour (and what the board shows then is no news).
+    if (!note && !stored.stale && stored.shown !== stored.text) {
+      note = `the board shows ${stored.shown || "nothing"} yet`;
+    }
+    line.row.classList.toggle("stale", Boolean(stored.stale));
+    if (stored.stale) {
+      const since = clockTime(stored.stale_since);
+      note = [`stale${since ? ` since ${since}` : ""}: no new value came`, note].filter(Boolean).join(" · ");
+    }
     line.note.textContent = note;
   }
 
@@ -560,7 +586,7 @@ class BoardCard {
     board.lines.forEach((stored, index) => {
       const n = index + 1;
       const line = this.lines[index];
-      line.caption.textContent = stored.caption || `Line ${n}`;
+      line.caption.textContent = (stored.caption || `Line ${n}`) + boundsWords(stored);
       line.display.style.setProperty("--digits", stored.digits);
       line.ghost.textContent = "8.".repeat(stored.digits);
       line.tenth.textContent = stored.point ? "!".repeat(stored.digits - 1) + "!." : "";
@@ -610,16 +636,37 @@ class BoardCard {
     return body;
   }
 
-  async sendChanges() {
-    // A line being edited is left first, as the dialog's send button takes the focus.
-    this.send.focus();
+  // What "Send" posts, or null when a line holds refused keys (the card
+  // says so; pressed again, it goes).
+  changeToSend() {
     const held = this.lines.filter((line) => line.refusals.holds && !line.input.disabled);
     if (held.length > 0) {
       for (const line of held) line.refusals.holds = false;
       showResult(this.result, heldWords(held.map((line) => line.number)), "refused");
-      return;
+      return null;
     }
-    await this.run(`/api/boards/${encodeURIComponent(this.name)}`, this.body(), true);
+    return this.body();
+  }
+
+  async sendChanges() {
+    // A line being edited is left first, as the dialog's send button takes the focus.
+    this.send.focus();
+    const body = this.changeToSend();
+    if (body) await this.run(`/api/boards/${encodeURIComponent(this.name)}`, body, true);
+  }
+
+  // The change went into a schedule: the card shows what is stored again.
+  scheduled() {
+    this.edits.clear();
+    for (const line of this.lines) {
+      line.refusals.clear();
+      line.problem = "";
+    }
+    this.show(this.board);
+  }
+
+  refusedLine(n) {
+    this.markRefused(n);
   }
 
   async command(path, body) {
@@ -696,7 +743,8 @@ class GroupCard {
     }
     this.send = h("button", { type: "button", class: "primary", "aria-label": `Send ${name}` }, "Send");
     this.send.addEventListener("click", () => this.sendChanges());
-    const actions = [this.send];
+    this.later = new Later("group", name, id, this);
+    const actions = [this.send, this.later.button];
     if (admin) {
       const clock = h("button", { type: "button", "aria-label": `Proof time ${name}` }, "Proof time");
       clock.addEventListener("click", () => this.run("/clock", {}));
@@ -712,7 +760,7 @@ class GroupCard {
       h("header", {}, h("h3", { id: `${id}-name` }, name)), this.members,
       h("ol", { class: "group-lines" }, rows),
       h("div", { class: "settings" }, settings),
-      h("div", { class: "actions" }, actions), this.result);
+      h("div", { class: "actions" }, actions), this.later.panel, this.result, this.later.list);
     this.refresh();
   }
 
@@ -768,14 +816,38 @@ class GroupCard {
     return body;
   }
 
-  async sendChanges() {
+  // What "Send" posts, or null when a line holds refused keys.
+  changeToSend() {
     const held = this.lines.filter((line) => line.refusals.holds && !line.input.disabled);
     if (held.length > 0) {
       for (const line of held) line.refusals.holds = false;
       showResult(this.result, heldWords(held.map((line) => line.number)), "refused");
-      return;
+      return null;
     }
-    await this.run("", this.body());
+    return this.body();
+  }
+
+  async sendChanges() {
+    const body = this.changeToSend();
+    if (body) await this.run("", body);
+  }
+
+  // The change went into a schedule: the lines start over.
+  scheduled() {
+    this.clearLines();
+  }
+
+  refusedLine(n) {
+    this.inputs[n - 1].setAttribute("aria-invalid", "true");
+  }
+
+  clearLines() {
+    for (const line of this.lines) {
+      line.input.value = "";
+      line.refusals.clear();
+      line.problem = "";
+      this.describe(line.number);
+    }
   }
 
   async run(path, body) {
@@ -795,14 +867,7 @@ class GroupCard {
       [r.board, ...(r.pending ? [PENDING, "pending"] : statusesWords(r.statuses ?? []))]);
     showResult(this.result, words.map(([board, text]) => `${board}: ${text}`).join(" · "),
       worstKind(words.map(([, , kind]) => kind)));
-    if (path === "") {
-      for (const line of this.lines) {
-        line.input.value = "";
-        line.refusals.clear();
-        line.problem = "";
-        this.describe(line.number);
-      }
-    }
+    if (path === "") this.clearLines();
   }
 }
 
@@ -839,6 +904,7 @@ function showLogin() {
   page.boards.clear();
   page.groups.clear();
   page.setup.clear();
+  forgetLists();
   $("groups").hidden = true;
   $("setup").hidden = true;
   $("role").textContent = "";
@@ -866,11 +932,13 @@ async function loadBoards() {
   if (same) {
     for (const board of boards) page.boards.get(board.name).show(board);
     syncGroups();
+    await loadSchedules();
     return;
   }
   page.boards.clear();
   page.groups.clear();
   page.setup.clear();
+  forgetLists();
   $("boards").replaceChildren();
   $("group-cards").replaceChildren();
   $("setup-cards").replaceChildren();
@@ -878,6 +946,13 @@ async function loadBoards() {
   $("setup").hidden = !admin;
   if (admin) $("setup-cards").append(new AddCard().element);
   for (const board of boards) addBoard(board);
+  await loadSchedules();
+}
+
+// What is scheduled, for every card's list (then kept by the event stream).
+async function loadSchedules() {
+  const answer = await api("GET", "/api/schedules");
+  if (answer.status === 200) showSchedules(answer.body.schedules);
 }
 
 // Groups as the boards name them: a card for each new one, none for a
@@ -887,6 +962,7 @@ function syncGroups() {
   for (const [name, card] of page.groups) {
     if (named.has(name)) continue;
     card.element.remove();
+    card.later.forget();
     page.groups.delete(name);
   }
   for (const name of named) {
@@ -920,6 +996,7 @@ export function addBoard(board) {
 // A board an admin removed leaves the page.
 function removeBoard(name) {
   page.boards.get(name)?.element.remove();
+  page.boards.get(name)?.later.forget();
   page.boards.delete(name);
   page.setup.get(name)?.element.remove();
   page.setup.delete(name);
@@ -950,6 +1027,7 @@ function openEvents() {
     syncGroups();
   });
   events.addEventListener("added", (event) => addBoard(JSON.parse(event.data)));
+  events.addEventListener("schedules", (event) => showSchedules(JSON.parse(event.data).schedules));
   events.addEventListener("removed", (event) => removeBoard(JSON.parse(event.data).board));
   events.addEventListener("status", (event) => {
     const status = JSON.parse(event.data);
