@@ -174,10 +174,15 @@ std::variant<Schedule, BodyRefusal> ScheduleFromBody(const Json& body, Role role
         schedule.role = RoleNeeded(schedule.set);
     }
     if (schedule.role == Role::Admin && role != Role::Admin) {
-        return BodyRefusal{403,
-                           schedule.clock ? "only an admin may set the clock"
-                                          : "only an admin may change flicker, point or brightness",
-                           schedule.clock ? "clock" : "set"};
+        if (schedule.clock) {
+            return BodyRefusal{403, "only an admin may set the clock", "clock"};
+        }
+        // The field as a POST of the change would name it, within "set".
+        auto refused = ChangeFromBody(schedule.set, LineRules{}, role);
+        auto* refusal = std::get_if<BodyRefusal>(&refused);
+        return refusal != nullptr && refusal->status == 403
+                   ? BodyRefusal{403, refusal->error, "set." + refusal->field}
+                   : BodyRefusal{403, "only an admin may change flicker, point or brightness", "set"};
     }
     if (body.contains("note")) {
         if (!body["note"].is_string()) {

@@ -196,7 +196,7 @@ TEST_F(ChangesOnTimeTest, ASchedulesChangeIsCheckedWhenItIsMade) {
         {Role::Admin, R"({"board": "hall", "at": "2026-12-09 12:59:59", "set": {"lines": {"1": "1"}}})", 422, "at"},
         {Role::Admin, R"({"board": "hall", "at": "2026-12-09 14:00:00", "set": {"lines": {"1": "123.4"}}})", 422, "set.lines.1"},
         {Role::Admin, R"({"group": "prices", "daily": "06:00", "set": {"lines": {"1": "2.5"}}})", 422, "kiosk.set.lines.1"},
-        {Role::Operator, R"({"board": "hall", "daily": "06:00", "set": {"brightness": {"day": 3}}})", 403, "set"},
+        {Role::Operator, R"({"board": "hall", "daily": "06:00", "set": {"brightness": {"day": 3}}})", 403, "set.brightness"},
         {Role::Operator, R"({"board": "hall", "daily": "06:00", "clock": true})", 403, "clock"},
         {Role::Admin, R"({"board": "nowhere", "daily": "06:00", "clock": true})", 422, "board"},
         {Role::Admin, R"({"board": "hall", "daily": "24:00", "clock": true})", 422, "daily"},

@@ -415,7 +415,7 @@ class HttpDoorTest(unittest.TestCase):
             ("a one-off in the past", {"board": "hall", "at": "2020-01-01 00:00:00", "set": {"update": "Now"}},
              admin, 422, "at"),
             ("an operator's brightness", {"board": "hall", "at": at, "set": {"brightness": {"day": 3}}},
-             operator, 403, "set"),
+             operator, 403, "set.brightness"),
             ("a line its board cannot show", {"board": "hall", "at": at, "set": {"lines": {"1": "123.4"}}},
              admin, 422, "set.lines.1"),
             ("a group's member named", {"group": "prices", "at": at, "set": {"lines": {"1": "123"}}},
