@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -139,6 +140,27 @@ std::filesystem::path SettingsLockFile(const std::filesystem::path& file);
 // alone (mode 0600, or an access list of that user only), new or rewritten.
 bool ReplaceFileDurably(const std::filesystem::path& file, std::string_view bytes,
                         FileUse use = FileUse::Configuration);
+
+// A file written only at its end, each Append on the disk before it
+// returns (a log that must not lose what it acknowledged to a kill or a
+// power cut). A new one is made for the running user alone (mode 0600 on
+// POSIX systems, with its folder's entry made durable; on Windows the
+// folder's access list).
+class AppendOnlyFile {
+public:
+    virtual ~AppendOnlyFile() = default;
+    // Its size in bytes now.
+    virtual std::uint64_t Size() const = 0;
+    // Writes the bytes at the end and waits until they are on the disk.
+    virtual bool Append(std::string_view bytes) = 0;
+    // Cuts the file to `size` bytes (a half-written end a crash left), durably.
+    virtual bool Truncate(std::uint64_t size) = 0;
+};
+
+// Opens (or makes) the file for appending; nothing, and why in `error`,
+// when it cannot.
+std::unique_ptr<AppendOnlyFile> OpenAppendOnly(const std::filesystem::path& file,
+                                               std::string& error);
 
 // The running executable's full path; empty when it cannot be found.
 std::filesystem::path ExecutablePath();

@@ -695,4 +695,66 @@ bool DirectoryIsWritable(const std::filesystem::path& directory) {
     return true;
 }
 
+namespace {
+
+class PosixAppendOnly final : public AppendOnlyFile {
+public:
+    explicit PosixAppendOnly(int fd) : fd_(fd) {}
+    ~PosixAppendOnly() override { ::close(fd_); }
+
+    std::uint64_t Size() const override {
+        struct stat info {};
+        return ::fstat(fd_, &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
+    }
+
+    bool Append(std::string_view bytes) override {
+        while (!bytes.empty()) {
+            const ssize_t written = ::write(fd_, bytes.data(), bytes.size());
+            if (written < 0 && errno == EINTR) {
+                continue;
+            }
+            if (written <= 0) {
+                return false;
+            }
+            bytes.remove_prefix(static_cast<std::size_t>(written));
+        }
+        return ::fdatasync(fd_) == 0;
+    }
+
+    bool Truncate(std::uint64_t size) override {
+        return ::ftruncate(fd_, static_cast<off_t>(size)) == 0 && ::fsync(fd_) == 0;
+    }
+
+private:
+    int fd_;
+};
+
+} // namespace
+
+std::unique_ptr<AppendOnlyFile> OpenAppendOnly(const std::filesystem::path& file, std::string& error) {
+    struct stat before {};
+    const bool existed = ::lstat(file.c_str(), &before) == 0;
+    const int fd = ::open(file.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+        error = "cannot open " + file.string() + ": " + std::strerror(errno);
+        return nullptr;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        error = file.string() + " is no regular file";
+        return nullptr;
+    }
+    if (!existed) {
+        // The new name reaches the disk too, not only the bytes.
+        const std::filesystem::path folder = file.parent_path().empty() ? "." : file.parent_path();
+        const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dir >= 0) {
+            ::fsync(dir);
+            ::close(dir);
+        }
+    }
+    return std::make_unique<PosixAppendOnly>(fd);
+}
+
 } // namespace lumidex

@@ -703,4 +703,56 @@ bool DirectoryIsWritable(const std::filesystem::path& directory) {
     return true;
 }
 
+namespace {
+
+class Win32AppendOnly final : public AppendOnlyFile {
+public:
+    explicit Win32AppendOnly(HANDLE file) : file_(file) {}
+    ~Win32AppendOnly() override { ::CloseHandle(file_); }
+
+    std::uint64_t Size() const override {
+        LARGE_INTEGER size{};
+        return ::GetFileSizeEx(file_, &size) ? static_cast<std::uint64_t>(size.QuadPart) : 0;
+    }
+
+    bool Append(std::string_view bytes) override {
+        LARGE_INTEGER end{};
+        if (!::SetFilePointerEx(file_, LARGE_INTEGER{}, &end, FILE_END)) {
+            return false;
+        }
+        while (!bytes.empty()) {
+            DWORD written = 0;
+            const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 20));
+            if (!::WriteFile(file_, bytes.data(), chunk, &written, nullptr) || written == 0) {
+                return false;
+            }
+            bytes.remove_prefix(written);
+        }
+        return ::FlushFileBuffers(file_) != 0;
+    }
+
+    bool Truncate(std::uint64_t size) override {
+        LARGE_INTEGER at{};
+        at.QuadPart = static_cast<LONGLONG>(size);
+        return ::SetFilePointerEx(file_, at, nullptr, FILE_BEGIN) && ::SetEndOfFile(file_) &&
+               ::FlushFileBuffers(file_);
+    }
+
+private:
+    HANDLE file_;
+};
+
+} // namespace
+
+std::unique_ptr<AppendOnlyFile> OpenAppendOnly(const std::filesystem::path& file, std::string& error) {
+    const HANDLE handle = ::CreateFileW(file.wstring().c_str(), GENERIC_READ | GENERIC_WRITE,
+                                        FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        error = "cannot open " + file.string() + ": " + SystemMessage(::GetLastError());
+        return nullptr;
+    }
+    return std::make_unique<Win32AppendOnly>(handle);
+}
+
 } // namespace lumidex
