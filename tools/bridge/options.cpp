@@ -18,6 +18,7 @@ std::optional<BridgeOptions> ParseBridgeOptions(const std::vector<std::string>& 
     AddFlag(parser, "-h,--help", options.help);
     AddFlag(parser, "--version", options.version);
     AddSingle(parser, "--boards", options.boards);
+    AddSingle(parser, "--check-record", options.check_record);
     MqttOptionTexts mqtt;
     AddMqttOptions(parser, mqtt, options.mqtt);
     HttpOptionTexts http;
@@ -45,7 +46,7 @@ std::optional<BridgeOptions> ParseBridgeOptions(const std::vector<std::string>& 
         }
     }
     const bool other_task = options.help || options.version || options.http.hash_password ||
-                            options.service != ServiceVerb::None;
+                            !options.check_record.empty() || options.service != ServiceVerb::None;
     if (options.boards.empty() && !other_task) {
         error = "--boards FILE is required (see --help)";
         return std::nullopt;
@@ -56,6 +57,7 @@ std::optional<BridgeOptions> ParseBridgeOptions(const std::vector<std::string>& 
 std::string BridgeUsage() {
     std::string usage = R"(Usage: lumidex-bridge --boards FILE [OPTION]...
        lumidex-bridge --hash-password
+       lumidex-bridge --check-record FILE
 
 Serves Lumidex boards unattended through its doors (below). Each board is a
 Config.ini prepared in the dialog plus a link, named in the boards file:
@@ -66,6 +68,8 @@ Config.ini prepared in the dialog plus a link, named in the boards file:
   groups=site1,prices
 
   --boards FILE        the boards file (required)
+  --check-record FILE  walk a change record file's chain: exit 0 when it
+                       holds, 1 with the line where it breaks
   --help               show this text
   --version            show the version and the licence
 

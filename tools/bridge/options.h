@@ -22,6 +22,7 @@ struct BridgeOptions {
     ServiceVerb service = ServiceVerb::None;
     bool help = false;
     bool version = false;
+    std::string check_record; // --check-record FILE: walk a record file's chain
 };
 
 // Parses the arguments (without the program name); on bad usage returns
