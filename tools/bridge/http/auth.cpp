@@ -87,7 +87,7 @@ std::vector<FileLine> WordLines(std::string_view text) {
         const std::size_t end = std::min(text.find('\n'), text.size());
         std::string_view line = text.substr(0, end);
         text.remove_prefix(std::min(end + 1, text.size()));
-        FileLine words{number, {}};
+        FileLine split{number, {}};
         while (true) {
             const std::size_t start = line.find_first_not_of(" \t\r");
             if (start == std::string_view::npos) {
@@ -95,11 +95,11 @@ std::vector<FileLine> WordLines(std::string_view text) {
             }
             line.remove_prefix(start);
             const std::size_t blank = std::min(line.find_first_of(" \t\r"), line.size());
-            words.words.push_back(line.substr(0, blank));
+            split.words.push_back(line.substr(0, blank));
             line.remove_prefix(blank);
         }
-        if (!words.words.empty() && !words.words.front().starts_with('#')) {
-            lines.push_back(std::move(words));
+        if (!split.words.empty() && !split.words.front().starts_with('#')) {
+            lines.push_back(std::move(split));
         }
     }
     return lines;

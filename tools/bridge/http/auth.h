@@ -95,7 +95,8 @@ public:
     Credentials(std::optional<std::string> operator_line, std::optional<std::string> admin_line,
                 std::vector<Token> tokens, std::vector<User> users = {});
 
-    // True when any password is set: then every API call needs a login.
+    // True when any password or person is set: then every API call needs a
+    // login.
     bool Required() const { return operator_line_ || admin_line_ || !users_.empty(); }
     // True when this role has a password.
     bool HasPassword(Role role) const {
