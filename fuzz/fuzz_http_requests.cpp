@@ -61,7 +61,7 @@ struct Door {
         settings.allow_origin = "https://rates.example";
         settings.credentials = std::make_shared<Credentials>(
             std::nullopt, std::string(kAdminLine),
-            std::vector<Token>{{Role::Operator, "operator-token-0123"}});
+            std::vector<Token>{{Role::Operator, "operator-token-0123", "feed"}});
         // The door's thread is this one: what is posted runs at once, a
         // time limit is reached at once, and a password is checked at once.
         api = std::make_unique<HttpApi>(
