@@ -92,8 +92,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto fields = fuzz::SplitFields(data, size, 4);
     const LineFormat format{std::string(fields[0].substr(0, 6)),
                             std::string(fields[1].substr(0, 6))};
-    std::array<LineFormat, kLineCount> formats;
-    formats.fill(format);
+    LineRules rules;
+    rules.formats.fill(format);
     const ParsedTopic topic = ParseTopic(fields[2]);
     if (topic.kind != TopicKind::BoardCommand && topic.kind != TopicKind::GroupCommand) {
         return 0;
@@ -105,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                               topic.field == ChangeField::Point;
     fuzz::Require(!line_command || (topic.line >= 1 && topic.line <= kLineCount),
                   "a line command names a line 1..6", where);
-    const auto checked = ChangeFromText(topic.field, topic.line, fields[3], formats);
+    const auto checked = ChangeFromText(topic.field, topic.line, fields[3], rules);
     const std::string typed(TrimPayload(fields[3]));
     const auto* command = std::get_if<BoardChange>(&checked);
     switch (topic.field) {

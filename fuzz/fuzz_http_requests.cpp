@@ -19,6 +19,7 @@
 #include "settings/file_io.h"
 #include "tools/bridge/http/api.h"
 #include "tools/bridge/http/auth.h"
+#include "boards/schedule.h"
 #include "tools/bridge/http/body.h"
 #include "tools/bridge/http/connection.h"
 #include "tools/bridge/http/settings.h"
@@ -60,7 +61,7 @@ struct Door {
         settings.allow_origin = "https://rates.example";
         settings.credentials = std::make_shared<Credentials>(
             std::nullopt, std::string(kAdminLine),
-            std::vector<Token>{{Role::Operator, "operator-token-0123"}});
+            std::vector<Token>{{Role::Operator, "operator-token-0123", "feed"}});
         // The door's thread is this one: what is posted runs at once, a
         // time limit is reached at once, and a password is checked at once.
         api = std::make_unique<HttpApi>(
@@ -105,11 +106,24 @@ void CheckBody(const std::string& body) {
     if (json.is_discarded()) {
         return;
     }
-    std::array<LineFormat, kLineCount> formats;
-    formats.fill({"3", "No"});
-    formats[0] = {"4", "2"};
+    LineRules rules;
+    rules.formats.fill({"3", "No"});
+    rules.formats[0] = {"4", "2"};
+    // Line 2 takes 5 to 250 only.
+    rules.bounds[1] = {"5", "250"};
+    const auto& formats = rules.formats;
     for (const Role role : {Role::Operator, Role::Admin}) {
-        const auto checked = ChangeFromBody(json, formats, role);
+        // A schedule's body is read whole or refused, never half.
+        const auto schedule = ScheduleFromBody(json, role);
+        if (const auto* made = std::get_if<Schedule>(&schedule)) {
+            fuzz::Require(made->board.empty() != made->group.empty() &&
+                              made->at.has_value() != made->daily.has_value() &&
+                              made->clock == made->set.is_null() &&
+                              (role == Role::Admin || made->role == Role::Operator),
+                          "a schedule read names one target, one time and one change its role may ask for",
+                          [&] { return fuzz::Printable(body); });
+        }
+        const auto checked = ChangeFromBody(json, rules, role);
         const auto* change = std::get_if<BoardChange>(&checked);
         if (change == nullptr) {
             continue;
@@ -130,8 +144,11 @@ void CheckBody(const std::string& body) {
             fuzz::Require(json.contains(field), "a change stores only what its fields name",
                           [&] { return fuzz::Printable(body) + " stores " + name; });
             if (line_text) {
-                fuzz::Require(LineValueFits(value, formats[static_cast<std::size_t>(name[2] - '1')]),
-                              "a stored line text fits its line",
+                const auto index = static_cast<std::size_t>(name[2] - '1');
+                fuzz::Require(LineValueFits(value, formats[index]), "a stored line text fits its line",
+                              [&] { return fuzz::Printable(body) + " stores " + value; });
+                fuzz::Require(!OutsideBounds(static_cast<int>(index) + 1, value, value, rules.bounds[index]),
+                              "a stored line text lies within its line's bounds",
                               [&] { return fuzz::Printable(body) + " stores " + value; });
             }
         }

@@ -40,6 +40,10 @@ OPERATOR_PASSWORD = "pump-4711"
 ADMIN_PASSWORD = "back office!"
 ADMIN_TOKEN = "a" * 8 + "0123456789abcdef"
 OPERATOR_TOKEN = "o" * 8 + "0123456789abcdef"
+FEED_TOKEN = "f" * 8 + "0123456789abcdef"  # an operator's token named price-feed
+# People of the users file.
+ALICE_PASSWORD = "alice at the pumps"  # an operator
+DANA_PASSWORD = "dana in the office"  # an admin
 ALLOWED_ORIGIN = "https://rates.example"
 
 
@@ -72,11 +76,14 @@ class HttpDoorTest(unittest.TestCase):
         # The bridge takes secrets only its own user may read.
         for role, password in (("operator", OPERATOR_PASSWORD), ("admin", ADMIN_PASSWORD)):
             write_secret(os.path.join(closed, role + ".pass"), password_line(password))
-        write_secret(os.path.join(closed, "tokens"), f"# scripts\nadmin {ADMIN_TOKEN}\noperator {OPERATOR_TOKEN}\n")
+        write_secret(os.path.join(closed, "tokens"), f"# scripts\nadmin {ADMIN_TOKEN}\noperator {OPERATOR_TOKEN}\n"
+                                                     f"operator {FEED_TOKEN} price-feed\n")
+        write_secret(os.path.join(closed, "users"), f"# people\nalice operator {password_line(ALICE_PASSWORD)}"
+                                                    f"dana admin {password_line(DANA_PASSWORD)}")
         cls.open = Bridge(os.path.join(cls.dir, "open"), "")
         cls.addClassCleanup(cls.open.stop)
         cls.closed = Bridge(closed, "operator-password-file=operator.pass\n"
-                                    "admin-password-file=admin.pass\ntokens-file=tokens\n"
+                                    "admin-password-file=admin.pass\nusers-file=users\ntokens-file=tokens\n"
                                     f"allow-origin={ALLOWED_ORIGIN}\n")
         cls.addClassCleanup(cls.closed.stop)
         cls.document = cls.request_on(cls.open, "GET", "/api/openapi.json").json
@@ -361,16 +368,22 @@ class HttpDoorTest(unittest.TestCase):
         for name in ("hall", "dock"):
             with open(os.path.join(folder, name + ".ini"), "w", newline="") as f:
                 f.write(board_settings(RESTART_BOARD))
-        passwords = "operator-password-file=operator.pass\nadmin-password-file=admin.pass\n"
+        # Alice and Carol log in by name; Carol leaves the users file while
+        # the service is down, and her session ends with it.
+        alice_line, carol_line = (f"alice operator {password_line(ALICE_PASSWORD)}",
+                                  f"carol admin {password_line(DANA_PASSWORD)}")
+        write_secret(os.path.join(folder, "users"), alice_line + carol_line)
+        passwords = "operator-password-file=operator.pass\nadmin-password-file=admin.pass\nusers-file=users\n"
         sim = Sim(RESTART_BOARD)
         self.addCleanup(sim.stop)
         bridge = Bridge(folder, passwords)
         try:
-            def log_in(password):
-                answer = self.request(bridge, "POST", "/api/login", {"password": password})
+            def log_in(password, **name):
+                answer = self.request(bridge, "POST", "/api/login", {"password": password, **name})
                 self.assertEqual(answer.status, 200, answer.raw)
                 return {"Cookie": answer.headers["Set-Cookie"].split(";")[0]}
             admin, ended = log_in(ADMIN_PASSWORD), log_in(OPERATOR_PASSWORD)
+            alice, carol = log_in(ALICE_PASSWORD, name="alice"), log_in(DANA_PASSWORD, name="carol")
             self.assertEqual(self.request(bridge, "POST", "/api/boards/hall", {"lines": {"1": "12.45"}},
                                           admin).status, 200)
             sim.stop()
@@ -382,11 +395,16 @@ class HttpDoorTest(unittest.TestCase):
                 self.assertNotIn(admin["Cookie"].split("=", 1)[1], f.read())
         finally:
             bridge.stop()
+        write_secret(os.path.join(folder, "users"), alice_line)
         bridge = Bridge(folder, passwords)
         try:
-            session = self.request(bridge, "GET", "/api/session", headers=admin)
-            self.assertEqual((session.status, session.json), (200, {"role": "admin", "login": True}))
+            for cookie, role, name in ((admin, "admin", "admin"), (alice, "operator", "alice")):
+                session = self.request(bridge, "GET", "/api/session", headers=cookie)
+                self.assertEqual((session.status, session.json),
+                                 (200, {"role": role, "name": name, "login": True, "names": True}))
             self.assertEqual(self.request(bridge, "GET", "/api/session", headers=ended).status, 401)
+            self.assertEqual(self.request(bridge, "GET", "/api/session", headers=carol).status, 401,
+                             "a session of someone no longer in the users file outlived a restart")
             line = self.request(bridge, "GET", "/api/boards/hall", headers=admin).json["lines"][0]
             self.assertEqual((line["text"], line["shown"]), ("3.21", "12.45"))
         finally:
@@ -516,7 +534,7 @@ class HttpDoorTest(unittest.TestCase):
             f"{user}:{password}".encode()).decode()}
         source = next(CLIENT_ADDRESSES)
         login = self.request(closed, "POST", "/api/login", {"password": OPERATOR_PASSWORD}, source=source)
-        self.assertEqual((login.status, login.json), (200, {"role": "operator"}))
+        self.assertEqual((login.status, login.json), (200, {"role": "operator", "name": "operator"}))
         cookie_header = login.headers["Set-Cookie"]
         for part in ("HttpOnly", "SameSite=Strict", "Path=/", "Max-Age=43200"):
             self.assertIn(part, cookie_header)
@@ -556,7 +574,8 @@ class HttpDoorTest(unittest.TestCase):
                 answer = self.request(closed, method, path, body, headers, source=source)
                 self.assertEqual(answer.status, status, answer.raw)
                 if status == 200 and path == "/api/session":
-                    self.assertEqual(answer.json, {"role": "operator", "login": True})
+                    self.assertEqual(answer.json, {"role": "operator", "name": "operator", "login": True,
+                                                   "names": True})
                 if headers.get("Origin") == ALLOWED_ORIGIN:
                     self.assertEqual(answer.headers["Access-Control-Allow-Origin"], ALLOWED_ORIGIN)
         preflight = self.request(closed, "OPTIONS", "/api/boards/hall", headers={"Origin": ALLOWED_ORIGIN})
@@ -569,7 +588,7 @@ class HttpDoorTest(unittest.TestCase):
         self.assertIn("Max-Age=0", logout.headers["Set-Cookie"])
         self.assertEqual(self.request(closed, "GET", "/api/boards", headers=admin).status, 401)
         session = self.request(self.open, "GET", "/api/session")
-        self.assertEqual(session.json, {"role": "operator", "login": False})
+        self.assertEqual(session.json, {"role": "operator", "name": "operator", "login": False, "names": False})
 
     def test_five_wrong_passwords_make_an_address_wait(self):
         source = next(CLIENT_ADDRESSES)
@@ -586,6 +605,58 @@ class HttpDoorTest(unittest.TestCase):
         other = self.request(self.closed, "POST", "/api/login", {"password": ADMIN_PASSWORD},
                              source=next(CLIENT_ADDRESSES))
         self.assertEqual(other.status, 200, "another address does not wait")
+
+    def test_people_and_named_tokens_act_under_their_names(self):
+        basic = lambda user, password: {"Authorization": "Basic " + base64.b64encode(
+            f"{user}:{password}".encode()).decode()}
+        source = next(CLIENT_ADDRESSES)
+        self.assertEqual(self.request(self.closed, "GET", "/api/session", source=source).json,
+                         {"error": "log in first", "names": True}, "the page is not told to ask for a name")
+        login = self.request(self.closed, "POST", "/api/login", {"name": "alice", "password": ALICE_PASSWORD},
+                             source=source)
+        self.assertEqual((login.status, login.json), (200, {"role": "operator", "name": "alice"}), login.raw)
+        callers = [
+            # headers, role, name
+            ({"Cookie": login.headers["Set-Cookie"].split(";")[0]}, "operator", "alice"),
+            (basic("dana", DANA_PASSWORD), "admin", "dana"),
+            ({"Authorization": "Bearer " + FEED_TOKEN}, "operator", "price-feed"),
+            ({"Authorization": "Bearer " + OPERATOR_TOKEN}, "operator", "operator"),
+            (basic("admin", ADMIN_PASSWORD), "admin", "admin"),
+        ]
+        admin = {"Authorization": "Bearer " + ADMIN_TOKEN}
+        for headers, role, name in callers:
+            with self.subTest(name):
+                session = self.request(self.closed, "GET", "/api/session", headers=headers, source=source)
+                self.assertEqual(session.json, {"role": role, "name": name, "login": True, "names": True})
+                made = self.request(self.closed, "POST", "/api/schedules", {
+                    "board": "dock", "at": later(days=300), "set": {"update": "Now"}}, headers, source=source)
+                self.assertEqual((made.status, made.json["created_by"]), (201, name), made.raw)
+                self.request(self.closed, "DELETE", f"/api/schedules/{made.json['id']}", headers=admin)
+        for body in ({"name": "dana", "password": ALICE_PASSWORD}, {"name": "nobody", "password": ALICE_PASSWORD}):
+            refused = self.request(self.closed, "POST", "/api/login", body, source=next(CLIENT_ADDRESSES))
+            self.assertEqual((refused.status, refused.json["error"]), (401, "wrong name or password"), body)
+
+    def test_wrong_passwords_for_one_name_leave_the_others_alone(self):
+        source = next(CLIENT_ADDRESSES)
+        for attempt in range(5):
+            wrong = self.request(self.closed, "POST", "/api/login", {"name": "alice", "password": f"guess {attempt}"},
+                                 source=source)
+            self.assertEqual((wrong.status, wrong.json["error"]), (401, "wrong name or password"))
+        alice_basic = "Basic " + base64.b64encode(f"alice:{ALICE_PASSWORD}".encode()).decode()
+        cases = [
+            # name, body (a login) or headers (a read), status
+            ("alice's own password waits", {"name": "alice", "password": ALICE_PASSWORD}, None, 429),
+            ("alice by Basic waits too", None, {"Authorization": alice_basic}, 429),
+            ("dana may log in", {"name": "dana", "password": DANA_PASSWORD}, None, 200),
+            ("the operator's password file", {"password": OPERATOR_PASSWORD}, None, 200),
+        ]
+        for name, body, headers, status in cases:
+            with self.subTest(name):
+                if body is not None:
+                    answer = self.request(self.closed, "POST", "/api/login", body, source=source)
+                else:
+                    answer = self.request(self.closed, "GET", "/api/boards", headers=headers, source=source)
+                self.assertEqual(answer.status, status, answer.raw)
 
     # Live changes.
 
@@ -676,12 +747,19 @@ class HttpDoorTest(unittest.TestCase):
             ("tokens without passwords", [], "tokens-file=../closed/tokens\n", "needs the passwords"),
             ("a certificate without its key", ["--tls-cert", "hall.ini"], "", "tls-key"),
             ("an origin that is no origin", [], "allow-origin=rates.example\n", "allow-origin"),
+            ("a users file that names one twice", [], "users-file=twice-users\n",
+             "twice-users: line 3: alice is named twice (first on line 1)"),
+            ("a users file every user may read", [], "users-file=readable-users\n", "read by every user"),
             ("a tokens file every user may read", [],
              "operator-password-file=../closed/operator.pass\n"
              "admin-password-file=../closed/admin.pass\ntokens-file=readable-tokens\n",
              "read by every user"),
         ]
-        for source, copy in (("tokens", "readable-tokens"), ("admin.pass", "readable.pass")):
+        with open(os.path.join(self.dir, "closed", "users")) as f:
+            people = f.read().splitlines()[1:]
+        write_secret(os.path.join(folder, "twice-users"), f"{people[0]}\n\n{people[0]}\n")
+        for source, copy in (("tokens", "readable-tokens"), ("admin.pass", "readable.pass"),
+                             ("users", "readable-users")):
             shutil.copy(os.path.join(self.dir, "closed", source), os.path.join(folder, copy))
             os.chmod(os.path.join(folder, copy), 0o644)
         for name, extra, section, message in cases:

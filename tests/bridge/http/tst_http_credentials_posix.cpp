@@ -59,8 +59,8 @@ TEST(HttpCredentials, AreReadWhereSystemdHandsThemOverAndNowhereElse) {
         // Beyond loopback the door needs both passwords: both were read.
         const auto door = PrepareHttpDoor(*http, error);
         ASSERT_TRUE(door) << error;
-        EXPECT_EQ(door->credentials->Login("ad"), Role::Admin);
-        EXPECT_EQ(door->credentials->Login("op"), Role::Operator);
+        EXPECT_EQ(door->credentials->Login("", "ad"), (Identity{Role::Admin, "admin"}));
+        EXPECT_EQ(door->credentials->Login("", "op"), (Identity{Role::Operator, "operator"}));
 
         // Nothing weaker: a credential every user may read, and a secret
         // named by its path that its group may read.

@@ -1,7 +1,7 @@
 // The HTTP door's pure rules: which Host and listen addresses and origins
 // it takes, its [http] section, password lines (the same on Linux and
-// Windows), tokens, the login pause, and the change bodies it turns into
-// board changes. The door itself, end to end, is test_http_api.py.
+// Windows), users and tokens, the login pause, and the change bodies it
+// turns into board changes. The door itself, end to end, is test_http_api.py.
 #include "tools/bridge/http/auth.h"
 #include "tools/bridge/http/body.h"
 #include "tools/bridge/http/rules.h"
@@ -191,38 +191,114 @@ TEST(HttpAuth, Base64RoundTrip) {
 
 TEST(HttpAuth, TokensAndRoles) {
     std::string error;
-    const auto tokens = ParseTokens("# scripts\r\n\nadmin 0123456789abcdefXYZ\n  operator\tfedcba9876543210\n", error);
+    const auto tokens = ParseTokens("# scripts\r\n\nadmin 0123456789abcdefXYZ\n"
+                                    "  operator\tfedcba9876543210  price-feed\n",
+                                    error);
     ASSERT_TRUE(tokens) << error;
     ASSERT_EQ(tokens->size(), 2u);
     Credentials credentials(std::nullopt, std::string(kForeignLine), *tokens);
     EXPECT_TRUE(credentials.Required());
-    EXPECT_EQ(credentials.Bearer("0123456789abcdefXYZ"), Role::Admin);
-    EXPECT_EQ(credentials.Bearer("fedcba9876543210"), Role::Operator);
+    EXPECT_EQ(credentials.Bearer("0123456789abcdefXYZ"), (Identity{Role::Admin, "admin"}));
+    EXPECT_EQ(credentials.Bearer("fedcba9876543210"), (Identity{Role::Operator, "price-feed"}));
     EXPECT_EQ(credentials.Bearer("0123456789abcdefXY"), std::nullopt);
     EXPECT_EQ(credentials.Bearer(""), std::nullopt);
-    EXPECT_EQ(credentials.Login("pump-4711"), Role::Admin);
-    EXPECT_EQ(credentials.Basic("admin", "pump-4711"), Role::Admin);
-    EXPECT_EQ(credentials.Basic("admin", "pump-4711"), Role::Admin) << "recognised the second time";
-    EXPECT_EQ(credentials.Basic("operator", "pump-4711"), std::nullopt) << "no operator password";
-    EXPECT_EQ(credentials.Basic("root", "pump-4711"), std::nullopt);
-    for (const char* bad : {"admin short", "guest 0123456789abcdef", "admin", "admin 0123456789abcdef x"}) {
+    const Identity admin{Role::Admin, "admin"};
+    EXPECT_EQ(credentials.Login("", "pump-4711"), admin);
+    EXPECT_EQ(credentials.Login("admin", "pump-4711"), admin);
+    EXPECT_EQ(credentials.Recognised("admin", "pump-4711"), admin) << "recognised the second time";
+    EXPECT_EQ(credentials.Login("operator", "pump-4711"), std::nullopt) << "no operator password";
+    EXPECT_EQ(credentials.Login("root", "pump-4711"), std::nullopt);
+    for (const char* bad : {"admin short", "guest 0123456789abcdef", "admin",
+                            "admin 0123456789abcdef feed extra", "admin 0123456789abcdef a/b",
+                            "operator 0123456789abcdef admin"}) {
         EXPECT_FALSE(ParseTokens(bad, error)) << bad;
         EXPECT_NE(error.find("line 1"), std::string::npos);
     }
 }
 
-// Failures count per client and per role tried; only that role's success
+TEST(HttpAuth, UsersFiles) {
+    const std::string alice = *HashPasswordLine("alice's own", 1000);
+    const std::string dana = *HashPasswordLine("dana's own", 1000);
+    const std::string longest(64, 'x');
+    std::string error;
+    const auto users =
+        ParseUsers("# people\r\n\nalice operator " + alice + "\r\n  dana.k-2_\tadmin  " + dana +
+                       "\n" + longest + " operator " + alice + "\n",
+                   error);
+    ASSERT_TRUE(users) << error;
+    ASSERT_EQ(users->size(), 3u);
+    EXPECT_EQ((std::pair{users->at(1).name, users->at(1).role}),
+              (std::pair{std::string("dana.k-2_"), Role::Admin}));
+    EXPECT_EQ(users->at(2).name, longest);
+
+    // Each refusal names its line.
+    const std::pair<std::string, std::string> refused[] = {
+        {"alice operator", "line 1: wants NAME ROLE HASH"},
+        {"# people\n\nalice guest " + alice, "line 3: wants NAME ROLE HASH"},
+        {"alice operator plain-password", "line 1: wants NAME ROLE HASH"},
+        {"alice operator " + alice + " extra", "line 1: wants NAME ROLE HASH"},
+        {"alice/x operator " + alice, "line 1: wants NAME ROLE HASH"},
+        {std::string(65, 'x') + " operator " + alice, "line 1: wants NAME ROLE HASH"},
+        {"admin admin " + alice, "line 1: admin is a role's name"},
+        {"alice operator " + alice + "\n# again\nalice admin " + dana,
+         "line 3: alice is named twice (first on line 1)"},
+    };
+    for (const auto& [text, says] : refused) {
+        EXPECT_FALSE(ParseUsers(text, error)) << text;
+        EXPECT_EQ(error.substr(0, says.size()), says) << text;
+    }
+
+    // Who logs in under which name: the roles' names and no name go to the
+    // roles' files (here the operator's alone), any other to the users file.
+    Credentials credentials(std::string(kForeignLine), std::nullopt, {}, *users);
+    const Identity operator_role{Role::Operator, "operator"};
+    const Identity alice_who{Role::Operator, "alice"};
+    const Identity dana_who{Role::Admin, "dana.k-2_"};
+    const struct {
+        const char* name;
+        const char* password;
+        std::optional<Identity> who;
+    } logins[] = {
+        {"alice", "alice's own", alice_who},
+        {"dana.k-2_", "dana's own", dana_who},
+        {"dana.k-2_", "alice's own", std::nullopt},
+        {"Alice", "alice's own", std::nullopt},
+        {"nobody", "alice's own", std::nullopt},
+        {"", "alice's own", std::nullopt},
+        {"", "pump-4711", operator_role},
+        {"operator", "pump-4711", operator_role},
+        {"admin", "pump-4711", std::nullopt},
+        {"alice", "pump-4711", std::nullopt},
+        {"alice:x", "alice's own", std::nullopt},
+    };
+    for (const auto& login : logins) {
+        EXPECT_EQ(credentials.Login(login.name, login.password), login.who)
+            << login.name << " / " << login.password;
+        EXPECT_EQ(credentials.Recognised(login.name, login.password), login.who)
+            << "recognised as checked: " << login.name << " / " << login.password;
+    }
+    EXPECT_TRUE(credentials.Checks("nobody"));
+    EXPECT_TRUE(credentials.Checks("operator"));
+    EXPECT_FALSE(credentials.Checks("admin")) << "no admin password file";
+    EXPECT_FALSE(credentials.Checks("a b"));
+    EXPECT_TRUE(credentials.Knows(alice_who));
+    EXPECT_TRUE(credentials.Knows(operator_role));
+    EXPECT_FALSE(credentials.Knows({Role::Admin, "alice"})) << "another role now";
+    EXPECT_FALSE(credentials.Knows({Role::Operator, "gone"})) << "no longer in the file";
+}
+
+// Failures count per client and per name tried; only that name's success
 // clears them, and every further round doubles the wait.
 TEST(HttpAuth, FailedLoginsWaitPerClientAndRole) {
     using std::chrono::seconds;
-    const std::vector<Role> admin{Role::Admin};
-    const std::vector<Role> both{Role::Admin, Role::Operator};
-    const std::vector<Role> operator_role{Role::Operator};
+    const std::vector<std::string> admin{"admin"};
+    const std::vector<std::string> both{"admin", "operator"};
+    const std::vector<std::string> operator_role{"operator"};
     struct Step {
         const char* what;
         enum { Fail, Succeed, Expect } kind;
         const char* client;
-        std::vector<Role> roles;
+        std::vector<std::string> names;
         int at_seconds;
         std::optional<long> waiting; // for Expect
     };
@@ -265,39 +341,45 @@ TEST(HttpAuth, FailedLoginsWaitPerClientAndRole) {
         const auto now = start + seconds{step.at_seconds};
         switch (step.kind) {
         case Step::Fail:
-            throttle.Failed(step.client, step.roles, now);
+            throttle.Failed(step.client, step.names, now);
             break;
         case Step::Succeed:
-            throttle.Succeeded(step.client, step.roles.front());
+            throttle.Succeeded(step.client, step.names.front());
             break;
         case Step::Expect:
-            EXPECT_EQ(throttle.Waiting(step.client, step.roles, now), step.waiting) << step.what;
+            EXPECT_EQ(throttle.Waiting(step.client, step.names, now), step.waiting) << step.what;
             break;
         }
     }
 }
 
-TEST(HttpAuth, SessionsOfOneRoleNeverEndAnother) {
+TEST(HttpAuth, SessionsOfOneNameNeverEndAnothers) {
     Sessions sessions;
+    const Identity dana{Role::Admin, "dana"};
+    const Identity alice{Role::Operator, "alice"};
+    const Identity bob{Role::Operator, "bob"};
     const auto start = Sessions::Clock::time_point{} + std::chrono::hours{1};
-    const auto admin = sessions.Open(Role::Admin, start);
+    const auto admin = sessions.Open(dana, start);
     ASSERT_TRUE(admin);
     EXPECT_EQ(admin->size(), 64u);
-    std::vector<std::string> operators;
-    for (std::size_t i = 0; i < kMostSessionsPerRole + 6; ++i) {
-        operators.push_back(*sessions.Open(Role::Operator, start + std::chrono::seconds{1 + i}));
+    const auto alices = sessions.Open(alice, start);
+    std::vector<std::string> bobs;
+    for (std::size_t i = 0; i < kMostSessionsPerName + 6; ++i) {
+        bobs.push_back(*sessions.Open(bob, start + std::chrono::seconds{1 + i}));
     }
     const auto later = start + std::chrono::seconds{2000};
     const auto found = sessions.Find(*admin, later);
     ASSERT_TRUE(found);
-    EXPECT_EQ(found->role, Role::Admin);
-    EXPECT_FALSE(sessions.Find(operators.front(), later)) << "the oldest operator's ended";
-    EXPECT_TRUE(sessions.Find(operators.back(), later));
+    EXPECT_EQ(found->who, dana);
+    ASSERT_TRUE(sessions.Find(*alices, later)) << "another operator's session outlived bob's";
+    EXPECT_EQ(sessions.Find(*alices, later)->who, alice);
+    EXPECT_FALSE(sessions.Find(bobs.front(), later)) << "bob's oldest ended";
+    EXPECT_EQ(sessions.Find(bobs.back(), later)->who, bob);
     EXPECT_TRUE(sessions.IsOpen(found->id, later));
     EXPECT_EQ(sessions.Close(*admin), found->id);
     EXPECT_FALSE(sessions.IsOpen(found->id, later));
     EXPECT_FALSE(sessions.Find(*admin, later));
-    EXPECT_FALSE(sessions.Find(operators.back(), start + kSessionLifetime + std::chrono::hours{1}));
+    EXPECT_FALSE(sessions.Find(bobs.back(), start + kSessionLifetime + std::chrono::hours{1}));
 }
 
 // Line 1: 4 digits, 2 places; line 2: 3 digits, free point, at most 500.

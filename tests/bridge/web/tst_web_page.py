@@ -64,6 +64,7 @@ class PageTest(unittest.TestCase):
 
     passwords = False
     hall_keys = ()
+    users = ()
 
     @classmethod
     def setUpClass(cls):
@@ -74,7 +75,8 @@ class PageTest(unittest.TestCase):
         cls.browser.close()
 
     def setUp(self):
-        self.service = fx.Service(BRIDGE, SIM, passwords=self.passwords, hall_keys=self.hall_keys)
+        self.service = fx.Service(BRIDGE, SIM, passwords=self.passwords, hall_keys=self.hall_keys,
+                                  users=self.users)
         self.addCleanup(self.service.close)
         self.browser.policy_violations()  # what an earlier test left
         # The page does whatever a test makes it do within its own policy.
@@ -525,6 +527,30 @@ class WithPasswords(PageTest):
         field.send_keys(fx.ADMIN_PASSWORD, fx.Keys.ENTER)
         fx.wait_until(lambda: result.text.startswith("Too many wrong passwords: try again in"), fx.PATIENCE, "the wait")
         self.assertTrue(page.by_id("login").is_displayed())
+
+
+class WithUsers(PageTest):
+    """With a users file the login asks for a name; the bar then says who
+    is logged in."""
+
+    passwords = True
+    users = (("alice.k", "operator", "alice at the pumps"),)
+
+    def test_a_person_logs_in_by_name_on_a_phone(self):
+        page = self.open(360)
+        name = page.find("Name")
+        self.assertEqual(page.focused(), name, "the login does not start at the name")
+        measured = page.driver.execute_script(TARGETS)
+        self.assertIn("name", [m[0] for m in measured])
+        self.assertEqual([m for m in measured if m[1] < 44 or m[2] < 44], [])
+        name.send_keys("alice.k")
+        page.find("Password").send_keys("alice at the pumps", fx.Keys.ENTER)
+        fx.wait_until(lambda: page.by_id("role").text == "alice.k (operator)", fx.PATIENCE, "the name in the bar")
+        page.find("hall line 1")
+        self.assertIsNone(page.find_now("Flicker hall line 1"), "an operator sees admin controls")
+        self.assertEqual(json.loads(page.api("GET", "/api/session")[1])["name"], "alice.k")
+        self.assertEqual(page.horizontal_overflow(), 0)
+        self.save_shot(page, "phone-named")
 
 
 if __name__ == "__main__":

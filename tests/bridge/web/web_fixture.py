@@ -139,34 +139,40 @@ class Service:
     """Three boards behind a lumidex-bridge with its HTTP door on loopback:
     hall and dock (simulated) and yard (no controller answers), hall and
     yard in the group "prices". With `passwords` the door asks for the
-    operator's or the admin's password; `hall_keys` are more keys of
-    hall's section of the boards file ("stale-after=2")."""
+    operator's or the admin's password, and `users` ((name, role,
+    password), ...) are the people of its users file; `hall_keys` are more
+    keys of hall's section of the boards file ("stale-after=2")."""
 
     HALL = [(4, "2", "Super 95", "18.99"), (4, "2", "Diesel", "16.59"), (3, "No", "LPG", "99")]
     DOCK = [(4, "2", "Rate", "1.25"), (5, "1", "Volume", "1234.5")]
     YARD = [(4, "2", "Super 95", "18.99")]
 
-    def __init__(self, bridge_exe, sim_exe, passwords=False, hall_keys=()):
+    def __init__(self, bridge_exe, sim_exe, passwords=False, hall_keys=(), users=()):
         self.dir = tempfile.mkdtemp(prefix="lumidex-web-")
         self.boards = {}
         self.bridge = None
         try:
-            self._start(bridge_exe, sim_exe, passwords, hall_keys)
+            self._start(bridge_exe, sim_exe, passwords, hall_keys, users)
         except BaseException:
             self.close()
             raise
 
-    def _start(self, bridge_exe, sim_exe, passwords, hall_keys):
+    def _start(self, bridge_exe, sim_exe, passwords, hall_keys, users):
         for name, address, lines in (("hall", HALL_ADDRESS, self.HALL), ("dock", DOCK_ADDRESS, self.DOCK),
                                      ("yard", YARD_ADDRESS, self.YARD)):
             self._write(f"{name}.ini", board_settings(address, lines))
         http = ["[http]", f"listen=127.0.0.1:{free_port()}"]
+        hash_line = lambda password: subprocess.run([bridge_exe, "--hash-password"], input=password + "\n",
+                                                    text=True, capture_output=True, check=True).stdout
         if passwords:
             for role, password in (("operator", OPERATOR_PASSWORD), ("admin", ADMIN_PASSWORD)):
-                line = subprocess.run([bridge_exe, "--hash-password"], input=password + "\n", text=True,
-                                      capture_output=True, check=True).stdout
-                self._write(f"{role}.password", line, mode=0o600)  # secrets: the service's user's alone
+                # secrets: the service's user's alone
+                self._write(f"{role}.password", hash_line(password), mode=0o600)
                 http.append(f"{role}-password-file={role}.password")
+        if users:
+            self._write("users", "".join(f"{name} {role} {hash_line(password)}" for name, role, password in users),
+                        mode=0o600)
+            http.append("users-file=users")
         self._write("boards.ini", "\r\n".join(
             ["[bridge]", "refresh=0", *http,
              "[hall]", "settings=hall.ini", "groups=prices", *hall_keys,

@@ -136,16 +136,23 @@ bool HasScheme(std::string_view authorization, std::string_view scheme) {
                                  boost::beast::string_view(scheme.data(), scheme.size()));
 }
 
-// HTTP Basic's user, as a role (nothing for another user or a header that
-// is not base64 of "USER:PASSWORD"), and password.
-std::pair<std::optional<Role>, std::string> BasicCredentials(std::string_view authorization) {
+// HTTP Basic's user and password (both empty for a header that is not
+// base64 of "USER:PASSWORD").
+std::pair<std::string, std::string> BasicCredentials(std::string_view authorization) {
     const auto decoded = FromBase64(authorization.substr(6));
     const std::string pair = decoded ? std::string(decoded->begin(), decoded->end()) : "";
     const std::size_t colon = pair.find(':');
     if (colon == std::string::npos) {
-        return {std::nullopt, ""};
+        return {"", ""};
     }
-    return {RoleFromName(std::string_view(pair).substr(0, colon)), pair.substr(colon + 1)};
+    return {pair.substr(0, colon), pair.substr(colon + 1)};
+}
+
+// The names both roles' password files are counted under.
+const std::vector<std::string>& BothRoles() {
+    static const std::vector<std::string> names{std::string(RoleName(Role::Admin)),
+                                                std::string(RoleName(Role::Operator))};
+    return names;
 }
 
 std::string SessionCookie(const std::string& token, bool tls, long max_age) {
@@ -177,11 +184,11 @@ HttpResponse ErrorResponse(int status, const std::string& error, const std::stri
     return JsonResponse(status, json);
 }
 
-
-// Who a request comes from, once authenticated: the role, and the session
-// it came with (none for a token, Basic or a door without passwords).
+// Who a request comes from, once authenticated: the role, the name its
+// changes are made under, and the session it came with (none for a token,
+// Basic or a door without passwords, where everyone is the operator).
 struct Caller {
-    Role role = Role::Operator;
+    Identity who{Role::Operator, std::string(RoleName(Role::Operator))};
     std::optional<std::uint64_t> session;
 };
 
@@ -205,20 +212,23 @@ struct HttpApi::Impl {
         return settings.credentials && settings.credentials->Required();
     }
 
-    // The roles a password of the login form is tried for: those with a
-    // password file.
-    std::vector<Role> LoginRoles() const {
-        std::vector<Role> roles;
+    bool HasUsers() const { return settings.credentials && settings.credentials->HasUsers(); }
+
+    // The roles a password of the login form without a name is tried for:
+    // those with a password file, by their names.
+    std::vector<std::string> LoginRoles() const {
+        std::vector<std::string> roles;
         for (const Role role : {Role::Admin, Role::Operator}) {
             if (settings.credentials->HasPassword(role)) {
-                roles.push_back(role);
+                roles.emplace_back(RoleName(role));
             }
         }
         return roles;
     }
 
-    std::optional<HttpResponse> Throttled(const HttpRequest& request, const std::vector<Role>& roles) {
-        if (const auto wait = throttle.Waiting(ClientOf(request.peer), roles, Clock::now())) {
+    std::optional<HttpResponse> Throttled(const HttpRequest& request,
+                                          const std::vector<std::string>& names) {
+        if (const auto wait = throttle.Waiting(ClientOf(request.peer), names, Clock::now())) {
             HttpResponse response = ErrorResponse(
                 429, "too many failed logins from this address; wait " + std::to_string(*wait) + " s");
             response.headers.emplace_back("Retry-After", std::to_string(*wait));
@@ -242,47 +252,46 @@ struct HttpApi::Impl {
         return response;
     }
 
-    // Counts a login's outcome against its client and the roles it tried.
-    void Judged(const std::string& client, const std::vector<Role>& roles, std::optional<Role> role) {
-        if (role) {
-            throttle.Succeeded(client, *role);
+    // Counts a login's outcome against its client and the names it tried:
+    // a success clears the count of the name that logged in.
+    void Judged(const std::string& client, const std::vector<std::string>& tried,
+                const std::optional<Identity>& who) {
+        if (who) {
+            throttle.Succeeded(client, who->name);
         } else {
-            throttle.Failed(client, roles, Clock::now());
+            throttle.Failed(client, tried, Clock::now());
         }
     }
 
-    // What a password check came to: the role, nothing for a wrong
-    // password, or `busy`: too many checks wait to take it now.
+    // What a password check came to: who logged in, nothing for a wrong
+    // name or password, or `busy`: too many checks wait to take it now.
     struct Checked {
         bool busy = false;
-        std::optional<Role> role;
+        std::optional<Identity> who;
     };
 
-    // Checks a password for `roles` (one role: HTTP Basic; all: the login
-    // form) away from the door's thread unless it is recognised; `then`
-    // gets what came of it on the door's thread.
-    void CheckPassword(const std::string& client, const std::vector<Role>& roles, std::string password,
-                       std::function<void(Checked)> then) {
-        const std::optional<Role> only =
-            roles.size() == 1 ? std::optional<Role>(roles.front()) : std::nullopt;
+    // Checks a password under `name` (empty: both roles' password files),
+    // counted against the names `tried`, away from the door's thread unless
+    // it is recognised; `then` gets what came of it on the door's thread.
+    void CheckPassword(const std::string& client, std::vector<std::string> tried, std::string name,
+                       std::string password, std::function<void(Checked)> then) {
         const auto credentials = settings.credentials;
-        if (const auto known = credentials->Recognised(only, password)) {
-            Judged(client, roles, known);
-            return then({false, known});
+        if (auto known = credentials->Recognised(name, password)) {
+            Judged(client, tried, known);
+            return then({false, std::move(known)});
         }
-        const bool queued =
-            offload(client, [this, credentials, client, roles, only, password = std::move(password),
-                             then](bool in_time) mutable {
-                if (!in_time) {
-                    return post([then] { then({true, std::nullopt}); });
-                }
-                const auto role = only ? credentials->Basic(RoleName(*only), password)
-                                       : credentials->Login(password);
-                post([this, client, roles, role, then] {
-                    Judged(client, roles, role);
-                    then({false, role});
-                });
+        const bool queued = offload(client, [this, credentials, client, tried = std::move(tried),
+                                             name = std::move(name), password = std::move(password),
+                                             then](bool in_time) mutable {
+            if (!in_time) {
+                return post([then] { then({true, std::nullopt}); });
+            }
+            auto who = credentials->Login(name, password);
+            post([this, client, tried = std::move(tried), who = std::move(who), then] {
+                Judged(client, tried, who);
+                then({false, who});
             });
+        });
         if (!queued) {
             then({true, std::nullopt});
         }
@@ -299,42 +308,44 @@ struct HttpApi::Impl {
         const auto scheme = [&](std::string_view name) { return HasScheme(authorization, name); };
         const std::string client = ClientOf(request.peer);
         if (scheme("Bearer ")) {
-            const std::vector<Role> both{Role::Admin, Role::Operator};
-            if (auto refused = Throttled(request, both)) {
+            if (auto refused = Throttled(request, BothRoles())) {
                 return Slowly(then, std::move(*refused));
             }
-            const auto role = settings.credentials->Bearer(std::string_view(authorization).substr(7));
-            if (!role) {
-                throttle.Failed(client, both, Clock::now());
+            auto who = settings.credentials->Bearer(std::string_view(authorization).substr(7));
+            if (!who) {
+                throttle.Failed(client, BothRoles(), Clock::now());
                 return Slowly(then, ErrorResponse(401, "wrong user, password or token"));
             }
-            return then(Caller{*role, std::nullopt});
+            return then(Caller{std::move(*who), std::nullopt});
         }
         if (scheme("Basic ")) {
-            const auto [role, password] = BasicCredentials(authorization);
-            const std::vector<Role> tried =
-                role ? std::vector<Role>{*role} : std::vector<Role>{Role::Admin, Role::Operator};
+            auto [user, password] = BasicCredentials(authorization);
+            // A user that is no name is counted against both roles, as
+            // guesses at their passwords.
+            const std::vector<std::string> tried =
+                IsUserName(user) ? std::vector<std::string>{user} : BothRoles();
             if (auto refused = Throttled(request, tried)) {
                 return Slowly(then, std::move(*refused));
             }
-            if (!role || !settings.credentials->HasPassword(*role)) {
+            if (!settings.credentials->Checks(user)) {
                 throttle.Failed(client, tried, Clock::now());
                 return Slowly(then, ErrorResponse(401, "wrong user, password or token"));
             }
-            return CheckPassword(client, tried, password, [this, then](Checked checked) {
-                if (checked.busy) {
-                    return Slowly(then, ChecksBusy());
-                }
-                if (!checked.role) {
-                    return Slowly(then, ErrorResponse(401, "wrong user, password or token"));
-                }
-                then(Caller{*checked.role, std::nullopt});
-            });
+            return CheckPassword(
+                client, tried, std::move(user), std::move(password), [this, then](Checked checked) {
+                    if (checked.busy) {
+                        return Slowly(then, ChecksBusy());
+                    }
+                    if (!checked.who) {
+                        return Slowly(then, ErrorResponse(401, "wrong user, password or token"));
+                    }
+                    then(Caller{std::move(*checked.who), std::nullopt});
+                });
         }
         const std::string token = CookieValue(request.cookie, kSessionCookie);
         if (!token.empty()) {
             if (const auto session = sessions.Find(token, Sessions::Clock::now())) {
-                return then(Caller{session->role, session->id});
+                return then(Caller{session->who, session->id});
             }
         }
         then(ErrorResponse(401, "log in first"));
@@ -350,8 +361,8 @@ struct HttpApi::Impl {
             return settings.credentials->Bearer(std::string_view(authorization).substr(7)).has_value();
         }
         if (scheme("Basic ")) {
-            const auto [role, password] = BasicCredentials(authorization);
-            return role && settings.credentials->Recognised(role, password) == role;
+            const auto [user, password] = BasicCredentials(authorization);
+            return !user.empty() && settings.credentials->Recognised(user, password).has_value();
         }
         const std::string token = CookieValue(request.cookie, kSessionCookie);
         return !token.empty() && sessions.Find(token, Sessions::Clock::now()).has_value();
@@ -474,6 +485,13 @@ struct HttpApi::Impl {
         }
         Authenticate(request, [this, request, parts, reply](std::variant<Caller, HttpResponse> who) {
             if (auto* refused = std::get_if<HttpResponse>(&who)) {
+                // The page asks for its session before it shows the login:
+                // told whether the login asks for a name.
+                if (parts[1] == "session" && refused->status == 401 &&
+                    request.authorization.empty()) {
+                    return reply(
+                        JsonResponse(401, {{"error", "log in first"}, {"names", HasUsers()}}));
+                }
                 return reply(std::move(*refused));
             }
             Serve(request, parts, std::get<Caller>(who), reply);
@@ -483,15 +501,17 @@ struct HttpApi::Impl {
     // An API request of an authenticated caller.
     void Serve(const HttpRequest& request, const std::vector<std::string>& parts, const Caller& caller,
                const Reply& reply) {
-        const Role role = caller.role;
+        const Role role = caller.who.role;
         const bool get = request.method == "GET";
         const std::string& what = parts[1];
         if (what == "session") {
             if (!get) {
                 return reply(WrongMethod("GET"));
             }
-            return reply(JsonResponse(
-                200, {{"role", std::string(RoleName(role))}, {"login", PasswordsRequired()}}));
+            return reply(JsonResponse(200, {{"role", std::string(RoleName(role))},
+                                            {"name", caller.who.name},
+                                            {"login", PasswordsRequired()},
+                                            {"names", HasUsers()}}));
         }
         if (what == "events") {
             if (!get) {
@@ -594,7 +614,7 @@ struct HttpApi::Impl {
             if (!body) {
                 return reply(ErrorResponse(400, "the body is no JSON"));
             }
-            auto made = service.AddSchedule(*body, caller.role, std::string(RoleName(caller.role)));
+            auto made = service.AddSchedule(*body, caller.who.role, caller.who.name);
             if (const auto* refusal = std::get_if<BodyRefusal>(&made)) {
                 return reply(ErrorResponse(refusal->status, refusal->error, refusal->field));
             }
@@ -611,7 +631,7 @@ struct HttpApi::Impl {
         if (method != "DELETE") {
             return reply(WrongMethod("GET, DELETE"));
         }
-        if (const auto refusal = service.CancelSchedule(id, caller.role)) {
+        if (const auto refusal = service.CancelSchedule(id, caller.who.role)) {
             const std::string error =
                 refusal->status == 404 ? "no schedule " + Named(id) : refusal->error;
             return reply(ErrorResponse(refusal->status, error, refusal->field));
@@ -720,37 +740,62 @@ struct HttpApi::Impl {
         return ErrorResponse(422, refusal.error, refusal.field);
     }
 
+    // The page's login: {"password"} tries both roles' password files;
+    // {"name", "password"} the role's file for "operator" or "admin", the
+    // users file for any other name.
     void Login(const HttpRequest& request, const Reply& reply) {
         if (!PasswordsRequired()) {
             return reply(ErrorResponse(400, "this service has no passwords: no login needed"));
-        }
-        const std::vector<Role> roles = LoginRoles();
-        if (auto refused = Throttled(request, roles)) {
-            return Slowly(reply, std::move(*refused));
         }
         const auto body = ParseBody(request.body);
         if (!body) {
             return reply(ErrorResponse(400, "the body is no JSON"));
         }
         if (!body->is_object() || !body->contains("password") || !(*body)["password"].is_string()) {
-            return reply(ErrorResponse(422, "the body is {\"password\": \"...\"}", "password"));
+            return reply(ErrorResponse(
+                422, "the body is {\"password\": \"...\"} or {\"name\": \"...\", \"password\": \"...\"}",
+                "password"));
+        }
+        const auto given_name = body->find("name");
+        if (given_name != body->end() && !given_name->is_string()) {
+            return reply(ErrorResponse(422, "a name is a string", "name"));
+        }
+        std::string name = given_name == body->end() ? "" : given_name->get<std::string>();
+        if (!name.empty() && !IsUserName(name)) {
+            return reply(
+                ErrorResponse(422, "a name has 1 to 64 letters, digits, '.', '_' or '-'", "name"));
+        }
+        std::vector<std::string> tried =
+            name.empty() ? LoginRoles() : std::vector<std::string>{name};
+        if (tried.empty()) {
+            return reply(ErrorResponse(422, "this service logs in by name", "name"));
+        }
+        if (auto refused = Throttled(request, tried)) {
+            return Slowly(reply, std::move(*refused));
+        }
+        const std::string wrong = name.empty() ? "wrong password" : "wrong name or password";
+        const std::string client = ClientOf(request.peer);
+        if (!name.empty() && !settings.credentials->Checks(name)) {
+            throttle.Failed(client, tried, Clock::now());
+            return Slowly(reply, ErrorResponse(401, wrong));
         }
         CheckPassword(
-            ClientOf(request.peer), roles, (*body)["password"].get<std::string>(),
-            [this, reply](Checked checked) {
+            client, std::move(tried), std::move(name), (*body)["password"].get<std::string>(),
+            [this, reply, wrong](Checked checked) {
                 if (checked.busy) {
                     return Slowly(reply, ChecksBusy());
                 }
-                const auto role = checked.role;
-                if (!role) {
-                    return Slowly(reply, ErrorResponse(401, "wrong password"));
+                if (!checked.who) {
+                    return Slowly(reply, ErrorResponse(401, wrong));
                 }
-                const auto token = sessions.Open(*role, Sessions::Clock::now());
+                const Identity& who = *checked.who;
+                const auto token = sessions.Open(who, Sessions::Clock::now());
                 if (!token) {
                     return reply(
                         ErrorResponse(503, "no session could be made (the system's random source failed)"));
                 }
-                HttpResponse response = JsonResponse(200, {{"role", std::string(RoleName(*role))}});
+                HttpResponse response = JsonResponse(
+                    200, {{"role", std::string(RoleName(who.role))}, {"name", who.name}});
                 response.headers.emplace_back(
                     "Set-Cookie",
                     SessionCookie(*token, settings.tls, static_cast<long>(kSessionLifetime.count())));

@@ -70,6 +70,51 @@ std::string Hex(const std::vector<std::uint8_t>& bytes) {
     return out;
 }
 
+constexpr std::size_t kLongestUserName = 64;
+
+// The lines of a tokens or users file that say something, each with its
+// number and split at blanks: blank lines and '#' comments are skipped,
+// a line's own break and blanks around it dropped.
+struct FileLine {
+    int number = 0;
+    std::vector<std::string_view> words;
+};
+std::vector<FileLine> WordLines(std::string_view text) {
+    std::vector<FileLine> lines;
+    int number = 0;
+    while (!text.empty()) {
+        ++number;
+        const std::size_t end = std::min(text.find('\n'), text.size());
+        std::string_view line = text.substr(0, end);
+        text.remove_prefix(std::min(end + 1, text.size()));
+        FileLine split{number, {}};
+        while (true) {
+            const std::size_t start = line.find_first_not_of(" \t\r");
+            if (start == std::string_view::npos) {
+                break;
+            }
+            line.remove_prefix(start);
+            const std::size_t blank = std::min(line.find_first_of(" \t\r"), line.size());
+            split.words.push_back(line.substr(0, blank));
+            line.remove_prefix(blank);
+        }
+        if (!split.words.empty() && !split.words.front().starts_with('#')) {
+            lines.push_back(std::move(split));
+        }
+    }
+    return lines;
+}
+
+// A decoy password line checked for a name the users file lacks, so the
+// answer takes as long as for one it holds; no password matches it in
+// earnest (its result is never used).
+const std::string& DecoyLine() {
+    static const std::string line = std::string(kScheme) + "$" + std::to_string(kPasswordRounds) +
+                                    "$" + Base64(std::vector<std::uint8_t>(kSaltBytes, 0x5a)) +
+                                    "$" + Base64(std::vector<std::uint8_t>(kHashBytes, 0));
+    return line;
+}
+
 } // namespace
 
 std::string Base64(const std::vector<std::uint8_t>& bytes) {
@@ -166,57 +211,104 @@ bool PasswordMatches(std::string_view line, std::string_view password) {
                                        parsed->hash.size()));
 }
 
+bool IsUserName(std::string_view name) {
+    return !name.empty() && name.size() <= kLongestUserName &&
+           std::all_of(name.begin(), name.end(), [](unsigned char c) {
+               return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                      c == '.' || c == '_' || c == '-';
+           });
+}
+
 std::optional<std::vector<Token>> ParseTokens(std::string_view text, std::string& error) {
     std::vector<Token> tokens;
-    int number = 0;
-    while (!text.empty()) {
-        ++number;
-        const std::size_t end = std::min(text.find('\n'), text.size());
-        std::string_view line = text.substr(0, end);
-        text.remove_prefix(std::min(end + 1, text.size()));
-        while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) {
-            line.remove_suffix(1);
-        }
-        while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) {
-            line.remove_prefix(1);
-        }
-        if (line.empty() || line.front() == '#') {
-            continue;
-        }
-        const std::size_t blank = line.find_first_of(" \t");
-        const auto role = RoleFromName(line.substr(0, blank));
-        std::string_view token =
-            blank == std::string_view::npos ? std::string_view{} : line.substr(blank + 1);
-        while (!token.empty() && (token.front() == ' ' || token.front() == '\t')) {
-            token.remove_prefix(1);
-        }
+    for (const FileLine& line : WordLines(text)) {
+        const auto& words = line.words;
+        const auto role = RoleFromName(words[0]);
+        const std::string_view token = words.size() > 1 ? words[1] : std::string_view{};
+        const std::string_view name =
+            words.size() > 2 ? words[2] : RoleName(role.value_or(Role::Operator));
         const bool printable = std::all_of(token.begin(), token.end(), [](unsigned char c) {
             return c > 0x20 && c < 0x7f;
         });
-        if (!role || token.size() < kShortestToken || token.size() > kLongestToken || !printable) {
-            error = "line " + std::to_string(number) +
-                    ": wants ROLE TOKEN (operator or admin, then 16 to 256 printable characters "
-                    "without blanks)";
+        const auto named_role = RoleFromName(name);
+        if (!role || words.size() > 3 || token.size() < kShortestToken ||
+            token.size() > kLongestToken || !printable || !IsUserName(name) ||
+            (named_role && *named_role != *role)) {
+            error = "line " + std::to_string(line.number) +
+                    ": wants ROLE TOKEN [NAME] (operator or admin, then 16 to 256 printable "
+                    "characters without blanks, then a name of 1 to 64 letters, digits, '.', '_' "
+                    "or '-' that is not the other role's)";
             return std::nullopt;
         }
-        tokens.push_back({*role, std::string(token)});
+        tokens.push_back({*role, std::string(token), std::string(name)});
     }
     return tokens;
 }
 
-Credentials::Credentials(std::optional<std::string> operator_line,
-                         std::optional<std::string> admin_line, std::vector<Token> tokens)
-    : operator_line_(std::move(operator_line)), admin_line_(std::move(admin_line)),
-      tokens_(std::move(tokens)), cache_key_(RandomBytes(32).value_or(std::vector<std::uint8_t>{})) {}
+std::optional<std::vector<User>> ParseUsers(std::string_view text, std::string& error) {
+    std::vector<User> users;
+    std::map<std::string_view, int> first_seen; // name -> line
+    for (const FileLine& line : WordLines(text)) {
+        const auto& words = line.words;
+        const std::string at = "line " + std::to_string(line.number) + ": ";
+        const auto role = words.size() > 1 ? RoleFromName(words[1]) : std::nullopt;
+        if (words.size() != 3 || !IsUserName(words[0]) || !role || !IsPasswordLine(words[2])) {
+            error = at + "wants NAME ROLE HASH (a name of 1 to 64 letters, digits, '.', '_' or "
+                         "'-'; operator or admin; the line lumidex-bridge --hash-password prints)";
+            return std::nullopt;
+        }
+        if (RoleFromName(words[0])) {
+            error = at + std::string(words[0]) +
+                    " is a role's name: that role logs in with its own password file";
+            return std::nullopt;
+        }
+        if (const auto [seen, fresh] = first_seen.emplace(words[0], line.number); !fresh) {
+            error = at + std::string(words[0]) + " is named twice (first on line " +
+                    std::to_string(seen->second) + ")";
+            return std::nullopt;
+        }
+        users.push_back({std::string(words[0]), *role, std::string(words[2])});
+    }
+    return users;
+}
 
-std::optional<std::string> Credentials::CacheKey(std::optional<Role> only,
+Credentials::Credentials(std::optional<std::string> operator_line,
+                         std::optional<std::string> admin_line, std::vector<Token> tokens,
+                         std::vector<User> users)
+    : operator_line_(std::move(operator_line)), admin_line_(std::move(admin_line)),
+      tokens_(std::move(tokens)), users_(std::move(users)),
+      cache_key_(RandomBytes(32).value_or(std::vector<std::uint8_t>{})) {}
+
+const User* Credentials::FindUser(std::string_view name) const {
+    const auto found = std::find_if(users_.begin(), users_.end(),
+                                    [name](const User& user) { return user.name == name; });
+    return found == users_.end() ? nullptr : &*found;
+}
+
+bool Credentials::Checks(std::string_view name) const {
+    if (const auto role = RoleFromName(name)) {
+        return HasPassword(*role);
+    }
+    return IsUserName(name) && HasUsers();
+}
+
+bool Credentials::Knows(const Identity& who) const {
+    if (const auto role = RoleFromName(who.name)) {
+        return *role == who.role;
+    }
+    const User* user = FindUser(who.name);
+    return user && user->role == who.role;
+}
+
+std::optional<std::string> Credentials::CacheKey(std::string_view name,
                                                  std::string_view password) const {
     if (cache_key_.empty()) {
         return std::nullopt;
     }
     // One round of PBKDF2 is an HMAC keyed with the password: a keyed hash
-    // that says nothing about the password without the random key.
-    const std::string label = only ? std::string(RoleName(*only)) : std::string("any");
+    // that says nothing about the password without the random key. A name
+    // holds no line break and no '*', so no two pairs give one text.
+    const std::string label = name.empty() ? std::string("*") : std::string(name);
     const auto mac = Pbkdf2Sha256(std::string(password) + '\n' + label, cache_key_, 1, 32);
     if (!mac) {
         return std::nullopt;
@@ -224,8 +316,11 @@ std::optional<std::string> Credentials::CacheKey(std::optional<Role> only,
     return Hex(*mac);
 }
 
-std::optional<Role> Credentials::Recognised(std::optional<Role> only, std::string_view password) {
-    const auto key = CacheKey(only, password);
+std::optional<Identity> Credentials::Recognised(std::string_view name, std::string_view password) {
+    if (!name.empty() && !IsUserName(name)) {
+        return std::nullopt;
+    }
+    const auto key = CacheKey(name, password);
     if (!key) {
         return std::nullopt;
     }
@@ -236,48 +331,52 @@ std::optional<Role> Credentials::Recognised(std::optional<Role> only, std::strin
     return std::nullopt;
 }
 
-std::optional<Role> Credentials::Check(std::optional<Role> only, std::string_view password) {
-    if (const auto known = Recognised(only, password)) {
+std::optional<Identity> Credentials::Login(std::string_view name, std::string_view password) {
+    if (!name.empty() && !IsUserName(name)) {
+        return std::nullopt;
+    }
+    if (auto known = Recognised(name, password)) {
         return known;
     }
-    std::optional<Role> role;
-    if ((!only || *only == Role::Admin) && admin_line_ && PasswordMatches(*admin_line_, password)) {
-        role = Role::Admin;
-    } else if ((!only || *only == Role::Operator) && operator_line_ &&
-               PasswordMatches(*operator_line_, password)) {
-        role = Role::Operator;
+    std::optional<Identity> who;
+    const auto role_named = RoleFromName(name);
+    if (name.empty() || role_named) {
+        const std::pair<Role, const std::optional<std::string>*> roles[] = {
+            {Role::Admin, &admin_line_}, {Role::Operator, &operator_line_}};
+        for (const auto& [role, line] : roles) {
+            if ((!role_named || *role_named == role) && *line &&
+                PasswordMatches(**line, password)) {
+                who = Identity{role, std::string(RoleName(role))};
+                break;
+            }
+        }
+    } else if (const User* user = FindUser(name)) {
+        if (PasswordMatches(user->line, password)) {
+            who = Identity{user->role, user->name};
+        }
+    } else {
+        PasswordMatches(DecoyLine(), password);
     }
-    const auto key = CacheKey(only, password);
-    if (role && key) {
+    const auto key = CacheKey(name, password);
+    if (who && key) {
         std::lock_guard lock(mutex_);
         if (recognised_.size() >= 64) {
             recognised_.clear();
         }
-        recognised_[*key] = *role;
+        recognised_[*key] = *who;
     }
-    return role;
+    return who;
 }
 
-std::optional<Role> Credentials::Login(std::string_view password) {
-    return Check(std::nullopt, password);
-}
-
-std::optional<Role> Credentials::Basic(std::string_view user, std::string_view password) {
-    const auto role = RoleFromName(user);
-    if (!role) {
-        return std::nullopt;
-    }
-    return Check(role, password);
-}
-
-std::optional<Role> Credentials::Bearer(std::string_view token) const {
-    std::optional<Role> role;
+std::optional<Identity> Credentials::Bearer(std::string_view token) const {
+    std::optional<Identity> who;
     for (const Token& known : tokens_) {
         if (SameSecret(token, known.token)) {
-            role = known.role;
+            who = Identity{known.role,
+                           known.name.empty() ? std::string(RoleName(known.role)) : known.name};
         }
     }
-    return role;
+    return who;
 }
 
 namespace {
@@ -295,13 +394,15 @@ std::optional<std::string> TokenHash(std::string_view token) {
     return Hex(*hash);
 }
 
-constexpr std::string_view kSessionsHeading = "# lumidex-bridge sessions: token hash, role, end (Unix time)";
+constexpr std::string_view kSessionsHeading =
+    "# lumidex-bridge sessions: token hash, role, end (Unix time), name";
 
 } // namespace
 
 Sessions::Sessions(std::filesystem::path file) : file_(std::move(file)) {}
 
-bool Sessions::Load(Clock::time_point now, std::string& error) {
+bool Sessions::Load(Clock::time_point now, std::string& error,
+                    const std::function<bool(const Identity&)>& known) {
     if (file_.empty()) {
         return true;
     }
@@ -329,20 +430,27 @@ bool Sessions::Load(Clock::time_point now, std::string& error) {
             continue;
         }
         std::istringstream fields(line);
-        std::string hash, role_name;
+        std::string hash, role_name, name, more;
         long long ends = 0;
-        fields >> hash >> role_name >> ends;
+        const bool read = static_cast<bool>(fields >> hash >> role_name >> ends);
+        fields >> name >> more;
         const auto role = RoleFromName(role_name);
+        // A line without a name was kept before sessions knew people: the
+        // role's own.
+        if (role && name.empty()) {
+            name = std::string(RoleName(*role));
+        }
         const bool hex = hash.size() == 2 * kHashBytes &&
                          hash.find_first_not_of("0123456789abcdef") == std::string::npos;
-        if (!fields || !role || !hex || !(fields >> std::ws).eof()) {
+        if (!read || !role || !hex || !IsUserName(name) || !more.empty()) {
             error = where + ", line " + std::to_string(number) +
-                    ": not 'HASH ROLE END'; delete the file to end every session";
+                    ": not 'HASH ROLE END NAME'; delete the file to end every session";
             return false;
         }
         const Clock::time_point end{std::chrono::seconds(ends)};
-        if (end > now) {
-            open_[hash] = {*role, next_id_++, std::min(end, now + kSessionLifetime)};
+        Identity who{*role, std::move(name)};
+        if (end > now && (!known || known(who))) {
+            open_[hash] = {std::move(who), next_id_++, std::min(end, now + kSessionLifetime)};
         }
     }
     Keep(); // without the sessions that ended meanwhile
@@ -356,11 +464,11 @@ void Sessions::Keep() {
     std::string text(kSessionsHeading);
     text += "\n";
     for (const auto& [hash, entry] : open_) {
-        text += hash + " " + std::string(RoleName(entry.role)) + " " +
-                std::to_string(std::chrono::duration_cast<std::chrono::seconds>(
-                                   entry.ends.time_since_epoch())
-                                   .count()) +
-                "\n";
+        text += hash + " " + std::string(RoleName(entry.who.role)) + " " +
+                std::to_string(
+                    std::chrono::duration_cast<std::chrono::seconds>(entry.ends.time_since_epoch())
+                        .count()) +
+                " " + entry.who.name + "\n";
     }
     if (ReplaceFileDurably(file_, text, FileUse::Secret)) {
         keep_failure_.reset();
@@ -370,7 +478,7 @@ void Sessions::Keep() {
     }
 }
 
-std::optional<std::string> Sessions::Open(Role role, Clock::time_point now) {
+std::optional<std::string> Sessions::Open(const Identity& who, Clock::time_point now) {
     const auto bytes = RandomBytes(32);
     if (!bytes) {
         return std::nullopt;
@@ -381,18 +489,19 @@ std::optional<std::string> Sessions::Open(Role role, Clock::time_point now) {
         return std::nullopt;
     }
     std::erase_if(open_, [&](const auto& entry) { return entry.second.ends <= now; });
-    const auto same_role = [role](const auto& entry) { return entry.second.role == role; };
-    if (static_cast<std::size_t>(std::count_if(open_.begin(), open_.end(), same_role)) >=
-        kMostSessionsPerRole) {
+    const auto same_name = [&who](const auto& entry) { return entry.second.who.name == who.name; };
+    if (static_cast<std::size_t>(std::count_if(open_.begin(), open_.end(), same_name)) >=
+        kMostSessionsPerName) {
         auto oldest = open_.end();
         for (auto it = open_.begin(); it != open_.end(); ++it) {
-            if (same_role(*it) && (oldest == open_.end() || it->second.ends < oldest->second.ends)) {
+            if (same_name(*it) &&
+                (oldest == open_.end() || it->second.ends < oldest->second.ends)) {
                 oldest = it;
             }
         }
         open_.erase(oldest);
     }
-    open_[*hash] = {role, next_id_++, now + kSessionLifetime};
+    open_[*hash] = {who, next_id_++, now + kSessionLifetime};
     Keep();
     return token;
 }
@@ -407,7 +516,7 @@ std::optional<Sessions::Session> Sessions::Find(std::string_view token, Clock::t
         open_.erase(found);
         return std::nullopt;
     }
-    return Session{found->second.role, found->second.id};
+    return Session{found->second.who, found->second.id};
 }
 
 std::optional<std::uint64_t> Sessions::Close(std::string_view token) {
@@ -428,11 +537,12 @@ bool Sessions::IsOpen(std::uint64_t id, Clock::time_point now) const {
     });
 }
 
-std::optional<long> LoginThrottle::Waiting(const std::string& client, const std::vector<Role>& roles,
+std::optional<long> LoginThrottle::Waiting(const std::string& client,
+                                           const std::vector<std::string>& names,
                                            Clock::time_point now) {
     std::optional<long> longest;
-    for (const Role role : roles) {
-        const auto found = entries_.find({client, role});
+    for (const std::string& name : names) {
+        const auto found = entries_.find({client, name});
         if (found == entries_.end() || found->second.until <= now) {
             continue;
         }
@@ -442,10 +552,10 @@ std::optional<long> LoginThrottle::Waiting(const std::string& client, const std:
     return longest;
 }
 
-void LoginThrottle::Failed(const std::string& client, const std::vector<Role>& roles,
+void LoginThrottle::Failed(const std::string& client, const std::vector<std::string>& names,
                            Clock::time_point now) {
-    for (const Role role : roles) {
-        const Key key{client, role};
+    for (const std::string& name : names) {
+        const Key key{client, name};
         if (entries_.size() >= kMostThrottledClients && !entries_.contains(key)) {
             // Forget the entry whose last failure is oldest; one that waits
             // now is kept unless all do.
@@ -474,8 +584,8 @@ void LoginThrottle::Failed(const std::string& client, const std::vector<Role>& r
     }
 }
 
-void LoginThrottle::Succeeded(const std::string& client, Role role) {
-    entries_.erase({client, role});
+void LoginThrottle::Succeeded(const std::string& client, const std::string& name) {
+    entries_.erase({client, name});
 }
 
 } // namespace lumidex

@@ -32,6 +32,7 @@ std::optional<HttpConfig> ReadHttpConfig(const BridgeConfig& boards, std::string
     const std::pair<const char*, DoorFile HttpConfig::*> files[] = {
         {"operator-password-file", &HttpConfig::operator_password_file},
         {"admin-password-file", &HttpConfig::admin_password_file},
+        {"users-file", &HttpConfig::users_file},
         {"tokens-file", &HttpConfig::tokens_file},
         {"tls-cert", &HttpConfig::tls_cert},
         {"tls-key", &HttpConfig::tls_key}};
@@ -130,12 +131,35 @@ std::optional<HttpServer::Options> PrepareHttpDoor(const HttpConfig& http, std::
             return std::nullopt;
         }
     }
-    const bool passwords = lines[0] || lines[1];
+    std::vector<User> users;
+    if (!http.users_file.path.empty()) {
+        const auto text = ReadWholeFile(http.users_file.path);
+        if (!text) {
+            error = "cannot read the users file " + http.users_file.path.string();
+            return std::nullopt;
+        }
+        std::string why;
+        auto parsed = ParseUsers(*text, why);
+        if (!parsed) {
+            error = http.users_file.path.string() + ": " + why;
+            return std::nullopt;
+        }
+        // Empty, as for the tokens: what systemd hands over for a missing file.
+        if (parsed->empty()) {
+            error = http.users_file.path.string() +
+                    " holds no user (one NAME ROLE HASH per line); without users leave users-file "
+                    "out";
+            return std::nullopt;
+        }
+        users = std::move(*parsed);
+    }
+    const bool passwords = lines[0] || lines[1] || !users.empty();
     std::vector<Token> tokens;
     if (!http.tokens_file.path.empty()) {
         if (!passwords) {
             error = "a tokens file needs the passwords (operator-password-file, "
-                    "admin-password-file): without them the door serves everyone as operator";
+                    "admin-password-file) or users (users-file): without them the door serves "
+                    "everyone as operator";
             return std::nullopt;
         }
         const auto text = ReadWholeFile(http.tokens_file.path);
@@ -160,17 +184,21 @@ std::optional<HttpServer::Options> PrepareHttpDoor(const HttpConfig& http, std::
         }
         tokens = std::move(*parsed);
     }
-    if (!IsLoopbackHost(listen->host) && !(lines[0] && lines[1])) {
+    if (!IsLoopbackHost(listen->host) && !(lines[0] && lines[1]) && users.empty()) {
         error = "listening on " + listen->host +
                 " lets other machines in: that needs both passwords ([http] "
-                "operator-password-file and admin-password-file); without them the door "
-                "listens on loopback (127.0.0.1) only";
+                "operator-password-file and admin-password-file) or a users file (users-file); "
+                "without them the door listens on loopback (127.0.0.1) only";
         return std::nullopt;
     }
-    options.credentials = std::make_shared<Credentials>(lines[0], lines[1], std::move(tokens));
+    options.credentials =
+        std::make_shared<Credentials>(lines[0], lines[1], std::move(tokens), std::move(users));
     if (passwords) {
         options.sessions = std::make_shared<Sessions>(http.sessions_file);
-        if (!options.sessions->Load(Sessions::Clock::now(), error)) {
+        const auto& credentials = *options.credentials;
+        if (!options.sessions->Load(
+                Sessions::Clock::now(), error,
+                [&credentials](const Identity& who) { return credentials.Knows(who); })) {
             return std::nullopt;
         }
     }
@@ -204,6 +232,7 @@ std::vector<HttpDoorFile> HttpDoorFiles(const HttpConfig& http) {
         bool secret;
     } all[] = {{"operator password", http.operator_password_file, true},
                {"admin password", http.admin_password_file, true},
+               {"users", http.users_file, true},
                {"tokens", http.tokens_file, true},
                {"certificate", http.tls_cert, false},
                {"key", http.tls_key, true}};
@@ -232,6 +261,7 @@ std::string HttpUsage() {
   [http]
   listen=127.0.0.1:8080
   operator-password-file=operator.pass   admin-password-file=admin.pass
+  users-file=users   (NAME ROLE HASH per line: people who log in by name)
   tokens-file=tokens                     allow-origin=https://intranet.example
   tls-cert=cert.pem                      tls-key=key.pem
   sessions-file=sessions   (default: .BOARDS-FILE.sessions beside it)
@@ -242,7 +272,8 @@ std::string HttpUsage() {
   --hash-password      read a password from standard input and print the line
                        for a password file
 Without password files the door serves everyone as operator (line texts and
-"Update in") on loopback only; another address needs both password files.
+"Update in") on loopback only; another address needs both password files or
+a users file.
 Under systemd a file key of [bridge] or [http] may name a credential it hands
 over (LoadCredential=NAME:FILE) as credential:NAME.
 )";

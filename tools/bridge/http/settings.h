@@ -19,9 +19,9 @@ namespace lumidex {
 
 // The HTTP door's keys: the boards file's [http] section.
 inline constexpr std::string_view kHttpKeyNames[] = {
-    "listen",      "operator-password-file", "admin-password-file",
-    "tokens-file", "allow-origin",           "tls-cert",
-    "tls-key",     "sessions-file"};
+    "listen",     "operator-password-file", "admin-password-file",
+    "users-file", "tokens-file",            "allow-origin",
+    "tls-cert",   "tls-key",                "sessions-file"};
 inline constexpr DoorKeys kHttpDoorKeys{"http", kHttpKeyNames};
 
 // Where the HTTP door listens when it is the program's only door (the
@@ -36,6 +36,7 @@ struct HttpConfig {
     std::string listen; // "ADDRESS:PORT"
     DoorFile operator_password_file;
     DoorFile admin_password_file;
+    DoorFile users_file; // people by name: "NAME ROLE HASH" lines
     DoorFile tokens_file;
     std::string allow_origin; // the one other origin that may call the API
     DoorFile tls_cert;
@@ -79,10 +80,13 @@ void ApplyHttpOptions(const HttpOptions& options, HttpConfig& http);
 
 // The HTTP door as configured, checked: the listen address, both TLS files
 // or neither, the password files (each one line of --hash-password), the
-// tokens file (at least one token, and the passwords), the sessions an
-// earlier run kept (with passwords). Without passwords the door listens
-// on loopback only; beyond it, it needs both passwords. Nothing, with one
-// line in `error`, when any of this does not hold.
+// users file (at least one person, see ParseUsers), the tokens file (at
+// least one token, and passwords or users), the sessions an earlier run
+// kept (with passwords or users) of those who still may log in. Without
+// passwords the door listens on loopback only; beyond it, it needs both
+// passwords or a users file. Nothing, with one line in `error` (naming the
+// file, and the line of a users or tokens file), when any of this does not
+// hold.
 std::optional<HttpServer::Options> PrepareHttpDoor(const HttpConfig& http, std::string& error);
 
 // A file the HTTP door reads, as its messages name it ("tokens"). Who could

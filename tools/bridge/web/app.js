@@ -18,6 +18,7 @@ const PENDING = "Stored; the board has not answered yet. The change goes out whe
 const page = {
   role: null,
   login: false,
+  names: false, // the login asks for a name (the service has a users file)
   boards: new Map(), // name -> BoardCard
   groups: new Map(), // name -> GroupCard
   setup: new Map(), // name -> SetupCard (an admin's)
@@ -62,7 +63,11 @@ export async function api(method, path, body) {
   } catch {
     data = { error: text.trim() || response.statusText };
   }
-  if (response.status === 401 && path !== "/api/login") showLogin();
+  if (response.status === 401 && path !== "/api/login") {
+    // The session's 401 says whether the login asks for a name.
+    if (typeof data?.names === "boolean") page.names = data.names;
+    showLogin();
+  }
   return { status: response.status, body: data, headers: response.headers };
 }
 
@@ -911,7 +916,8 @@ function showLogin() {
   $("logout").hidden = true;
   $("live").hidden = true;
   $("login").hidden = false;
-  $("password").focus();
+  for (const element of document.querySelectorAll("#name, label[for=name]")) element.hidden = !page.names;
+  (page.names ? $("name") : $("password")).focus();
 }
 
 function setLive(live) {
@@ -1039,13 +1045,20 @@ function openEvents() {
   });
 }
 
+// Who is logged in, as the bar says it: the person with their role, or the
+// role alone when it logged in with its own password.
+function whoText({ role, name, login }) {
+  if (!login) return `${role} (no passwords)`;
+  return name === role ? role : `${name} (${role})`;
+}
+
 // Shows the boards for a session; after a login the focus goes to the first
 // line editor, as it leaves the login form for the boards.
-async function enter({ role, login }, loggedIn = false) {
+async function enter({ role, name, login }, loggedIn = false) {
   page.role = role;
   page.login = login;
   $("login").hidden = true;
-  $("role").textContent = login ? role : `${role} (no passwords)`;
+  $("role").textContent = whoText({ role, name, login });
   $("logout").hidden = !login;
   openEvents();
   await loadBoards();
@@ -1058,24 +1071,29 @@ async function enter({ role, login }, loggedIn = false) {
 
 async function start() {
   const session = await api("GET", "/api/session");
-  if (session.status === 200) enter(session.body);
-  else if (session.status !== 401) showResult($("page-result"), answerWords(session)[0], "failed");
+  if (session.status === 200) {
+    page.names = session.body.names;
+    enter(session.body);
+  } else if (session.status !== 401) showResult($("page-result"), answerWords(session)[0], "failed");
 }
 
 $("login").addEventListener("submit", async (event) => {
   event.preventDefault();
   const password = $("password");
-  const answer = await api("POST", "/api/login", { password: password.value });
+  const name = page.names ? $("name").value.trim() : "";
+  const body = name ? { name, password: password.value } : { password: password.value };
+  const answer = await api("POST", "/api/login", body);
   password.value = "";
   if (answer.status === 200) {
     showResult($("login-result"), "", "");
-    enter({ role: answer.body.role, login: true }, true);
+    enter({ ...answer.body, login: true }, true);
   } else if (answer.status === 429) {
     const wait = answer.headers.get("Retry-After");
     showResult($("login-result"), `Too many wrong passwords: try again${wait ? ` in ${wait} s` : " later"}.`,
       "refused");
   } else {
-    showResult($("login-result"), answer.status === 401 ? "Wrong password." : answerWords(answer)[0], "refused");
+    const wrong = name ? "Wrong name or password." : "Wrong password.";
+    showResult($("login-result"), answer.status === 401 ? wrong : answerWords(answer)[0], "refused");
   }
 });
 
