@@ -234,11 +234,15 @@ struct BoardService::Impl {
             return HasBoardNamed(schedule.board) ? std::vector{schedule.board}
                                                  : std::vector<std::string>{};
         }
+        return GroupMembers(schedule.group);
+    }
+
+    std::vector<std::string> GroupMembers(const std::string& group) const {
         std::shared_lock lock(structure);
         std::vector<std::string> names;
         for (const auto& board : boards) {
             const auto& groups = board->config.groups;
-            if (std::find(groups.begin(), groups.end(), schedule.group) != groups.end()) {
+            if (std::find(groups.begin(), groups.end(), group) != groups.end()) {
                 names.push_back(board->config.name);
             }
         }
@@ -1191,15 +1195,7 @@ std::vector<std::string> BoardService::BoardNames() const {
 }
 
 std::vector<std::string> BoardService::GroupMembers(const std::string& group) const {
-    std::shared_lock lock(impl_->structure);
-    std::vector<std::string> names;
-    for (const auto& board : impl_->boards) {
-        const auto& groups = board->config.groups;
-        if (std::find(groups.begin(), groups.end(), group) != groups.end()) {
-            names.push_back(board->config.name);
-        }
-    }
-    return names;
+    return impl_->GroupMembers(group);
 }
 
 bool BoardService::HasBoard(const std::string& board) const {

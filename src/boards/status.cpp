@@ -1,8 +1,9 @@
 #include "boards/status.h"
 
+#include "boards/time_zone.h"
+
 #include "protocol/frame.h"
 
-#include <cstdio>
 
 namespace lumidex {
 
@@ -47,17 +48,7 @@ StatusResult ResultOf(DeliveryOutcome outcome) {
 }
 
 std::string UtcText(std::chrono::system_clock::time_point at) {
-    using namespace std::chrono;
-    const auto second = floor<seconds>(at);
-    const auto day = floor<days>(second);
-    const year_month_day date{day};
-    const hh_mm_ss time{second - day};
-    char text[32];
-    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(date.year()),
-                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
-                  static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
-                  static_cast<int>(time.seconds().count()));
-    return text;
+    return IsoUtc(std::chrono::floor<std::chrono::seconds>(at));
 }
 
 nlohmann::ordered_json StatusJson(const BoardStatus& status) {

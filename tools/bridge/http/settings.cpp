@@ -97,6 +97,37 @@ void ApplyHttpOptions(const HttpOptions& options, HttpConfig& http) {
     }
 }
 
+namespace {
+
+// The entries of the users or the tokens file; nothing, with the reason in
+// `error`, when it cannot be read, a line is refused, or it holds none: an
+// empty file is what systemd hands over when the file a credential is
+// loaded from is missing, so it is said rather than served without what
+// the boards file asks for.
+template <typename Entry, typename Parse>
+std::optional<std::vector<Entry>> ReadEntries(const std::filesystem::path& file, const std::string& what,
+                                              const std::string& entry, Parse parse, std::string& error) {
+    const auto text = ReadWholeFile(file);
+    if (!text) {
+        error = "cannot read the " + what + " file " + file.string();
+        return std::nullopt;
+    }
+    std::string why;
+    auto parsed = parse(*text, why);
+    if (!parsed) {
+        error = file.string() + ": " + why;
+        return std::nullopt;
+    }
+    if (parsed->empty()) {
+        error = file.string() + " holds no " + entry + "; without " + what + " leave " + what +
+                "-file out";
+        return std::nullopt;
+    }
+    return std::move(*parsed);
+}
+
+} // namespace
+
 std::optional<HttpServer::Options> PrepareHttpDoor(const HttpConfig& http, std::string& error) {
     HttpServer::Options options;
     const auto listen = ParseListen(http.listen);
@@ -133,25 +164,12 @@ std::optional<HttpServer::Options> PrepareHttpDoor(const HttpConfig& http, std::
     }
     std::vector<User> users;
     if (!http.users_file.path.empty()) {
-        const auto text = ReadWholeFile(http.users_file.path);
-        if (!text) {
-            error = "cannot read the users file " + http.users_file.path.string();
+        auto read = ReadEntries<User>(http.users_file.path, "users", "user (one NAME ROLE HASH per line)",
+                                      ParseUsers, error);
+        if (!read) {
             return std::nullopt;
         }
-        std::string why;
-        auto parsed = ParseUsers(*text, why);
-        if (!parsed) {
-            error = http.users_file.path.string() + ": " + why;
-            return std::nullopt;
-        }
-        // Empty, as for the tokens: what systemd hands over for a missing file.
-        if (parsed->empty()) {
-            error = http.users_file.path.string() +
-                    " holds no user (one NAME ROLE HASH per line); without users leave users-file "
-                    "out";
-            return std::nullopt;
-        }
-        users = std::move(*parsed);
+        users = std::move(*read);
     }
     const bool passwords = lines[0] || lines[1] || !users.empty();
     std::vector<Token> tokens;
@@ -162,27 +180,12 @@ std::optional<HttpServer::Options> PrepareHttpDoor(const HttpConfig& http, std::
                     "everyone as operator";
             return std::nullopt;
         }
-        const auto text = ReadWholeFile(http.tokens_file.path);
-        if (!text) {
-            error = "cannot read the tokens file " + http.tokens_file.path.string();
+        auto read = ReadEntries<Token>(http.tokens_file.path, "tokens", "token (one ROLE TOKEN per line)",
+                                       ParseTokens, error);
+        if (!read) {
             return std::nullopt;
         }
-        std::string why;
-        auto parsed = ParseTokens(*text, why);
-        if (!parsed) {
-            error = http.tokens_file.path.string() + ": " + why;
-            return std::nullopt;
-        }
-        // An empty file is what systemd hands over when the file a
-        // credential is loaded from is missing: say so rather than serve
-        // without the tokens the boards file asks for.
-        if (parsed->empty()) {
-            error = http.tokens_file.path.string() +
-                    " holds no token (one ROLE TOKEN per line); without tokens leave tokens-file "
-                    "out";
-            return std::nullopt;
-        }
-        tokens = std::move(*parsed);
+        tokens = std::move(*read);
     }
     if (!IsLoopbackHost(listen->host) && !(lines[0] && lines[1]) && users.empty()) {
         error = "listening on " + listen->host +
