@@ -135,6 +135,11 @@ bool BoardStore::Take(Commands owed, SettingWrites writes, std::chrono::millisec
     return StoreWaiting(lock_wait);
 }
 
+SettingWrites BoardStore::Waiting() const {
+    std::lock_guard lock(mutex_);
+    return waiting_;
+}
+
 bool BoardStore::Flush(std::chrono::milliseconds lock_wait) {
     std::lock_guard lock(mutex_);
     return StoreWaiting(lock_wait);

@@ -39,6 +39,8 @@ public:
     bool Take(Commands owed, SettingWrites writes, std::chrono::milliseconds lock_wait);
     // Stores what still waits; false while another program holds the file.
     bool Flush(std::chrono::milliseconds lock_wait);
+    // The writes still waiting for the file's lock, oldest first.
+    SettingWrites Waiting() const;
     // The board took the content or the brightness and shows `shown` now:
     // that is kept, and, when `settled` (no newer change came meanwhile),
     // the command is no longer owed. One durable write, none when nothing

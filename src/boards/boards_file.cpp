@@ -17,6 +17,8 @@ namespace {
 constexpr std::string_view kBridgeSection = "bridge";
 constexpr std::string_view kRefreshKey = "refresh";
 constexpr std::string_view kStaleKeys[] = {"stale-after", "stale-lines", "stale-show"};
+constexpr std::string_view kRecordKeys[] = {"record", "record-months"};
+constexpr long kMostRecordMonths = 1200;
 constexpr std::string_view kBoardKeys[] = {
     "settings",    "link",        "groups",      kRefreshKey,   "stale-after", "stale-lines",
     "stale-show",  "line-1-min",  "line-1-max",  "line-2-min",  "line-2-max",  "line-3-min",
@@ -66,7 +68,7 @@ bool KeyAllowed(std::string_view section, std::string_view key,
         return Contains(kBoardKeys, key);
     }
     if (EqualIgnoringCase(section, kBridgeSection) &&
-        (EqualIgnoringCase(key, kRefreshKey) || Contains(kStaleKeys, key))) {
+        (EqualIgnoringCase(key, kRefreshKey) || Contains(kStaleKeys, key) || Contains(kRecordKeys, key))) {
         return true;
     }
     return std::any_of(doors.begin(), doors.end(), [&](const DoorKeys& door) {
@@ -176,6 +178,10 @@ bool IsBoundText(std::string_view text) {
            std::count(text.begin(), text.end(), '.') <= 1;
 }
 
+std::filesystem::path RecordFolderBeside(const std::filesystem::path& boards_file) {
+    return boards_file.parent_path() / (boards_file.stem().string() + "-record");
+}
+
 bool IsTopicName(const std::string& name) {
     return !name.empty() && name.size() <= kMaxTopicName &&
            std::all_of(name.begin(), name.end(), [](unsigned char c) {
@@ -253,6 +259,20 @@ std::optional<BridgeConfig> ReadBoardsFile(const std::filesystem::path& file,
                 [&](std::string_view key) { return value(*bridge, key); }, config.stale)) {
             return fail(*bridge, bad->first, bad->second);
         }
+        if (const std::string v = value(*bridge, "record"); !v.empty()) {
+            config.record = std::filesystem::path(v).is_absolute() ? std::filesystem::path(v)
+                                                                   : config.file.parent_path() / v;
+        }
+        if (const std::string v = value(*bridge, "record-months"); !v.empty()) {
+            const auto months = ParseSeconds(v, kMostRecordMonths);
+            if (!months || months->count() < 1) {
+                return fail(*bridge, "record-months", "wants whole months 1..1200, got '" + v + "'");
+            }
+            config.record_months = static_cast<int>(months->count());
+        }
+    }
+    if (config.record.empty()) {
+        config.record = RecordFolderBeside(config.file);
     }
     for (const DoorKeys& door : doors) {
         const auto section = written(door.section);

@@ -107,6 +107,9 @@ struct DoorSection {
 inline constexpr std::chrono::seconds kDefaultRefresh{300};
 
 // The boards file read and checked.
+// How many months of change record the service keeps unless told.
+inline constexpr int kDefaultRecordMonths = 24;
+
 struct BridgeConfig {
     std::filesystem::path file; // the boards file itself, made absolute
     // [bridge] refresh: every board's re-assertion interval (0: never).
@@ -114,11 +117,20 @@ struct BridgeConfig {
     // [bridge] stale-after, stale-lines, stale-show: every board's guard
     // unless its section says otherwise.
     StaleGuard stale;
+    // [bridge] record, record-months: the change record's folder (a
+    // relative one from the boards file's; by default RecordFolderBeside)
+    // and how many months of it are kept (1..1200).
+    std::filesystem::path record;
+    int record_months = kDefaultRecordMonths;
     std::vector<BoardConfig> boards;
     // The doors' keys, unchecked, by the section each door names ("bridge",
     // "http"); a section the file lacks is there without values.
     std::map<std::string, DoorSection, std::less<>> doors;
 };
+
+// The change record's folder unless [bridge] names one: "boards-record"
+// beside "boards.ini".
+std::filesystem::path RecordFolderBeside(const std::filesystem::path& boards_file);
 
 // True for a name usable as one topic level: 1..64 letters, digits, '-'
 // and '_'.
@@ -133,7 +145,7 @@ std::optional<std::string> BoardNameProblem(const std::string& name);
 // check them. A section a door names is no board, nor is [bridge]. Refuses
 // (nothing, and one line in `error` naming the file, the section and the
 // key) a file that cannot be read, a key its section may not hold ([bridge]:
-// refresh, the stale keys and the doors' keys there; a door's own section:
+// refresh, the stale keys, record, record-months and the doors' keys there; a door's own section:
 // that door's keys; a board: settings, link, groups, refresh, the stale keys,
 // line-N-min and line-N-max), a section given twice, a refresh
 // that is no whole number of seconds 0..86400, a stale-after of no whole

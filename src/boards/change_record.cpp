@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <map>
 
 namespace lumidex {
 namespace {
@@ -124,6 +125,7 @@ std::unique_ptr<ChangeRecord> ChangeRecord::Open(const std::filesystem::path& fo
     std::unique_ptr<ChangeRecord> record(new ChangeRecord(folder, keep_months));
     const auto files = MonthFiles(folder);
     if (files.empty()) {
+        record->syncer_ = std::thread([raw = record.get()] { raw->Sync(); });
         return record;
     }
     // The newest month goes on where its last whole line ends.
@@ -152,11 +154,54 @@ std::unique_ptr<ChangeRecord> ChangeRecord::Open(const std::filesystem::path& fo
             break;
         }
     }
+    record->durable_ = record->next_seq_ - 1;
+    record->syncer_ = std::thread([raw = record.get()] { raw->Sync(); });
     return record;
 }
 
-std::optional<std::uint64_t> ChangeRecord::AppendLines(std::vector<Json> lines, SysSeconds at) {
-    std::lock_guard lock(mutex_);
+ChangeRecord::~ChangeRecord() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    written_cv_.notify_all();
+    if (syncer_.joinable()) {
+        syncer_.join();
+    }
+}
+
+void ChangeRecord::Sync() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        written_cv_.wait(lock, [&] { return stopping_ || (!broken_ && durable_ + 1 < next_seq_); });
+        if (broken_ || durable_ + 1 >= next_seq_) {
+            return; // stopping, with nothing left to sync
+        }
+        const std::uint64_t upto = next_seq_ - 1;
+        const std::shared_ptr<AppendOnlyFile> file = file_;
+        lock.unlock();
+        const bool synced = file->Sync();
+        lock.lock();
+        if (synced) {
+            durable_ = std::max(durable_, upto);
+        } else {
+            broken_ = true;
+        }
+        durable_cv_.notify_all();
+    }
+}
+
+bool ChangeRecord::WaitDurable(std::uint64_t seq) {
+    std::unique_lock lock(mutex_);
+    durable_cv_.wait(lock, [&] { return durable_ >= seq || broken_; });
+    return durable_ >= seq;
+}
+
+std::optional<ChangeRecord::Appended> ChangeRecord::AppendLines(std::vector<Json> lines, SysSeconds at) {
+    std::unique_lock lock(mutex_);
+    if (broken_) {
+        return std::nullopt;
+    }
     const std::filesystem::path month = folder_ / RecordFileName(at);
     if (!file_ || month != current_) {
         std::string error;
@@ -164,9 +209,20 @@ std::optional<std::uint64_t> ChangeRecord::AppendLines(std::vector<Json> lines, 
         if (!opened) {
             return std::nullopt;
         }
+        // The month before is on the disk whole before the new one begins.
+        if (file_ && durable_ + 1 < next_seq_) {
+            if (!file_->Sync()) {
+                broken_ = true;
+                durable_cv_.notify_all();
+                return std::nullopt;
+            }
+            durable_ = next_seq_ - 1;
+            durable_cv_.notify_all();
+        }
         file_ = std::move(opened);
         current_ = month;
     }
+    Appended appended{next_seq_, {}};
     std::string bytes;
     std::string prev = prev_;
     std::uint64_t seq = next_seq_;
@@ -178,24 +234,25 @@ std::optional<std::uint64_t> ChangeRecord::AppendLines(std::vector<Json> lines, 
             ordered[key] = std::move(value);
         }
         ordered["prev"] = prev;
-        const std::string text = LineText(ordered);
+        std::string text = LineText(ordered);
         prev = Sha256Hex(text);
         bytes += text + "\n";
+        appended.lines.push_back(std::move(text));
     }
     const std::uint64_t size = file_->Size();
-    if (!file_->Append(bytes)) {
+    if (!file_->Write(bytes)) {
         // Nothing of it counts: a part that reached the file is cut off.
         file_->Truncate(size);
         return std::nullopt;
     }
-    const std::uint64_t first = next_seq_;
     prev_ = prev;
     next_seq_ = seq;
-    return first;
+    written_cv_.notify_one();
+    return appended;
 }
 
-std::optional<std::vector<std::uint64_t>>
-ChangeRecord::AppendChanges(const std::vector<RecordedChange>& changes, SysSeconds at) {
+std::optional<ChangeRecord::Appended> ChangeRecord::AppendChanges(const std::vector<RecordedChange>& changes,
+                                                                 SysSeconds at) {
     std::vector<Json> lines;
     for (const RecordedChange& change : changes) {
         Json line;
@@ -208,23 +265,16 @@ ChangeRecord::AppendChanges(const std::vector<RecordedChange>& changes, SysSecon
         line["request"] = Cut(change.request, kMaxRecordedRequest);
         lines.push_back(std::move(line));
     }
-    const auto first = AppendLines(std::move(lines), at);
-    if (!first) {
-        return std::nullopt;
-    }
-    std::vector<std::uint64_t> seqs;
-    for (std::size_t i = 0; i < changes.size(); ++i) {
-        seqs.push_back(*first + i);
-    }
-    return seqs;
+    return AppendLines(std::move(lines), at);
 }
 
-bool ChangeRecord::AppendOutcomes(const std::vector<RecordedOutcome>& outcomes, SysSeconds at) {
+std::optional<ChangeRecord::Appended> ChangeRecord::AppendOutcomes(const std::vector<RecordedOutcome>& outcomes,
+                                                                  SysSeconds at) {
     std::vector<Json> lines;
     for (const RecordedOutcome& outcome : outcomes) {
         lines.push_back(Json{{"board", outcome.board}, {"applied", outcome.applied}, {"result", outcome.result}});
     }
-    return AppendLines(std::move(lines), at).has_value();
+    return AppendLines(std::move(lines), at);
 }
 
 void ChangeRecord::Prune(SysSeconds now) {
@@ -295,9 +345,13 @@ std::optional<std::string> CheckRecord(const std::filesystem::path& file, std::s
     return std::nullopt;
 }
 
-std::vector<Json> ReadRecord(const std::filesystem::path& folder) {
+std::vector<Json> ReadRecord(const std::filesystem::path& folder, std::optional<SysSeconds> since) {
+    const std::string first = since ? RecordFileName(*since) : std::string();
     std::vector<Json> all;
     for (const auto& file : MonthFiles(folder)) {
+        if (file.filename().string() < first) {
+            continue;
+        }
         const auto bytes = ReadBytes(file);
         if (!bytes) {
             continue;
@@ -310,6 +364,76 @@ std::vector<Json> ReadRecord(const std::filesystem::path& folder) {
         }
     }
     return all;
+}
+
+std::vector<Json> JoinRecord(const std::vector<Json>& lines, const RecordQuery& query) {
+    std::vector<Json> entries;
+    std::map<std::uint64_t, std::size_t> at_seq; // a change's seq: its place in entries
+    const auto within = [&](const Json& line) {
+        const auto at = ParseIsoUtc(line.value("at", std::string()));
+        return at && (!query.since || *at >= *query.since) && (!query.until || *at <= *query.until);
+    };
+    for (const Json& line : lines) {
+        if (!query.board.empty() && line.value("board", std::string()) != query.board) {
+            continue;
+        }
+        if (line.contains("field")) {
+            if (!within(line) || !line.contains("seq")) {
+                continue;
+            }
+            Json entry;
+            for (const char* key : {"seq", "at", "board", "field", "old", "new", "who", "via", "request"}) {
+                entry[key] = line.value(key, Json());
+            }
+            entry["applied_at"] = nullptr;
+            entry["result"] = nullptr;
+            at_seq[line["seq"].get<std::uint64_t>()] = entries.size();
+            entries.push_back(std::move(entry));
+        } else if (line.contains("applied") && line["applied"].is_number_unsigned()) {
+            const auto found = at_seq.find(line["applied"].get<std::uint64_t>());
+            if (found == at_seq.end()) {
+                continue;
+            }
+            Json& entry = entries[found->second];
+            const std::string result = line.value("result", std::string());
+            entry["result"] = result;
+            entry["applied_at"] = result == "accepted" || result == "broadcast sent" ? line.value("at", Json())
+                                                                                     : Json();
+        }
+    }
+    const std::size_t limit = std::min(query.limit, kMostRecordEntries);
+    if (entries.size() > limit) {
+        entries.erase(entries.begin(), entries.end() - static_cast<std::ptrdiff_t>(limit));
+    }
+    return entries;
+}
+
+std::string RecordCsv(const std::vector<Json>& entries) {
+    const auto cell = [](const Json& value) {
+        std::string text = value.is_string() ? value.get<std::string>() : value.is_null() ? "" : value.dump();
+        if (text.find_first_of(",\"\r\n") == std::string::npos) {
+            return text;
+        }
+        std::string quoted = "\"";
+        for (const char c : text) {
+            quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+        }
+        return quoted + "\"";
+    };
+    std::string csv;
+    for (const char* column : kRecordColumns) {
+        csv += std::string(csv.empty() ? "" : ",") + column;
+    }
+    csv += "\r\n";
+    for (const Json& entry : entries) {
+        bool first = true;
+        for (const char* column : kRecordColumns) {
+            csv += (first ? "" : ",") + cell(entry.value(column, Json()));
+            first = false;
+        }
+        csv += "\r\n";
+    }
+    return csv;
 }
 
 } // namespace lumidex

@@ -49,8 +49,15 @@ struct FreshnessEvent {
 struct SchedulesEvent {
     std::string json;
 };
+// A line was appended to the change record for the board: a change, or
+// what ended one; the line as written (JSON text).
+struct RecordEvent {
+    std::string board;
+    std::string line;
+};
 using BoardEvent = std::variant<StoredEvent, ShownEvent, StatusEvent, AvailabilityEvent,
-                                SetUpEvent, RemovedEvent, FreshnessEvent, SchedulesEvent>;
+                                SetUpEvent, RemovedEvent, FreshnessEvent, SchedulesEvent,
+                                RecordEvent>;
 
 // Who is told of every event. Safe from any thread.
 class Observers {

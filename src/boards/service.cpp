@@ -57,6 +57,11 @@ std::array<bool, kLineCount> LinesGiven(const BoardChange& change) {
     return given;
 }
 
+// How the record names a stale line's look.
+std::string ShowName(StaleShow show) {
+    return show == StaleShow::Blank ? "blank" : "flicker";
+}
+
 SysSeconds Seconds(std::chrono::system_clock::time_point t) {
     return std::chrono::floor<std::chrono::seconds>(t);
 }
@@ -64,6 +69,8 @@ SysSeconds Seconds(std::chrono::system_clock::time_point t) {
 // How often the schedules' next moments are worked out again, the zone's
 // setting read again: a changed system clock or zone is taken up within it.
 constexpr std::chrono::seconds kScheduleRecheck{60};
+// How often the record's months past the kept ones are looked for.
+constexpr std::chrono::hours kRecordPruneEvery{1};
 // How many threads store a schedule's change in its boards' files at once.
 constexpr std::size_t kApplyThreads = 16;
 
@@ -141,6 +148,7 @@ struct BoardService::Impl {
                                        DeliveryOptions{
                                            std::move(world.make_link), std::move(world.timing), {}},
                                        world.lock_wait,
+                                       world.record,
                                        {},
                                        {}},
           zone(world.zone != nullptr ? *world.zone : SystemTimeZone()) {}
@@ -411,8 +419,11 @@ struct BoardService::Impl {
             Report(run, {std::move(status)});
             return;
         }
+        const ChangeOrigin origin{schedule.created_by, "schedule:" + schedule.id,
+                                  "schedule " + schedule.id + " " +
+                                      (schedule.clock ? std::string("clock") : schedule.set.dump())};
         if (!Submit(board, std::get<BoardChange>(std::move(change)),
-                    [this, run](const std::vector<BoardStatus>& statuses) { Report(run, statuses); })) {
+                    [this, run](const std::vector<BoardStatus>& statuses) { Report(run, statuses); }, origin)) {
             Report(run, {});
         }
     }
@@ -481,7 +492,7 @@ struct BoardService::Impl {
         }
         std::optional<SysSeconds> soonest;
         for (const auto& board : all) {
-            bool went = false;
+            std::vector<RecordedChange> went;
             {
                 std::lock_guard lock(shared.state_mutex);
                 for (std::size_t i = 0; i < kLineCount; ++i) {
@@ -491,20 +502,37 @@ struct BoardService::Impl {
                     const SysSeconds limit = *board->fresh_at[i] + board->config.stale.after;
                     if (limit <= now) {
                         board->stale[i] = true;
-                        went = true;
+                        went.push_back({board->config.name, "stale." + std::to_string(i + 1), "fresh",
+                                        ShowName(board->config.stale.show), "service", "stale",
+                                        "no value for line " + std::to_string(i + 1) + " since " +
+                                            IsoUtc(*board->fresh_at[i])});
                     } else if (!soonest || limit < *soonest) {
                         soonest = limit;
                     }
                 }
             }
-            if (!went) {
+            if (went.empty()) {
                 continue;
+            }
+            std::vector<OpenChange> opened;
+            if (shared.record != nullptr) {
+                // The board shows the line stale whether or not the record
+                // takes it: the guard is what keeps a wrong value off it.
+                if (const auto appended = shared.RecordChanges(went)) {
+                    for (std::size_t i = 0; i < went.size(); ++i) {
+                        opened.push_back({appended->first + i, went[i].field, Command::Content, 0});
+                    }
+                }
             }
             {
                 std::shared_lock structure_lock(structure);
                 if (board->worker != nullptr) {
                     std::lock_guard lock(board->worker->mutex);
                     Due(*board, Commands{Command::Content});
+                    for (OpenChange& open : opened) {
+                        open.generation = board->generation;
+                        board->open.push_back(std::move(open));
+                    }
                     board->worker->wake.notify_one();
                 }
             }
@@ -570,12 +598,17 @@ struct BoardService::Impl {
         std::unique_lock lock(schedule_mutex);
         SysSeconds noted{};
         SysSeconds reloaded{};
+        SysSeconds pruned{};
         while (keeping) {
             lock.unlock();
             SysSeconds now = WallNow();
             if (now - reloaded >= kScheduleRecheck || now < reloaded) {
                 zone.Reload();
                 reloaded = now;
+            }
+            if (shared.record != nullptr && (now - pruned >= kRecordPruneEvery || now < pruned)) {
+                shared.record->Prune(now);
+                pruned = now;
             }
             RunDue(now);
             const auto stale = CheckStale(now);
@@ -637,6 +670,8 @@ struct BoardService::Impl {
             board.store.RememberShown(board.shown);
         }
         StartGuards(board, WallNow());
+        std::lock_guard lock(shared.state_mutex);
+        board.known = RecordedValues(board.stored);
     }
 
     // Puts the board on its worker: a UDP board on one of its own, a serial
@@ -744,17 +779,56 @@ struct BoardService::Impl {
         }
     }
 
-    bool Submit(const std::string& name, BoardChange change, Done done) {
+    bool Submit(const std::string& name, BoardChange change, Done done, const ChangeOrigin& origin) {
         const std::shared_ptr<Board> board = Find(name);
         if (board == nullptr) {
             return false;
         }
         const bool stores = !change.writes.empty();
         const std::array<bool, kLineCount> given = LinesGiven(change);
+        // Recorded before anything is stored; one change of a board at a
+        // time, so that each one's old values are the ones before it.
+        std::unique_lock record_lock(board->record_mutex, std::defer_lock);
+        std::vector<OpenChange> opened;
+        if (shared.record != nullptr) {
+            record_lock.lock();
+            auto recorded = RecordChange(*board, change, origin, given);
+            if (!recorded) {
+                BoardStatus status = NotSent(*board, change.sends, "the change record cannot be written, "
+                                                                   "so the change is not taken");
+                status.result = StatusResult::Refused;
+                if (done) {
+                    done({status});
+                } else {
+                    shared.Report(board.get(), std::move(status));
+                }
+                return true;
+            }
+            if (!recorded->empty()) {
+                const std::uint64_t last = recorded->back().seq;
+                opened = std::move(*recorded);
+                if (done) {
+                    // Answered once the record of it is on the disk.
+                    done = [record = shared.record, last, board, inner = std::move(done),
+                            this](std::vector<BoardStatus> statuses) {
+                        if (!record->WaitDurable(last)) {
+                            BoardStatus status = NotSent(*board, {}, "the change record could not be "
+                                                                     "brought to the disk");
+                            status.result = StatusResult::Refused;
+                            statuses.push_back(std::move(status));
+                        }
+                        inner(statuses);
+                    };
+                }
+            }
+        }
         // A door's thread waits only briefly; the worker waits out the whole
         // lock wait for what is left.
         board->store.Take(Remembered(change.sends), std::move(change.writes),
                           std::min(kDoorLockWait, shared.lock_wait));
+        if (record_lock.owns_lock()) {
+            record_lock.unlock();
+        }
         if (stores) {
             shared.Reread(*board);
             if (shared.Freshen(*board, given)) {
@@ -772,6 +846,10 @@ struct BoardService::Impl {
             if (worker != nullptr) {
                 std::lock_guard lock(worker->mutex);
                 Due(*board, change.sends);
+                for (OpenChange& open : opened) {
+                    open.generation = board->generation;
+                    board->open.push_back(std::move(open));
+                }
                 if (change.sends.Has(Command::Clock)) {
                     board->clock_time = change.clock_time;
                 }
@@ -788,6 +866,55 @@ struct BoardService::Impl {
             waiter->done({}); // the values are stored, which is all there is to do
         }
         return true;
+    }
+
+    // Records a change about to be taken, under the board's record mutex:
+    // values changed under the service first (via "file"), then each field
+    // the change sets to something new, then each stale line the change's
+    // value makes fresh again. The changes appended, still open; nothing
+    // when the record cannot take them.
+    std::optional<std::vector<OpenChange>> RecordChange(Board& board, const BoardChange& change,
+                                                        const ChangeOrigin& origin,
+                                                        const std::array<bool, kLineCount>& given) {
+        const SettingsFile settings(board.config.settings);
+        FieldValues now;
+        std::vector<OpenChange> opened;
+        {
+            const SettingsFile::Snapshot once(settings);
+            now = shared.NoteFileChanges(board, settings, opened);
+        }
+        std::vector<RecordedChange> changes = FieldChanges(board.config.name, change, now);
+        {
+            std::lock_guard lock(shared.state_mutex);
+            for (std::size_t i = 0; i < kLineCount; ++i) {
+                if (given[i] && board.stale[i] && board.Guarded(i)) {
+                    changes.push_back({board.config.name, "stale." + std::to_string(i + 1),
+                                       ShowName(board.config.stale.show), "fresh", {}, "stale",
+                                       {}});
+                }
+            }
+        }
+        for (RecordedChange& recorded : changes) {
+            recorded.who = origin.who;
+            if (recorded.via.empty()) {
+                recorded.via = origin.via;
+            }
+            recorded.request = origin.request;
+        }
+        if (changes.empty()) {
+            return opened;
+        }
+        const auto appended = shared.RecordChanges(changes);
+        if (!appended) {
+            return std::nullopt;
+        }
+        for (std::size_t i = 0; i < changes.size(); ++i) {
+            opened.push_back({appended->first + i, changes[i].field, CommandOfField(changes[i].field), 0});
+            if (!changes[i].field.starts_with("stale.")) {
+                board.known[changes[i].field] = changes[i].new_value;
+            }
+        }
+        return opened;
     }
 
     BoardStatus NotSent(const Board& board, Commands needs, std::string why) const {
@@ -1248,8 +1375,16 @@ std::vector<std::pair<std::string, Availability>> BoardService::Availabilities()
     return all;
 }
 
-bool BoardService::Submit(const std::string& board, BoardChange change, Done done) {
-    return impl_->Submit(board, std::move(change), std::move(done));
+std::optional<std::vector<nlohmann::ordered_json>> BoardService::Record(const RecordQuery& query) const {
+    if (impl_->shared.record == nullptr) {
+        return std::nullopt;
+    }
+    return JoinRecord(ReadRecord(impl_->shared.record->folder(), query.since), query);
+}
+
+bool BoardService::Submit(const std::string& board, BoardChange change, Done done,
+                          ChangeOrigin origin) {
+    return impl_->Submit(board, std::move(change), std::move(done), origin);
 }
 
 void BoardService::Refuse(BoardStatus status) {

@@ -13,6 +13,7 @@
 #include "boards/board_setup.h"
 #include "boards/board_view.h"
 #include "boards/change_body.h"
+#include "boards/change_record.h"
 #include "boards/boards_file.h"
 #include "boards/clock.h"
 #include "boards/events.h"
@@ -50,6 +51,17 @@ struct ServiceWorld {
     // program before it reports the board "locked" and tries again later.
     std::chrono::milliseconds lock_wait = kSettingsLockWait;
     TimeZone* zone = nullptr; // SystemTimeZone()
+    // Where every change is recorded; none: nothing is.
+    ChangeRecord* record = nullptr;
+};
+
+// Who asked for a change and how, for the change record: the person (a
+// token's name, "operator"/"admin", "mqtt"), the door ("http", "mqtt",
+// "schedule:ID") and what the door was asked.
+struct ChangeOrigin {
+    std::string who;
+    std::string via;
+    std::string request;
 };
 
 // The service's notes beside the boards file: its schedules, and when it
@@ -109,14 +121,22 @@ public:
     // Every board's availability, in the order of the boards file.
     std::vector<std::pair<std::string, Availability>> Availabilities() const;
 
-    // A checked change for a board: its values are stored at once (in
-    // order, durably, under the file's lock, and read back once for what the
-    // doors see) and what it sends goes out from the board's worker. `done`
-    // (may be empty) is called once, on a worker's thread, with the status
-    // of every exchange that carried the change (the first try of each); a
-    // failed one is then retried without it. False for no such board.
+    // A checked change for a board: what it changes is recorded (with a
+    // record), its values are stored at once (in order, durably, under the
+    // file's lock, and read back once for what the doors see) and what it
+    // sends goes out from the board's worker. `done` (may be empty) is
+    // called once, on a worker's thread, with the status of every exchange
+    // that carried the change (the first try of each), once the record of it
+    // is on the disk; a failed one is then retried without it. A change the
+    // record cannot take is refused (nothing stored). False for no such
+    // board.
     using Done = ChangeDone;
-    bool Submit(const std::string& board, BoardChange change, Done done = {});
+    bool Submit(const std::string& board, BoardChange change, Done done = {},
+                ChangeOrigin origin = {});
+
+    // The recorded changes a reader asks for, each joined with what ended
+    // it (JoinRecord); nothing when the service keeps no record.
+    std::optional<std::vector<nlohmann::ordered_json>> Record(const RecordQuery& query) const;
 
     // A command a door refused before anything was stored or sent: reported
     // to every observer as that board's status (or the service's, for an

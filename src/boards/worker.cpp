@@ -58,6 +58,13 @@ Served Serve(ServiceShared& shared, Board& board, Command command,
     BoardStatus status;
     status.board = board.config.name;
     status.command = command;
+    // With a record, no change of the board is taken while the frame's
+    // values are read, so that a value changed under the service is told
+    // apart from the service's own.
+    std::unique_lock record_lock(board.record_mutex, std::defer_lock);
+    if (shared.record != nullptr) {
+        record_lock.lock();
+    }
     // Values that could not be stored before are stored first: the frame
     // is built from the file.
     if (!board.store.Flush(shared.lock_wait)) {
@@ -71,6 +78,14 @@ Served Serve(ServiceShared& shared, Board& board, Command command,
     // file.
     const SettingsFile settings(board.config.settings);
     const SettingsFile::Snapshot once(settings);
+    if (record_lock.owns_lock()) {
+        // Carried by this exchange, or the next of their command.
+        std::vector<OpenChange> opened;
+        shared.NoteFileChanges(board, settings, opened);
+        record_lock.unlock();
+        std::lock_guard lock(board.worker->mutex);
+        board.open.insert(board.open.end(), opened.begin(), opened.end());
+    }
     const LinkTarget target = TargetOf(board, settings);
     std::array<bool, kLineCount> stale{};
     {
@@ -150,6 +165,60 @@ bool Board::Guarded(std::size_t i) const {
         return std::find(lines.begin(), lines.end(), static_cast<int>(i) + 1) != lines.end();
     }
     return stored.lines[i].chosen;
+}
+
+std::optional<ChangeRecord::Appended> ServiceShared::RecordChanges(const std::vector<RecordedChange>& changes) {
+    if (record == nullptr || changes.empty()) {
+        return std::nullopt;
+    }
+    auto appended = record->AppendChanges(changes, std::chrono::floor<std::chrono::seconds>(clock.WallNow()));
+    if (appended) {
+        for (std::size_t i = 0; i < changes.size(); ++i) {
+            observers.Emit(RecordEvent{changes[i].board, appended->lines[i]});
+        }
+    }
+    return appended;
+}
+
+void ServiceShared::RecordOutcomes(const std::vector<RecordedOutcome>& outcomes, SysSeconds at) {
+    if (record == nullptr || outcomes.empty()) {
+        return;
+    }
+    // An outcome the record cannot take leaves its change without one: the
+    // change itself is on record, and the board's status says what came of
+    // the exchange.
+    if (const auto appended = record->AppendOutcomes(outcomes, at)) {
+        for (std::size_t i = 0; i < outcomes.size(); ++i) {
+            observers.Emit(RecordEvent{outcomes[i].board, appended->lines[i]});
+        }
+    }
+}
+
+FieldValues ServiceShared::NoteFileChanges(Board& board, const SettingsFile& settings,
+                                           std::vector<OpenChange>& opened) {
+    FieldValues now = RecordedValues(ReadStoredView(settings));
+    // What still waits for the file's lock is the service's own.
+    for (const auto& [key, value] : board.store.Waiting()) {
+        if (const auto field = RecordedField(key)) {
+            now[*field] = value;
+        }
+    }
+    std::vector<RecordedChange> changed = FileChanges(board.config.name, board.known, now);
+    if (changed.empty()) {
+        return now;
+    }
+    for (RecordedChange& change : changed) {
+        change.who = "unknown";
+        change.request = "the board's " + board.config.settings.filename().string() +
+                         " was changed outside the service";
+    }
+    if (const auto appended = RecordChanges(changed)) {
+        for (std::size_t i = 0; i < changed.size(); ++i) {
+            opened.push_back({appended->first + i, changed[i].field, CommandOfField(changed[i].field), 0});
+        }
+    }
+    board.known = now;
+    return now;
 }
 
 bool ServiceShared::Freshen(Board& board, const std::array<bool, kLineCount>& lines) {
@@ -277,6 +346,13 @@ void Worker::Run(ServiceShared& shared) {
         if (served.exchanged) {
             Finish(shared, *due, command, served, generation);
         }
+
+        lock.lock();
+        std::vector<RecordedOutcome> outcomes =
+            Settle(due->open, due->config.name, command, served.status.result, generation);
+        lock.unlock();
+        // On record before anyone hears of the exchange.
+        shared.RecordOutcomes(outcomes, std::chrono::floor<std::chrono::seconds>(served.status.at));
         shared.Report(due, served.status);
 
         lock.lock();

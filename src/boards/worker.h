@@ -11,6 +11,7 @@
 #include "boards/boards_file.h"
 #include "boards/clock.h"
 #include "boards/events.h"
+#include "boards/record_entries.h"
 #include "boards/service.h"
 
 #include <condition_variable>
@@ -57,6 +58,13 @@ struct Board {
     // The worker's own.
     int failures = 0;
 
+    // The recorded changes not yet ended, under the worker's mutex.
+    std::vector<OpenChange> open;
+    // One recorded change at a time: what the record last knew the file to
+    // hold (with a record), so that a value changed under the service shows.
+    std::mutex record_mutex;
+    FieldValues known;
+
     // Guarded by the service's state mutex (config.groups too, which a
     // set-up change may change).
     Availability availability = Availability::Unknown;
@@ -82,6 +90,7 @@ struct ServiceShared {
     ServiceClock& clock;
     DeliveryOptions delivery;
     std::chrono::milliseconds lock_wait;
+    ChangeRecord* record = nullptr;
     Observers observers;
     mutable std::mutex state_mutex;
 
@@ -96,6 +105,15 @@ struct ServiceShared {
     // durably, and a stale one is fresh again (observers are told). True
     // when one was stale.
     bool Freshen(Board& board, const std::array<bool, kLineCount>& lines);
+    // Appends to the record and tells observers of each line; nothing when
+    // the record cannot take them (or there are none to append).
+    std::optional<ChangeRecord::Appended> RecordChanges(const std::vector<RecordedChange>& changes);
+    void RecordOutcomes(const std::vector<RecordedOutcome>& outcomes, SysSeconds at);
+    // Under the board's record mutex, with the file read once: records the
+    // values that changed under the service since it last knew them (via
+    // "file"), added to `opened`; what the file holds now.
+    FieldValues NoteFileChanges(Board& board, const SettingsFile& settings,
+                                std::vector<OpenChange>& opened);
 };
 
 struct Worker {

@@ -151,8 +151,11 @@ public:
     virtual ~AppendOnlyFile() = default;
     // Its size in bytes now.
     virtual std::uint64_t Size() const = 0;
-    // Writes the bytes at the end and waits until they are on the disk.
-    virtual bool Append(std::string_view bytes) = 0;
+    // Writes the bytes at the end (into the system's cache: a killed
+    // program loses nothing of them, a power cut may until Sync).
+    virtual bool Write(std::string_view bytes) = 0;
+    // Waits until everything written is on the disk.
+    virtual bool Sync() = 0;
     // Cuts the file to `size` bytes (a half-written end a crash left), durably.
     virtual bool Truncate(std::uint64_t size) = 0;
 };

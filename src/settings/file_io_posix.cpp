@@ -707,7 +707,7 @@ public:
         return ::fstat(fd_, &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
     }
 
-    bool Append(std::string_view bytes) override {
+    bool Write(std::string_view bytes) override {
         while (!bytes.empty()) {
             const ssize_t written = ::write(fd_, bytes.data(), bytes.size());
             if (written < 0 && errno == EINTR) {
@@ -718,8 +718,10 @@ public:
             }
             bytes.remove_prefix(static_cast<std::size_t>(written));
         }
-        return ::fdatasync(fd_) == 0;
+        return true;
     }
+
+    bool Sync() override { return ::fdatasync(fd_) == 0; }
 
     bool Truncate(std::uint64_t size) override {
         return ::ftruncate(fd_, static_cast<off_t>(size)) == 0 && ::fsync(fd_) == 0;

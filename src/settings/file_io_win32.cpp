@@ -715,7 +715,7 @@ public:
         return ::GetFileSizeEx(file_, &size) ? static_cast<std::uint64_t>(size.QuadPart) : 0;
     }
 
-    bool Append(std::string_view bytes) override {
+    bool Write(std::string_view bytes) override {
         LARGE_INTEGER end{};
         if (!::SetFilePointerEx(file_, LARGE_INTEGER{}, &end, FILE_END)) {
             return false;
@@ -728,8 +728,10 @@ public:
             }
             bytes.remove_prefix(written);
         }
-        return ::FlushFileBuffers(file_) != 0;
+        return true;
     }
+
+    bool Sync() override { return ::FlushFileBuffers(file_) != 0; }
 
     bool Truncate(std::uint64_t size) override {
         LARGE_INTEGER at{};

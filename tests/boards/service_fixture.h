@@ -197,6 +197,7 @@ protected:
         world.timing = [](const LinkTarget&) { return ExchangeTiming{0ms, 0ms}; };
         world.lock_wait = 50ms;
         world.zone = zone_;
+        world.record = record_;
         return std::make_unique<BoardService>(config_, std::move(world));
     }
 
@@ -242,7 +243,8 @@ protected:
 
     test::TempDir dir_;
     TimeZone* zone_ = nullptr; // the system's
-    BridgeConfig config_{dir_ / "boards.ini", 0s, {}, {}, {}};
+    BridgeConfig config_{dir_ / "boards.ini", 0s, {}, dir_ / "record", kDefaultRecordMonths, {}, {}};
+    ChangeRecord* record_ = nullptr; // none unless a test keeps one
     FakeClock clock_;
     Cards cards_;
 };

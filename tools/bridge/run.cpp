@@ -38,6 +38,7 @@ int ServeBoards(const std::filesystem::path& boards_file, const MqttOptions& mqt
     // Made before the doors, which hold them until they are gone; the
     // service itself only once every check has passed.
     ServiceManager manager;
+    std::unique_ptr<ChangeRecord> record; // outlives the service, which appends to it
     std::optional<BoardService> service;
     MqttStartup mqtt;
     if (!mqtt.Configure(*boards, mqtt_options, err)) {
@@ -79,8 +80,17 @@ int ServeBoards(const std::filesystem::path& boards_file, const MqttOptions& mqt
         err << "lumidex-bridge: " << Printable(error) << "\n";
         return kExitBadInput;
     }
+    // Every change is recorded: a record that cannot be opened stops the
+    // start rather than leave changes unrecorded.
+    record = ChangeRecord::Open(boards->record, boards->record_months, error);
+    if (!record) {
+        err << "lumidex-bridge: the change record: " << Printable(error) << "\n";
+        return kExitBadInput;
+    }
     StopSignal stop; // before any thread, which inherits what it sets
-    service.emplace(*boards);
+    ServiceWorld world;
+    world.record = record.get();
+    service.emplace(*boards, std::move(world));
     HttpServer http_door(*service);
     const auto log = [&](const std::string& line) {
         // Each line is written whole: the connection's thread logs too.
