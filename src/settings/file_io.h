@@ -138,6 +138,9 @@ std::filesystem::path SettingsLockFile(const std::filesystem::path& file);
 // is not ReadWrite (CheckSettingsFile). Only temporary files of the running
 // user are removed. A FileUse::Secret is written for the running user
 // alone (mode 0600, or an access list of that user only), new or rewritten.
+// On Windows, where a file cannot be replaced while another handle to it is
+// open (a reader's, for a moment), the replacement waits up to
+// kSettingsLockWait for it to close.
 bool ReplaceFileDurably(const std::filesystem::path& file, std::string_view bytes,
                         FileUse use = FileUse::Configuration);
 

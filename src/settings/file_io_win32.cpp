@@ -520,6 +520,28 @@ ReadResult ReadFileBytes(const std::filesystem::path& file, std::string& bytes, 
     }
 }
 
+// Renames `temp` over `target`. Windows refuses to replace a file while
+// any handle to it is open, even one that shares it for deletion: a reader
+// of the settings (this program's own threads included), a virus scanner or
+// an indexer holds one for moments. The rename is tried again every
+// millisecond for up to kSettingsLockWait while it is refused that way.
+bool MoveOver(const std::filesystem::path& temp, const std::filesystem::path& target) {
+    const auto deadline = std::chrono::steady_clock::now() + kSettingsLockWait;
+    for (;;) {
+        if (::MoveFileExW(temp.c_str(), target.c_str(),
+                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            return true;
+        }
+        const DWORD code = ::GetLastError();
+        if ((code != ERROR_ACCESS_DENIED && code != ERROR_SHARING_VIOLATION &&
+             code != ERROR_LOCK_VIOLATION) ||
+            std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
 } // namespace
 
 SettingsFileCheck CheckSettingsFile(const std::filesystem::path& file) {
@@ -666,8 +688,7 @@ bool ReplaceFileDurably(const std::filesystem::path& file, std::string_view byte
     // The rename replaces the directory entry in one step, and write-through
     // makes it reach the disk before the call returns: a kill or a power
     // cut leaves either the old file or the new one.
-    if (!written || !::MoveFileExW(temp.c_str(), target->c_str(),
-                                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (!written || !MoveOver(temp, *target)) {
         temp_file.Close();
         ::DeleteFileW(temp.c_str());
         return false;

@@ -134,6 +134,27 @@ TEST(SettingsFileOnWindows, LockExcludesASecondWriter) {
     EXPECT_FALSE(ran);
 }
 
+// Another program reading the file keeps it from being replaced while its
+// handle is open, sharing or not: a write waits for it rather than failing
+// and losing its value.
+TEST(SettingsFileOnWindows, AWriteWaitsForAReaderToCloseTheFile) {
+    test::TempDir dir;
+    const auto file = dir / "Config.ini";
+    ASSERT_TRUE(WriteSetting(file, "Set", "Set", "1"));
+    HANDLE reader = ::CreateFileW(file.c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    std::thread closer([reader] {
+        std::this_thread::sleep_for(100ms);
+        ::CloseHandle(reader);
+    });
+    EXPECT_EQ(StoreSetting(file, "Set", "Set", "2"), WriteOutcome::Written);
+    closer.join();
+    EXPECT_EQ(ReadSetting(file, "Set", "Set", "-", 2), "2");
+    EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{".Config.ini.lock", "Config.ini"}));
+}
+
 // A child copy of this program running one test, with one environment
 // variable set for it; killed when the object goes away.
 class ChildTest {
