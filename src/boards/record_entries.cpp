@@ -158,4 +158,44 @@ std::vector<RecordedOutcome> Settle(std::vector<OpenChange>& open, const std::st
     return outcomes;
 }
 
+std::map<std::string, std::vector<OpenChange>>
+UnendedChanges(const std::vector<nlohmann::ordered_json>& lines,
+               const std::map<std::string, FieldValues>& values) {
+    struct Unended {
+        std::string board;
+        std::string field;
+        std::string value;
+    };
+    std::map<std::uint64_t, Unended> unended;
+    for (const auto& line : lines) {
+        const auto seq = line.value("seq", std::uint64_t{0});
+        if (line.contains("field")) {
+            unended[seq] = {line.value("board", ""), line.value("field", ""), line.value("new", "")};
+        } else if (line.contains("applied")) {
+            unended.erase(line.value("applied", std::uint64_t{0}));
+        }
+    }
+    // The latest unended value of each board's field: taken up only when
+    // the file still holds it (else it never reached the file, or a later
+    // value replaced it there).
+    std::map<std::pair<std::string, std::string>, std::string> latest;
+    for (const auto& [seq, change] : unended) {
+        latest[{change.board, change.field}] = change.value;
+    }
+    std::map<std::string, std::vector<OpenChange>> open;
+    for (const auto& [seq, change] : unended) {
+        const Command command = CommandOfField(change.field);
+        const auto board = values.find(change.board);
+        if (command == Command::Clock || command == Command::Init || change.field.starts_with("stale.") ||
+            board == values.end()) {
+            continue;
+        }
+        const auto held = board->second.find(change.field);
+        if (held != board->second.end() && held->second == latest[{change.board, change.field}]) {
+            open[change.board].push_back({seq, change.field, command, 0});
+        }
+    }
+    return open;
+}
+
 } // namespace lumidex

@@ -62,4 +62,14 @@ struct OpenChange {
 std::vector<RecordedOutcome> Settle(std::vector<OpenChange>& open, const std::string& board,
                                     Command command, StatusResult result, std::uint64_t generation);
 
+// The recorded changes no line ended, by board, as a start finds them in
+// the record's `lines` (a crash came between a change and its outcome):
+// of each field, those whose latest value the board's file (`values`) still
+// holds, to be settled by the next exchange that carries them (the ones
+// before the latest are superseded then). A clock, an initialisation or a
+// stale line's look is not sent again and is not taken up.
+std::map<std::string, std::vector<OpenChange>>
+UnendedChanges(const std::vector<nlohmann::ordered_json>& lines,
+               const std::map<std::string, FieldValues>& values);
+
 } // namespace lumidex

@@ -703,6 +703,20 @@ struct BoardService::Impl {
         return made;
     }
 
+    // The changes a crash left without an outcome, by board (with a
+    // record): the last month's and this one's. Under the structure lock.
+    std::map<std::string, std::vector<OpenChange>> UnendedAtStart() const {
+        if (shared.record == nullptr) {
+            return {};
+        }
+        std::map<std::string, FieldValues> values;
+        for (const auto& board : boards) {
+            values[board->config.name] = board->known;
+        }
+        const auto since = WallNow() - std::chrono::days{31};
+        return UnendedChanges(ReadRecord(shared.record->folder(), since), values);
+    }
+
     // What a board owes goes out at once and a board with a refresh
     // interval is re-asserted at once. Under the board's worker's mutex.
     void Starting(Board& board, ServiceClock::TimePoint now) {
@@ -1272,9 +1286,13 @@ void BoardService::Start() {
     }
     std::shared_lock lock(impl_->structure);
     const ServiceClock::TimePoint now = impl_->shared.clock.Now();
+    const auto unended = impl_->UnendedAtStart();
     for (const auto& board : impl_->boards) {
         std::lock_guard worker_lock(board->worker->mutex);
         impl_->Starting(*board, now);
+        if (const auto found = unended.find(board->config.name); found != unended.end()) {
+            board->open = found->second;
+        }
     }
     for (const auto& worker : impl_->workers) {
         impl_->Run(worker.get());

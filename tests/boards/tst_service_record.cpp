@@ -206,5 +206,29 @@ TEST_F(ServiceRecordTest, TheStaleGuardsBlankingAndItsEndAreRecorded) {
                                                    "stale.1 blank>fresh bob stale"}));
 }
 
+// A change whose outcome a stop or a crash cut off is settled by the first
+// exchange after the start; one that never reached the file stays open.
+TEST_F(ServiceRecordTest, AChangeLeftOpenByACrashIsSettledAfterTheStart) {
+    AddUdpBoard("hall", "127.0.0.51");
+    cards_.Silence("127.0.0.51");
+    {
+        auto service = MakeService();
+        service->Start();
+        ASSERT_TRUE(clock_.Settled(Workers()));
+        Change(*service, "2.5", "alice", "http");
+        service->Stop();
+    }
+    // Recorded, then the service died before it stored the value.
+    ASSERT_TRUE(record_->AppendChanges({{"hall", "lines.2", "", "8", "bob", "http", "line 2"}},
+                                       std::chrono::floor<std::chrono::seconds>(clock_.WallNow())));
+    EXPECT_EQ(Ended(1), "");
+    cards_.Accept("127.0.0.51");
+    auto service = MakeService();
+    service->Start();
+    ASSERT_TRUE(Eventually([&] { return !Ended(1).empty(); }));
+    EXPECT_EQ(Ended(1), "accepted " + Now());
+    EXPECT_EQ(Ended(2), "") << "the board never had it";
+}
+
 } // namespace
 } // namespace lumidex
