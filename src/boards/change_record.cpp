@@ -1,6 +1,7 @@
 #include "boards/change_record.h"
 
 #include "boards/sha256.h"
+#include "settings/text_codec.h"
 
 #include <algorithm>
 #include <fstream>
@@ -85,18 +86,6 @@ std::filesystem::path MonthBefore(const std::filesystem::path& file) {
     }
     return file.parent_path() /
            ("record-" + std::to_string(year) + "-" + TwoDigits(static_cast<unsigned>(month)) + ".jsonl");
-}
-
-std::string Cut(std::string text, std::size_t bytes) {
-    if (text.size() <= bytes) {
-        return text;
-    }
-    std::size_t end = bytes;
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
-        --end;
-    }
-    text.resize(end);
-    return text + "...";
 }
 
 std::string LineText(const Json& line) {
@@ -262,7 +251,7 @@ std::optional<ChangeRecord::Appended> ChangeRecord::AppendChanges(const std::vec
         line["new"] = change.new_value;
         line["who"] = change.who;
         line["via"] = change.via;
-        line["request"] = Cut(change.request, kMaxRecordedRequest);
+        line["request"] = CutWithEllipsis(change.request, kMaxRecordedRequest);
         lines.push_back(std::move(line));
     }
     return AppendLines(std::move(lines), at);

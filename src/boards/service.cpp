@@ -21,19 +21,6 @@ namespace {
 // leaves the values to the board's worker.
 constexpr std::chrono::milliseconds kDoorLockWait{100};
 
-// A text cut to at most `bytes` bytes, never inside a UTF-8 character.
-std::string CutText(std::string text, std::size_t bytes) {
-    if (text.size() <= bytes) {
-        return text;
-    }
-    std::size_t end = bytes;
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
-        --end;
-    }
-    text.resize(end);
-    return text + "...";
-}
-
 // What a board owes after the change, of what the pending file remembers.
 Commands Remembered(Commands sends) {
     Commands owed;
@@ -429,7 +416,7 @@ struct BoardService::Impl {
     }
 
     void Refuse(BoardStatus status) {
-        status.topic = CutText(std::move(status.topic), kMaxEchoedBytes);
+        status.topic = CutWithEllipsis(std::move(status.topic), kMaxEchoedBytes);
         status.result = StatusResult::Refused;
         status.at = shared.clock.WallNow();
         const auto board = Find(status.board);

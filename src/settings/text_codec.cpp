@@ -218,4 +218,16 @@ std::string_view LastCharacters(std::string_view text, std::size_t max_chars) {
     return text.substr(skip);
 }
 
+std::string CutWithEllipsis(std::string text, std::size_t bytes) {
+    if (text.size() <= bytes) {
+        return text;
+    }
+    std::size_t end = bytes;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
+        --end;
+    }
+    text.resize(end);
+    return text + "...";
+}
+
 } // namespace lumidex

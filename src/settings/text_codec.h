@@ -62,4 +62,8 @@ std::string_view FirstCharacters(std::string_view text, std::size_t max_chars);
 // The last max_chars characters of UTF-8 text, never splitting a character.
 std::string_view LastCharacters(std::string_view text, std::size_t max_chars);
 
+// A text cut to at most `bytes` bytes, never inside a UTF-8 character, and
+// "..." after it when it was cut.
+std::string CutWithEllipsis(std::string text, std::size_t bytes);
+
 } // namespace lumidex
