@@ -166,6 +166,10 @@ struct MqttDoor::Impl {
         } else if (const auto* removed = std::get_if<RemovedEvent>(&event)) {
             Retract(removed->board);
             boards_changed = true;
+        } else if (const auto* recorded = std::get_if<RecordEvent>(&event)) {
+            // Each line once, as it is appended: a retained one would replay
+            // as new to every later subscriber.
+            publisher.Publish(Base(recorded->board) + "/record", recorded->line, false);
         }
     }
 
