@@ -80,6 +80,9 @@ int ServeBoards(const std::filesystem::path& boards_file, const MqttOptions& mqt
         err << "lumidex-bridge: " << Printable(error) << "\n";
         return kExitBadInput;
     }
+    // Before any thread (the record's is the first), which inherits what
+    // it sets: a stop asked for never lands on a thread that dies of it.
+    StopSignal stop;
     // Every change is recorded: a record that cannot be opened stops the
     // start rather than leave changes unrecorded.
     record = ChangeRecord::Open(boards->record, boards->record_months, error);
@@ -87,7 +90,6 @@ int ServeBoards(const std::filesystem::path& boards_file, const MqttOptions& mqt
         err << "lumidex-bridge: the change record: " << Printable(error) << "\n";
         return kExitBadInput;
     }
-    StopSignal stop; // before any thread, which inherits what it sets
     ServiceWorld world;
     world.record = record.get();
     service.emplace(*boards, std::move(world));

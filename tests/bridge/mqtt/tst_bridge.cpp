@@ -105,6 +105,40 @@ TEST_F(Bridge, ValueReachesTheBoardIsStoredAndComesBackRetained) {
     EXPECT_EQ(test::Retained(*broker_, "lumidex/hall/line/1"), "12.50");
     EXPECT_EQ(Stored("hall", "TextData", "TD1"), "12.50");
 
+    // The record: the change as "mqtt"'s, then the card's acceptance, each
+    // published once on hall's record topic as the line written.
+    const auto change = watch_->WaitFor(
+        "lumidex/hall/record",
+        [](const std::string& line) { return json::parse(line, nullptr, false).contains("field"); },
+        "a change line", kSoon);
+    ASSERT_TRUE(change);
+    const json changed = json::parse(*change);
+    EXPECT_EQ(changed.value("who", ""), "mqtt");
+    EXPECT_EQ(changed.value("via", ""), "mqtt");
+    EXPECT_EQ(changed.value("field", ""), "lines.1");
+    EXPECT_EQ(changed.value("old", "?"), "");
+    EXPECT_EQ(changed.value("new", ""), "12.50");
+    EXPECT_EQ(changed.value("request", ""), "lumidex/hall/line/1/set 12.5");
+    const auto outcome = watch_->WaitFor(
+        "lumidex/hall/record",
+        [&](const std::string& line) {
+            return json::parse(line, nullptr, false).value("applied", json()) == changed["seq"];
+        },
+        "the outcome of change " + changed["seq"].dump(), kSoon);
+    ASSERT_TRUE(outcome);
+    EXPECT_EQ(json::parse(*outcome).value("result", ""), "accepted");
+    EXPECT_EQ(test::Retained(*broker_, "lumidex/hall/record"), std::nullopt);
+    // The bridge takes its own record lines for no command.
+    EXPECT_EQ(watch_->Count("lumidex/bridge/status", 200ms), 0);
+    std::vector<std::string> written;
+    for (const auto& month : std::filesystem::directory_iterator(dir_ / "boards-record")) {
+        std::ifstream file(month.path());
+        for (std::string line; std::getline(file, line);) {
+            written.push_back(line);
+        }
+    }
+    EXPECT_EQ(written, (std::vector{*change, *outcome}));
+
     // Flags and the update time go into the same content frame.
     Publish("lumidex/hall/line/2/flicker/set", "1");
     ASSERT_TRUE(hall_->NextFrame(kSoon));

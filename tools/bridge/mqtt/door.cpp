@@ -27,6 +27,37 @@ std::string Dumped(const nlohmann::ordered_json& json) {
     return json.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
+// What the record keeps of a command as its request: the topic as it came
+// and the payload without the blanks around it.
+std::string RequestText(const std::string& topic, const std::string& payload) {
+    return topic + " " + std::string(TrimPayload(payload));
+}
+
+// One board's share of a batch: the commands merged into one change, and
+// the request of each whose value the change still carries (a later
+// command for the same field replaces an earlier one's), in order.
+struct BoardBatch {
+    std::string board;
+    BoardChange change;
+    std::vector<std::pair<std::pair<ChangeField, int>, std::string>> requests;
+
+    void Add(BoardChange later, const ParsedTopic& parsed, std::string request) {
+        MergeChange(change, std::move(later));
+        const std::pair field{parsed.field, parsed.line};
+        std::erase_if(requests, [&](const auto& earlier) { return earlier.first == field; });
+        requests.emplace_back(field, std::move(request));
+    }
+
+    // Who, via and what for the record: one line per command it carries.
+    ChangeOrigin Origin() const {
+        std::string request;
+        for (const auto& [field, text] : requests) {
+            request += (request.empty() ? "" : "\n") + text;
+        }
+        return {"mqtt", "mqtt", std::move(request)};
+    }
+};
+
 } // namespace
 
 struct MqttDoor::Impl {
@@ -166,6 +197,10 @@ struct MqttDoor::Impl {
         } else if (const auto* removed = std::get_if<RemovedEvent>(&event)) {
             Retract(removed->board);
             boards_changed = true;
+        } else if (const auto* recorded = std::get_if<RecordEvent>(&event)) {
+            // Each line once, as it is appended: a retained one would replay
+            // as new to every later subscriber.
+            publisher.Publish(Base(recorded->board) + "/record", recorded->line, false);
         }
     }
 
@@ -344,10 +379,11 @@ struct MqttDoor::Impl {
     // board's line formats and bounds read once), refuses what does not
     // fit, and hands each board the accepted changes merged in order: one
     // store of its Config.ini and one round of exchanges for the whole
-    // batch. Schedules are added and cancelled as they come.
+    // batch, recorded as "mqtt"'s with the commands it carries. Schedules
+    // are added and cancelled as they come.
     void HandleBatch(const std::vector<QueuedCommand>& batch) {
         std::map<std::string, std::optional<LineRules>> rules;
-        std::vector<std::pair<std::string, BoardChange>> changes;
+        std::vector<BoardBatch> changes;
         std::map<std::string, std::size_t> change_of;
         for (const QueuedCommand& queued : batch) {
             const ParsedTopic parsed = ParseTopic(queued.key);
@@ -379,9 +415,10 @@ struct MqttDoor::Impl {
                 }
                 auto [at, first_change] = change_of.try_emplace(board, changes.size());
                 if (first_change) {
-                    changes.emplace_back(board, BoardChange{});
+                    changes.push_back({board, {}, {}});
                 }
-                MergeChange(changes[at->second].second, std::get<BoardChange>(std::move(checked)));
+                changes[at->second].Add(std::get<BoardChange>(std::move(checked)), parsed,
+                                        RequestText(topic, queued.payload));
             }
         }
         // Each board's store is a durable replacement of a file of its own:
@@ -390,7 +427,8 @@ struct MqttDoor::Impl {
         std::atomic<std::size_t> next{0};
         const auto submit = [&] {
             for (std::size_t i = next++; i < changes.size(); i = next++) {
-                service.Submit(changes[i].first, std::move(changes[i].second));
+                BoardBatch& part = changes[i];
+                service.Submit(part.board, std::move(part.change), {}, part.Origin());
             }
         };
         std::vector<std::jthread> helpers;

@@ -30,6 +30,9 @@ inline constexpr std::chrono::seconds kDiscoveryInterval{10};
 // The service's events come back as retained topics: each board's lines and
 // brightness as shown, whether each guarded line is stale, its status and
 // availability, the list of schedules, and the bridge's own availability.
+// Each line of the change record goes out once, not retained, on the
+// board's record topic. MQTT does not say who published: a change made
+// here is recorded as "mqtt"'s, via "mqtt", with its topics and payloads.
 class MqttDoor {
 public:
     // The door keeps `broker` (its prefix, discovery) by reference.

@@ -71,7 +71,7 @@ std::optional<ParsedTopic> ParseEnding(const std::vector<std::string_view>& e) {
 // The topics the bridge itself publishes under a board.
 bool IsOwnStateEnding(const std::vector<std::string_view>& e) {
     if (e.size() == 1) {
-        return e[0] == "status" || e[0] == "availability";
+        return e[0] == "status" || e[0] == "availability" || e[0] == "record";
     }
     if (e.size() == 2) {
         return (e[0] == "line" && LineNumber(e[1])) ||

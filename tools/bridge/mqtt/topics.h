@@ -34,8 +34,8 @@ struct ParsedTopic {
 // "brightness/day/set", "brightness/night/set", "clock/set" and "init/set"
 // under a board or under "group/G"; "schedules/add" and
 // "schedules/ID/delete"; the state topics "schedules", "bridge/..." and a
-// board's "line/N", "line/N/stale", "brightness/...", "status" and
-// "availability". Board and group names and schedule ids are not checked
+// board's "line/N", "line/N/stale", "brightness/...", "status",
+// "availability" and "record". Board and group names and schedule ids are not checked
 // against the service here.
 ParsedTopic ParseTopic(std::string_view rest);
 
