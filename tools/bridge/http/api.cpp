@@ -479,7 +479,8 @@ struct HttpApi::Impl {
                                                   what == "boards")) ||
                            ((what == "boards" || what == "groups") && parts.size() >= 3 &&
                             parts.size() <= 4) ||
-                           (what == "schedules" && parts.size() <= 3);
+                           (what == "schedules" && parts.size() <= 3) ||
+                           (what == "record" && parts.size() == 2);
         if (!known) {
             return reply(ErrorResponse(404, "no such API path"));
         }
@@ -526,6 +527,9 @@ struct HttpApi::Impl {
         }
         if (what == "schedules") {
             return Schedules(request, parts, caller, reply);
+        }
+        if (what == "record") {
+            return Record(request, reply);
         }
         const bool group = what == "groups";
         const bool settings_path =
@@ -595,7 +599,44 @@ struct HttpApi::Impl {
             }
             changes.push_back(std::get<BoardChange>(std::move(checked)));
         }
-        Submit(boards, std::move(changes), group, reply);
+        // The change record keeps who asked, through this door, and what:
+        // the request on one line (the record cuts it short).
+        const std::string path(std::string_view(request.target).substr(0, request.target.find('?')));
+        const ChangeOrigin origin{caller.who.name, "http", request.method + " " + path + " " + Dump(*body)};
+        Submit(boards, std::move(changes), group, origin, reply);
+    }
+
+    // The change record, read: the changes a query asks for, as JSON or
+    // CSV. No request changes or removes what it holds.
+    void Record(const HttpRequest& request, const Reply& reply) {
+        if (request.method != "GET") {
+            return reply(WrongMethod("GET"));
+        }
+        const std::string_view target = request.target;
+        const std::size_t mark = target.find('?');
+        const auto asked =
+            RecordRequestFromQuery(mark == std::string_view::npos ? "" : target.substr(mark + 1));
+        if (const auto* refusal = std::get_if<BodyRefusal>(&asked)) {
+            return reply(ErrorResponse(refusal->status, refusal->error, refusal->field));
+        }
+        const RecordRequest& wanted = std::get<RecordRequest>(asked);
+        const std::string& board = wanted.query.board;
+        if (!board.empty() && !service.HasBoard(board)) {
+            return reply(ErrorResponse(404, "no board " + Named(board)));
+        }
+        const auto entries = service.Record(wanted.query);
+        if (!entries) {
+            return reply(ErrorResponse(404, "this service keeps no change record"));
+        }
+        if (!wanted.csv) {
+            return reply(JsonResponse(200, {{"entries", *entries}}));
+        }
+        HttpResponse response;
+        response.content_type = "text/csv; charset=utf-8";
+        response.body = RecordCsv(*entries);
+        response.headers = {{"Content-Disposition", "attachment; filename=\"record.csv\""},
+                            {"Cache-Control", "no-store"}};
+        return reply(std::move(response));
     }
 
     // Changes on time: the list, one schedule, a new one (its change
@@ -804,7 +845,7 @@ struct HttpApi::Impl {
     }
 
     void Submit(const std::vector<std::string>& boards, std::vector<BoardChange> changes, bool group,
-                const Reply& reply) {
+                const ChangeOrigin& origin, const Reply& reply) {
         auto waiting = std::make_shared<Waiting>();
         waiting->reply = reply;
         waiting->group = group;
@@ -821,7 +862,8 @@ struct HttpApi::Impl {
                                    waiting->results[i] = statuses;
                                    Answer(*waiting, false);
                                });
-                           });
+                           },
+                           origin);
         }
         after(limit, [this, waiting] { Answer(*waiting, true); });
     }
