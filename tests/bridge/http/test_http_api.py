@@ -8,7 +8,9 @@ document the bridge itself serves.
 """
 
 import base64
+import csv
 import http.client
+import io
 import json
 import os
 import re
@@ -20,6 +22,7 @@ import sys
 import tempfile
 import time
 import unittest
+import urllib.parse
 
 import jsonschema
 
@@ -636,6 +639,64 @@ class HttpDoorTest(unittest.TestCase):
             refused = self.request(self.closed, "POST", "/api/login", body, source=next(CLIENT_ADDRESSES))
             self.assertEqual((refused.status, refused.json["error"]), (401, "wrong name or password"), body)
 
+    def test_the_record_says_who_changed_what_and_when_the_board_showed_it(self):
+        basic = lambda user, password: {"Authorization": "Basic " + base64.b64encode(
+            f"{user}:{password}".encode()).decode()}
+        alice, dana = basic("alice", ALICE_PASSWORD), basic("dana", DANA_PASSWORD)
+        feed = {"Authorization": "Bearer " + FEED_TOKEN}
+        since = time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime())
+        before = self.request(self.closed, "GET", "/api/boards/hall", headers=alice).json["lines"][0]["text"]
+        values = [(alice, "alice", "1.11"), (dana, "dana", "2.22"), (feed, "price-feed", "3.33")]
+        for headers, _, value in values:
+            answer = self.request(self.closed, "POST", "/api/boards/hall", {"lines": {"1": value}}, headers)
+            self.assertEqual(answer.status, 200, answer.raw)
+        group = self.request(self.closed, "POST", "/api/groups/prices", {"lines": {"2": "8.25"}}, dana)
+        self.assertEqual(group.status, 200, group.raw)
+        query = "/api/record?" + urllib.parse.urlencode({"since": since})
+
+        def recorded():
+            entries = self.request(self.closed, "GET", query, headers=alice).json["entries"]
+            ours = [e for e in entries if (e["board"], e["field"]) == ("hall", "lines.1") and
+                    e["new"] in ("1.11", "2.22", "3.33")] + \
+                   [e for e in entries if e["field"] == "lines.2" and "8.25" in e["request"]]
+            return ours if len(ours) == 5 and all(e["applied_at"] for e in ours) else None
+        entries = wait_for(recorded, 10, "the record of the changes, each shown")
+        olds = [before, "1.11", "2.22"]
+        for entry, (_, who, value), old in zip(entries, values, olds):
+            self.assertEqual({k: entry[k] for k in ("old", "new", "who", "via", "request", "result")},
+                             {"old": old, "new": value, "who": who, "via": "http", "result": "accepted",
+                              "request": f'POST /api/boards/hall {{"lines":{{"1":"{value}"}}}}'})
+            self.assertRegex(entry["applied_at"], r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$")
+            self.assertGreaterEqual(entry["applied_at"], entry["at"])
+        # A group's change: each board's entry, the value as the line stores it.
+        self.assertEqual(sorted((e["board"], e["new"], e["who"], e["request"]) for e in entries[3:]),
+                         [(board, "8.2", "dana", 'POST /api/groups/prices {"lines":{"2":"8.25"}}')
+                          for board in ("dock", "hall")])
+        table = self.request(self.closed, "GET", query + "&format=csv", headers=alice)
+        self.assertEqual((table.status, table.headers["Content-Type"], table.headers["Content-Disposition"]),
+                         (200, "text/csv; charset=utf-8", 'attachment; filename="record.csv"'))
+        rows = list(csv.reader(io.StringIO(table.raw.decode("utf-8"), newline="")))
+        self.assertEqual(rows[0], ["seq", "at", "board", "field", "old", "new", "who", "via", "request",
+                                   "applied_at", "result"])
+        by_seq = {row[0]: row for row in rows[1:]}
+        for entry in entries:
+            self.assertEqual(by_seq[str(entry["seq"])], ["" if entry[c] is None else str(entry[c])
+                                                         for c in rows[0]])
+        cases = [
+            # name, method, query, headers, status, field
+            ("a day without a time", "GET", "since=2026-12-01", alice, 400, "since"),
+            ("a limit of none", "GET", "limit=0", alice, 400, "limit"),
+            ("a parameter not known", "GET", "board=hall&colour=red", alice, 400, "colour"),
+            ("no such board", "GET", "board=nowhere", alice, 404, None),
+            ("no login", "GET", "", {}, 401, None),
+            ("no deleting", "DELETE", "", dana, 405, None),
+        ]
+        for name, method, query, headers, status, field in cases:
+            with self.subTest(name):
+                answer = self.request(self.closed, method, "/api/record?" + query, headers=headers)
+                self.assertEqual(answer.status, status, answer.raw)
+                self.assertEqual(answer.json.get("field"), field)
+
     def test_wrong_passwords_for_one_name_leave_the_others_alone(self):
         source = next(CLIENT_ADDRESSES)
         for attempt in range(5):
@@ -825,6 +886,16 @@ def local_text(moment):
 
 def later(days):
     return local_text(time.time() + days * 86400)
+
+
+def wait_for(condition, seconds, what):
+    """The first true value of `condition()` within `seconds`, or a failure."""
+    end = time.monotonic() + seconds
+    while not (value := condition()):
+        if time.monotonic() > end:
+            raise AssertionError(f"{what} did not come within {seconds} s")
+        time.sleep(0.1)
+    return value
 
 
 def frame_with_line(sim, text, seconds):

@@ -1,7 +1,9 @@
 // The HTTP door's pure rules: which Host and listen addresses and origins
 // it takes, its [http] section, password lines (the same on Linux and
-// Windows), users and tokens, the login pause, and the change bodies it
-// turns into board changes. The door itself, end to end, is test_http_api.py.
+// Windows), users and tokens, the login pause, the change bodies it
+// turns into board changes, and the query of a reading of the record. The
+// door itself, end to end, is test_http_api.py.
+#include "boards/time_zone.h"
 #include "tools/bridge/http/auth.h"
 #include "tools/bridge/http/body.h"
 #include "tools/bridge/http/rules.h"
@@ -465,6 +467,58 @@ TEST(HttpBody, ClockAndInit) {
                                                  Role::Operator)).status, 403);
     for (const char* bad : {"{}", R"({"confirm": "initialize"})", R"({"confirm": true})"}) {
         EXPECT_EQ(std::get<BodyRefusal>(InitFromBody(ordered_json::parse(bad), Role::Admin)).status, 422) << bad;
+    }
+}
+
+TEST(HttpBody, RecordQueries) {
+    const auto utc = [](const char* text) { return *ParseIsoUtc(text); };
+    struct Row {
+        const char* query;
+        const char* refused; // the parameter named, "" for none; nullptr: taken
+        RecordQuery expected;
+        bool csv;
+    } rows[] = {
+        {"", nullptr, {}, false},
+        {"board=hall&limit=5&format=csv", nullptr, {"hall", {}, {}, 5}, true},
+        {"since=2026-12-01T00%3A00%3A00Z&until=2026-12-31T23:59:59Z&format=json&", nullptr,
+         {"", utc("2026-12-01T00:00:00Z"), utc("2026-12-31T23:59:59Z"), 100}, false},
+        {"limit=100000", nullptr, {"", {}, {}, kMostRecordEntries}, false},
+        {"since=2026-12-01T00:00:00Z&until=2026-12-01T00:00:00Z", nullptr,
+         {"", utc("2026-12-01T00:00:00Z"), utc("2026-12-01T00:00:00Z"), 100}, false},
+        {"since=2026-12-01", "since", {}, false},
+        {"since=2026-12-01T00:00:00%2B01:00", "since", {}, false},
+        {"until=2026-02-30T00:00:00Z", "until", {}, false},
+        {"since=2026-12-02T00:00:00Z&until=2026-12-01T00:00:00Z", "until", {}, false},
+        {"limit=0", "limit", {}, false},
+        {"limit=100001", "limit", {}, false},
+        {"limit=-1", "limit", {}, false},
+        {"limit=1e3", "limit", {}, false},
+        {"limit=99999999999999999999999", "limit", {}, false},
+        {"format=xml", "format", {}, false},
+        {"board=hall&board=dock", "board", {}, false},
+        {"board=", "board", {}, false},
+        {"limit", "limit", {}, false},
+        {"colour=red", "colour", {}, false},
+        {"board=h%4", "board", {}, false},
+        {"board=%zz", "board", {}, false},
+    };
+    for (const Row& row : rows) {
+        const auto read = RecordRequestFromQuery(row.query);
+        if (row.refused == nullptr) {
+            const auto* taken = std::get_if<RecordRequest>(&read);
+            ASSERT_NE(taken, nullptr) << row.query << ": " << std::get<BodyRefusal>(read).error;
+            EXPECT_EQ(taken->query.board, row.expected.board) << row.query;
+            EXPECT_EQ(taken->query.since, row.expected.since) << row.query;
+            EXPECT_EQ(taken->query.until, row.expected.until) << row.query;
+            EXPECT_EQ(taken->query.limit, row.expected.limit) << row.query;
+            EXPECT_EQ(taken->csv, row.csv) << row.query;
+            continue;
+        }
+        const auto* refusal = std::get_if<BodyRefusal>(&read);
+        ASSERT_NE(refusal, nullptr) << row.query;
+        EXPECT_EQ(refusal->status, 400) << row.query;
+        EXPECT_EQ(refusal->field, row.refused) << row.query;
+        EXPECT_FALSE(refusal->error.empty()) << row.query;
     }
 }
 

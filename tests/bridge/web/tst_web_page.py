@@ -552,6 +552,28 @@ class WithUsers(PageTest):
         self.assertEqual(page.horizontal_overflow(), 0)
         self.save_shot(page, "phone-named")
 
+    def test_history_lists_who_changed_a_line_and_when_the_board_showed_it(self):
+        page = self.open(360)
+        page.find("Name").send_keys("alice.k")
+        page.find("Password").send_keys("alice at the pumps", fx.Keys.ENTER)
+        history = page.find("History hall")
+        history.click()
+        self.assertEqual(history.get_attribute("aria-expanded"), "true")
+        # Open before the change: the board's events bring it in.
+        line = page.find("hall line 1")
+        select_all(line)
+        line.send_keys("1.899")
+        page.find("Send hall").click()
+        fx.wait_until(lambda: page.by_id("b-hall-result").text == "Sent successfully!", fx.PATIENCE, "the result")
+        newest = lambda: page.driver.execute_script(
+            "return document.querySelector('#b-hall-history li')?.textContent ?? ''")
+        fx.wait_until(lambda: "shown" in newest(), fx.PATIENCE, "the change in the history, shown")
+        self.assertRegex(newest(), r"^\d\d:\d\d line 1: 18\.99 → 1\.90 alice\.k · shown \d\d:\d\d:\d\d$")
+        self.assertEqual(page.horizontal_overflow(), 0)
+        page.driver.execute_script("arguments[0].focus()", history)
+        self.save_shot(page, "phone-history")
+        self.save_shot(page, "desktop-history", 1280)
+
 
 if __name__ == "__main__":
     reason = fx.missing_tools()

@@ -198,13 +198,14 @@ struct HttpApi::Impl {
     Post post;
     After after;
     Offload offload;
+    Offload read_record;
     std::shared_ptr<Sessions> sessions_kept;
     Sessions& sessions;
     LoginThrottle throttle;
 
-    Impl(BoardService& s, Settings set, Post p, After a, Offload o)
+    Impl(BoardService& s, Settings set, Post p, After a, Offload o, Offload r)
         : service(s), settings(std::move(set)), post(std::move(p)), after(std::move(a)),
-          offload(std::move(o)),
+          offload(std::move(o)), read_record(std::move(r)),
           sessions_kept(settings.sessions ? settings.sessions : std::make_shared<Sessions>()),
           sessions(*sessions_kept) {}
 
@@ -479,7 +480,8 @@ struct HttpApi::Impl {
                                                   what == "boards")) ||
                            ((what == "boards" || what == "groups") && parts.size() >= 3 &&
                             parts.size() <= 4) ||
-                           (what == "schedules" && parts.size() <= 3);
+                           (what == "schedules" && parts.size() <= 3) ||
+                           (what == "record" && parts.size() == 2);
         if (!known) {
             return reply(ErrorResponse(404, "no such API path"));
         }
@@ -526,6 +528,9 @@ struct HttpApi::Impl {
         }
         if (what == "schedules") {
             return Schedules(request, parts, caller, reply);
+        }
+        if (what == "record") {
+            return Record(request, reply);
         }
         const bool group = what == "groups";
         const bool settings_path =
@@ -595,7 +600,66 @@ struct HttpApi::Impl {
             }
             changes.push_back(std::get<BoardChange>(std::move(checked)));
         }
-        Submit(boards, std::move(changes), group, reply);
+        // The change record keeps who asked, through this door, and what:
+        // the request on one line (the record cuts it short).
+        const std::string path(std::string_view(request.target).substr(0, request.target.find('?')));
+        const ChangeOrigin origin{caller.who.name, "http", request.method + " " + path + " " + Dump(*body)};
+        Submit(boards, std::move(changes), group, origin, reply);
+    }
+
+    // The change record, read away from the door's thread (its files may
+    // be long): the changes a query asks for, as JSON or CSV. No request
+    // changes or removes what it holds.
+    void Record(const HttpRequest& request, const Reply& reply) {
+        if (request.method != "GET") {
+            return reply(WrongMethod("GET"));
+        }
+        const std::string_view target = request.target;
+        const std::size_t mark = target.find('?');
+        const auto asked =
+            RecordRequestFromQuery(mark == std::string_view::npos ? "" : target.substr(mark + 1));
+        if (const auto* refusal = std::get_if<BodyRefusal>(&asked)) {
+            return reply(ErrorResponse(refusal->status, refusal->error, refusal->field));
+        }
+        const RecordRequest wanted = std::get<RecordRequest>(asked);
+        const std::string& board = wanted.query.board;
+        if (!board.empty() && !service.HasBoard(board)) {
+            return reply(ErrorResponse(404, "no board " + Named(board)));
+        }
+        const auto busy = [] {
+            HttpResponse response =
+                ErrorResponse(503, "too many readings of the record wait; try again in a moment");
+            response.headers.emplace_back("Retry-After", "1");
+            return response;
+        };
+        const bool queued =
+            read_record(ClientOf(request.peer), [this, wanted, reply, busy](bool in_time) {
+                if (!in_time) {
+                    return post([reply, busy] { reply(busy()); });
+                }
+                auto answer = std::make_shared<HttpResponse>(RecordAnswer(wanted));
+                post([reply, answer] { reply(std::move(*answer)); });
+            });
+        if (!queued) {
+            reply(busy());
+        }
+    }
+
+    // What a reading of the record answers: {"entries": [...]}, or CSV.
+    HttpResponse RecordAnswer(const RecordRequest& wanted) const {
+        const auto entries = service.Record(wanted.query);
+        if (!entries) {
+            return ErrorResponse(404, "this service keeps no change record");
+        }
+        if (!wanted.csv) {
+            return JsonResponse(200, {{"entries", *entries}});
+        }
+        HttpResponse response;
+        response.content_type = "text/csv; charset=utf-8";
+        response.body = RecordCsv(*entries);
+        response.headers = {{"Content-Disposition", "attachment; filename=\"record.csv\""},
+                            {"Cache-Control", "no-store"}};
+        return response;
     }
 
     // Changes on time: the list, one schedule, a new one (its change
@@ -804,7 +868,7 @@ struct HttpApi::Impl {
     }
 
     void Submit(const std::vector<std::string>& boards, std::vector<BoardChange> changes, bool group,
-                const Reply& reply) {
+                const ChangeOrigin& origin, const Reply& reply) {
         auto waiting = std::make_shared<Waiting>();
         waiting->reply = reply;
         waiting->group = group;
@@ -821,7 +885,8 @@ struct HttpApi::Impl {
                                    waiting->results[i] = statuses;
                                    Answer(*waiting, false);
                                });
-                           });
+                           },
+                           origin);
         }
         after(limit, [this, waiting] { Answer(*waiting, true); });
     }
@@ -912,9 +977,10 @@ struct HttpApi::Impl {
     }
 };
 
-HttpApi::HttpApi(BoardService& service, Settings settings, Post post, After after, Offload offload)
+HttpApi::HttpApi(BoardService& service, Settings settings, Post post, After after, Offload offload,
+                 Offload read_record)
     : impl_(std::make_unique<Impl>(service, std::move(settings), std::move(post), std::move(after),
-                                   std::move(offload))) {}
+                                   std::move(offload), std::move(read_record))) {}
 
 HttpApi::~HttpApi() = default;
 

@@ -99,7 +99,11 @@ public:
     using Offload = std::function<bool(const std::string& client, std::function<void(bool)>)>;
     using Reply = std::function<void(HttpResponse)>;
 
-    HttpApi(BoardService& service, Settings settings, Post post, After after, Offload offload);
+    // `offload` runs password checks; `read_record` runs readings of the
+    // change record the same way, on a queue of its own (a long record
+    // keeps neither the door nor a login waiting).
+    HttpApi(BoardService& service, Settings settings, Post post, After after, Offload offload,
+            Offload read_record);
     ~HttpApi();
     HttpApi(const HttpApi&) = delete;
     HttpApi& operator=(const HttpApi&) = delete;

@@ -1,10 +1,13 @@
 #include "tools/bridge/http/body.h"
 
+#include "boards/time_zone.h"
 #include "link/address.h"
 
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <charconv>
+#include <map>
 
 namespace lumidex {
 
@@ -67,7 +70,104 @@ std::optional<BodyRefusal> LineSetupFromBody(const Json& value, const std::strin
     return std::nullopt;
 }
 
+// A query's part as written: "%XX" the byte XX, '+' a space; nothing for a
+// '%' without two hexadecimal digits after it.
+std::optional<std::string> PercentDecoded(std::string_view text) {
+    std::string decoded;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '+') {
+            decoded += ' ';
+        } else if (text[i] != '%') {
+            decoded += text[i];
+        } else {
+            unsigned byte = 0;
+            const char* first = text.data() + i + 1;
+            if (i + 2 >= text.size() ||
+                std::from_chars(first, first + 2, byte, 16).ptr != first + 2) {
+                return std::nullopt;
+            }
+            decoded += static_cast<char>(byte);
+            i += 2;
+        }
+    }
+    return decoded;
+}
+
+BodyRefusal BadParameter(std::string error, std::string parameter) {
+    return {400, std::move(error), std::move(parameter)};
+}
+
 } // namespace
+
+std::variant<RecordRequest, BodyRefusal> RecordRequestFromQuery(std::string_view query) {
+    std::map<std::string, std::string, std::less<>> given;
+    while (!query.empty()) {
+        const std::string_view pair = query.substr(0, query.find('&'));
+        query.remove_prefix(std::min(query.size(), pair.size() + 1));
+        if (pair.empty()) {
+            continue; // "a=1&&b=2", a trailing '&'
+        }
+        const std::size_t equals = pair.find('=');
+        const auto name = PercentDecoded(pair.substr(0, equals));
+        const auto value = PercentDecoded(equals == std::string_view::npos ? "" : pair.substr(equals + 1));
+        if (!name || !value) {
+            return BadParameter("the query has a '%' without two hexadecimal digits after it",
+                                name ? *name : "");
+        }
+        if (*name != "board" && *name != "since" && *name != "until" && *name != "limit" &&
+            *name != "format") {
+            return BadParameter("the record is read by board, since, until, limit and format, not " +
+                                    JsonExcerpt(Json(*name)),
+                                *name);
+        }
+        if (value->empty()) {
+            return BadParameter(*name + " is given without a value", *name);
+        }
+        if (!given.emplace(*name, *value).second) {
+            return BadParameter(*name + " is given twice", *name);
+        }
+    }
+    RecordRequest request;
+    if (const auto board = given.find("board"); board != given.end()) {
+        request.query.board = board->second;
+    }
+    for (const char* name : {"since", "until"}) {
+        const auto found = given.find(name);
+        if (found == given.end()) {
+            continue;
+        }
+        const auto moment = ParseIsoUtc(found->second);
+        if (!moment) {
+            return BadParameter(std::string(name) + " is a UTC time YYYY-MM-DDTHH:MM:SSZ, not " +
+                                    JsonExcerpt(Json(found->second)),
+                                name);
+        }
+        (std::string_view(name) == "since" ? request.query.since : request.query.until) = moment;
+    }
+    if (request.query.since && request.query.until && *request.query.since > *request.query.until) {
+        return BadParameter("since is after until", "until");
+    }
+    if (const auto limit = given.find("limit"); limit != given.end()) {
+        const std::string& text = limit->second;
+        std::size_t count = 0;
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), count);
+        if (error != std::errc() || end != text.data() + text.size() || count < 1 ||
+            count > kMostRecordEntries) {
+            return BadParameter("limit is a whole number 1 to " + std::to_string(kMostRecordEntries) +
+                                    ", not " + JsonExcerpt(Json(text)),
+                                "limit");
+        }
+        request.query.limit = count;
+    }
+    if (const auto format = given.find("format"); format != given.end()) {
+        if (format->second != "json" && format->second != "csv") {
+            return BadParameter("format is json or csv, not " + JsonExcerpt(Json(format->second)),
+                                "format");
+        }
+        request.csv = format->second == "csv";
+    }
+    return request;
+}
 
 std::variant<SetupChange, BodyRefusal> SetupFromBody(const Json& body) {
     if (auto refused = NotAnObject(body)) {

@@ -58,8 +58,11 @@ struct HttpServer::Impl : ConnectionHost {
     asio::steady_timer keep_alive{io};
     asio::steady_timer accept_pause{io};
     asio::steady_timer stop_deadline{io};
-    // Last: its thread posts onto `io` and is stopped before anything else.
+    // Last: their threads post onto `io` and are stopped before anything
+    // else. Readings of the change record wait in a short queue of their
+    // own, as password checks do.
     PasswordChecks passwords;
+    PasswordChecks record_reads;
 
     explicit Impl(BoardService& s) : service(s) {}
 
@@ -361,6 +364,9 @@ bool HttpServer::Start(const Options& options, std::string& error) {
         },
         [&impl](const std::string& client, std::function<void(bool)> check) {
             return impl.passwords.Run(client, std::move(check));
+        },
+        [&impl](const std::string& client, std::function<void(bool)> read) {
+            return impl.record_reads.Run(client, std::move(read));
         });
     impl.observer = impl.service.Subscribe([&impl](const BoardEvent& event) {
         asio::post(impl.io, [&impl, event] {
@@ -392,6 +398,7 @@ void HttpServer::Stop() {
     // No check answers now: a check still running posts onto a context
     // that no longer runs, and is dropped with it.
     impl.passwords.Stop();
+    impl.record_reads.Stop();
 }
 
 int HttpServer::Port() const {

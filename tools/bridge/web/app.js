@@ -2,6 +2,7 @@
 // JSON API, kept live by its event stream. Plain DOM, no framework: the
 // page must work on a LAN without internet.
 import { applyKey, formatLine, lineTakes, typedRefusal } from "/lines.js";
+import { History } from "/history.js";
 import { forgetLists, Later, showSchedules } from "/later.js";
 import { AddCard, SetupCard } from "/setup.js";
 
@@ -470,7 +471,8 @@ class BoardCard {
     this.send = h("button", { type: "button", class: "primary", "aria-label": `Send ${board.name}` }, "Send");
     this.send.addEventListener("click", () => this.sendChanges());
     this.later = new Later("board", board.name, id, this);
-    const actions = [this.send, this.later.button];
+    this.history = new History(board.name, id);
+    const actions = [this.send, this.later.button, this.history.button];
     if (admin) {
       const clock = h("button", { type: "button", "aria-label": `Proof time ${board.name}` }, "Proof time");
       clock.addEventListener("click", () => this.command(`/api/boards/${encodeURIComponent(this.name)}/clock`, {}));
@@ -489,7 +491,7 @@ class BoardCard {
       this.off = h("p", { class: "off" }),
       h("div", { class: "settings" }, settings),
       h("div", { class: "actions" }, actions), this.later.panel,
-      this.result, this.last, this.later.list);
+      this.result, this.last, this.later.list, this.history.panel);
     this.show(board);
   }
 
@@ -1030,6 +1032,7 @@ function openEvents() {
   events.addEventListener("state", (event) => {
     const board = JSON.parse(event.data);
     page.boards.get(board.name)?.show(board);
+    page.boards.get(board.name)?.history.changed();
     syncGroups();
   });
   events.addEventListener("added", (event) => addBoard(JSON.parse(event.data)));
@@ -1038,6 +1041,8 @@ function openEvents() {
   events.addEventListener("status", (event) => {
     const status = JSON.parse(event.data);
     page.boards.get(status.board)?.showLast(status);
+    // What ended a change is on record before its status is told.
+    page.boards.get(status.board)?.history.changed();
   });
   events.addEventListener("availability", (event) => {
     const { board, availability } = JSON.parse(event.data);
