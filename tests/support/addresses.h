@@ -33,6 +33,8 @@ inline constexpr const char* kHttpTestsStaleBoard = "127.0.6.2";
 // 127.0.4.1, one no controller answers for (127.0.4.2), and its clients
 // 127.0.4.10 .. 127.0.4.199. (bench/bench_page.py's silent boards are
 // 127.0.2.x and 127.0.3.x.)
+// The change record's end-to-end test (tests/bridge/http/test_record_e2e.py): its
+// two boards 127.0.7.1 and 127.0.7.2.
 // The web page's browser tests (tests/web/web_fixture.py, which names them
 // again): two simulated boards and one no controller answers for.
 inline constexpr const char* kWebTestsHall = "127.0.0.91";
