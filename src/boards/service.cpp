@@ -1384,7 +1384,16 @@ std::optional<std::vector<nlohmann::ordered_json>> BoardService::Record(const Re
     if (impl_->shared.record == nullptr) {
         return std::nullopt;
     }
-    return JoinRecord(ReadRecord(impl_->shared.record->folder(), query.since), query);
+    const auto& folder = impl_->shared.record->folder();
+    if (!query.since) {
+        // The latest changes are most often all a reader wants: this month
+        // and the one before first, every month only when they hold too few.
+        auto recent = JoinRecord(ReadRecord(folder, impl_->WallNow() - std::chrono::days{31}), query);
+        if (recent.size() >= query.limit) {
+            return recent;
+        }
+    }
+    return JoinRecord(ReadRecord(folder, query.since), query);
 }
 
 bool BoardService::Submit(const std::string& board, BoardChange change, Done done,
