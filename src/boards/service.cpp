@@ -878,12 +878,13 @@ struct BoardService::Impl {
                                                         const ChangeOrigin& origin,
                                                         const std::array<bool, kLineCount>& given) {
         const SettingsFile settings(board.config.settings);
-        FieldValues now;
-        std::vector<OpenChange> opened;
+        StoredView stored;
         {
             const SettingsFile::Snapshot once(settings);
-            now = shared.NoteFileChanges(board, settings, opened);
+            stored = ReadStoredView(settings);
         }
+        std::vector<OpenChange> opened;
+        const FieldValues now = shared.NoteFileChanges(board, stored, opened);
         std::vector<RecordedChange> changes = FieldChanges(board.config.name, change, now);
         {
             std::lock_guard lock(shared.state_mutex);

@@ -78,10 +78,11 @@ Served Serve(ServiceShared& shared, Board& board, Command command,
     // file.
     const SettingsFile settings(board.config.settings);
     const SettingsFile::Snapshot once(settings);
+    StoredView stored = ReadStoredView(settings);
     if (record_lock.owns_lock()) {
         // Carried by this exchange, or the next of their command.
         std::vector<OpenChange> opened;
-        shared.NoteFileChanges(board, settings, opened);
+        shared.NoteFileChanges(board, stored, opened);
         record_lock.unlock();
         std::lock_guard lock(board.worker->mutex);
         board.open.insert(board.open.end(), opened.begin(), opened.end());
@@ -94,7 +95,6 @@ Served Serve(ServiceShared& shared, Board& board, Command command,
     }
     const Delivery delivery = Deliver(CommandFor(command, clock_time, stale, board.config.stale.show),
                                       settings, std::span(&target, 1), shared.delivery);
-    StoredView stored = ReadStoredView(settings);
     status.result = ResultOf(delivery.outcome);
     status.frame = delivery.frame;
     if (delivery.outcome == DeliveryOutcome::BroadcastSent) {
@@ -194,9 +194,9 @@ void ServiceShared::RecordOutcomes(const std::vector<RecordedOutcome>& outcomes,
     }
 }
 
-FieldValues ServiceShared::NoteFileChanges(Board& board, const SettingsFile& settings,
+FieldValues ServiceShared::NoteFileChanges(Board& board, const StoredView& stored,
                                            std::vector<OpenChange>& opened) {
-    FieldValues now = RecordedValues(ReadStoredView(settings));
+    FieldValues now = RecordedValues(stored);
     // What still waits for the file's lock is the service's own.
     for (const auto& [key, value] : board.store.Waiting()) {
         if (const auto field = RecordedField(key)) {

@@ -109,10 +109,11 @@ struct ServiceShared {
     // the record cannot take them (or there are none to append).
     std::optional<ChangeRecord::Appended> RecordChanges(const std::vector<RecordedChange>& changes);
     void RecordOutcomes(const std::vector<RecordedOutcome>& outcomes, SysSeconds at);
-    // Under the board's record mutex, with the file read once: records the
-    // values that changed under the service since it last knew them (via
-    // "file"), added to `opened`; what the file holds now.
-    FieldValues NoteFileChanges(Board& board, const SettingsFile& settings,
+    // Under the board's record mutex, with what the file holds now (and
+    // what still waits for its lock): records the values that changed under
+    // the service since it last knew them (via "file"), added to `opened`;
+    // the record's values now.
+    FieldValues NoteFileChanges(Board& board, const StoredView& stored,
                                 std::vector<OpenChange>& opened);
 };
 
