@@ -1,7 +1,6 @@
 #include "boards/record_entries.h"
 
 #include <algorithm>
-#include <cstdio>
 
 namespace lumidex {
 namespace {
@@ -12,16 +11,6 @@ std::string Numbered(const char* name, std::size_t i) {
 
 bool SameKey(const SettingKey& a, const SettingKey& b) {
     return a.section == b.section && a.name == b.name;
-}
-
-std::string ClockText(const std::optional<ClockTime>& time) {
-    if (!time) {
-        return "local time";
-    }
-    char text[32];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", time->year, time->month,
-                  time->day, time->hour, time->minute, time->second);
-    return text;
 }
 
 } // namespace
@@ -101,7 +90,8 @@ std::vector<RecordedChange> FieldChanges(const std::string& board, const BoardCh
         }
     }
     if (change.sends.Has(Command::Clock)) {
-        changes.push_back({board, "clock", "", ClockText(change.clock_time), {}, {}, {}});
+        changes.push_back({board, "clock", "", change.clock_time ? FormatClock(*change.clock_time) : "local time",
+                           {}, {}, {}});
     }
     if (change.sends.Has(Command::Init)) {
         changes.push_back({board, "init", "", "initialise", {}, {}, {}});

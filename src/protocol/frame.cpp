@@ -1,6 +1,7 @@
 #include "protocol/frame.h"
 
 #include <array>
+#include <cstdio>
 #include <cassert>
 
 namespace lumidex {
@@ -88,6 +89,13 @@ std::string FormatHex(std::span<const std::uint8_t> bytes) {
         out += kDigits[byte & 0x0F];
     }
     return out;
+}
+
+std::string FormatClock(const ClockTime& time) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", time.year, time.month,
+                  time.day, time.hour, time.minute, time.second);
+    return text;
 }
 
 } // namespace lumidex

@@ -50,6 +50,9 @@ struct ClockTime {
     int weekday = 0; // as the C library counts it: 0 Sunday .. 6 Saturday
 };
 
+// The clock as "YYYY-MM-DD HH:MM:SS".
+std::string FormatClock(const ClockTime& time);
+
 // The clock calibration, command 0x03: century 20, year within the century,
 // month, day, hour, minute, second, and the weekday with Monday 1 .. Sunday 7.
 Frame BuildClockFrame(std::uint8_t address, const ClockTime& time);

@@ -68,13 +68,6 @@ std::array<std::string, 3> RenderSegments(const std::string& text) {
     return rows;
 }
 
-std::string FormatClock(const ClockTime& time) {
-    char text[40];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", time.year, time.month,
-                  time.day, time.hour, time.minute, time.second);
-    return text;
-}
-
 std::string RenderDisplay(const DisplayState& state) {
     std::string out;
     for (std::size_t i = 0; i < state.lines.size(); ++i) {

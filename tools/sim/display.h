@@ -31,7 +31,4 @@ std::string RenderDisplay(const DisplayState& state);
 // One line of seven-segment digits for a line's text (" 12.5"): three rows.
 std::array<std::string, 3> RenderSegments(const std::string& text);
 
-// The clock as "YYYY-MM-DD HH:MM:SS".
-std::string FormatClock(const ClockTime& time);
-
 } // namespace lumidex
